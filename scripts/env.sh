@@ -1,0 +1,19 @@
+# Shared settings of the build and test scripts; sourced, not run.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
+DEPS_DIR=${DEPS_DIR:-$ROOT/.deps}
+export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+WINEBIN=/usr/lib/wine
+export PATH=$WINEBIN:$PATH
+
+# A persistent, warmed-up wineserver keeps every later wine start fast and
+# stops ctest from hanging on a server that lingers after a test.
+wine_start() {
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine64 cmd /c exit </dev/null >/dev/null 2>&1
+}
+wine_stop() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+}

@@ -1,0 +1,34 @@
+// The run's log file, the error-logging convention and small system helpers.
+#pragma once
+#include <windows.h>
+#include <cstdarg>
+#include <string>
+
+// A Win32 error code as an HRESULT: codes above 0 get the Win32 facility,
+// 0 and negative values pass unchanged.
+inline HRESULT HResultFromWin32(LONG code)
+{
+    return code > 0 ? static_cast<HRESULT>(0x80070000u | (static_cast<ULONG>(code) & 0xFFFFu))
+                    : static_cast<HRESULT>(code);
+}
+
+// The calling thread's last error through the rule above.
+inline HRESULT LastErrorHResult()
+{
+    return HResultFromWin32(static_cast<LONG>(GetLastError()));
+}
+
+void WriteLogV(const wchar_t* format, va_list args);
+void WriteLog(const wchar_t* format, ...);
+
+// Writes "name(line): message(0xhr)" for a failure; returns hr unchanged.
+HRESULT LogError(HRESULT hr, const wchar_t* name, int line);
+
+std::wstring GetErrorMessage(HRESULT code);
+std::wstring GetLogFileName();
+std::wstring GetEnvironmentVariableString(const wchar_t* name);
+std::wstring LoadDialogTitle(WORD id);
+
+// Formats a wide string with printf rules and no length limit.
+std::wstring FormatStringV(const wchar_t* format, va_list args);
+std::wstring FormatString(const wchar_t* format, ...);

@@ -1,0 +1,138 @@
+#include "services/FileSearch.h"
+#include "services/Log.h"
+#include "tests/fixtures/ChildProcess.h"
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+StringList Split(const std::wstring& text)
+{
+    StringList list;
+    SplitList(text, list);
+    return list;
+}
+
+void Touch(const std::wstring& path)
+{
+    ASSERT_TRUE(WriteWholeFile(path, "x")) << std::string(path.begin(), path.end());
+}
+
+} // namespace
+
+TEST(Lists, SplitDropsBlankItemsButKeepsOthersUntrimmed)
+{
+    EXPECT_EQ((StringList{L"a", L"b"}), Split(L"a;;b;"));
+    EXPECT_EQ(StringList{}, Split(L" \t;;\r\n; "));
+    EXPECT_EQ((StringList{L"a", L" b"}), Split(L"a; b"));
+    StringList appended{L"x"};
+    SplitList(L"y", appended);
+    EXPECT_EQ((StringList{L"x", L"y"}), appended);
+}
+
+TEST(Lists, JoinSkipsBlankAndSeparatorOnlyItems)
+{
+    EXPECT_EQ(L"a;b", JoinList({L"a", L"", L";", L"b"}));
+    EXPECT_EQ(L"", JoinList({}));
+    EXPECT_EQ(L" a ;b", JoinList({L" a ", L"b"}));
+}
+
+TEST(Lists, MergeKeepsDuplicates)
+{
+    EXPECT_EQ(L"x;y;y;z", MergeLists(L"x;y", L"y;z"));
+    EXPECT_EQ(L"z", MergeLists(L";", L"z"));
+}
+
+class FindFileTest : public testing::Test
+{
+protected:
+    CTempDir root{L"find"};
+    std::wstring d1 = root / L"d1";
+    std::wstring d2 = root / L"d2";
+    void SetUp() override
+    {
+        CreateDirectoryW(d1.c_str(), nullptr);
+        CreateDirectoryW(d2.c_str(), nullptr);
+        CreateDirectoryW((d1 + L"\\tools").c_str(), nullptr);
+        CreateDirectoryW((d2 + L"\\tools").c_str(), nullptr);
+    }
+    std::wstring Dirs() const { return d1 + L";" + d2; }
+};
+
+TEST_F(FindFileTest, NamesOuterDirectoriesInner)
+{
+    // Every candidate of the order d1\tools, d2\tools, d1, d2 in turn is the
+    // first that exists.
+    std::wstring candidates[] = {d1 + L"\\tools\\x.exe", d2 + L"\\tools\\x.exe", d1 + L"\\x.exe", d2 + L"\\x.exe"};
+    for (int i = 3; i >= 0; --i)
+    {
+        Touch(candidates[i]);
+        EXPECT_EQ(candidates[i], FindFile(DirectoryText(Dirs()), L"tools\\x.exe;x.exe"));
+        EXPECT_EQ(candidates[i], FindFile(StringList{d1, d2}, L"%s;%s", L"tools\\x.exe", L"x.exe"));
+    }
+}
+
+TEST_F(FindFileTest, WildcardGivesAbsolutePathWithStoredName)
+{
+    Touch(d2 + L"\\MPRG8960.hex");
+    EXPECT_EQ(d2 + L"\\MPRG8960.hex", FindFile(StringList{d1, d2}, L"mprg*.HEX"));
+    // Relative directories come back absolute.
+    wchar_t cwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    std::wstring relative = root.Path().substr(lstrlenW(cwd) + 1) + L"\\d2";
+    EXPECT_EQ(d2 + L"\\MPRG8960.hex", FindFile(StringList{relative}, L"MPRG*.hex"));
+}
+
+TEST_F(FindFileTest, AbsoluteNamesAreSearchedAsWritten)
+{
+    Touch(d1 + L"\\Abs.TXT");
+    EXPECT_EQ(d1 + L"\\Abs.TXT", FindFile(L"%s", (d1 + L"\\abs.txt").c_str()));
+    std::wstring missing = d1 + L"\\missing.txt";
+    EXPECT_EQ(missing, FindFile(L"%s", missing.c_str()));
+}
+
+TEST_F(FindFileTest, NothingFoundGivesTheFirstNameUnchanged)
+{
+    EXPECT_EQ(L" nothing-here.bin", FindFile(StringList{d1, d2}, L" nothing-here.bin;other.bin"));
+    EXPECT_EQ(L"nothing-here.bin", FindFiles(StringList{d1, d2}, L"nothing-here.bin"));
+    EXPECT_EQ(L"", FindFile(StringList{d1}, L" ; "));
+}
+
+TEST_F(FindFileTest, FindFilesTakesOnlyTheFirstMatchingSearch)
+{
+    Touch(d1 + L"\\rawprogram0.xml");
+    Touch(d1 + L"\\rawprogram1.xml");
+    Touch(d2 + L"\\rawprogram2.xml");
+    StringList found;
+    SplitList(FindFiles(StringList{d2, d1}, L"rawprogram*.xml"), found);
+    EXPECT_EQ(StringList{d2 + L"\\rawprogram2.xml"}, found);
+    found.clear();
+    SplitList(FindFiles(StringList{d1, d2}, L"none*.xml;rawprogram*.xml"), found);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ((StringList{d1 + L"\\rawprogram0.xml", d1 + L"\\rawprogram1.xml"}), found);
+}
+
+TEST_F(FindFileTest, DirectoriesMatchLikeFiles)
+{
+    EXPECT_EQ(d1 + L"\\tools", FindFile(StringList{d1}, L"tools"));
+}
+
+TEST_F(FindFileTest, DefaultDirectoriesFollowTheCurrentDirectoryAndPath)
+{
+    Touch(d2 + L"\\only-on-path.cmd");
+    std::wstring path = GetEnvironmentVariableString(L"PATH");
+    SetEnvironmentVariableW(L"PATH", (d2 + L";" + path).c_str());
+    EXPECT_EQ(d2 + L"\\only-on-path.cmd", FindFile(L"only-on-path.cmd"));
+    SetEnvironmentVariableW(L"PATH", path.c_str());
+    EXPECT_EQ(L"only-on-path.cmd", FindFile(L"only-on-path.cmd"));
+
+    Touch(d1 + L"\\in-cwd.txt");
+    wchar_t cwd[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    SetCurrentDirectoryW(d1.c_str());
+    std::wstring found = FindFile(L"in-cwd.txt");
+    SetCurrentDirectoryW(cwd);
+    EXPECT_EQ(d1 + L"\\in-cwd.txt", found);
+}
