@@ -1,35 +1,15 @@
 #include "engine/images/IntelHexImage.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/IntelHexText.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 
 namespace {
 
 using Bytes = std::vector<BYTE>;
-
-// One record's text with its checksum, ":" to line end exclusive.
-std::string Record(BYTE type, USHORT address, const Bytes& data)
-{
-    Bytes bytes = {static_cast<BYTE>(data.size()), static_cast<BYTE>(address >> 8),
-                   static_cast<BYTE>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    BYTE sum = 0;
-    for (BYTE b : bytes)
-        sum = static_cast<BYTE>(sum + b);
-    bytes.push_back(static_cast<BYTE>(-sum));
-    std::string text = ":";
-    char pair[3];
-    for (BYTE b : bytes)
-    {
-        snprintf(pair, sizeof pair, "%02X", b);
-        text += pair;
-    }
-    return text;
-}
 
 class IntelHexImageTest : public ::testing::Test
 {
@@ -70,7 +50,7 @@ TEST_F(IntelHexImageTest, ThreeRecordFileGivesOneRunAtItsExtendedAddress)
 
 TEST_F(IntelHexImageTest, StartAddressLowerCaseDigitsAndRecordsAfterTheEnd)
 {
-    ASSERT_TRUE(LoadLines({":0400000500c0ffee4a", ":00000001FF", Record(0, 0x1234, {0x55})}));
+    ASSERT_TRUE(LoadLines({":0400000500c0ffee4a", ":00000001FF", IntelHexRecord(0, 0x1234, {0x55})}));
     EXPECT_EQ(0x00C0FFEEu, m_image.StartAddress());
     EXPECT_FALSE(m_image.HasExtendedAddress());
     ASSERT_EQ(1u, m_image.GetRuns().size());
@@ -79,7 +59,7 @@ TEST_F(IntelHexImageTest, StartAddressLowerCaseDigitsAndRecordsAfterTheEnd)
 
 TEST_F(IntelHexImageTest, ALaterRecordAtTheSameAddressReplacesTheEarlier)
 {
-    ASSERT_TRUE(LoadLines({Record(0, 0x10, {1, 2, 3, 4}), Record(0, 0x10, {9}), Record(0, 0x12, {7})}));
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x10, {1, 2, 3, 4}), IntelHexRecord(0, 0x10, {9}), IntelHexRecord(0, 0x12, {7})}));
     ASSERT_EQ(2u, m_image.GetRuns().size());
     EXPECT_EQ(Bytes{9}, m_image.GetRuns().at(0x10));
     EXPECT_EQ(Bytes{7}, m_image.GetRuns().at(0x12));
@@ -93,7 +73,7 @@ TEST_F(IntelHexImageTest, EmptyFileIsAValidEmptyImage)
 
 TEST_F(IntelHexImageTest, BrokenRecordsFailTheWholeLoad)
 {
-    const std::string good = Record(0, 0, {0xDE, 0xAD, 0xBE, 0xEF});
+    const std::string good = IntelHexRecord(0, 0, {0xDE, 0xAD, 0xBE, 0xEF});
     ASSERT_TRUE(LoadLines({good}));
     const struct
     {
@@ -108,13 +88,13 @@ TEST_F(IntelHexImageTest, BrokenRecordsFailTheWholeLoad)
         {"trailing unpaired digit", ":04000000DEADBEEFC40"},
         {"shorter than a record", ":00000001F"},
         {"nothing after the colon", ":"},
-        {"extended segment address", Record(2, 0, {0x10, 0x00})},
-        {"start segment address", Record(3, 0, {0x00, 0x00, 0x01, 0x00})},
-        {"unknown type", Record(6, 0, {})},
-        {"extended address of 3 bytes", Record(4, 0, {0, 1, 2})},
-        {"extended address with an address", Record(4, 2, {0, 1})},
-        {"start address of 2 bytes", Record(5, 0, {0, 1})},
-        {"start address with an address", Record(5, 4, {0, 1, 2, 3})},
+        {"extended segment address", IntelHexRecord(2, 0, {0x10, 0x00})},
+        {"start segment address", IntelHexRecord(3, 0, {0x00, 0x00, 0x01, 0x00})},
+        {"unknown type", IntelHexRecord(6, 0, {})},
+        {"extended address of 3 bytes", IntelHexRecord(4, 0, {0, 1, 2})},
+        {"extended address with an address", IntelHexRecord(4, 2, {0, 1})},
+        {"start address of 2 bytes", IntelHexRecord(5, 0, {0, 1})},
+        {"start address with an address", IntelHexRecord(5, 4, {0, 1, 2, 3})},
     };
     for (const auto& c : cases)
     {
@@ -141,20 +121,20 @@ TEST_F(IntelHexImageTest, MissingFileFails)
 TEST_F(IntelHexImageTest, CoalesceJoinsOnlyRunsThatTouch)
 {
     Bytes a(16, 0xAA), b(16, 0xBB);
-    ASSERT_TRUE(LoadLines({Record(0, 0x0010, b), Record(0, 0x0000, a)}));
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x0010, b), IntelHexRecord(0, 0x0000, a)}));
     m_image.Coalesce();
     ASSERT_EQ(1u, m_image.GetRuns().size());
     Bytes ab = a;
     ab.insert(ab.end(), b.begin(), b.end());
     EXPECT_EQ(ab, m_image.GetRuns().at(0));
 
-    ASSERT_TRUE(LoadLines({Record(0, 0x0000, a), Record(0, 0x0020, b)}));
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x0000, a), IntelHexRecord(0, 0x0020, b)}));
     m_image.Coalesce();
     EXPECT_EQ(2u, m_image.GetRuns().size());
 
     // A chain becomes one run; an overlap and a gap stay apart.
-    ASSERT_TRUE(LoadLines({Record(0, 0x00, {1, 2}), Record(0, 0x02, {3}), Record(0, 0x03, {4, 5}),
-                           Record(0, 0x04, {6, 7}), Record(0, 0x08, {8})}));
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x00, {1, 2}), IntelHexRecord(0, 0x02, {3}), IntelHexRecord(0, 0x03, {4, 5}),
+                           IntelHexRecord(0, 0x04, {6, 7}), IntelHexRecord(0, 0x08, {8})}));
     m_image.Coalesce();
     ASSERT_EQ(3u, m_image.GetRuns().size());
     EXPECT_EQ((Bytes{1, 2, 3, 4, 5}), m_image.GetRuns().at(0x00));
@@ -165,7 +145,7 @@ TEST_F(IntelHexImageTest, CoalesceJoinsOnlyRunsThatTouch)
 TEST_F(IntelHexImageTest, RunAtTheTopOfTheAddressSpaceTouchesNothing)
 {
     // The last run ends at 2^32, which wraps to 0 in 32 bits.
-    ASSERT_TRUE(LoadLines({Record(0, 0x0000, {1}), Record(4, 0, {0xFF, 0xFF}), Record(0, 0xFFFF, {2})}));
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x0000, {1}), IntelHexRecord(4, 0, {0xFF, 0xFF}), IntelHexRecord(0, 0xFFFF, {2})}));
     m_image.Coalesce();
     ASSERT_EQ(2u, m_image.GetRuns().size());
     EXPECT_EQ(Bytes{2}, m_image.GetRuns().at(0xFFFFFFFFu));
@@ -173,33 +153,15 @@ TEST_F(IntelHexImageTest, RunAtTheTopOfTheAddressSpaceTouchesNothing)
 
 TEST_F(IntelHexImageTest, GeneratedImageReadsBackAtItsAddresses)
 {
-    // 64 KiB in records of up to 255 bytes across three 64 KiB pages.
+    // 64 KiB in records of 255 bytes across three 64 KiB pages.
     std::mt19937 random(6);
     Bytes content(0x10000);
     for (BYTE& b : content)
         b = static_cast<BYTE>(random());
     const ULONG base = 0x2001FF00;
-    std::vector<std::string> lines;
-    USHORT page = 0xFFFF;
-    for (size_t at = 0; at < content.size();)
-    {
-        size_t length = std::min<size_t>(1 + random() % 255, content.size() - at);
-        ULONG address = base + static_cast<ULONG>(at);
-        // A record never crosses a page here.
-        length = std::min<size_t>(length, 0x10000 - (address & 0xFFFF));
-        if (address >> 16 != page)
-        {
-            page = static_cast<USHORT>(address >> 16);
-            lines.push_back(Record(4, 0, {static_cast<BYTE>(page >> 8), static_cast<BYTE>(page)}));
-        }
-        lines.push_back(Record(0, static_cast<USHORT>(address),
-                               Bytes(content.begin() + at, content.begin() + at + length)));
-        at += length;
-    }
-    lines.push_back(Record(5, 0, {0x20, 0x01, 0xFF, 0x04}));
-    lines.push_back(":00000001FF");
-    ASSERT_TRUE(LoadLines(lines, "\r\n"));
+    ASSERT_TRUE(LoadText(IntelHexFile({{base, content}}, 0x2001FF04, 255)));
     EXPECT_GT(m_image.GetRuns().size(), 256u);
+    EXPECT_TRUE(m_image.HasExtendedAddress());
     m_image.Coalesce();
     ASSERT_EQ(1u, m_image.GetRuns().size());
     EXPECT_EQ(base, m_image.GetRuns().begin()->first);
