@@ -137,15 +137,6 @@ TEST_F(DmssTest, AnswerOtherThanAcknowledgeEndsTheLoad)
     EXPECT_TRUE(phone.GoAddress());
 }
 
-TEST_F(DmssTest, SilentPhoneFailsWithTheReadError)
-{
-    WriteProgrammer({{0x1000, RandomBytes(16, 7)}}, 0);
-    CDmssPhone phone(CDmssPhone::Options{});
-    // The phone's port stays closed: nobody answers.
-    EXPECT_EQ(HResultFromWin32(ERROR_HANDLE_EOF),
-              DownloadFlashProgrammerDMSS(phone.HostPort().c_str(), m_path.c_str(), &m_status));
-}
-
 TEST_F(DmssTest, ProgrammerThatIsNoIntelHexFailsBeforeThePortIsOpened)
 {
     const HRESULT badFormat = HResultFromWin32(ERROR_BAD_FORMAT);
