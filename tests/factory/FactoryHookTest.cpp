@@ -4,6 +4,7 @@
 #include "services/FactoryHook.h"
 #include "services/Log.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -22,11 +23,7 @@ namespace {
 
 size_t LogCount(const std::string& marker)
 {
-    std::string text = ReadWholeFile(GetLogFileName());
-    size_t count = 0;
-    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1))
-        ++count;
-    return count;
+    return LogLinesWith(marker).size();
 }
 
 struct Call
