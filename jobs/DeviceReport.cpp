@@ -188,13 +188,12 @@ void CDeviceReport::SetDeviceName(const std::wstring& name)
 
 void CDeviceReport::StopThread()
 {
-    HANDLE thread;
-    {
-        JobLock lock(*this);
-        thread = m_hThread;
-        if (!thread)
-            return;
-    }
+    // The handle is set and cleared only by the thread that starts and
+    // destroys the job, so it is read here without the job lock: a worker
+    // stuck while holding the lock must not stop the teardown.
+    HANDLE thread = m_hThread;
+    if (!thread)
+        return;
     // The lock is free while waiting, so the worker can log and record its end.
     bool forced = WaitForSingleObject(thread, 1000) != WAIT_OBJECT_0;
     if (forced)
@@ -208,9 +207,9 @@ void CDeviceReport::StopThread()
         Unlock();
 }
 
-IDeviceReport* COOMReport::GetInstance()
+void COOMReport::GetInstance(IDeviceReport** out)
 {
     static CComObjectGlobal<COOMReport> s_OOMReport;
     s_OOMReport.AddRef();
-    return &s_OOMReport;
+    *out = &s_OOMReport;
 }

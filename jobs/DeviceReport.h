@@ -108,7 +108,7 @@ class COOMReport : public CDeviceReport
 public:
     // The process's one never-started job, made on first use, with one
     // reference added for the caller.
-    static IDeviceReport* GetInstance();
+    static void GetInstance(IDeviceReport** out);
 };
 
 // The common steps of a job's creator: makes the object, lets `prepare`

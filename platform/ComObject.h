@@ -23,6 +23,9 @@
 
 #include "platform/Module.h"
 
+// Interface pointers are held in ComPtr. Mind that mingw-w64's ComPtr::Attach
+// adds a reference; to take over one that is already counted, receive it
+// through `&pointer` (as an out argument) instead.
 using Microsoft::WRL::ComPtr;
 
 // Owner of a critical section. Init may fail; the destructor deletes it.
