@@ -41,6 +41,10 @@ struct _AppDomain : public IUnknown
     virtual HRESULT STDMETHODCALLTYPE CreateInstanceFrom(BSTR assemblyFile, BSTR typeName, _ObjectHandle** handle) = 0;
 };
 
+// The runtime host's class and interface.
+const CLSID kClsidCorRuntimeHost = {0xCB2F6723, 0xAB3A, 0x11D2, {0x9C, 0x40, 0x00, 0xC0, 0x4F, 0xA3, 0x0A, 0x3E}};
+const IID kIidCorRuntimeHost = {0xCB2F6722, 0xAB3A, 0x11D2, {0x9C, 0x40, 0x00, 0xC0, 0x4F, 0xA3, 0x0A, 0x3E}};
+
 // {05F696DC-2B29-3663-AD8B-C4389CF2A713}
 const IID IID_AppDomain = {0x05F696DC, 0x2B29, 0x3663, {0xAD, 0x8B, 0xC4, 0x38, 0x9C, 0xF2, 0xA7, 0x13}};
 
@@ -168,14 +172,15 @@ HRESULT RuntimeHost(ComPtr<ICorRuntimeHost>& host)
     if (FAILED(hr))
         return LogError(hr, L"CreateManagedObject", 1364);
     if (g_factory.hostCookie)
-        return LogError(table->GetInterfaceFromGlobal(g_factory.hostCookie, IID_PPV_ARGS(&host)),
+        return LogError(table->GetInterfaceFromGlobal(g_factory.hostCookie, kIidCorRuntimeHost,
+                                                      reinterpret_cast<void**>(host.ReleaseAndGetAddressOf())),
                         L"CreateManagedObject", 1376);
 
     // Found at run time: the program must start where .NET is missing.
     HMODULE mscoree = LoadLibraryW(L"mscoree.dll");
     auto bind = mscoree ? reinterpret_cast<CorBindToRuntimeExFn>(GetProcAddress(mscoree, "CorBindToRuntimeEx"))
                         : nullptr;
-    hr = bind ? bind(nullptr, nullptr, 0, CLSID_CorRuntimeHost, IID_ICorRuntimeHost,
+    hr = bind ? bind(nullptr, nullptr, 0, kClsidCorRuntimeHost, kIidCorRuntimeHost,
                      reinterpret_cast<void**>(host.ReleaseAndGetAddressOf()))
               : LastErrorHResult();
     if (SUCCEEDED(hr) && !host)
@@ -184,7 +189,7 @@ HRESULT RuntimeHost(ComPtr<ICorRuntimeHost>& host)
         return LogError(hr, L"CreateManagedObject", 1364);
     hr = host->Start();
     if (SUCCEEDED(hr))
-        hr = table->RegisterInterfaceInGlobal(host.Get(), IID_ICorRuntimeHost, &g_factory.hostCookie);
+        hr = table->RegisterInterfaceInGlobal(host.Get(), kIidCorRuntimeHost, &g_factory.hostCookie);
     return LogError(hr, L"CreateManagedObject", 1368);
 }
 

@@ -293,27 +293,29 @@ TEST(KillProcess, ProcessThatEndsByItselfGetsNoClose)
 {
     HANDLE process = StartNode(0, 150);
     ASSERT_NE(nullptr, process);
+    CProcessGuard guard(process);
     DWORD start = GetTickCount();
     EXPECT_EQ(S_OK, KillProcess(process));
     EXPECT_LT(GetTickCount() - start, 1400u);
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     EXPECT_EQ(kSelfExitCode, code);
-    CloseHandle(process);
 }
 
 TEST(KillProcess, WindowedProcessIsClosedAndAGoneOneIsASuccess)
 {
     HANDLE process = StartNode(0);
     ASSERT_NE(nullptr, process);
+    CProcessGuard guard(process);
     DWORD id = GetProcessId(process);
     Sleep(300); // let its window come up
     EXPECT_EQ(S_OK, KillProcess(id));
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     EXPECT_EQ(kClosedExitCode, code);
-    CloseHandle(process);
     EXPECT_EQ(S_OK, KillProcess(id));
+    // An id that no process has (any more) counts as ended.
+    EXPECT_EQ(S_OK, KillProcess(static_cast<DWORD>(0x7FFFFFF0)));
 }
 
 TEST(KillProcess, ByExecutableNameIgnoresCase)
@@ -326,6 +328,7 @@ TEST(KillProcess, ByExecutableNameIgnoresCase)
     ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
     HANDLE first = StartNode(0, 0, L"\"" + copy + L"\"");
     HANDLE second = StartNode(0, 0, L"\"" + copy + L"\"");
+    CProcessGuard guardFirst(first), guardSecond(second);
     ASSERT_NE(nullptr, first);
     ASSERT_NE(nullptr, second);
 
@@ -334,8 +337,6 @@ TEST(KillProcess, ByExecutableNameIgnoresCase)
     EXPECT_EQ(S_OK, KillProcess(upper.c_str()));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first, 0));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 0));
-    CloseHandle(first);
-    CloseHandle(second);
     // Nothing of that name is left: still a success.
     EXPECT_EQ(S_OK, KillProcess(name.c_str()));
 }
@@ -344,6 +345,7 @@ TEST(KillProcessTree, EndsGrandchildrenBeforeChildrenBeforeTheRoot)
 {
     HANDLE root = StartNode(2);
     ASSERT_NE(nullptr, root);
+    CProcessGuard guard(root);
     DWORD child = WaitForChild(GetProcessId(root));
     ASSERT_NE(0u, child);
     DWORD grandchild = WaitForChild(child);
@@ -354,13 +356,13 @@ TEST(KillProcessTree, EndsGrandchildrenBeforeChildrenBeforeTheRoot)
     EXPECT_EQ((std::vector<size_t>{2, 1, 0}), order.Wait());
     for (size_t i = 0; i < 3; ++i)
         EXPECT_EQ(kClosedExitCode, order.ExitCode(i)) << i;
-    CloseHandle(root);
 }
 
 TEST(KillProcessTree, VisitsEachProcessOnceWhenParentLinksFormACycle)
 {
     HANDLE a = StartNode(0);
     HANDLE b = StartNode(0);
+    CProcessGuard guardA(a), guardB(b);
     ASSERT_NE(nullptr, a);
     ASSERT_NE(nullptr, b);
     CProcessList list{CProcessList::Empty()};
@@ -375,8 +377,6 @@ TEST(KillProcessTree, VisitsEachProcessOnceWhenParentLinksFormACycle)
     EXPECT_EQ(S_OK, KillProcessTree(list, a));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a, 0));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(b, 0));
-    CloseHandle(a);
-    CloseHandle(b);
 }
 
 TEST(CAutoExecutor, EndsItsChildWithItsDescendants)

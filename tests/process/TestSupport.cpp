@@ -51,3 +51,12 @@ DWORD WaitForChild(DWORD parent, DWORD timeoutMs)
         Sleep(20);
     }
 }
+
+CProcessGuard::~CProcessGuard()
+{
+    if (!m_process)
+        return;
+    if (WaitForSingleObject(m_process, 0) != WAIT_OBJECT_0)
+        KillProcessTree(m_process);
+    CloseHandle(m_process);
+}

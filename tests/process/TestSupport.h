@@ -19,3 +19,18 @@ std::vector<DWORD> ChildrenOf(DWORD parent);
 
 // Waits up to `timeoutMs` for `parent` to have such a child; 0 when none came.
 DWORD WaitForChild(DWORD parent, DWORD timeoutMs = 20000);
+
+// Owns a started process; ends its whole tree if it still runs when the
+// guard goes, so that a failing test leaves nothing behind.
+class CProcessGuard
+{
+public:
+    explicit CProcessGuard(HANDLE process) : m_process(process) {}
+    ~CProcessGuard();
+    CProcessGuard(const CProcessGuard&) = delete;
+    CProcessGuard& operator=(const CProcessGuard&) = delete;
+    HANDLE Get() const { return m_process; }
+
+private:
+    HANDLE m_process;
+};
