@@ -36,12 +36,9 @@ std::wstring CIntelDNXFlasher::BuildBootCommandLine()
 
 HRESULT CIntelDNXFlasher::ParseOutputLine(const std::wstring& line)
 {
-    for (const wchar_t* word : {L"error", L"failed", L"failure"})
-    {
-        if (StrStrIW(line.c_str(), word))
-            return E_FAIL;
-    }
-    if (StrStrIW(line.c_str(), L"finished"))
+    if (ContainsAny(line, {L"error", L"failed", L"failure"}))
+        return E_FAIL;
+    if (ContainsAny(line, {L"finished"}))
         AddProgress(5.0);
     return S_OK;
 }

@@ -40,12 +40,17 @@ std::wstring FromThreadCodePage(const std::string& bytes)
     return text;
 }
 
-bool Contains(const std::wstring& line, const wchar_t* word)
-{
-    return StrStrIW(line.c_str(), word) != nullptr;
-}
-
 } // namespace
+
+bool CScriptReport::ContainsAny(const std::wstring& line, std::initializer_list<const wchar_t*> words)
+{
+    for (const wchar_t* word : words)
+    {
+        if (StrStrIW(line.c_str(), word))
+            return true;
+    }
+    return false;
+}
 
 std::wstring CScriptReport::GetScriptPath()
 {
@@ -128,10 +133,7 @@ HRESULT CScriptReport::ReadOutput(FILE* stream)
 
 HRESULT CFastBootFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* script, IDeviceReport** out)
 {
-    return CreateJob<CFastBootFlasher>(L"CFastBootFlasher::StartFlash", out, [&](CFastBootFlasher& job) {
-        job.m_scriptPath = script ? script : L"";
-        job.StartFlash(deviceName);
-    });
+    return StartScript<CFastBootFlasher>(L"CFastBootFlasher::StartFlash", deviceName, script, out);
 }
 
 std::wstring CFastBootFlasher::BuildCommandLine()
@@ -141,19 +143,16 @@ std::wstring CFastBootFlasher::BuildCommandLine()
 
 HRESULT CFastBootFlasher::ParseOutputLine(const std::wstring& line)
 {
-    if (Contains(line, L"error") || Contains(line, L"failed"))
+    if (ContainsAny(line, {L"error", L"failed"}))
         return E_FAIL;
-    if (Contains(line, L"finished"))
+    if (ContainsAny(line, {L"finished"}))
         AddProgress(5.0);
     return S_OK;
 }
 
 HRESULT CNvBootFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* script, IDeviceReport** out)
 {
-    return CreateJob<CNvBootFlasher>(L"CNvBootFlasher::StartFlash", out, [&](CNvBootFlasher& job) {
-        job.m_scriptPath = script ? script : L"";
-        job.StartFlash(deviceName);
-    });
+    return StartScript<CNvBootFlasher>(L"CNvBootFlasher::StartFlash", deviceName, script, out);
 }
 
 std::wstring CNvBootFlasher::BuildCommandLine()
@@ -163,7 +162,7 @@ std::wstring CNvBootFlasher::BuildCommandLine()
 
 HRESULT CNvBootFlasher::ParseOutputLine(const std::wstring& line)
 {
-    if (Contains(line, L"error") || Contains(line, L"failed"))
+    if (ContainsAny(line, {L"error", L"failed"}))
         return E_FAIL;
     AddProgress(0.001);
     return S_OK;

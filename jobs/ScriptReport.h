@@ -4,6 +4,7 @@
 #include "jobs/DeviceReport.h"
 
 #include <cstdio>
+#include <initializer_list>
 
 class CScriptReport : public CDeviceReport
 {
@@ -28,6 +29,18 @@ protected:
     // folder `tool` as found along the default directories, `path` and the
     // device name.
     std::wstring FormatToolCommand(const wchar_t* format, const wchar_t* tool, const std::wstring& path);
+    // True when the line holds any of the words, in any letter case.
+    static bool ContainsAny(const std::wstring& line, std::initializer_list<const wchar_t*> words);
+    // The creator of a script job of class T (see CreateJob).
+    template <class T>
+    static HRESULT StartScript(const wchar_t* creatorName, const wchar_t* deviceName, const wchar_t* script,
+                               IDeviceReport** out)
+    {
+        return CreateJob<T>(creatorName, out, [&](T& job) {
+            job.m_scriptPath = script ? script : L"";
+            job.CDeviceReport::StartFlash(deviceName);
+        });
+    }
 
     std::wstring m_scriptPath;
 

@@ -204,6 +204,14 @@ TEST(DeviceReport, AJobRunsOnceOnAWorkerInTheMultithreadedApartment)
     EXPECT_NE(GetCurrentThreadId(), job->workerId);
     EXPECT_EQ(L"FIRST", job->GetDeviceName());
     EXPECT_EQ(S_OK, job->GetResult());
+
+    // A job whose creator recorded a failure instead of starting stays so.
+    auto refused = MakeJob();
+    refused->SetResult(E_ABORT);
+    refused->StartFlash(L"REFUSED");
+    Sleep(100);
+    EXPECT_EQ(0, refused->runs);
+    EXPECT_EQ(E_ABORT, refused->GetResult());
 }
 
 TEST(DeviceReport, ElapsedTimeRunsWhileRunningAndSurvivesTheTickWrap)
