@@ -1,0 +1,52 @@
+// The engine's I/O helpers: reads and writes retried a fixed number of times
+// (serial ports, disks, files), XmlLite readers, and status reporting.
+#pragma once
+#include <windows.h>
+#include <objidl.h>
+#include <stdexcept>
+
+#include "engine/StatusReport.h"
+
+struct IXmlReader;
+
+// A failure that cannot be returned as a result, thrown with its HRESULT.
+class CHResultException : public std::runtime_error
+{
+public:
+    explicit CHResultException(HRESULT hr) : std::runtime_error("HRESULT failure"), m_hr(hr) {}
+    HRESULT Result() const { return m_hr; }
+
+private:
+    HRESULT m_hr;
+};
+
+// Attempts and pause of every retried read and write.
+constexpr int kRobustAttempts = 10;
+constexpr DWORD kRobustPauseMs = 100;
+
+// No file position: use the handle's own (a serial port).
+constexpr LONGLONG kNoPosition = -1;
+
+// Writes count bytes, at position when one is given, in up to 10 attempts
+// 100 ms apart. The bytes are dumped under "WriteRobust".
+HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position = kNoPosition);
+
+// Reads exactly count bytes, at position when one is given, in up to 10
+// attempts 100 ms apart; a short read is 0x80070026 and is retried. The bytes
+// are dumped under "ReadRobust".
+HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position);
+
+// The serial form: no position, no dump; otherwise the same.
+HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count);
+
+// XmlLite readers over a stream, a file (read, deny write) and 8-bit text
+// (without its terminating zero).
+HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader);
+HRESULT OpenXmlReader(const wchar_t* path, IXmlReader** reader);
+HRESULT OpenXmlReader(const char* text, IXmlReader** reader);
+
+// Formats a status text (wide printf rules) and delivers it to the sink as
+// NewStatus(0, NULL, text). Nothing happens without a sink; the sink's result
+// is ignored. Throws CHResultException(E_OUTOFMEMORY) when the text cannot be
+// allocated.
+void ReportStatus(IQStatusReport* sink, const wchar_t* format, ...);
