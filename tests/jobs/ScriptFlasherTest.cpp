@@ -167,23 +167,6 @@ TEST_F(ScriptFlasher, NvflashSplitsLongLinesAndRunsWithoutItsToolFolder)
     EXPECT_EQ("", texts[6]); // the pass that meets the end of the output
 }
 
-TEST_F(ScriptFlasher, ReleasingARunningScriptJobReturnsWithinAboutASecond)
-{
-    std::wstring script = WriteScript(L"slow.bat", Script({
-        "@echo off",
-        "echo started",
-        "fastboot wait \"%~dp0never.flag\"",
-    }));
-    ComPtr<IDeviceReport> job;
-    ASSERT_EQ(S_OK, CFastBootFlasher::StartFlash(L"SLOW", script.c_str(), &job));
-    ASSERT_TRUE(WaitFor([] { return JobLogTexts(L"SLOW").size() >= 3; }));
-    EXPECT_FALSE(job->IsFinished());
-    DWORD start = GetTickCount();
-    job.Reset();
-    EXPECT_LT(GetTickCount() - start, 2500u);
-    WriteWholeFile(m_dir / L"never.flag", ""); // lets the left-over tool end
-}
-
 class IntelDNX : public ScriptFlasher
 {
 protected:
