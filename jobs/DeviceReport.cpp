@@ -122,17 +122,16 @@ unsigned __stdcall CDeviceReport::ThreadProc(void* job)
 {
     CDeviceReport* self = static_cast<CDeviceReport*>(job);
     HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (FAILED(hr))
-    {
-        LogError(hr, L"CDeviceReport::ThreadProc", 115);
-    }
-    else
-    {
+    bool joined = SUCCEEDED(hr);
+    if (joined)
         hr = self->DoWork();
-        CoUninitialize();
-    }
-    // The job may be destroyed as soon as this returns: nothing after it.
+    else
+        LogError(hr, L"CDeviceReport::ThreadProc", 115);
+    // Recorded before leaving the apartment: the factory station is called
+    // through COM. The job may be destroyed as soon as this returns.
     self->SetResult(hr);
+    if (joined)
+        CoUninitialize();
     return static_cast<unsigned>(hr);
 }
 

@@ -1,4 +1,5 @@
 #include "jobs/DeviceReport.h"
+#include "services/FactoryHook.h"
 #include "services/Log.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/jobs/JobTestSupport.h"
@@ -263,6 +264,67 @@ TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogAndRecordItsResult)
     job.Reset();
     EXPECT_LT(GetTickCount() - start, 900u);
     EXPECT_EQ(std::vector<std::string>{"last words"}, JobLogTexts(L"ENDING"));
+}
+
+// A factory station that refuses every result and notes the device it got.
+class CRefusingStation : public IDispatch
+{
+public:
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; } // a static of the child
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        *out = iid == IID_IUnknown || iid == IID_IDispatch ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override
+    {
+        ids[0] = wcscmp(names[0], L"InitCheck") == 0 ? 1 : 2;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override
+    {
+        for (UINT i = 0; i < params->cArgs; ++i)
+        {
+            if (V_VT(&params->rgvarg[i]) == VT_BSTR)
+                device = V_BSTR(&params->rgvarg[i]);
+        }
+        V_VT(result) = VT_BOOL;
+        V_BOOL(result) = id == 1 ? VARIANT_TRUE : VARIANT_FALSE; // ready, but saves nothing
+        return S_OK;
+    }
+
+    std::wstring device;
+};
+
+KESTRUP_CHILD(JobRecordsItsResultThroughTheStation)
+{
+    static CRefusingStation station;
+    SetManagedObjectCreator([](const wchar_t*, const wchar_t*, IDispatch** out) {
+        return station.QueryInterface(IID_PPV_ARGS(out));
+    });
+    CComObject<CTestJob>* object = nullptr;
+    if (FAILED(CComObject<CTestJob>::CreateInstance(&object)))
+        return 1;
+    ComPtr<IDeviceReport> job(object);
+    object->StartFlash(L"STATION1");
+    if (!WaitFinished(job.Get()))
+        return 2;
+    if (job->GetResult() != STG_E_CANTSAVE)
+        return 3;
+    return station.device == L"STATION1" ? 0 : 4;
+}
+
+// No thread of the child but the worker joins a COM apartment.
+TEST(DeviceReport, TheWorkerRecordsTheResultThroughTheFactoryStation)
+{
+    CTempDir dir(L"station");
+    ChildResult result = RunChild(L"JobRecordsItsResultThroughTheStation", {}, dir.Path());
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(0u, result.exitCode);
 }
 
 } // namespace
