@@ -116,11 +116,10 @@ public:
         m_linkFont = linkFont;
 
         int rowHeight = TextHeight(L"Height") + 6;
-        if (rowHeight != m_rowHeight) {
-            m_rowHeight = m_headerHeight = rowHeight;
-            if (this->m_hWnd && !m_dropArrows.Create(this->m_hWnd, m_headerHeight, TRUE))
-                return FALSE;
-        }
+        bool remake = rowHeight != m_rowHeight || !m_dropArrows.m_hWnd;
+        m_rowHeight = m_headerHeight = rowHeight;
+        if (remake && this->m_hWnd && !m_dropArrows.Create(this->m_hWnd, m_headerHeight, TRUE))
+            return FALSE;
 
         CloseThemes();
         if (this->m_hWnd) {
