@@ -35,6 +35,7 @@ public:
     using CListImpl::m_dropArrows;
     using CListImpl::m_dropPosition;
     using CListImpl::m_focusRow;
+    using CListImpl::m_focusColumn;
     using CListImpl::m_pressedColumn;
     using CListImpl::m_resizingColumn;
     using CListImpl::m_shrinkTimerRunning;
