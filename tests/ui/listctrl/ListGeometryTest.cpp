@@ -217,3 +217,44 @@ TEST_F(ListGeometry, FixedColumnsKeepTheirWidth)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ListGeometry, ADialogsListControlIsTakenOverBySubclassing)
+{
+    ASSERT_TRUE(CTestList::RegisterListClass());
+    HWND control = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"ListCtrl", L"", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0,
+                                     200, 100, parent, reinterpret_cast<HMENU>(7), ::GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(control);
+    CTestList subclassed;
+    ASSERT_TRUE(subclassed.SubclassWindow(control));
+    EXPECT_GT(subclassed.GetRowHeight(), 6);
+    EXPECT_EQ(subclassed.GetExStyle() & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE), static_cast<DWORD>(WS_EX_STATICEDGE));
+    EXPECT_EQ(subclassed.GetStyle() & (WS_BORDER | WS_CLIPCHILDREN), static_cast<DWORD>(WS_CLIPCHILDREN));
+    subclassed.AddColumn(L"A", 50);
+    EXPECT_EQ(subclassed.AddItem(L"x"), 0);
+    EXPECT_EQ(subclassed.SendMessage(WM_ERASEBKGND), 1); // the list's own messages now
+    EXPECT_EQ(subclassed.SendMessage(WM_GETDLGCODE), static_cast<LRESULT>(DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS));
+}
+
+TEST_F(ListGeometry, TheRubberBandSelectsExactlyTheRowsItCrosses)
+{
+    list.SetRowHeight(20);
+    list.AddColumn(L"A", 100);
+    AddRows(5);
+    list.m_selection = {4};
+    list.BeginBand(POINT{50, 30}); // row 0
+    list.OnBandMove(POINT{80, 75}); // row 2
+    EXPECT_EQ(list.m_selection, (std::set<int>{0, 1, 2}));
+    EXPECT_EQ(list.m_anchorRow, 0);
+    EXPECT_EQ(list.m_focusRow, 2);
+    list.OnBandMove(POINT{20, 65}); // back up and left: rows 0 to 2 still
+    EXPECT_EQ(list.m_selection, (std::set<int>{0, 1, 2}));
+    list.BeginBand(POINT{150, 30}); // right of the columns: nothing
+    list.OnBandMove(POINT{160, 75});
+    EXPECT_TRUE(list.m_selection.empty());
+    EXPECT_EQ(list.m_anchorRow, -1);
+    list.EndBand();
+}
+
+} // namespace

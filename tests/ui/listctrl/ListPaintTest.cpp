@@ -225,3 +225,28 @@ TEST_F(ListPaint, ScrollAnimationTakesFourToEightStepsAndEnds)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ListPaint, TheRubberBandIsBlendedOverTheRowsWithAFrame)
+{
+    list.AddColumn(L"A", 200);
+    for (int row = 0; row < 3; ++row)
+        list.AddItem(L"");
+    list.BeginBand(POINT{20, 30});
+    list.OnBandMove(POINT{120, 75});
+    CListPicture picture(list);
+    // The crossed rows are selected (highlight, no theme); the band lies over them.
+    const COLORREF under = list.m_colours.highlight, band = list.m_colours.focusCellNoTheme;
+    COLORREF inside = picture.At(70, 50);
+    auto blended = [](int own, int colour) { return (own * 180 + colour * 75) / 255; };
+    EXPECT_NEAR(GetRValue(inside), blended(GetRValue(under), GetRValue(band)), 2);
+    EXPECT_NEAR(GetGValue(inside), blended(GetGValue(under), GetGValue(band)), 2);
+    EXPECT_NEAR(GetBValue(inside), blended(GetBValue(under), GetBValue(band)), 2);
+    EXPECT_EQ(picture.At(20, 50), list.m_colours.cellText); // the frame
+    EXPECT_EQ(picture.At(150, 50), under);                  // beside the band
+    EXPECT_EQ(picture.At(250, 50), list.m_colours.window);  // right of the rows
+    list.EndBand();
+}
+
+} // namespace
