@@ -73,23 +73,10 @@ INT_PTR CALLBACK CDialogImplRoot::DialogProc(HWND hWnd, UINT uMsg, WPARAM wParam
     if (!object)
         return FALSE;
 
-    MSG msg{hWnd, uMsg, wParam, lParam, 0, {0, 0}};
-    const MSG* previous = object->m_currentMsg;
-    object->m_currentMsg = &msg;
-    ++object->m_depth;
     LRESULT result = 0;
-    BOOL handled = object->ProcessWindowMessage(hWnd, uMsg, wParam, lParam, result, 0);
-    if (uMsg == WM_NCDESTROY)
-        object->m_destroyed = true;
-    --object->m_depth;
-    object->m_currentMsg = previous;
-
-    if (object->m_destroyed && object->m_depth == 0) {
-        object->m_destroyed = false;
-        object->Detach(hWnd);
-        object->OnFinalMessage(hWnd);
+    BOOL handled = object->RouteMessage(hWnd, uMsg, wParam, lParam, result, false);
+    if (object->FinishIfDestroyed(hWnd, nullptr))
         return handled ? static_cast<INT_PTR>(result) : FALSE;
-    }
     if (!handled)
         return FALSE;
     if (ReturnsDirectly(uMsg))

@@ -150,34 +150,46 @@ LRESULT CALLBACK CWindowImplRoot::StartWindowProc(HWND hWnd, UINT uMsg, WPARAM w
     return proc(hWnd, uMsg, wParam, lParam);
 }
 
+BOOL CWindowImplRoot::RouteMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                                   bool callDefault)
+{
+    MSG msg{hWnd, uMsg, wParam, lParam, 0, {0, 0}};
+    const MSG* previous = m_currentMsg;
+    m_currentMsg = &msg;
+    ++m_depth;
+    result = 0;
+    BOOL handled = ProcessWindowMessage(hWnd, uMsg, wParam, lParam, result, 0);
+    if (!handled && callDefault)
+        result = ::CallWindowProcW(m_pfnSuperWindowProc, hWnd, uMsg, wParam, lParam);
+    if (uMsg == WM_NCDESTROY)
+        m_destroyed = true;
+    --m_depth;
+    m_currentMsg = previous;
+    return handled;
+}
+
+bool CWindowImplRoot::FinishIfDestroyed(HWND hWnd, WNDPROC ownProc)
+{
+    // The window is gone once WM_NCDESTROY is through and no other message
+    // of this window is still being handled further up the stack.
+    if (!m_destroyed || m_depth != 0)
+        return false;
+    if (ownProc && reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)) == ownProc)
+        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuperWindowProc));
+    m_destroyed = false;
+    Detach(hWnd);
+    OnFinalMessage(hWnd);
+    return true;
+}
+
 LRESULT CALLBACK CWindowImplRoot::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     CWindowImplRoot* object = FromHandle(hWnd);
     if (!object)
         return ::DefWindowProcW(hWnd, uMsg, wParam, lParam);
-
-    MSG msg{hWnd, uMsg, wParam, lParam, 0, {0, 0}};
-    const MSG* previous = object->m_currentMsg;
-    object->m_currentMsg = &msg;
-    ++object->m_depth;
     LRESULT result = 0;
-    BOOL handled = object->ProcessWindowMessage(hWnd, uMsg, wParam, lParam, result, 0);
-    if (!handled)
-        result = ::CallWindowProcW(object->m_pfnSuperWindowProc, hWnd, uMsg, wParam, lParam);
-    if (uMsg == WM_NCDESTROY)
-        object->m_destroyed = true;
-    --object->m_depth;
-    object->m_currentMsg = previous;
-
-    // The window is gone once WM_NCDESTROY is through and no other message
-    // of this window is still being handled further up the stack.
-    if (object->m_destroyed && object->m_depth == 0) {
-        if (reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(hWnd, GWLP_WNDPROC)) == object->GetWindowProc())
-            ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(object->m_pfnSuperWindowProc));
-        object->m_destroyed = false;
-        object->Detach(hWnd);
-        object->OnFinalMessage(hWnd);
-    }
+    object->RouteMessage(hWnd, uMsg, wParam, lParam, result, true);
+    object->FinishIfDestroyed(hWnd, object->GetWindowProc());
     return result;
 }
 

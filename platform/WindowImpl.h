@@ -190,6 +190,12 @@ protected:
 
     BOOL Attach(HWND hWnd);
     void Detach(HWND hWnd);
+    // Runs the message map for one message, and the default processing when
+    // callDefault is set and the map leaves the message; true when handled.
+    BOOL RouteMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& result, bool callDefault);
+    // After WM_NCDESTROY: gives the window its old procedure back (when
+    // ownProc is still in place), detaches and calls OnFinalMessage.
+    bool FinishIfDestroyed(HWND hWnd, WNDPROC ownProc);
     // The object that the next window created on this thread belongs to.
     static void SetCreatingObject(CWindowImplRoot* object);
 

@@ -39,20 +39,31 @@ void DrawListGradient(HDC dc, const RECT& rect, COLORREF top, COLORREF bottom)
     ::GradientFill(dc, vertices, 2, &mesh, 1, GRADIENT_FILL_RECT_V);
 }
 
-void DrawListSelectionFrame(HDC dc, const RECT& rect, COLORREF outer, COLORREF inner, COLORREF fill)
+void RoundListRect(HDC dc, const RECT& rect, COLORREF line, COLORREF fill, int corner)
 {
-    HPEN outerPen = ::CreatePen(PS_SOLID, 1, outer);
-    HPEN innerPen = ::CreatePen(PS_SOLID, 1, inner);
+    HPEN pen = ::CreatePen(PS_SOLID, 1, line);
     HBRUSH brush = ::CreateSolidBrush(fill);
-    HGDIOBJ oldPen = ::SelectObject(dc, outerPen);
+    HGDIOBJ oldPen = ::SelectObject(dc, pen);
     HGDIOBJ oldBrush = ::SelectObject(dc, brush);
-    ::RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, 5, 5);
-    ::SelectObject(dc, innerPen);
-    ::RoundRect(dc, rect.left + 1, rect.top + 1, rect.right - 1, rect.bottom - 1, 2, 2);
+    ::RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, corner, corner);
     ::SelectObject(dc, oldPen);
     ::SelectObject(dc, oldBrush);
-    ::DeleteObject(outerPen);
-    ::DeleteObject(innerPen);
+    ::DeleteObject(pen);
+    ::DeleteObject(brush);
+}
+
+void DrawListSelectionFrame(HDC dc, const RECT& rect, COLORREF outer, COLORREF inner, COLORREF fill)
+{
+    RoundListRect(dc, rect, outer, fill, 5);
+    RECT in = rect;
+    ::InflateRect(&in, -1, -1);
+    RoundListRect(dc, in, inner, fill, 2);
+}
+
+void FrameListRect(HDC dc, const RECT& rect, COLORREF colour)
+{
+    HBRUSH brush = ::CreateSolidBrush(colour);
+    ::FrameRect(dc, &rect, brush);
     ::DeleteObject(brush);
 }
 
@@ -81,9 +92,7 @@ void BlendListRect(HDC dc, const RECT& rect, COLORREF colour, COLORREF frame)
         ::DeleteObject(pixel);
     if (source)
         ::DeleteDC(source);
-    HBRUSH brush = ::CreateSolidBrush(frame);
-    ::FrameRect(dc, &rect, brush);
-    ::DeleteObject(brush);
+    FrameListRect(dc, rect, frame);
 }
 
 void DrawListRaisedEdge(HDC dc, const RECT& rect, COLORREF light, COLORREF shadow)

@@ -29,6 +29,10 @@ struct CListColours
 
 // A vertical gradient from top to bottom over rect.
 void DrawListGradient(HDC dc, const RECT& rect, COLORREF top, COLORREF bottom);
+// A rounded rectangle: a one-pixel line round a fill, corner ellipse corner x corner.
+void RoundListRect(HDC dc, const RECT& rect, COLORREF line, COLORREF fill, int corner);
+// A one-pixel frame.
+void FrameListRect(HDC dc, const RECT& rect, COLORREF colour);
 // The double rounded frame: outer line with corner 5, inner line (1 pixel
 // in) with corner 2, both over a brush of the fill colour.
 void DrawListSelectionFrame(HDC dc, const RECT& rect, COLORREF outer, COLORREF inner, COLORREF fill);

@@ -779,23 +779,12 @@ public:
 
             COLORREF background = m_colours.window, textColour = m_colours.cellText;
             if (!focusCell) {
-                if (GetItemColours(row, id, background, textColour) && background != m_colours.window) {
-                    HPEN pen = ::CreatePen(PS_SOLID, 1, background);
-                    HBRUSH brush = ::CreateSolidBrush(background);
-                    HGDIOBJ oldPen = ::SelectObject(dc, pen);
-                    HGDIOBJ oldBrush = ::SelectObject(dc, brush);
-                    ::RoundRect(dc, cell.left, cell.top, cell.right, cell.bottom, 3, 3);
-                    ::SelectObject(dc, oldPen);
-                    ::SelectObject(dc, oldBrush);
-                    ::DeleteObject(pen);
-                    ::DeleteObject(brush);
-                }
+                if (GetItemColours(row, id, background, textColour) && background != m_colours.window)
+                    RoundListRect(dc, cell, background, background, 3);
             } else if (!themed) {
                 if (m_editing) {
                     FillListRect(dc, cell, m_colours.window);
-                    HBRUSH brush = ::CreateSolidBrush(m_colours.focusCellNoTheme);
-                    ::FrameRect(dc, &cell, brush);
-                    ::DeleteObject(brush);
+                    FrameListRect(dc, cell, m_colours.focusCellNoTheme);
                 } else {
                     FillListRect(dc, cell, m_colours.focusCellNoTheme);
                 }
@@ -1216,14 +1205,11 @@ protected:
             next = std::min<int>(position + client.right, last);
             break;
         case SB_THUMBPOSITION:
-        case SB_THUMBTRACK: {
-            SCROLLINFO info{sizeof(info), SIF_TRACKPOS};
-            this->GetScrollInfo(SB_HORZ, &info);
-            if (info.nTrackPos == position)
+        case SB_THUMBTRACK:
+            next = TrackPosition(SB_HORZ);
+            if (next == position)
                 return 0;
-            next = info.nTrackPos;
             break;
-        }
         case SB_LEFT:
             next = 0;
             break;
@@ -1267,14 +1253,11 @@ protected:
             animate = true;
             break;
         case SB_THUMBPOSITION:
-        case SB_THUMBTRACK: {
-            SCROLLINFO info{sizeof(info), SIF_TRACKPOS};
-            this->GetScrollInfo(SB_VERT, &info);
-            if (info.nTrackPos == position)
+        case SB_THUMBTRACK:
+            next = TrackPosition(SB_VERT);
+            if (next == position)
                 return 0;
-            next = info.nTrackPos;
             break;
-        }
         case SB_TOP:
             next = 0;
             break;
@@ -1358,6 +1341,13 @@ protected:
     }
 
     // ---- Helpers --------------------------------------------------------
+
+    int TrackPosition(int bar) const
+    {
+        SCROLLINFO info{sizeof(info), SIF_TRACKPOS};
+        this->GetScrollInfo(bar, &info);
+        return info.nTrackPos;
+    }
 
     static int GET_X_LPARAM_(LPARAM lParam) { return static_cast<short>(LOWORD(lParam)); }
     static int GET_Y_LPARAM_(LPARAM lParam) { return static_cast<short>(HIWORD(lParam)); }
