@@ -250,3 +250,29 @@ TEST_F(ListPaint, TheRubberBandIsBlendedOverTheRowsWithAFrame)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ListPaint, WithThemesASelectedRowIsFramedAndKeepsItsCellsTextColours)
+{
+    list.SetUseThemes(TRUE);
+    if (!::IsThemeActive())
+        GTEST_SKIP() << "no visual styles here";
+    list.AddColumn(L"A", 100);
+    list.AddColumn(L"Progress", 100, -1, FALSE, ITEM_FORMAT_PROGRESS);
+    for (int row = 0; row < 3; ++row)
+        list.AddItem(L"WWWW");
+    list.SetItemColours(0, 0, list.m_colours.window, RGB(0, 0, 255));
+    list.SetItemText(1, 1, L"100");
+    list.m_selection = {0};
+    list.m_focusRow = 0;
+    CListPicture picture(list);
+    RECT selected = CellArea(0, 0);
+    EXPECT_GT(picture.Count(selected, RGB(0, 0, 255)), 0);
+    // Not focused: the unfocused frame's outer line.
+    EXPECT_GT(picture.Count(selected, list.m_colours.selectionFrameUnfocused[0]), 0);
+    // The themed bar of 100 % differs from the empty one.
+    EXPECT_NE(picture.Area(CellArea(1, 1)), picture.Area(CellArea(2, 1)));
+}
+
+} // namespace
