@@ -248,7 +248,7 @@ TEST(DoubleBuffer, PrintClientDrawsTheWholeClientAreaAndEraseDoesNothing)
 TEST(DoubleBuffer, PaintingValidatesTheUpdateRegion)
 {
     CBufferedWindow window;
-    ASSERT_TRUE(window.Create(nullptr, RECT{0, 0, 60, 40}, nullptr, WS_POPUP | WS_VISIBLE));
+    ASSERT_TRUE(window.Create(nullptr, RECT{0, 0, 60, 40}, nullptr, WS_POPUP | WS_VISIBLE, WS_EX_NOACTIVATE));
     window.UpdateWindow(); // the first paint covers everything
     RECT part{5, 6, 25, 16};
     window.InvalidateRect(&part, FALSE);

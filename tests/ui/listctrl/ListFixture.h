@@ -95,7 +95,9 @@ protected:
     {
         INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&icc);
-        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"list parent", WS_POPUP | WS_VISIBLE));
+        // Hidden: a shown window would be activated, and activation waits on
+        // the other programs' windows.
+        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"list parent", WS_POPUP));
         MakeList(300, 150);
     }
     void TearDown() override
