@@ -695,7 +695,10 @@ public:
             return;
         HGDIOBJ old = ::SelectObject(source, m_background);
         if (m_tileBackground) {
-            int rows = (below + info.bmHeight - 1) / info.bmHeight + 1;
+            // The grid starts at the client's top, so it counts rows over the
+            // whole client height: counted below the header only, a header
+            // taller than the bitmap would leave the bottom uncovered.
+            int rows = (client.bottom + info.bmHeight - 1) / info.bmHeight + 1;
             int columns = (client.right + info.bmWidth - 1) / info.bmWidth + 1;
             for (int r = 0; r < rows; ++r)
                 for (int c = 0; c < columns; ++c)

@@ -258,3 +258,27 @@ TEST_F(ListGeometry, TheRubberBandSelectsExactlyTheRowsItCrosses)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ListGeometry, InCellFocusModeEnsureVisibleScrollsTheColumnIntoView)
+{
+    list.m_cellFocus = TRUE;
+    list.AddColumn(L"A", 100);
+    list.AddColumn(L"B", 100);
+    list.AddColumn(L"C", 100);
+    list.AddColumn(L"D", 100);
+    list.AddColumn(L"Wide", 400);
+    list.AddItem(L"x");
+    const int width = Client().right;
+    ASSERT_TRUE(list.EnsureVisible(0, 3)); // sticks out on the right
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 400 - width);
+    EXPECT_TRUE(list.IsItemVisible(0, 3));
+    EXPECT_FALSE(list.IsItemVisible(0, 0));
+    ASSERT_TRUE(list.EnsureVisible(0, 0)); // starts left of the client
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 0);
+    ASSERT_TRUE(list.EnsureVisible(0, 4)); // wider than the client: its left edge
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 400);
+}
+
+} // namespace

@@ -276,3 +276,39 @@ TEST_F(ListPaint, WithThemesASelectedRowIsFramedAndKeepsItsCellsTextColours)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ListPaint, ABackgroundBitmapIsCentredBelowTheHeaderOrTiled)
+{
+    HDC screen = ::GetDC(nullptr);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 10, 10);
+    HDC dc = ::CreateCompatibleDC(screen);
+    ::ReleaseDC(nullptr, screen);
+    HGDIOBJ old = ::SelectObject(dc, bitmap);
+    FillListRect(dc, RECT{0, 0, 10, 10}, RGB(250, 0, 0));
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+
+    const RECT client = Client();
+    const int below = client.bottom - list.GetHeaderHeight();
+    const COLORREF window = list.m_colours.window;
+    list.SetBackgroundImage(bitmap, FALSE);
+    {
+        CListPicture picture(list);
+        const int x = client.right / 2 - 5, y = below / 2 - 13;
+        EXPECT_EQ(picture.Count(RECT{x, y, x + 10, y + 10}, RGB(250, 0, 0)), 100);
+        EXPECT_EQ(picture.Count(RECT{0, 0, client.right, client.bottom}, RGB(250, 0, 0)), 100);
+        EXPECT_EQ(picture.At(5, client.bottom - 5), window);
+    }
+    list.SetBackgroundImage(bitmap, TRUE);
+    {
+        CListPicture picture(list);
+        EXPECT_EQ(picture.At(5, client.bottom - 5), RGB(250, 0, 0));
+        EXPECT_EQ(picture.At(client.right - 1, list.GetHeaderHeight() + 1), RGB(250, 0, 0));
+    }
+    list.SetBackgroundImage(nullptr, FALSE);
+    ::DeleteObject(bitmap);
+}
+
+} // namespace
