@@ -631,8 +631,42 @@ public:
         }
     }
 
-    // Image, title and sort arrow of one header button over rect.
-    void DrawHeaderContent(HDC dc, int position, const RECT& rect, bool themed)
+    // The picture of a dragged header column: a pressed button with its
+    // image and title, the size of the column. Null when it cannot be made;
+    // the caller deletes it.
+    HBITMAP MakeHeaderDragImage(int position)
+    {
+        RECT column{};
+        if (!GetColumnRect(position, column) || column.right <= column.left || column.bottom <= column.top)
+            return nullptr;
+        const RECT rect{0, 0, column.right - column.left, column.bottom - column.top};
+        HDC windowDc = this->GetDC();
+        HDC dc = ::CreateCompatibleDC(windowDc);
+        HBITMAP bitmap = ::CreateCompatibleBitmap(windowDc, rect.right, rect.bottom);
+        this->ReleaseDC(windowDc);
+        if (dc && bitmap) {
+            HGDIOBJ old = ::SelectObject(dc, bitmap);
+            bool themed = m_useThemes && m_headerTheme;
+            if (themed) {
+                FillListRect(dc, rect, m_colours.window);
+                ::DrawThemeBackground(m_headerTheme, dc, HP_HEADERITEM, HIS_PRESSED, &rect, nullptr);
+            } else {
+                FillListRect(dc, rect, m_colours.headerFace);
+                DrawListRaisedEdge(dc, rect, m_colours.headerLight, m_colours.headerShadow);
+            }
+            DrawHeaderContent(dc, position, rect, themed, false);
+            ::SelectObject(dc, old);
+        } else if (bitmap) {
+            ::DeleteObject(bitmap);
+            bitmap = nullptr;
+        }
+        if (dc)
+            ::DeleteDC(dc);
+        return bitmap;
+    }
+
+    // Image, title and (when asked) sort arrow of one header button over rect.
+    void DrawHeaderContent(HDC dc, int position, const RECT& rect, bool themed, bool withArrow = true)
     {
         const CListColumn& column = m_columns[position];
         const int width = rect.right - rect.left;
@@ -659,7 +693,7 @@ public:
         ::DrawTextW(dc, column.title.c_str(), static_cast<int>(column.title.size()), &content,
                     align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
         ::SelectObject(dc, oldFont);
-        if (arrow && m_itemImages) {
+        if (arrow && withArrow && m_itemImages) {
             int ay = content.top + (content.bottom - content.top) / 2 - 3;
             DrawClippedImage(dc, m_sortAscending ? 1 : 0, content.right + 4, ay, rect.right, GetHeaderHeight());
         }

@@ -170,4 +170,31 @@ TEST_F(ListHeader, UnthemedButtonsShowPressedStateDividersAndSortArrowsOnlyWhere
     EXPECT_EQ(header(0), unsorted); // fixed check column
 }
 
+TEST_F(ListHeader, TheDragImageIsARaisedButtonWithTheColumnsTitle)
+{
+    list.AddColumn(L"A", 60);
+    list.AddColumn(L"Wide title", 120);
+    EXPECT_EQ(list.MakeHeaderDragImage(2), nullptr);
+    HBITMAP image = list.MakeHeaderDragImage(1);
+    ASSERT_TRUE(image);
+    BITMAP info{};
+    ASSERT_TRUE(::GetObjectW(image, sizeof(info), &info));
+    EXPECT_EQ(info.bmWidth, 120);
+    EXPECT_EQ(info.bmHeight, list.GetHeaderHeight());
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HGDIOBJ old = ::SelectObject(dc, image);
+    const auto& colours = list.m_colours;
+    EXPECT_EQ(::GetPixel(dc, 0, 5), colours.headerLight);
+    EXPECT_EQ(::GetPixel(dc, 119, 5), colours.headerShadow);
+    EXPECT_EQ(::GetPixel(dc, 60, info.bmHeight - 1), colours.headerShadow);
+    int text = 0;
+    for (int y = 1; y < info.bmHeight - 1; ++y)
+        for (int x = 1; x < 119; ++x)
+            text += ::GetPixel(dc, x, y) == colours.headerText;
+    EXPECT_GT(text, 0);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    ::DeleteObject(image);
+}
+
 } // namespace
