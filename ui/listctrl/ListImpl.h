@@ -78,7 +78,7 @@ public:
             return FALSE;
         if (!Initialise())
             return FALSE;
-        this->ModifyStyle(WS_BORDER, WS_CLIPCHILDREN);
+        this->ModifyStyle(WS_BORDER, WS_CLIPCHILDREN, SWP_FRAMECHANGED);
         this->ModifyStyleEx(WS_EX_CLIENTEDGE, WS_EX_STATICEDGE, SWP_FRAMECHANGED);
         if (!m_tooltip.IsWindow()) {
             m_tooltip.Create(TOOLTIPS_CLASSW, this->m_hWnd, RECT{}, nullptr, WS_POPUP);
@@ -501,7 +501,7 @@ public:
 
     // One step of a divider drag at screen x: tick 0 from a mouse move,
     // tick 1 from the shrink timer.
-    void OnResizeColumn(int tick) { OnResizeColumn(tick, static_cast<short>(LOWORD(::GetMessagePos()))); }
+    void OnResizeColumn(int tick) { OnResizeColumn(tick, PointFromLParam(static_cast<LPARAM>(::GetMessagePos())).x); }
 
     void OnResizeColumn(int tick, int x)
     {
@@ -1339,7 +1339,7 @@ protected:
 
     LRESULT OnRButtonUp(UINT, WPARAM, LPARAM lParam, BOOL&)
     {
-        POINT point{GET_X_LPARAM_(lParam), GET_Y_LPARAM_(lParam)};
+        POINT point = PointFromLParam(lParam);
         int row = -1, position = -1;
         if (!HitTest(point, row, position)) {
             ClearSelection();
@@ -1357,8 +1357,7 @@ protected:
             break;
         case TIMER_AUTOSCROLL_SELECT:
             if (m_bandActive) {
-                DWORD where = ::GetMessagePos();
-                POINT point{static_cast<short>(LOWORD(where)), static_cast<short>(HIWORD(where))};
+                POINT point = PointFromLParam(static_cast<LPARAM>(::GetMessagePos()));
                 this->ScreenToClient(&point);
                 AutoScrollBand(point);
                 SelectRowsInRect(m_bandRect);
@@ -1386,8 +1385,12 @@ protected:
         return info.nTrackPos;
     }
 
-    static int GET_X_LPARAM_(LPARAM lParam) { return static_cast<short>(LOWORD(lParam)); }
-    static int GET_Y_LPARAM_(LPARAM lParam) { return static_cast<short>(HIWORD(lParam)); }
+    // A point packed as two signed 16-bit coordinates (mouse messages,
+    // GetMessagePos).
+    static POINT PointFromLParam(LPARAM packed)
+    {
+        return POINT{static_cast<short>(LOWORD(packed)), static_cast<short>(HIWORD(packed))};
+    }
 
     const T* Self() const { return static_cast<const T*>(this); }
     T* Self() { return static_cast<T*>(this); }
