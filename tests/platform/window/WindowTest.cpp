@@ -96,26 +96,6 @@ TEST(WindowImpl, MessageMapEntriesRunInOrderAndAClearedFlagPassesOn)
     EXPECT_EQ(window.finalMessages, 2);
 }
 
-// A window that refuses creation is detached and finished at once.
-class CRefusingWindow : public CWindowImpl<CRefusingWindow>
-{
-public:
-    int finalMessages = 0;
-    BEGIN_MSG_MAP(CRefusingWindow)
-        MESSAGE_HANDLER(WM_CREATE, OnCreate)
-    END_MSG_MAP()
-    LRESULT OnCreate(UINT, WPARAM, LPARAM, BOOL&) { return -1; }
-    void OnFinalMessage(HWND) override { ++finalMessages; }
-};
-
-TEST(WindowImpl, RefusedCreationLeavesTheObjectDetached)
-{
-    CRefusingWindow window;
-    EXPECT_EQ(window.Create(nullptr, RECT{0, 0, 10, 10}, nullptr, WS_POPUP), nullptr);
-    EXPECT_EQ(window.m_hWnd, nullptr);
-    EXPECT_EQ(window.finalMessages, 1);
-}
-
 class CSubclasser : public CWindowImpl<CSubclasser>
 {
 public:
@@ -260,32 +240,6 @@ TEST(DoubleBuffer, PaintingValidatesTheUpdateRegion)
     EXPECT_EQ(window.clipSeen.right, 25);
     EXPECT_EQ(window.clipSeen.bottom, 16);
     window.DestroyWindow();
-}
-
-TEST(DoubleBuffer, PaintedAreaKeepsWindowCoordinates)
-{
-    HDC screen = ::GetDC(nullptr);
-    HDC target = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 40, 40);
-    ::ReleaseDC(nullptr, screen);
-    HGDIOBJ old = ::SelectObject(target, bitmap);
-    RECT all{0, 0, 40, 40};
-    ::FillRect(target, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-
-    RECT seen{};
-    EXPECT_TRUE(PaintBuffered(target, RECT{10, 10, 30, 30}, [&](HDC dc) {
-        ::GetClipBox(dc, &seen);
-        ::SetPixel(dc, 12, 13, RGB(255, 0, 0));
-    }));
-    EXPECT_EQ(seen.left, 10);
-    EXPECT_EQ(seen.top, 10);
-    EXPECT_EQ(seen.right, 30);
-    EXPECT_EQ(::GetPixel(target, 12, 13), RGB(255, 0, 0));
-    EXPECT_EQ(::GetPixel(target, 5, 5), RGB(255, 255, 255)); // outside the rectangle: untouched
-
-    ::SelectObject(target, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(target);
 }
 
 struct RecordingFilter : CMessageFilter
