@@ -1,5 +1,6 @@
-// A private base key below HKEY_CURRENT_USER for one test, removed with its
-// subkeys when the test ends; and direct access to its values.
+// A base key below HKEY_CURRENT_USER for one test (by default a private
+// one), removed with its subkeys before and after the test; and direct
+// access to its values. The tests run in the build tree's own Wine prefix.
 #pragma once
 #include <windows.h>
 #include <winternl.h>
@@ -9,8 +10,8 @@
 class CTestSettingsKey
 {
 public:
-    CTestSettingsKey()
-        : m_base(L"Software\\Olvane\\KestrupTest" + std::to_wstring(GetCurrentProcessId()) + L"\\")
+    explicit CTestSettingsKey(const wchar_t* base = nullptr)
+        : m_base(base ? base : L"Software\\Olvane\\KestrupTest" + std::to_wstring(GetCurrentProcessId()) + L"\\")
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, m_base.c_str());
     }
