@@ -1,4 +1,5 @@
 #include "ui/MenuButton.h"
+#include "tests/ui/PrivateDesktop.h"
 
 #include <gtest/gtest.h>
 
@@ -69,24 +70,6 @@ void CALLBACK OnMenuTimer(HWND, UINT, UINT_PTR id, DWORD)
         PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
 }
-
-// Windows of other test programs running at the same time take the
-// activation, and with it the keyboard focus, from windows on the same
-// desktop; these tests work on a desktop of their own.
-class CPrivateDesktop : public testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        const std::wstring name = L"KestrupMenuButtonTest" + std::to_wstring(GetCurrentProcessId());
-        m_desktop = CreateDesktopW(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-        ASSERT_TRUE(m_desktop && SetThreadDesktop(m_desktop));
-    }
-
-private:
-    HDESK m_desktop = nullptr;
-};
-const testing::Environment* const g_desktop = testing::AddGlobalTestEnvironment(new CPrivateDesktop);
 
 void PumpMessages()
 {

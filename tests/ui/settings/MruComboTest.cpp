@@ -2,6 +2,8 @@
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/ui/settings/TestSettingsKey.h"
 
+#include "tests/ui/PrivateDesktop.h"
+
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <shlwapi.h>

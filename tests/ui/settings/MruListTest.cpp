@@ -120,16 +120,17 @@ TEST(MruList, ZeroCapacityNeverDrops)
 TEST(MruList, ReadSkipsUnusableValuesAndKeepsTheRest)
 {
     CTestSettingsKey key;
-    key.SetNumber(L"RawFile", L"DocumentCount", 6);
+    key.SetNumber(L"RawFile", L"DocumentCount", 7);
     key.SetText(L"RawFile", L"Document1", L"newest");
     const DWORD number = 7;
     key.SetRaw(L"RawFile", L"Document2", REG_DWORD, &number, sizeof(number));
-    key.SetRaw(L"RawFile", L"Document3", REG_SZ, L"abc", 6); // no terminator
+    key.SetRaw(L"RawFile", L"Document3", REG_SZ, L"abc", 6);        // no terminator
     key.SetText(L"RawFile", L"Document4", L"");
-    key.SetText(L"RawFile", L"document5", L"fifth");         // names ignore case
-    key.SetText(L"RawFile", L"Document6", L"oldest");
-    key.SetText(L"RawFile", L"Document7", L"beyond capacity");
-    key.SetText(L"RawFile", L"Document06", L"not a name the list forms");
+    key.SetText(L"RawFile", L"document5", L"fifth");                 // names ignore case
+    key.SetText(L"RawFile", L"Document6", std::wstring(256, L'z'));  // longer than an entry
+    key.SetText(L"RawFile", L"Document7", L"oldest");
+    key.SetText(L"RawFile", L"Document8", L"beyond capacity");
+    key.SetText(L"RawFile", L"Document07", L"not a name the list forms");
     key.SetText(L"RawFile", L"Document2x", L"not a name the list forms");
 
     CMruList list;

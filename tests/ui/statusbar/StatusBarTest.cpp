@@ -1,5 +1,7 @@
 #include "ui/StatusBar.h"
 
+#include "tests/ui/PrivateDesktop.h"
+
 #include <gtest/gtest.h>
 
 // Rectangles compared and shown by the assertions (found by argument lookup).
