@@ -1,5 +1,5 @@
 #include "ui/MenuButton.h"
-#include "tests/ui/PrivateDesktop.h"
+#include "tests/ui/UiTest.h"
 
 #include <gtest/gtest.h>
 
@@ -7,25 +7,6 @@ namespace {
 
 constexpr UINT kMenu = 202;
 constexpr int kButtonId = 1001;
-
-// The button's parent: reflects owner-draw notifications to it and records
-// the commands that reach it.
-class CParentWindow : public CWindowImpl<CParentWindow, CWindow, CWinTraits<WS_POPUP | WS_VISIBLE>>
-{
-public:
-    std::vector<WORD> commands;
-
-    BEGIN_MSG_MAP(CParentWindow)
-        MESSAGE_HANDLER(WM_COMMAND, OnCommand)
-        REFLECT_NOTIFICATIONS()
-    END_MSG_MAP()
-
-    LRESULT OnCommand(UINT, WPARAM wParam, LPARAM, BOOL&)
-    {
-        commands.push_back(LOWORD(wParam));
-        return 0;
-    }
-};
 
 // What was seen of the popup menu while it was shown, and what was done.
 struct MenuVisit
@@ -117,7 +98,7 @@ protected:
         return client.right;
     }
 
-    CParentWindow parent;
+    CCommandParent parent;
     WTLEX::CAutoMenuButton button{kMenu};
     CWindow other;
     MenuVisit visit;

@@ -2,7 +2,7 @@
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/ui/settings/TestSettingsKey.h"
 
-#include "tests/ui/PrivateDesktop.h"
+#include "tests/ui/UiTest.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>

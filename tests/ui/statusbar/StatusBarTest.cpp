@@ -1,6 +1,6 @@
 #include "ui/StatusBar.h"
 
-#include "tests/ui/PrivateDesktop.h"
+#include "tests/ui/UiTest.h"
 
 #include <gtest/gtest.h>
 
@@ -21,23 +21,6 @@ std::ostream& operator<<(std::ostream& out, const RECT& r)
 namespace {
 
 constexpr int kPanes[] = {ID_DEFAULT_PANE, 32780, 32781, 32782, 32783};
-
-// The status bar's parent: records the commands that reach it.
-class CParentWindow : public CWindowImpl<CParentWindow, CWindow, CWinTraits<WS_POPUP | WS_VISIBLE>>
-{
-public:
-    std::vector<WORD> commands;
-
-    BEGIN_MSG_MAP(CParentWindow)
-        MESSAGE_HANDLER(WM_COMMAND, OnCommand)
-    END_MSG_MAP()
-
-    LRESULT OnCommand(UINT, WPARAM wParam, LPARAM, BOOL&)
-    {
-        commands.push_back(LOWORD(wParam));
-        return 0;
-    }
-};
 
 class StatusBar : public testing::Test
 {
@@ -86,7 +69,7 @@ protected:
         return rect.right - rect.left;
     }
 
-    CParentWindow parent;
+    CCommandParent parent;
     CMPSBarWithAny bar;
 };
 
