@@ -82,6 +82,4 @@ public:
         SendMessage(SB_GETTEXTW, static_cast<WPARAM>(part), reinterpret_cast<LPARAM>(buffer.data()));
         return buffer.data();
     }
-    BOOL IsSimple() const { return static_cast<BOOL>(SendMessage(SB_ISSIMPLE)); }
-    void SetSimple(BOOL simple) { SendMessage(SB_SIMPLE, static_cast<WPARAM>(simple)); }
 };

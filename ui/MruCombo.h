@@ -75,8 +75,6 @@ public:
         MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
     END_MSG_MAP()
 
-    const std::wstring& GetSubkey() const { return m_subkey; }
-
     // Capacity 6, folder auto-completion, the history from the registry.
     void Init();
     LRESULT OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);

@@ -59,11 +59,6 @@ public:
         const int index = GetPaneIndexFromID(id);
         return index >= 0 ? this->GetText(index) : std::wstring();
     }
-    BOOL GetPaneRect(int id, RECT* rect) const
-    {
-        const int index = GetPaneIndexFromID(id);
-        return index >= 0 && this->GetRect(index, rect);
-    }
     BOOL SetPaneWidth(int id, int width)
     {
         const int index = GetPaneIndexFromID(id);

@@ -1,16 +1,13 @@
 #include "ui/MruCombo.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/ui/settings/TestSettingsKey.h"
-
 #include "tests/ui/UiTest.h"
+#include "tests/ui/settings/TestSettingsKey.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 namespace {
-
-using Texts = std::vector<std::wstring>;
 
 Texts ComboItems(const CComboBox& combo)
 {
@@ -21,25 +18,25 @@ Texts ComboItems(const CComboBox& combo)
     return items;
 }
 
-// A dropped-files block as the shell hands it to WM_DROPFILES.
-HDROP MakeDrop(const Texts& paths, POINT point, BOOL nonClient = FALSE)
+// Drops `paths` at `point` as the shell does (WM_DROPFILES).
+void Drop(CWindow& target, const Texts& paths, POINT point)
 {
     size_t chars = 1;
     for (const auto& path : paths)
         chars += path.size() + 1;
     HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
     auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
-    drop->pFiles = sizeof(DROPFILES);
-    drop->pt = point;
-    drop->fNC = nonClient;
-    drop->fWide = TRUE;
+    *drop = DROPFILES{sizeof(DROPFILES), point, FALSE, TRUE};
     auto* out = reinterpret_cast<wchar_t*>(drop + 1);
-    for (const auto& path : paths) {
-        wcscpy(out, path.c_str());
-        out += path.size() + 1;
-    }
+    for (const auto& path : paths)
+        out = wcscpy(out, path.c_str()) + path.size() + 1;
     GlobalUnlock(memory);
-    return static_cast<HDROP>(memory);
+    target.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(memory));
+    // A drop on the client area is finished (freed) by its taker.
+    RECT client{};
+    target.GetClientRect(&client);
+    if (!PtInRect(&client, point))
+        GlobalFree(memory);
 }
 
 std::wstring FullPath(const std::wstring& path)
@@ -55,20 +52,19 @@ protected:
     void SetUp() override
     {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        parent = CreateWindowExW(0, L"STATIC", L"parent", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
-        ASSERT_TRUE(parent);
+        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 400, 300}, L"parent"));
     }
     void TearDown() override
     {
-        DestroyWindow(parent);
+        parent.DestroyWindow();
         CoUninitialize();
     }
-    HWND parent = nullptr;
+    CCommandParent parent;
 };
 
 } // namespace
 
-TEST_F(MruCombo, FirstStartSavesTheTypedTextUnderADefaultCapacity)
+TEST_F(MruCombo, ShowsTheListNewestFirstAndSavesTheTypedText)
 {
     CTestSettingsKey key;
     CMruComboCtrl combo;
@@ -77,41 +73,28 @@ TEST_F(MruCombo, FirstStartSavesTheTypedTextUnderADefaultCapacity)
     EXPECT_EQ(6u, combo.GetCapacity());
     EXPECT_TRUE(combo.SetAutoComplete(SHACF_FILESYS_DIRS));
 
+    // First start: nothing stored; the typed text is saved with capacity 6.
     EXPECT_FALSE(combo.ReadFromRegistry(key.Base(), L"SearchPath"));
     combo.SetWindowText(L"C:\\images");
     ASSERT_TRUE(combo.AddToList());
     ASSERT_TRUE(combo.WriteToRegistry(key.Base(), L"SearchPath"));
     EXPECT_EQ(6u, key.Number(L"SearchPath", L"DocumentCount"));
     EXPECT_EQ((Texts{L"C:\\images"}), key.Documents(L"SearchPath"));
-    combo.DestroyWindow();
-}
 
-TEST_F(MruCombo, TheDropDownListShowsTheNewestFirstAndLeavesTheEditText)
-{
-    CTestSettingsKey key;
-    key.SetNumber(L"SearchPath", L"DocumentCount", 6);
-    key.SetText(L"SearchPath", L"Document1", L"D:\\new");
     key.SetText(L"SearchPath", L"Document2", L"D:\\old");
-
-    CMruComboCtrl combo;
-    ASSERT_TRUE(combo.Create(parent, RECT{0, 0, 200, 100}, nullptr, 0, 0, 1002));
     combo.SetWindowText(L"typed");
     ASSERT_TRUE(combo.ReadFromRegistry(key.Base(), L"SearchPath"));
-    EXPECT_EQ((Texts{L"D:\\new", L"D:\\old"}), ComboItems(combo));
-    EXPECT_EQ(L"typed", combo.GetWindowText());
-
     ASSERT_TRUE(combo.AddToList(L"d:\\OLD"));
-    EXPECT_EQ((Texts{L"d:\\OLD", L"D:\\new"}), ComboItems(combo));
+    EXPECT_EQ((Texts{L"d:\\OLD", L"C:\\images"}), ComboItems(combo));
     EXPECT_EQ(L"typed", combo.GetWindowText());
 
-    // A text too long for an entry is not added; the list is written unchanged.
+    // Texts that cannot be entries are not added; the list is written unchanged.
     combo.SetWindowText(std::wstring(256, L'x').c_str());
     EXPECT_FALSE(combo.AddToList());
     combo.SetWindowText(L"");
     EXPECT_FALSE(combo.AddToList());
     ASSERT_TRUE(combo.WriteToRegistry(key.Base(), L"SearchPath"));
-    EXPECT_EQ((Texts{L"d:\\OLD", L"D:\\new"}), key.Documents(L"SearchPath"));
-    combo.DestroyWindow();
+    EXPECT_EQ((Texts{L"d:\\OLD", L"C:\\images"}), key.Documents(L"SearchPath"));
 }
 
 TEST_F(MruCombo, AdvancedComboLoadsOnCreateAndSavesItsTextWhenDestroyed)
@@ -120,7 +103,6 @@ TEST_F(MruCombo, AdvancedComboLoadsOnCreateAndSavesItsTextWhenDestroyed)
     key.SetNumber(L"Programmer", L"DocumentCount", 6);
     key.SetText(L"Programmer", L"Document1", L"prog_emmc_firehose_8974.mbn");
     key.SetText(L"Programmer", L"Document2", L"MPRG8974.hex");
-
     {
         CAdvancedMruComboCtrl combo(L"Programmer");
         ASSERT_TRUE(combo.Create(parent, RECT{0, 0, 200, 100}, nullptr, WS_CHILD | CBS_DROPDOWN, 0, 1016));
@@ -140,7 +122,6 @@ TEST_F(MruCombo, AdvancedComboLoadsOnCreateAndSavesItsTextWhenDestroyed)
     CAdvancedMruComboCtrl bootImage(L"BootImage");
     ASSERT_TRUE(bootImage.SubclassWindow(control));
     bootImage.Init();
-    EXPECT_EQ(0, bootImage.GetList().GetCount());
     bootImage.SetWindowText(L"8974_msimage.mbn");
     DestroyWindow(control);
     EXPECT_EQ(6u, key.Number(L"BootImage", L"DocumentCount"));
@@ -152,37 +133,29 @@ TEST_F(MruCombo, DroppedFilesSetTheTextToTheFirstPathThatExists)
     CTestSettingsKey key(kSettingsKey);
     CTempDir dir(L"drop");
     ASSERT_TRUE(WriteWholeFile(dir / L"second.hex", "x"));
-    const std::wstring first = FullPath(dir / L"missing.hex");
+    const std::wstring missing = FullPath(dir / L"missing.hex");
     const std::wstring second = FullPath(dir / L"second.hex");
-    const std::wstring third = FullPath(dir.Path());
 
     CAdvancedMruComboCtrl combo(L"Programmer");
     ASSERT_TRUE(combo.Create(parent, RECT{0, 0, 200, 100}, nullptr, WS_CHILD | CBS_DROPDOWN, 0, 1016));
     RECT client{};
     combo.GetClientRect(&client);
     combo.SetWindowText(L"before");
-
-    // Outside the client area the drop is not taken (nor finished).
-    HDROP outside = MakeDrop({second}, POINT{client.right + 5, 1});
-    combo.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(outside));
+    Drop(combo, {second}, POINT{client.right + 5, 1}); // outside: not taken
     EXPECT_EQ(L"before", combo.GetWindowText());
-    GlobalFree(outside);
-
-    combo.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({first, second, third}, POINT{2, 2})));
+    Drop(combo, {missing, second, FullPath(dir.Path())}, POINT{2, 2});
     EXPECT_EQ(second, combo.GetWindowText());
     EXPECT_EQ(0, combo.GetList().GetCount());
 
     // A path too long to be read whole is passed over, even when its cut
     // form names a file that exists.
-    const std::wstring dirPath = FullPath(dir.Path());
-    const std::wstring cutName(MAX_PATH - 1 - dirPath.size() - 1, L'c');
+    const std::wstring folder = FullPath(dir.Path());
+    const std::wstring cutName(MAX_PATH - 1 - folder.size() - 1, L'c');
     ASSERT_TRUE(WriteWholeFile(dir / cutName, "x"));
-    const std::wstring cut = dirPath + L"\\" + cutName;
-    ASSERT_EQ(size_t(MAX_PATH - 1), cut.size());
-    combo.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({cut + L"tail", first}, POINT{2, 2})));
+    const std::wstring cut = folder + L"\\" + cutName;
+    Drop(combo, {cut + L"tail", missing}, POINT{2, 2});
     EXPECT_EQ(second, combo.GetWindowText());
-    combo.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop({cut}, POINT{2, 2})));
+    Drop(combo, {cut}, POINT{2, 2});
     EXPECT_EQ(cut, combo.GetWindowText());
     combo.SetWindowText(L"");
-    combo.DestroyWindow();
 }

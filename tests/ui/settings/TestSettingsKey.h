@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+using Texts = std::vector<std::wstring>;
+
 class CTestSettingsKey
 {
 public:
@@ -54,27 +56,24 @@ public:
         return RegGetValueW(HKEY_CURRENT_USER, (m_base + subkey).c_str(), name, RRF_RT_ANY, nullptr, nullptr,
                             nullptr) == ERROR_SUCCESS;
     }
-    std::wstring Text(const wchar_t* subkey, const wchar_t* name) const
-    {
-        wchar_t text[1024] = L"<missing>";
-        DWORD size = sizeof(text);
-        RegGetValueW(HKEY_CURRENT_USER, (m_base + subkey).c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size);
-        return text;
-    }
     DWORD Number(const wchar_t* subkey, const wchar_t* name) const
     {
         DWORD number = 0xDEADBEEF, size = sizeof(number);
-        RegGetValueW(HKEY_CURRENT_USER, (m_base + subkey).c_str(), name, RRF_RT_REG_DWORD, nullptr, &number,
-                     &size);
+        RegGetValueW(HKEY_CURRENT_USER, (m_base + subkey).c_str(), name, RRF_RT_REG_DWORD, nullptr, &number, &size);
         return number;
     }
-    // "Document1" upwards while they exist.
-    std::vector<std::wstring> Documents(const wchar_t* subkey) const
+    // The texts of "Document1" upwards, while they exist.
+    Texts Documents(const wchar_t* subkey) const
     {
-        std::vector<std::wstring> texts;
-        for (int i = 1; Exists(subkey, (L"Document" + std::to_wstring(i)).c_str()); ++i)
-            texts.push_back(Text(subkey, (L"Document" + std::to_wstring(i)).c_str()));
-        return texts;
+        Texts texts;
+        for (int i = 1;; ++i) {
+            wchar_t text[1024];
+            DWORD size = sizeof(text);
+            if (RegGetValueW(HKEY_CURRENT_USER, (m_base + subkey).c_str(), (L"Document" + std::to_wstring(i)).c_str(),
+                             RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
+                return texts;
+            texts.push_back(text);
+        }
     }
 
 private:
