@@ -60,9 +60,6 @@ TEST(ReadSettingValue, TakesOnlyWellFormedTextsThatFit)
         ReadSettingValue(key.Base(), c.subkey, field, L"default.bat");
         EXPECT_STREQ(c.expected ? c.expected : L"default.bat", field);
     }
-    key.SetNumber(L"CountOnly", L"DocumentCount", 6);
-    ReadSettingValue(key.Base(), L"CountOnly", field, L"loader.efi");
-    EXPECT_STREQ(L"loader.efi", field);
     ReadSettingValue(L"Software\\Olvane\\NoSuchProgram\\", L"Plain", field, L"patch*.xml");
     EXPECT_STREQ(L"patch*.xml", field);
 }

@@ -150,22 +150,3 @@ TEST_F(StatusBar, OneWindowPerPaneFifteenAtMostOwnedOnesDestroyed)
     EXPECT_TRUE(bar.AddWindow(3, loose, TRUE));
     EXPECT_FALSE(IsWindow(third));
 }
-
-TEST_F(StatusBar, TheTableDestroysItsOwnedWindowsWhenItGoes)
-{
-    // Popups do not go with the status bar window; the table destroys those
-    // it owns and leaves the others.
-    HWND owned = CreateWindowExW(0, L"STATIC", nullptr, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    HWND borrowed = CreateWindowExW(0, L"STATIC", nullptr, WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    {
-        CMPSBarWithAny other;
-        ASSERT_TRUE(other.Create(parent, RECT{0, 0, 0, 0}, nullptr, WS_CHILD, 0, 1007));
-        ASSERT_TRUE(other.SetPanes(kPanes, 5));
-        ASSERT_TRUE(other.AddWindow(1, owned, TRUE));
-        ASSERT_TRUE(other.AddWindow(2, borrowed, FALSE));
-        other.DestroyWindow();
-    }
-    EXPECT_FALSE(IsWindow(owned));
-    EXPECT_TRUE(IsWindow(borrowed));
-    DestroyWindow(borrowed);
-}
