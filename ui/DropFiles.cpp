@@ -1,6 +1,5 @@
 #include "ui/DropFiles.h"
 
-
 bool IsDropInClient(HWND hWnd, HDROP drop)
 {
     POINT point{};

@@ -159,12 +159,13 @@ BOOL CMruList::Read(const wchar_t* base, const wchar_t* subkey)
         alignas(wchar_t) BYTE data[kValueBytes];
         DWORD dataSize = sizeof(data);
         const LONG status = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &dataSize);
-        if (status == ERROR_NO_MORE_ITEMS)
+        // Longer names cannot be entry names; larger data is refused as a
+        // direct query of the name would refuse it. Any other failure (the
+        // key went away) ends the walk.
+        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
             break;
         DWORD number = 0;
         std::wstring text;
-        // Longer names cannot be entry names; larger data is refused as a
-        // direct query of the name would refuse it.
         if (status != ERROR_SUCCESS || !EntryNumber(name, capacity, number) ||
             !TakeStoredText(type, data, dataSize, kMruEntryChars - 1, text) || text.empty())
             continue;
