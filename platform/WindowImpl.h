@@ -202,6 +202,14 @@ template <class TBase = CWindow>
 class CWindowImplBaseT : public TBase, public CWindowImplRoot
 {
 public:
+    // An object that dies before its window leaves the window to its old
+    // procedure rather than to a dangling object.
+    ~CWindowImplBaseT() override
+    {
+        if (this->m_hWnd && !UnsubclassWindow())
+            Detach(this->m_hWnd);
+    }
+
     // Takes over a window that exists: its procedure becomes this object's,
     // the old one its default processing.
     BOOL SubclassWindow(HWND hWnd)

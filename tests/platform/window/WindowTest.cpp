@@ -245,6 +245,23 @@ TEST(DoubleBuffer, PrintClientDrawsTheWholeClientAreaAndEraseDoesNothing)
     window.DestroyWindow();
 }
 
+TEST(DoubleBuffer, PaintingValidatesTheUpdateRegion)
+{
+    CBufferedWindow window;
+    ASSERT_TRUE(window.Create(nullptr, RECT{0, 0, 60, 40}, nullptr, WS_POPUP | WS_VISIBLE));
+    window.UpdateWindow(); // the first paint covers everything
+    RECT part{5, 6, 25, 16};
+    window.InvalidateRect(&part, FALSE);
+    window.UpdateWindow();
+    RECT left{};
+    EXPECT_FALSE(::GetUpdateRect(window, &left, FALSE));
+    EXPECT_EQ(window.clipSeen.left, 5); // drawn in window coordinates, clipped to the update
+    EXPECT_EQ(window.clipSeen.top, 6);
+    EXPECT_EQ(window.clipSeen.right, 25);
+    EXPECT_EQ(window.clipSeen.bottom, 16);
+    window.DestroyWindow();
+}
+
 TEST(DoubleBuffer, PaintedAreaKeepsWindowCoordinates)
 {
     HDC screen = ::GetDC(nullptr);

@@ -1,0 +1,175 @@
+// A list on a parent window for the list tests, with access to the view
+// state that the tests set up or check.
+#pragma once
+#include "ui/listctrl/ListCtrlData.h"
+#include <gtest/gtest.h>
+#include <unknwn.h>
+#include <wrl/client.h>
+#include <vector>
+
+// A counted object whose count the tests read.
+class CCountedItem : public IUnknown
+{
+public:
+    ULONG count = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid != IID_IUnknown)
+            return *out = nullptr, E_NOINTERFACE;
+        *out = this;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++count; }
+    ULONG STDMETHODCALLTYPE Release() override { return --count; }
+};
+
+using CItem = Microsoft::WRL::ComPtr<IUnknown>;
+
+class CTestList : public CListCtrlData<CItem>
+{
+public:
+    using CListImpl::m_animationSteps;
+    using CListImpl::m_colours;
+    using CListImpl::m_draggedColumn;
+    using CListImpl::m_dropArrows;
+    using CListImpl::m_dropPosition;
+    using CListImpl::m_focusRow;
+    using CListImpl::m_focusColumn;
+    using CListImpl::m_pressedColumn;
+    using CListImpl::m_resizingColumn;
+    using CListImpl::m_shrinkTimerRunning;
+    using CListImpl::m_sortColumn;
+    using CListImpl::m_anchorRow;
+    using CListImpl::m_selection;
+    using CListImpl::m_cellFocus;
+    using CListImpl::m_wheelLines;
+    using CListImpl::m_hotRow;
+    using CListImpl::m_hotColumn;
+    using CListImpl::m_horzBarShown;
+    using CListImpl::m_vertBarShown;
+
+    // Fixed metrics, so that the tests do not depend on the system font.
+    void SetRowHeight(int height)
+    {
+        m_rowHeight = m_headerHeight = height;
+        ResetScrollBars(SB_BOTH, -1, TRUE);
+    }
+};
+
+// Keeps the notifications that the list sends.
+class CListParent : public CWindowImpl<CListParent>
+{
+public:
+    struct Note
+    {
+        int code;
+        int row;
+        int column;
+        UINT_PTR id;
+        HWND from;
+    };
+    std::vector<Note> notes;
+
+    BEGIN_MSG_MAP(CListParent)
+        MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
+    END_MSG_MAP()
+
+    LRESULT OnNotify(UINT, WPARAM, LPARAM lParam, BOOL&)
+    {
+        auto* notify = reinterpret_cast<ListNotify*>(lParam);
+        notes.push_back({static_cast<int>(notify->header.code), notify->row, notify->column, notify->header.idFrom,
+                         notify->header.hwndFrom});
+        return 0;
+    }
+};
+
+// A parent of 400 x 200 client pixels with a list of the given client
+// size, its resources loaded, themes off.
+class ListTest : public ::testing::Test
+{
+protected:
+    static constexpr int kListId = 1005;
+
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+        ::InitCommonControlsEx(&icc);
+        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"list parent", WS_POPUP | WS_VISIBLE));
+        MakeList(300, 150);
+    }
+    void TearDown() override
+    {
+        if (list.m_hWnd)
+            list.DestroyWindow();
+        parent.DestroyWindow();
+    }
+
+    // Recreates the list window with this client size (no border).
+    void MakeList(int width, int height)
+    {
+        if (list.m_hWnd)
+            list.DestroyWindow();
+        ASSERT_TRUE(list.Create(parent, RECT{0, 0, width, height}, nullptr, 0, 0, kListId));
+        list.ModifyStyleEx(WS_EX_STATICEDGE | WS_EX_CLIENTEDGE, 0, SWP_FRAMECHANGED);
+        list.SetWindowPos(nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_FRAMECHANGED);
+        list.SetUseThemes(FALSE);
+    }
+
+    RECT Client()
+    {
+        RECT rect{};
+        list.GetClientRect(&rect);
+        return rect;
+    }
+
+    CListParent parent;
+    CTestList list;
+};
+
+// The list's client area drawn through WM_PRINTCLIENT into a bitmap.
+class CListPicture
+{
+public:
+    explicit CListPicture(CTestList& list)
+    {
+        list.GetClientRect(&rect);
+        HDC screen = ::GetDC(nullptr);
+        dc = ::CreateCompatibleDC(screen);
+        BITMAPINFO info{};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), rect.right, -rect.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        void* bits = nullptr;
+        bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        ::ReleaseDC(nullptr, screen);
+        old = ::SelectObject(dc, bitmap);
+        list.SendMessage(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    }
+    ~CListPicture()
+    {
+        ::SelectObject(dc, old);
+        ::DeleteObject(bitmap);
+        ::DeleteDC(dc);
+    }
+    COLORREF At(int x, int y) const { return ::GetPixel(dc, x, y); }
+    // The pixels of a rectangle, row by row.
+    std::vector<COLORREF> Area(const RECT& area) const
+    {
+        std::vector<COLORREF> pixels;
+        for (int y = area.top; y < area.bottom; ++y)
+            for (int x = area.left; x < area.right; ++x)
+                pixels.push_back(At(x, y));
+        return pixels;
+    }
+    int Count(const RECT& area, COLORREF colour) const
+    {
+        int n = 0;
+        for (COLORREF pixel : Area(area))
+            n += pixel == colour;
+        return n;
+    }
+
+    RECT rect{};
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ old = nullptr;
+};

@@ -1,0 +1,173 @@
+#include "ListFixture.h"
+
+namespace {
+
+using ListHeader = ListTest;
+
+struct DividerCase
+{
+    int x;
+    bool hit;
+    int position;
+    UINT bits;
+};
+
+TEST_F(ListHeader, DividerHitsResizeTheClosedColumnOrPullOutAHiddenOne)
+{
+    MakeList(400, 150);
+    list.AddColumn(L"A", 100);
+    list.AddColumn(L"Z1", 0);
+    list.AddColumn(L"Z2", 0);
+    list.AddColumn(L"C", 100);
+    const DividerCase cases[] = {
+        {50, true, 0, 0x0},   // inside A
+        {95, true, 0, 0x3},   // 5 left of A's right edge
+        {104, true, 2, 0x5},  // 4 right of it: the second hidden column
+        {105, true, 3, 0x0},  // inside C
+        {198, true, 3, 0x3},
+        {202, true, 3, 0x3},  // right of the last column: the column itself
+        {205, false, -9, 0x0},
+    };
+    for (const DividerCase& c : cases) {
+        int position = -9;
+        UINT bits = 0xFF;
+        EXPECT_EQ(list.HitTestDivider(POINT{c.x, 5}, position, bits), c.hit) << c.x;
+        EXPECT_EQ(position, c.position) << c.x;
+        EXPECT_EQ(bits, c.bits) << c.x;
+    }
+    int position = -9;
+    UINT bits = 0;
+    EXPECT_FALSE(list.HitTestDivider(POINT{50, list.GetHeaderHeight()}, position, bits));
+    EXPECT_FALSE(list.HitTestDivider(POINT{50, -1}, position, bits));
+    list.ShowHeader(FALSE);
+    EXPECT_FALSE(list.HitTestDivider(POINT{50, 5}, position, bits));
+}
+
+TEST_F(ListHeader, DraggingADividerSetsTheWidthFromWhereTheDragBegan)
+{
+    list.AddColumn(L"A", 100);
+    list.AddColumn(L"B", 100);
+    list.BeginResize(0, 1000);
+    list.OnResizeColumn(0, 1030);
+    EXPECT_EQ(list.GetColumnWidth(0), 130);
+    list.OnResizeColumn(0, 990);
+    EXPECT_EQ(list.GetColumnWidth(0), 90);
+    list.OnResizeColumn(0, 800);
+    EXPECT_EQ(list.GetColumnWidth(0), 0);
+    EXPECT_FALSE(list.m_shrinkTimerRunning);
+}
+
+TEST_F(ListHeader, AtTheRightEndPullingLeftKeepsShrinkingUntilTheCursorMovesRight)
+{
+    list.AddColumn(L"A", 100);
+    list.AddColumn(L"B", 400);
+    ASSERT_TRUE(list.m_horzBarShown);
+    list.SendMessage(WM_HSCROLL, SB_RIGHT);
+    list.BeginResize(0, 1000);
+
+    list.OnResizeColumn(0, 990); // narrower at the right end: the timer takes over
+    EXPECT_TRUE(list.m_shrinkTimerRunning);
+    EXPECT_EQ(list.GetColumnWidth(0), 100);
+    list.OnResizeColumn(0, 980); // moves while the timer runs change nothing
+    EXPECT_EQ(list.GetColumnWidth(0), 100);
+
+    list.OnResizeColumn(1, 980); // each tick: 10 pixels left of where shrinking began
+    EXPECT_EQ(list.GetColumnWidth(0), 90);
+    list.OnResizeColumn(1, 980);
+    EXPECT_EQ(list.GetColumnWidth(0), 80);
+    list.OnResizeColumn(1, 990); // back where shrinking began: no step
+    EXPECT_EQ(list.GetColumnWidth(0), 80);
+    EXPECT_TRUE(list.m_shrinkTimerRunning);
+
+    list.OnResizeColumn(1, 995); // right of it: shrinking stops
+    EXPECT_FALSE(list.m_shrinkTimerRunning);
+    list.OnResizeColumn(0, 1005); // the drag goes on from the stored start
+    EXPECT_EQ(list.GetColumnWidth(0), 90);
+}
+
+TEST_F(ListHeader, DropArrowsShowOnlyWhereTheColumnWouldMove)
+{
+    MakeList(400, 150);
+    list.AddColumn(L"A", 100);
+    list.AddColumn(L"B", 100);
+    list.AddColumn(L"C", 100);
+    const int half = list.GetHeaderHeight() / 2;
+    ASSERT_TRUE(list.m_dropArrows.m_hWnd);
+    EXPECT_EQ(list.m_dropArrows.GetLength(), list.GetHeaderHeight() + 20);
+
+    list.m_draggedColumn = 0;
+    for (int x : {30, 70, 130}) { // own halves, and the left half of the next column
+        list.ShowDropArrows(POINT{x, half});
+        EXPECT_EQ(list.m_dropPosition, -1) << x;
+        EXPECT_FALSE(list.m_dropArrows.IsWindowVisible()) << x;
+    }
+
+    auto arrowsAt = [&](int x) {
+        POINT point{x, half};
+        list.ClientToScreen(&point);
+        RECT rect{};
+        list.m_dropArrows.GetWindowRect(&rect);
+        EXPECT_TRUE(list.m_dropArrows.IsWindowVisible());
+        EXPECT_EQ(rect.left, point.x - 7);
+        EXPECT_EQ(rect.top, point.y - list.m_dropArrows.GetLength() / 2);
+    };
+    list.ShowDropArrows(POINT{170, half});
+    EXPECT_EQ(list.m_dropPosition, 2);
+    arrowsAt(200);
+    list.ShowDropArrows(POINT{270, half});
+    EXPECT_EQ(list.m_dropPosition, 3);
+    arrowsAt(300);
+
+    list.m_draggedColumn = 2;
+    list.ShowDropArrows(POINT{30, half});
+    EXPECT_EQ(list.m_dropPosition, 0);
+    arrowsAt(0);
+    list.ShowDropArrows(POINT{350, half}); // beyond the columns
+    EXPECT_EQ(list.m_dropPosition, -1);
+    EXPECT_FALSE(list.m_dropArrows.IsWindowVisible());
+}
+
+TEST_F(ListHeader, UnthemedButtonsShowPressedStateDividersAndSortArrowsOnlyWhereTheyFit)
+{
+    MakeList(400, 150);
+    list.AddColumn(L"", 0, 9, TRUE);  // the check column: image, no title, fixed
+    list.AddColumn(L"Alpha", 100);
+    list.AddColumn(L"N", 15);
+    list.AddColumn(L"Fixed", 60, -1, TRUE);
+    const int height = list.GetHeaderHeight();
+    const RECT strip{0, 0, 196, height};
+    const int middle = height / 2;
+    const auto& colours = list.m_colours;
+
+    list.m_pressedColumn = 1;
+    {
+        CListPicture picture(list);
+        EXPECT_EQ(picture.At(60, 2), colours.headerPressed);
+        EXPECT_EQ(picture.At(180, 2), colours.headerFace);
+        EXPECT_EQ(picture.At(21 + 100 - 1, middle), colours.headerShadow);
+        EXPECT_EQ(picture.At(21 + 100, middle), colours.headerLight);
+        // The check column's image sits in the middle of its 21 pixels.
+        RECT check{0, 1, 21, height - 1};
+        int left = 99, right = -1;
+        for (int y = check.top; y < check.bottom; ++y)
+            for (int x = check.left; x < check.right; ++x)
+                if (picture.At(x, y) == RGB(40, 40, 40))
+                    left = std::min(left, x), right = std::max(right, x);
+        ASSERT_LE(left, right);
+        EXPECT_LE(std::abs((left + right) / 2 - 10), 2);
+    }
+    list.m_pressedColumn = -1;
+
+    auto header = [&](int sortColumn) {
+        list.m_sortColumn = sortColumn;
+        CListPicture picture(list);
+        return picture.Area(strip);
+    };
+    const auto unsorted = header(-1);
+    EXPECT_NE(header(1), unsorted); // a wide column shows the arrow
+    EXPECT_EQ(header(2), unsorted); // 15 pixels: too narrow
+    EXPECT_EQ(header(3), unsorted); // fixed
+    EXPECT_EQ(header(0), unsorted); // fixed check column
+}
+
+} // namespace
