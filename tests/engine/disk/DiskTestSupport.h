@@ -1,0 +1,148 @@
+// What the disk-target tests share: a scratch folder with a file-backed disk
+// that the co-installer stand-in lists, a status sink that keeps the texts,
+// and a CRC-32 written apart from the engine's.
+#pragma once
+#include <windows.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/StatusReport.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/DeviceTable.h"
+#include "tests/fixtures/FileBackedDisk.h"
+
+// Bit by bit, reflected polynomial 0xEDB88320.
+inline ULONG ReferenceCrc32(const BYTE* data, size_t count)
+{
+    ULONG crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < count; ++i)
+    {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ ((crc & 1) ? 0xEDB88320u : 0);
+    }
+    return ~crc;
+}
+
+// Bytes that differ from sector to sector and from seed to seed.
+inline std::string PatternBytes(size_t count, unsigned seed)
+{
+    std::string bytes(count, '\0');
+    ULONG x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < count; ++i)
+    {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(x >> 16);
+    }
+    return bytes;
+}
+
+// Keeps every status text it is given.
+class CStatusLog : public IQStatusReport
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IQStatusReport)))
+        {
+            *object = static_cast<IQStatusReport*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_references); }
+    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&m_references); }
+    HRESULT STDMETHODCALLTYPE NewStatus(LONG, BSTR, BSTR text) override
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_texts.push_back(text ? text : L"");
+        return S_OK;
+    }
+    std::vector<std::wstring> Texts() const
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_texts;
+    }
+    // References held by others: the sink lives on the test's stack.
+    LONG References() const { return m_references - 1; }
+
+private:
+    LONG m_references = 1;
+    mutable std::mutex m_lock;
+    std::vector<std::wstring> m_texts;
+};
+
+// A scratch folder holding the co-installer's device table and the files of
+// the disks that tests make; the disks are served by `disks`.
+class DiskTest : public ::testing::Test
+{
+protected:
+    DiskTest() : m_table(m_dir / L"devices.txt") {}
+
+    // Makes a disk of `length` zero bytes listed by the co-installer with
+    // `volumes`, and gives its file.
+    std::wstring MakeDisk(const std::wstring& name, ULONGLONG length, const std::vector<std::wstring>& volumes = {},
+                          unsigned index = 1)
+    {
+        std::wstring file = m_dir / (L"disk" + std::to_wstring(index) + L".bin");
+        EXPECT_TRUE(CreateDiskFile(file, length));
+        disks.AddDisk(name, file);
+        for (const std::wstring& volume : volumes)
+            disks.AddVolume(volume);
+        SimDevice device;
+        device.index = index;
+        device.type = 2;
+        device.name = name;
+        device.volumes = volumes;
+        EXPECT_TRUE(m_table.Set(device));
+        return file;
+    }
+
+    std::wstring Path(const std::wstring& name) const { return m_dir / name; }
+
+    CTempDir m_dir{L"disk"};
+    CDeviceTable m_table;
+    CFileBackedDisk disks;
+    CStatusLog sink;
+};
+
+// Bytes [position, position + count) of a file.
+inline std::string ReadFileRange(const std::wstring& path, ULONGLONG position, DWORD count)
+{
+    std::string bytes(count, '\0');
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(position);
+    DWORD read = 0;
+    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !::ReadFile(file, &bytes[0], count, &read, nullptr))
+        read = 0;
+    CloseHandle(file);
+    bytes.resize(read);
+    return bytes;
+}
+
+inline bool WriteFileRange(const std::wstring& path, ULONGLONG position, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(position);
+    DWORD written = 0;
+    bool ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
+              ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size();
+    CloseHandle(file);
+    return ok;
+}
