@@ -11,7 +11,7 @@ export PATH=$WINEBIN:$PATH
 # A persistent, warmed-up wineserver keeps every later wine start fast and
 # stops ctest from hanging on a server that lingers after a test.
 wine_start() {
-  wineserver -p </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   wine64 cmd /c exit </dev/null >/dev/null 2>&1
 }
 wine_stop() {

@@ -1,0 +1,312 @@
+#include "engine/ByteOrder.h"
+#include "engine/Crc.h"
+#include "engine/protocols/Hdlc.h"
+#include "services/Log.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/SimulatedPhone.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace
+{
+
+// The engine's end of a pair whose far end is a simulated phone.
+class FramingOverPort : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(phoneIdle.Start([](CSimulatedPhone&) {}));
+        ASSERT_EQ(S_OK, OpenSerialPort(phoneIdle.HostPort().c_str(), 100, &port));
+    }
+    void TearDown() override
+    {
+        if (port != INVALID_HANDLE_VALUE)
+            CloseHandle(port);
+        EXPECT_TRUE(phoneIdle.Errors().empty());
+    }
+
+    // Everything the engine sent, as the phone saw it.
+    ByteVector PhoneReads(size_t atMost)
+    {
+        ByteVector bytes(atMost);
+        bytes.resize(phoneIdle.ReadSome(bytes.data(), atMost, 1000));
+        return bytes;
+    }
+
+    CSimulatedPhone phoneIdle;
+    HANDLE port = INVALID_HANDLE_VALUE;
+};
+
+bool LogContains(const std::string& text)
+{
+    return ReadWholeFile(GetLogFileName()).find(text) != std::string::npos;
+}
+
+TEST(Crc, CheckValues)
+{
+    const char* check = "123456789";
+    USHORT crc16 = 0;
+    ULONG crc32 = 0;
+    for (const char* p = check; *p; ++p)
+    {
+        crc16 = UpdateCrc16(crc16, static_cast<BYTE>(*p));
+        crc32 = UpdateCrc32(crc32, static_cast<BYTE>(*p));
+    }
+    EXPECT_EQ(0x906E, crc16);
+    EXPECT_EQ(0xCBF43926u, crc32);
+
+    // A payload followed by its own frame check leaves the good-frame value.
+    const USHORT fcs = crc16;
+    crc16 = UpdateCrc16(crc16, static_cast<BYTE>(fcs & 0xFF));
+    crc16 = UpdateCrc16(crc16, static_cast<BYTE>(fcs >> 8));
+    EXPECT_EQ(kCrc16GoodFrame, crc16);
+}
+
+// Eight threads ask for the CRC-32 table at the same moment in a fresh process.
+KESTRUP_CHILD(Crc32FirstUseRace)
+{
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ULONG results[8] = {};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            WaitForSingleObject(go, INFINITE);
+            ULONG crc = 0;
+            for (int i = 0; i < 4096; ++i)
+                crc = UpdateCrc32(crc, static_cast<BYTE>(i * 7));
+            results[t] = crc;
+        });
+    SetEvent(go);
+    for (auto& t : threads)
+        t.join();
+    ULONG expected = 0;
+    for (int i = 0; i < 4096; ++i)
+        expected = UpdateCrc32(expected, static_cast<BYTE>(i * 7));
+    for (ULONG r : results)
+        if (r != expected)
+            return 1;
+    return 0;
+}
+
+TEST(Crc, Crc32TableBuiltOnceUnderRace)
+{
+    for (int run = 0; run < 3; ++run)
+        EXPECT_EQ(0u, RunChild(L"Crc32FirstUseRace").exitCode);
+}
+
+TEST(ByteOrder, FieldsLieInMemoryAsNamed)
+{
+    ASSERT_FALSE(IsBigEndianHost());
+    const ULONG big32 = ToBigEndian32(0x01020304);
+    const USHORT big16 = ToBigEndian16(0x0102);
+    const ULONG little32 = ToLittleEndian32(0x01020304);
+    const USHORT little16 = ToLittleEndian16(0x0102);
+    const BYTE b32[] = {1, 2, 3, 4}, b16[] = {1, 2}, l32[] = {4, 3, 2, 1}, l16[] = {2, 1};
+    EXPECT_EQ(0, memcmp(&big32, b32, 4));
+    EXPECT_EQ(0, memcmp(&big16, b16, 2));
+    EXPECT_EQ(0, memcmp(&little32, l32, 4));
+    EXPECT_EQ(0, memcmp(&little16, l16, 2));
+    EXPECT_EQ(0x04030201u, SwapBytes32(0x01020304));
+    EXPECT_EQ(0x0201, SwapBytes16(0x0102));
+}
+
+TEST(Escaping, OnlyFlagAndEscapeBytesAreEscaped)
+{
+    CByteBuffer buffer;
+    for (int b = 0; b < 256; ++b)
+        ASSERT_EQ(S_OK, AppendEscapedByte(buffer, static_cast<BYTE>(b)));
+    ASSERT_EQ(258u, buffer.Count());
+    const BYTE* d = buffer.Data();
+    EXPECT_EQ(0x7D, d[0x7D]);
+    EXPECT_EQ(0x5D, d[0x7E]);
+    EXPECT_EQ(0x7D, d[0x7F]);
+    EXPECT_EQ(0x5E, d[0x80]);
+    EXPECT_EQ(0xFF, d[257]);
+}
+
+struct KnownFrame
+{
+    BYTE payload;
+    ByteVector wire;
+};
+
+class KnownFrames : public FramingOverPort, public ::testing::WithParamInterface<KnownFrame>
+{
+};
+
+TEST_P(KnownFrames, WrittenAndReadBackExactly)
+{
+    const KnownFrame& known = GetParam();
+    ASSERT_EQ(S_OK, TransmitPacket(port, &known.payload, 1));
+    EXPECT_EQ(known.wire, PhoneReads(64));
+
+    ASSERT_TRUE(phoneIdle.Write(known.wire));
+    BYTE answer[3] = {0xAA, 0xAA, 0xAA};
+    ASSERT_EQ(S_OK, ReceivePacket(port, answer, 1, true));
+    EXPECT_EQ(known.payload, answer[0]);
+    EXPECT_EQ(0xAA, answer[1]); // capacity 1: nothing stored past it
+}
+
+INSTANTIATE_TEST_SUITE_P(SingleBytePayloads, KnownFrames,
+                         ::testing::Values(KnownFrame{0x07, {0x7E, 0x07, 0xC7, 0x84, 0x7E}},
+                                           KnownFrame{0x0B, {0x7E, 0x0B, 0xAB, 0x4E, 0x7E}},
+                                           KnownFrame{0x15, {0x7E, 0x15, 0x54, 0xB7, 0x7E}}));
+
+// A one-byte payload whose frame check holds a byte that must be escaped.
+BYTE PayloadWithEscapedCheck(USHORT& fcs)
+{
+    for (int b = 0; b < 256; ++b)
+    {
+        fcs = UpdateCrc16(0, static_cast<BYTE>(b));
+        if ((fcs & 0xFF) == 0x7E || (fcs & 0xFF) == 0x7D || (fcs >> 8) == 0x7E || (fcs >> 8) == 0x7D)
+            return static_cast<BYTE>(b);
+    }
+    ADD_FAILURE() << "no such payload";
+    return 0;
+}
+
+TEST_F(FramingOverPort, EscapesInPayloadAndFrameCheck)
+{
+    const BYTE payload[] = {0x7E, 0x01, 0x7D};
+    ASSERT_EQ(S_OK, TransmitPacket(port, payload, 3));
+    ByteVector wire = PhoneReads(64);
+    ASSERT_GE(wire.size(), 7u);
+    EXPECT_EQ((ByteVector{0x7E, 0x7D, 0x5E, 0x01, 0x7D, 0x5D}), ByteVector(wire.begin(), wire.begin() + 6));
+    EXPECT_EQ(2, std::count(wire.begin(), wire.end(), 0x7E)); // one opening and one closing flag
+
+    USHORT fcs = 0;
+    const BYTE odd = PayloadWithEscapedCheck(fcs);
+    ASSERT_EQ(S_OK, TransmitPacket(port, &odd, 1));
+    ByteVector oddWire = PhoneReads(64);
+    EXPECT_EQ(CSimulatedPhone::BuildFrame({odd}), oddWire);
+    EXPECT_EQ(6u, oddWire.size());
+
+    ASSERT_TRUE(phoneIdle.Write(oddWire));
+    BYTE answer = 0;
+    ASSERT_EQ(S_OK, ReceivePacket(port, &answer, 1, true));
+    EXPECT_EQ(odd, answer);
+}
+
+TEST_F(FramingOverPort, EveryByteValueRoundTrips)
+{
+    ByteVector all(256);
+    for (int b = 0; b < 256; ++b)
+        all[b] = static_cast<BYTE>(b);
+    ASSERT_EQ(S_OK, TransmitPacket(port, all.data(), 256));
+    ByteVector seen;
+    bool checkOk = false;
+    ASSERT_TRUE(phoneIdle.ReceiveFrame(seen, 1000, &checkOk));
+    EXPECT_TRUE(checkOk);
+    EXPECT_EQ(all, seen);
+
+    ASSERT_TRUE(phoneIdle.SendFrame(all));
+    BYTE answer[258] = {};
+    ASSERT_EQ(S_OK, ReceivePacket(port, answer, 256, true));
+    EXPECT_EQ(all, ByteVector(answer, answer + 256));
+}
+
+TEST_F(FramingOverPort, GarbageRepeatedFlagsAndLogPacketsAreSkipped)
+{
+    FrameFaults faults;
+    faults.garbageBefore = {0x01, 0x7D, 0x5E, 0xFF, 0x00};
+    faults.extraOpeningFlags = 3;
+    faults.logBefore = "phone says 4711";
+    ASSERT_TRUE(phoneIdle.SendFrame({0x02}, faults));
+    BYTE answer = 0;
+    ASSERT_EQ(S_OK, ReceivePacket(port, &answer, 1, true));
+    EXPECT_EQ(0x02, answer);
+    EXPECT_TRUE(LogContains("log: phone says 4711\r\n")); // no frame-check bytes in the text
+}
+
+TEST_F(FramingOverPort, LengthAndCheckFailures)
+{
+    BYTE answer[4] = {};
+    ASSERT_TRUE(phoneIdle.SendFrame({0x01, 0x02}));
+    EXPECT_EQ(static_cast<HRESULT>(0x8007007A), ReceivePacket(port, answer, 1, false));
+
+    ASSERT_TRUE(phoneIdle.SendFrame({0x01}));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070018), ReceivePacket(port, answer, 2, true));
+    ASSERT_TRUE(phoneIdle.SendFrame({0x01}));
+    EXPECT_EQ(S_OK, ReceivePacket(port, answer, 2, false)); // shorter is fine without the exact flag
+
+    FrameFaults bad;
+    bad.badCheck = true;
+    ASSERT_TRUE(phoneIdle.SendFrame({0x02}, bad));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070017), ReceivePacket(port, answer, 1, true));
+
+    // Only the frame check between the flags.
+    ASSERT_TRUE(phoneIdle.SendFrame({}));
+    EXPECT_EQ(static_cast<HRESULT>(0x8007000B), ReceivePacket(port, answer, 1, false));
+
+    // A frame cut short fails its check rather than passing as shorter data.
+    FrameFaults cut;
+    cut.dropLastBytes = 1;
+    ASSERT_TRUE(phoneIdle.SendFrame({0x02, 0x03, 0x04}, cut));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070017), ReceivePacket(port, answer, 3, false));
+}
+
+TEST_F(FramingOverPort, ErrorPacketIsLoggedAndUnexpected)
+{
+    ByteVector error{0x0D, 0x39, 0x30, 0x00, 0x00};
+    const std::string text = "flash %s %n error";
+    error.insert(error.end(), text.begin(), text.end());
+    ASSERT_TRUE(phoneIdle.SendFrame(error));
+    BYTE answer[4] = {};
+    EXPECT_EQ(E_UNEXPECTED, ReceivePacket(port, answer, 1, false));
+    EXPECT_TRUE(LogContains("err: flash %s %n error(12345)"));
+
+    ASSERT_TRUE(phoneIdle.SendFrame({0x0D, 0x01})); // too short to carry the number
+    EXPECT_EQ(E_UNEXPECTED, ReceivePacket(port, answer, 1, false));
+}
+
+TEST_F(FramingOverPort, SilenceEndsInShortReadAfterTheRetries)
+{
+    BYTE answer = 0;
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(static_cast<HRESULT>(0x80070026), ReceivePacket(port, &answer, 1, true));
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_GE(took, 1500u);
+    EXPECT_LT(took, 5000u);
+}
+
+TEST_F(FramingOverPort, OpenSerialPortSetsBothTimeOutForms)
+{
+    COMMTIMEOUTS t = {};
+    ASSERT_TRUE(GetCommTimeouts(port, &t));
+    EXPECT_EQ(0u, t.ReadIntervalTimeout);
+    EXPECT_EQ(100u, t.ReadTotalTimeoutConstant);
+    EXPECT_EQ(0u, t.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(0u, t.WriteTotalTimeoutConstant);
+
+    // A handle held by the out argument is closed first.
+    CloseHandle(port);
+    port = INVALID_HANDLE_VALUE;
+    HANDLE held = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE second = held;
+    ASSERT_EQ(S_OK, OpenSerialPort(phoneIdle.HostPort().c_str(), 0, &second));
+    port = second;
+    DWORD flags = 0;
+    EXPECT_NE(held, second);
+    EXPECT_FALSE(GetHandleInformation(held, &flags));
+    ASSERT_TRUE(GetCommTimeouts(port, &t));
+    EXPECT_EQ(MAXDWORD, t.ReadIntervalTimeout);
+    EXPECT_EQ(0u, t.ReadTotalTimeoutConstant);
+
+    BYTE b = 0;
+    DWORD read = 1;
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_TRUE(ReadFile(port, &b, 1, &read, nullptr));
+    EXPECT_EQ(0u, read);
+    EXPECT_LT(GetTickCount64() - start, 50u);
+
+    HANDLE missing = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), OpenSerialPort(L"\\\\.\\COM99", 100, &missing));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, missing);
+}
+
+} // namespace

@@ -1,0 +1,184 @@
+#include "engine/EngineIo.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/SimulatedPhone.h"
+#include "engine/protocols/Hdlc.h"
+
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+#include <xmllite.h>
+
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+namespace
+{
+
+HANDLE OpenFile(const std::wstring& path, DWORD access)
+{
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST(RobustIo, WriteAndReadAtPositions)
+{
+    CTempDir dir;
+    const std::wstring path = dir / L"disk.bin";
+    ASSERT_TRUE(WriteWholeFile(path, std::string(32, 'x')));
+    HANDLE h = OpenFile(path, GENERIC_READ | GENERIC_WRITE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(S_OK, WriteRobust(h, "abc", 3, 10));
+    EXPECT_EQ(S_OK, WriteRobust(h, "Z", 1, 0));
+    EXPECT_EQ(S_OK, WriteRobust(h, "tail", 4)); // at the handle's own position, after "Z"
+    char back[4] = {};
+    EXPECT_EQ(S_OK, ReadRobust(h, back, 3, 10));
+    EXPECT_EQ(std::string("abc"), std::string(back, 3));
+    CloseHandle(h);
+    EXPECT_EQ("Ztailxxxxxabc" + std::string(19, 'x'), ReadWholeFile(path));
+}
+
+TEST(RobustIo, ShortReadIsRetriedThenFails)
+{
+    CTempDir dir;
+    const std::wstring path = dir / L"short.bin";
+    ASSERT_TRUE(WriteWholeFile(path, std::string(47, 's')));
+    HANDLE h = OpenFile(path, GENERIC_READ);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    char buffer[48];
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(static_cast<HRESULT>(0x80070026), ReadRobust(h, buffer, 48, 0));
+    EXPECT_GE(GetTickCount64() - start, 800u); // nine pauses between ten attempts
+    CloseHandle(h);
+}
+
+TEST(RobustIo, FailedWriteReturnsTheSystemError)
+{
+    CTempDir dir;
+    const std::wstring path = dir / L"readonly.bin";
+    ASSERT_TRUE(WriteWholeFile(path, "data"));
+    HANDLE h = OpenFile(path, GENERIC_READ);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(static_cast<HRESULT>(0x80070005), WriteRobust(h, "x", 1, 0));
+    CloseHandle(h);
+    EXPECT_EQ("data", ReadWholeFile(path));
+}
+
+TEST(RobustIo, SerialShortReadIsRetriedWithTheNextBytes)
+{
+    CSimulatedPhone phone;
+    ASSERT_TRUE(phone.Start([](CSimulatedPhone& p) {
+        p.Write(ByteVector(47, 0x11));
+        p.Pause(350);
+        ByteVector whole(48);
+        for (size_t i = 0; i < whole.size(); ++i)
+            whole[i] = static_cast<BYTE>(i);
+        p.Write(whole);
+    }));
+    HANDLE port = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(S_OK, OpenSerialPort(phone.HostPort().c_str(), 100, &port));
+    BYTE buffer[48] = {};
+    EXPECT_EQ(S_OK, ReadRobust(port, buffer, 48));
+    for (int i = 0; i < 48; ++i)
+        EXPECT_EQ(i, buffer[i]);
+
+    // Ten short reads of a silent phone.
+    EXPECT_EQ(static_cast<HRESULT>(0x80070026), ReadRobust(port, buffer, 48));
+    CloseHandle(port);
+    EXPECT_TRUE(phone.Errors().empty());
+}
+
+// The element names and attribute values a reader walks through.
+std::string Walk(IXmlReader* reader)
+{
+    std::string seen;
+    XmlNodeType type;
+    while (reader->Read(&type) == S_OK)
+    {
+        if (type != XmlNodeType_Element)
+            continue;
+        const wchar_t* name = nullptr;
+        reader->GetLocalName(&name, nullptr);
+        seen += std::string(name, name + wcslen(name)) + "(";
+        for (HRESULT hr = reader->MoveToFirstAttribute(); hr == S_OK; hr = reader->MoveToNextAttribute())
+        {
+            const wchar_t* value = nullptr;
+            reader->GetValue(&value, nullptr);
+            seen += std::string(value, value + wcslen(value)) + ";";
+        }
+        seen += ")";
+    }
+    return seen;
+}
+
+TEST(XmlReader, TextFileAndStream)
+{
+    const char* xml = "<?xml version=\"1.0\"?><data><program a=\"1\" b=\"x\"/><patch/></data>";
+    ComPtr<IXmlReader> fromText;
+    ASSERT_EQ(S_OK, OpenXmlReader(xml, &fromText));
+    EXPECT_EQ("data()program(1;x;)patch()", Walk(fromText.Get()));
+
+    CTempDir dir;
+    ASSERT_TRUE(WriteWholeFile(dir / L"rawprogram0.xml", xml));
+    ComPtr<IXmlReader> fromFile;
+    ASSERT_EQ(S_OK, OpenXmlReader((dir / L"rawprogram0.xml").c_str(), &fromFile));
+    EXPECT_EQ("data()program(1;x;)patch()", Walk(fromFile.Get()));
+    fromFile.Reset(); // the reader held the file open
+
+    ComPtr<IXmlReader> missing;
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), OpenXmlReader((dir / L"none.xml").c_str(), &missing));
+    EXPECT_EQ(nullptr, missing.Get());
+
+    // Malformed text fails while reading, not while opening.
+    ComPtr<IXmlReader> broken;
+    ASSERT_EQ(S_OK, OpenXmlReader("<data><program></data>", &broken));
+    XmlNodeType type;
+    HRESULT hr = S_OK;
+    while ((hr = broken->Read(&type)) == S_OK)
+    {
+    }
+    EXPECT_TRUE(FAILED(hr));
+}
+
+class CRecordingSink : public IQStatusReport
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid != __uuidof(IUnknown) && iid != __uuidof(IQStatusReport))
+            return E_NOINTERFACE;
+        *out = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP NewStatus(LONG id, BSTR first, BSTR second) override
+    {
+        ids.push_back(id);
+        firstWasNull = firstWasNull && first == nullptr;
+        texts.emplace_back(second, SysStringLen(second));
+        return E_FAIL; // ignored by the caller
+    }
+
+    std::vector<LONG> ids;
+    std::vector<std::wstring> texts;
+    bool firstWasNull = true;
+};
+
+TEST(Status, FormattedTextGoesToTheSecondString)
+{
+    CRecordingSink sink;
+    ReportStatus(&sink, L"Open serial port \"%s\"", L"\\\\.\\COM12");
+    ReportStatus(&sink, L"Write and verify address %#08x, size %u", 0x2A000u, 40960u);
+    ReportStatus(&sink, L"%s", L"100% of %s");
+    ReportStatus(nullptr, L"nobody listens %s", L"x");
+    ASSERT_EQ(3u, sink.texts.size());
+    EXPECT_EQ(L"Open serial port \"\\\\.\\COM12\"", sink.texts[0]);
+    EXPECT_EQ(L"Write and verify address 0x02a000, size 40960", sink.texts[1]);
+    EXPECT_EQ(L"100% of %s", sink.texts[2]);
+    EXPECT_EQ((std::vector<LONG>{0, 0, 0}), sink.ids);
+    EXPECT_TRUE(sink.firstWasNull);
+}
+
+} // namespace

@@ -1,0 +1,121 @@
+#include "engine/images/ImageCache.h"
+#include "tests/fixtures/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+class ImageCache : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        path = dir / L"system.img";
+        content = std::string(100000, '\0');
+        for (size_t i = 0; i < content.size(); ++i)
+            content[i] = static_cast<char>(i * 31);
+        ASSERT_TRUE(WriteWholeFile(path, content));
+    }
+
+    CTempDir dir;
+    std::wstring path;
+    std::string content;
+};
+
+TEST_F(ImageCache, HoldersShareOneMappingOfTheWholeFile)
+{
+    const size_t before = SharedFileMappingEntryCount();
+    std::shared_ptr<CSharedFileMapping> first, second;
+    ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), first));
+    ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), second));
+    EXPECT_EQ(first.get(), second.get());
+    EXPECT_EQ(first->View(), second->View());
+    ASSERT_EQ(content.size(), first->Size());
+    EXPECT_EQ(0, memcmp(first->View(), content.data(), content.size()));
+    EXPECT_EQ(before + 1, SharedFileMappingEntryCount());
+}
+
+TEST_F(ImageCache, MappedAgainAfterTheLastHolderLetGo)
+{
+    const size_t before = SharedFileMappingEntryCount();
+    std::weak_ptr<CSharedFileMapping> old;
+    {
+        std::shared_ptr<CSharedFileMapping> held;
+        ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), held));
+        old = held;
+    }
+    EXPECT_TRUE(old.expired());
+    // Unmapped: the file can be replaced, and the next request sees the new bytes.
+    ASSERT_TRUE(WriteWholeFile(path, "replaced"));
+    std::shared_ptr<CSharedFileMapping> again;
+    ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), again));
+    ASSERT_EQ(8u, again->Size());
+    EXPECT_EQ(0, memcmp(again->View(), "replaced", 8));
+    EXPECT_EQ(before + 1, SharedFileMappingEntryCount());
+}
+
+TEST_F(ImageCache, PathsAreComparedExactly)
+{
+    std::wstring other = path;
+    std::transform(other.begin(), other.end(), other.begin(), ::towupper);
+    ASSERT_NE(path, other);
+    const size_t before = SharedFileMappingEntryCount();
+    std::shared_ptr<CSharedFileMapping> lower, upper;
+    ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), lower));
+    ASSERT_EQ(S_OK, OpenSharedFileMapping(other.c_str(), upper));
+    EXPECT_NE(lower.get(), upper.get());
+    EXPECT_EQ(before + 2, SharedFileMappingEntryCount());
+}
+
+TEST_F(ImageCache, MissingFileFailsAndLeavesNoEntry)
+{
+    const size_t before = SharedFileMappingEntryCount();
+    std::shared_ptr<CSharedFileMapping> mapping;
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), OpenSharedFileMapping((dir / L"missing.img").c_str(), mapping));
+    EXPECT_EQ(nullptr, mapping.get());
+    EXPECT_EQ(before, SharedFileMappingEntryCount());
+
+    // A path whose mapping expired and whose file went away leaves no entry either.
+    {
+        std::shared_ptr<CSharedFileMapping> held;
+        ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), held));
+    }
+    ASSERT_TRUE(DeleteFileW(path.c_str()));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), OpenSharedFileMapping(path.c_str(), mapping));
+    EXPECT_EQ(before, SharedFileMappingEntryCount());
+}
+
+TEST_F(ImageCache, ConcurrentRequestsShareOneMapping)
+{
+    constexpr int kThreads = 8;
+    for (int round = 0; round < 5; ++round)
+    {
+        std::vector<std::shared_ptr<CSharedFileMapping>> got(kThreads);
+        std::vector<HRESULT> results(kThreads, E_FAIL);
+        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                WaitForSingleObject(go, INFINITE);
+                results[t] = OpenSharedFileMapping(path.c_str(), got[t]);
+            });
+        SetEvent(go);
+        for (auto& t : threads)
+            t.join();
+        CloseHandle(go);
+        for (int t = 0; t < kThreads; ++t)
+        {
+            EXPECT_EQ(S_OK, results[t]);
+            EXPECT_EQ(got[0].get(), got[t].get());
+        }
+        EXPECT_EQ(kThreads, got[0].use_count());
+    }
+}
+
+} // namespace
