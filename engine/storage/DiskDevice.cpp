@@ -109,8 +109,10 @@ HRESULT CDiskDevice::CreateInstance(const wchar_t* diskName, IQStatusReport* sin
         CDiskDevice* object = new (std::nothrow) CDiskDevice(GetDiskAccess());
         if (!object)
             return LogError(E_OUTOFMEMORY, name, __LINE__);
+        // Takes over the reference that `new` made (this ComPtr's Attach
+        // would add one more).
         ComPtr<CDiskDevice> owner;
-        owner.Attach(object);
+        *owner.GetAddressOf() = object;
         object->m_path = diskName;
         object->m_sink = sink;
         ComPtr<IQDevice> result;

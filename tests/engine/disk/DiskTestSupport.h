@@ -5,16 +5,15 @@
 #include <windows.h>
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "engine/StatusReport.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
 #include "tests/fixtures/FileBackedDisk.h"
+#include "tests/fixtures/StatusRecorder.h"
 
 // Bit by bit, reflected polynomial 0xEDB88320.
 inline ULONG ReferenceCrc32(const BYTE* data, size_t count)
@@ -41,43 +40,6 @@ inline std::string PatternBytes(size_t count, unsigned seed)
     }
     return bytes;
 }
-
-// Keeps every status text it is given.
-class CStatusLog : public IQStatusReport
-{
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(IQStatusReport)))
-        {
-            *object = static_cast<IQStatusReport*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_references); }
-    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&m_references); }
-    HRESULT STDMETHODCALLTYPE NewStatus(LONG, BSTR, BSTR text) override
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        m_texts.push_back(text ? text : L"");
-        return S_OK;
-    }
-    std::vector<std::wstring> Texts() const
-    {
-        std::lock_guard<std::mutex> hold(m_lock);
-        return m_texts;
-    }
-    // References held by others: the sink lives on the test's stack.
-    LONG References() const { return m_references - 1; }
-
-private:
-    LONG m_references = 1;
-    mutable std::mutex m_lock;
-    std::vector<std::wstring> m_texts;
-};
 
 // A scratch folder holding the co-installer's device table and the files of
 // the disks that tests make; the disks are served by `disks`.
@@ -110,7 +72,7 @@ protected:
     CTempDir m_dir{L"disk"};
     CDeviceTable m_table;
     CFileBackedDisk disks;
-    CStatusLog sink;
+    CStatusRecorder sink;
 };
 
 // Bytes [position, position + count) of a file.
