@@ -23,6 +23,24 @@ CDiskDevice* Disk(const ComPtr<IQDevice>& device)
     return static_cast<CDiskDevice*>(device.Get());
 }
 
+// One disk of patterned bytes, opened as a target.
+class DiskTarget : public DiskTest
+{
+protected:
+    void Open(size_t sectors, unsigned seed, IQStatusReport* status = nullptr)
+    {
+        file = MakeDisk(kDisk, sectors * 512);
+        before = PatternBytes(sectors * 512, seed);
+        ASSERT_TRUE(WriteFileRange(file, 0, before));
+        ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, status, &device));
+    }
+    std::string Contents() const { return ReadFileRange(file, 0, static_cast<DWORD>(before.size())); }
+
+    std::wstring file;
+    std::string before;
+    ComPtr<IQDevice> device;
+};
+
 using DiskReset = DiskTest;
 
 TEST_F(DiskReset, LocksAndDismountsEveryVolumeBeforeOpeningAndKeepsThemLocked)
@@ -123,13 +141,12 @@ TEST_F(DiskReset, UnknownDiskFailsWithTheOpenError)
               CDiskDevice::CreateInstance(L"\\\\.\\PhysicalDrive9", nullptr, &device));
 }
 
-using DiskExpressions = DiskTest;
+using DiskExpressions = DiskTarget;
 
 TEST_F(DiskExpressions, DiskSectorsCountWholeSectorsOfTheDisk)
 {
     const ULONGLONG sixteenGiB = 16ull << 30;
     MakeDisk(kDisk, sixteenGiB + 511);
-    ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
     ULONGLONG value = 0;
     ASSERT_EQ(S_OK, Disk(device)->ParseXmlAttrValue(L"NUM_DISK_SECTORS", value));
@@ -143,12 +160,8 @@ TEST_F(DiskExpressions, DiskSectorsCountWholeSectorsOfTheDisk)
 
 TEST_F(DiskExpressions, Crc32ReadsWholeSectorsAndChecksTheCountGiven)
 {
-    std::wstring file = MakeDisk(kDisk, 64 * 512);
-    const std::string data = PatternBytes(4 * 512, 1);
-    ASSERT_TRUE(WriteFileRange(file, 0, data));
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
-    auto bytes = reinterpret_cast<const BYTE*>(data.data());
+    Open(64, 1);
+    auto bytes = reinterpret_cast<const BYTE*>(before.data());
 
     struct Case
     {
@@ -183,9 +196,7 @@ TEST_F(DiskExpressions, Crc32ReadsWholeSectorsAndChecksTheCountGiven)
 
 TEST_F(DiskExpressions, Crc32OutsideTheDiskFailsTheWholeExpression)
 {
-    MakeDisk(kDisk, 8 * 512);
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
+    Open(8, 2);
     for (const wchar_t* expression : {L"CRC32(7,513)", L"CRC32(-1,16)", L"1+CRC32(0,-1)"})
     {
         SCOPED_TRACE(expression);
@@ -225,33 +236,29 @@ TEST_F(DiskExpressions, EachThreadReachesItsOwnDisk)
     EXPECT_EQ(0, wrongTwo);
 }
 
-using DiskPatch = DiskTest;
+using DiskPatch = DiskTarget;
 
 TEST_F(DiskPatch, StoresTheValueLowByteFirstAndKeepsTheRestOfTheSector)
 {
-    std::wstring file = MakeDisk(kDisk, 64 * 512);
-    const std::string before = PatternBytes(64 * 512, 3);
-    ASSERT_TRUE(WriteFileRange(file, 0, before));
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, &sink, &device));
+    Open(64, 3, &sink);
 
     ASSERT_EQ(S_OK, device->ApplyPatch(L"5", L"8", L"258", L"2", L"4096", L"3"));
     std::string expected = before;
     expected[5 * 512 + 8] = 0x02;
     expected[5 * 512 + 9] = 0x01;
-    EXPECT_EQ(expected, ReadFileRange(file, 0, 64 * 512));
+    EXPECT_EQ(expected, Contents());
     EXPECT_EQ(L"ApplyPatch sector 5, offset 8, value 258, size 2", sink.Texts().back());
 
     // Bytes beyond the eighth are zero; the value may use the disk's names.
     ASSERT_EQ(S_OK, device->ApplyPatch(L"NUM_DISK_SECTORS-1", L"500", L"NUM_DISK_SECTORS*256+1", L"12", L"512", L"0"));
     const std::string tail("\x01\x40\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00", 12);
     expected.replace(63 * 512 + 500, 12, tail);
-    EXPECT_EQ(expected, ReadFileRange(file, 0, 64 * 512));
+    EXPECT_EQ(expected, Contents());
 
     // Size 0 writes the sector back as it was.
     disks.ClearTransfers();
     ASSERT_EQ(S_OK, device->ApplyPatch(L"9", L"512", L"7", L"0", L"512", L"0"));
-    EXPECT_EQ(expected, ReadFileRange(file, 0, 64 * 512));
+    EXPECT_EQ(expected, Contents());
     ASSERT_EQ(1u, disks.Writes().size());
     EXPECT_EQ(9u * 512, disks.Writes()[0].position);
     EXPECT_EQ(512u, disks.Writes()[0].count);
@@ -259,11 +266,7 @@ TEST_F(DiskPatch, StoresTheValueLowByteFirstAndKeepsTheRestOfTheSector)
 
 TEST_F(DiskPatch, PatchOutsideItsSectorOrTheDiskIsRefusedUntouched)
 {
-    std::wstring file = MakeDisk(kDisk, 64 * 512);
-    const std::string before = PatternBytes(64 * 512, 4);
-    ASSERT_TRUE(WriteFileRange(file, 0, before));
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
+    Open(64, 4);
     struct Case
     {
         const wchar_t *sector, *offset, *size;
@@ -284,28 +287,24 @@ TEST_F(DiskPatch, PatchOutsideItsSectorOrTheDiskIsRefusedUntouched)
         EXPECT_EQ(c.result, device->ApplyPatch(c.sector, c.offset, L"65535", c.size, L"512", L"0"));
         EXPECT_THAT(disks.Writes(), IsEmpty());
     }
-    EXPECT_EQ(before, ReadFileRange(file, 0, 64 * 512));
+    EXPECT_EQ(before, Contents());
     EXPECT_TRUE(FAILED(device->ApplyPatch(L"2", L"8", L"1+", L"2", L"512", L"0")));
 }
 
-using DiskWrite = DiskTest;
+using DiskWrite = DiskTarget;
 
 TEST_F(DiskWrite, WritesInPiecesOfAtMost256SectorsAtTheStartSector)
 {
-    std::wstring file = MakeDisk(kDisk, 1024 * 512);
+    Open(1024, 5, &sink);
     // 300 sectors and 100 bytes: the last sector is completed with zeros.
-    const std::string image = PatternBytes(300 * 512 + 100, 5);
+    const std::string image = PatternBytes(300 * 512 + 100, 6);
     ASSERT_TRUE(WriteWholeFile(Path(L"boot.img"), image));
-    ASSERT_TRUE(WriteFileRange(file, 0, std::string(1024 * 512, '\xEE')));
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, &sink, &device));
     disks.ClearTransfers();
 
     ASSERT_EQ(S_OK, device->WriteFile(L"NUM_DISK_SECTORS-400", L"0", Path(L"boot.img").c_str(), L"0", L"0", L"512", L"0"));
-    std::string expected(1024 * 512, '\xEE');
-    expected.replace(624 * 512, image.size(), image);
-    expected.replace(624 * 512 + image.size(), 412, std::string(412, '\0'));
-    EXPECT_EQ(expected, ReadFileRange(file, 0, 1024 * 512));
+    std::string expected = before;
+    expected.replace(624 * 512, image.size() + 412, image + std::string(412, '\0'));
+    EXPECT_EQ(expected, Contents());
     std::vector<DiskTransfer> writes = disks.Writes();
     ASSERT_EQ(2u, writes.size());
     EXPECT_EQ(624u * 512, writes[0].position);
@@ -322,11 +321,9 @@ TEST_F(DiskWrite, WritesInPiecesOfAtMost256SectorsAtTheStartSector)
 
 TEST_F(DiskWrite, OffsetsLimitsAndSectorSizesPickTheRightBytes)
 {
-    std::wstring file = MakeDisk(kDisk, 256 * 512);
-    const std::string image = PatternBytes(40 * 512, 6);
+    Open(256, 7);
+    const std::string image = PatternBytes(40 * 512, 8);
     ASSERT_TRUE(WriteWholeFile(Path(L"part.bin"), image));
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
     const std::wstring part = Path(L"part.bin");
     struct Case
     {
@@ -345,35 +342,30 @@ TEST_F(DiskWrite, OffsetsLimitsAndSectorSizesPickTheRightBytes)
     for (const Case& c : cases)
     {
         SCOPED_TRACE(std::wstring(c.start) + L"/" + c.limit + L"/" + c.offset + L"/" + c.extra);
-        ASSERT_TRUE(WriteFileRange(file, 0, std::string(256 * 512, '\0')));
+        ASSERT_TRUE(WriteFileRange(file, 0, before));
         ASSERT_EQ(S_OK, device->WriteFile(c.start, c.limit, part.c_str(), c.offset, c.extra, c.sectorSize, L"0"));
-        std::string expected(256 * 512, '\0');
+        std::string expected = before;
         expected.replace(c.diskAt, c.length, image.substr(c.fileAt, c.length));
-        EXPECT_EQ(expected, ReadFileRange(file, 0, 256 * 512));
+        EXPECT_EQ(expected, Contents());
     }
 }
 
 TEST_F(DiskWrite, ByteOffsetReachingPastTheFileEndWritesZerosNotForeignBytes)
 {
-    std::wstring file = MakeDisk(kDisk, 64 * 512);
+    Open(64, 9);
     // A file whose end is a page end: anything read past it would fault.
-    const std::string image = PatternBytes(4096, 7);
+    const std::string image = PatternBytes(4096, 10);
     ASSERT_TRUE(WriteWholeFile(Path(L"page.bin"), image));
-    ASSERT_TRUE(WriteFileRange(file, 0, std::string(64 * 512, '\xEE')));
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
     ASSERT_EQ(S_OK, device->WriteFile(L"4", L"0", Path(L"page.bin").c_str(), L"0", L"100", L"512", L"0"));
-    std::string expected(64 * 512, '\xEE');
+    std::string expected = before;
     expected.replace(4 * 512, 4096, image.substr(100) + std::string(100, '\0'));
-    EXPECT_EQ(expected, ReadFileRange(file, 0, 64 * 512));
+    EXPECT_EQ(expected, Contents());
 }
 
 TEST_F(DiskWrite, RefusedEntriesWriteNothing)
 {
-    MakeDisk(kDisk, 64 * 512);
-    ASSERT_TRUE(WriteWholeFile(Path(L"small.bin"), PatternBytes(1000, 8)));
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
+    Open(64, 11);
+    ASSERT_TRUE(WriteWholeFile(Path(L"small.bin"), PatternBytes(1000, 12)));
     const std::wstring small = Path(L"small.bin");
     struct Case
     {
@@ -407,18 +399,14 @@ TEST_F(DiskWrite, RefusedEntriesWriteNothing)
 
 TEST_F(DiskWrite, ProvisionAndBootableDriveChangeNothing)
 {
-    std::wstring file = MakeDisk(kDisk, 16 * 512);
-    const std::string before = PatternBytes(16 * 512, 9);
-    ASSERT_TRUE(WriteFileRange(file, 0, before));
-    ComPtr<IQDevice> device;
-    ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, &sink, &device));
+    Open(16, 13, &sink);
     disks.ClearCalls();
     size_t texts = sink.Texts().size();
     EXPECT_EQ(S_OK, device->Provision(Path(L"provision.xml").c_str()));
     EXPECT_EQ(S_OK, device->SetBootableStorageDrive());
     EXPECT_THAT(disks.Calls(), IsEmpty());
     EXPECT_EQ(texts, sink.Texts().size());
-    EXPECT_EQ(before, ReadFileRange(file, 0, 16 * 512));
+    EXPECT_EQ(before, Contents());
 }
 
 } // namespace
