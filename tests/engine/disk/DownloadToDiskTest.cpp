@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "DiskTestSupport.h"
+#include "tests/fixtures/SparseBuilder.h"
 
 using ::testing::IsEmpty;
 
@@ -82,31 +83,6 @@ std::string ProtectiveMbr()
     return mbr;
 }
 
-// A sparse image of 4096-byte blocks: 2 blocks of data, 10 blocks left
-// alone, 1 block of data.
-std::string SparseImage(const std::string& first, const std::string& second)
-{
-    std::string image(28, '\0');
-    Put(image, 0, 0xED26FF3A, 4);
-    Put(image, 4, 1, 2);
-    Put(image, 8, 28, 2);
-    Put(image, 10, 12, 2);
-    Put(image, 12, 4096, 4);
-    Put(image, 16, 13, 4);
-    Put(image, 20, 3, 4);
-    auto chunk = [&image](unsigned type, unsigned blocks, const std::string& data) {
-        std::string header(12, '\0');
-        Put(header, 0, type, 2);
-        Put(header, 4, blocks, 4);
-        Put(header, 8, 12 + data.size(), 4);
-        image += header + data;
-    };
-    chunk(0xCAC1, 2, first);
-    chunk(0xCAC3, 10, "");
-    chunk(0xCAC1, 1, second);
-    return image;
-}
-
 ULONG Crc(const std::string& bytes, size_t at, size_t count)
 {
     return ReferenceCrc32(reinterpret_cast<const BYTE*>(bytes.data()) + at, count);
@@ -125,7 +101,9 @@ protected:
         ASSERT_TRUE(WriteWholeFile(Path(L"gpt_backup0.bin"), PartitionTable() + Header(0, 1, 0)));
         ASSERT_TRUE(WriteWholeFile(Path(L"boot.img"), boot));
         ASSERT_TRUE(WriteWholeFile(Path(L"modem.bin"), modem));
-        ASSERT_TRUE(WriteWholeFile(Path(L"system.img"), SparseImage(systemFirst, systemSecond)));
+        // Blocks of 4096 bytes: 2 of data, 10 left alone, 1 of data.
+        const std::string system = CSparseBuilder().Raw(systemFirst).DontCare(10).Raw(systemSecond).Build();
+        ASSERT_TRUE(WriteWholeFile(Path(L"system.img"), system));
         ASSERT_TRUE(WriteWholeFile(Path(L"rawprogram0.xml"), Resource(L"RAWPROGRAM_GPT")));
         ASSERT_TRUE(WriteWholeFile(Path(L"patch0.xml"), Resource(L"PATCH_GPT")));
     }
