@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "engine/Crc.h"
@@ -264,40 +265,32 @@ HRESULT CDiskDevice::ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& val
 
 double CDiskDevice::CRC32(double startSector, double byteCount)
 {
-    const wchar_t* name = L"CDiskDevice::CRC32";
-    // Positions beyond what a disk position holds, negative ones among them,
-    // fail like a read beyond the disk's end.
-    double first = std::trunc(startSector * static_cast<double>(kDiskSectorSize));
-    ULONGLONG count = 0;
+    // A position that no disk holds (negative, or from 2^63 up) and a count
+    // beyond 32 bits fail like a read beyond the disk's end.
+    const double first = std::trunc(startSector * static_cast<double>(kDiskSectorSize));
+    HRESULT hr = HResultFromWin32(ERROR_SECTOR_NOT_FOUND);
     ULONGLONG wanted = 0;
-    HRESULT hr = S_OK;
-    if (!(first >= 0 && first < 9223372036854775808.0) || !(byteCount >= 0 && byteCount < 4294967296.0))
-        hr = HResultFromWin32(ERROR_SECTOR_NOT_FOUND);
-    else
+    std::unique_ptr<BYTE[]> buffer;
+    if (first >= 0 && first < 9223372036854775808.0 && byteCount >= 0 && byteCount < 4294967296.0)
     {
         wanted = static_cast<ULONGLONG>(byteCount);
-        count = (wanted + kDiskSectorSize - 1) / kDiskSectorSize * kDiskSectorSize;
-        if (count > MAXDWORD)
-            hr = HResultFromWin32(ERROR_SECTOR_NOT_FOUND);
-    }
-    BYTE* buffer = nullptr;
-    if (SUCCEEDED(hr))
-    {
-        buffer = new (std::nothrow) BYTE[count ? count : 1];
-        if (!buffer)
-            throw mu::ParserError();
-        hr = m_access.Read(m_disk, buffer, static_cast<DWORD>(count), static_cast<ULONGLONG>(first));
+        const ULONGLONG count = (wanted + kDiskSectorSize - 1) / kDiskSectorSize * kDiskSectorSize;
+        if (count <= MAXDWORD)
+        {
+            buffer.reset(new (std::nothrow) BYTE[count ? count : 1]);
+            if (!buffer)
+                throw mu::ParserError();
+            hr = m_access.Read(m_disk, buffer.get(), static_cast<DWORD>(count), static_cast<ULONGLONG>(first));
+        }
     }
     if (FAILED(hr))
     {
-        delete[] buffer;
-        LogError(hr, name, __LINE__);
+        LogError(hr, L"CDiskDevice::CRC32", __LINE__);
         throw mu::ParserError();
     }
     ULONG crc = 0;
     for (ULONGLONG i = 0; i < wanted; ++i)
         crc = UpdateCrc32(crc, buffer[i]);
-    delete[] buffer;
     return static_cast<double>(crc);
 }
 

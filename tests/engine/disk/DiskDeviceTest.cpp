@@ -301,7 +301,8 @@ TEST_F(DiskWrite, WritesInPiecesOfAtMost256SectorsAtTheStartSector)
     ASSERT_TRUE(WriteWholeFile(Path(L"boot.img"), image));
     disks.ClearTransfers();
 
-    ASSERT_EQ(S_OK, device->WriteFile(L"NUM_DISK_SECTORS-400", L"0", Path(L"boot.img").c_str(), L"0", L"0", L"512", L"0"));
+    ASSERT_EQ(S_OK,
+              device->WriteFile(L"NUM_DISK_SECTORS-400", L"0", Path(L"boot.img").c_str(), L"0", L"0", L"512", L"0"));
     std::string expected = before;
     expected.replace(624 * 512, image.size() + 412, image + std::string(412, '\0'));
     EXPECT_EQ(expected, Contents());
@@ -313,7 +314,8 @@ TEST_F(DiskWrite, WritesInPiecesOfAtMost256SectorsAtTheStartSector)
     EXPECT_EQ(45u * 512, writes[1].count);
     std::vector<std::wstring> texts = sink.Texts();
     ASSERT_GE(texts.size(), 3u);
-    EXPECT_EQ(L"Writing file \"" + Path(L"boot.img") + L"\" to partition at NUM_DISK_SECTORS-400", texts[texts.size() - 3]);
+    EXPECT_EQ(L"Writing file \"" + Path(L"boot.img") + L"\" to partition at NUM_DISK_SECTORS-400",
+              texts[texts.size() - 3]);
     EXPECT_EQ(0u, texts[texts.size() - 2].rfind(L"WriteFile position ", 0));
     EXPECT_EQ(L", size 131072", texts[texts.size() - 2].substr(texts[texts.size() - 2].size() - 13));
     EXPECT_EQ(L"WriteFile position 0x00000000020000, size 23040", texts.back());

@@ -113,7 +113,9 @@ protected:
     {
         const size_t n = static_cast<size_t>(sectors);
         std::string disk = before;
-        auto place = [&disk](size_t sector, const std::string& bytes) { disk.replace(sector * kSector, bytes.size(), bytes); };
+        auto place = [&disk](size_t sector, const std::string& bytes) {
+            disk.replace(sector * kSector, bytes.size(), bytes);
+        };
         place(0, ProtectiveMbr() + Header(1, 0, 2) + PartitionTable());
         place(40, boot + std::string(kSector - 100, '\0'));
         place(1024, systemFirst);
