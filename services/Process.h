@@ -1,16 +1,14 @@
 // Child processes with captured output, and ending processes one by one, by
 // executable name or as a whole tree.
 #pragma once
+#include "services/ProcessStrings.h"
+
 #include <windows.h>
 #include <tlhelp32.h>
 #include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
-
-// Caption and question of the offer to restart Windows (Process.rc).
-#define IDS_REBOOT_CAPTION 180
-#define IDS_REBOOT_DRIVER_SIGNATURE 181
 
 // Starts the formatted command line as a hidden child. When `stream` is not
 // null the child's standard output and error go to a pipe whose read end is

@@ -1,0 +1,442 @@
+#include "services/Process.h"
+#include "tests/process/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+std::string Decode(const std::wstring& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        if (text[i] == L'\\' && i + 1 < text.size())
+        {
+            wchar_t next = text[++i];
+            out += next == L'r' ? '\r' : next == L'n' ? '\n' : static_cast<char>(next);
+        }
+        else
+            out += static_cast<char>(text[i]);
+    }
+    return out;
+}
+
+void WriteTo(DWORD which, const std::string& bytes)
+{
+    size_t at = 0;
+    while (at < bytes.size())
+    {
+        DWORD n = 0;
+        if (!WriteFile(GetStdHandle(which), bytes.data() + at, static_cast<DWORD>(bytes.size() - at), &n, nullptr))
+            ExitProcess(98);
+        at += n;
+    }
+}
+
+std::string Pattern(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
+    return bytes;
+}
+
+const UINT kClosedExitCode = 7;
+const UINT kSelfExitCode = 3;
+
+LRESULT CALLBACK NodeWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE)
+        ExitProcess(kClosedExitCode);
+    if (message == WM_TIMER)
+        ExitProcess(kSelfExitCode);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Owns the handles of a set of processes and records the order in which
+// they end.
+class CExitOrder
+{
+public:
+    explicit CExitOrder(const std::vector<DWORD>& ids)
+    {
+        for (DWORD id : ids)
+            m_handles.push_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
+        m_thread = std::thread([this] { Watch(); });
+    }
+    ~CExitOrder()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        for (HANDLE h : m_handles)
+            if (h)
+                CloseHandle(h);
+    }
+    // Indexes into the ids, in the order the processes ended.
+    std::vector<size_t> Wait()
+    {
+        m_thread.join();
+        return m_order;
+    }
+    DWORD ExitCode(size_t i) const
+    {
+        DWORD code = 0;
+        GetExitCodeProcess(m_handles[i], &code);
+        return code;
+    }
+
+private:
+    void Watch()
+    {
+        std::vector<size_t> left;
+        for (size_t i = 0; i < m_handles.size(); ++i)
+            if (m_handles[i])
+                left.push_back(i);
+        while (!left.empty())
+        {
+            std::vector<HANDLE> waiting;
+            for (size_t i : left)
+                waiting.push_back(m_handles[i]);
+            DWORD r = WaitForMultipleObjects(static_cast<DWORD>(waiting.size()), waiting.data(), FALSE, 30000);
+            if (r >= WAIT_OBJECT_0 + waiting.size())
+                return;
+            m_order.push_back(left[r - WAIT_OBJECT_0]);
+            left.erase(left.begin() + (r - WAIT_OBJECT_0));
+        }
+    }
+
+    std::vector<HANDLE> m_handles;
+    std::vector<size_t> m_order;
+    std::thread m_thread;
+};
+
+HANDLE StartNode(int depth, int selfExitMs = 0, const std::wstring& program = QuotedSelf())
+{
+    HANDLE process = nullptr;
+    EXPECT_EQ(S_OK, ExecuteCommand(nullptr, &process, L"%s --child Node %d %d", program.c_str(), depth, selfExitMs));
+    return process;
+}
+
+} // namespace
+
+// Writes args[0] bytes of the pattern, then ends with exit code args[1].
+KESTRUP_CHILD(EmitBytes)
+{
+    WriteTo(STD_OUTPUT_HANDLE, Pattern(std::stoul(args[0])));
+    ExitProcess(static_cast<UINT>(std::stoul(args[1], nullptr, 0)));
+}
+
+// Writes the decoded text args[0] to standard output and args[1] to
+// standard error, then ends with exit code args[2].
+KESTRUP_CHILD(EmitText)
+{
+    WriteTo(STD_OUTPUT_HANDLE, Decode(args[0]));
+    WriteTo(STD_ERROR_HANDLE, Decode(args[1]));
+    ExitProcess(static_cast<UINT>(std::stoul(args[2], nullptr, 0)));
+}
+
+// A process with a top-level window that ends on WM_CLOSE (exit code 7) or
+// on its own after args[1] ms (exit code 3; 0: never), and that starts a
+// chain of args[0] descendants of the same kind.
+KESTRUP_CHILD(Node)
+{
+    int depth = std::stoi(args[0]);
+    int selfExitMs = std::stoi(args[1]);
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = NodeWindow;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"KestrupTestNode";
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(wc.lpszClassName, L"node", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    if (!window)
+        return 97;
+    if (selfExitMs > 0)
+        SetTimer(window, 1, static_cast<UINT>(selfExitMs), nullptr);
+    if (depth > 0)
+    {
+        HANDLE child = nullptr;
+        if (FAILED(ExecuteCommand(nullptr, &child, L"%s --child Node %d 0", QuotedSelf().c_str(), depth - 1)))
+            return 96;
+        CloseHandle(child);
+    }
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageW(&msg);
+    return 0;
+}
+
+TEST(ExecuteCommand, CapturesALargeOutputWhole)
+{
+    std::wstring text = L"left over";
+    ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitBytes 1048576 0", QuotedSelf().c_str()));
+    std::string expected = Pattern(1048576);
+    ASSERT_EQ(expected.size(), text.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), text.begin(),
+                           [](char a, wchar_t b) { return static_cast<wchar_t>(a) == b; }));
+}
+
+TEST(ExecuteCommand, ExitCodeBecomesTheResultAndTheOutputIsKept)
+{
+    struct Case
+    {
+        const wchar_t* exitCode;
+        HRESULT result;
+    };
+    const Case cases[] = {
+        {L"0", S_OK},
+        {L"1", static_cast<HRESULT>(0xFFFFFFFF)},
+        {L"2", static_cast<HRESULT>(0xFFFFFFFE)},
+        {L"0xC0000005", static_cast<HRESULT>(0x8007FFFB)},
+    };
+    for (const Case& c : cases)
+    {
+        std::wstring text;
+        HRESULT hr = ExecuteCommand(text, L"%s --child EmitText \"partial\" \"\" %s", QuotedSelf().c_str(), c.exitCode);
+        EXPECT_EQ(c.result, hr) << c.exitCode;
+        EXPECT_EQ(L"partial", text) << c.exitCode;
+    }
+    // Only the failures were logged, as the capture's exit-code failure.
+    std::vector<std::string> lines = LogLinesWith("ExecuteCommand(1092)");
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("(0xffffffff)"));
+}
+
+TEST(ExecuteCommand, KeepsCarriageReturnsAndTakesStandardError)
+{
+    std::wstring text = L"left over";
+    ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitText \"one\\r\\ntwo\\r\\n\" \"err\" 0", QuotedSelf().c_str()));
+    EXPECT_EQ(L"one\r\ntwo\r\nerr", text);
+
+    ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitText \"\" \"\" 0", QuotedSelf().c_str()));
+    EXPECT_EQ(L"", text);
+}
+
+TEST(ExecuteCommand, StreamReadsLinesInTextMode)
+{
+    FILE* stream = nullptr;
+    HANDLE process = nullptr;
+    ASSERT_EQ(S_OK, ExecuteCommand(&stream, &process, L"%s --child EmitText \"one\\r\\ntwo\\r\\n\" \"\" 5",
+                                   QuotedSelf().c_str()));
+    ASSERT_NE(nullptr, stream);
+    ASSERT_NE(nullptr, process);
+    std::vector<std::string> lines;
+    char line[64];
+    while (fgets(line, sizeof(line), stream))
+        lines.push_back(line);
+    EXPECT_EQ((std::vector<std::string>{"one\n", "two\n"}), lines);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 10000));
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    EXPECT_EQ(5u, code);
+    fclose(stream);
+    CloseHandle(process);
+}
+
+TEST(ExecuteCommand, MissingProgramFailsWithItsErrorAndIsLogged)
+{
+    std::wstring text = L"left over";
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), ExecuteCommand(text, L"%s", L"no-such-program-4711.exe"));
+    EXPECT_EQ(L"left over", text);
+    EXPECT_EQ(1u, LogLinesWith("ExecuteCommand(1224)").size());
+    EXPECT_EQ(1u, LogLinesWith("ExecuteCommand(1084)").size());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), RunCommand(L"no-such-program-4711.exe"));
+}
+
+// A child started by one thread must not hold the pipe of a child that
+// another thread starts at the same moment: the second child's stream ends
+// when that child ends, not when the long-lived one does.
+TEST(ExecuteCommand, ChildrenStartedTogetherGetOnlyTheirOwnPipes)
+{
+    std::atomic<bool> stop{false};
+    std::vector<HANDLE> sleepers;
+    std::thread starter([&] {
+        while (!stop)
+        {
+            HANDLE process = nullptr;
+            FILE* stream = nullptr;
+            if (SUCCEEDED(ExecuteCommand(&stream, &process, L"%s --child Node 0 0", QuotedSelf().c_str())))
+            {
+                fclose(stream);
+                sleepers.push_back(process);
+            }
+        }
+    });
+    DWORD slowest = 0;
+    for (int i = 0; i < 8; ++i)
+    {
+        FILE* stream = nullptr;
+        ASSERT_EQ(S_OK, ExecuteCommand(&stream, nullptr, L"%s --child EmitText \"x\" \"\" 0", QuotedSelf().c_str()));
+        DWORD start = GetTickCount();
+        char line[16];
+        while (fgets(line, sizeof(line), stream))
+        {
+        }
+        slowest = std::max(slowest, GetTickCount() - start);
+        fclose(stream);
+    }
+    stop = true;
+    starter.join();
+    for (HANDLE process : sleepers)
+    {
+        TerminateProcess(process, 0);
+        CloseHandle(process);
+    }
+    EXPECT_GT(sleepers.size(), 0u);
+    EXPECT_LT(slowest, 3000u);
+}
+
+TEST(KillProcess, ProcessThatEndsByItselfGetsNoClose)
+{
+    HANDLE process = StartNode(0, 150);
+    ASSERT_NE(nullptr, process);
+    CProcessGuard guard(process);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(S_OK, KillProcess(process));
+    EXPECT_LT(GetTickCount() - start, 1400u);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    EXPECT_EQ(kSelfExitCode, code);
+}
+
+TEST(KillProcess, WindowedProcessIsClosedAndAGoneOneIsASuccess)
+{
+    HANDLE process = StartNode(0);
+    ASSERT_NE(nullptr, process);
+    CProcessGuard guard(process);
+    DWORD id = GetProcessId(process);
+    Sleep(300); // let its window come up
+    EXPECT_EQ(S_OK, KillProcess(id));
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    EXPECT_EQ(kClosedExitCode, code);
+    EXPECT_EQ(S_OK, KillProcess(id));
+    // An id that no process has (any more) counts as ended.
+    EXPECT_EQ(S_OK, KillProcess(static_cast<DWORD>(0x7FFFFFF0)));
+}
+
+TEST(KillProcess, ByExecutableNameIgnoresCase)
+{
+    CTempDir dir(L"kill");
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring name = L"KillMe" + std::to_wstring(GetCurrentProcessId()) + L".exe";
+    std::wstring copy = dir / name;
+    ASSERT_TRUE(CopyFileW(self, copy.c_str(), FALSE));
+    HANDLE first = StartNode(0, 0, L"\"" + copy + L"\"");
+    HANDLE second = StartNode(0, 0, L"\"" + copy + L"\"");
+    CProcessGuard guardFirst(first), guardSecond(second);
+    ASSERT_NE(nullptr, first);
+    ASSERT_NE(nullptr, second);
+
+    std::wstring upper = name;
+    CharUpperW(&upper[0]);
+    EXPECT_EQ(S_OK, KillProcess(upper.c_str()));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 0));
+    // Nothing of that name is left: still a success.
+    EXPECT_EQ(S_OK, KillProcess(name.c_str()));
+}
+
+TEST(KillProcessTree, EndsGrandchildrenBeforeChildrenBeforeTheRoot)
+{
+    HANDLE root = StartNode(2);
+    ASSERT_NE(nullptr, root);
+    CProcessGuard guard(root);
+    DWORD child = WaitForChild(GetProcessId(root));
+    ASSERT_NE(0u, child);
+    DWORD grandchild = WaitForChild(child);
+    ASSERT_NE(0u, grandchild);
+
+    CExitOrder order({GetProcessId(root), child, grandchild});
+    EXPECT_EQ(S_OK, KillProcessTree(root));
+    EXPECT_EQ((std::vector<size_t>{2, 1, 0}), order.Wait());
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(kClosedExitCode, order.ExitCode(i)) << i;
+}
+
+TEST(KillProcessTree, VisitsEachProcessOnceWhenParentLinksFormACycle)
+{
+    HANDLE a = StartNode(0);
+    HANDLE b = StartNode(0);
+    CProcessGuard guardA(a), guardB(b);
+    ASSERT_NE(nullptr, a);
+    ASSERT_NE(nullptr, b);
+    CProcessList list{CProcessList::Empty()};
+    _PROCESS_INFORMATION_EX info = {};
+    info.entry.th32ProcessID = GetProcessId(a);
+    info.entry.th32ParentProcessID = GetProcessId(b);
+    list.push_back(info);
+    info.entry.th32ProcessID = GetProcessId(b);
+    info.entry.th32ParentProcessID = GetProcessId(a);
+    list.push_back(info);
+
+    EXPECT_EQ(S_OK, KillProcessTree(list, a));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(b, 0));
+}
+
+TEST(CAutoExecutor, EndsItsChildWithItsDescendants)
+{
+    HANDLE root = nullptr;
+    DWORD child = 0;
+    {
+        CAutoExecutor executor(L"%s --child Node 1 0", QuotedSelf().c_str());
+        ASSERT_NE(nullptr, executor.Process());
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), executor.Process(), GetCurrentProcess(), &root, 0, FALSE,
+                                    DUPLICATE_SAME_ACCESS));
+        child = WaitForChild(GetProcessId(root));
+        ASSERT_NE(0u, child);
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(root, 0));
+    EXPECT_TRUE(ChildrenOf(GetProcessId(root)).empty());
+    HANDLE gone = OpenProcess(SYNCHRONIZE, FALSE, child);
+    if (gone)
+    {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gone, 0));
+        CloseHandle(gone);
+    }
+    CloseHandle(root);
+
+    CAutoExecutor failed(L"%s", L"no-such-program-4711.exe");
+    EXPECT_EQ(nullptr, failed.Process());
+    EXPECT_EQ(1u, LogLinesWith("CAutoExecutor::CAutoExecutor(1243)").size());
+}
+
+TEST(RebootWindows, AnsweredNoReturnsFalseAndShowsTheText)
+{
+    std::wstring caption, text;
+    std::thread answer([&] {
+        for (int i = 0; i < 500; ++i)
+        {
+            HWND box = FindWindowW(L"#32770", nullptr);
+            if (box)
+            {
+                wchar_t buffer[512] = {};
+                GetWindowTextW(box, buffer, 512);
+                caption = buffer;
+                EnumChildWindows(
+                    box,
+                    [](HWND child, LPARAM found) -> BOOL {
+                        wchar_t t[512] = {};
+                        GetWindowTextW(child, t, 512);
+                        if (wcsstr(t, L"F8"))
+                            *reinterpret_cast<std::wstring*>(found) = t;
+                        return TRUE;
+                    },
+                    reinterpret_cast<LPARAM>(&text));
+                PostMessageW(box, WM_COMMAND, IDNO, 0);
+                return;
+            }
+            Sleep(20);
+        }
+    });
+    SetThreadLocale(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT));
+    EXPECT_EQ(S_FALSE, RebootWindows(nullptr, IDS_REBOOT_DRIVER_SIGNATURE, 0x10002));
+    answer.join();
+    EXPECT_EQ(L"Reboot Windows", caption);
+    EXPECT_EQ(L"Press F8 until enter boot menu and select\\n\"Disable Driver Signature Enforcement\"", text);
+}
