@@ -31,10 +31,10 @@ protected:
     {
         file = MakeDisk(kDisk, sectors * 512);
         before = PatternBytes(sectors * 512, seed);
-        ASSERT_TRUE(WriteFileRange(file, 0, before));
+        ASSERT_TRUE(WriteWholeFile(file, before));
         ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, status, &device));
     }
-    std::string Contents() const { return ReadFileRange(file, 0, static_cast<DWORD>(before.size())); }
+    std::string Contents() const { return ReadWholeFile(file); }
 
     std::wstring file;
     std::string before;
@@ -129,18 +129,6 @@ TEST_F(DiskReset, VolumeListFailureOpensNothing)
     EXPECT_THAT(disks.Calls(), IsEmpty());
 }
 
-TEST_F(DiskReset, UnknownDiskFailsWithTheOpenError)
-{
-    SimDevice listed;
-    listed.index = 9;
-    listed.type = 2;
-    listed.name = L"\\\\.\\PhysicalDrive9";
-    ASSERT_TRUE(m_table.Set(listed));
-    ComPtr<IQDevice> device;
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
-              CDiskDevice::CreateInstance(L"\\\\.\\PhysicalDrive9", nullptr, &device));
-}
-
 using DiskExpressions = DiskTarget;
 
 TEST_F(DiskExpressions, DiskSectorsCountWholeSectorsOfTheDisk)
@@ -187,11 +175,14 @@ TEST_F(DiskExpressions, Crc32ReadsWholeSectorsAndChecksTheCountGiven)
         EXPECT_EQ(c.count, disks.Reads()[0].count);
     }
 
-    // Every evaluation reads the disk as it is then.
-    ASSERT_TRUE(WriteFileRange(file, 512, std::string(92, 'x')));
+    // Every evaluation reads the disk as it is then, as a checksum patch
+    // after the patches it covers needs.
+    ASSERT_EQ(S_OK, device->ApplyPatch(L"1", L"0", L"0", L"8", L"512", L"0"));
+    std::string changed = before.substr(512, 92);
+    changed.replace(0, 8, std::string(8, '\0'));
     ULONGLONG value = 0;
     ASSERT_EQ(S_OK, Disk(device)->ParseXmlAttrValue(L"CRC32(1,92)", value));
-    EXPECT_EQ(ReferenceCrc32(reinterpret_cast<const BYTE*>(std::string(92, 'x').data()), 92), value);
+    EXPECT_EQ(ReferenceCrc32(reinterpret_cast<const BYTE*>(changed.data()), 92), value);
 }
 
 TEST_F(DiskExpressions, Crc32OutsideTheDiskFailsTheWholeExpression)
@@ -210,9 +201,9 @@ TEST_F(DiskExpressions, EachThreadReachesItsOwnDisk)
 {
     std::wstring first = MakeDisk(kDisk, 16 * 512, {}, 1);
     std::wstring second = MakeDisk(L"\\\\.\\PhysicalDrive8", 32 * 512, {}, 2);
-    const std::string a = PatternBytes(512, 11), b = PatternBytes(512, 12);
-    ASSERT_TRUE(WriteFileRange(first, 0, a));
-    ASSERT_TRUE(WriteFileRange(second, 0, b));
+    const std::string a = PatternBytes(16 * 512, 11), b = PatternBytes(32 * 512, 12);
+    ASSERT_TRUE(WriteWholeFile(first, a));
+    ASSERT_TRUE(WriteWholeFile(second, b));
     ComPtr<IQDevice> one, two;
     ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &one));
     ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(L"\\\\.\\PhysicalDrive8", nullptr, &two));
@@ -324,6 +315,7 @@ TEST_F(DiskWrite, WritesInPiecesOfAtMost256SectorsAtTheStartSector)
 TEST_F(DiskWrite, OffsetsLimitsAndSectorSizesPickTheRightBytes)
 {
     Open(256, 7);
+    // Five whole pages: a read past the file's end would fault.
     const std::string image = PatternBytes(40 * 512, 8);
     ASSERT_TRUE(WriteWholeFile(Path(L"part.bin"), image));
     const std::wstring part = Path(L"part.bin");
@@ -340,28 +332,18 @@ TEST_F(DiskWrite, OffsetsLimitsAndSectorSizesPickTheRightBytes)
         {L"150", L"3", L"1", L"40", L"512", 150 * 512, 552, 3 * 512},
         // Sectors of 4096 bytes: start sector 20 is byte 81920.
         {L"20", L"2", L"1", L"0", L"4096", 20 * 4096, 4096, 2 * 4096},
+        // A byte offset pushing the last sector past the file's end: zeros.
+        {L"200", L"0", L"0", L"100", L"512", 200 * 512, 100, 40 * 512},
     };
+    // The cases write apart from each other.
+    std::string expected = before;
     for (const Case& c : cases)
     {
         SCOPED_TRACE(std::wstring(c.start) + L"/" + c.limit + L"/" + c.offset + L"/" + c.extra);
-        ASSERT_TRUE(WriteFileRange(file, 0, before));
         ASSERT_EQ(S_OK, device->WriteFile(c.start, c.limit, part.c_str(), c.offset, c.extra, c.sectorSize, L"0"));
-        std::string expected = before;
-        expected.replace(c.diskAt, c.length, image.substr(c.fileAt, c.length));
+        expected.replace(c.diskAt, c.length, (image + std::string(512, '\0')).substr(c.fileAt, c.length));
         EXPECT_EQ(expected, Contents());
     }
-}
-
-TEST_F(DiskWrite, ByteOffsetReachingPastTheFileEndWritesZerosNotForeignBytes)
-{
-    Open(64, 9);
-    // A file whose end is a page end: anything read past it would fault.
-    const std::string image = PatternBytes(4096, 10);
-    ASSERT_TRUE(WriteWholeFile(Path(L"page.bin"), image));
-    ASSERT_EQ(S_OK, device->WriteFile(L"4", L"0", Path(L"page.bin").c_str(), L"0", L"100", L"512", L"0"));
-    std::string expected = before;
-    expected.replace(4 * 512, 4096, image.substr(100) + std::string(100, '\0'));
-    EXPECT_EQ(expected, Contents());
 }
 
 TEST_F(DiskWrite, RefusedEntriesWriteNothing)

@@ -74,37 +74,3 @@ protected:
     CFileBackedDisk disks;
     CStatusRecorder sink;
 };
-
-// Bytes [position, position + count) of a file.
-inline std::string ReadFileRange(const std::wstring& path, ULONGLONG position, DWORD count)
-{
-    std::string bytes(count, '\0');
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return {};
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(position);
-    DWORD read = 0;
-    if (!SetFilePointerEx(file, at, nullptr, FILE_BEGIN) || !::ReadFile(file, &bytes[0], count, &read, nullptr))
-        read = 0;
-    CloseHandle(file);
-    bytes.resize(read);
-    return bytes;
-}
-
-inline bool WriteFileRange(const std::wstring& path, ULONGLONG position, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(position);
-    DWORD written = 0;
-    bool ok = SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
-              ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
-    CloseHandle(file);
-    return ok;
-}
