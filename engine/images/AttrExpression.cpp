@@ -1,35 +1,21 @@
 #include "engine/images/AttrExpression.h"
 
-#include "engine/images/MuParser.h"
-
 #include <cmath>
 #include <new>
-#include <string>
 
+#include "engine/AnsiText.h"
+#include "engine/images/MuParser.h"
 #include "services/Log.h"
 
 namespace
 {
 
-// A parser error code as an HRESULT: codes from 0 up get the Win32 facility,
-// negative codes pass unchanged.
+// A parser error code as an HRESULT: codes from 0 up get the Win32 facility
+// (0, an unexpected operator, included), negative codes pass unchanged.
 HRESULT ParserErrorHResult(int code)
 {
     return code >= 0 ? static_cast<HRESULT>(0x80070000u | (static_cast<unsigned>(code) & 0xFFFFu))
                      : static_cast<HRESULT>(code);
-}
-
-std::string ToNarrow(const wchar_t* text)
-{
-    std::string out;
-    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n > 1)
-    {
-        out.resize(static_cast<size_t>(n));
-        WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
-        out.resize(static_cast<size_t>(n - 1));
-    }
-    return out;
 }
 
 // Truncates toward zero into 64 bits, keeping the top bit of values from 2^63
@@ -60,7 +46,7 @@ HRESULT ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& value, mu::Parse
     {
         mu::Parser plain;
         mu::Parser& p = parser ? *parser : plain;
-        p.SetExpr(ToNarrow(expression ? expression : L""));
+        p.SetExpr(ToThreadAnsi(expression ? expression : L""));
         double result = p.Eval();
         ULONGLONG converted = 0;
         if (!ToUnsigned64(result, converted))
@@ -77,4 +63,15 @@ HRESULT ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& value, mu::Parse
         hr = E_OUTOFMEMORY;
     }
     return LogError(hr, L"ParseXmlAttrValue", __LINE__);
+}
+
+HRESULT ParseXmlAttrValues(std::initializer_list<std::pair<const wchar_t*, ULONGLONG*>> expressions)
+{
+    for (const auto& expression : expressions)
+    {
+        HRESULT hr = ParseXmlAttrValue(expression.first, *expression.second);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
 }

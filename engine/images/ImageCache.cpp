@@ -66,6 +66,20 @@ HRESULT MapWholeFile(HANDLE file, std::shared_ptr<CSharedFileMapping>& mapping)
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file, &size))
         return LogError(LastErrorHResult(), L"OpenSharedFileMapping", __LINE__);
+    // An empty file has no section to map: it gets an empty view of its own.
+    static const BYTE empty = 0;
+    if (size.QuadPart == 0)
+    {
+        try
+        {
+            mapping = std::make_shared<CSharedFileMapping>(nullptr, &empty, 0);
+        }
+        catch (const std::bad_alloc&)
+        {
+            return LogError(E_OUTOFMEMORY, L"OpenSharedFileMapping", __LINE__);
+        }
+        return S_OK;
+    }
     HANDLE section = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
     if (!section)
         return LogError(LastErrorHResult(), L"OpenSharedFileMapping", __LINE__);
@@ -98,6 +112,8 @@ CSharedFileMapping::CSharedFileMapping(HANDLE section, const BYTE* view, ULONGLO
 
 CSharedFileMapping::~CSharedFileMapping()
 {
+    if (!m_section)
+        return;
     UnmapViewOfFile(m_view);
     CloseHandle(m_section);
 }

@@ -1,7 +1,5 @@
 #include "engine/images/RawProgram.h"
 
-#include <shlwapi.h>
-#include <xmllite.h>
 #include <wrl/client.h>
 
 #include <initializer_list>
@@ -10,6 +8,7 @@
 #include <utility>
 
 #include "engine/EngineIo.h"
+#include "engine/XmlElements.h"
 #include "engine/images/SparseImage.h"
 #include "engine/storage/QDevice.h"
 #include "services/FileSearch.h"
@@ -36,37 +35,25 @@ using Attributes = std::map<std::wstring, std::wstring, CaseInsensitiveLess>;
 HRESULT ReadEntry(IXmlReader* reader, const wchar_t* element, Attributes& attributes,
                   std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> defaults)
 {
-    XmlNodeType type;
-    HRESULT hr;
-    while ((hr = reader->Read(&type)) == S_OK)
-    {
-        if (type != XmlNodeType_Element)
-            continue;
-        const wchar_t* name = nullptr;
-        hr = reader->GetLocalName(&name, nullptr);
-        if (FAILED(hr))
-            return hr;
-        if (StrCmpIW(name, element) != 0)
-            continue;
-        attributes.clear();
-        for (const auto& entry : defaults)
-            attributes[entry.first] = entry.second;
-        for (hr = reader->MoveToFirstAttribute(); hr == S_OK; hr = reader->MoveToNextAttribute())
-        {
-            const wchar_t* attribute = nullptr;
-            const wchar_t* value = nullptr;
-            hr = reader->GetLocalName(&attribute, nullptr);
-            if (SUCCEEDED(hr))
-                hr = reader->GetValue(&value, nullptr);
-            if (FAILED(hr))
-                return hr;
-            auto known = attributes.find(attribute);
-            if (known != attributes.end())
-                known->second = value;
-        }
-        return FAILED(hr) ? hr : S_OK;
-    }
-    return hr;
+    HRESULT hr = MoveToNextElement(reader, element);
+    if (hr != S_OK)
+        return hr;
+    attributes.clear();
+    for (const auto& entry : defaults)
+        attributes[entry.first] = entry.second;
+    return VisitAttributes(reader, [&attributes](const wchar_t* name, const wchar_t* value) {
+        auto known = attributes.find(name);
+        if (known != attributes.end())
+            known->second = value;
+        return S_OK;
+    });
+}
+
+// Reports the opening of an entry file and opens a reader on it.
+HRESULT OpenEntryFile(const wchar_t* status, const wchar_t* path, IQStatusReport* sink, ComPtr<IXmlReader>& reader)
+{
+    ReportStatus(sink, status, path);
+    return OpenXmlReader(path, &reader);
 }
 
 } // namespace
@@ -104,9 +91,8 @@ HRESULT DownloadImagesToDevice(IQDevice* device, const wchar_t* rawProgramList, 
 HRESULT WriteFilesToDevice(IQDevice* device, const wchar_t* rawProgramPath, const wchar_t* searchPath,
                            IQStatusReport* sink)
 {
-    ReportStatus(sink, L"Open program file \"%s\"", rawProgramPath);
     ComPtr<IXmlReader> reader;
-    HRESULT hr = OpenXmlReader(rawProgramPath, &reader);
+    HRESULT hr = OpenEntryFile(L"Open program file \"%s\"", rawProgramPath, sink, reader);
     if (FAILED(hr))
         return LogError(hr, L"WriteFilesToDevice", __LINE__);
 
@@ -157,9 +143,8 @@ HRESULT WriteFilesToDevice(IQDevice* device, const wchar_t* rawProgramPath, cons
 
 HRESULT ApplyPatchesToDevice(IQDevice* device, const wchar_t* patchPath, IQStatusReport* sink)
 {
-    ReportStatus(sink, L"Open patch file \"%s\"", patchPath);
     ComPtr<IXmlReader> reader;
-    HRESULT hr = OpenXmlReader(patchPath, &reader);
+    HRESULT hr = OpenEntryFile(L"Open patch file \"%s\"", patchPath, sink, reader);
     if (FAILED(hr))
         return LogError(hr, L"ApplyPatchesToDevice", __LINE__);
 

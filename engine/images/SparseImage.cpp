@@ -53,15 +53,11 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
                                 const wchar_t* physicalPartition)
 {
     ULONGLONG sector = 0, limit = 0, fileOffset = 0, size = 0, partition = 0;
-    HRESULT hr = ParseXmlAttrValue(startSector, sector);
-    if (SUCCEEDED(hr))
-        hr = ParseXmlAttrValue(numPartitionSectors, limit);
-    if (SUCCEEDED(hr))
-        hr = ParseXmlAttrValue(fileSectorOffset, fileOffset);
-    if (SUCCEEDED(hr))
-        hr = ParseXmlAttrValue(sectorSize, size);
-    if (SUCCEEDED(hr))
-        hr = ParseXmlAttrValue(physicalPartition, partition);
+    HRESULT hr = ParseXmlAttrValues({{startSector, &sector},
+                                     {numPartitionSectors, &limit},
+                                     {fileSectorOffset, &fileOffset},
+                                     {sectorSize, &size},
+                                     {physicalPartition, &partition}});
     if (FAILED(hr))
         return Fail(hr, __LINE__);
     if (fileOffset != 0 || size == 0)

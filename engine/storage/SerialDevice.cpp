@@ -1,14 +1,14 @@
 #include "engine/storage/SerialDevice.h"
 
-#include <shlwapi.h>
-#include <xmllite.h>
 #include <wrl/client.h>
 
 #include <algorithm>
 #include <memory>
 #include <vector>
 
+#include "engine/AnsiText.h"
 #include "engine/EngineIo.h"
+#include "engine/XmlElements.h"
 #include "engine/images/AttrExpression.h"
 #include "engine/images/ImageCache.h"
 #include "engine/protocols/Hdlc.h"
@@ -45,19 +45,6 @@ constexpr DWORD kResponseBufferSize = 4096;
 constexpr int kMaxResends = 10;
 // How long a write or patch waits for the programmer's answer.
 constexpr DWORD kAnswerWaitMs = 5000;
-
-std::string ToAnsi(const std::wstring& text)
-{
-    std::string out;
-    if (text.empty())
-        return out;
-    int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                nullptr);
-    out.resize(static_cast<size_t>(std::max(n, 0)));
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 } // namespace
 
@@ -147,7 +134,7 @@ HRESULT CSerialDevice::SendCommand(int responseFlag, const wchar_t* format, ...)
 HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
 {
     ReportStatus(m_sink, L"cmd %s", text.c_str());
-    std::string bytes = ToAnsi(text);
+    std::string bytes = ToThreadAnsi(text);
     HRESULT hr = WriteRobust(m_port, bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     if (FAILED(hr))
         return LogError(hr, L"CSerialDevice::SendCommand", __LINE__);
@@ -199,36 +186,19 @@ HRESULT CSerialDevice::GetResponse(int responseFlag)
         status = OpenXmlReader(document.c_str(), &reader);
         if (FAILED(status))
             return LogError(status, L"CSerialDevice::GetResponse", __LINE__);
-        XmlNodeType type;
-        while ((status = reader->Read(&type)) == S_OK)
+        while ((status = MoveToNextElement(reader.Get(), L"response")) == S_OK)
         {
-            if (type != XmlNodeType_Element)
-                continue;
-            const wchar_t* name = nullptr;
-            hr = reader->GetLocalName(&name, nullptr);
-            if (FAILED(hr))
-                return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
-            if (StrCmpIW(name, L"response") != 0)
-                continue;
             if (m_unanswered > 0)
                 --m_unanswered;
             m_lastValue.clear();
-            for (hr = reader->MoveToFirstAttribute(); hr == S_OK; hr = reader->MoveToNextAttribute())
-            {
-                const wchar_t* attribute = nullptr;
-                const wchar_t* value = nullptr;
-                hr = reader->GetLocalName(&attribute, nullptr);
-                if (SUCCEEDED(hr))
-                    hr = reader->GetValue(&value, nullptr);
-                if (FAILED(hr))
-                    return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
-                if (StrCmpIW(attribute, L"value") == 0)
+            hr = VisitAttributes(reader.Get(), [this, &acknowledged](const wchar_t* name, const wchar_t* value) {
+                if (StrCmpIW(name, L"value") == 0)
                 {
                     m_lastValue = value;
                     if (StrCmpIW(value, L"ACK") == 0)
                         acknowledged = true;
                 }
-                else if (StrCmpIW(attribute, L"MaxPayloadSizeToTargetInBytes") == 0)
+                else if (StrCmpIW(name, L"MaxPayloadSizeToTargetInBytes") == 0)
                 {
                     // A payload under one sector would stall every write:
                     // such a report is ignored and the known size kept.
@@ -236,15 +206,16 @@ HRESULT CSerialDevice::GetResponse(int responseFlag)
                     if (payload >= static_cast<int>(DeviceSectorSize()))
                         m_maxSectors = static_cast<DWORD>(payload) / DeviceSectorSize();
                 }
-                else if (StrCmpIW(attribute, L"AttemptRetry") == 0)
+                else if (StrCmpIW(name, L"AttemptRetry") == 0)
                 {
-                    return LogError(kAttemptRetry, L"CSerialDevice::GetResponse", __LINE__);
+                    return kAttemptRetry;
                 }
-                else if (StrCmpIW(attribute, L"AttemptRestart") == 0)
+                else if (StrCmpIW(name, L"AttemptRestart") == 0)
                 {
-                    return LogError(kAttemptRestart, L"CSerialDevice::GetResponse", __LINE__);
+                    return kAttemptRestart;
                 }
-            }
+                return S_OK;
+            });
             if (FAILED(hr))
                 return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
         }
@@ -276,7 +247,7 @@ HRESULT CSerialDevice::WaitForAnswers()
         return hr;
     }
     if (StrCmpIW(m_lastValue.c_str(), L"NAK") == 0)
-        return LogError(E_UNEXPECTED, L"CSerialDevice::GetResponse", __LINE__);
+        return LogError(E_UNEXPECTED, L"CSerialDevice::WaitForAnswers", __LINE__);
     return hr;
 }
 
@@ -320,15 +291,11 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
     ReportStatus(m_sink, L"Writing file \"%s\" to partition at %s", path, startSector);
 
     ULONGLONG limit = 0, firstSector = 0, offset = 0, size = 0, partition = 0;
-    HRESULT hr = ParseXmlAttrValue(numPartitionSectors, limit);
-    if (SUCCEEDED(hr))
-        hr = ParseXmlAttrValue(fileSectorOffset, firstSector);
-    if (SUCCEEDED(hr))
-        hr = ParseXmlAttrValue(byteOffset, offset);
-    if (SUCCEEDED(hr))
-        hr = ParseXmlAttrValue(sectorSize, size);
-    if (SUCCEEDED(hr))
-        hr = ParseXmlAttrValue(physicalPartition, partition);
+    HRESULT hr = ParseXmlAttrValues({{numPartitionSectors, &limit},
+                                     {fileSectorOffset, &firstSector},
+                                     {byteOffset, &offset},
+                                     {sectorSize, &size},
+                                     {physicalPartition, &partition}});
     if (FAILED(hr))
         return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
     if (size == 0 || size > 0xFFFFFFFFull)
@@ -426,25 +393,18 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
     if (FAILED(hr))
         return LogError(hr, L"CSerialDevice::Provision", __LINE__);
 
-    XmlNodeType type;
-    while (reader->Read(&type) == S_OK)
+    // Reading ends at the end of the file or at the first node that cannot
+    // be read, without an error.
+    while (MoveToNextElement(reader.Get(), L"ufs") == S_OK)
     {
-        const wchar_t* name = nullptr;
-        if (type != XmlNodeType_Element || FAILED(reader->GetLocalName(&name, nullptr)) ||
-            StrCmpIW(name, L"ufs") != 0)
-            continue;
         std::wstring element = L"<ufs ";
-        HRESULT attributes = reader->MoveToFirstAttribute();
-        for (; attributes == S_OK; attributes = reader->MoveToNextAttribute())
-        {
-            const wchar_t* attribute = nullptr;
-            const wchar_t* value = nullptr;
-            if (FAILED(reader->GetLocalName(&attribute, nullptr)) || FAILED(reader->GetValue(&value, nullptr)))
-                break;
-            if (StrCmpIW(attribute, L"desc") == 0)
-                continue;
-            element.append(attribute).append(L"=\"").append(value).append(L"\" ");
-        }
+        hr = VisitAttributes(reader.Get(), [&element](const wchar_t* name, const wchar_t* value) {
+            if (StrCmpIW(name, L"desc") != 0)
+                element.append(name).append(L"=\"").append(value).append(L"\" ");
+            return S_OK;
+        });
+        if (FAILED(hr))
+            break;
         element += L" />";
         ReportStatus(m_sink, L"Provision cmd: %s", element.c_str());
         hr = SendText(1, L"<?xml version=\"1.0\" ?>\n<data>\n" + element + L"\n</data>");

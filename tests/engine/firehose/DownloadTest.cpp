@@ -167,7 +167,7 @@ TEST_F(FirehoseDownload, EmmcFolderIsWrittenAndPatchedExactly)
                                            &sink));
     EXPECT_TRUE(SameStorage(expected.Area(0), phone.Storage(0)));
     EXPECT_TRUE(phone.Errors().empty());
-    EXPECT_EQ(1u, sink.Starting(L"write image file \"" + (folder / L"gpt_main0.bin") + L"\" failed, try agian.").size());
+    EXPECT_EQ(1u, sink.WithPrefix(L"write image file \"" + (folder / L"gpt_main0.bin") + L"\" failed, try agian.").size());
     // The sparse image's raw chunks each went as one program command.
     std::vector<std::string> names = phone.CommandNames();
     EXPECT_EQ(3 + 4 + 2, std::count(names.begin(), names.end(), "program"));
@@ -223,7 +223,7 @@ TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
     EXPECT_TRUE(SameStorage(expected.Area(0), phone.Storage(0)));
     EXPECT_TRUE(SameStorage(expected.Area(1), phone.Storage(1)));
     // 26 sectors in pieces of 16: two pieces.
-    EXPECT_EQ(1u, sink.Starting(L"WriteFile position 0x00000000010000, size 40960").size());
+    EXPECT_EQ(1u, sink.WithPrefix(L"WriteFile position 0x00000000010000, size 40960").size());
 }
 
 TEST_F(FirehoseDownload, UnequalListsTouchNothing)

@@ -41,6 +41,18 @@ std::vector<std::string> WaitForCommands(const CFirehosePhone& phone, size_t cou
     return phone.Commands();
 }
 
+// A recorder that counts the references taken on it.
+class CCountingRecorder : public CStatusRecorder
+{
+public:
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_refs); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_refs); }
+    LONG References() const { return m_refs; }
+
+private:
+    LONG m_refs = 1;
+};
+
 CSerialDevice* Serial(IQDevice* device)
 {
     return static_cast<CSerialDevice*>(device);
@@ -146,7 +158,7 @@ TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
         options.configureDelayMs = 250; // the answer comes only while Reset waits for it
         CFirehosePhone phone(options);
         ASSERT_TRUE(phone.Start());
-        CStatusRecorder sink;
+        CCountingRecorder sink;
         ComPtr<IQDevice> device;
         ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, ufs, TRUE));
         // 1048576 on UFS and 131072 on eMMC both give 256 sectors.
@@ -199,7 +211,6 @@ protected:
         phone.reset(new CFirehosePhone(options));
         ASSERT_TRUE(phone->Start());
         ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone->HostPort().c_str(), &sink, &device, options.ufs, FALSE));
-        sink.Clear();
     }
     std::wstring File(const std::string& bytes)
     {
@@ -242,13 +253,13 @@ TEST_F(SerialDeviceWrite, SendsWholeSectorsFromTheMappingInPayloadPieces)
     EXPECT_EQ(expected, phone->Storage(1));
     EXPECT_EQ(std::string(64 * 512, '\0'), phone->Storage(0));
 
-    std::vector<std::wstring> pieces = sink.Starting(L"WriteFile position");
+    std::vector<std::wstring> pieces = sink.WithPrefix(L"WriteFile position");
     std::vector<std::wstring> expectedPieces = {L"WriteFile position 0000000000000000, size 4096",
                                                 L"WriteFile position 0x00000000001000, size 4096",
                                                 L"WriteFile position 0x00000000002000, size 2560"};
     EXPECT_EQ(expectedPieces, pieces);
-    ASSERT_FALSE(sink.Texts().empty());
-    EXPECT_EQ(L"Writing file \"" + path + L"\" to partition at NUM_DISK_SECTORS-30", sink.Texts()[0]);
+    EXPECT_EQ(std::vector<std::wstring>{L"Writing file \"" + path + L"\" to partition at NUM_DISK_SECTORS-30"},
+              sink.WithPrefix(L"Writing file"));
 }
 
 TEST_F(SerialDeviceWrite, RangeFromFileOffsetLimitAndByteOffset)
@@ -346,12 +357,12 @@ TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
     EXPECT_EQ(patch, commands.back());
     EXPECT_EQ(std::string("\x21\0\0\0", 4), phone->Storage(0).substr(31 * 512 + 8, 4));
     EXPECT_EQ(std::vector<std::wstring>{L"ApplyPatch sector NUM_DISK_SECTORS-1, offset 8, value NUM_DISK_SECTORS+1, size 4"},
-              sink.Starting(L"ApplyPatch"));
+              sink.WithPrefix(L"ApplyPatch"));
 
     ASSERT_EQ(S_OK, device->SetBootableStorageDrive());
     EXPECT_EQ("<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>",
               WaitForCommands(*phone, commands.size() + 1).back());
-    EXPECT_EQ(L"Set boot partition 1", sink.Starting(L"Set boot").at(0));
+    EXPECT_EQ(L"Set boot partition 1", sink.WithPrefix(L"Set boot").at(0));
 }
 
 TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
@@ -377,7 +388,7 @@ TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
     EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs LUNum=\"0\" size_in_KB=\"1024\"  />\n</data>",
               commands[before + 1]);
     EXPECT_EQ("<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>", commands[before + 2]);
-    EXPECT_EQ(1u, sink.Starting(L"Provision done, reboot now").size());
+    EXPECT_EQ(1u, sink.WithPrefix(L"Provision done, reboot now").size());
 
     // The programmer that starts again no longer skips storage set-up.
     ASSERT_EQ(S_OK, device->Reset());

@@ -80,15 +80,15 @@ TEST_F(RawProgram, ImageIsTriedFiveTimes)
     device.writeResults = {E_FAIL, E_FAIL, S_OK};
     ASSERT_EQ(S_OK, WriteFilesToDevice(&device, rawprogram.c_str(), images.Path().c_str(), &sink));
     EXPECT_EQ(4u, device.Calls(L"WriteFile").size());
-    EXPECT_EQ(2u, sink.Starting(L"write image file \"" + path + L"\" failed, try agian.").size());
+    EXPECT_EQ(2u, sink.WithPrefix(L"write image file \"" + path + L"\" failed, try agian.").size());
 
     device.calls.clear();
-    sink.Clear();
+    CStatusRecorder failing;
     device.writeResults = {E_FAIL, E_FAIL, E_FAIL, E_FAIL, E_ACCESSDENIED};
-    EXPECT_EQ(E_ACCESSDENIED, WriteFilesToDevice(&device, rawprogram.c_str(), images.Path().c_str(), &sink));
+    EXPECT_EQ(E_ACCESSDENIED, WriteFilesToDevice(&device, rawprogram.c_str(), images.Path().c_str(), &failing));
     EXPECT_EQ(5u, device.Calls(L"WriteFile").size());
-    std::vector<std::wstring> texts = sink.Texts();
-    EXPECT_EQ(5u, sink.Starting(L"write image file \"" + path + L"\" failed, try agian.").size());
+    std::vector<std::wstring> texts = failing.Texts();
+    EXPECT_EQ(5u, failing.WithPrefix(L"write image file \"" + path + L"\" failed, try agian.").size());
     EXPECT_EQ(L"write image file \"" + path + L"\" failed", texts.back());
 }
 

@@ -1,0 +1,170 @@
+#include "engine/images/IntelHexImage.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/IntelHexText.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+
+class IntelHexImageTest : public ::testing::Test
+{
+protected:
+    // Writes text to a file of the test's folder and loads it.
+    bool LoadText(const std::string& text)
+    {
+        std::wstring path = m_dir / L"programmer.hex";
+        EXPECT_TRUE(WriteWholeFile(path, text));
+        return m_image.Load(std::string(path.begin(), path.end()).c_str());
+    }
+    bool LoadLines(const std::vector<std::string>& lines, const char* end = "\n")
+    {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + end;
+        return LoadText(text);
+    }
+
+    CTempDir m_dir{L"hex"};
+    CIntelHexImage m_image;
+};
+
+} // namespace
+
+TEST_F(IntelHexImageTest, ThreeRecordFileGivesOneRunAtItsExtendedAddress)
+{
+    for (const char* end : {"\n", "\r\n"})
+    {
+        ASSERT_TRUE(LoadLines({":0200000400FFFB", ":04000000DEADBEEFC4", ":00000001FF"}, end)) << end;
+        ASSERT_EQ(1u, m_image.GetRuns().size());
+        EXPECT_EQ(0x00FF0000u, m_image.GetRuns().begin()->first);
+        EXPECT_EQ((Bytes{0xDE, 0xAD, 0xBE, 0xEF}), m_image.GetRuns().begin()->second);
+        EXPECT_TRUE(m_image.HasExtendedAddress());
+        EXPECT_EQ(0u, m_image.StartAddress());
+    }
+}
+
+TEST_F(IntelHexImageTest, StartAddressLowerCaseDigitsAndRecordsAfterTheEnd)
+{
+    ASSERT_TRUE(LoadLines({":0400000500c0ffee4a", ":00000001FF", IntelHexRecord(0, 0x1234, {0x55})}));
+    EXPECT_EQ(0x00C0FFEEu, m_image.StartAddress());
+    EXPECT_FALSE(m_image.HasExtendedAddress());
+    ASSERT_EQ(1u, m_image.GetRuns().size());
+    EXPECT_EQ(0x1234u, m_image.GetRuns().begin()->first);
+}
+
+TEST_F(IntelHexImageTest, ALaterRecordAtTheSameAddressReplacesTheEarlier)
+{
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x10, {1, 2, 3, 4}), IntelHexRecord(0, 0x10, {9}), IntelHexRecord(0, 0x12, {7})}));
+    ASSERT_EQ(2u, m_image.GetRuns().size());
+    EXPECT_EQ(Bytes{9}, m_image.GetRuns().at(0x10));
+    EXPECT_EQ(Bytes{7}, m_image.GetRuns().at(0x12));
+}
+
+TEST_F(IntelHexImageTest, EmptyFileIsAValidEmptyImage)
+{
+    ASSERT_TRUE(LoadText(""));
+    EXPECT_TRUE(m_image.GetRuns().empty());
+}
+
+TEST_F(IntelHexImageTest, BrokenRecordsFailTheWholeLoad)
+{
+    const std::string good = IntelHexRecord(0, 0, {0xDE, 0xAD, 0xBE, 0xEF});
+    ASSERT_TRUE(LoadLines({good}));
+    const struct
+    {
+        const char* why;
+        std::string line;
+    } cases[] = {
+        {"checksum one off", ":04000000DEADBEEFC5"},
+        {"checksum one off the other way", ":04000000DEADBEEFC3"},
+        {"count says 5, 4 data bytes", ":05000000DEADBEEFC3"},
+        {"count says 3, 4 data bytes", ":03000000DEADBEEFC5"},
+        {"not a hexadecimal digit", ":04000000DEADBEEGC4"},
+        {"trailing unpaired digit", ":04000000DEADBEEFC40"},
+        {"shorter than a record", ":00000001F"},
+        {"nothing after the colon", ":"},
+        {"extended segment address", IntelHexRecord(2, 0, {0x10, 0x00})},
+        {"start segment address", IntelHexRecord(3, 0, {0x00, 0x00, 0x01, 0x00})},
+        {"unknown type", IntelHexRecord(6, 0, {})},
+        {"extended address of 3 bytes", IntelHexRecord(4, 0, {0, 1, 2})},
+        {"extended address with an address", IntelHexRecord(4, 2, {0, 1})},
+        {"start address of 2 bytes", IntelHexRecord(5, 0, {0, 1})},
+        {"start address with an address", IntelHexRecord(5, 4, {0, 1, 2, 3})},
+    };
+    for (const auto& c : cases)
+    {
+        EXPECT_FALSE(LoadLines({good, c.line, ":00000001FF"})) << c.why;
+        EXPECT_FALSE(LoadLines({c.line})) << c.why;
+    }
+}
+
+TEST_F(IntelHexImageTest, AnythingAfterTheLastRecordFailsTheLoad)
+{
+    EXPECT_FALSE(LoadText(":00000001FF\n\n"));
+    EXPECT_FALSE(LoadText(":00000001FF\r\n\r\n"));
+    EXPECT_FALSE(LoadText(":00000001FF\nend\n"));
+    EXPECT_FALSE(LoadText(" :00000001FF\n"));
+    // The last line may end without a line feed.
+    EXPECT_TRUE(LoadText(":00000001FF"));
+}
+
+TEST_F(IntelHexImageTest, MissingFileFails)
+{
+    EXPECT_FALSE(m_image.Load("no such folder\\programmer.hex"));
+}
+
+TEST_F(IntelHexImageTest, CoalesceJoinsOnlyRunsThatTouch)
+{
+    Bytes a(16, 0xAA), b(16, 0xBB);
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x0010, b), IntelHexRecord(0, 0x0000, a)}));
+    m_image.Coalesce();
+    ASSERT_EQ(1u, m_image.GetRuns().size());
+    Bytes ab = a;
+    ab.insert(ab.end(), b.begin(), b.end());
+    EXPECT_EQ(ab, m_image.GetRuns().at(0));
+
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x0000, a), IntelHexRecord(0, 0x0020, b)}));
+    m_image.Coalesce();
+    EXPECT_EQ(2u, m_image.GetRuns().size());
+
+    // A chain becomes one run; an overlap and a gap stay apart.
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x00, {1, 2}), IntelHexRecord(0, 0x02, {3}), IntelHexRecord(0, 0x03, {4, 5}),
+                           IntelHexRecord(0, 0x04, {6, 7}), IntelHexRecord(0, 0x08, {8})}));
+    m_image.Coalesce();
+    ASSERT_EQ(3u, m_image.GetRuns().size());
+    EXPECT_EQ((Bytes{1, 2, 3, 4, 5}), m_image.GetRuns().at(0x00));
+    EXPECT_EQ((Bytes{6, 7}), m_image.GetRuns().at(0x04));
+    EXPECT_EQ(Bytes{8}, m_image.GetRuns().at(0x08));
+}
+
+TEST_F(IntelHexImageTest, RunAtTheTopOfTheAddressSpaceTouchesNothing)
+{
+    // The last run ends at 2^32, which wraps to 0 in 32 bits.
+    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x0000, {1}), IntelHexRecord(4, 0, {0xFF, 0xFF}), IntelHexRecord(0, 0xFFFF, {2})}));
+    m_image.Coalesce();
+    ASSERT_EQ(2u, m_image.GetRuns().size());
+    EXPECT_EQ(Bytes{2}, m_image.GetRuns().at(0xFFFFFFFFu));
+}
+
+TEST_F(IntelHexImageTest, GeneratedImageReadsBackAtItsAddresses)
+{
+    // 64 KiB in records of 255 bytes across three 64 KiB pages.
+    std::mt19937 random(6);
+    Bytes content(0x10000);
+    for (BYTE& b : content)
+        b = static_cast<BYTE>(random());
+    const ULONG base = 0x2001FF00;
+    ASSERT_TRUE(LoadText(IntelHexFile({{base, content}}, 0x2001FF04, 255)));
+    EXPECT_GT(m_image.GetRuns().size(), 256u);
+    EXPECT_TRUE(m_image.HasExtendedAddress());
+    m_image.Coalesce();
+    ASSERT_EQ(1u, m_image.GetRuns().size());
+    EXPECT_EQ(base, m_image.GetRuns().begin()->first);
+    EXPECT_EQ(content, m_image.GetRuns().begin()->second);
+    EXPECT_EQ(0x2001FF04u, m_image.StartAddress());
+}

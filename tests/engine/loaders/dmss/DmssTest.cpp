@@ -1,0 +1,150 @@
+#include "engine/images/IntelHexImage.h"
+#include "engine/protocols/Dmss.h"
+#include "services/Log.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/DmssPhone.h"
+#include "tests/fixtures/IntelHexText.h"
+#include "tests/fixtures/StatusRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace
+{
+using Runs = std::map<ULONG, ByteVector>;
+
+const HRESULT kWrongAnswer = HResultFromWin32(ERROR_INVALID_STATE);
+
+ByteVector RandomBytes(size_t count, unsigned seed)
+{
+    std::mt19937 random(seed);
+    ByteVector bytes(count);
+    for (BYTE& b : bytes)
+        b = static_cast<BYTE>(random());
+    return bytes;
+}
+
+class DmssTest : public ::testing::Test
+{
+protected:
+    void WriteProgrammer(const Runs& runs, ULONG start)
+    {
+        ASSERT_TRUE(WriteWholeFile(m_path, IntelHexFile(runs, start)));
+    }
+
+    HRESULT Load(CDmssPhone& phone)
+    {
+        EXPECT_TRUE(phone.Start());
+        HRESULT hr = DownloadFlashProgrammerDMSS(phone.HostPort().c_str(), m_path.c_str(), &m_status);
+        phone.Stop();
+        return hr;
+    }
+
+    CTempDir m_dir{L"dmss"};
+    std::wstring m_path = m_dir / L"MPRG8960.hex";
+    CStatusRecorder m_status;
+};
+} // namespace
+
+TEST_F(DmssTest, LoadsEveryRunAtItsAddressAndJumpsToTheStart)
+{
+    // 100 packets and 37 bytes of 512, then a run apart from it.
+    const USHORT maxWrite = 512;
+    const Runs runs = {{0x00100000, RandomBytes(100 * maxWrite + 37, 1)}, {0x00200000, RandomBytes(300, 2)}};
+    WriteProgrammer(runs, 0x00100000);
+    CDmssPhone::Options options;
+    options.maxWrite = maxWrite;
+    CDmssPhone phone(options);
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
+
+    EXPECT_EQ(runs, phone.Memory());
+    ASSERT_TRUE(phone.GoAddress());
+    EXPECT_EQ(0x00100000u, *phone.GoAddress());
+    // Whole packets but for the last of each run.
+    ASSERT_EQ(102u, phone.WriteLengths().size());
+    EXPECT_EQ(37u, phone.WriteLengths()[100]);
+    EXPECT_EQ(300u, phone.WriteLengths()[101]);
+    for (size_t i = 0; i < 100; ++i)
+        ASSERT_EQ(maxWrite, phone.WriteLengths()[i]) << i;
+
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"Load programmer \"" + m_path + L"\"",
+                  L"Open serial port \"" + phone.HostPort() + L"\"",
+                  L"Send parameters command",
+                  L"Write and verify address 0x100000, size 20480",
+                  L"Write and verify address 0x105000, size 20480",
+                  L"Write and verify address 0x10a000, size 10277",
+                  L"Write and verify address 0x200000, size 300",
+                  L"Jump to flash programmer(0x100000)",
+              }),
+              m_status.Texts());
+}
+
+TEST_F(DmssTest, RunsThatTouchGoAsOneAndNoStartAddressJumpsToZero)
+{
+    // Records of 16 bytes make touching runs; 0x1FFF0 to 0x20010 crosses a page.
+    const Runs runs = {{0x0001FFF0, RandomBytes(0x20, 3)}, {0x00030000, RandomBytes(10, 4)}};
+    WriteProgrammer(runs, 0);
+    CDmssPhone phone(CDmssPhone::Options{});
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_EQ(runs, phone.Memory());
+    EXPECT_EQ((std::vector<size_t>{0x20, 10}), phone.WriteLengths());
+    ASSERT_TRUE(phone.GoAddress());
+    EXPECT_EQ(0u, *phone.GoAddress());
+    EXPECT_EQ(2u, m_status.CountPrefix(L"Write and verify address"));
+}
+
+TEST_F(DmssTest, ParametersReplyThatIsNotRightFailsTheLoad)
+{
+    WriteProgrammer({{0x1000, RandomBytes(100, 5)}}, 0x1000);
+    const struct
+    {
+        const char* why;
+        HRESULT expected;
+        CDmssPhone::Options options;
+    } cases[] = {
+        {"wrong code", kWrongAnswer, {1024, 0x09}},
+        {"maximum write size 0", kWrongAnswer, {0}},
+        {"one byte long", HResultFromWin32(ERROR_INSUFFICIENT_BUFFER), {1024, 0x08, 9}},
+        {"one byte short", HResultFromWin32(ERROR_BAD_LENGTH), {1024, 0x08, 7}},
+        {"bad frame check", HResultFromWin32(ERROR_CRC), {1024, 0x08, 8, {{}, 0, true}}},
+    };
+    for (const auto& c : cases)
+    {
+        CDmssPhone phone(c.options);
+        EXPECT_EQ(c.expected, Load(phone)) << c.why;
+        EXPECT_TRUE(phone.WriteLengths().empty()) << c.why;
+        EXPECT_FALSE(phone.GoAddress()) << c.why;
+    }
+}
+
+TEST_F(DmssTest, AnswerOtherThanAcknowledgeEndsTheLoad)
+{
+    WriteProgrammer({{0x1000, RandomBytes(10 * 1024, 6)}}, 0x1000);
+    CDmssPhone::Options nak;
+    nak.nakWrite = 3;
+    CDmssPhone refusing(nak);
+    EXPECT_EQ(kWrongAnswer, Load(refusing));
+    EXPECT_EQ(4u, refusing.WriteLengths().size());
+    EXPECT_FALSE(refusing.GoAddress());
+
+    CDmssPhone::Options badGo;
+    badGo.goAnswer = 0x03;
+    CDmssPhone phone(badGo);
+    EXPECT_EQ(kWrongAnswer, Load(phone));
+    EXPECT_TRUE(phone.GoAddress());
+}
+
+TEST_F(DmssTest, ProgrammerThatIsNoIntelHexFailsBeforeThePortIsOpened)
+{
+    const HRESULT badFormat = HResultFromWin32(ERROR_BAD_FORMAT);
+    ASSERT_TRUE(WriteWholeFile(m_path, ":04000000DEADBEEFC5\r\n:00000001FF\r\n"));
+    EXPECT_EQ(badFormat, DownloadFlashProgrammerDMSS(L"\\\\.\\COM199", m_path.c_str(), &m_status));
+    const std::wstring missing = m_dir / L"missing.hex";
+    EXPECT_EQ(badFormat, DownloadFlashProgrammerDMSS(L"\\\\.\\COM199", missing.c_str(), &m_status));
+    EXPECT_EQ((std::vector<std::wstring>{L"Load programmer \"" + m_path + L"\"",
+                                         L"Load programmer \"" + missing + L"\""}),
+              m_status.Texts());
+}

@@ -1,0 +1,201 @@
+#include "engine/protocols/Sahara.h"
+#include "services/Log.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/SaharaPhone.h"
+#include "tests/fixtures/StatusRecorder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace
+{
+using Request = CSaharaPhone::Request;
+
+class SaharaTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        std::mt19937 random(121);
+        m_programmer.resize(150000);
+        for (BYTE& b : m_programmer)
+            b = static_cast<BYTE>(random());
+        ASSERT_TRUE(WriteWholeFile(m_path, std::string(m_programmer.begin(), m_programmer.end())));
+    }
+
+    CSaharaPhone::Options PhoneOptions() const
+    {
+        CSaharaPhone::Options options;
+        options.programmerSize = m_programmer.size();
+        return options;
+    }
+
+    HRESULT Load(CSaharaPhone& phone, BOOL waitForHello = FALSE)
+    {
+        EXPECT_TRUE(phone.Start());
+        HRESULT hr = DownloadFlashProgrammerSahara(phone.HostPort().c_str(), m_path.c_str(), &m_status, waitForHello);
+        phone.Stop();
+        return hr;
+    }
+
+    std::wstring Quoted(const std::wstring& text) const { return L"\"" + text + L"\""; }
+
+    CTempDir m_dir{L"sahara"};
+    std::wstring m_path = m_dir / L"prog_emmc_firehose.mbn";
+    ByteVector m_programmer;
+    CStatusRecorder m_status;
+};
+
+// The port can be opened again: the load closed it.
+bool PortIsFree(const std::wstring& port)
+{
+    HANDLE h = CreateFileW(port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+} // namespace
+
+TEST_F(SaharaTest, LoadsTheWholeProgrammerInPiecesOfBothKinds)
+{
+    CSaharaPhone phone(PhoneOptions());
+    ASSERT_GT(phone.Requests().size(), 20u);
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
+    EXPECT_EQ(m_programmer, phone.Received());
+    EXPECT_EQ(std::vector<ULONG>{Sahara::kModeImageTransfer}, phone.HelloResponseModes());
+    EXPECT_TRUE(phone.DoneReceived());
+    EXPECT_TRUE(PortIsFree(phone.HostPort()));
+
+    std::vector<std::wstring> texts = m_status.Texts();
+    ASSERT_GE(texts.size(), 7u);
+    EXPECT_EQ(L"Open programmer " + Quoted(m_path), texts[0]);
+    EXPECT_EQ(L"Open serial port " + Quoted(phone.HostPort()), texts[1]);
+    EXPECT_EQ(L"Receiving hello packet", texts[2]);
+    EXPECT_EQ(L"Send hello response", texts[3]);
+    EXPECT_EQ(phone.Requests().size(), m_status.CountPrefix(L"ReadDataPacket id 13, offset "));
+    EXPECT_EQ(L"EndTransferPacket id 13, status 0", texts[texts.size() - 2]);
+    EXPECT_EQ(L"Send done packet", texts.back());
+}
+
+TEST_F(SaharaTest, ServesA64BitRequestFirstAndReportsEachRequest)
+{
+    CSaharaPhone::Options options = PhoneOptions();
+    options.imageId = 0x21;
+    options.requests = {{true, 0x10000, 0x1234}, {false, 0, 0x10000}, {true, 0x11234, 150000 - 0x11234}};
+    CSaharaPhone phone(options);
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_EQ(m_programmer, phone.Received());
+    EXPECT_EQ((std::vector<std::wstring>{L"ReadDataPacket id 33, offset 0x010000, length 4660",
+                                         L"ReadDataPacket id 33, offset 00000000, length 65536",
+                                         L"ReadDataPacket id 33, offset 0x011234, length 79804"}),
+              m_status.WithPrefix(L"ReadDataPacket"));
+}
+
+TEST_F(SaharaTest, PhonePastItsHelloIsRecoveredThroughCommandMode)
+{
+    CSaharaPhone::Options options = PhoneOptions();
+    options.pastHello = true;
+    CSaharaPhone phone(options);
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
+    EXPECT_EQ((std::vector<ULONG>{Sahara::kModeCommand, Sahara::kModeImageTransfer}), phone.HelloResponseModes());
+    EXPECT_EQ(m_programmer, phone.Received());
+    std::vector<std::wstring> texts = m_status.Texts();
+    ASSERT_GE(texts.size(), 7u);
+    EXPECT_EQ((std::vector<std::wstring>{L"Receiving hello packet", L"Missed hello packet, try to recover",
+                                         L"Switch mode back", L"Receiving hello packet", L"Send hello response"}),
+              std::vector<std::wstring>(texts.begin() + 2, texts.begin() + 7));
+}
+
+TEST_F(SaharaTest, RecoveryThatHearsNoHelloFails)
+{
+    CSaharaPhone::Options options = PhoneOptions();
+    options.pastHello = true;
+    options.neverHello = true;
+    options.packetsBeforeHello = 1;
+    CSaharaPhone phone(options);
+    EXPECT_EQ(E_UNEXPECTED, Load(phone));
+    EXPECT_EQ(0u, m_status.Count(L"Send hello response"));
+}
+
+TEST_F(SaharaTest, WaitsForTheHelloOfARestartedPhone)
+{
+    CSaharaPhone::Options options = PhoneOptions();
+    options.packetsBeforeHello = 2;
+    CSaharaPhone phone(options);
+    ASSERT_EQ(S_OK, Load(phone, TRUE));
+    EXPECT_EQ(m_programmer, phone.Received());
+    // The first read and two rounds; no command mode.
+    EXPECT_EQ(3u, m_status.Count(L"Receiving hello packet"));
+    EXPECT_EQ(0u, m_status.Count(L"Missed hello packet, try to recover"));
+    EXPECT_EQ(std::vector<ULONG>{Sahara::kModeImageTransfer}, phone.HelloResponseModes());
+}
+
+TEST_F(SaharaTest, UnknownCommandEndsTheLoad)
+{
+    CSaharaPhone::Options options = PhoneOptions();
+    options.unknownCommandAfter = 2;
+    CSaharaPhone phone(options);
+    EXPECT_EQ(E_UNEXPECTED, Load(phone));
+    EXPECT_EQ(L"Unknown command 07", m_status.Texts().back());
+    EXPECT_TRUE(PortIsFree(phone.HostPort()));
+}
+
+TEST_F(SaharaTest, TransferEndsBadly)
+{
+    {
+        CSaharaPhone::Options options = PhoneOptions();
+        options.endStatus = 5;
+        CSaharaPhone phone(options);
+        EXPECT_EQ(E_FAIL, Load(phone));
+        EXPECT_EQ(L"EndTransferPacket id 13, status 5", m_status.Texts().back());
+    }
+    {
+        CSaharaPhone::Options options = PhoneOptions();
+        options.doneResponseId = 0x07;
+        CSaharaPhone phone(options);
+        EXPECT_EQ(E_UNEXPECTED, Load(phone));
+        EXPECT_TRUE(phone.DoneReceived());
+    }
+}
+
+TEST_F(SaharaTest, RequestsPastTheEndOfTheProgrammerAreRefused)
+{
+    const ULONGLONG size = m_programmer.size();
+    const std::vector<Request> refused[] = {
+        {{false, size - 10, 11}},
+        {{false, size, 1}},
+        {{false, size + 1, 1}},
+        {{false, 16, 0xFFFFFFFF}},
+        // Offsets above 4 GiB must not wrap into the file.
+        {{true, 0x100000000ull, 16}},
+        {{true, 0xFFFFFFFFFFFFFFF0ull, 0x20}},
+    };
+    for (const auto& requests : refused)
+    {
+        CSaharaPhone::Options options = PhoneOptions();
+        options.requests = {{false, 0, 100}};
+        options.requests.insert(options.requests.end(), requests.begin(), requests.end());
+        CSaharaPhone phone(options);
+        EXPECT_EQ(Sahara::kReadPastEnd, Load(phone)) << requests.front().offset;
+        EXPECT_EQ(1u, phone.AnsweredRequests());
+    }
+    // Up to the last byte is fine.
+    CSaharaPhone::Options options = PhoneOptions();
+    options.requests = {{false, size - 10, 10}, {true, size, 0}};
+    CSaharaPhone phone(options);
+    EXPECT_EQ(S_OK, Load(phone));
+    EXPECT_EQ(2u, phone.AnsweredRequests());
+}
+
+TEST_F(SaharaTest, MissingProgrammerFailsBeforeThePortIsOpened)
+{
+    CStatusRecorder status;
+    const std::wstring missing = m_dir / L"missing.mbn";
+    EXPECT_EQ(HResultFromWin32(ERROR_FILE_NOT_FOUND),
+              DownloadFlashProgrammerSahara(L"\\\\.\\COM199", missing.c_str(), &status, FALSE));
+    EXPECT_EQ(std::vector<std::wstring>{L"Open programmer " + Quoted(missing)}, status.Texts());
+}

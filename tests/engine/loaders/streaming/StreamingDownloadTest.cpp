@@ -1,0 +1,191 @@
+#include "engine/protocols/StreamingDownload.h"
+#include "services/Log.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/StatusRecorder.h"
+#include "tests/fixtures/StreamingPhone.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace Streaming;
+
+namespace
+{
+const HRESULT kWrongAnswer = HResultFromWin32(ERROR_INVALID_STATE);
+
+class StreamingDownloadTest : public ::testing::Test
+{
+protected:
+    void WriteBootImage(size_t size)
+    {
+        std::mt19937 random(static_cast<unsigned>(size));
+        m_bootImage.resize(size);
+        for (BYTE& b : m_bootImage)
+            b = static_cast<BYTE>(random());
+        ASSERT_TRUE(WriteWholeFile(m_path, std::string(m_bootImage.begin(), m_bootImage.end())));
+    }
+
+    HRESULT Load(CStreamingPhone& phone)
+    {
+        EXPECT_TRUE(phone.Start());
+        HRESULT hr = DownloadMiniKernel(phone.HostPort().c_str(), m_path.c_str(), &m_status);
+        phone.Stop();
+        return hr;
+    }
+
+    // The commands of a whole download of blocks blocks.
+    static ByteVector Session(size_t blocks)
+    {
+        ByteVector commands{kHello, kSecurityMode, kOpenMultiImage};
+        commands.insert(commands.end(), blocks, kStreamWrite);
+        commands.push_back(kClose);
+        commands.push_back(kReset);
+        return commands;
+    }
+
+    CTempDir m_dir{L"streaming"};
+    std::wstring m_path = m_dir / L"8960_msimage.mbn";
+    ByteVector m_bootImage;
+    CStatusRecorder m_status;
+};
+} // namespace
+
+TEST_F(StreamingDownloadTest, StreamsTheBootImageAndRestartsThePhone)
+{
+    WriteBootImage(100 * 1024);
+    CStreamingPhone phone(CStreamingPhone::Options{});
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
+    EXPECT_EQ(m_bootImage, phone.Image());
+    EXPECT_EQ(Session(100), phone.Commands());
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"Open boot file \"" + m_path + L"\"",
+                  L"Open serial port \"" + phone.HostPort() + L"\"",
+                  L"Send hello command 0",
+                  L"Enable trusted security mode",
+                  L"Open EMMC card USER partition",
+                  L"StreamWrite address 00000000, size 40960",
+                  L"StreamWrite address 0x00a000, size 40960",
+                  L"StreamWrite address 0x014000, size 20480",
+                  L"Close EMMC card USER partition",
+                  L"Reboot to mini kernel",
+              }),
+              m_status.Texts());
+}
+
+TEST_F(StreamingDownloadTest, EachBlockIsAnsweredBeforeTheNextIsSent)
+{
+    WriteBootImage(2048);
+    CStreamingPhone::Options options;
+    options.answerDelayMs = 300;
+    CStreamingPhone phone(options);
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
+    EXPECT_EQ(2u, phone.Blocks());
+    EXPECT_EQ(m_bootImage, phone.Image());
+}
+
+TEST_F(StreamingDownloadTest, OddSizesAndReplyLengths)
+{
+    // A last block shorter than the rest, a block size above the 128-byte
+    // packet buffer, and hello replies of every length the reply may have.
+    const struct
+    {
+        size_t image;
+        ULONG blockSize;
+        size_t replyTail;
+    } cases[] = {{5000, 123, 0}, {5000, 124, 1029}, {1, 4096, 7}, {70000, 0x7FFFFFFF, 16}};
+    for (const auto& c : cases)
+    {
+        WriteBootImage(c.image);
+        CStreamingPhone::Options options;
+        options.blockSize = c.blockSize;
+        options.replyTail = c.replyTail;
+        CStreamingPhone phone(options);
+        ASSERT_EQ(S_OK, Load(phone)) << c.blockSize;
+        EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
+        EXPECT_EQ(m_bootImage, phone.Image()) << c.blockSize;
+    }
+}
+
+TEST_F(StreamingDownloadTest, PhoneThatNeverSaysHelloGetsSixtyOneHellos)
+{
+    WriteBootImage(1024);
+    CStreamingPhone::Options options;
+    options.refusedHellos = 1000;
+    CStreamingPhone phone(options);
+    EXPECT_EQ(HResultFromWin32(ERROR_NOT_READY), Load(phone));
+    EXPECT_EQ(61, phone.Hellos());
+    std::vector<std::wstring> hellos = m_status.WithPrefix(L"Send hello command ");
+    ASSERT_EQ(61u, hellos.size());
+    EXPECT_EQ(L"Send hello command 0", hellos.front());
+    EXPECT_EQ(L"Send hello command 60", hellos.back());
+    EXPECT_EQ(L"Send hello command 60", m_status.Texts().back());
+}
+
+TEST_F(StreamingDownloadTest, HelloIsRepeatedUntilThePhoneAnswers)
+{
+    WriteBootImage(4096);
+    CStreamingPhone::Options options;
+    options.silentHellos = 1;
+    options.refusedHellos = 2;
+    CStreamingPhone phone(options);
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_EQ(4, phone.Hellos());
+    EXPECT_EQ(4u, m_status.CountPrefix(L"Send hello command "));
+    EXPECT_EQ(m_bootImage, phone.Image());
+}
+
+TEST_F(StreamingDownloadTest, WrongAnswersEndTheDownloadAndOnlyThey)
+{
+    WriteBootImage(10 * 1024);
+    auto with = [](auto change) {
+        CStreamingPhone::Options options;
+        change(options);
+        return options;
+    };
+    const struct
+    {
+        const char* why;
+        HRESULT expected;
+        CStreamingPhone::Options options;
+        size_t blocksSent;
+    } cases[] = {
+        {"wrong magic", HResultFromWin32(ERROR_REVISION_MISMATCH),
+         with([](auto& o) { o.magic = "QCOM fast download protocol host"; }), 0},
+        {"block size 0", kWrongAnswer, with([](auto& o) { o.blockSize = 0; }), 0},
+        {"block size 2^31", kWrongAnswer, with([](auto& o) { o.blockSize = 0x80000000; }), 0},
+        {"security mode refused", kWrongAnswer, with([](auto& o) { o.securityReply = 0x0E + 1; }), 0},
+        {"open reply code", kWrongAnswer, with([](auto& o) { o.openReplyCode = 0x1D; }), 0},
+        {"open status 1", HResultFromWin32(ERROR_OPEN_FAILED), with([](auto& o) { o.openStatus = 1; }), 0},
+        {"block 4 confirmed at another address", kWrongAnswer, with([](auto& o) { o.wrongAddressBlock = 4; }), 5},
+        {"block 2 answered with another code", kWrongAnswer, with([](auto& o) { o.wrongCodeBlock = 2; }), 3},
+        {"last block answered with another code", kWrongAnswer, with([](auto& o) { o.wrongCodeBlock = 9; }), 10},
+        // The address of the answers read after the last block is not compared.
+        {"last block confirmed at another address", S_OK, with([](auto& o) { o.wrongAddressBlock = 9; }), 10},
+        {"close refused", kWrongAnswer, with([](auto& o) { o.closeReply = 0x15; }), 10},
+        {"reset refused", kWrongAnswer, with([](auto& o) { o.resetReply = 0x0B; }), 10},
+    };
+    for (const auto& c : cases)
+    {
+        CStreamingPhone phone(c.options);
+        EXPECT_EQ(c.expected, Load(phone)) << c.why;
+        EXPECT_EQ(c.blocksSent, phone.Blocks()) << c.why;
+    }
+}
+
+TEST_F(StreamingDownloadTest, EmptyBootImageGoesFromOpenToClose)
+{
+    WriteBootImage(0);
+    CStreamingPhone phone(CStreamingPhone::Options{});
+    ASSERT_EQ(S_OK, Load(phone));
+    EXPECT_EQ(Session(0), phone.Commands());
+    EXPECT_EQ(0u, m_status.CountPrefix(L"StreamWrite"));
+}
+
+TEST_F(StreamingDownloadTest, MissingBootImageFailsBeforeThePortIsOpened)
+{
+    EXPECT_EQ(HResultFromWin32(ERROR_FILE_NOT_FOUND), DownloadMiniKernel(L"\\\\.\\COM199", m_path.c_str(), &m_status));
+    EXPECT_EQ(std::vector<std::wstring>{L"Open boot file \"" + m_path + L"\""}, m_status.Texts());
+}
