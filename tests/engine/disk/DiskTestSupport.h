@@ -41,6 +41,18 @@ inline std::string PatternBytes(size_t count, unsigned seed)
     return bytes;
 }
 
+// A status recorder that counts the references held on it.
+class CCountingRecorder : public CStatusRecorder
+{
+public:
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_held)); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(InterlockedDecrement(&m_held)); }
+    LONG Held() const { return m_held; }
+
+private:
+    LONG m_held = 0;
+};
+
 // A scratch folder holding the co-installer's device table and the files of
 // the disks that tests make; the disks are served by `disks`.
 class DiskTest : public ::testing::Test
@@ -72,5 +84,5 @@ protected:
     CTempDir m_dir{L"disk"};
     CDeviceTable m_table;
     CFileBackedDisk disks;
-    CStatusRecorder sink;
+    CCountingRecorder sink;
 };

@@ -174,7 +174,7 @@ TEST_P(DownloadToDisk, GptLayoutFollowsTheDiskItIsWrittenTo)
     std::vector<std::wstring> calls = disks.Calls();
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), L"lock \\\\.\\G:"));
     EXPECT_THAT(disks.LockedVolumes(), IsEmpty());
-    EXPECT_EQ(1, sink.References());
+    EXPECT_EQ(0, sink.Held());
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskSizes, DownloadToDisk, ::testing::Values(4096ull, 6000ull));
