@@ -88,30 +88,20 @@ TEST_F(DiskReset, FailuresEndTheStepAndLeaveNothingOpen)
 {
     MakeDisk(kDisk, 1 << 20, {kVolumeE, kVolumeF});
     const HRESULT denied = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-    struct Case
+    for (const wchar_t* call : {L"lock \\\\.\\F:", L"dismount \\\\.\\E:", L"open disk \\\\.\\PhysicalDrive7",
+                                L"delete layout \\\\.\\PhysicalDrive7", L"update properties \\\\.\\PhysicalDrive7"})
     {
-        const wchar_t* call;
-        const wchar_t* lastCall;
-    } cases[] = {
-        {L"lock \\\\.\\F:", L"lock \\\\.\\F:"},
-        {L"dismount \\\\.\\E:", L"dismount \\\\.\\E:"},
-        {L"open disk \\\\.\\PhysicalDrive7", L"open disk \\\\.\\PhysicalDrive7"},
-        {L"delete layout \\\\.\\PhysicalDrive7", L"delete layout \\\\.\\PhysicalDrive7"},
-        {L"update properties \\\\.\\PhysicalDrive7", L"update properties \\\\.\\PhysicalDrive7"},
-    };
-    for (const Case& c : cases)
-    {
-        SCOPED_TRACE(c.call);
+        SCOPED_TRACE(call);
         CFileBackedDisk faulty;
         faulty.AddDisk(kDisk, Path(L"disk1.bin"));
         faulty.AddVolume(kVolumeE);
         faulty.AddVolume(kVolumeF);
-        faulty.FailCall(c.call, denied);
+        faulty.FailCall(call, denied);
         ComPtr<IQDevice> device;
         EXPECT_EQ(denied, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
         EXPECT_EQ(nullptr, device.Get());
         std::vector<std::wstring> calls = faulty.Calls();
-        auto failed = std::find(calls.begin(), calls.end(), c.lastCall);
+        auto failed = std::find(calls.begin(), calls.end(), call);
         ASSERT_NE(calls.end(), failed);
         // Nothing but closing after the failed step, and everything is closed.
         for (auto later = failed + 1; later != calls.end(); ++later)
