@@ -6,6 +6,7 @@
 #include "engine/AtmnServer.h"
 #include "engine/DownloadSettings.h"
 #include "engine/SoftwareDownload.h"
+#include "tests/engine/sequence/FreeThreadedRecorder.h"
 #include "tests/engine/sequence/SequencePhones.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
@@ -15,6 +16,7 @@
 #include "tests/fixtures/StreamingPhone.h"
 
 #include <chrono>
+#include <thread>
 
 namespace
 {
@@ -38,26 +40,6 @@ std::wstring Without(const std::wstring& text, const std::wstring& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
 }
-
-// The recorder as a job's sink is: free-threaded, so the global interface
-// table hands out the object itself in every apartment.
-class CFreeThreadedRecorder : public CStatusRecorder
-{
-public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid == IID_IMarshal)
-        {
-            if (!m_marshaler)
-                CoCreateFreeThreadedMarshaler(static_cast<IQStatusReport*>(this), &m_marshaler);
-            return m_marshaler ? m_marshaler->QueryInterface(iid, object) : E_NOINTERFACE;
-        }
-        return CStatusRecorder::QueryInterface(iid, object);
-    }
-
-private:
-    ComPtr<IUnknown> m_marshaler;
-};
 
 class DownloadSequence : public ::testing::Test
 {
