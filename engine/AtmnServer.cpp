@@ -73,20 +73,13 @@ STDMETHODIMP CAtmnServer::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
     if (FAILED(GetProgramTypeInfo(kAtmnServerTypeLibrary, DIID_IAtmnServer, false, &info)) ||
         !FindMember(info.Get(), id, flags, &parameters))
         return S_OK;
+    if (id != kDispidGetPort)
+        return S_OK; // Quit, AddPort, RemovePort and the rest: nothing to do
     if (!params || params->cArgs != static_cast<UINT>(parameters))
         return DISP_E_BADPARAMCOUNT;
     if (params->cNamedArgs != 0)
         return DISP_E_NONAMEDARGS;
-    switch (id)
-    {
-    case kDispidGetPort:
-        return GetPort(params, result, argumentError);
-    case kDispidQuit:
-    case kDispidAddPort:
-    case kDispidRemovePort:
-    default:
-        return S_OK;
-    }
+    return GetPort(params, result, argumentError);
 }
 
 HRESULT CAtmnServer::GetPort(DISPPARAMS* params, VARIANT* result, UINT* argumentError)
