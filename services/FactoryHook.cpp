@@ -193,6 +193,13 @@ HRESULT RuntimeHost(ComPtr<ICorRuntimeHost>& host)
     return LogError(hr, L"CreateManagedObject", 1368);
 }
 
+// The station for one entry's call; a failure is logged under the entry.
+HRESULT StationFor(ComPtr<IDispatch>& station, const wchar_t* entry, int line)
+{
+    HRESULT hr = GetFactoryObject(station.ReleaseAndGetAddressOf());
+    return FAILED(hr) ? LogError(hr, entry, line) : hr;
+}
+
 } // namespace
 
 HRESULT CreateManagedObject(const wchar_t* assemblyPath, const wchar_t* typeName, IDispatch** out)
@@ -302,16 +309,12 @@ std::wstring GetSearchPath(const wchar_t* deviceId, const std::wstring& defaultT
 {
     CFactoryLock lock;
     ComPtr<IDispatch> station;
-    HRESULT hr = GetFactoryObject(&station);
-    if (FAILED(hr))
-    {
-        LogError(hr, L"GetSearchPath", 1512);
+    if (FAILED(StationFor(station, L"GetSearchPath", 1512)))
         return defaultText;
-    }
     CBstr device(deviceId), path, message;
     VARIANT args[] = {Reference(message), Reference(path), Value(device)};
     bool known = false;
-    hr = CallStation(station.Get(), L"CheckCPUID", args, 3, known);
+    HRESULT hr = CallStation(station.Get(), L"CheckCPUID", args, 3, known);
     if (FAILED(hr))
     {
         LogError(hr, L"GetSearchPath", 1520);
@@ -325,12 +328,8 @@ HRESULT SaveFlashResult(const wchar_t* deviceId, HRESULT flashResult)
 {
     CFactoryLock lock;
     ComPtr<IDispatch> station;
-    HRESULT hr = GetFactoryObject(&station);
-    if (FAILED(hr))
-    {
-        LogError(hr, L"SaveFlashResult", 1478);
+    if (FAILED(StationFor(station, L"SaveFlashResult", 1478)))
         return flashResult;
-    }
     LogError(flashResult, L"SaveFlashResult", 1482);
     CBstr device(deviceId), message;
     VARIANT pass;
@@ -339,7 +338,7 @@ HRESULT SaveFlashResult(const wchar_t* deviceId, HRESULT flashResult)
     V_BOOL(&pass) = SUCCEEDED(flashResult) ? VARIANT_TRUE : VARIANT_FALSE;
     VARIANT args[] = {Reference(message), pass, Value(device)};
     bool saved = false;
-    hr = CallStation(station.Get(), L"SaveDataByCPUID", args, 3, saved);
+    HRESULT hr = CallStation(station.Get(), L"SaveDataByCPUID", args, 3, saved);
     if (FAILED(hr))
         return LogError(hr, L"SaveFlashResult", 1486);
     if (!saved)

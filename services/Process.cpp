@@ -161,6 +161,9 @@ HRESULT KillTreeById(const CProcessList& list, DWORD processId, std::vector<DWOR
 
 HRESULT KillTreeOf(const CProcessList& list, HANDLE process, DWORD processId, std::vector<DWORD>& visited)
 {
+    // Parent ids may have been reused, so the links can form a cycle or make
+    // this very process look like a child: each process is visited once and
+    // this one never.
     visited.push_back(processId);
     HRESULT kept = S_OK;
     for (const _PROCESS_INFORMATION_EX& info : list)

@@ -13,7 +13,8 @@
 // Starts the formatted command line as a hidden child. When `stream` is not
 // null the child's standard output and error go to a pipe whose read end is
 // handed out as a text-mode stream; when `process` is not null the process
-// handle is handed out. The caller owns and closes both.
+// handle is handed out. The caller owns and closes both. The child inherits
+// only its two pipe handles (none without a stream).
 HRESULT ExecuteCommandV(FILE** stream, HANDLE* process, const wchar_t* format, va_list args);
 HRESULT ExecuteCommand(FILE** stream, HANDLE* process, const wchar_t* format, ...);
 

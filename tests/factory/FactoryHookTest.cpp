@@ -4,6 +4,7 @@
 #include "services/FactoryHook.h"
 #include "services/Log.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -22,11 +23,7 @@ namespace {
 
 size_t LogCount(const std::string& marker)
 {
-    std::string text = ReadWholeFile(GetLogFileName());
-    size_t count = 0;
-    for (size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1))
-        ++count;
-    return count;
+    return LogLinesWith(marker).size();
 }
 
 struct Call
@@ -54,7 +51,9 @@ public:
     std::vector<Call> calls;
 
     ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; } // lives on the stack of the case
+    // Made once per child process and never freed: the global interface
+    // table may release it as late as the process's exit.
+    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
         if (iid == IID_IUnknown || iid == IID_IDispatch)
@@ -178,7 +177,7 @@ KESTRUP_CHILD(NoStation)
 KESTRUP_CHILD(SecondCandidate)
 {
     CMultithreaded com;
-    CTestStation second;
+    CTestStation& second = *new CTestStation;
     second.check.path = L"D:\\images\\COM12";
     g_station[1] = &second;
     SetManagedObjectCreator(CreateTestStation);
@@ -219,7 +218,8 @@ KESTRUP_CHILD(SecondCandidate)
 KESTRUP_CHILD(RefusedAtInitCheck)
 {
     CMultithreaded com;
-    CTestStation first, second;
+    CTestStation& first = *new CTestStation;
+    CTestStation& second = *new CTestStation;
     first.init.result = false;
     first.init.message = L"line 4 station offline %s%n";
     second.init.fail = DISP_E_EXCEPTION;
@@ -244,7 +244,7 @@ KESTRUP_CHILD(RefusedAtInitCheck)
 KESTRUP_CHILD(StationAnswers)
 {
     CMultithreaded com;
-    CTestStation station;
+    CTestStation& station = *new CTestStation;
     g_station[0] = &station;
     SetManagedObjectCreator(CreateTestStation);
 

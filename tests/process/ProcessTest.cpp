@@ -248,17 +248,17 @@ TEST(ExecuteCommand, MissingProgramFailsWithItsErrorAndIsLogged)
 
 // A child started by one thread must not hold the pipe of a child that
 // another thread starts at the same moment: the second child's stream ends
-// when that child ends, not when the long-lived one does.
+// when that child ends, not when a long-lived one (6 s) does.
 TEST(ExecuteCommand, ChildrenStartedTogetherGetOnlyTheirOwnPipes)
 {
     std::atomic<bool> stop{false};
     std::vector<HANDLE> sleepers;
     std::thread starter([&] {
-        while (!stop)
+        while (!stop && sleepers.size() < 40)
         {
             HANDLE process = nullptr;
             FILE* stream = nullptr;
-            if (SUCCEEDED(ExecuteCommand(&stream, &process, L"%s --child Node 0 0", QuotedSelf().c_str())))
+            if (SUCCEEDED(ExecuteCommand(&stream, &process, L"%s --child Node 0 6000", QuotedSelf().c_str())))
             {
                 fclose(stream);
                 sleepers.push_back(process);

@@ -8,24 +8,6 @@ std::wstring QuotedSelf()
     return L"\"" + std::wstring(self) + L"\"";
 }
 
-std::vector<std::string> LogLinesWith(const std::string& marker)
-{
-    std::string text = ReadWholeFile(GetLogFileName());
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size())
-    {
-        size_t end = text.find("\r\n", at);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (line.find(marker) != std::string::npos)
-            lines.push_back(line);
-        at = end + 2;
-    }
-    return lines;
-}
-
 std::vector<DWORD> ChildrenOf(DWORD parent)
 {
     wchar_t self[MAX_PATH];

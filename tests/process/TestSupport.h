@@ -2,15 +2,13 @@
 #pragma once
 #include "services/Log.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <string>
 #include <vector>
 
 // This test executable's full path, quoted for a command line.
 std::wstring QuotedSelf();
-
-// The lines of this process's log file that contain `marker`.
-std::vector<std::string> LogLinesWith(const std::string& marker);
 
 // The ids of the processes whose parent is `parent` and that run this test
 // executable, from a fresh snapshot (the system may add helper processes of
