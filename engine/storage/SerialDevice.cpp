@@ -308,12 +308,18 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
 
     const ULONGLONG fileSize = mapping->Size();
     const ULONGLONG fileSectors = fileSize / size + (fileSize % size ? 1 : 0);
-    // A range that starts past the end of the file has nothing to send.
-    if (firstSector > fileSectors || offset > fileSize || firstSector * size > fileSize - offset)
+    if (firstSector > fileSectors)
         return LogError(kPastEndOfFile, L"CSerialDevice::WriteFile", __LINE__);
     ULONGLONG sectors = fileSectors - firstSector;
     if (limit != 0 && limit < sectors)
         sectors = limit;
+    // An empty file, or one read from its end: nothing to program.
+    if (sectors == 0)
+        return S_OK;
+    // Data that would begin past the end of the file is refused; data that
+    // only runs past it is completed with zeros.
+    if (offset >= fileSize || firstSector * size >= fileSize - offset)
+        return LogError(kPastEndOfFile, L"CSerialDevice::WriteFile", __LINE__);
 
     for (int resend = 0;; ++resend)
     {

@@ -93,7 +93,7 @@ public:
         std::unique_lock<std::mutex> lock(m_lock);
         m_queue.push_back(bytes);
         m_ready.notify_all();
-        m_sent.wait(lock, [this] { return m_queue.empty(); });
+        m_sent.wait_for(lock, std::chrono::seconds(5), [this] { return m_queue.empty(); });
         lock.unlock();
         Sleep(150);
     }
@@ -239,7 +239,7 @@ TEST_F(SerialDeviceWrite, SendsWholeSectorsFromTheMappingInPayloadPieces)
     FirehoseOptions options;
     options.maxPayload = 4096; // 8 sectors per piece
     options.partitionSectors = {64, 64};
-    Open(options);
+    ASSERT_NO_FATAL_FAILURE(Open(options));
     // 20 sectors and 100 bytes: the last sector is completed with zeros.
     const std::string image = Pattern(20 * 512 + 100, 1);
     std::wstring path = File(image);
@@ -266,7 +266,7 @@ TEST_F(SerialDeviceWrite, RangeFromFileOffsetLimitAndByteOffset)
 {
     FirehoseOptions options;
     options.partitionSectors = {64};
-    Open(options);
+    ASSERT_NO_FATAL_FAILURE(Open(options));
     const std::string image = Pattern(10 * 512, 2);
     std::wstring path = File(image);
 
@@ -289,7 +289,7 @@ TEST_F(SerialDeviceWrite, RangeFromFileOffsetLimitAndByteOffset)
 
 TEST_F(SerialDeviceWrite, RefusesRangesPastTheFileAndBadSectorSizes)
 {
-    Open(FirehoseOptions());
+    ASSERT_NO_FATAL_FAILURE(Open(FirehoseOptions()));
     std::wstring path = File(Pattern(4 * 512, 3));
     size_t before = phone->Commands().size();
     EXPECT_EQ(static_cast<HRESULT>(0x80070026),
@@ -300,6 +300,9 @@ TEST_F(SerialDeviceWrite, RefusesRangesPastTheFileAndBadSectorSizes)
     EXPECT_EQ(static_cast<HRESULT>(0x80070000u), device->WriteFile(L"0", L"3+*4", path.c_str(), L"0", L"0", L"512", L"0"));
     EXPECT_EQ(static_cast<HRESULT>(0x80070002),
               device->WriteFile(L"0", L"0", (dir / L"missing.bin").c_str(), L"0", L"0", L"512", L"0"));
+    // Nothing left to send: no command at all.
+    EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", path.c_str(), L"4", L"0", L"512", L"0"));
+    EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", File("").c_str(), L"0", L"0", L"512", L"0"));
     EXPECT_EQ(before, phone->Commands().size());
 }
 
@@ -308,7 +311,7 @@ TEST_F(SerialDeviceWrite, AnswersToTheDataAreHonoured)
     FirehoseOptions options;
     options.partitionSectors = {16};
     options.retryPrograms = 2;
-    Open(options);
+    ASSERT_NO_FATAL_FAILURE(Open(options));
     const std::string image = Pattern(3 * 512, 4);
     std::wstring path = File(image);
     // Two requests to retry: the whole program is sent three times.
@@ -333,7 +336,7 @@ TEST_F(SerialDeviceWrite, RestartRequestIsReturned)
 {
     FirehoseOptions options;
     options.restartPrograms = 1;
-    Open(options);
+    ASSERT_NO_FATAL_FAILURE(Open(options));
     std::wstring path = File(Pattern(512, 5));
     EXPECT_EQ(kAttemptRestart, device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
     EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
@@ -344,7 +347,7 @@ TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
     FirehoseOptions options;
     options.partitionSectors = {32};
     options.retryPatches = 1;
-    Open(options);
+    ASSERT_NO_FATAL_FAILURE(Open(options));
     ASSERT_EQ(S_OK, device->ApplyPatch(L"NUM_DISK_SECTORS-1", L"8", L"NUM_DISK_SECTORS+1", L"4", L"512", L"0"));
     std::vector<std::string> commands = phone->Commands();
     ASSERT_GE(commands.size(), 2u);
