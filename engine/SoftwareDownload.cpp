@@ -32,23 +32,6 @@ bool FileExists(const std::wstring& path)
     FindClose(search);
     return true;
 }
-
-class CFileHandle
-{
-public:
-    explicit CFileHandle(HANDLE handle) : m_handle(handle) {}
-    ~CFileHandle()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            CloseHandle(m_handle);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
-};
 } // namespace
 
 DeviceWaitTimes& GetDeviceWaitTimes()
@@ -179,9 +162,10 @@ HRESULT CSoftwareDownload::GetDeviceName(UINT type, bool open, std::wstring& nam
                 name = found;
                 return S_OK;
             }
-            CFileHandle device(CreateFileW(found.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (device.Valid())
+            CPortHandle device;
+            *device.Receive() = CreateFileW(found.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (device.Get() != INVALID_HANDLE_VALUE)
             {
                 // The device has only just come up.
                 if (attempt != 0)
