@@ -243,6 +243,11 @@ public:
 
 TEST_F(Automation, ClassObjectsMakePlainAndAggregatedObjects)
 {
+    size_t count = 0;
+    const EngineClass* classes = GetEngineClasses(&count);
+    ASSERT_EQ(2u, count);
+    EXPECT_TRUE(IsEqualGUID(CLSID_AtmnServer, *classes[0].clsid));
+    EXPECT_TRUE(IsEqualGUID(CLSID_DownloadSettings, *classes[1].clsid));
     ComPtr<IClassFactory> factory;
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, GetEngineClassObject(CLSID_SoftwareDownload, IID_PPV_ARGS(&factory)));
     ASSERT_EQ(S_OK, GetEngineClassObject(CLSID_DownloadSettings, IID_PPV_ARGS(&factory)));
