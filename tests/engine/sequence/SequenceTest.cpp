@@ -184,6 +184,46 @@ TEST_F(DownloadSequence, FirehoseProgrammerLoadedOverSaharaWritesTheFolderExactl
     EXPECT_EQ(0, std::count(names.begin(), names.end(), "setbootablestoragedrive"));
 }
 
+TEST_F(DownloadSequence, TwoPhonesAtOnceFromTheSameFolder)
+{
+    const std::string programmer = Pattern(8000, 11);
+    const std::wstring programmerPath = Put(L"prog_emmc_firehose_8909.mbn", programmer);
+    const std::string expected = WriteImageFolder(512, 2048);
+    FirehoseOptions options;
+    options.partitionSectors = {2048};
+    CSaharaThen<CFirehosePhone> first(programmer.size(), options), second(programmer.size(), options);
+    CSaharaThen<CFirehosePhone>* phones[] = {&first, &second};
+    ComPtr<IQSoftwareDownload> downloads[2];
+    for (unsigned i = 0; i < 2; ++i)
+    {
+        ASSERT_TRUE(phones[i]->Start());
+        const std::wstring port = Without(phones[i]->HostPort(), L"\\\\.\\");
+        ASSERT_TRUE(table.Set({kIndex + i, 1, port}));
+        downloads[i] = SoftwareDownload(port);
+        ASSERT_TRUE(downloads[i]);
+    }
+    // Each download on a worker of its own, as the jobs run them.
+    HRESULT results[2] = {E_FAIL, E_FAIL};
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < 2; ++i)
+    {
+        ComPtr<IDownloadSettings> settings = Settings(programmerPath, L"", L"");
+        workers.emplace_back([&, i, settings] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            results[i] = downloads[i]->DownloadBySettings(settings.Get());
+            CoUninitialize();
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    for (unsigned i = 0; i < 2; ++i)
+    {
+        EXPECT_EQ(S_OK, results[i]) << i;
+        EXPECT_TRUE(phones[i]->Storage(0) == expected) << i;
+        EXPECT_TRUE(phones[i]->Errors().empty()) << i;
+    }
+}
+
 TEST_F(DownloadSequence, FailedMiniKernelFallsBackToFirehoseAndUfsGetsItsBootableDrive)
 {
     // No "firehose" in the name, no boot image: the mini kernel cannot be
