@@ -326,8 +326,10 @@ HRESULT CDiskDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPar
             // The last piece may reach past the file's end (its last sector
             // part-filled, or pushed on by the byte offset): complete it with
             // zeros without reading past the view.
-            const BYTE* data = view + source;
-            if (source > fileSize || bytes > fileSize - source)
+            const BYTE* data = tail.data();
+            if (source <= fileSize && bytes <= fileSize - source)
+                data = view + source;
+            else
             {
                 tail.assign(bytes, 0);
                 if (source < fileSize)
