@@ -13,6 +13,7 @@
 #include "engine/images/AttrExpression.h"
 #include "engine/images/ImageCache.h"
 #include "engine/images/RawProgram.h"
+#include "engine/protocols/LoaderSupport.h"
 #include "services/CoInstaller.h"
 #include "services/Log.h"
 
@@ -61,25 +62,6 @@ bool SectorPosition(ULONGLONG sector, ULONGLONG sectorSize, ULONGLONG& position)
     return true;
 }
 
-// Runs an IQDevice operation: status texts that cannot be allocated and
-// other allocation failures become results instead of leaving the call.
-template <class Body>
-HRESULT Guarded(const wchar_t* name, int line, Body body)
-{
-    try
-    {
-        return body();
-    }
-    catch (const CHResultException& e)
-    {
-        return LogError(e.Result(), name, line);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return LogError(E_OUTOFMEMORY, name, line);
-    }
-}
-
 struct Attribute
 {
     const wchar_t* text;
@@ -88,6 +70,8 @@ struct Attribute
 
 } // namespace
 
+// Every operation runs under RunLoad, so that a status text or buffer that
+// cannot be allocated becomes its result instead of leaving the call.
 CDiskDevice::CDiskDevice(DiskAccess& access) : m_access(access)
 {
 }
@@ -106,7 +90,7 @@ HRESULT CDiskDevice::CreateInstance(const wchar_t* diskName, IQStatusReport* sin
     *device = nullptr;
     if (!diskName)
         return LogError(E_INVALIDARG, name, __LINE__);
-    return Guarded(name, __LINE__, [&] {
+    return RunLoad(name, [&] {
         CDiskDevice* object = new (std::nothrow) CDiskDevice(GetDiskAccess());
         if (!object)
             return LogError(E_OUTOFMEMORY, name, __LINE__);
@@ -170,7 +154,7 @@ void CDiskDevice::CloseHandles()
 HRESULT CDiskDevice::Reset()
 {
     const wchar_t* name = L"CDiskDevice::Reset";
-    return Guarded(name, __LINE__, [&] {
+    return RunLoad(name, [&] {
         CloseHandles();
         HRESULT hr = DismountDiskVolume();
         if (FAILED(hr))
@@ -188,7 +172,7 @@ HRESULT CDiskDevice::Reset()
 HRESULT CDiskDevice::DismountDiskVolume()
 {
     const wchar_t* name = L"CDiskDevice::DismountDiskVolume";
-    return Guarded(name, __LINE__, [&] {
+    return RunLoad(name, [&] {
         StringList volumes;
         HRESULT hr = GetVolumeList(m_path.c_str(), volumes);
         if (FAILED(hr))
@@ -227,7 +211,7 @@ HRESULT CDiskDevice::DismountDiskVolume()
 HRESULT CDiskDevice::DeleteDiskLayout()
 {
     const wchar_t* name = L"CDiskDevice::DeleteDiskLayout";
-    return Guarded(name, __LINE__, [&] {
+    return RunLoad(name, [&] {
         ReportStatus(m_sink.Get(), L"Delete drive layout");
         HRESULT hr = m_access.DeleteLayout(m_disk);
         if (FAILED(hr))
@@ -299,7 +283,7 @@ HRESULT CDiskDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPar
                                const wchar_t* physicalPartition)
 {
     const wchar_t* name = L"CDiskDevice::WriteFile";
-    return Guarded(name, __LINE__, [&] {
+    return RunLoad(name, [&] {
         ReportStatus(m_sink.Get(), L"Writing file \"%s\" to partition at %s", path, startSector);
         ULONGLONG start = 0, limit = 0, offset = 0, extra = 0, size = 0, partition = 0;
         const Attribute attributes[] = {{startSector, &start},       {numPartitionSectors, &limit},
@@ -342,8 +326,10 @@ HRESULT CDiskDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPar
             // The last piece may reach past the file's end (its last sector
             // part-filled, or pushed on by the byte offset): complete it with
             // zeros without reading past the view.
-            const BYTE* data = view + source;
-            if (source > fileSize || bytes > fileSize - source)
+            const BYTE* data = tail.data();
+            if (source <= fileSize && bytes <= fileSize - source)
+                data = view + source;
+            else
             {
                 tail.assign(bytes, 0);
                 if (source < fileSize)
@@ -363,7 +349,7 @@ HRESULT CDiskDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byteO
                                 const wchar_t* sizeInBytes, const wchar_t*, const wchar_t*)
 {
     const wchar_t* name = L"CDiskDevice::ApplyPatch";
-    return Guarded(name, __LINE__, [&] {
+    return RunLoad(name, [&] {
         ReportStatus(m_sink.Get(), L"ApplyPatch sector %s, offset %s, value %s, size %s", startSector, byteOffset,
                      value, sizeInBytes);
         ULONGLONG sector = 0, offset = 0, number = 0, count = 0;
