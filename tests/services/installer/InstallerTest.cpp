@@ -44,8 +44,8 @@ std::wstring ScratchKey()
 
 // Child: args are the mode ("install" or "uninstall"), force ("1"), the
 // system directory, the Windows major version, the report file, the number
-// of Cancel queries answered "no" (-1: never cancelled) and whether the
-// current user's key is read-only ("1"), and the parent's scratch key.
+// of Cancel queries answered "no" (-1: never cancelled), whether the current
+// user's key is deleted under the installer ("1"), and the parent's scratch key.
 KESTRUP_CHILD(RunInstaller)
 {
     if (args.size() < 8 || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
@@ -54,8 +54,13 @@ KESTRUP_CHILD(RunInstaller)
     const std::wstring& scratch = args[7];
     RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\Classes").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                     nullptr, &classes, nullptr);
-    RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\User").c_str(), 0, nullptr, 0,
-                    args[6] == L"1" ? KEY_READ : KEY_ALL_ACCESS, nullptr, &user, nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\User").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &user, nullptr);
+    if (args[6] == L"1") // nothing can be made below it any more
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, (scratch + L"\\User").c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, (scratch + L"\\User").c_str());
+    }
     if (!classes || !user || RegOverridePredefKey(HKEY_CLASSES_ROOT, classes) ||
         RegOverridePredefKey(HKEY_CURRENT_USER, user))
         return 3;
@@ -117,6 +122,19 @@ protected:
 
     static void ClearRegistry()
     {
+        // Driver packages that a test left installed.
+        HKEY key = nullptr;
+        if (!RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineKey, 0, KEY_READ, &key))
+        {
+            wchar_t name[MAX_PATH], data[MAX_PATH];
+            DWORD nameLength = MAX_PATH, size = sizeof(data), type = 0;
+            for (DWORD i = 0; !RegEnumValueW(key, i, name, &nameLength, nullptr, &type,
+                                             reinterpret_cast<BYTE*>(data), &size);
+                 ++i, nameLength = MAX_PATH, size = sizeof(data))
+                if (type == REG_SZ && PathMatchSpecW(name, L"*.inf"))
+                    DeleteFileW((InfDirectory() + data).c_str());
+            RegCloseKey(key);
+        }
         RegDeleteTreeW(HKEY_CURRENT_USER, ScratchKey().c_str());
         RegDeleteKeyW(HKEY_CURRENT_USER, ScratchKey().c_str());
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMachineKey);
@@ -191,13 +209,13 @@ protected:
     }
 
     Report Run(const wchar_t* mode, DWORD windowsMajor, bool force = true, int cancelAfter = -1,
-               bool readOnlyUser = false, const std::wstring& failing = L"")
+               bool deletedUser = false, const std::wstring& failing = L"")
     {
         std::wstring reportFile = m_files / L"report.txt";
         DeleteFileW(reportFile.c_str());
         ChildResult result = RunChild(L"RunInstaller",
                                       {mode, force ? L"1" : L"0", m_system.Path(), std::to_wstring(windowsMajor),
-                                       reportFile, std::to_wstring(cancelAfter), readOnlyUser ? L"1" : L"0", ScratchKey()},
+                                       reportFile, std::to_wstring(cancelAfter), deletedUser ? L"1" : L"0", ScratchKey()},
                                       m_files.Path(),
                                       {{L"KESTRUP_INSTALL_RECORD", m_record}, {L"KESTRUP_INSTALL_FAIL", failing}},
                                       120000);
@@ -231,6 +249,13 @@ protected:
         for (const std::wstring& name : ListDirectory(m_files.Path(), L"Kestrup-*.log"))
             text += ReadWholeFile(m_files / name);
         return text;
+    }
+    static DWORD MachineNumber(const wchar_t* name)
+    {
+        DWORD value = 0, size = sizeof(value);
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, kMachineKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size))
+            return 0xFFFFFFFF;
+        return value;
     }
     static std::wstring InfDirectory()
     {
@@ -358,5 +383,63 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Classes(L"CLSID\\" + GuidText(*classes[0].clsid))));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Classes(L"TypeLib\\{11475EB3-D2DD-4A70-8D19-A43B5A5EF27C}")));
     EXPECT_EQ(program, MachineText(L"ExeFile")); // the stamp stays
+}
+
+TEST_F(InstallerTest, OldWindowsGetsTheirPackagesAndDriversAndNoQpstSwitchesToTheOwnEngine)
+{
+    PutPackages(false, true);
+    Report report = Run(L"install", 5, true, -1, false, L"umdf.exe");
+    // 2 files, the module, 3 packages, 5 drivers (the missing one too), no QPST server.
+    EXPECT_EQ(11, report.Number("steps"));
+    std::vector<std::string> calls = Recorded();
+    EXPECT_EQ((std::vector<std::string>{"vcredist_x86.exe|/quiet", "umdf.exe|/quiet", "wmfdist11.exe|/quiet"}),
+              calls);
+    EXPECT_EQ(1u, MachineNumber(L"NoQPST"));
+    EXPECT_NE(L"<none>", MachineText(L"tetherxp.inf"));
+    EXPECT_EQ(L"<none>", MachineText(L"wpdmtphw.inf"));
+    // A failed package and a missing driver package: no install stamp.
+    EXPECT_EQ(L"<none>", MachineText(L"ExeFile"));
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("CInstaller::InstallPackage(267)"));
+    EXPECT_NE(std::string::npos, log.find("umdf.exe(0xfffff9bd)"));
+    EXPECT_NE(std::string::npos, log.find("CInstaller::InstallDriver(353)"));
+    EXPECT_NE(std::string::npos, log.find("CInstaller::InstallDriver(316)"));
+
+    // Removal without QPST sets the value too, and never clears it.
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, L"NoQPST"));
+    report = Run(L"uninstall", 5);
+    EXPECT_EQ(1u, MachineNumber(L"NoQPST"));
+    EXPECT_EQ(11, report.Number("steps"));
+    EXPECT_EQ(3u, Recorded().size()); // removing runs no package
+}
+
+TEST_F(InstallerTest, CancelStopsBeforeTheNextStage)
+{
+    PutPackages(true, false);
+    Report report = Run(L"install", 10, true, 0);
+    EXPECT_EQ(0, report.Number("steps"));
+    EXPECT_EQ(1, report.Number("stops"));
+    EXPECT_FALSE(PathFileExistsW((m_system / L"qcCoInstaller.dll").c_str()));
+
+    report = Run(L"install", 10, true, 1);
+    EXPECT_EQ(2, report.Number("steps"));
+    EXPECT_EQ("co-installer", ReadWholeFile(m_system / L"qcCoInstaller.dll"));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Classes(L"AppID")));
+    EXPECT_TRUE(Recorded().empty());
+    EXPECT_EQ(L"<none>", MachineText(L"ExeFile"));
+}
+
+TEST_F(InstallerTest, AFailedEarlyPartOfTheModuleRegistrationFailsTheInstall)
+{
+    // The current user's key is gone: the registry script fails,
+    // while the type libraries and classes that follow it register well.
+    PutPackages(true, false);
+    Report report = Run(L"install", 10, true, -1, true);
+    EXPECT_EQ(18, report.Number("steps"));
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("CInstaller::RegisterModule(209)"));
+    EXPECT_EQ(std::string::npos, log.find("CInstaller::RegisterModule(215)"));
+    EXPECT_EQ(std::string::npos, log.find("test_services_installer.exe(0x00000000)"));
+    EXPECT_EQ(L"<none>", MachineText(L"ExeFile"));
 }
 } // namespace
