@@ -1,6 +1,7 @@
 #include "services/Log.h"
 #include "services/ProcessObjects.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <gtest/gtest.h>
 #include <thread>
@@ -10,25 +11,6 @@ namespace {
 std::string Narrow(const std::wstring& w)
 {
     return std::string(w.begin(), w.end());
-}
-
-// The lines of this process's log file that contain `marker`.
-std::vector<std::string> LinesWith(const std::string& marker)
-{
-    std::string text = ReadWholeFile(GetLogFileName());
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size())
-    {
-        size_t end = text.find("\r\n", at);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(at, end - at);
-        if (line.find(marker) != std::string::npos)
-            lines.push_back(line);
-        at = end + 2;
-    }
-    return lines;
 }
 
 std::string ThreadPrefix()
@@ -86,7 +68,7 @@ TEST(Log, FileNameCarriesTimeAndComputer)
 TEST(Log, PercentInAnArgumentIsWrittenLiterally)
 {
     WriteLog(L"%s", L"pct-marker 100%s %d %%");
-    std::vector<std::string> lines = LinesWith("pct-marker");
+    std::vector<std::string> lines = LogLinesWith("pct-marker");
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ(ThreadPrefix() + "pct-marker 100%s %d %%", lines[0]);
 }
@@ -95,7 +77,7 @@ TEST(Log, ErrorLineFormat)
 {
     HRESULT hr = LogError(HRESULT(0x80070002), L"Marker::ErrorLine", 4711);
     EXPECT_EQ(HRESULT(0x80070002), hr);
-    std::vector<std::string> lines = LinesWith("Marker::ErrorLine");
+    std::vector<std::string> lines = LogLinesWith("Marker::ErrorLine");
     ASSERT_EQ(1u, lines.size());
     std::wstring message = GetErrorMessage(HRESULT(0x80070002));
     ASSERT_FALSE(message.empty());
@@ -108,7 +90,7 @@ TEST(Log, SuccessCodesAreNeverLogged)
     for (HRESULT hr : {HRESULT(0), HRESULT(1), HRESULT(0x7FFFFFFF)})
         EXPECT_EQ(hr, LogError(hr, L"Marker::Success", 1));
     WriteLog(L"flush");
-    EXPECT_TRUE(LinesWith("Marker::Success").empty());
+    EXPECT_TRUE(LogLinesWith("Marker::Success").empty());
 }
 
 TEST(Log, Win32CodesBecomeHResults)

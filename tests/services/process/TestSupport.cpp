@@ -1,4 +1,4 @@
-#include "tests/process/TestSupport.h"
+#include "tests/services/process/TestSupport.h"
 #include "services/Process.h"
 
 std::wstring QuotedSelf()

@@ -1,5 +1,5 @@
 #include "services/Process.h"
-#include "tests/process/TestSupport.h"
+#include "tests/services/process/TestSupport.h"
 
 #include <gtest/gtest.h>
 #include <algorithm>

@@ -2,7 +2,7 @@
 // qcCoInstaller.dll answering from a device table of this test.
 #include "services/CoInstaller.h"
 #include "tests/fixtures/DeviceTable.h"
-#include "tests/process/TestSupport.h"
+#include "tests/services/process/TestSupport.h"
 
 #include <gtest/gtest.h>
 

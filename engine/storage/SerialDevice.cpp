@@ -1,0 +1,433 @@
+#include "engine/storage/SerialDevice.h"
+
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "engine/AnsiText.h"
+#include "engine/EngineIo.h"
+#include "engine/XmlElements.h"
+#include "engine/images/AttrExpression.h"
+#include "engine/images/ImageCache.h"
+#include "engine/protocols/Hdlc.h"
+#include "services/Dump.h"
+#include "services/Log.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace
+{
+
+const wchar_t kNopCommand[] = L"<?xml version=\"1.0\" ?><data><nop value=\"ping\"/></data>";
+const wchar_t kConfigureCommand[] =
+    L"<?xml version=\"1.0\" ?><data><configure ZlpAwareHost=\"1\" MaxPayloadSizeToTargetInBytes=\"%d\" "
+    L"MemoryName=\"%s\" SkipStorageInit=\"%d\"/></data>";
+const wchar_t kProgramCommand[] =
+    L"<?xml version=\"1.0\" ?><data><program SECTOR_SIZE_IN_BYTES=\"%llu\" num_partition_sectors=\"%llu\" "
+    L"start_sector=\"%s\" physical_partition_number=\"%llu\"/></data>";
+const wchar_t kPatchCommand[] =
+    L"<?xml version=\"1.0\" ?><data><patch SECTOR_SIZE_IN_BYTES=\"%s\" byte_offset=\"%s\" filename=\"DISK\" "
+    L"physical_partition_number=\"%s\" size_in_bytes=\"%s\" start_sector=\"%s\" value=\"%s\" "
+    L"what=\"Update\"/></data>";
+const wchar_t kSetBootableCommand[] =
+    L"<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>";
+const wchar_t kPowerCommand[] = L"<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>";
+
+const HRESULT kAttemptRetry = static_cast<HRESULT>(0x800704D5);
+const HRESULT kAttemptRestart = static_cast<HRESULT>(0x800705BB);
+const HRESULT kBadFormat = static_cast<HRESULT>(0x8007000B);
+const HRESULT kPastEndOfFile = static_cast<HRESULT>(0x80070026);
+
+constexpr DWORD kResponseBufferSize = 4096;
+// A programmer that keeps asking to retry gets this many resends.
+constexpr int kMaxResends = 10;
+// How long a write or patch waits for the programmer's answer.
+constexpr DWORD kAnswerWaitMs = 5000;
+
+} // namespace
+
+HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* sink, IQDevice** device, BOOL ufs,
+                                      BOOL provision)
+{
+    if (!device)
+        return LogError(E_POINTER, L"CSerialDevice::CreateInstance", __LINE__);
+    *device = nullptr;
+    CSerialDevice* object = new (std::nothrow) CSerialDevice();
+    if (!object)
+        return LogError(E_OUTOFMEMORY, L"CSerialDevice::CreateInstance", __LINE__);
+    object->m_portName = portName ? portName : L"";
+    if (sink)
+        sink->AddRef();
+    if (object->m_sink)
+        object->m_sink->Release();
+    object->m_sink = sink;
+    object->m_ufs = ufs;
+    object->m_provision = provision;
+
+    IQDevice* result = nullptr;
+    HRESULT hr = object->QueryInterface(IID_IQDevice, reinterpret_cast<void**>(&result));
+    object->Release();
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::CreateInstance", __LINE__);
+    hr = result->Reset();
+    if (FAILED(hr))
+    {
+        result->Release();
+        return LogError(hr, L"CSerialDevice::CreateInstance", __LINE__);
+    }
+    *device = result;
+    return hr;
+}
+
+CSerialDevice::~CSerialDevice()
+{
+    if (m_sink)
+        m_sink->Release();
+    ClosePort();
+}
+
+void CSerialDevice::ClosePort()
+{
+    if (m_port != INVALID_HANDLE_VALUE && m_port != nullptr)
+        CloseHandle(m_port);
+    m_port = INVALID_HANDLE_VALUE;
+}
+
+HRESULT CSerialDevice::QueryInterface(REFIID riid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IQDevice))
+    {
+        *object = static_cast<IQDevice*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CSerialDevice::AddRef()
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
+}
+
+ULONG CSerialDevice::Release()
+{
+    LONG refs = InterlockedDecrement(&m_refs);
+    if (refs == 0)
+        delete this;
+    return static_cast<ULONG>(refs);
+}
+
+HRESULT CSerialDevice::SendCommand(int responseFlag, const wchar_t* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::wstring text = FormatStringV(format, args);
+    va_end(args);
+    return SendText(responseFlag, text);
+}
+
+HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
+{
+    ReportStatus(m_sink, L"cmd %s", text.c_str());
+    std::string bytes = ToThreadAnsi(text);
+    HRESULT hr = WriteRobust(m_port, bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::SendCommand", __LINE__);
+    ++m_unanswered;
+    return LogError(GetResponse(responseFlag), L"CSerialDevice::SendCommand", __LINE__);
+}
+
+HRESULT CSerialDevice::GetResponse(int responseFlag)
+{
+    char buffer[kResponseBufferSize];
+    DWORD read = 0;
+    HRESULT hr = S_OK;
+    for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
+    {
+        if (attempt > 0)
+            Sleep(kRobustPauseMs);
+        read = 0;
+        hr = ::ReadFile(m_port, buffer, sizeof(buffer), &read, nullptr) ? S_OK : LastErrorHResult();
+        if (SUCCEEDED(hr))
+            break;
+        LogError(hr, L"ReadRobust", __LINE__);
+    }
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
+    {
+        CDumpBuffer dump(L"ReadRobust");
+        dump.Append(buffer, static_cast<int>(read));
+    }
+    if (read == 0)
+        return responseFlag ? LogError(E_UNEXPECTED, L"CSerialDevice::GetResponse", __LINE__) : S_OK;
+
+    // One document from the start and from every later "<?".
+    const std::string text(buffer, read);
+    std::vector<std::string> documents;
+    for (size_t begin = 0; begin < text.size();)
+    {
+        size_t next = text.find("<?", begin + 1);
+        if (next == std::string::npos)
+            next = text.size();
+        documents.push_back(text.substr(begin, next - begin));
+        begin = next;
+    }
+
+    bool acknowledged = false;
+    HRESULT status = S_OK;
+    for (const std::string& document : documents)
+    {
+        ComPtr<IXmlReader> reader;
+        status = OpenXmlReader(document.c_str(), &reader);
+        if (FAILED(status))
+            return LogError(status, L"CSerialDevice::GetResponse", __LINE__);
+        while ((status = MoveToNextElement(reader.Get(), L"response")) == S_OK)
+        {
+            if (m_unanswered > 0)
+                --m_unanswered;
+            m_lastValue.clear();
+            hr = VisitAttributes(reader.Get(), [this, &acknowledged](const wchar_t* name, const wchar_t* value) {
+                if (StrCmpIW(name, L"value") == 0)
+                {
+                    m_lastValue = value;
+                    if (StrCmpIW(value, L"ACK") == 0)
+                        acknowledged = true;
+                }
+                else if (StrCmpIW(name, L"MaxPayloadSizeToTargetInBytes") == 0)
+                {
+                    // A payload under one sector would stall every write:
+                    // such a report is ignored and the known size kept.
+                    int payload = StrToIntW(value);
+                    if (payload >= static_cast<int>(DeviceSectorSize()))
+                        m_maxSectors = static_cast<DWORD>(payload) / DeviceSectorSize();
+                }
+                else if (StrCmpIW(name, L"AttemptRetry") == 0)
+                {
+                    return kAttemptRetry;
+                }
+                else if (StrCmpIW(name, L"AttemptRestart") == 0)
+                {
+                    return kAttemptRestart;
+                }
+                return S_OK;
+            });
+            if (FAILED(hr))
+                return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
+        }
+        if (status == S_FALSE)
+            status = S_OK;
+    }
+    if (responseFlag && !acknowledged)
+        return LogError(E_UNEXPECTED, L"CSerialDevice::GetResponse", __LINE__);
+    return LogError(status, L"CSerialDevice::GetResponse", __LINE__);
+}
+
+HRESULT CSerialDevice::WaitForAnswers()
+{
+    const ULONGLONG deadline = GetTickCount64() + kAnswerWaitMs;
+    HRESULT hr = S_OK;
+    while (m_unanswered > 0 && GetTickCount64() < deadline)
+    {
+        hr = GetResponse(0);
+        if (FAILED(hr))
+            return hr;
+        if (m_unanswered > 0)
+            Sleep(1);
+    }
+    if (m_unanswered > 0)
+    {
+        // A programmer that stays silent is taken as it was read: nothing
+        // more to interpret. Later answers are no longer counted on.
+        m_unanswered = 0;
+        return hr;
+    }
+    if (StrCmpIW(m_lastValue.c_str(), L"NAK") == 0)
+        return LogError(E_UNEXPECTED, L"CSerialDevice::WaitForAnswers", __LINE__);
+    return hr;
+}
+
+HRESULT CSerialDevice::Reset()
+{
+    ReportStatus(m_sink, L"Open serial port \"%s\"", m_portName.c_str());
+    ClosePort();
+    m_unanswered = 0;
+    HRESULT hr = OpenSerialPort(m_portName.c_str(), 0, &m_port);
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::Reset", __LINE__);
+
+    ReportStatus(m_sink, L"Send nop command");
+    hr = SendCommand(0, kNopCommand);
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::Reset", __LINE__);
+
+    ReportStatus(m_sink, L"Send configure command");
+    hr = SendCommand(0, kConfigureCommand, m_ufs ? 1048576 : 131072, m_ufs ? L"ufs" : L"eMMC",
+                     m_provision ? 1 : 0);
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::Reset", __LINE__);
+
+    for (int attempt = 0; attempt < 10 && m_maxSectors == 0; ++attempt)
+    {
+        Sleep(100);
+        hr = GetResponse(0);
+        if (FAILED(hr))
+            return LogError(hr, L"CSerialDevice::Reset", __LINE__);
+    }
+    if (m_maxSectors == 0)
+        return LogError(E_UNEXPECTED, L"CSerialDevice::Reset", __LINE__);
+    ReportStatus(m_sink, L"Max buffer sector is %d", static_cast<int>(m_maxSectors));
+    return hr;
+}
+
+HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPartitionSectors,
+                                 const wchar_t* path, const wchar_t* fileSectorOffset, const wchar_t* byteOffset,
+                                 const wchar_t* sectorSize, const wchar_t* physicalPartition)
+{
+    ReportStatus(m_sink, L"Writing file \"%s\" to partition at %s", path, startSector);
+
+    ULONGLONG limit = 0, firstSector = 0, offset = 0, size = 0, partition = 0;
+    HRESULT hr = ParseXmlAttrValues({{numPartitionSectors, &limit},
+                                     {fileSectorOffset, &firstSector},
+                                     {byteOffset, &offset},
+                                     {sectorSize, &size},
+                                     {physicalPartition, &partition}});
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+    if (size == 0 || size > 0xFFFFFFFFull)
+        return LogError(kBadFormat, L"CSerialDevice::WriteFile", __LINE__);
+
+    std::shared_ptr<CSharedFileMapping> mapping;
+    hr = OpenSharedFileMapping(path, mapping);
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+
+    const ULONGLONG fileSize = mapping->Size();
+    const ULONGLONG fileSectors = fileSize / size + (fileSize % size ? 1 : 0);
+    if (firstSector > fileSectors)
+        return LogError(kPastEndOfFile, L"CSerialDevice::WriteFile", __LINE__);
+    ULONGLONG sectors = fileSectors - firstSector;
+    if (limit != 0 && limit < sectors)
+        sectors = limit;
+    // An empty file, or one read from its end: nothing to program.
+    if (sectors == 0)
+        return S_OK;
+    // Data that would begin past the end of the file is refused; data that
+    // only runs past it is completed with zeros.
+    if (offset >= fileSize || firstSector * size >= fileSize - offset)
+        return LogError(kPastEndOfFile, L"CSerialDevice::WriteFile", __LINE__);
+
+    for (int resend = 0;; ++resend)
+    {
+        hr = SendCommand(0, kProgramCommand, size, sectors, startSector, partition);
+        if (FAILED(hr))
+            return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+        hr = SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset);
+        if (FAILED(hr))
+            return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+        hr = WaitForAnswers();
+        if (hr != kAttemptRetry || resend == kMaxResends)
+            return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+    }
+}
+
+HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
+                                 ULONGLONG sectorSize, ULONGLONG byteOffset)
+{
+    // Pieces of the programmer's payload, each one write of at most 4 GiB.
+    ULONGLONG pieceLimit = std::min<ULONGLONG>(m_maxSectors, 0xFFFFFFFFull / sectorSize);
+    if (pieceLimit == 0)
+        return kBadFormat;
+    std::vector<BYTE> zeros;
+    const ULONGLONG end = firstSector + sectors;
+    for (ULONGLONG piece = firstSector; piece < end; piece += pieceLimit)
+    {
+        const ULONGLONG count = std::min(pieceLimit, end - piece);
+        const DWORD bytes = static_cast<DWORD>(count * sectorSize);
+        ReportStatus(m_sink, L"WriteFile position %#016llx, size %lu", piece * sectorSize, bytes);
+        // The last sector of a file whose size is no multiple of the sector
+        // size is completed with zero bytes, never read past the mapping.
+        const ULONGLONG position = piece * sectorSize + byteOffset;
+        const DWORD fromFile = position >= fileSize ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(bytes, fileSize - position));
+        HRESULT hr = S_OK;
+        if (fromFile > 0)
+            hr = WriteRobust(m_port, view + position, fromFile, kNoPosition);
+        if (SUCCEEDED(hr) && fromFile < bytes)
+        {
+            zeros.resize(bytes - fromFile);
+            hr = WriteRobust(m_port, zeros.data(), bytes - fromFile, kNoPosition);
+        }
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset, const wchar_t* value,
+                                  const wchar_t* sizeInBytes, const wchar_t* sectorSize,
+                                  const wchar_t* physicalPartition)
+{
+    ReportStatus(m_sink, L"ApplyPatch sector %s, offset %s, value %s, size %s", startSector, byteOffset, value,
+                 sizeInBytes);
+    HRESULT hr = S_OK;
+    for (int resend = 0;; ++resend)
+    {
+        hr = SendCommand(0, kPatchCommand, sectorSize, byteOffset, physicalPartition, sizeInBytes, startSector,
+                         value);
+        if (SUCCEEDED(hr))
+            hr = WaitForAnswers();
+        if (hr != kAttemptRetry || resend == kMaxResends)
+            return LogError(hr, L"CSerialDevice::ApplyPatch", __LINE__);
+    }
+}
+
+HRESULT CSerialDevice::SetBootableStorageDrive()
+{
+    ReportStatus(m_sink, L"Set boot partition 1");
+    return SendCommand(0, kSetBootableCommand);
+}
+
+HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
+{
+    ReportStatus(m_sink, L"Open provision file \"%s\"", provisionPath);
+    ComPtr<IXmlReader> reader;
+    HRESULT hr = OpenXmlReader(provisionPath, &reader);
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::Provision", __LINE__);
+
+    // Reading ends at the end of the file or at the first node that cannot
+    // be read, without an error.
+    while (MoveToNextElement(reader.Get(), L"ufs") == S_OK)
+    {
+        std::wstring element = L"<ufs ";
+        hr = VisitAttributes(reader.Get(), [&element](const wchar_t* name, const wchar_t* value) {
+            if (StrCmpIW(name, L"desc") != 0)
+                element.append(name).append(L"=\"").append(value).append(L"\" ");
+            return S_OK;
+        });
+        if (FAILED(hr))
+            break;
+        element += L" />";
+        ReportStatus(m_sink, L"Provision cmd: %s", element.c_str());
+        hr = SendText(1, L"<?xml version=\"1.0\" ?>\n<data>\n" + element + L"\n</data>");
+        for (int attempt = 0; FAILED(hr) && attempt < 10; ++attempt)
+        {
+            Sleep(200);
+            hr = GetResponse(1);
+        }
+        if (FAILED(hr))
+            return LogError(hr, L"CSerialDevice::Provision", __LINE__);
+    }
+
+    ReportStatus(m_sink, L"Provision done, reboot now");
+    hr = SendCommand(0, kPowerCommand);
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::Provision", __LINE__);
+    ClosePort();
+    m_provision = FALSE;
+    return hr;
+}

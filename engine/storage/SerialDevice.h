@@ -1,0 +1,71 @@
+// The Firehose target: XML commands to a flash programmer already running in
+// the phone, over the emergency download serial port, and the image data
+// straight from the shared file mapping.
+#pragma once
+#include <windows.h>
+
+#include <cstdarg>
+#include <string>
+
+#include "engine/StatusReport.h"
+#include "engine/storage/QDevice.h"
+
+class CSerialDevice final : public IQDevice
+{
+public:
+    // Makes the object, opens the port and configures the programmer (Reset).
+    static HRESULT CreateInstance(const wchar_t* portName, IQStatusReport* sink, IQDevice** device, BOOL ufs,
+                                  BOOL provision);
+
+    // IUnknown
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // IQDevice
+    HRESULT STDMETHODCALLTYPE WriteFile(const wchar_t* startSector, const wchar_t* numPartitionSectors,
+                                        const wchar_t* path, const wchar_t* fileSectorOffset,
+                                        const wchar_t* byteOffset, const wchar_t* sectorSize,
+                                        const wchar_t* physicalPartition) override;
+    HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset,
+                                         const wchar_t* value, const wchar_t* sizeInBytes,
+                                         const wchar_t* sectorSize, const wchar_t* physicalPartition) override;
+    HRESULT STDMETHODCALLTYPE Reset() override;
+    HRESULT STDMETHODCALLTYPE Provision(const wchar_t* provisionPath) override;
+    HRESULT STDMETHODCALLTYPE SetBootableStorageDrive() override;
+
+    // Formats one command (wide printf rules), sends it as 8-bit text and
+    // reads the answer; responseFlag 1 requires an acknowledgement.
+    HRESULT SendCommand(int responseFlag, const wchar_t* format, ...);
+    // Reads and interprets what the programmer has sent so far.
+    HRESULT GetResponse(int responseFlag);
+
+    // Sectors of the device's size that one transfer may carry; 0 until the
+    // programmer has reported its payload size.
+    DWORD MaxSectorsPerTransfer() const { return m_maxSectors; }
+    DWORD DeviceSectorSize() const { return m_ufs ? 4096 : 512; }
+
+private:
+    CSerialDevice() = default;
+    ~CSerialDevice();
+
+    HRESULT SendText(int responseFlag, const std::wstring& text);
+    // Reads until every command sent has had its answer, or the wait ends.
+    HRESULT WaitForAnswers();
+    HRESULT SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
+                      ULONGLONG sectorSize, ULONGLONG byteOffset);
+    void ClosePort();
+
+    BOOL m_ufs = FALSE;
+    std::wstring m_portName;
+    HANDLE m_port = INVALID_HANDLE_VALUE;
+    DWORD m_maxSectors = 0;
+    BOOL m_provision = FALSE;
+    IQStatusReport* m_sink = nullptr;
+
+    LONG m_refs = 1;
+    // Commands sent whose response element has not been read yet, and the
+    // "value" of the last response element read.
+    int m_unanswered = 0;
+    std::wstring m_lastValue;
+};

@@ -1,0 +1,247 @@
+// A folder of images, rawprogram and patch files written into a simulated
+// Firehose phone over a real serial port pair, its storage compared byte for
+// byte with the storage the files describe.
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include "engine/Crc.h"
+#include "engine/images/RawProgram.h"
+#include "engine/storage/SerialDevice.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/FirehosePhone.h"
+#include "tests/fixtures/SparseBuilder.h"
+#include "tests/fixtures/StatusRecorder.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace
+{
+
+std::string Bytes(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    ULONG x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; ++i)
+    {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>(x >> 23);
+    }
+    return s;
+}
+
+// The storage the files should leave, built independently of the engine.
+class CExpectedStorage
+{
+public:
+    CExpectedStorage(const std::vector<ULONGLONG>& sectors, size_t sectorSize) : m_sectorSize(sectorSize)
+    {
+        for (ULONGLONG n : sectors)
+            m_areas.emplace_back(static_cast<size_t>(n) * sectorSize, '\0');
+    }
+    void Put(size_t area, ULONGLONG sector, const std::string& bytes)
+    {
+        m_areas[area].replace(static_cast<size_t>(sector) * m_sectorSize, bytes.size(), bytes);
+    }
+    void Patch(size_t area, ULONGLONG sector, size_t offset, size_t size, ULONGLONG value)
+    {
+        for (size_t i = 0; i < size; ++i)
+            m_areas[area][static_cast<size_t>(sector) * m_sectorSize + offset + i] =
+                static_cast<char>(i < 8 ? value >> (8 * i) : 0);
+    }
+    ULONG Crc(size_t area, ULONGLONG sector, size_t bytes) const
+    {
+        ULONG crc = 0;
+        for (size_t i = 0; i < bytes; ++i)
+            crc = UpdateCrc32(crc, static_cast<BYTE>(m_areas[area][static_cast<size_t>(sector) * m_sectorSize + i]));
+        return crc;
+    }
+    ULONGLONG Sectors(size_t area) const { return m_areas[area].size() / m_sectorSize; }
+    const std::string& Area(size_t area) const { return m_areas[area]; }
+
+private:
+    size_t m_sectorSize;
+    std::vector<std::string> m_areas;
+};
+
+// Position of the first difference, for a readable failure.
+::testing::AssertionResult SameStorage(const std::string& expected, const std::string& actual)
+{
+    if (expected == actual)
+        return ::testing::AssertionSuccess();
+    size_t i = 0;
+    while (i < expected.size() && i < actual.size() && expected[i] == actual[i])
+        ++i;
+    return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size()
+                                         << ", first difference at byte " << i << " (sector " << i / 512 << "/"
+                                         << i / 4096 << ")";
+}
+
+class FirehoseDownload : public ::testing::Test
+{
+protected:
+    std::wstring Put(const std::wstring& name, const std::string& bytes)
+    {
+        std::wstring path = folder / name;
+        EXPECT_TRUE(WriteWholeFile(path, bytes));
+        return path;
+    }
+    std::wstring Xml(const std::wstring& name, const std::string& body)
+    {
+        return Put(name, "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<data>\n" + body + "</data>\n");
+    }
+
+    CTempDir folder{L"images"};
+    CStatusRecorder sink;
+};
+
+TEST_F(FirehoseDownload, EmmcFolderIsWrittenAndPatchedExactly)
+{
+    FirehoseOptions options;
+    options.partitionSectors = {4096};
+    // The first image is sent again at the programmer's request, then fails
+    // on a restart request and is tried again from the rawprogram entry.
+    options.retryPrograms = 1;
+    options.restartPrograms = 1;
+    CFirehosePhone phone(options);
+    ASSERT_TRUE(phone.Start());
+    CExpectedStorage expected(options.partitionSectors, 512);
+
+    const std::string gpt = Bytes(34 * 512, 1);
+    const std::string boot = Bytes(3000, 2); // not a multiple of the sector size
+    const std::string modem = Bytes(20 * 512, 3);
+    const std::string filler = Bytes(200 * 512, 4);
+    const std::string raw1 = Bytes(2 * 4096, 5), raw2 = Bytes(4096, 6);
+    const std::string backup = Bytes(33 * 512, 7);
+    Put(L"gpt_main0.bin", gpt);
+    Put(L"boot.img", boot);
+    Put(L"modem.img", modem);
+    Put(L"filler.img", filler);
+    Put(L"system.img", CSparseBuilder(4096).Raw(raw1).DontCare(10).Raw(raw2).Build());
+    Put(L"gpt_backup0.bin", backup);
+    std::wstring rawprogram = Xml(
+        L"rawprogram0.xml",
+        "<program SECTOR_SIZE_IN_BYTES=\"512\" filename=\"gpt_main0.bin\" label=\"PrimaryGPT\" "
+        "num_partition_sectors=\"34\" physical_partition_number=\"0\" start_sector=\"0\"/>\n"
+        "<program filename=\"boot.img\" label=\"boot\" num_partition_sectors=\"64\" start_sector=\"40\"/>\n"
+        "<program filename=\"modem.img\" num_partition_sectors=\"10\" file_sector_offset=\"4\" "
+        "start_sector=\"100\"/>\n"
+        "<program filename=\"\" label=\"misc\" num_partition_sectors=\"10\" start_sector=\"120\"/>\n"
+        "<program label=\"cache\" num_partition_sectors=\"10\" start_sector=\"130\"/>\n"
+        "<program filename=\"filler.img\" num_partition_sectors=\"0\" start_sector=\"200\"/>\n"
+        "<program filename=\"system.img\" sparse=\"true\" num_partition_sectors=\"200\" start_sector=\"200\"/>\n"
+        "<program filename=\"gpt_backup0.bin\" num_partition_sectors=\"33\" "
+        "start_sector=\"NUM_DISK_SECTORS-33.\"/>\n");
+    std::wstring patch = Xml(
+        L"patch0.xml",
+        "<patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"32\" filename=\"gpt_main0.bin\" "
+        "physical_partition_number=\"0\" size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\" "
+        "what=\"image only\"/>\n"
+        "<patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"32\" filename=\"DISK\" physical_partition_number=\"0\" "
+        "size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\" what=\"Update last LBA\"/>\n"
+        "<patch byte_offset=\"24\" filename=\"DISK\" size_in_bytes=\"8\" start_sector=\"NUM_DISK_SECTORS-1.\" "
+        "value=\"NUM_DISK_SECTORS-1.\"/>\n"
+        "<patch byte_offset=\"88\" filename=\"DISK\" size_in_bytes=\"4\" start_sector=\"1\" "
+        "value=\"CRC32(2,4096)\"/>\n"
+        "<patch byte_offset=\"16\" filename=\"disk\" size_in_bytes=\"4\" start_sector=\"1\" value=\"0\"/>\n"
+        "<patch byte_offset=\"16\" filename=\"DISK\" size_in_bytes=\"4\" start_sector=\"1\" "
+        "value=\"CRC32(1,92)\"/>\n");
+
+    // What the files describe, in the same order.
+    expected.Put(0, 0, gpt);
+    expected.Put(0, 40, boot);
+    expected.Put(0, 100, modem.substr(4 * 512, 10 * 512));
+    expected.Put(0, 200, filler);
+    expected.Put(0, 200, raw1);      // 16 sectors, then 80 left alone
+    expected.Put(0, 296, raw2);      // 8 sectors
+    const ULONGLONG last = expected.Sectors(0) - 1;
+    expected.Put(0, last - 32, backup);
+    expected.Patch(0, 1, 32, 8, last);
+    expected.Patch(0, last, 24, 8, last);
+    expected.Patch(0, 1, 88, 4, expected.Crc(0, 2, 4096));
+    expected.Patch(0, 1, 16, 4, 0);
+    expected.Patch(0, 1, 16, 4, expected.Crc(0, 1, 92));
+
+    ComPtr<IQDevice> device;
+    ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE));
+    ASSERT_EQ(S_OK, DownloadImagesToDevice(device.Get(), rawprogram.c_str(), patch.c_str(), folder.Path().c_str(),
+                                           &sink));
+    EXPECT_TRUE(SameStorage(expected.Area(0), phone.Storage(0)));
+    EXPECT_TRUE(phone.Errors().empty());
+    EXPECT_EQ(1u, sink.WithPrefix(L"write image file \"" + (folder / L"gpt_main0.bin") + L"\" failed, try agian.").size());
+    // The sparse image's raw chunks each went as one program command.
+    std::vector<std::string> names = phone.CommandNames();
+    EXPECT_EQ(3 + 4 + 2, std::count(names.begin(), names.end(), "program"));
+    EXPECT_EQ(5, std::count(names.begin(), names.end(), "patch"));
+}
+
+TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
+{
+    FirehoseOptions options;
+    options.ufs = true;
+    options.partitionSectors = {512, 256};
+    options.maxPayload = 65536; // 16 sectors per transfer
+    CFirehosePhone phone(options);
+    ASSERT_TRUE(phone.Start());
+    CExpectedStorage expected(options.partitionSectors, 4096);
+
+    const std::string xbl = Bytes(100 * 1024 + 5, 11); // 26 sectors, the last one short
+    const std::string raw = Bytes(3 * 4096, 12);
+    const std::string tail = Bytes(2 * 4096, 13);
+    Put(L"xbl.elf", xbl);
+    Put(L"userdata.img", CSparseBuilder(4096).DontCare(7).Raw(raw).DontCare(100).Build());
+    Put(L"tail.bin", tail);
+    std::wstring rp0 = Xml(
+        L"rawprogram0.xml",
+        "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"userdata.img\" num_partition_sectors=\"300\" "
+        "physical_partition_number=\"0\" sparse=\"true\" start_sector=\"6*2\"/>\n"
+        "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"tail.bin\" physical_partition_number=\"0\" "
+        "start_sector=\"NUM_DISK_SECTORS-2\"/>\n");
+    std::wstring rp1 = Xml(
+        L"rawprogram1.xml",
+        "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"xbl.elf\" num_partition_sectors=\"64\" "
+        "physical_partition_number=\"1\" start_sector=\"6\"/>\n");
+    std::wstring p0 = Xml(L"patch0.xml", "<patch SECTOR_SIZE_IN_BYTES=\"4096\" byte_offset=\"4000\" filename=\"DISK\" "
+                                         "physical_partition_number=\"0\" size_in_bytes=\"8\" start_sector=\"1\" "
+                                         "value=\"CRC32(19,3*4096)\"/>\n");
+    std::wstring p1 = Xml(L"patch1.xml", "<patch SECTOR_SIZE_IN_BYTES=\"4096\" byte_offset=\"0\" filename=\"DISK\" "
+                                         "physical_partition_number=\"1\" size_in_bytes=\"2\" start_sector=\"0\" "
+                                         "value=\"NUM_DISK_SECTORS\"/>\n");
+
+    expected.Put(0, 12 + 7, raw);
+    expected.Put(0, 510, tail);
+    expected.Patch(0, 1, 4000, 8, expected.Crc(0, 19, 3 * 4096));
+    expected.Put(1, 6, xbl);
+    expected.Patch(1, 0, 0, 2, 256);
+
+    ComPtr<IQDevice> device;
+    ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, TRUE, FALSE));
+    EXPECT_EQ(16u, static_cast<CSerialDevice*>(device.Get())->MaxSectorsPerTransfer());
+    const std::wstring raws = rp0 + L";" + rp1, patches = p0 + L";" + p1;
+    ASSERT_EQ(S_OK, device->SetBootableStorageDrive());
+    ASSERT_EQ(S_OK, DownloadImagesToDevice(device.Get(), raws.c_str(), patches.c_str(), folder.Path().c_str(),
+                                           &sink));
+    EXPECT_TRUE(SameStorage(expected.Area(0), phone.Storage(0)));
+    EXPECT_TRUE(SameStorage(expected.Area(1), phone.Storage(1)));
+    // 26 sectors in pieces of 16: two pieces.
+    EXPECT_EQ(1u, sink.WithPrefix(L"WriteFile position 0x00000000010000, size 40960").size());
+}
+
+TEST_F(FirehoseDownload, UnequalListsTouchNothing)
+{
+    CFirehosePhone phone;
+    ASSERT_TRUE(phone.Start());
+    Put(L"a.img", Bytes(512, 1));
+    std::wstring rp = Xml(L"rawprogram0.xml", "<program filename=\"a.img\" start_sector=\"0\"/>\n");
+    std::wstring p = Xml(L"patch0.xml", "<patch filename=\"DISK\" start_sector=\"0\" size_in_bytes=\"1\" value=\"1\"/>\n");
+    ComPtr<IQDevice> device;
+    ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE));
+    size_t before = phone.Commands().size();
+    const std::wstring raws = rp + L";" + rp;
+    EXPECT_EQ(E_UNEXPECTED, DownloadImagesToDevice(device.Get(), raws.c_str(), p.c_str(), folder.Path().c_str(),
+                                                   &sink));
+    Sleep(100);
+    EXPECT_EQ(before, phone.Commands().size());
+    EXPECT_EQ(std::string(8192 * 512, '\0'), phone.Storage(0));
+}
+
+} // namespace

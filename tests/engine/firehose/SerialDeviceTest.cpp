@@ -1,0 +1,401 @@
+// The Firehose serial device against simulated programmers over real serial
+// port pairs.
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <condition_variable>
+#include <deque>
+
+#include "engine/storage/SerialDevice.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/FirehosePhone.h"
+#include "tests/fixtures/StatusRecorder.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace
+{
+
+const HRESULT kAttemptRetry = static_cast<HRESULT>(0x800704D5);
+const HRESULT kAttemptRestart = static_cast<HRESULT>(0x800705BB);
+
+std::string Doc(const std::string& body)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><data>" + body + "</data>";
+}
+
+std::string Pattern(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i * 131 + seed * 17 + (i >> 9)) & 0xFF);
+    return s;
+}
+
+// The phone's commands once it has received at least count of them: the
+// engine does not wait for the answer to every command.
+std::vector<std::string> WaitForCommands(const CFirehosePhone& phone, size_t count)
+{
+    for (int wait = 0; wait < 200 && phone.Commands().size() < count; ++wait)
+        Sleep(10);
+    return phone.Commands();
+}
+
+// A recorder that counts the references taken on it.
+class CCountingRecorder : public CStatusRecorder
+{
+public:
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_refs); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_refs); }
+    LONG References() const { return m_refs; }
+
+private:
+    LONG m_refs = 1;
+};
+
+CSerialDevice* Serial(IQDevice* device)
+{
+    return static_cast<CSerialDevice*>(device);
+}
+
+// A programmer played byte by byte: it answers configure with the payload
+// given, then sends whatever the test queues, when the test queues it.
+class CScriptedProgrammer
+{
+public:
+    explicit CScriptedProgrammer(const std::string& configureAnswer)
+    {
+        m_phone.Start([this, configureAnswer](CSimulatedPhone& phone) {
+            std::string seen;
+            char buffer[512];
+            while (!phone.Stopping() && seen.find("<configure") == std::string::npos)
+                seen.append(buffer, phone.ReadSome(buffer, sizeof(buffer), 50));
+            phone.Write(configureAnswer.data(), configureAnswer.size());
+            while (!phone.Stopping())
+            {
+                std::string next;
+                {
+                    std::unique_lock<std::mutex> lock(m_lock);
+                    if (!m_ready.wait_for(lock, std::chrono::milliseconds(20), [this] { return !m_queue.empty(); }))
+                        continue;
+                    next = m_queue.front();
+                    m_queue.pop_front();
+                }
+                phone.Write(next.data(), next.size());
+                m_sent.notify_all();
+            }
+        });
+    }
+    // Queues bytes and waits until they are on their way plus a little, so
+    // that the engine's immediate read finds them.
+    void Send(const std::string& bytes)
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_queue.push_back(bytes);
+        m_ready.notify_all();
+        m_sent.wait_for(lock, std::chrono::seconds(5), [this] { return m_queue.empty(); });
+        lock.unlock();
+        Sleep(150);
+    }
+    const std::wstring& HostPort() const { return m_phone.HostPort(); }
+
+private:
+    CSimulatedPhone m_phone;
+    std::mutex m_lock;
+    std::condition_variable m_ready;
+    std::condition_variable m_sent;
+    std::deque<std::string> m_queue;
+};
+
+TEST(SerialDeviceResponses, DocumentsAcknowledgementsAndRequests)
+{
+    CScriptedProgrammer programmer(Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"131072\"/>"));
+    ComPtr<IQDevice> device;
+    ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(programmer.HostPort().c_str(), nullptr, &device, FALSE, FALSE));
+    CSerialDevice* serial = Serial(device.Get());
+    EXPECT_EQ(256u, serial->MaxSectorsPerTransfer());
+
+    // Nothing arrived: fine unless an acknowledgement is required.
+    EXPECT_EQ(S_OK, serial->GetResponse(0));
+    EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
+
+    // Two documents in one read: a log element first, the ACK in the second.
+    programmer.Send(Doc("<log value=\"INFO: hello\"/>") + Doc("<response value=\"ACK\"/>"));
+    EXPECT_EQ(S_OK, serial->GetResponse(1));
+    // A NAK alone is no acknowledgement.
+    programmer.Send(Doc("<log value=\"x\"/>") + Doc("<response value=\"NAK\"/>"));
+    EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
+    // The ACK may stand in any document of the read, names in any case.
+    programmer.Send(Doc("<RESPONSE VALUE=\"ack\"/>") + Doc("<log value=\"after\"/>"));
+    EXPECT_EQ(S_OK, serial->GetResponse(1));
+
+    programmer.Send(Doc("<log value=\"a\"/>") + Doc("<response value=\"NAK\" AttemptRetry=\"\"/>"));
+    EXPECT_EQ(kAttemptRetry, serial->GetResponse(0));
+    programmer.Send(Doc("<response value=\"NAK\" AttemptRestart=\"1\"/>"));
+    EXPECT_EQ(kAttemptRestart, serial->GetResponse(0));
+
+    // A later payload report replaces the transfer size; one below a sector
+    // is ignored so that writes never stall.
+    programmer.Send(Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"4096\"/>"));
+    EXPECT_EQ(S_OK, serial->GetResponse(0));
+    EXPECT_EQ(8u, serial->MaxSectorsPerTransfer());
+    programmer.Send(Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"100\"/>"));
+    EXPECT_EQ(S_OK, serial->GetResponse(0));
+    EXPECT_EQ(8u, serial->MaxSectorsPerTransfer());
+
+    // A broken last document is a failure even without a required ACK.
+    programmer.Send(Doc("<response value=\"ACK\"/>") + "<?xml version=\"1.0\" ?><data><response value=");
+    EXPECT_TRUE(FAILED(serial->GetResponse(0)));
+}
+
+TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
+{
+    for (bool ufs : {false, true})
+    {
+        SCOPED_TRACE(ufs ? "UFS" : "eMMC");
+        FirehoseOptions options;
+        options.ufs = ufs;
+        options.configureDelayMs = 250; // the answer comes only while Reset waits for it
+        CFirehosePhone phone(options);
+        ASSERT_TRUE(phone.Start());
+        CCountingRecorder sink;
+        ComPtr<IQDevice> device;
+        ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, ufs, TRUE));
+        // 1048576 on UFS and 131072 on eMMC both give 256 sectors.
+        EXPECT_EQ(256u, Serial(device.Get())->MaxSectorsPerTransfer());
+        EXPECT_EQ(2, sink.References()); // the object holds its own reference
+
+        std::vector<std::wstring> texts = sink.Texts();
+        const std::wstring configure =
+            ufs ? L"<?xml version=\"1.0\" ?><data><configure ZlpAwareHost=\"1\" MaxPayloadSizeToTargetInBytes="
+                  L"\"1048576\" MemoryName=\"ufs\" SkipStorageInit=\"1\"/></data>"
+                : L"<?xml version=\"1.0\" ?><data><configure ZlpAwareHost=\"1\" MaxPayloadSizeToTargetInBytes="
+                  L"\"131072\" MemoryName=\"eMMC\" SkipStorageInit=\"1\"/></data>";
+        std::vector<std::wstring> expected = {
+            L"Open serial port \"" + phone.HostPort() + L"\"",
+            L"Send nop command",
+            L"cmd <?xml version=\"1.0\" ?><data><nop value=\"ping\"/></data>",
+            L"Send configure command",
+            L"cmd " + configure,
+            L"Max buffer sector is 256"};
+        EXPECT_EQ(expected, texts);
+        device.Reset();
+        EXPECT_EQ(1, sink.References());
+    }
+}
+
+TEST(SerialDeviceReset, FailsWhenThePayloadIsNeverReported)
+{
+    FirehoseOptions options;
+    options.silentConfigure = true;
+    CFirehosePhone phone(options);
+    ASSERT_TRUE(phone.Start());
+    ComPtr<IQDevice> device;
+    EXPECT_EQ(E_UNEXPECTED, CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE));
+    EXPECT_EQ(nullptr, device.Get());
+
+    // A payload under one sector is no payload either.
+    FirehoseOptions tiny;
+    tiny.maxPayload = 256;
+    CFirehosePhone tinyPhone(tiny);
+    ASSERT_TRUE(tinyPhone.Start());
+    EXPECT_EQ(E_UNEXPECTED, CSerialDevice::CreateInstance(tinyPhone.HostPort().c_str(), nullptr, &device, FALSE,
+                                                          FALSE));
+}
+
+class SerialDeviceWrite : public ::testing::Test
+{
+protected:
+    void Open(const FirehoseOptions& options)
+    {
+        phone.reset(new CFirehosePhone(options));
+        ASSERT_TRUE(phone->Start());
+        ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone->HostPort().c_str(), &sink, &device, options.ufs, FALSE));
+    }
+    std::wstring File(const std::string& bytes)
+    {
+        std::wstring path = dir / (L"image" + std::to_wstring(++files) + L".bin");
+        EXPECT_TRUE(WriteWholeFile(path, bytes));
+        return path;
+    }
+    std::string LastProgram()
+    {
+        std::vector<std::string> commands = phone->Commands();
+        for (auto it = commands.rbegin(); it != commands.rend(); ++it)
+            if (it->find("<program ") != std::string::npos)
+                return *it;
+        return "";
+    }
+
+    CTempDir dir{L"serial"};
+    int files = 0;
+    CStatusRecorder sink;
+    std::unique_ptr<CFirehosePhone> phone;
+    ComPtr<IQDevice> device;
+};
+
+TEST_F(SerialDeviceWrite, SendsWholeSectorsFromTheMappingInPayloadPieces)
+{
+    FirehoseOptions options;
+    options.maxPayload = 4096; // 8 sectors per piece
+    options.partitionSectors = {64, 64};
+    ASSERT_NO_FATAL_FAILURE(Open(options));
+    // 20 sectors and 100 bytes: the last sector is completed with zeros.
+    const std::string image = Pattern(20 * 512 + 100, 1);
+    std::wstring path = File(image);
+    ASSERT_EQ(S_OK, device->WriteFile(L"NUM_DISK_SECTORS-30", L"0", path.c_str(), L"0", L"0", L"512", L"1"));
+    // The start sector goes to the programmer as it was written.
+    EXPECT_EQ("<?xml version=\"1.0\" ?><data><program SECTOR_SIZE_IN_BYTES=\"512\" num_partition_sectors=\"21\" "
+              "start_sector=\"NUM_DISK_SECTORS-30\" physical_partition_number=\"1\"/></data>",
+              LastProgram());
+    std::string expected(64 * 512, '\0');
+    expected.replace(34 * 512, image.size(), image);
+    EXPECT_EQ(expected, phone->Storage(1));
+    EXPECT_EQ(std::string(64 * 512, '\0'), phone->Storage(0));
+
+    std::vector<std::wstring> pieces = sink.WithPrefix(L"WriteFile position");
+    std::vector<std::wstring> expectedPieces = {L"WriteFile position 0000000000000000, size 4096",
+                                                L"WriteFile position 0x00000000001000, size 4096",
+                                                L"WriteFile position 0x00000000002000, size 2560"};
+    EXPECT_EQ(expectedPieces, pieces);
+    EXPECT_EQ(std::vector<std::wstring>{L"Writing file \"" + path + L"\" to partition at NUM_DISK_SECTORS-30"},
+              sink.WithPrefix(L"Writing file"));
+}
+
+TEST_F(SerialDeviceWrite, RangeFromFileOffsetLimitAndByteOffset)
+{
+    FirehoseOptions options;
+    options.partitionSectors = {64};
+    ASSERT_NO_FATAL_FAILURE(Open(options));
+    const std::string image = Pattern(10 * 512, 2);
+    std::wstring path = File(image);
+
+    // A limit larger than the file: only the file is announced and sent.
+    ASSERT_EQ(S_OK, device->WriteFile(L"0", L"50", path.c_str(), L"0", L"0", L"512", L"0"));
+    EXPECT_NE(std::string::npos, LastProgram().find("num_partition_sectors=\"10\""));
+    // From sector 4 of the file, cut to 3 sectors.
+    ASSERT_EQ(S_OK, device->WriteFile(L"20", L"3", path.c_str(), L"2*2", L"0", L"512", L"0"));
+    EXPECT_NE(std::string::npos, LastProgram().find("num_partition_sectors=\"3\""));
+    // A byte offset shifts the data; what lies past the file's end is zero.
+    ASSERT_EQ(S_OK, device->WriteFile(L"30", L"0", path.c_str(), L"8", L"40", L"512", L"0"));
+    EXPECT_NE(std::string::npos, LastProgram().find("num_partition_sectors=\"2\""));
+
+    std::string expected(64 * 512, '\0');
+    expected.replace(0, image.size(), image);
+    expected.replace(20 * 512, 3 * 512, image.substr(4 * 512, 3 * 512));
+    expected.replace(30 * 512, 2 * 512 - 40, image.substr(8 * 512 + 40));
+    EXPECT_EQ(expected, phone->Storage(0));
+}
+
+TEST_F(SerialDeviceWrite, RefusesRangesPastTheFileAndBadSectorSizes)
+{
+    ASSERT_NO_FATAL_FAILURE(Open(FirehoseOptions()));
+    std::wstring path = File(Pattern(4 * 512, 3));
+    size_t before = phone->Commands().size();
+    EXPECT_EQ(static_cast<HRESULT>(0x80070026),
+              device->WriteFile(L"0", L"0", path.c_str(), L"5", L"0", L"512", L"0"));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070026),
+              device->WriteFile(L"0", L"0", path.c_str(), L"0", L"4096", L"512", L"0"));
+    EXPECT_EQ(static_cast<HRESULT>(0x8007000B), device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"0", L"0"));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070000u), device->WriteFile(L"0", L"3+*4", path.c_str(), L"0", L"0", L"512", L"0"));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002),
+              device->WriteFile(L"0", L"0", (dir / L"missing.bin").c_str(), L"0", L"0", L"512", L"0"));
+    // Nothing left to send: no command at all.
+    EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", path.c_str(), L"4", L"0", L"512", L"0"));
+    EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", File("").c_str(), L"0", L"0", L"512", L"0"));
+    EXPECT_EQ(before, phone->Commands().size());
+}
+
+TEST_F(SerialDeviceWrite, AnswersToTheDataAreHonoured)
+{
+    FirehoseOptions options;
+    options.partitionSectors = {16};
+    options.retryPrograms = 2;
+    ASSERT_NO_FATAL_FAILURE(Open(options));
+    const std::string image = Pattern(3 * 512, 4);
+    std::wstring path = File(image);
+    // Two requests to retry: the whole program is sent three times.
+    ASSERT_EQ(S_OK, device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+    std::vector<std::string> names = phone->CommandNames();
+    EXPECT_EQ(3, std::count(names.begin(), names.end(), "program"));
+    EXPECT_EQ(image, phone->Storage(0).substr(512, image.size()));
+
+    // A programmer that never stops asking gets a bounded number of resends.
+    phone->SetRetryPrograms(1000);
+    size_t before = phone->Commands().size();
+    EXPECT_EQ(kAttemptRetry, device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+    EXPECT_EQ(before + 11, phone->Commands().size());
+    phone->SetRetryPrograms(0);
+
+    // A refused program is a failure, not a success: sector 20 is past the
+    // end of this 16-sector storage.
+    EXPECT_EQ(E_UNEXPECTED, device->WriteFile(L"20", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+}
+
+TEST_F(SerialDeviceWrite, RestartRequestIsReturned)
+{
+    FirehoseOptions options;
+    options.restartPrograms = 1;
+    ASSERT_NO_FATAL_FAILURE(Open(options));
+    std::wstring path = File(Pattern(512, 5));
+    EXPECT_EQ(kAttemptRestart, device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+    EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+}
+
+TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
+{
+    FirehoseOptions options;
+    options.partitionSectors = {32};
+    options.retryPatches = 1;
+    ASSERT_NO_FATAL_FAILURE(Open(options));
+    ASSERT_EQ(S_OK, device->ApplyPatch(L"NUM_DISK_SECTORS-1", L"8", L"NUM_DISK_SECTORS+1", L"4", L"512", L"0"));
+    std::vector<std::string> commands = phone->Commands();
+    ASSERT_GE(commands.size(), 2u);
+    const std::string patch =
+        "<?xml version=\"1.0\" ?><data><patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"8\" filename=\"DISK\" "
+        "physical_partition_number=\"0\" size_in_bytes=\"4\" start_sector=\"NUM_DISK_SECTORS-1\" "
+        "value=\"NUM_DISK_SECTORS+1\" what=\"Update\"/></data>";
+    // Asked once to retry: sent twice.
+    EXPECT_EQ(patch, commands[commands.size() - 2]);
+    EXPECT_EQ(patch, commands.back());
+    EXPECT_EQ(std::string("\x21\0\0\0", 4), phone->Storage(0).substr(31 * 512 + 8, 4));
+    EXPECT_EQ(std::vector<std::wstring>{L"ApplyPatch sector NUM_DISK_SECTORS-1, offset 8, value NUM_DISK_SECTORS+1, size 4"},
+              sink.WithPrefix(L"ApplyPatch"));
+
+    ASSERT_EQ(S_OK, device->SetBootableStorageDrive());
+    EXPECT_EQ("<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>",
+              WaitForCommands(*phone, commands.size() + 1).back());
+    EXPECT_EQ(L"Set boot partition 1", sink.WithPrefix(L"Set boot").at(0));
+}
+
+TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
+{
+    FirehoseOptions options;
+    options.ufs = true;
+    options.partitionSectors = {4};
+    phone.reset(new CFirehosePhone(options));
+    ASSERT_TRUE(phone->Start());
+    ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone->HostPort().c_str(), &sink, &device, TRUE, TRUE));
+    std::wstring path = dir / L"provision.xml";
+    ASSERT_TRUE(WriteWholeFile(path, "<?xml version=\"1.0\" ?>\n<data>\n"
+                                     "  <ufs bNumberLU=\"2\" desc=\"the whole device\" bBootEnable=\"1\"/>\n"
+                                     "  <other LUNum=\"9\"/>\n"
+                                     "  <UFS LUNum=\"0\" DESC=\"x\" size_in_KB=\"1024\"></UFS>\n"
+                                     "</data>\n"));
+    size_t before = phone->Commands().size();
+    ASSERT_EQ(S_OK, device->Provision(path.c_str()));
+    std::vector<std::string> commands = WaitForCommands(*phone, before + 3);
+    ASSERT_EQ(before + 3, commands.size());
+    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"2\" bBootEnable=\"1\"  />\n</data>",
+              commands[before]);
+    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs LUNum=\"0\" size_in_KB=\"1024\"  />\n</data>",
+              commands[before + 1]);
+    EXPECT_EQ("<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>", commands[before + 2]);
+    EXPECT_EQ(1u, sink.WithPrefix(L"Provision done, reboot now").size());
+
+    // The programmer that starts again no longer skips storage set-up.
+    ASSERT_EQ(S_OK, device->Reset());
+    EXPECT_NE(std::string::npos, WaitForCommands(*phone, before + 5).back().find("SkipStorageInit=\"0\""));
+}
+
+} // namespace
