@@ -263,42 +263,38 @@ bool CInstaller::RegisterModule(bool registering)
     return SUCCEEDED(hr);
 }
 
+// The server's classes, then, when all of them succeeded, the program's own
+// type library. The classes have no component categories to register.
+static HRESULT RegisterServerClasses(const std::wstring& program, bool registering)
+{
+    size_t count = 0;
+    const ServerClassRegistration* classes = GetServerClasses(count);
+    HRESULT hr = S_OK;
+    for (size_t i = 0; SUCCEEDED(hr) && i < count; ++i)
+        hr = UpdateServerClassRegistry(classes[i], registering, program);
+    return SUCCEEDED(hr) ? RegisterResourceTypeLib(program, L"", registering) : hr;
+}
+
 // Every part runs whatever the earlier ones gave; the step fails with the
 // first failing part.
 HRESULT CInstaller::RegisterModuleParts(bool registering)
 {
+    const wchar_t* const name = L"CInstaller::RegisterModule";
     std::wstring program = GetProgramPath();
-    size_t count = 0;
-    const ServerClassRegistration* classes = GetServerClasses(count);
     HRESULT result = S_OK;
     if (registering)
     {
-        KeepFirstFailure(result, LogError(ApplyProgramScript(true), L"CInstaller::RegisterModule", 209));
-        KeepFirstFailure(result, LogError(RegisterResourceTypeLib(program, L"\\2", true),
-                                          L"CInstaller::RegisterModule", 211));
-        KeepFirstFailure(result, LogError(RegisterResourceTypeLib(program, L"\\3", true),
-                                          L"CInstaller::RegisterModule", 213));
-        // The classes have no component categories to register.
-        HRESULT hr = S_OK;
-        for (size_t i = 0; SUCCEEDED(hr) && i < count; ++i)
-            hr = UpdateServerClassRegistry(classes[i], true, program);
-        if (SUCCEEDED(hr))
-            hr = RegisterResourceTypeLib(program, L"", true);
-        KeepFirstFailure(result, LogError(hr, L"CInstaller::RegisterModule", 215));
+        KeepFirstFailure(result, LogError(ApplyProgramScript(true), name, 209));
+        KeepFirstFailure(result, LogError(RegisterResourceTypeLib(program, L"\\2", true), name, 211));
+        KeepFirstFailure(result, LogError(RegisterResourceTypeLib(program, L"\\3", true), name, 213));
+        KeepFirstFailure(result, LogError(RegisterServerClasses(program, true), name, 215));
         return result;
     }
-    KeepFirstFailure(result, LogError(ApplyProgramScript(true), L"CInstaller::RegisterModule", 220));
-    KeepFirstFailure(result, LogError(ApplyProgramScript(false), L"CInstaller::RegisterModule", 222));
-    KeepFirstFailure(result, LogError(RegisterResourceTypeLib(program, L"\\2", false),
-                                      L"CInstaller::RegisterModule", 224));
-    KeepFirstFailure(result, LogError(RegisterResourceTypeLib(program, L"\\3", false),
-                                      L"CInstaller::RegisterModule", 226));
-    HRESULT hr = S_OK;
-    for (size_t i = 0; SUCCEEDED(hr) && i < count; ++i)
-        hr = UpdateServerClassRegistry(classes[i], false, program);
-    if (SUCCEEDED(hr))
-        hr = RegisterResourceTypeLib(program, L"", false);
-    KeepFirstFailure(result, LogError(hr, L"CInstaller::RegisterModule", 228));
+    KeepFirstFailure(result, LogError(ApplyProgramScript(true), name, 220));
+    KeepFirstFailure(result, LogError(ApplyProgramScript(false), name, 222));
+    KeepFirstFailure(result, LogError(RegisterResourceTypeLib(program, L"\\2", false), name, 224));
+    KeepFirstFailure(result, LogError(RegisterResourceTypeLib(program, L"\\3", false), name, 226));
+    KeepFirstFailure(result, LogError(RegisterServerClasses(program, false), name, 228));
     return result;
 }
 

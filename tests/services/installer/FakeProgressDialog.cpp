@@ -5,16 +5,19 @@ namespace
 const CLSID kProgressDialogClass = {
     0xF8383852, 0xFCD3, 0x11D1, {0xA6, 0xB9, 0x00, 0x60, 0x97, 0xDF, 0x5B, 0xD4}};
 
-class CFakeDialog final : public IProgressDialog
+// IUnknown of an object with one interface, deleted with its last reference.
+template <class I>
+class CSingleInterface : public I
 {
 public:
-    explicit CFakeDialog(ProgressRecord& record) : m_record(record) { ++m_record.liveObjects; }
+    explicit CSingleInterface(const IID& iid) : m_iid(iid) {}
+    virtual ~CSingleInterface() = default;
 
     STDMETHOD(QueryInterface)(REFIID iid, void** out) override
     {
-        if (iid == IID_IUnknown || iid == IID_IProgressDialog)
+        if (iid == IID_IUnknown || iid == m_iid)
         {
-            *out = static_cast<IProgressDialog*>(this);
+            *out = static_cast<I*>(this);
             AddRef();
             return S_OK;
         }
@@ -26,12 +29,25 @@ public:
     {
         ULONG refs = --m_refs;
         if (!refs)
-        {
-            --m_record.liveObjects;
             delete this;
-        }
         return refs;
     }
+
+private:
+    const IID& m_iid;
+    ULONG m_refs = 1;
+};
+
+class CFakeDialog final : public CSingleInterface<IProgressDialog>
+{
+public:
+    explicit CFakeDialog(ProgressRecord& record)
+        : CSingleInterface(IID_IProgressDialog), m_record(record)
+    {
+        ++m_record.liveObjects;
+    }
+    ~CFakeDialog() override { --m_record.liveObjects; }
+
     STDMETHOD(StartProgressDialog)(HWND, IUnknown*, DWORD flags, LPCVOID) override
     {
         ++m_record.starts;
@@ -76,33 +92,13 @@ public:
 
 private:
     ProgressRecord& m_record;
-    ULONG m_refs = 1;
 };
 
-class CFakeFactory final : public IClassFactory
+class CFakeFactory final : public CSingleInterface<IClassFactory>
 {
 public:
-    explicit CFakeFactory(ProgressRecord& record) : m_record(record) {}
+    explicit CFakeFactory(ProgressRecord& record) : CSingleInterface(IID_IClassFactory), m_record(record) {}
 
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IClassFactory)
-        {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++m_refs; }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        ULONG refs = --m_refs;
-        if (!refs)
-            delete this;
-        return refs;
-    }
     STDMETHOD(CreateInstance)(IUnknown* outer, REFIID iid, void** out) override
     {
         *out = nullptr;
@@ -119,7 +115,6 @@ public:
 
 private:
     ProgressRecord& m_record;
-    ULONG m_refs = 1;
 };
 } // namespace
 
