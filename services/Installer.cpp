@@ -208,9 +208,20 @@ void CInstaller::BeginStep(const std::wstring& path)
     m_progress.SetLine(2, path.c_str(), true);
 }
 
-void CInstaller::EndStep()
+void CInstaller::CountStep()
 {
     m_progress.SetPos(++m_steps);
+}
+
+bool CInstaller::EndStep(HRESULT hr, const wchar_t* stage, int line)
+{
+    CountStep();
+    return SUCCEEDED(LogError(hr, stage, line));
+}
+
+bool CInstaller::IsExcluded(bool beforeVistaOnly) const
+{
+    return beforeVistaOnly && m_machine.windowsMajorVersion >= kVista;
 }
 
 bool CInstaller::CopyFileW(bool install)
@@ -224,8 +235,7 @@ bool CInstaller::CopyFileW(bool install)
             destination = m_machine.systemDirectory + L"\\" + PathFindFileNameW(entry.source);
         BeginStep(source);
         HRESULT hr = CopyOneFile(source, destination, entry.keep, install);
-        EndStep();
-        if (FAILED(LogError(hr, L"CInstaller::CopyFileW", 168)))
+        if (!EndStep(hr, L"CInstaller::CopyFileW", 168))
             ok = false;
         WriteLog(L"%s %s to %s(0x%08x)", install ? L"copy" : L"remove", source.c_str(),
                  m_machine.systemDirectory.c_str(), hr);
@@ -258,7 +268,7 @@ bool CInstaller::RegisterModule(bool registering)
     std::wstring program = GetProgramPath();
     BeginStep(program);
     HRESULT hr = RegisterModuleParts(registering);
-    EndStep();
+    CountStep();
     WriteLog(L"%s %s(0x%08x)", registering ? L"register" : L"unregister", program.c_str(), hr);
     return SUCCEEDED(hr);
 }
@@ -303,15 +313,14 @@ bool CInstaller::InstallPackage(bool install)
     bool ok = true;
     for (const VersionedEntry& package : kPackages)
     {
-        if (package.beforeVistaOnly && m_machine.windowsMajorVersion >= kVista)
+        if (IsExcluded(package.beforeVistaOnly))
             continue;
         std::wstring path = FindFile(L"%s", package.path);
         if (!FileExists(path))
             continue;
         BeginStep(path);
         HRESULT hr = install ? RunCommand(L"\"%s\" /quiet", path.c_str()) : S_OK;
-        EndStep();
-        if (FAILED(LogError(hr, L"CInstaller::InstallPackage", 267)))
+        if (!EndStep(hr, L"CInstaller::InstallPackage", 267))
             ok = false;
         WriteLog(L"%s %s(0x%08x)", install ? L"install" : L"uninstall", path.c_str(), hr);
     }
@@ -323,13 +332,12 @@ bool CInstaller::InstallDriver(bool install)
     bool ok = true;
     for (const VersionedEntry& driver : kDrivers)
     {
-        if (driver.beforeVistaOnly && m_machine.windowsMajorVersion >= kVista)
+        if (IsExcluded(driver.beforeVistaOnly))
             continue;
         std::wstring path = FindFile(L"%s", driver.path);
         BeginStep(path);
         HRESULT hr = InstallDriver(path, install);
-        EndStep();
-        if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 316)))
+        if (!EndStep(hr, L"CInstaller::InstallDriver", 316))
             ok = false;
         WriteLog(L"%s %s(0x%08x)", install ? L"install" : L"uninstall", path.c_str(), hr);
     }
@@ -442,8 +450,7 @@ bool CInstaller::RegisterServer(bool registering)
             hr = RunCommand(L"\"%s\" %s", path.c_str(), registering ? L"/RegServer" : L"/UnregServer");
         else
             hr = RunCommand(L"regsvr32.exe %s /s \"%s\"", registering ? L"" : L"/u", path.c_str());
-        EndStep();
-        if (FAILED(LogError(hr, L"CInstaller::RegisterServer", 442)))
+        if (!EndStep(hr, L"CInstaller::RegisterServer", 442))
             ok = false;
         WriteLog(L"%s %s(0x%08x)", registering ? L"register" : L"unregister", path.c_str(), hr);
     }

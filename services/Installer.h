@@ -45,9 +45,13 @@ public:
     static HRESULT SaveInstallStamp();
 
 private:
-    // Shows `path` as the step's subject and counts the step.
+    // A step shows its subject, counts itself when done and logs a failure
+    // under the stage's name and line; EndStep tells whether it succeeded.
     void BeginStep(const std::wstring& path);
-    void EndStep();
+    void CountStep();
+    bool EndStep(HRESULT hr, const wchar_t* stage, int line);
+    // Entries for Windows before Vista only are left out on later versions.
+    bool IsExcluded(bool beforeVistaOnly) const;
     HRESULT CopyOneFile(const std::wstring& source, const std::wstring& destination, bool keep,
                         bool install);
     HRESULT RegisterModuleParts(bool registering);
