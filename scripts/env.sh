@@ -13,6 +13,11 @@ export PATH=$WINEBIN:$PATH
 wine_start() {
   wineserver -p </dev/null >/dev/null 2>&1 || true
   wine64 cmd /c exit </dev/null >/dev/null 2>&1
+  # Keep the desktop process busy for the whole run: left idle it exits, and
+  # the next program that needs it starts it again with that program's
+  # stderr, on which ctest then waits (for ever when a headless console of a
+  # test's child started it).
+  wine64 notepad.exe </dev/null >/dev/null 2>&1 &
 }
 wine_stop() {
   wineserver -k </dev/null >/dev/null 2>&1 || true

@@ -1,0 +1,193 @@
+#include "engine/Automation.h"
+
+#include "engine/AtmnServer.h"
+#include "engine/DownloadSettings.h"
+#include "services/Log.h"
+
+#include <string>
+
+namespace
+{
+// Cached type information: [library][interface kind].
+struct CachedTypeInfo
+{
+    int library;
+    const IID* iid;
+    bool vtablePart;
+    ITypeInfo* volatile info;
+};
+
+CachedTypeInfo g_typeInfos[] = {
+    {kAtmnServerTypeLibrary, &DIID_IAtmnServer, false, nullptr},
+    {kProxyTypeLibrary, &IID_IQPortProxy, true, nullptr},
+    {kProxyTypeLibrary, &IID_IQSoftwareDownload, true, nullptr},
+    {kProxyTypeLibrary, &IID_IDownloadSettings, true, nullptr},
+};
+
+HRESULT LoadTypeInfo(int library, REFIID iid, bool vtablePart, ITypeInfo** out)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;)
+    {
+        DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return LastErrorHResult();
+        if (length < path.size())
+        {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    path += L"\\" + std::to_wstring(library);
+    ComPtr<ITypeLib> lib;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<ITypeInfo> info;
+    hr = lib->GetTypeInfoOfGuid(iid, &info);
+    if (FAILED(hr))
+        return hr;
+    if (vtablePart)
+    {
+        // A dual interface is found as its dispatch description; the vtable
+        // one is the description it refers to as -1.
+        HREFTYPE ref = 0;
+        ComPtr<ITypeInfo> vtable;
+        hr = info->GetRefTypeOfImplType(static_cast<UINT>(-1), &ref);
+        if (SUCCEEDED(hr))
+            hr = info->GetRefTypeInfo(ref, &vtable);
+        if (FAILED(hr))
+            return hr;
+        info = vtable;
+    }
+    *out = info.Detach();
+    return S_OK;
+}
+
+// The class objects: static, and their references do not count.
+class CEngineClassFactory final : public IClassFactory
+{
+public:
+    explicit constexpr CEngineClassFactory(const EngineClass& entry) : m_entry(entry) {}
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        if (InlineIsEqualGUID(iid, IID_IUnknown) || InlineIsEqualGUID(iid, IID_IClassFactory))
+        {
+            *out = static_cast<IClassFactory*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override
+    {
+        return m_entry.create(outer, iid, out);
+    }
+    STDMETHODIMP LockServer(BOOL lock) override
+    {
+        if (lock)
+            g_Module.Lock();
+        else
+            g_Module.Unlock();
+        return S_OK;
+    }
+
+private:
+    const EngineClass& m_entry;
+};
+
+const EngineClass g_classes[] = {
+    {&CLSID_AtmnServer, &CreateComObject<CAtmnServer>},
+    {&CLSID_DownloadSettings, &CreateComObject<CDownloadSettings>},
+};
+constexpr size_t kClassCount = sizeof g_classes / sizeof g_classes[0];
+
+CEngineClassFactory g_factories[kClassCount] = {CEngineClassFactory(g_classes[0]),
+                                                 CEngineClassFactory(g_classes[1])};
+DWORD g_cookies[kClassCount] = {};
+} // namespace
+
+HRESULT GetProgramTypeInfo(int library, REFIID iid, bool vtablePart, ITypeInfo** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    for (CachedTypeInfo& cached : g_typeInfos)
+    {
+        if (cached.library != library || !InlineIsEqualGUID(*cached.iid, iid) || cached.vtablePart != vtablePart)
+            continue;
+        ITypeInfo* info = cached.info;
+        if (!info)
+        {
+            HRESULT hr = LoadTypeInfo(library, iid, vtablePart, &info);
+            if (FAILED(hr))
+                return hr;
+            // Another thread may have been first: keep its copy.
+            ITypeInfo* earlier = static_cast<ITypeInfo*>(
+                InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&cached.info), info, nullptr));
+            if (earlier)
+            {
+                info->Release();
+                info = earlier;
+            }
+        }
+        info->AddRef();
+        *out = info;
+        return S_OK;
+    }
+    // Not one that the engine answers from: load it without keeping it.
+    return LoadTypeInfo(library, iid, vtablePart, out);
+}
+
+const EngineClass* GetEngineClasses(size_t* count)
+{
+    if (count)
+        *count = kClassCount;
+    return g_classes;
+}
+
+HRESULT GetEngineClassObject(REFCLSID clsid, REFIID iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    for (size_t i = 0; i < kClassCount; ++i)
+    {
+        if (InlineIsEqualGUID(clsid, *g_classes[i].clsid))
+            return g_factories[i].QueryInterface(iid, out);
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT RegisterEngineClassObjects(DWORD context, DWORD flags)
+{
+    for (size_t i = 0; i < kClassCount; ++i)
+    {
+        if (g_cookies[i])
+            continue;
+        HRESULT hr = CoRegisterClassObject(*g_classes[i].clsid, &g_factories[i], context, flags, &g_cookies[i]);
+        if (FAILED(hr))
+        {
+            g_cookies[i] = 0;
+            RevokeEngineClassObjects();
+            return LogError(hr, L"RegisterEngineClassObjects", __LINE__);
+        }
+    }
+    return S_OK;
+}
+
+void RevokeEngineClassObjects()
+{
+    for (DWORD& cookie : g_cookies)
+    {
+        if (cookie)
+            CoRevokeClassObject(cookie);
+        cookie = 0;
+    }
+}

@@ -1,0 +1,211 @@
+// What the engine's automation classes share: the QPST interfaces generated
+// from our IDL, their type information from the type libraries embedded in
+// the program, IDispatch for dual interfaces, and aggregation.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+#include "QpstAtmn_h.h"
+#include "QpstProxy_h.h"
+#include "platform/ComObject.h"
+
+// Resource numbers of the embedded type libraries.
+enum TypeLibraryIndex : int
+{
+    kKestrupTypeLibrary = 1,
+    kAtmnServerTypeLibrary = 2,
+    kProxyTypeLibrary = 3,
+};
+
+// The type information of `iid` in type library `library` of this program,
+// loaded on first use and kept for the life of the process. For a dual
+// interface, `vtablePart` asks for the interface's own description rather
+// than its dispatch one. The caller gets a reference.
+HRESULT GetProgramTypeInfo(int library, REFIID iid, bool vtablePart, ITypeInfo** info);
+
+// IDispatch of a dual interface I, answered from its description in type
+// library Library: calls by name or dispatch ID reach the vtable.
+template <class I, int Library>
+class CDualDispatch : public I
+{
+public:
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        if (!count)
+            return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT index, LCID, ITypeInfo** info) override
+    {
+        if (!info)
+            return E_POINTER;
+        *info = nullptr;
+        if (index != 0)
+            return DISP_E_BADINDEX;
+        return GetProgramTypeInfo(Library, __uuidof(I), true, info);
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
+    {
+        ComPtr<ITypeInfo> info;
+        HRESULT hr = GetProgramTypeInfo(Library, __uuidof(I), true, &info);
+        return FAILED(hr) ? hr : DispGetIDsOfNames(info.Get(), names, count, ids);
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, UINT* argumentError) override
+    {
+        ComPtr<ITypeInfo> info;
+        HRESULT hr = GetProgramTypeInfo(Library, __uuidof(I), true, &info);
+        if (FAILED(hr))
+            return hr;
+        return DispInvoke(static_cast<I*>(this), info.Get(), id, flags, params, result, exception,
+                          argumentError);
+    }
+};
+
+// A root for classes that may be aggregated: m_outerUnknown is the outer
+// object while aggregated, else null.
+class CAggregatableRoot : public CComObjectRoot
+{
+protected:
+    IUnknown* m_outerUnknown = nullptr;
+};
+
+// The class as part of an aggregate: its IUnknown is the outer object's.
+template <class Base>
+class CComContainedObject final : public Base
+{
+public:
+    explicit CComContainedObject(IUnknown* outer) { this->m_outerUnknown = outer; }
+    STDMETHOD_(ULONG, AddRef)() override { return this->m_outerUnknown->AddRef(); }
+    STDMETHOD_(ULONG, Release)() override { return this->m_outerUnknown->Release(); }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
+    {
+        return this->m_outerUnknown->QueryInterface(iid, out);
+    }
+};
+
+// The inner, non-delegating IUnknown of an aggregated object. It counts its
+// own references and holds one lock on the server module while it lives.
+template <class Base>
+class CComAggObject final : public IUnknown
+{
+public:
+    static HRESULT CreateInstance(IUnknown* outer, CComAggObject** out)
+    {
+        *out = nullptr;
+        CComAggObject* object = new (std::nothrow) CComAggObject(outer);
+        if (!object)
+            return E_OUTOFMEMORY;
+        HRESULT hr = object->m_contained.InitialConstruct();
+        if (SUCCEEDED(hr))
+        {
+            object->AddRef();
+            hr = object->m_contained.FinalConstruct();
+            InterlockedDecrement(&object->m_refs);
+        }
+        if (FAILED(hr))
+        {
+            delete object;
+            return hr;
+        }
+        *out = object;
+        return S_OK;
+    }
+
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+    STDMETHOD_(ULONG, Release)() override
+    {
+        LONG count = InterlockedDecrement(&m_refs);
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        if (InlineIsEqualGUID(iid, IID_IUnknown))
+        {
+            *out = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return m_contained.InternalQueryInterface(iid, out);
+    }
+
+private:
+    explicit CComAggObject(IUnknown* outer) : m_contained(outer) { g_Module.Lock(); }
+    ~CComAggObject()
+    {
+        m_refs = -(LONG_MAX / 2);
+        m_contained.FinalRelease();
+        g_Module.Unlock();
+    }
+
+    volatile LONG m_refs = 0;
+    CComContainedObject<Base> m_contained;
+};
+
+// Makes a plain or, with an outer object, an aggregated T and asks it for iid.
+template <class T>
+HRESULT CreateComObject(IUnknown* outer, REFIID iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (outer && !InlineIsEqualGUID(iid, IID_IUnknown))
+        return CLASS_E_NOAGGREGATION;
+    IUnknown* unknown = nullptr;
+    HRESULT hr;
+    if (outer)
+    {
+        CComAggObject<T>* object = nullptr;
+        hr = CComAggObject<T>::CreateInstance(outer, &object);
+        unknown = object;
+    }
+    else
+    {
+        CComObject<T>* object = nullptr;
+        hr = CComObject<T>::CreateInstance(&object);
+        if (object)
+            unknown = object->GetControllingUnknown();
+    }
+    if (FAILED(hr))
+        return hr;
+    unknown->AddRef();
+    hr = unknown->QueryInterface(iid, out);
+    unknown->Release();
+    return hr;
+}
+
+// Holds a VARIANT and clears it at the end.
+class CVariant : public VARIANT
+{
+public:
+    CVariant() { VariantInit(this); }
+    ~CVariant() { VariantClear(this); }
+    CVariant(const CVariant&) = delete;
+    CVariant& operator=(const CVariant&) = delete;
+};
+
+// The engine's creatable classes, as start-up publishes them.
+struct EngineClass
+{
+    const CLSID* clsid;
+    HRESULT (*create)(IUnknown* outer, REFIID iid, void** out);
+};
+
+// AtmnServer and DownloadSettings; `count` receives the number of entries.
+const EngineClass* GetEngineClasses(size_t* count);
+
+// The class object (IClassFactory) of one engine class; CLASS_E_CLASSNOTAVAILABLE
+// for any other class. Class objects are static: their references do not
+// count, IClassFactory::LockServer locks the server module.
+HRESULT GetEngineClassObject(REFCLSID clsid, REFIID iid, void** out);
+
+// Publishes the class object of every engine class (CoRegisterClassObject with
+// this context and these flags) or withdraws them again. A failure withdraws
+// what was published and is returned.
+HRESULT RegisterEngineClassObjects(DWORD context, DWORD flags);
+void RevokeEngineClassObjects();

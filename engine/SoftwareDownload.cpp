@@ -1,0 +1,275 @@
+#include "engine/SoftwareDownload.h"
+
+#include "engine/images/RawProgram.h"
+#include "engine/protocols/Dmss.h"
+#include "engine/protocols/LoaderSupport.h"
+#include "engine/protocols/Sahara.h"
+#include "engine/protocols/StreamingDownload.h"
+#include "engine/storage/DiskDevice.h"
+#include "engine/storage/SerialDevice.h"
+#include "services/CoInstaller.h"
+#include "services/Log.h"
+
+namespace
+{
+const wchar_t kDownloadName[] = L"CSoftwareDownload::DownloadBySettings";
+const wchar_t kDeviceNameName[] = L"CSoftwareDownload::GetDeviceName";
+const wchar_t kParameterName[] = L"CSoftwareDownload::GetDownloadParameter";
+
+HRESULT GetGlobalInterfaceTable(ComPtr<IGlobalInterfaceTable>& table)
+{
+    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                            IID_PPV_ARGS(&table));
+}
+
+// A file matches the path (a name or a pattern).
+bool FileExists(const std::wstring& path)
+{
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW(path.c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(search);
+    return true;
+}
+} // namespace
+
+DeviceWaitTimes& GetDeviceWaitTimes()
+{
+    static DeviceWaitTimes times;
+    return times;
+}
+
+HRESULT DownloadFlashProgrammer(const wchar_t* port, const wchar_t* programmer, IQStatusReport* sink,
+                                BOOL waitForHello)
+{
+    HRESULT hr = DownloadFlashProgrammerDMSS(port, programmer, sink);
+    if (SUCCEEDED(hr))
+        return hr;
+    LogError(hr, L"DownloadFlashProgrammer", __LINE__);
+    hr = DownloadFlashProgrammerSahara(port, programmer, sink, waitForHello);
+    return LogError(hr, L"DownloadFlashProgrammer", __LINE__);
+}
+
+HRESULT CSoftwareDownload::CreateInstance(const wchar_t* portName, IQSoftwareDownload** download)
+{
+    const wchar_t name[] = L"CSoftwareDownload::CreateInstance";
+    if (!download)
+        return E_POINTER;
+    *download = nullptr;
+    CComObject<CSoftwareDownload>* object = nullptr;
+    HRESULT hr = CComObject<CSoftwareDownload>::CreateInstance(&object);
+    if (FAILED(hr))
+        return LogError(hr, name, __LINE__);
+    ComPtr<IUnknown> hold(static_cast<IQSoftwareDownload*>(object));
+    try
+    {
+        const int index = ::GetDeviceIndex(portName ? portName : L"");
+        object->m_deviceIndex = index > 0 ? static_cast<UINT>(index) : 0;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return LogError(E_OUTOFMEMORY, name, __LINE__);
+    }
+    if (object->m_deviceIndex == 0)
+        return LogError(E_INVALIDARG, name, __LINE__);
+    hr = object->QueryInterface(__uuidof(IQSoftwareDownload), reinterpret_cast<void**>(download));
+    return FAILED(hr) ? LogError(hr, name, __LINE__) : S_OK;
+}
+
+HRESULT CSoftwareDownload::FinalConstruct()
+{
+    return CoCreateFreeThreadedMarshaler(static_cast<IQSoftwareDownload*>(this), &m_marshaler);
+}
+
+void CSoftwareDownload::FinalRelease()
+{
+    if (!m_sinkCookie)
+        return;
+    ComPtr<IGlobalInterfaceTable> table;
+    if (SUCCEEDED(GetGlobalInterfaceTable(table)))
+        table->RevokeInterfaceFromGlobal(m_sinkCookie);
+    m_sinkCookie = 0;
+}
+
+STDMETHODIMP CSoftwareDownload::put_StatusReport(IUnknown* pSink)
+{
+    ComPtr<IQStatusReport> sink;
+    if (pSink)
+        pSink->QueryInterface(IID_PPV_ARGS(&sink));
+    ComPtr<IGlobalInterfaceTable> table;
+    HRESULT hr = GetGlobalInterfaceTable(table);
+    if (FAILED(hr))
+        return hr;
+    if (m_sinkCookie)
+    {
+        hr = table->RevokeInterfaceFromGlobal(m_sinkCookie);
+        m_sinkCookie = 0;
+    }
+    if (sink)
+        hr = table->RegisterInterfaceInGlobal(sink.Get(), __uuidof(IQStatusReport), &m_sinkCookie);
+    return hr;
+}
+
+HRESULT CSoftwareDownload::GetSink(IQStatusReport** sink)
+{
+    *sink = nullptr;
+    if (!m_sinkCookie)
+        return E_INVALIDARG; // no sink was set
+    ComPtr<IGlobalInterfaceTable> table;
+    HRESULT hr = GetGlobalInterfaceTable(table);
+    if (FAILED(hr))
+        return hr;
+    return table->GetInterfaceFromGlobal(m_sinkCookie, __uuidof(IQStatusReport), reinterpret_cast<void**>(sink));
+}
+
+HRESULT CSoftwareDownload::GetDownloadParameter(IUnknown* settings, const wchar_t* name, std::wstring& value)
+{
+    ComPtr<IDownloadSettings> parameters;
+    if (!settings || FAILED(settings->QueryInterface(IID_PPV_ARGS(&parameters))))
+        return E_INVALIDARG;
+    CVariant key, stored;
+    V_VT(&key) = VT_BSTR;
+    V_BSTR(&key) = SysAllocString(name);
+    if (!V_BSTR(&key))
+        return LogError(E_OUTOFMEMORY, kParameterName, __LINE__);
+    HRESULT hr = parameters->get_GetParam(key, &stored);
+    if (FAILED(hr))
+        return LogError(hr, kParameterName, __LINE__);
+    HRESULT converted = VariantChangeType(&stored, &stored, 0, VT_BSTR);
+    if (FAILED(converted))
+        return LogError(converted, kParameterName, __LINE__);
+    value.assign(V_BSTR(&stored) ? V_BSTR(&stored) : L"", SysStringLen(V_BSTR(&stored)));
+    return hr;
+}
+
+HRESULT CSoftwareDownload::GetDeviceName(UINT type, bool open, std::wstring& name)
+{
+    ComPtr<IQStatusReport> sink;
+    HRESULT hr = GetSink(&sink);
+    if (FAILED(hr))
+        return LogError(hr, kDeviceNameName, __LINE__);
+    const DeviceWaitTimes& times = GetDeviceWaitTimes();
+    for (int attempt = 0;; ++attempt)
+    {
+        std::wstring found = ::GetDeviceName(m_deviceIndex, type);
+        if (!found.empty())
+        {
+            if (type == kPortDevice)
+                found.insert(0, L"\\\\.\\");
+            if (!open)
+            {
+                name = found;
+                return S_OK;
+            }
+            CPortHandle device;
+            *device.Receive() = CreateFileW(found.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (device.Get() != INVALID_HANDLE_VALUE)
+            {
+                // The device has only just come up.
+                if (attempt != 0)
+                    Sleep(times.settlePauseMs);
+                name = found;
+                return S_OK;
+            }
+            LogError(LastErrorHResult(), kDeviceNameName, __LINE__);
+        }
+        if (attempt == kDeviceWaitMisses)
+            return LogError(kDeviceNotBack, kDeviceNameName, __LINE__);
+        ReportStatus(sink.Get(), L"Wait device connect %d", attempt);
+        Sleep(times.missPauseMs);
+    }
+}
+
+STDMETHODIMP CSoftwareDownload::DownloadBySettings(IUnknown* pSettings)
+{
+    return RunLoad(kDownloadName, [&] { return RunDownload(pSettings); });
+}
+
+HRESULT CSoftwareDownload::RunDownload(IUnknown* settings)
+{
+    ComPtr<IQStatusReport> sink;
+    HRESULT hr = GetSink(&sink);
+    if (FAILED(hr))
+        return LogError(hr, kDownloadName, __LINE__);
+
+    std::wstring rawprogram, bootImage, patch, searchPath, programmer, provision;
+    const struct
+    {
+        const wchar_t* name;
+        std::wstring* value;
+    } parameters[] = {
+        {L"filepathxml", &rawprogram},      {L"emmcfilepathboot", &bootImage}, {L"filepathpatch", &patch},
+        {L"searchpaths", &searchPath},      {L"flashprogrammer", &programmer}, {L"provision", &provision},
+    };
+    for (const auto& parameter : parameters)
+    {
+        hr = GetDownloadParameter(settings, parameter.name, *parameter.value);
+        if (FAILED(hr))
+            return LogError(hr, kDownloadName, __LINE__);
+    }
+
+    std::wstring port;
+    hr = GetDeviceName(kPortDevice, false, port);
+    if (FAILED(hr))
+        return LogError(hr, kDownloadName, __LINE__);
+    hr = DownloadFlashProgrammer(port.c_str(), programmer.c_str(), sink.Get(), FALSE);
+    if (FAILED(hr))
+        return LogError(hr, kDownloadName, __LINE__);
+
+    const bool firehose = programmer.find(L"firehose") != std::wstring::npos;
+    const bool ufs = programmer.find(L"ufs") != std::wstring::npos;
+    const bool provisionFile = FileExists(provision);
+
+    ComPtr<IQDevice> device;
+    if (firehose)
+    {
+        hr = CSerialDevice::CreateInstance(port.c_str(), sink.Get(), &device, ufs, provisionFile);
+    }
+    else
+    {
+        hr = DownloadMiniKernel(port.c_str(), bootImage.c_str(), sink.Get());
+        if (SUCCEEDED(hr))
+        {
+            std::wstring disk;
+            hr = GetDeviceName(kDiskDevice, true, disk);
+            if (FAILED(hr))
+                return LogError(hr, kDownloadName, __LINE__);
+            hr = CDiskDevice::CreateInstance(disk.c_str(), sink.Get(), &device);
+        }
+        else
+        {
+            // The programmer may speak Firehose after all.
+            LogError(hr, kDownloadName, __LINE__);
+            hr = CSerialDevice::CreateInstance(port.c_str(), sink.Get(), &device, ufs, provisionFile);
+        }
+    }
+    if (FAILED(hr))
+        return LogError(hr, kDownloadName, __LINE__);
+
+    if (ufs && provisionFile)
+    {
+        hr = device->Provision(provision.c_str());
+        if (FAILED(hr))
+            return LogError(hr, kDownloadName, __LINE__);
+        Sleep(GetDeviceWaitTimes().provisionPauseMs);
+        hr = GetDeviceName(kPortDevice, false, port);
+        if (FAILED(hr))
+            return LogError(hr, kDownloadName, __LINE__);
+        hr = DownloadFlashProgrammer(port.c_str(), programmer.c_str(), sink.Get(), TRUE);
+        if (FAILED(hr))
+            return LogError(hr, kDownloadName, __LINE__);
+        hr = device->Reset();
+        if (FAILED(hr))
+            return LogError(hr, kDownloadName, __LINE__);
+    }
+    if (ufs)
+    {
+        hr = device->SetBootableStorageDrive();
+        if (FAILED(hr))
+            return LogError(hr, kDownloadName, __LINE__);
+    }
+    hr = DownloadImagesToDevice(device.Get(), rawprogram.c_str(), patch.c_str(), searchPath.c_str(), sink.Get());
+    return LogError(hr, kDownloadName, __LINE__);
+}

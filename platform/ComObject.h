@@ -1,0 +1,236 @@
+// The small COM object layer of the program: reference-counted objects with
+// interlocked counts, QueryInterface over a table of interfaces, aggregation of
+// an inner object (the free-threaded marshaler), a critical-section owner, and
+// the creation of objects that count as locks on the server module.
+//
+// A class derives from its interfaces and from CComObjectRoot (or
+// CComObjectRootWithLock), leaves IUnknown's three methods abstract and
+// declares its interfaces:
+//
+//     BEGIN_COM_MAP(CThing)
+//         COM_INTERFACE_ENTRY(IThing)
+//         COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+//     END_COM_MAP()
+//
+// CComObject<CThing>::CreateInstance makes it. The first entry answers
+// IID_IUnknown, so it must be a plain interface.
+#pragma once
+#include <windows.h>
+#include <objbase.h>
+#include <climits>
+#include <new>
+#include <wrl/client.h>
+
+#include "platform/Module.h"
+
+// Interface pointers are held in ComPtr. Mind that mingw-w64's ComPtr::Attach
+// adds a reference; to take over one that is already counted, receive it
+// through `&pointer` (as an out argument) instead.
+using Microsoft::WRL::ComPtr;
+
+// Owner of a critical section. Init may fail; the destructor deletes it.
+class CComCriticalSection
+{
+public:
+    CComCriticalSection() = default;
+    ~CComCriticalSection() { Term(); }
+    CComCriticalSection(const CComCriticalSection&) = delete;
+    CComCriticalSection& operator=(const CComCriticalSection&) = delete;
+
+    HRESULT Init()
+    {
+        if (m_initialized)
+            return S_OK;
+        if (!InitializeCriticalSectionAndSpinCount(&m_section, 0))
+            return HRESULT_FROM_WIN32(GetLastError());
+        m_initialized = true;
+        return S_OK;
+    }
+    void Term()
+    {
+        if (m_initialized)
+            DeleteCriticalSection(&m_section);
+        m_initialized = false;
+    }
+    void Lock() { EnterCriticalSection(&m_section); }
+    void Unlock() { LeaveCriticalSection(&m_section); }
+    bool TryLock() { return TryEnterCriticalSection(&m_section) != FALSE; }
+
+private:
+    CRITICAL_SECTION m_section = {};
+    bool m_initialized = false;
+};
+
+// Holds any object with Lock and Unlock for one scope.
+template <class T>
+class CLockGuard
+{
+public:
+    explicit CLockGuard(T& lock) : m_lock(lock) { m_lock.Lock(); }
+    ~CLockGuard() { m_lock.Unlock(); }
+    CLockGuard(const CLockGuard&) = delete;
+    CLockGuard& operator=(const CLockGuard&) = delete;
+
+private:
+    T& m_lock;
+};
+
+// One row of an interface table. `get` receives the object as the class that
+// declared the table and gives either the interface itself or, for an entry
+// that delegates, the inner object's IUnknown that is asked in its place.
+struct ComInterfaceEntry
+{
+    const IID* iid; // null ends the table
+    IUnknown* (*get)(void* object);
+    bool delegates;
+};
+
+template <class T, class I>
+ComInterfaceEntry ComInterface()
+{
+    return {&__uuidof(I),
+            [](void* object) -> IUnknown* { return static_cast<I*>(static_cast<T*>(object)); }, false};
+}
+
+template <class T, ComPtr<IUnknown> T::*Inner>
+ComInterfaceEntry ComAggregate(const IID& iid)
+{
+    return {&iid, [](void* object) -> IUnknown* { return (static_cast<T*>(object)->*Inner).Get(); },
+            true};
+}
+
+// Looks `iid` up in `table`; `object` is the object as the declaring class.
+HRESULT QueryInterfaceFromTable(void* object, const ComInterfaceEntry* table, REFIID iid, void** out);
+
+#define BEGIN_COM_MAP(Class)                                                                      \
+    using ComMapClass = Class;                                                                    \
+    HRESULT InternalQueryInterface(REFIID iid, void** out)                                        \
+    {                                                                                             \
+        return QueryInterfaceFromTable(this, GetInterfaceTable(), iid, out);                      \
+    }                                                                                             \
+    static const ComInterfaceEntry* GetInterfaceTable()                                           \
+    {                                                                                             \
+        static const ComInterfaceEntry table[] = {
+#define COM_INTERFACE_ENTRY(I) ComInterface<ComMapClass, I>(),
+#define COM_INTERFACE_ENTRY_AGGREGATE(iid, member) ComAggregate<ComMapClass, &ComMapClass::member>(iid),
+#define END_COM_MAP()                                                                             \
+    {nullptr, nullptr, false}                                                                     \
+    }                                                                                             \
+    ;                                                                                             \
+    return table;                                                                                 \
+    }
+
+// The reference count of an object, changed with interlocked operations, and
+// the construction steps that a class may replace by its own.
+class CComObjectRoot
+{
+public:
+    // Steps of creation: InitialConstruct prepares the root, FinalConstruct
+    // the class; a failure of either fails the creation. FinalRelease is the
+    // first step of destruction, before any field is released.
+    HRESULT InitialConstruct() { return S_OK; }
+    HRESULT FinalConstruct() { return S_OK; }
+    void FinalRelease() {}
+
+protected:
+    ULONG InternalAddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_refCount)); }
+    ULONG InternalRelease() { return static_cast<ULONG>(InterlockedDecrement(&m_refCount)); }
+
+    volatile LONG m_refCount = 0;
+};
+
+// A root that also owns the object's lock (a critical section, re-entrant on
+// its thread).
+class CComObjectRootWithLock : public CComObjectRoot
+{
+public:
+    HRESULT InitialConstruct() { return m_lock.Init(); }
+    void Lock() { m_lock.Lock(); }
+    void Unlock() { m_lock.Unlock(); }
+
+protected:
+    CComCriticalSection m_lock;
+};
+
+// The created object: its IUnknown, its life by reference count, and one lock
+// on the server module for as long as it exists.
+template <class Base>
+class CComObject final : public Base
+{
+public:
+    CComObject() { g_Module.Lock(); }
+    ~CComObject()
+    {
+        // A reference taken and dropped while tearing down must not delete again.
+        this->m_refCount = -(LONG_MAX / 2);
+        this->FinalRelease();
+        g_Module.Unlock();
+    }
+
+    STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
+    STDMETHOD_(ULONG, Release)() override
+    {
+        ULONG count = this->InternalRelease();
+        if (count == 0)
+            delete this;
+        return count;
+    }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
+    {
+        return this->InternalQueryInterface(iid, out);
+    }
+
+    // Makes an object with no reference yet; on failure nothing is left.
+    static HRESULT CreateInstance(CComObject** out)
+    {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        CComObject* object = new (std::nothrow) CComObject();
+        if (!object)
+            return E_OUTOFMEMORY;
+        HRESULT hr = object->InitialConstruct();
+        if (SUCCEEDED(hr))
+        {
+            // Held across FinalConstruct so that a reference taken and
+            // dropped inside it does not destroy the object.
+            object->InternalAddRef();
+            hr = object->FinalConstruct();
+            object->InternalRelease();
+        }
+        if (FAILED(hr))
+        {
+            delete object;
+            return hr;
+        }
+        *out = object;
+        return S_OK;
+    }
+};
+
+// An object that lives as long as the process (a static) and is never deleted
+// by its references: each reference is a lock on the server module.
+template <class Base>
+class CComObjectGlobal final : public Base
+{
+public:
+    CComObjectGlobal()
+    {
+        m_constructResult = this->InitialConstruct();
+        if (SUCCEEDED(m_constructResult))
+            m_constructResult = this->FinalConstruct();
+    }
+    ~CComObjectGlobal() { this->FinalRelease(); }
+
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(g_Module.Lock()); }
+    STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(g_Module.Unlock()); }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
+    {
+        return this->InternalQueryInterface(iid, out);
+    }
+
+    HRESULT GetConstructResult() const { return m_constructResult; }
+
+private:
+    HRESULT m_constructResult = S_OK;
+};

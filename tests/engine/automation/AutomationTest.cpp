@@ -1,0 +1,306 @@
+// The automation objects in the process: the server's dispatch interface,
+// ports, software downloads, settings, class objects and aggregation.
+#include <gtest/gtest.h>
+
+#include "engine/AtmnServer.h"
+#include "engine/DownloadSettings.h"
+#include "engine/SoftwareDownload.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/DeviceTable.h"
+#include "tests/engine/sequence/FreeThreadedRecorder.h"
+
+#include <string>
+#include <thread>
+
+namespace
+{
+class CMta
+{
+public:
+    CMta() { m_hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ~CMta()
+    {
+        if (SUCCEEDED(m_hr))
+            CoUninitialize();
+    }
+
+private:
+    HRESULT m_hr;
+};
+
+void SetText(VARIANT* v, const wchar_t* text)
+{
+    VariantInit(v);
+    V_VT(v) = VT_BSTR;
+    V_BSTR(v) = SysAllocString(text);
+}
+
+// Calls a member of a dispatch interface by name with positional arguments
+// (given in order; reversed here as IDispatch wants them).
+HRESULT CallByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT*> args, VARIANT* result)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = 0;
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr))
+        return hr;
+    std::vector<VARIANT> reversed;
+    for (auto it = args.rbegin(); it != args.rend(); ++it)
+        reversed.push_back(**it);
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    if (flags == DISPATCH_PROPERTYPUT)
+    {
+        params.rgdispidNamedArgs = &put;
+        params.cNamedArgs = 1;
+    }
+    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+}
+
+class Automation : public ::testing::Test
+{
+protected:
+    ComPtr<IDispatch> Server()
+    {
+        ComPtr<IDispatch> server;
+        EXPECT_EQ(S_OK, CreateComObject<CAtmnServer>(nullptr, IID_PPV_ARGS(&server)));
+        return server;
+    }
+    ComPtr<IDownloadSettings> Settings()
+    {
+        ComPtr<IDownloadSettings> settings;
+        EXPECT_EQ(S_OK, CreateComObject<CDownloadSettings>(nullptr, IID_PPV_ARGS(&settings)));
+        return settings;
+    }
+
+    CMta apartment;
+};
+
+TEST_F(Automation, ServerAnswersByDispatchIdAndName)
+{
+    ComPtr<IDispatch> server = Server();
+    ASSERT_TRUE(server);
+    UINT count = 0;
+    EXPECT_EQ(E_POINTER, server->GetTypeInfoCount(nullptr));
+    EXPECT_EQ(S_OK, server->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
+    ComPtr<ITypeInfo> info;
+    EXPECT_EQ(DISP_E_BADINDEX, server->GetTypeInfo(1, 0, &info));
+    ASSERT_EQ(S_OK, server->GetTypeInfo(0, 0, &info));
+    TYPEATTR* attributes = nullptr;
+    ASSERT_EQ(S_OK, info->GetTypeAttr(&attributes));
+    EXPECT_TRUE(IsEqualGUID(DIID_IAtmnServer, attributes->guid));
+    info->ReleaseTypeAttr(attributes);
+
+    // Members without a handler, and unknown ids, succeed and give nothing.
+    for (DISPID id : {1, 6, 14, 99})
+    {
+        VARIANT result;
+        VariantInit(&result);
+        DISPPARAMS none = {};
+        EXPECT_EQ(S_OK, server->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &none, &result, nullptr, nullptr)) << id;
+        EXPECT_EQ(VT_EMPTY, V_VT(&result)) << id;
+    }
+
+    VARIANT port, label, result;
+    SetText(&port, L"COM12");
+    SetText(&label, L"COM12");
+    VariantInit(&result);
+    EXPECT_EQ(S_OK, CallByName(server.Get(), L"AddPort", DISPATCH_METHOD, {&port, &label}, &result));
+    EXPECT_EQ(S_OK, CallByName(server.Get(), L"RemovePort", DISPATCH_METHOD, {&port}, &result));
+    EXPECT_EQ(S_OK, CallByName(server.Get(), L"Quit", DISPATCH_METHOD, {}, &result));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallByName(server.Get(), L"GetPort", DISPATCH_METHOD, {}, &result));
+
+    // Each GetPort makes a new port whose status is always 5.
+    VARIANT first, second;
+    VariantInit(&first);
+    VariantInit(&second);
+    ASSERT_EQ(S_OK, CallByName(server.Get(), L"GetPort", DISPATCH_METHOD, {&port}, &first));
+    ASSERT_EQ(S_OK, CallByName(server.Get(), L"GetPort", DISPATCH_METHOD, {&port}, &second));
+    ASSERT_EQ(VT_UNKNOWN, V_VT(&first));
+    ASSERT_EQ(VT_UNKNOWN, V_VT(&second));
+    EXPECT_NE(V_UNKNOWN(&first), V_UNKNOWN(&second));
+    ComPtr<IQPortProxy> proxy;
+    ASSERT_EQ(S_OK, V_UNKNOWN(&first)->QueryInterface(IID_PPV_ARGS(&proxy)));
+    VARIANT status;
+    SetText(&status, L"stale");
+    EXPECT_EQ(S_OK, proxy->get_PhoneStatus(&status));
+    EXPECT_EQ(VT_I4, V_VT(&status));
+    EXPECT_EQ(5, V_I4(&status));
+    EXPECT_EQ(E_POINTER, proxy->get_PhoneStatus(nullptr));
+    // The dual interface by name reaches the same member.
+    VariantInit(&status);
+    ComPtr<IDispatch> portDispatch;
+    ASSERT_EQ(S_OK, proxy.As(&portDispatch));
+    EXPECT_EQ(S_OK, CallByName(portDispatch.Get(), L"PhoneStatus", DISPATCH_PROPERTYGET, {}, &status));
+    EXPECT_EQ(5, V_I4(&status));
+    EXPECT_EQ(E_NOTIMPL, proxy->Reset());
+    EXPECT_EQ(E_NOTIMPL, proxy->get_MACAddress(&status));
+    VariantClear(&first);
+    VariantClear(&second);
+    VariantClear(&port);
+    VariantClear(&label);
+}
+
+TEST_F(Automation, SettingsStoreOnePairPerNameComparedExactly)
+{
+    ComPtr<IDownloadSettings> settings = Settings();
+    ASSERT_TRUE(settings);
+    VARIANT name, value, other, read;
+    SetText(&name, L"flashprogrammer");
+    SetText(&value, L"first.mbn");
+    SetText(&other, L"second.mbn");
+    VariantInit(&read);
+    EXPECT_EQ(E_INVALIDARG, settings->get_GetParam(name, &read));
+    EXPECT_EQ(S_OK, settings->SetParam(name, value));
+    EXPECT_EQ(S_OK, settings->SetParam(name, other));
+    ASSERT_EQ(S_OK, settings->get_GetParam(name, &read));
+    EXPECT_STREQ(L"second.mbn", V_BSTR(&read));
+    VariantClear(&read);
+
+    VARIANT upper;
+    SetText(&upper, L"FlashProgrammer");
+    EXPECT_EQ(E_INVALIDARG, settings->get_GetParam(upper, &read));
+    // A number is not the text of the same digits; a null name is a name.
+    VARIANT number, digits, null;
+    VariantInit(&number);
+    V_VT(&number) = VT_I4;
+    V_I4(&number) = 7;
+    SetText(&digits, L"7");
+    VariantInit(&null);
+    V_VT(&null) = VT_NULL;
+    EXPECT_EQ(S_OK, settings->SetParam(number, value));
+    EXPECT_EQ(E_INVALIDARG, settings->get_GetParam(digits, &read));
+    EXPECT_EQ(E_INVALIDARG, settings->get_GetParam(null, &read));
+    EXPECT_EQ(S_OK, settings->SetParam(null, other));
+    ASSERT_EQ(S_OK, settings->get_GetParam(null, &read));
+    EXPECT_STREQ(L"second.mbn", V_BSTR(&read));
+    VariantClear(&read);
+
+    // By name through IDispatch, as a script would.
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(S_OK, settings.As(&dispatch));
+    VARIANT result;
+    VariantInit(&result);
+    SetText(&other, L"third.mbn");
+    EXPECT_EQ(S_OK, CallByName(dispatch.Get(), L"SetParam", DISPATCH_METHOD, {&name, &other}, &result));
+    ASSERT_EQ(S_OK, CallByName(dispatch.Get(), L"GetParam", DISPATCH_PROPERTYGET, {&name}, &result));
+    EXPECT_STREQ(L"third.mbn", V_BSTR(&result));
+    VariantClear(&result);
+
+    EXPECT_EQ(E_NOTIMPL, settings->get_IsKnownConfiguration(&result));
+    EXPECT_EQ(E_NOTIMPL, settings->GetLastError(&result));
+    EXPECT_EQ(E_NOTIMPL, settings->put_PhoneComponent(nullptr));
+    for (VARIANT* v : {&name, &value, &other, &upper, &digits})
+        VariantClear(v);
+}
+
+TEST_F(Automation, SoftwareDownloadOnlyForKnownPortsAndItsSinkCanBeDropped)
+{
+    CTempDir dir(L"devices");
+    CDeviceTable table(dir / L"devices.txt");
+    ASSERT_TRUE(table.Set({3, 1, L"COM31"}));
+    ComPtr<IQPortProxy> unknownPort, knownPort;
+    ASSERT_EQ(S_OK, CPortProxy::CreateInstance(L"COM32", &unknownPort));
+    ASSERT_EQ(S_OK, CPortProxy::CreateInstance(L"COM31", &knownPort));
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(E_INVALIDARG, unknownPort->get_SoftwareDownload(&object));
+    EXPECT_FALSE(object);
+    ASSERT_EQ(S_OK, knownPort->get_SoftwareDownload(&object));
+    ComPtr<IQSoftwareDownload> download;
+    ASSERT_EQ(S_OK, object.As(&download));
+
+    // A sink, then an object without IQStatusReport: no sink is left, so a
+    // download fails at once and the first sink hears nothing.
+    CFreeThreadedRecorder sink;
+    ComPtr<IDownloadSettings> settings = Settings();
+    EXPECT_EQ(S_OK, download->put_StatusReport(&sink));
+    EXPECT_EQ(S_OK, download->put_StatusReport(settings.Get()));
+    EXPECT_TRUE(FAILED(download->DownloadBySettings(settings.Get())));
+    EXPECT_TRUE(sink.Texts().empty());
+    EXPECT_EQ(E_NOTIMPL, download->put_SetServer(nullptr));
+    EXPECT_EQ(E_NOTIMPL, download->get_DownloadSettings(&object));
+}
+
+class COuter : public IUnknown
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid == IID_IUnknown)
+        {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(iid, out) : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++references); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--references); }
+    LONG references = 1;
+    ComPtr<IUnknown> inner;
+};
+
+TEST_F(Automation, ClassObjectsMakePlainAndAggregatedObjects)
+{
+    size_t count = 0;
+    const EngineClass* classes = GetEngineClasses(&count);
+    ASSERT_EQ(2u, count);
+    EXPECT_TRUE(IsEqualGUID(CLSID_AtmnServer, *classes[0].clsid));
+    EXPECT_TRUE(IsEqualGUID(CLSID_DownloadSettings, *classes[1].clsid));
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, GetEngineClassObject(CLSID_SoftwareDownload, IID_PPV_ARGS(&factory)));
+    ASSERT_EQ(S_OK, GetEngineClassObject(CLSID_DownloadSettings, IID_PPV_ARGS(&factory)));
+    const LONG locks = g_Module.GetLockCount();
+    {
+        ComPtr<IDownloadSettings> plain;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plain)));
+        EXPECT_EQ(locks + 1, g_Module.GetLockCount());
+
+        COuter outer;
+        ComPtr<IDownloadSettings> refused;
+        EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(&outer, IID_PPV_ARGS(&refused)));
+        ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_PPV_ARGS(&outer.inner)));
+        // The inner object's interfaces count on the outer object and know it
+        // as their identity; the free-threaded marshaler is there too.
+        IDownloadSettings* settings = nullptr;
+        ASSERT_EQ(S_OK, outer.QueryInterface(IID_PPV_ARGS(&settings)));
+        EXPECT_EQ(2, outer.references);
+        IUnknown* identity = nullptr;
+        ASSERT_EQ(S_OK, settings->QueryInterface(IID_PPV_ARGS(&identity)));
+        EXPECT_EQ(static_cast<IUnknown*>(&outer), identity);
+        identity->Release();
+        IMarshal* marshal = nullptr;
+        ASSERT_EQ(S_OK, settings->QueryInterface(IID_PPV_ARGS(&marshal)));
+        EXPECT_EQ(3, outer.references);
+        marshal->Release();
+        settings->Release();
+        EXPECT_EQ(1, outer.references);
+        outer.inner.Reset();
+    }
+    EXPECT_EQ(locks, g_Module.GetLockCount());
+    factory->LockServer(TRUE);
+    EXPECT_EQ(locks + 1, g_Module.GetLockCount());
+    factory->LockServer(FALSE);
+    EXPECT_EQ(locks, g_Module.GetLockCount());
+}
+
+TEST_F(Automation, ObjectsPassBetweenApartmentsUnmarshalled)
+{
+    ComPtr<IDownloadSettings> settings = Settings();
+    ComPtr<IStream> stream;
+    ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(__uuidof(IDownloadSettings), settings.Get(), &stream));
+    IDownloadSettings* received = nullptr;
+    HRESULT hr = E_FAIL;
+    std::thread sta([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        hr = CoGetInterfaceAndReleaseStream(stream.Detach(), IID_PPV_ARGS(&received));
+        if (received)
+            received->Release();
+        CoUninitialize();
+    });
+    sta.join();
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(settings.Get(), received);
+}
+} // namespace

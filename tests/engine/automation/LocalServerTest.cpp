@@ -1,0 +1,176 @@
+// The engine's classes published as a local server in another process and
+// used from this one the way a flash job uses them: by name through the
+// server's dispatch interface, early bound through the port, download and
+// settings interfaces, with a status sink in the client.
+#include <gtest/gtest.h>
+
+#include "engine/Automation.h"
+#include "tests/engine/sequence/FreeThreadedRecorder.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/DeviceTable.h"
+
+#include <string>
+#include <thread>
+
+namespace
+{
+const wchar_t kReadyEvent[] = L"KestrupAutomationServerReady";
+const wchar_t kStopEvent[] = L"KestrupAutomationServerStop";
+
+// The server: publishes the class objects until told to stop (or 60 s
+// pass), then ends with 0 when no object of it is left alive.
+KESTRUP_CHILD(AutomationServer)
+{
+    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, kReadyEvent);
+    HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, kStopEvent);
+    if (!ready || !stop)
+        return 10;
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT hr = RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE);
+    SetEvent(ready);
+    int code = FAILED(hr) ? 11 : 0;
+    if (SUCCEEDED(hr) && WaitForSingleObject(stop, 60000) != WAIT_OBJECT_0)
+        code = 12;
+    RevokeEngineClassObjects();
+    if (code == 0 && g_Module.GetLockCount() != 0)
+        code = 13;
+    CoUninitialize();
+    CloseHandle(ready);
+    CloseHandle(stop);
+    return code;
+}
+
+// Type libraries 1 and 3 registered for the life of the test, so that the
+// sink and the dual interfaces can be marshalled between processes.
+class CRegisteredTypeLibraries
+{
+public:
+    CRegisteredTypeLibraries()
+    {
+        wchar_t exe[MAX_PATH];
+        GetModuleFileNameW(nullptr, exe, MAX_PATH);
+        for (int index : {kKestrupTypeLibrary, kProxyTypeLibrary})
+        {
+            std::wstring path = std::wstring(exe) + L"\\" + std::to_wstring(index);
+            ComPtr<ITypeLib> lib;
+            TLIBATTR* attributes = nullptr;
+            if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib)) || FAILED(lib->GetLibAttr(&attributes)))
+            {
+                ADD_FAILURE() << "type library " << index;
+                continue;
+            }
+            m_registered.push_back(*attributes);
+            lib->ReleaseTLibAttr(attributes);
+            EXPECT_EQ(S_OK, RegisterTypeLib(lib.Get(), &path[0], nullptr)) << index;
+        }
+    }
+    ~CRegisteredTypeLibraries()
+    {
+        for (const TLIBATTR& a : m_registered)
+            UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
+    }
+
+private:
+    std::vector<TLIBATTR> m_registered;
+};
+
+void SetText(VARIANT* v, const wchar_t* text)
+{
+    VariantInit(v);
+    V_VT(v) = VT_BSTR;
+    V_BSTR(v) = SysAllocString(text);
+}
+
+HRESULT Invoke(IDispatch* server, const wchar_t* name, VARIANT* argument, VARIANT* result)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = 0;
+    HRESULT hr = server->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr))
+        return hr;
+    DISPPARAMS params = {argument, nullptr, argument ? 1u : 0u, 0};
+    return server->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, nullptr);
+}
+
+void UseServer(const std::wstring& folder, CFreeThreadedRecorder& sink)
+{
+    ComPtr<IDispatch> server;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)));
+    VARIANT port, result;
+    SetText(&port, L"COM41");
+    VariantInit(&result);
+    ASSERT_EQ(S_OK, Invoke(server.Get(), L"GetPort", &port, &result));
+    ASSERT_EQ(VT_UNKNOWN, V_VT(&result));
+    ComPtr<IQPortProxy> proxy;
+    ASSERT_EQ(S_OK, V_UNKNOWN(&result)->QueryInterface(IID_PPV_ARGS(&proxy)));
+    VariantClear(&result);
+    VariantClear(&port);
+    VARIANT status;
+    VariantInit(&status);
+    ASSERT_EQ(S_OK, proxy->get_PhoneStatus(&status));
+    EXPECT_EQ(VT_I4, V_VT(&status));
+    EXPECT_EQ(5, V_I4(&status));
+    EXPECT_EQ(E_NOTIMPL, proxy->Offline());
+
+    ComPtr<IDownloadSettings> settings;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&settings)));
+    EXPECT_EQ(E_NOTIMPL, settings->get_IsKnownConfiguration(&status));
+    const std::wstring programmer = folder + L"\\missing_programmer.mbn";
+    const std::pair<const wchar_t*, std::wstring> parameters[] = {
+        {L"flashprogrammer", programmer}, {L"emmcfilepathboot", L""}, {L"provision", L""},
+        {L"filepathxml", L""},            {L"filepathpatch", L""},    {L"searchpaths", folder},
+    };
+    for (const auto& parameter : parameters)
+    {
+        VARIANT name, value;
+        SetText(&name, parameter.first);
+        SetText(&value, parameter.second.c_str());
+        EXPECT_EQ(S_OK, settings->SetParam(name, value));
+        VariantClear(&name);
+        VariantClear(&value);
+    }
+
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, proxy->get_SoftwareDownload(&object));
+    ComPtr<IQSoftwareDownload> download;
+    ASSERT_EQ(S_OK, object.As(&download));
+    ASSERT_EQ(S_OK, download->put_StatusReport(static_cast<IQStatusReport*>(&sink)));
+    // The programmer is missing: both loads fail, after their first texts
+    // came back to this process.
+    EXPECT_TRUE(FAILED(download->DownloadBySettings(settings.Get())));
+    EXPECT_EQ(1u, sink.Count(L"Load programmer \"" + programmer + L"\""));
+    EXPECT_EQ(1u, sink.Count(L"Open programmer \"" + programmer + L"\""));
+}
+
+TEST(LocalServer, JobsRoadThroughAnotherProcess)
+{
+    CTempDir folder(L"server");
+    CDeviceTable table(folder / L"devices.txt");
+    ASSERT_TRUE(table.Set({4, 1, L"COM41"}));
+    HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, kReadyEvent);
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, kStopEvent);
+    ASSERT_TRUE(ready && stop);
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    {
+        CRegisteredTypeLibraries libraries;
+        ChildResult child;
+        std::thread server([&] { child = RunChild(L"AutomationServer", {}, L"", {}, 90000); });
+        if (WaitForSingleObject(ready, 30000) == WAIT_OBJECT_0)
+        {
+            CFreeThreadedRecorder sink;
+            UseServer(folder.Path(), sink);
+        }
+        else
+        {
+            ADD_FAILURE() << "the server did not start";
+        }
+        SetEvent(stop);
+        server.join();
+        EXPECT_FALSE(child.timedOut);
+        EXPECT_EQ(0u, child.exitCode);
+    }
+    CoUninitialize();
+    CloseHandle(ready);
+    CloseHandle(stop);
+}
+} // namespace

@@ -1,0 +1,379 @@
+// Whole emergency downloads through the automation objects, as a flash job
+// drives them: the port from the server, its software download, a status
+// sink and a settings object; against simulated phones on real port pairs.
+#include <gtest/gtest.h>
+
+#include "engine/AtmnServer.h"
+#include "engine/DownloadSettings.h"
+#include "engine/SoftwareDownload.h"
+#include "tests/engine/sequence/FreeThreadedRecorder.h"
+#include "tests/engine/sequence/SequencePhones.h"
+#include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/DeviceTable.h"
+#include "tests/fixtures/FileBackedDisk.h"
+#include "tests/fixtures/FirehosePhone.h"
+#include "tests/fixtures/StatusRecorder.h"
+#include "tests/fixtures/StreamingPhone.h"
+
+#include <chrono>
+#include <thread>
+
+namespace
+{
+constexpr unsigned kIndex = 5;
+
+std::string Pattern(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    ULONG x = seed * 7919u + 17u;
+    for (char& c : s)
+    {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return s;
+}
+
+std::wstring Without(const std::wstring& text, const std::wstring& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+}
+
+class DownloadSequence : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        m_savedTimes = GetDeviceWaitTimes();
+        GetDeviceWaitTimes() = {50, 0, 0};
+    }
+    void TearDown() override
+    {
+        GetDeviceWaitTimes() = m_savedTimes;
+        CoUninitialize();
+    }
+
+    std::wstring Put(const std::wstring& name, const std::string& bytes)
+    {
+        std::wstring path = folder / name;
+        EXPECT_TRUE(WriteWholeFile(path, bytes));
+        return path;
+    }
+
+    // Two images and one patch of the disk's last sector number; the
+    // storage they leave on a disk of `sectors` sectors of `sectorSize`.
+    std::string WriteImageFolder(size_t sectorSize, size_t sectors)
+    {
+        const std::string boot = Pattern(3000, 1), system = Pattern(2 * sectorSize + 100, 2);
+        Put(L"boot.img", boot);
+        Put(L"system.img", system);
+        const std::string size = std::to_string(sectorSize);
+        const std::string head = "<?xml version=\"1.0\" ?>\n<data>\n";
+        rawprogram = Put(L"rawprogram0.xml",
+                         head + "<program SECTOR_SIZE_IN_BYTES=\"" + size +
+                             "\" filename=\"boot.img\" num_partition_sectors=\"16\" "
+                             "physical_partition_number=\"0\" start_sector=\"10\"/>\n"
+                             "<program SECTOR_SIZE_IN_BYTES=\"" + size +
+                             "\" filename=\"system.img\" num_partition_sectors=\"16\" "
+                             "physical_partition_number=\"0\" start_sector=\"40\"/>\n</data>\n");
+        patch = Put(L"patch0.xml", head + "<patch SECTOR_SIZE_IN_BYTES=\"" + size +
+                                       "\" byte_offset=\"8\" filename=\"DISK\" physical_partition_number=\"0\" "
+                                       "size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\"/>\n"
+                                       "</data>\n");
+        std::string expected(sectors * sectorSize, '\0');
+        expected.replace(10 * sectorSize, boot.size(), boot);
+        expected.replace(40 * sectorSize, system.size(), system);
+        const ULONGLONG last = sectors - 1;
+        for (size_t i = 0; i < 8; ++i)
+            expected[sectorSize + 8 + i] = static_cast<char>(last >> (8 * i));
+        return expected;
+    }
+
+    // The nine parameters that a flash job stores.
+    ComPtr<IDownloadSettings> Settings(const std::wstring& programmer, const std::wstring& bootImage,
+                                       const std::wstring& provision)
+    {
+        ComPtr<IDownloadSettings> settings;
+        EXPECT_EQ(S_OK, CreateComObject<CDownloadSettings>(nullptr, IID_PPV_ARGS(&settings)));
+        const std::pair<const wchar_t*, std::wstring> parameters[] = {
+            {L"flashprogrammer", programmer}, {L"emmcfilepathboot", bootImage}, {L"provision", provision},
+            {L"filepathxml", rawprogram},     {L"filepathpatch", patch},        {L"searchpaths", folder.Path()},
+            {L"downloadtarget", L"emmc"},     {L"skipreset", L"1"},             {L"usetrustedmode", L"1"},
+        };
+        for (const auto& parameter : parameters)
+            SetText(settings.Get(), parameter.first, parameter.second);
+        return settings;
+    }
+    static void SetText(IDownloadSettings* settings, const wchar_t* name, const std::wstring& value)
+    {
+        CVariant n, v;
+        V_VT(&n) = VT_BSTR;
+        V_BSTR(&n) = SysAllocString(name);
+        V_VT(&v) = VT_BSTR;
+        V_BSTR(&v) = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+        EXPECT_EQ(S_OK, settings->SetParam(n, v));
+    }
+
+    // The port's software download, reached as a job reaches it: by name
+    // through the server's dispatch interface.
+    ComPtr<IQSoftwareDownload> SoftwareDownload(const std::wstring& portName)
+    {
+        ComPtr<IDispatch> server;
+        EXPECT_EQ(S_OK, CreateComObject<CAtmnServer>(nullptr, IID_PPV_ARGS(&server)));
+        LPOLESTR name = const_cast<LPOLESTR>(L"GetPort");
+        DISPID id = 0;
+        EXPECT_EQ(S_OK, server->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+        CVariant portId, result;
+        V_VT(&portId) = VT_BSTR;
+        V_BSTR(&portId) = SysAllocString(portName.c_str());
+        DISPPARAMS params = {&portId, nullptr, 1, 0};
+        EXPECT_EQ(S_OK, server->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                                       nullptr, nullptr));
+        ComPtr<IQPortProxy> port;
+        ComPtr<IUnknown> unknown;
+        ComPtr<IQSoftwareDownload> download;
+        if (V_VT(&result) != VT_UNKNOWN || !V_UNKNOWN(&result) ||
+            FAILED(V_UNKNOWN(&result)->QueryInterface(IID_PPV_ARGS(&port))) ||
+            FAILED(port->get_SoftwareDownload(&unknown)) || FAILED(unknown.As(&download)))
+        {
+            ADD_FAILURE() << "no software download for the port";
+            return nullptr;
+        }
+        EXPECT_EQ(S_OK, download->put_StatusReport(&status));
+        return download;
+    }
+
+    size_t CountWaits() const { return status.CountPrefix(L"Wait device connect "); }
+
+    CTempDir folder{L"images"};
+    CDeviceTable table{folder / L"devices.txt"};
+    CFreeThreadedRecorder status;
+    std::wstring rawprogram, patch;
+    DeviceWaitTimes m_savedTimes;
+};
+
+TEST_F(DownloadSequence, FirehoseProgrammerLoadedOverSaharaWritesTheFolderExactly)
+{
+    const std::string programmer = Pattern(10000, 7);
+    const std::wstring programmerPath = Put(L"prog_emmc_firehose_8953_ddr.mbn", programmer);
+    const std::string expected = WriteImageFolder(512, 2048);
+    FirehoseOptions options;
+    options.partitionSectors = {2048};
+    CSaharaThen<CFirehosePhone> phone(programmer.size(), options);
+    ASSERT_TRUE(phone.Start());
+    ASSERT_TRUE(table.Set({kIndex, 1, Without(phone.HostPort(), L"\\\\.\\")}));
+
+    ComPtr<IQSoftwareDownload> download = SoftwareDownload(Without(phone.HostPort(), L"\\\\.\\"));
+    ASSERT_TRUE(download);
+    EXPECT_EQ(S_OK, download->DownloadBySettings(Settings(programmerPath, L"", folder / L"none.xml").Get()));
+
+    EXPECT_EQ(ByteVector(programmer.begin(), programmer.end()), phone.Programmer());
+    EXPECT_TRUE(phone.Storage(0) == expected);
+    EXPECT_TRUE(phone.Errors().empty());
+    // DMSS went first and could not read the programmer as Intel HEX; no
+    // mini kernel was tried and, without "ufs", no bootable drive was set.
+    EXPECT_EQ(1u, status.Count(L"Load programmer \"" + programmerPath + L"\""));
+    EXPECT_EQ(0u, status.CountPrefix(L"Open boot file"));
+    EXPECT_EQ(0u, CountWaits());
+    const std::vector<std::string> names = phone.CommandNames();
+    EXPECT_EQ(2, std::count(names.begin(), names.end(), "program"));
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), "patch"));
+    EXPECT_EQ(0, std::count(names.begin(), names.end(), "setbootablestoragedrive"));
+}
+
+TEST_F(DownloadSequence, TwoPhonesAtOnceFromTheSameFolder)
+{
+    const std::string programmer = Pattern(8000, 11);
+    const std::wstring programmerPath = Put(L"prog_emmc_firehose_8909.mbn", programmer);
+    const std::string expected = WriteImageFolder(512, 2048);
+    FirehoseOptions options;
+    options.partitionSectors = {2048};
+    CSaharaThen<CFirehosePhone> first(programmer.size(), options), second(programmer.size(), options);
+    CSaharaThen<CFirehosePhone>* phones[] = {&first, &second};
+    ComPtr<IQSoftwareDownload> downloads[2];
+    for (unsigned i = 0; i < 2; ++i)
+    {
+        ASSERT_TRUE(phones[i]->Start());
+        const std::wstring port = Without(phones[i]->HostPort(), L"\\\\.\\");
+        ASSERT_TRUE(table.Set({kIndex + i, 1, port}));
+        downloads[i] = SoftwareDownload(port);
+        ASSERT_TRUE(downloads[i]);
+    }
+    // Each download on a worker of its own, as the jobs run them.
+    HRESULT results[2] = {E_FAIL, E_FAIL};
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < 2; ++i)
+    {
+        ComPtr<IDownloadSettings> settings = Settings(programmerPath, L"", L"");
+        workers.emplace_back([&, i, settings] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            results[i] = downloads[i]->DownloadBySettings(settings.Get());
+            CoUninitialize();
+        });
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    for (unsigned i = 0; i < 2; ++i)
+    {
+        EXPECT_EQ(S_OK, results[i]) << i;
+        EXPECT_TRUE(phones[i]->Storage(0) == expected) << i;
+        EXPECT_TRUE(phones[i]->Errors().empty()) << i;
+    }
+}
+
+TEST_F(DownloadSequence, FailedMiniKernelFallsBackToFirehoseAndUfsGetsItsBootableDrive)
+{
+    // No "firehose" in the name, no boot image: the mini kernel cannot be
+    // loaded and the serial target is made all the same. "ufs" without a
+    // provision file: no provisioning, but the bootable drive is set.
+    const std::string programmer = Pattern(5000, 8);
+    const std::wstring programmerPath = Put(L"prog_ufs_8998.mbn", programmer);
+    const std::string expected = WriteImageFolder(4096, 256);
+    FirehoseOptions options;
+    options.ufs = true;
+    options.partitionSectors = {256};
+    CSaharaThen<CFirehosePhone> phone(programmer.size(), options);
+    ASSERT_TRUE(phone.Start());
+    ASSERT_TRUE(table.Set({kIndex, 1, Without(phone.HostPort(), L"\\\\.\\")}));
+
+    ComPtr<IQSoftwareDownload> download = SoftwareDownload(Without(phone.HostPort(), L"\\\\.\\"));
+    ASSERT_TRUE(download);
+    EXPECT_EQ(S_OK, download->DownloadBySettings(
+                        Settings(programmerPath, folder / L"missing_msimage.mbn", folder / L"provision.xml").Get()));
+
+    EXPECT_TRUE(phone.Storage(0) == expected);
+    EXPECT_TRUE(phone.Errors().empty());
+    EXPECT_EQ(1u, status.CountPrefix(L"Open boot file"));
+    const std::vector<std::string> names = phone.CommandNames();
+    EXPECT_EQ(1, std::count(names.begin(), names.end(), "setbootablestoragedrive"));
+    EXPECT_EQ(0, std::count(names.begin(), names.end(), "ufs"));
+}
+
+TEST_F(DownloadSequence, MiniKernelBootsAndThePhoneIsWrittenAsADisk)
+{
+    const std::string programmer = Pattern(6000, 9), kernel = Pattern(5000, 10);
+    const std::wstring programmerPath = Put(L"prog_emmc_8960.mbn", programmer);
+    const std::wstring kernelPath = Put(L"8960_msimage.mbn", kernel);
+    const std::string expected = WriteImageFolder(512, 2048);
+    const std::wstring diskName = folder / L"phone-disk.bin";
+    ASSERT_TRUE(CreateDiskFile(diskName, expected.size()));
+    CFileBackedDisk disks;
+    disks.AddDisk(diskName, diskName);
+
+    CSaharaThen<CStreamingPhone> phone(programmer.size(), CStreamingPhone::Options());
+    // After its reset the phone comes back as a disk under the same index.
+    phone.OnProgrammerEnd([&] { table.Set({kIndex, 2, diskName}); });
+    ASSERT_TRUE(phone.Start());
+    ASSERT_TRUE(table.Set({kIndex, 1, Without(phone.HostPort(), L"\\\\.\\")}));
+
+    ComPtr<IQSoftwareDownload> download = SoftwareDownload(Without(phone.HostPort(), L"\\\\.\\"));
+    ASSERT_TRUE(download);
+    EXPECT_EQ(S_OK, download->DownloadBySettings(Settings(programmerPath, kernelPath, L"").Get()));
+    ASSERT_TRUE(phone.WaitDone(5000));
+
+    EXPECT_EQ(ByteVector(programmer.begin(), programmer.end()), phone.Programmer());
+    EXPECT_EQ(kernel, std::string(phone.Image().begin(), phone.Image().begin() + kernel.size()));
+    EXPECT_TRUE(ReadWholeFile(diskName) == expected);
+    EXPECT_TRUE(phone.Errors().empty());
+    EXPECT_EQ(1u, status.Count(L"Reboot to mini kernel"));
+}
+
+TEST_F(DownloadSequence, MissingParameterOrSinkEndsBeforeThePortIsAwaited)
+{
+    // The port is unknown under type 1, so any wait would report itself.
+    ASSERT_TRUE(table.Set({kIndex, 2, L"COM77"}));
+    ComPtr<IQSoftwareDownload> download = SoftwareDownload(L"COM77");
+    ASSERT_TRUE(download);
+
+    ComPtr<IDownloadSettings> partial;
+    ASSERT_EQ(S_OK, CreateComObject<CDownloadSettings>(nullptr, IID_PPV_ARGS(&partial)));
+    for (const wchar_t* name : {L"filepathxml", L"emmcfilepathboot", L"filepathpatch", L"flashprogrammer", L"provision"})
+        SetText(partial.Get(), name, L"x");
+    EXPECT_EQ(E_INVALIDARG, download->DownloadBySettings(partial.Get()));
+    // Not a settings object at all.
+    EXPECT_EQ(E_INVALIDARG, download->DownloadBySettings(download.Get()));
+
+    // A value that is no text (an object) is refused, not read as one.
+    CVariant name, object;
+    V_VT(&name) = VT_BSTR;
+    V_BSTR(&name) = SysAllocString(L"searchpaths");
+    V_VT(&object) = VT_UNKNOWN;
+    V_UNKNOWN(&object) = partial.Get();
+    partial->AddRef();
+    ASSERT_EQ(S_OK, partial->SetParam(name, object));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, download->DownloadBySettings(partial.Get()));
+
+    // Without a sink nothing runs.
+    SetText(partial.Get(), L"searchpaths", L"x");
+    EXPECT_EQ(S_OK, download->put_StatusReport(nullptr));
+    EXPECT_TRUE(FAILED(download->DownloadBySettings(partial.Get())));
+    EXPECT_EQ(0u, CountWaits());
+}
+
+class DeviceWait : public DownloadSequence
+{
+protected:
+    CSoftwareDownload* Download(ComPtr<IQSoftwareDownload>& holder)
+    {
+        holder = SoftwareDownload(L"COM77");
+        return holder ? static_cast<CSoftwareDownload*>(holder.Get()) : nullptr;
+    }
+};
+
+TEST_F(DeviceWait, DeviceThatNeverComesGivesUpAfterSixtyMisses)
+{
+    GetDeviceWaitTimes().missPauseMs = 0;
+    ASSERT_TRUE(table.Set({kIndex, 2, L"COM77"}));
+    ComPtr<IQSoftwareDownload> holder;
+    CSoftwareDownload* download = Download(holder);
+    ASSERT_TRUE(download);
+    std::wstring name = L"unchanged";
+    EXPECT_EQ(kDeviceNotBack, download->GetDeviceName(kPortDevice, false, name));
+    EXPECT_EQ(L"unchanged", name);
+    std::vector<std::wstring> waits = status.WithPrefix(L"Wait device connect ");
+    ASSERT_EQ(60u, waits.size());
+    for (size_t i = 0; i < waits.size(); ++i)
+        EXPECT_EQ(L"Wait device connect " + std::to_wstring(i), waits[i]);
+}
+
+TEST_F(DeviceWait, PortNameGetsItsDevicePrefixAndALateDeviceItsSettlingPause)
+{
+    GetDeviceWaitTimes() = {0, 3000, 0};
+    const std::wstring disk = folder / L"disk.bin";
+    ASSERT_TRUE(WriteWholeFile(disk, "x"));
+    ASSERT_TRUE(table.Set({kIndex, 1, L"COM77"}));
+    ComPtr<IQSoftwareDownload> holder;
+    CSoftwareDownload* download = Download(holder);
+    ASSERT_TRUE(download);
+
+    std::wstring name;
+    EXPECT_EQ(S_OK, download->GetDeviceName(kPortDevice, false, name));
+    EXPECT_EQ(L"\\\\.\\COM77", name);
+
+    // Present at the first query: no pause.
+    ASSERT_TRUE(table.Set({kIndex, 2, disk}));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(S_OK, download->GetDeviceName(kDiskDevice, true, name));
+    EXPECT_EQ(disk, name);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+    EXPECT_EQ(0u, CountWaits());
+
+    // Named but not there yet, then there: one miss, then the pause.
+    const std::wstring late = folder / L"late.bin";
+    ASSERT_TRUE(table.Set({kIndex, 2, late}));
+    std::thread arrival([&] {
+        while (CountWaits() == 0)
+            Sleep(10);
+        WriteWholeFile(late, "y");
+    });
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(S_OK, download->GetDeviceName(kDiskDevice, true, name));
+    arrival.join();
+    EXPECT_EQ(late, name);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+    EXPECT_LE(1u, CountWaits());
+}
+} // namespace
