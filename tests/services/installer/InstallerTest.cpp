@@ -347,7 +347,7 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
         EXPECT_EQ(appId, Text(HKEY_CURRENT_USER, key, L"AppID"));
     }
     EXPECT_EQ(std::wstring(program) + L"\\2",
-              Text(HKEY_CURRENT_USER, Classes(L"TypeLib\\{11475EB3-D2DD-4A70-8D19-A43B5A5EF27C}\\1.0\\0\\win64"),
+              Text(HKEY_CURRENT_USER, Classes(L"TypeLib\\{F6F37A12-F62A-4603-8757-6266058CF48E}\\1.0\\0\\win64"),
                    nullptr));
 
     // Installed already: nothing runs without force.
@@ -381,7 +381,7 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Classes(L"AppID\\Kestrup.EXE")));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Classes(L"AppID")));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Classes(L"CLSID\\" + GuidText(*classes[0].clsid))));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Classes(L"TypeLib\\{11475EB3-D2DD-4A70-8D19-A43B5A5EF27C}")));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Classes(L"TypeLib\\{F6F37A12-F62A-4603-8757-6266058CF48E}")));
     EXPECT_EQ(program, MachineText(L"ExeFile")); // the stamp stays
 }
 
