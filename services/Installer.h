@@ -9,7 +9,7 @@
 #include <string>
 
 // The per-machine key of the program's values, below HKEY_LOCAL_MACHINE.
-#define KESTRUP_MACHINE_KEY L"Software\\Olvane\\Kestrup\\"
+#define KESTRUP_MACHINE_KEY L"Software\\Olvane\\Kestrup"
 
 // What the installer takes from the machine it runs on.
 struct InstallerMachine

@@ -19,7 +19,7 @@
 
 namespace
 {
-const wchar_t kMachineKey[] = L"Software\\Olvane\\Kestrup";
+const wchar_t kMachineKey[] = KESTRUP_MACHINE_KEY;
 
 std::string Narrow(const std::wstring& text)
 {
