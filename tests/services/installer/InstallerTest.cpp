@@ -106,8 +106,9 @@ protected:
     void SetUp() override
     {
         ClearRegistry();
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, (ScratchKey() + L"\\Classes").c_str(), &m_hold));
-        RegCloseKey(m_hold);
+        HKEY classes = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, (ScratchKey() + L"\\Classes").c_str(), &classes));
+        RegCloseKey(classes);
         // A setting of the current user that installing must empty.
         ASSERT_TRUE(SetText(HKEY_CURRENT_USER, ScratchKey() + L"\\User\\Software\\Olvane\\Kestrup\\SearchPath",
                             L"Document1", L"C:\\images"));
@@ -277,7 +278,6 @@ protected:
     CTempDir m_files{L"packages"};
     CTempDir m_system{L"system"};
     std::wstring m_record;
-    HKEY m_hold = nullptr;
 };
 
 std::string Count(const std::vector<std::string>& calls, const std::string& call)
