@@ -317,7 +317,7 @@ TEST(ExecuteCommand, ChildrenStartedTogetherGetOnlyTheirOwnPipes)
         CloseHandle(process);
     }
     EXPECT_GT(sleepers.size(), 0u);
-    EXPECT_LT(slowest, 3000u);
+    EXPECT_LT(slowest, 5000u); // a leaked pipe handle keeps it open about 7 s
 }
 
 TEST(KillProcess, ProcessThatEndsByItselfGetsNoClose)
@@ -327,7 +327,7 @@ TEST(KillProcess, ProcessThatEndsByItselfGetsNoClose)
     CProcessGuard guard(process);
     DWORD start = GetTickCount();
     EXPECT_EQ(S_OK, KillProcess(process));
-    EXPECT_LT(GetTickCount() - start, 1400u);
+    EXPECT_LT(GetTickCount() - start, 2500u);
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
     EXPECT_EQ(kSelfExitCode, code);
