@@ -341,8 +341,28 @@ TEST_F(QpstServer, ParameterThatCannotBeSetFailsTheJobWithoutAWorker)
     EXPECT_TRUE(fake->Calls().empty()); // no port was asked for
 }
 
-TEST_F(QpstServer, ReleasedJobQuitsTheServer)
+// Stands in for a running QPST server process.
+KESTRUP_CHILD(IdleServer)
 {
+    Sleep(30000);
+    return 0;
+}
+
+TEST_F(QpstServer, ReleasedJobQuitsTheServerAndEndsEveryQpstServerProcess)
+{
+    CTempDir dir(L"qpst");
+    wchar_t self[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    const std::wstring server = dir / L"QPSTServer.exe";
+    ASSERT_TRUE(CopyFileW(self, server.c_str(), FALSE));
+    std::wstring command = L"\"" + server + L"\" --child IdleServer";
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &process));
+    CloseHandle(process.hThread);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process.hProcess, 200));
+
     CComObject<CTestFlasher>* object = nullptr;
     ComPtr<IDeviceReport> job = MakeJob(&object);
     ASSERT_EQ(S_OK, object->Start(L"COM78"));
@@ -350,6 +370,11 @@ TEST_F(QpstServer, ReleasedJobQuitsTheServer)
     EXPECT_EQ(L"GetPort COM78", fake->Calls().back());
     job.Reset();
     EXPECT_EQ(L"Quit", fake->Calls().back());
+    const bool ended = WaitForSingleObject(process.hProcess, 5000) == WAIT_OBJECT_0;
+    if (!ended)
+        TerminateProcess(process.hProcess, 1);
+    EXPECT_TRUE(ended);
+    CloseHandle(process.hProcess);
 }
 
 } // namespace
