@@ -164,6 +164,27 @@ BOOL CListEditorBase::HandleExitKey(WPARAM key)
     return TRUE;
 }
 
+BOOL CListEditorBase::PassNumberKey(WPARAM key, DWORD start, DWORD end, bool combo)
+{
+    std::wstring text = WindowText(m_hWnd);
+    switch (CheckNumberKey(m_flags, static_cast<wchar_t>(key), text, start, end)) {
+    case NumberKey::Accept:
+        return FALSE;
+    case NumberKey::Replaced:
+        SetWindowText(text.c_str());
+        if (combo) {
+            SendMessage(CB_SETEDITSEL, 0, MAKELPARAM(start, end));
+        } else {
+            SendMessage(EM_SETSEL, start, end);
+            SendMessage(EM_SCROLLCARET);
+        }
+        break;
+    case NumberKey::Refuse:
+        break;
+    }
+    return TRUE;
+}
+
 void CListEditorBase::SendEndEdit(LPCWSTR text, SYSTEMTIME* date)
 {
     HWND list = GetParent();
@@ -217,21 +238,9 @@ LRESULT CListEdit::OnChar(UINT, WPARAM key, LPARAM, BOOL& handled)
 {
     if (HandleExitKey(key))
         return 0;
-    std::wstring text = WindowText(m_hWnd);
     DWORD start = 0, end = 0;
     SendMessage(EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
-    switch (CheckNumberKey(m_flags, static_cast<wchar_t>(key), text, start, end)) {
-    case NumberKey::Accept:
-        handled = FALSE;
-        break;
-    case NumberKey::Replaced:
-        SetWindowText(text.c_str());
-        SendMessage(EM_SETSEL, start, end);
-        SendMessage(EM_SCROLLCARET);
-        break;
-    case NumberKey::Refuse:
-        break;
-    }
+    handled = PassNumberKey(key, start, end, false);
     return 0;
 }
 
@@ -361,22 +370,8 @@ LRESULT CListCombo::OnChar(UINT, WPARAM key, LPARAM, BOOL& handled)
 {
     if (HandleExitKey(key))
         return 0;
-    std::wstring text = WindowText(m_hWnd);
-    DWORD start = 0, end = 0;
     LRESULT selection = SendMessage(CB_GETEDITSEL);
-    start = LOWORD(selection);
-    end = HIWORD(selection);
-    switch (CheckNumberKey(m_flags, static_cast<wchar_t>(key), text, start, end)) {
-    case NumberKey::Accept:
-        handled = FALSE;
-        break;
-    case NumberKey::Replaced:
-        SetWindowText(text.c_str());
-        SendMessage(CB_SETEDITSEL, 0, MAKELPARAM(start, end));
-        break;
-    case NumberKey::Refuse:
-        break;
-    }
+    handled = PassNumberKey(key, LOWORD(selection), HIWORD(selection), true);
     return 0;
 }
 

@@ -66,6 +66,10 @@ protected:
     // Tab, Enter and Esc: remembered as the end key and the focus handed to
     // the list, which ends the edit. False for any other character.
     BOOL HandleExitKey(WPARAM key);
+    // Number validation of a typed character against the control's text and
+    // selection; the sign key rewrites the text. TRUE when the character
+    // is used up here, FALSE when it goes on to the control.
+    BOOL PassNumberKey(WPARAM key, DWORD start, DWORD end, bool combo);
     // Sends the end-of-edit record to the list (when there is one) and
     // hides the editor.
     void SendEndEdit(LPCWSTR text, SYSTEMTIME* date);
