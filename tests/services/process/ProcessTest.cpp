@@ -113,10 +113,41 @@ private:
     std::thread m_thread;
 };
 
+BOOL CALLBACK FindNodeWindow(HWND window, LPARAM found)
+{
+    auto* search = reinterpret_cast<std::pair<DWORD, bool>*>(found);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    if (owner == search->first && lstrcmpW(name, L"KestrupTestNode") == 0)
+        search->second = true;
+    return !search->second;
+}
+
+// Waits until the node process has made its window, so that timings start
+// from a running node even on a busy machine.
+bool WaitForNodeWindow(DWORD processId)
+{
+    for (int i = 0; i < 300; ++i)
+    {
+        std::pair<DWORD, bool> search(processId, false);
+        EnumWindows(FindNodeWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.second)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
 HANDLE StartNode(int depth, int selfExitMs = 0, const std::wstring& program = QuotedSelf())
 {
     HANDLE process = nullptr;
     EXPECT_EQ(S_OK, ExecuteCommand(nullptr, &process, L"%s --child Node %d %d", program.c_str(), depth, selfExitMs));
+    if (process)
+    {
+        EXPECT_TRUE(WaitForNodeWindow(GetProcessId(process)));
+    }
     return process;
 }
 
@@ -308,7 +339,6 @@ TEST(KillProcess, WindowedProcessIsClosedAndAGoneOneIsASuccess)
     ASSERT_NE(nullptr, process);
     CProcessGuard guard(process);
     DWORD id = GetProcessId(process);
-    Sleep(300); // let its window come up
     EXPECT_EQ(S_OK, KillProcess(id));
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
@@ -350,6 +380,8 @@ TEST(KillProcessTree, EndsGrandchildrenBeforeChildrenBeforeTheRoot)
     ASSERT_NE(0u, child);
     DWORD grandchild = WaitForChild(child);
     ASSERT_NE(0u, grandchild);
+    ASSERT_TRUE(WaitForNodeWindow(child));
+    ASSERT_TRUE(WaitForNodeWindow(grandchild));
 
     CExitOrder order({GetProcessId(root), child, grandchild});
     EXPECT_EQ(S_OK, KillProcessTree(root));
