@@ -4,6 +4,7 @@
 #pragma once
 #include "platform/DoubleBuffer.h"
 #include "ui/listctrl/DropArrows.h"
+#include "ui/listctrl/ListEditors.h"
 #include "ui/listctrl/ListDraw.h"
 #include "ui/listctrl/ListResources.h"
 #include "ui/listctrl/ListTypes.h"
@@ -48,6 +49,7 @@ public:
         MESSAGE_HANDLER(WM_SIZE, OnSize)
         MESSAGE_HANDLER(WM_HSCROLL, OnHScroll)
         MESSAGE_HANDLER(WM_VSCROLL, OnVScroll)
+        MESSAGE_RANGE_HANDLER(WM_MOUSEMOVE, WM_MOUSELAST, OnRelayToTooltip)
         MESSAGE_HANDLER(WM_RBUTTONUP, OnRButtonUp)
         MESSAGE_HANDLER(WM_MOUSEWHEEL, OnMouseWheel)
         MESSAGE_HANDLER(WM_TIMER, OnTimer)
@@ -55,7 +57,11 @@ public:
         MESSAGE_HANDLER(WM_SYSCOLORCHANGE, OnSettingChange)
         MESSAGE_HANDLER(WM_FONTCHANGE, OnSettingChange)
         MESSAGE_HANDLER(WM_THEMECHANGED, OnSettingChange)
+        NOTIFY_CODE_HANDLER(LCN_ENDEDIT, OnEndEdit)
+        MESSAGE_HANDLER(WM_CTLCOLOREDIT, OnControlColour)
+        MESSAGE_HANDLER(WM_CTLCOLORLISTBOX, OnControlColour)
         CHAIN_MSG_MAP(CDoubleBufferImpl<T>)
+        REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     // ---- Set-up -------------------------------------------------------
@@ -86,6 +92,8 @@ public:
                 return FALSE;
             m_tooltip.SendMessage(TTM_SETMAXTIPWIDTH, 0, 32767);
         }
+        if (!m_titleTip.IsWindow() && !m_titleTip.Create(this->m_hWnd, TRUE))
+            return FALSE;
         return TRUE;
     }
 
@@ -1158,6 +1166,12 @@ public:
         return m_selection.empty() ? -1 : *m_selection.begin();
     }
 
+    // ---- Cell editing (bodies in ListEditing.h) ------------------------------
+
+    // Opens the editor that the cell's format asks for over the cell at a
+    // row and display position; true also when nothing is to be edited.
+    BOOL EditItem(int row, int position);
+
     // ---- Options ------------------------------------------------------------
 
     void ShowHeader(BOOL show)
@@ -1194,6 +1208,10 @@ protected:
         m_tooltip.m_hWnd = nullptr;
         if (m_dropArrows.m_hWnd)
             m_dropArrows.DestroyWindow();
+        for (CWindow* window : {static_cast<CWindow*>(&m_titleTip), static_cast<CWindow*>(&m_listEdit),
+                                static_cast<CWindow*>(&m_listCombo), static_cast<CWindow*>(&m_listDate)})
+            if (window->IsWindow())
+                window->DestroyWindow();
         CloseThemes();
         handled = FALSE;
         return 0;
@@ -1335,6 +1353,13 @@ protected:
         ResetScrollBars(SB_BOTH, -1, TRUE);
         this->Invalidate();
         return 0;
+    }
+
+    LRESULT OnEndEdit(int, LPNMHDR header, BOOL&);
+    LRESULT OnRelayToTooltip(UINT message, WPARAM wParam, LPARAM lParam, BOOL& handled);
+    LRESULT OnControlColour(UINT message, WPARAM wParam, LPARAM lParam, BOOL&)
+    {
+        return this->DefWindowProc(message, wParam, lParam);
     }
 
     LRESULT OnRButtonUp(UINT, WPARAM, LPARAM lParam, BOOL&)
@@ -1495,9 +1520,11 @@ protected:
         m_tipRow = m_tipColumn = -1;
     }
 
-    // The title tip arrives with the cell editors; until then only the
-    // tip cell is forgotten.
-    void HideTitleTip() { m_tipRow = m_tipColumn = -1; }
+    void HideTitleTip()
+    {
+        m_tipRow = m_tipColumn = -1;
+        m_titleTip.Hide();
+    }
 
     void FreeAnimationBitmap()
     {
@@ -1599,6 +1626,12 @@ protected:
     BOOL m_tileBackground = FALSE;
     CWindow m_tooltip;
     CDropArrows m_dropArrows;
+    CTitleTip m_titleTip;
+    CListEdit m_listEdit;
+    CListCombo m_listCombo;
+    CListDate m_listDate;
     std::vector<CListColumn> m_columns;
     std::set<int> m_selection;
 };
+
+#include "ui/listctrl/ListEditing.h"
