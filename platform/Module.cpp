@@ -9,7 +9,13 @@ LONG CServerModule::Lock()
 
 LONG CServerModule::Unlock()
 {
-    return InterlockedDecrement(&m_lockCount);
+    const LONG count = InterlockedDecrement(&m_lockCount);
+    if (count == 0 && m_hEventShutdown)
+    {
+        InterlockedExchange(&m_activity, 1);
+        SetEvent(m_hEventShutdown);
+    }
+    return count;
 }
 
 LONG CServerModule::GetLockCount() const

@@ -1,0 +1,114 @@
+// wWinMain: start-up, the command-line switches, the windowless COM server
+// and the orderly shutdown.
+#include "ui/Startup.h"
+
+#include "engine/Automation.h"
+#include "platform/MessageLoop.h"
+#include "platform/Module.h"
+#include "services/CoInstaller.h"
+#include "services/Installer.h"
+
+#include <commctrl.h>
+#include <ole2.h>
+#include <shlwapi.h>
+
+namespace
+{
+struct SwitchName
+{
+    const wchar_t* text;
+    StartMode mode;
+};
+
+const SwitchName kSwitches[] = {
+    {L"UnregServer", StartMode::Unregister},
+    {L"RegServer", StartMode::Register},
+    {L"Automation", StartMode::Server},
+    {L"Embedding", StartMode::Server},
+};
+
+void RunInstaller(bool install)
+{
+    CInstaller installer(install, true);
+}
+
+// The machine-wide choice to publish the engine's own classes (set by the
+// installer when QPST is missing); the user's value does not count.
+bool IsWithoutQpst()
+{
+    return SHRegGetBoolUSValueW(KESTRUP_MACHINE_KEY L"\\", L"NoQPST", TRUE, FALSE) != FALSE;
+}
+
+// The loop of server mode: no window, until WM_QUIT.
+int RunServer()
+{
+    CMessageLoop loop;
+    AddThreadMessageLoop(&loop);
+    const int result = loop.Run();
+    RemoveThreadMessageLoop();
+    return result;
+}
+} // namespace
+
+StartMode ReadCommandLine(const wchar_t* commandLine)
+{
+    if (!commandLine)
+        return StartMode::Normal;
+    for (const wchar_t* p = wcspbrk(commandLine, L"-/"); p; p = wcspbrk(p + 1, L"-/"))
+    {
+        for (const SwitchName& name : kSwitches)
+        {
+            if (_wcsicmp(p + 1, name.text) == 0)
+                return name.mode;
+        }
+    }
+    return StartMode::Normal;
+}
+
+StartupSteps ProgramSteps()
+{
+    return {RunInstaller, StartDeviceMonitor, Run};
+}
+
+int StartProgram(const wchar_t* commandLine, int show, const StartupSteps& steps)
+{
+    const HRESULT ole = OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    g_Module.m_dwTimeOut = 5000;
+    g_Module.m_dwPause = 1000;
+
+    int exitCode = 0;
+    const StartMode mode = ReadCommandLine(commandLine);
+    if (mode == StartMode::Register || mode == StartMode::Unregister)
+    {
+        steps.runInstaller(mode == StartMode::Register);
+    }
+    else
+    {
+        std::unique_ptr<CAutoExecutor> monitor = steps.startDeviceMonitor();
+        // The watch posts WM_QUIT to this thread: give it its queue first.
+        MSG msg;
+        PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+        g_Module.StartMonitor(GetCurrentThreadId());
+        if (IsWithoutQpst())
+        {
+            const HRESULT hr = RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED);
+            if (SUCCEEDED(hr))
+                CoResumeClassObjects();
+        }
+        exitCode = mode == StartMode::Server ? RunServer() : steps.run(commandLine, show);
+        RevokeEngineClassObjects();
+        Sleep(g_Module.m_dwPause);
+        monitor.reset();
+    }
+    g_Module.EndMonitor();
+    if (SUCCEEDED(ole))
+        OleUninitialize();
+    return exitCode;
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int show)
+{
+    return StartProgram(GetCommandLineW(), show, ProgramSteps());
+}
