@@ -1144,6 +1144,13 @@ public:
     // ---- Selection state (the mouse and keys drive it) ---------------------
 
     BOOL IsSelected(int row) const { return m_selection.count(row) != 0; }
+    // Selects a row (and column position) as a click with these key flags
+    // (MK_SHIFT, MK_CONTROL) would; false for a row outside the rows.
+    BOOL SelectItem(int row, int position, UINT keyFlags);
+    // Sorts the rows by the texts of the column at a display position, or
+    // reverses them when that column is sorted already; 0 when sorting is
+    // off or the header hidden.
+    BOOL SortColumn(int position);
     const std::set<int>& GetSelection() const { return m_selection; }
     void ClearSelection()
     {
@@ -1172,6 +1179,10 @@ public:
             this->Invalidate();
     }
     void SetCellImageList(HIMAGELIST images) { m_cellImages = images; }
+    void SetSingleSelect(BOOL single) { m_singleSelect = single; }
+    void SetCellFocus(BOOL cellFocus) { m_cellFocus = cellFocus; }
+    void SetSwipeSelect(BOOL swipe) { m_swipeSelect = swipe; }
+    void SetSortable(BOOL sortable) { m_sortable = sortable; }
     // A bitmap behind the rows (owned by the caller), tiled or centred.
     void SetBackgroundImage(HBITMAP bitmap, BOOL tile)
     {
@@ -1349,6 +1360,47 @@ protected:
         return 0;
     }
 
+    // Mouse and keys (bodies in ListInput.h).
+    LRESULT OnLButtonDown(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnLButtonUp(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnLButtonDblClk(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnRButtonDown(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnKeyDown(UINT, WPARAM wParam, LPARAM, BOOL&);
+    LRESULT OnSysKeyDown(UINT, WPARAM, LPARAM, BOOL& handled);
+    LRESULT OnCancelMode(UINT, WPARAM, LPARAM, BOOL&);
+
+    void OnEditDelay();
+    void ToggleCell(int row, int position);
+    void TypeAhead(wchar_t key);
+    BOOL IsPlainClickInSelection(int row, UINT keyFlags) const;
+    int CurrentColumn() const { return m_cellFocus && CurrentRow() != -1 ? m_focusColumn : -1; }
+
+    // The cell editors and the header drag live in their own files; a list
+    // built without them opens no editor and drags no column.
+    template <class U>
+    static auto CallEditItem(U* list, int row, int position, int) -> decltype(BOOL(list->EditItem(row, position)))
+    {
+        return list->EditItem(row, position);
+    }
+    template <class U>
+    static BOOL CallEditItem(U*, int, int, long)
+    {
+        return FALSE;
+    }
+    template <class U>
+    static auto CallBeginHeaderDrag(U* list, int) -> decltype(void(list->BeginHeaderDrag()))
+    {
+        list->BeginHeaderDrag();
+    }
+    template <class U>
+    static void CallBeginHeaderDrag(U* list, long)
+    {
+        list->m_pressedColumn = -1;
+        list->InvalidateHeader();
+    }
+
     LRESULT OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& handled)
     {
         switch (wParam) {
@@ -1364,6 +1416,9 @@ protected:
             } else {
                 this->KillTimer(TIMER_AUTOSCROLL_SELECT);
             }
+            break;
+        case TIMER_EDIT_DELAY:
+            OnEditDelay();
             break;
         case TIMER_SCROLL_ANIMATION:
             if (!AnimateStep())
@@ -1555,6 +1610,14 @@ protected:
     UINT m_shrinkTimerRunning = FALSE;
     UINT m_editing = FALSE;
     UINT m_smoothScroll = TRUE;
+    UINT m_singleSelect = FALSE;
+    UINT m_swipeSelect = FALSE;
+    UINT m_buttonDown = FALSE;
+    UINT m_mouseTracking = FALSE;
+    UINT m_dragArmed = FALSE;
+    POINT m_pressPoint{};
+    std::wstring m_typeAhead;
+    DWORD m_typeAheadTime = 0;
     POINT m_bandAnchor{};
     RECT m_bandRect{};
     int m_rowHeight = 0;
@@ -1602,3 +1665,6 @@ protected:
     std::vector<CListColumn> m_columns;
     std::set<int> m_selection;
 };
+
+#include "ui/listctrl/ListInput.h"
+#include "ui/listctrl/ListSort.h"
