@@ -306,7 +306,6 @@ LRESULT CListImpl<T>::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
         if (!tip.empty() && GetItemRect(row, -1, rect)) {
             if (tip.size() > 32767)
                 tip.resize(32767);
-            tool.uFlags = TTF_SUBCLASS;
             tool.rect = rect;
             tool.lpszText = &tip[0];
             m_tooltip.SendMessage(TTM_ACTIVATE, TRUE);
