@@ -4,6 +4,7 @@
 // destroying it releases one.
 #pragma once
 #include "ui/listctrl/ListImpl.h"
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -167,7 +168,22 @@ public:
         return TRUE;
     }
 
+    // Orders the rows by the texts of one column (code unit by code unit;
+    // not stable). Rows move whole, item data references with them.
+    void SortRows(int id)
+    {
+        std::sort(m_rows.begin(), m_rows.end(),
+                  [id](const Row& a, const Row& b) { return CellText(a, id) < CellText(b, id); });
+    }
+    void ReverseRows() { std::reverse(m_rows.begin(), m_rows.end()); }
+
 protected:
+    static const std::wstring& CellText(const Row& row, int id)
+    {
+        return id >= 0 && static_cast<size_t>(id) < row.cells.size() ? row.cells[static_cast<size_t>(id)].text
+                                                                      : CListImpl<CListCtrlData<TItem>>::EmptyText();
+    }
+
     // Smart pointers compare what they point to (a ComPtr's == would
     // compare its conversion to bool).
     template <class U>

@@ -49,10 +49,19 @@ public:
         MESSAGE_HANDLER(WM_SIZE, OnSize)
         MESSAGE_HANDLER(WM_HSCROLL, OnHScroll)
         MESSAGE_HANDLER(WM_VSCROLL, OnVScroll)
+        MESSAGE_HANDLER(WM_CANCELMODE, OnCancelMode)
         MESSAGE_RANGE_HANDLER(WM_MOUSEMOVE, WM_MOUSELAST, OnRelayToTooltip)
+        MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
+        MESSAGE_HANDLER(WM_LBUTTONUP, OnLButtonUp)
+        MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnLButtonDblClk)
+        MESSAGE_HANDLER(WM_RBUTTONDOWN, OnRButtonDown)
+        MESSAGE_HANDLER(WM_MOUSEMOVE, OnMouseMove)
         MESSAGE_HANDLER(WM_RBUTTONUP, OnRButtonUp)
+        MESSAGE_HANDLER(WM_MOUSELEAVE, OnMouseLeave)
         MESSAGE_HANDLER(WM_MOUSEWHEEL, OnMouseWheel)
         MESSAGE_HANDLER(WM_TIMER, OnTimer)
+        MESSAGE_HANDLER(WM_KEYDOWN, OnKeyDown)
+        MESSAGE_HANDLER(WM_SYSKEYDOWN, OnSysKeyDown)
         MESSAGE_HANDLER(WM_SETTINGCHANGE, OnSettingChange)
         MESSAGE_HANDLER(WM_SYSCOLORCHANGE, OnSettingChange)
         MESSAGE_HANDLER(WM_FONTCHANGE, OnSettingChange)
@@ -1152,6 +1161,13 @@ public:
     // ---- Selection state (the mouse and keys drive it) ---------------------
 
     BOOL IsSelected(int row) const { return m_selection.count(row) != 0; }
+    // Selects a row (and column position) as a click with these key flags
+    // (MK_SHIFT, MK_CONTROL) would; false for a row outside the rows.
+    BOOL SelectItem(int row, int position, UINT keyFlags);
+    // Sorts the rows by the texts of the column at a display position, or
+    // reverses them when that column is sorted already; 0 when sorting is
+    // off or the header hidden.
+    BOOL SortColumn(int position);
     const std::set<int>& GetSelection() const { return m_selection; }
     void ClearSelection()
     {
@@ -1186,6 +1202,10 @@ public:
             this->Invalidate();
     }
     void SetCellImageList(HIMAGELIST images) { m_cellImages = images; }
+    void SetSingleSelect(BOOL single) { m_singleSelect = single; }
+    void SetCellFocus(BOOL cellFocus) { m_cellFocus = cellFocus; }
+    void SetSwipeSelect(BOOL swipe) { m_swipeSelect = swipe; }
+    void SetSortable(BOOL sortable) { m_sortable = sortable; }
     // A bitmap behind the rows (owned by the caller), tiled or centred.
     void SetBackgroundImage(HBITMAP bitmap, BOOL tile)
     {
@@ -1374,6 +1394,47 @@ protected:
         return 0;
     }
 
+    // Mouse and keys (bodies in ListInput.h).
+    LRESULT OnLButtonDown(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnLButtonUp(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnLButtonDblClk(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnRButtonDown(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    LRESULT OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnKeyDown(UINT, WPARAM wParam, LPARAM, BOOL&);
+    LRESULT OnSysKeyDown(UINT, WPARAM, LPARAM, BOOL& handled);
+    LRESULT OnCancelMode(UINT, WPARAM, LPARAM, BOOL&);
+
+    void OnEditDelay();
+    void ToggleCell(int row, int position);
+    void TypeAhead(wchar_t key);
+    BOOL IsPlainClickInSelection(int row, UINT keyFlags) const;
+    int CurrentColumn() const { return m_cellFocus && CurrentRow() != -1 ? m_focusColumn : -1; }
+
+    // The cell editors and the header drag live in their own files; a list
+    // built without them opens no editor and drags no column.
+    template <class U>
+    static auto CallEditItem(U* list, int row, int position, int) -> decltype(BOOL(list->EditItem(row, position)))
+    {
+        return list->EditItem(row, position);
+    }
+    template <class U>
+    static BOOL CallEditItem(U*, int, int, long)
+    {
+        return FALSE;
+    }
+    template <class U>
+    static auto CallBeginHeaderDrag(U* list, int) -> decltype(void(list->BeginHeaderDrag()))
+    {
+        list->BeginHeaderDrag();
+    }
+    template <class U>
+    static void CallBeginHeaderDrag(U* list, long)
+    {
+        list->m_pressedColumn = -1;
+        list->InvalidateHeader();
+    }
+
     LRESULT OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& handled)
     {
         switch (wParam) {
@@ -1389,6 +1450,9 @@ protected:
             } else {
                 this->KillTimer(TIMER_AUTOSCROLL_SELECT);
             }
+            break;
+        case TIMER_EDIT_DELAY:
+            OnEditDelay();
             break;
         case TIMER_SCROLL_ANIMATION:
             if (!AnimateStep())
@@ -1582,6 +1646,14 @@ protected:
     UINT m_shrinkTimerRunning = FALSE;
     UINT m_editing = FALSE;
     UINT m_smoothScroll = TRUE;
+    UINT m_singleSelect = FALSE;
+    UINT m_swipeSelect = FALSE;
+    UINT m_buttonDown = FALSE;
+    UINT m_mouseTracking = FALSE;
+    UINT m_dragArmed = FALSE;
+    POINT m_pressPoint{};
+    std::wstring m_typeAhead;
+    DWORD m_typeAheadTime = 0;
     POINT m_bandAnchor{};
     RECT m_bandRect{};
     int m_rowHeight = 0;
@@ -1635,3 +1707,5 @@ protected:
 };
 
 #include "ui/listctrl/ListEditing.h"
+#include "ui/listctrl/ListInput.h"
+#include "ui/listctrl/ListSort.h"

@@ -1,0 +1,218 @@
+#include "ListInputFixture.h"
+
+namespace {
+
+using ListSelect = ListInput;
+
+TEST_F(ListSelect, PlainClickSelectsOneRowAndReportsSelectionThenClick)
+{
+    AddRows(5);
+    Click(2, 1);
+    EXPECT_EQ(Selection(), std::vector<int>{2});
+    EXPECT_EQ(list.m_focusRow, 2);
+    EXPECT_EQ(list.m_focusColumn, 1);
+    ASSERT_EQ(Codes(), (std::vector<int>{LCN_SELECTED, LCN_LEFTCLICK}));
+    EXPECT_EQ(parent.notes[0].row, 2);
+    EXPECT_EQ(parent.notes[0].column, 1);
+    EXPECT_EQ(parent.notes[0].id, static_cast<UINT_PTR>(kListId));
+    EXPECT_EQ(parent.notes[0].from, list.m_hWnd);
+
+    // The only selected row clicked again: no new selection notice.
+    parent.notes.clear();
+    Click(2, 2);
+    EXPECT_EQ(Codes(), std::vector<int>{LCN_LEFTCLICK});
+    EXPECT_EQ(list.m_focusColumn, 2);
+
+    // Below the rows: row -1, column id 0.
+    parent.notes.clear();
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, X(1), 140);
+    Send(WM_LBUTTONUP, 0, X(1), 140);
+    ASSERT_EQ(Codes(), std::vector<int>{LCN_LEFTCLICK});
+    EXPECT_EQ(parent.notes[0].row, -1);
+    EXPECT_EQ(parent.notes[0].column, 0);
+    EXPECT_EQ(Selection(), std::vector<int>{2});
+}
+
+TEST_F(ListSelect, ControlClickAddsAndRemovesRows)
+{
+    AddRows(5);
+    Click(1, 1);
+    Click(3, 1, MK_CONTROL);
+    EXPECT_EQ(Selection(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(list.m_focusRow, 3);
+    EXPECT_EQ(list.m_focusColumn, -1);
+    EXPECT_EQ(Count(LCN_SELECTED), 2);
+
+    Click(1, 2, MK_CONTROL);
+    EXPECT_EQ(Selection(), std::vector<int>{3});
+    EXPECT_EQ(list.m_focusRow, 1);
+    EXPECT_EQ(list.m_focusColumn, 2);
+    Click(3, 1, MK_CONTROL);
+    EXPECT_TRUE(Selection().empty());
+    EXPECT_EQ(Count(LCN_SELECTED), 2); // removals are not reported
+}
+
+TEST_F(ListSelect, ShiftClickSelectsFromTheAnchor)
+{
+    AddRows(6);
+    Click(2, 1, MK_SHIFT); // no anchor yet: the row alone
+    EXPECT_EQ(Selection(), std::vector<int>{2});
+    EXPECT_EQ(list.m_anchorRow, 2);
+    Click(4, 1, MK_SHIFT);
+    EXPECT_EQ(Selection(), (std::vector<int>{2, 3, 4}));
+    EXPECT_EQ(list.m_focusRow, 4);
+    EXPECT_EQ(list.m_focusColumn, -1);
+    Click(0, 1, MK_SHIFT);
+    EXPECT_EQ(Selection(), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(list.m_anchorRow, 2);
+}
+
+TEST_F(ListSelect, PlainClickInsideASelectionNarrowsItOnRelease)
+{
+    AddRows(5);
+    Click(1, 1);
+    Click(3, 1, MK_SHIFT);
+    ASSERT_EQ(Selection().size(), 3u);
+    Press(2, 1);
+    EXPECT_EQ(Selection().size(), 3u);
+    Release(2, 1);
+    EXPECT_EQ(Selection(), std::vector<int>{2});
+}
+
+TEST_F(ListSelect, SingleSelectionIgnoresRangesAndSelectAll)
+{
+    list.SetSingleSelect(TRUE);
+    AddRows(5);
+    Click(1, 1);
+    Click(3, 1, MK_SHIFT);
+    EXPECT_EQ(Selection(), std::vector<int>{3});
+    Click(4, 1, MK_CONTROL);
+    EXPECT_EQ(Selection(), std::vector<int>{4});
+    Key('A', true);
+    EXPECT_EQ(Selection(), std::vector<int>{4});
+    Key(VK_UP, false, true);
+    EXPECT_EQ(Selection(), std::vector<int>{3});
+}
+
+TEST_F(ListSelect, RightButtonSelectsOnlyAnUnselectedRow)
+{
+    AddRows(5);
+    Click(1, 1);
+    Click(2, 1, MK_CONTROL);
+    Send(WM_RBUTTONDOWN, MK_RBUTTON, X(1), Y(2));
+    EXPECT_EQ(Selection(), (std::vector<int>{1, 2}));
+    Send(WM_RBUTTONDOWN, MK_RBUTTON, X(1), Y(4));
+    EXPECT_EQ(Selection(), std::vector<int>{4});
+}
+
+TEST_F(ListSelect, AHalfHiddenRowStartsTheDelayedEdit)
+{
+    AddRows(8);
+    Click(5, 1); // whole
+    EXPECT_FALSE(::KillTimer(list, TIMER_EDIT_DELAY));
+    Click(6, 1); // cut by the bottom edge
+    EXPECT_TRUE(::KillTimer(list, TIMER_EDIT_DELAY));
+}
+
+TEST_F(ListSelect, CheckBoxesToggleOnPressAndDoubleClick)
+{
+    AddRows(3);
+    for (int row = 0; row < 3; ++row)
+        list.SetItemText(row, 1, L"0");
+    list.FindCell(0, 1)->format = ITEM_FORMAT_CHECKBOX;
+    list.FindCell(1, 1)->format = ITEM_FORMAT_CHECKBOX3;
+    list.FindCell(2, 1)->format = ITEM_FORMAT_CHECKBOX;
+    list.FindCell(2, 1)->flags = ITEM_FLAGS_READ_ONLY;
+
+    Press(0, 1);
+    EXPECT_EQ(Text(0, 1), L"1");
+    Release(0, 1);
+    ASSERT_EQ(Codes(), (std::vector<int>{LCN_SELECTED, LCN_MODIFIED, LCN_LEFTCLICK}));
+    EXPECT_EQ(parent.notes[1].row, 0);
+    EXPECT_EQ(parent.notes[1].column, 1);
+
+    // A double click is a second press: the box toggles back.
+    parent.notes.clear();
+    Send(WM_LBUTTONDBLCLK, MK_LBUTTON, X(1), Y(0));
+    Release(0, 1);
+    EXPECT_EQ(Text(0, 1), L"0");
+    EXPECT_EQ(Count(LCN_MODIFIED), 1);
+    EXPECT_EQ(Count(LCN_DBLCLICK), 1);
+
+    std::vector<std::wstring> states;
+    for (int i = 0; i < 3; ++i) {
+        Click(1, 1);
+        states.push_back(Text(1, 1));
+    }
+    EXPECT_EQ(states, (std::vector<std::wstring>{L"1", L"-1", L"0"}));
+
+    parent.notes.clear();
+    Click(2, 1);
+    EXPECT_EQ(Text(2, 1), L"0");
+    EXPECT_EQ(Count(LCN_MODIFIED), 0);
+
+    // Space ticks the current row's box in the column of the cell focus.
+    list.SetCellFocus(TRUE);
+    Click(0, 1);
+    ASSERT_EQ(Text(0, 1), L"1");
+    Key(VK_SPACE);
+    EXPECT_EQ(Text(0, 1), L"0");
+}
+
+TEST_F(ListSelect, HyperlinkPressIsReportedUnlessReadOnly)
+{
+    AddRows(2);
+    list.FindCell(0, 2)->format = ITEM_FORMAT_HYPERLINK;
+    list.FindCell(1, 2)->format = ITEM_FORMAT_HYPERLINK;
+    list.FindCell(1, 2)->flags = ITEM_FLAGS_READ_ONLY;
+    Click(0, 2);
+    Click(1, 2);
+    ASSERT_EQ(Count(LCN_HYPERLINK), 1);
+    auto link = std::find_if(parent.notes.begin(), parent.notes.end(),
+                             [](const CListParent::Note& note) { return note.code == LCN_HYPERLINK; });
+    EXPECT_EQ(link->row, 0);
+    EXPECT_EQ(link->column, 2);
+}
+
+TEST_F(ListSelect, DraggingOverRowsDrawsABandThatSelectsThem)
+{
+    AddRows(6);
+    Press(1, 1);
+    Send(WM_MOUSEMOVE, MK_LBUTTON, X(1) + 2, Y(1) + 2); // within 3 pixels: nothing yet
+    EXPECT_FALSE(list.m_bandActive);
+    Send(WM_MOUSEMOVE, MK_LBUTTON, X(1) + 10, Y(3));
+    EXPECT_TRUE(list.m_bandActive);
+    EXPECT_EQ(Selection(), (std::vector<int>{1, 2, 3}));
+    parent.notes.clear();
+    Release(3, 1);
+    EXPECT_FALSE(list.m_bandActive);
+    EXPECT_TRUE(parent.notes.empty()); // a band ends without a click
+    EXPECT_EQ(Selection(), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(ListSelect, SwipeFromTheFirstColumnAddsRowsUnderThePointer)
+{
+    list.SetSwipeSelect(TRUE);
+    AddRows(6);
+    Press(1, 0); // the first column arms no band
+    Send(WM_MOUSEMOVE, MK_LBUTTON | MK_CONTROL, X(0), Y(2));
+    Send(WM_MOUSEMOVE, MK_LBUTTON | MK_CONTROL, X(0), Y(4));
+    EXPECT_FALSE(list.m_bandActive);
+    EXPECT_EQ(Selection(), (std::vector<int>{1, 2, 4}));
+}
+
+TEST_F(ListSelect, PointerTracksTheHotCellUntilItLeaves)
+{
+    AddRows(3);
+    Send(WM_MOUSEMOVE, 0, X(2), Y(1));
+    EXPECT_EQ(list.m_hotRow, 1);
+    EXPECT_EQ(list.m_hotColumn, 2);
+    Send(WM_MOUSEMOVE, 0, X(1), 140); // below the rows
+    EXPECT_EQ(list.m_hotRow, -1);
+    Send(WM_MOUSEMOVE, 0, X(0), Y(2));
+    list.SendMessage(WM_MOUSELEAVE);
+    EXPECT_EQ(list.m_hotRow, -1);
+    EXPECT_EQ(list.m_hotColumn, -1);
+}
+
+} // namespace
