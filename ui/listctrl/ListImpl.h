@@ -3,6 +3,7 @@
 // and answers GetItemCount, FindRow and FindCell.
 #pragma once
 #include "platform/DoubleBuffer.h"
+#include "ui/listctrl/DragDrop.h"
 #include "ui/listctrl/DropArrows.h"
 #include "ui/listctrl/ListDraw.h"
 #include "ui/listctrl/ListResources.h"
@@ -80,6 +81,7 @@ public:
             return FALSE;
         this->ModifyStyle(WS_BORDER, WS_CLIPCHILDREN, SWP_FRAMECHANGED);
         this->ModifyStyleEx(WS_EX_CLIENTEDGE, WS_EX_STATICEDGE, SWP_FRAMECHANGED);
+        InitialiseDragDrop();
         if (!m_tooltip.IsWindow()) {
             m_tooltip.Create(TOOLTIPS_CLASSW, this->m_hWnd, RECT{}, nullptr, WS_POPUP);
             if (!m_tooltip.m_hWnd)
@@ -577,6 +579,23 @@ public:
         m_dropArrows.Show(arrow);
     }
 
+    // ---- Header drag and drop (ListDragDrop.h) -------------------------------
+
+public:
+    // Drags the pressed header column; a drop on this list moves it.
+    void BeginHeaderDrag();
+    // The drop target's callbacks (clipboard data in medium, client point).
+    DWORD OnDragEnter(FORMATETC& format, STGMEDIUM& medium, DWORD keys, POINT point);
+    DWORD OnDragOver(FORMATETC& format, STGMEDIUM& medium, DWORD keys, POINT point);
+    BOOL OnDrop(FORMATETC& format, STGMEDIUM& medium, DWORD effect, POINT point);
+    UINT GetHeaderClipboardFormat() const { return m_headerClipboardFormat; }
+
+protected:
+    void InitialiseDragDrop();
+    // The data is a header column of this list.
+    BOOL IsOwnHeaderDrag(const FORMATETC& format, STGMEDIUM& medium);
+
+public:
     BOOL InvalidateHeader()
     {
         if (!m_showHeader)
@@ -1194,6 +1213,7 @@ protected:
         m_tooltip.m_hWnd = nullptr;
         if (m_dropArrows.m_hWnd)
             m_dropArrows.DestroyWindow();
+        m_dragDrop.Revoke();
         CloseThemes();
         handled = FALSE;
         return 0;
@@ -1595,6 +1615,7 @@ protected:
     HFONT m_linkFont = nullptr;
     HIMAGELIST m_itemImages = nullptr;
     HIMAGELIST m_cellImages = nullptr;
+    CDragDrop<T> m_dragDrop;
     HBITMAP m_background = nullptr;
     BOOL m_tileBackground = FALSE;
     CWindow m_tooltip;
@@ -1602,3 +1623,5 @@ protected:
     std::vector<CListColumn> m_columns;
     std::set<int> m_selection;
 };
+
+#include "ui/listctrl/ListDragDrop.h"
