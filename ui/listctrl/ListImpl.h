@@ -3,6 +3,7 @@
 // and answers GetItemCount, FindRow and FindCell.
 #pragma once
 #include "platform/DoubleBuffer.h"
+#include "ui/listctrl/DragDrop.h"
 #include "ui/listctrl/DropArrows.h"
 #include "ui/listctrl/ListEditors.h"
 #include "ui/listctrl/ListDraw.h"
@@ -95,6 +96,7 @@ public:
             return FALSE;
         this->ModifyStyle(WS_BORDER, WS_CLIPCHILDREN, SWP_FRAMECHANGED);
         this->ModifyStyleEx(WS_EX_CLIENTEDGE, WS_EX_STATICEDGE, SWP_FRAMECHANGED);
+        InitialiseDragDrop();
         if (!m_tooltip.IsWindow()) {
             m_tooltip.Create(TOOLTIPS_CLASSW, this->m_hWnd, RECT{}, nullptr, WS_POPUP);
             if (!m_tooltip.m_hWnd)
@@ -594,6 +596,23 @@ public:
         m_dropArrows.Show(arrow);
     }
 
+    // ---- Header drag and drop (ListDragDrop.h) -------------------------------
+
+public:
+    // Drags the pressed header column; a drop on this list moves it.
+    void BeginHeaderDrag();
+    // The drop target's callbacks (clipboard data in medium, client point).
+    DWORD OnDragEnter(FORMATETC& format, STGMEDIUM& medium, DWORD keys, POINT point);
+    DWORD OnDragOver(FORMATETC& format, STGMEDIUM& medium, DWORD keys, POINT point);
+    BOOL OnDrop(FORMATETC& format, STGMEDIUM& medium, DWORD effect, POINT point);
+    UINT GetHeaderClipboardFormat() const { return m_headerClipboardFormat; }
+
+protected:
+    void InitialiseDragDrop();
+    // The data is a header column of this list.
+    BOOL IsOwnHeaderDrag(const FORMATETC& format, STGMEDIUM& medium);
+
+public:
     BOOL InvalidateHeader()
     {
         if (!m_showHeader)
@@ -1232,6 +1251,7 @@ protected:
                                 static_cast<CWindow*>(&m_listCombo), static_cast<CWindow*>(&m_listDate)})
             if (window->IsWindow())
                 window->DestroyWindow();
+        m_dragDrop.Revoke();
         CloseThemes();
         handled = FALSE;
         return 0;
@@ -1411,29 +1431,6 @@ protected:
     BOOL IsPlainClickInSelection(int row, UINT keyFlags) const;
     int CurrentColumn() const { return m_cellFocus && CurrentRow() != -1 ? m_focusColumn : -1; }
 
-    // The cell editors and the header drag live in their own files; a list
-    // built without them opens no editor and drags no column.
-    template <class U>
-    static auto CallEditItem(U* list, int row, int position, int) -> decltype(BOOL(list->EditItem(row, position)))
-    {
-        return list->EditItem(row, position);
-    }
-    template <class U>
-    static BOOL CallEditItem(U*, int, int, long)
-    {
-        return FALSE;
-    }
-    template <class U>
-    static auto CallBeginHeaderDrag(U* list, int) -> decltype(void(list->BeginHeaderDrag()))
-    {
-        list->BeginHeaderDrag();
-    }
-    template <class U>
-    static void CallBeginHeaderDrag(U* list, long)
-    {
-        list->m_pressedColumn = -1;
-        list->InvalidateHeader();
-    }
 
     LRESULT OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& handled)
     {
@@ -1694,6 +1691,7 @@ protected:
     HFONT m_linkFont = nullptr;
     HIMAGELIST m_itemImages = nullptr;
     HIMAGELIST m_cellImages = nullptr;
+    CDragDrop<T> m_dragDrop;
     HBITMAP m_background = nullptr;
     BOOL m_tileBackground = FALSE;
     CWindow m_tooltip;
@@ -1709,3 +1707,4 @@ protected:
 #include "ui/listctrl/ListEditing.h"
 #include "ui/listctrl/ListInput.h"
 #include "ui/listctrl/ListSort.h"
+#include "ui/listctrl/ListDragDrop.h"

@@ -56,7 +56,7 @@ BOOL CListImpl<T>::SelectItem(int row, int position, UINT keyFlags)
     // scrolled into view first gets it a moment later.
     if (IsItemVisible(row, m_selection.size() < 2 ? position : -1, FALSE)) {
         if (m_focusRow != -1 && m_focusColumn != -1)
-            CallEditItem(Self(), m_focusRow, m_focusColumn, 0);
+            EditItem(m_focusRow, m_focusColumn);
     } else {
         this->SetTimer(TIMER_EDIT_DELAY, 250);
     }
@@ -239,7 +239,7 @@ LRESULT CListImpl<T>::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
         // A header press turns into a column drag, never into a band.
         if (m_pressedColumn != -1) {
             if (dx > 4 || dy > 4)
-                CallBeginHeaderDrag(Self(), 0);
+                BeginHeaderDrag();
             return 0;
         }
         if (dx > 3 || dy > 3) {
@@ -495,5 +495,5 @@ void CListImpl<T>::OnEditDelay()
     const int row = CurrentRow();
     if (m_cellFocus && row == -1)
         return;
-    CallEditItem(Self(), row, CurrentColumn(), 0);
+    EditItem(row, CurrentColumn());
 }

@@ -1,0 +1,357 @@
+#include "ui/listctrl/ListCtrlData.h"
+#include <gtest/gtest.h>
+#include <unknwn.h>
+#include <wrl/client.h>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+class COleApartment : public testing::Environment
+{
+public:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr))); }
+    void TearDown() override { ::OleUninitialize(); }
+};
+testing::Environment* const g_ole = testing::AddGlobalTestEnvironment(new COleApartment);
+
+class CDndList : public CListCtrlData<ComPtr<IUnknown>>
+{
+public:
+    using CListImpl::m_draggedColumn;
+    using CListImpl::m_dragDrop;
+    using CListImpl::m_dropArrows;
+    using CListImpl::m_dropPosition;
+    using CListImpl::m_pressedColumn;
+
+    void SetRowHeight(int height)
+    {
+        m_rowHeight = m_headerHeight = height;
+        ResetScrollBars(SB_BOTH, -1, TRUE);
+    }
+    std::vector<int> ColumnIds() const
+    {
+        std::vector<int> ids;
+        for (int position = 0; position < GetColumnCount(); ++position)
+            ids.push_back(GetColumnId(position));
+        return ids;
+    }
+};
+
+class CParent : public CWindowImpl<CParent>
+{
+public:
+    BEGIN_MSG_MAP(CParent)
+    END_MSG_MAP()
+};
+
+// A hidden parent with two lists of three 100-pixel columns A, B, C and a
+// header 20 pixels high.
+class ListDragDrop : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 800, 400}, L"drag parent", WS_POPUP));
+        for (CDndList* list : {&list1, &list2}) {
+            int x = list == &list1 ? 0 : 400;
+            ASSERT_TRUE(list->Create(parent, RECT{x, 0, x + 350, 150}, nullptr, 0, 0));
+            list->ModifyStyleEx(WS_EX_STATICEDGE | WS_EX_CLIENTEDGE, 0, SWP_FRAMECHANGED);
+            list->SetUseThemes(FALSE);
+            list->SetRowHeight(20);
+            for (LPCWSTR title : {L"A", L"B", L"C"})
+                list->AddColumn(title, 100);
+            list->AddItem(L"a0");
+            list->SetItemText(0, 1, L"b0");
+            list->SetItemText(0, 2, L"c0");
+        }
+        ASSERT_TRUE(list1.m_dragDrop.GetDropTarget());
+        ASSERT_TRUE(list1.m_dragDrop.GetDataObject());
+    }
+    void TearDown() override
+    {
+        list1.DestroyWindow();
+        list2.DestroyWindow();
+        parent.DestroyWindow();
+    }
+
+    static POINTL Screen(CDndList& list, int x, int y)
+    {
+        POINT point{x, y};
+        list.ClientToScreen(&point);
+        return POINTL{point.x, point.y};
+    }
+    FORMATETC HeaderFormat(DWORD aspect = DVASPECT_CONTENT, DWORD tymed = TYMED_HGLOBAL) const
+    {
+        return FORMATETC{static_cast<CLIPFORMAT>(list1.GetHeaderClipboardFormat()), nullptr, aspect, -1, tymed};
+    }
+    IDataObject* Data1() { return list1.m_dragDrop.GetDataObject(); }
+
+    // Drags column `dragged` of `target` with `data` over x and drops it
+    // there; the effects of DragEnter and Drop.
+    std::pair<DWORD, DWORD> DragAndDrop(CDndList& target, IDataObject* data, int dragged, int x, DWORD keys = 0)
+    {
+        target.m_draggedColumn = dragged;
+        IDropTarget* drop = target.m_dragDrop.GetDropTarget();
+        DWORD entered = DROPEFFECT_MOVE;
+        EXPECT_EQ(drop->DragEnter(data, keys, Screen(target, x, 10), &entered), S_OK);
+        DWORD dropped = DROPEFFECT_MOVE;
+        EXPECT_EQ(drop->Drop(data, keys, Screen(target, x, 10), &dropped), S_OK);
+        target.m_draggedColumn = -1;
+        return {entered, dropped};
+    }
+
+    CParent parent;
+    CDndList list1, list2;
+};
+
+TEST_F(ListDragDrop, HeaderDataIsTheSourceListsWindowRenderedOnEveryRequest)
+{
+    FORMATETC format = HeaderFormat();
+    EXPECT_EQ(Data1()->QueryGetData(&format), S_OK);
+    FORMATETC icon = HeaderFormat(DVASPECT_ICON);
+    EXPECT_EQ(Data1()->QueryGetData(&icon), DV_E_DVASPECT);
+    FORMATETC stream = HeaderFormat(DVASPECT_CONTENT, TYMED_ISTREAM);
+    EXPECT_EQ(Data1()->QueryGetData(&stream), DV_E_TYMED);
+    FORMATETC text{CF_UNICODETEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    EXPECT_EQ(Data1()->QueryGetData(&text), DV_E_CLIPFORMAT);
+
+    STGMEDIUM first{}, second{};
+    ASSERT_EQ(Data1()->GetData(&format, &first), S_OK);
+    ASSERT_EQ(Data1()->GetData(&format, &second), S_OK);
+    for (STGMEDIUM* medium : {&first, &second}) {
+        ASSERT_EQ(medium->tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+        EXPECT_EQ(::GlobalSize(medium->hGlobal), 8u);
+        auto* window = static_cast<HWND*>(::GlobalLock(medium->hGlobal));
+        EXPECT_EQ(*window, list1.m_hWnd);
+        ::GlobalUnlock(medium->hGlobal);
+    }
+    EXPECT_NE(first.hGlobal, second.hGlobal);
+    ::ReleaseStgMedium(&first);
+    ::ReleaseStgMedium(&second);
+
+    STGMEDIUM none{};
+    EXPECT_EQ(Data1()->GetData(&text, &none), DV_E_FORMATETC);
+    EXPECT_EQ(Data1()->GetData(&stream, &none), DV_E_FORMATETC);
+    EXPECT_EQ(Data1()->GetData(nullptr, &none), E_INVALIDARG);
+}
+
+TEST_F(ListDragDrop, StoredDataIsCopiedInAndOutAndNewDataForAFormatReplacesTheOld)
+{
+    auto put = [&](const char* text) {
+        HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, 8);
+        std::memcpy(::GlobalLock(block), text, 8);
+        ::GlobalUnlock(block);
+        FORMATETC format{CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium{TYMED_HGLOBAL};
+        medium.hGlobal = block;
+        EXPECT_EQ(Data1()->SetData(&format, &medium, FALSE), S_OK);
+        ::GlobalFree(block); // the object holds its own copy
+    };
+    auto get = [&]() {
+        FORMATETC format{CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium{};
+        EXPECT_EQ(Data1()->GetData(&format, &medium), S_OK);
+        std::string text(static_cast<const char*>(::GlobalLock(medium.hGlobal)), 7);
+        ::GlobalUnlock(medium.hGlobal);
+        ::ReleaseStgMedium(&medium);
+        return text;
+    };
+    put("first..");
+    EXPECT_EQ(get(), "first..");
+    EXPECT_EQ(get(), "first..");
+    put("second.");
+    EXPECT_EQ(get(), "second.");
+
+    ComPtr<IEnumFORMATETC> formats;
+    ASSERT_EQ(Data1()->EnumFormatEtc(DATADIR_GET, &formats), S_OK);
+    FORMATETC all[4]{};
+    ULONG fetched = 0;
+    EXPECT_EQ(formats->Next(4, all, &fetched), S_FALSE);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(all[0].cfFormat, list1.GetHeaderClipboardFormat());
+    EXPECT_EQ(all[1].cfFormat, CF_TEXT);
+
+    FORMATETC format{CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    EXPECT_EQ(Data1()->SetData(&format, nullptr, TRUE), E_INVALIDARG);
+    DVTARGETDEVICE device{sizeof(device)};
+    format.ptd = &device;
+    STGMEDIUM empty{};
+    EXPECT_EQ(Data1()->SetData(&format, &empty, TRUE), DV_E_DVTARGETDEVICE);
+}
+
+TEST_F(ListDragDrop, FormatEnumeratorStepsThroughItsOwnCopy)
+{
+    FORMATETC text{CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM empty{};
+    ASSERT_EQ(Data1()->SetData(&text, &empty, TRUE), S_OK);
+    ComPtr<IEnumFORMATETC> formats;
+    ASSERT_EQ(Data1()->EnumFormatEtc(DATADIR_GET, &formats), S_OK);
+    FORMATETC text2{CF_UNICODETEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    ASSERT_EQ(Data1()->SetData(&text2, &empty, TRUE), S_OK); // not in the copy
+
+    FORMATETC got[2]{};
+    got[0].cfFormat = got[1].cfFormat = 0x7777;
+    EXPECT_EQ(formats->Next(2, got, nullptr), S_FALSE); // two need a count
+    EXPECT_EQ(got[0].cfFormat, 0x7777);
+    EXPECT_EQ(formats->Next(1, got, nullptr), S_OK);
+    EXPECT_EQ(got[0].cfFormat, list1.GetHeaderClipboardFormat());
+
+    ComPtr<IEnumFORMATETC> clone;
+    ASSERT_EQ(formats->Clone(&clone), S_OK);
+    ULONG fetched = 9;
+    EXPECT_EQ(formats->Next(2, got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 1u);
+    EXPECT_EQ(got[0].cfFormat, CF_TEXT);
+    EXPECT_EQ(formats->Next(1, got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    EXPECT_EQ(clone->Next(1, got, &fetched), S_OK); // the clone stood where the original did
+    EXPECT_EQ(got[0].cfFormat, CF_TEXT);
+
+    EXPECT_EQ(formats->Reset(), S_OK);
+    EXPECT_EQ(formats->Skip(2), S_FALSE); // reaches the end: stays
+    EXPECT_EQ(formats->Skip(1), S_OK);
+    EXPECT_EQ(formats->Next(1, got, nullptr), S_OK);
+    EXPECT_EQ(got[0].cfFormat, CF_TEXT);
+
+    IEnumFORMATETC* none = formats.Get();
+    EXPECT_EQ(Data1()->EnumFormatEtc(DATADIR_SET, &none), E_NOTIMPL);
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(Data1()->EnumFormatEtc(DATADIR_GET, nullptr), E_POINTER);
+    EXPECT_EQ(formats->Clone(nullptr), E_POINTER);
+}
+
+TEST_F(ListDragDrop, DropSourceCancelsOnEscapeAndDropsWhenTheButtonsAreUp)
+{
+    IDropSource* source = list1.m_dragDrop.GetDropSource();
+    EXPECT_EQ(source->QueryContinueDrag(TRUE, MK_LBUTTON), DRAGDROP_S_CANCEL);
+    EXPECT_EQ(source->QueryContinueDrag(FALSE, MK_LBUTTON), S_OK);
+    EXPECT_EQ(source->QueryContinueDrag(FALSE, MK_RBUTTON | MK_CONTROL), S_OK);
+    EXPECT_EQ(source->QueryContinueDrag(FALSE, MK_CONTROL), DRAGDROP_S_DROP);
+    EXPECT_EQ(source->GiveFeedback(DROPEFFECT_MOVE), DRAGDROP_S_USEDEFAULTCURSORS);
+    ComPtr<IDataObject> wrong;
+    EXPECT_EQ(source->QueryInterface(IID_PPV_ARGS(&wrong)), E_NOINTERFACE);
+}
+
+TEST_F(ListDragDrop, KeysPickTheEffectFromTheAllowedOnes)
+{
+    const DWORD all = DROPEFFECT_COPY | DROPEFFECT_MOVE | DROPEFFECT_LINK;
+    EXPECT_EQ(CDropTarget::EffectFromKeys(FALSE, 0, all), DROPEFFECT_NONE);
+    EXPECT_EQ(CDropTarget::EffectFromKeys(TRUE, 0, all), DROPEFFECT_COPY);
+    EXPECT_EQ(CDropTarget::EffectFromKeys(TRUE, 0, DROPEFFECT_MOVE | DROPEFFECT_LINK), DROPEFFECT_MOVE);
+    EXPECT_EQ(CDropTarget::EffectFromKeys(TRUE, 0, DROPEFFECT_LINK), DROPEFFECT_LINK);
+    EXPECT_EQ(CDropTarget::EffectFromKeys(TRUE, MK_CONTROL | MK_SHIFT, all), DROPEFFECT_LINK);
+    EXPECT_EQ(CDropTarget::EffectFromKeys(TRUE, MK_CONTROL, all), DROPEFFECT_COPY);
+    EXPECT_EQ(CDropTarget::EffectFromKeys(TRUE, MK_SHIFT, DROPEFFECT_COPY), DROPEFFECT_NONE);
+    EXPECT_EQ(CDropTarget::EffectFromKeys(TRUE, MK_SHIFT, DROPEFFECT_MOVE), DROPEFFECT_MOVE);
+}
+
+TEST_F(ListDragDrop, ColumnsMoveToTheBoundaryUnderTheCursorAndCellsFollowThem)
+{
+    // The first column onto the right half of the third: last place.
+    auto effects = DragAndDrop(list1, Data1(), 0, 270);
+    EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_MOVE));
+    EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_MOVE));
+    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{1, 2, 0}));
+    EXPECT_EQ(list1.GetItemText(0, list1.GetColumnId(2)), L"a0");
+
+    // The (now) third onto the left half of the first: first place again.
+    DragAndDrop(list1, Data1(), 2, 30);
+    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
+
+    // The first onto the left half of the third: between B and C.
+    DragAndDrop(list1, Data1(), 0, 230);
+    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{1, 0, 2}));
+    EXPECT_EQ(list1.GetColumnWidth(1), 100);
+}
+
+TEST_F(ListDragDrop, ADropOnItsOwnPlaceShowsNoArrowsAndMovesNothing)
+{
+    for (int x : {130, 170, 230}) { // own halves of B, and the left half of C
+        auto effects = DragAndDrop(list1, Data1(), 1, x);
+        EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE)) << x;
+        EXPECT_FALSE(list1.m_dropArrows.IsWindowVisible()) << x;
+        EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2})) << x;
+    }
+}
+
+TEST_F(ListDragDrop, OverTheHeaderTheArrowsFollowTheCursorAndLeavingForgetsTheData)
+{
+    list1.m_draggedColumn = 0;
+    IDropTarget* drop = list1.m_dragDrop.GetDropTarget();
+    DWORD effect = DROPEFFECT_MOVE;
+    ASSERT_EQ(drop->DragEnter(Data1(), MK_LBUTTON, Screen(list1, 30, 10), &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
+    effect = DROPEFFECT_MOVE;
+    ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list1, 230, 10), &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE));
+    EXPECT_EQ(list1.m_dropPosition, 2);
+    EXPECT_TRUE(list1.m_dropArrows.IsWindowVisible());
+    RECT arrows{};
+    list1.m_dropArrows.GetWindowRect(&arrows);
+    EXPECT_EQ(arrows.left, Screen(list1, 200, 0).x - 7);
+
+    effect = DROPEFFECT_MOVE; // Control asks for a copy, which a header drag never allows
+    ASSERT_EQ(drop->DragOver(MK_LBUTTON | MK_CONTROL, Screen(list1, 230, 10), &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
+
+    ASSERT_EQ(drop->DragLeave(), S_OK);
+    effect = DROPEFFECT_MOVE;
+    ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list1, 230, 10), &effect), S_OK);
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_EQ(drop->DragEnter(nullptr, 0, Screen(list1, 230, 10), &effect), E_INVALIDARG);
+    list1.m_draggedColumn = -1;
+}
+
+TEST_F(ListDragDrop, ControlHeldOrAnotherListsColumnDropsNothing)
+{
+    auto effects = DragAndDrop(list1, Data1(), 0, 270, MK_CONTROL);
+    EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
+
+    // list1's header data over list2, whose own column 0 is being dragged.
+    effects = DragAndDrop(list2, Data1(), 0, 270);
+    EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_FALSE(list2.m_dropArrows.IsWindowVisible());
+    EXPECT_EQ(list2.ColumnIds(), (std::vector<int>{0, 1, 2}));
+
+    // Data without the header format is not accepted at all.
+    CDropSource* source = new CDropSource;
+    source->AddRef();
+    ComPtr<IDataObject> plain(new CDataObject(source));
+    effects = DragAndDrop(list1, plain.Get(), 0, 270);
+    EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
+    source->Release();
+}
+
+TEST_F(ListDragDrop, AHeaderDragEndsWithTheDragAndPressStateCleared)
+{
+    list1.m_pressedColumn = 1;
+    list1.m_dropArrows.Show(POINT{10, 10});
+    list1.BeginHeaderDrag(); // no button is held: the drag ends at once
+    EXPECT_EQ(list1.m_pressedColumn, -1);
+    EXPECT_EQ(list1.m_draggedColumn, -1);
+    EXPECT_FALSE(list1.m_dropArrows.IsWindowVisible());
+    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
+}
+
+TEST_F(ListDragDrop, ANewWindowRegistersAgainAndADestroyedOneIsRevoked)
+{
+    HWND old = list1.m_hWnd;
+    EXPECT_EQ(list1.m_dragDrop.GetWindow(), old);
+    list1.LoadResources(); // again on the same window: still one registration
+    EXPECT_EQ(list1.m_dragDrop.GetWindow(), old);
+    list1.DestroyWindow();
+    EXPECT_EQ(list1.m_dragDrop.GetWindow(), nullptr);
+    ASSERT_TRUE(list1.Create(parent, RECT{0, 0, 350, 150}, nullptr, 0, 0));
+    EXPECT_EQ(list1.m_dragDrop.GetWindow(), list1.m_hWnd);
+}
+
+} // namespace

@@ -1,0 +1,287 @@
+// OLE drag and drop for the list's header: the list is at the same time
+// the drag source and the drop target. The drop source, the data object
+// with its format enumerator and the drop target are plain COM objects on
+// the user-interface thread; CDataObjectT and CDropTargetT bind the data
+// object and the target to the list that renders and receives the data.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+#include <shlobj.h>
+#include <new>
+#include <vector>
+
+// The shell's drag-image service (sources and targets).
+extern const CLSID CLSID_KestrupDragDropHelper;
+
+class CDropSource : public IDropSource
+{
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escapePressed, DWORD keys) override;
+    HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD effect) override;
+    virtual ~CDropSource() = default;
+
+private:
+    ULONG m_refs = 0;
+};
+
+class CDataObject : public IDataObject
+{
+public:
+    explicit CDataObject(CDropSource* dropSource);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override;
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override;
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* in, FORMATETC* out) override;
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release) override;
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD direction, IEnumFORMATETC** out) override;
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override;
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD) override;
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA**) override;
+    virtual ~CDataObject();
+
+    // Fills medium for a format offered without data; FALSE when it cannot.
+    // dropped: the primary mouse button is up.
+    virtual BOOL OnRenderData(const FORMATETC& format, STGMEDIUM& medium, BOOL dropped);
+
+protected:
+    CDropSource* m_dropSource;
+    ULONG m_refs = 0;
+    BOOL m_swappedButtons;
+    std::vector<FORMATETC> m_formats;
+    std::vector<STGMEDIUM> m_media; // TYMED_NULL: rendered when asked for
+};
+
+class CEnumFormatEtc : public IEnumFORMATETC
+{
+public:
+    CEnumFormatEtc(std::vector<FORMATETC> formats, int position = 0);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, FORMATETC* formats, ULONG* fetched) override;
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
+    HRESULT STDMETHODCALLTYPE Reset() override;
+    HRESULT STDMETHODCALLTYPE Clone(IEnumFORMATETC** out) override;
+    virtual ~CEnumFormatEtc() = default;
+
+private:
+    ULONG m_refs = 0;
+    int m_position;
+    std::vector<FORMATETC> m_formats;
+};
+
+class CDropTarget : public IDropTarget
+{
+public:
+    explicit CDropTarget(HWND target);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD keys, POINTL point, DWORD* effect) override;
+    HRESULT STDMETHODCALLTYPE DragLeave() override;
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
+    virtual ~CDropTarget();
+
+    // The effects the receiver allows for the accepted data at a client point.
+    virtual DWORD OnDragEnter(FORMATETC& format, STGMEDIUM& medium, DWORD keys, POINT point);
+    virtual DWORD OnDragOver(FORMATETC& format, STGMEDIUM& medium, DWORD keys, POINT point);
+    virtual BOOL OnDrop(FORMATETC& format, STGMEDIUM& medium, DWORD effect, POINT point);
+    virtual void OnDragLeave();
+
+    // Accepts a clipboard format (HGLOBAL, content), after those added before.
+    BOOL AddFormat(CLIPFORMAT format);
+
+    // The effect that the modifier keys pick from the allowed ones.
+    static DWORD EffectFromKeys(BOOL accepted, DWORD keys, DWORD allowed);
+
+protected:
+    void Forget();
+    POINT ClientPoint(POINTL point) const;
+
+    HWND m_target;
+    ULONG m_refs = 0;
+    IDropTargetHelper* m_helper = nullptr;
+    std::vector<FORMATETC> m_formats;
+    BOOL m_accepted = FALSE;
+    FORMATETC m_format{};
+    STGMEDIUM m_medium{};
+};
+
+// The list's data object: renders the list's header format.
+template <class T>
+class CDataObjectT : public CDataObject
+{
+public:
+    explicit CDataObjectT(CDropSource* dropSource) : CDataObject(dropSource) {}
+
+    BOOL OnRenderData(const FORMATETC& format, STGMEDIUM& medium, BOOL) override
+    {
+        if (!m_list || format.cfFormat != m_list->GetHeaderClipboardFormat())
+            return FALSE;
+        HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, sizeof(HWND));
+        if (!block)
+            return FALSE;
+        auto* window = static_cast<HWND*>(::GlobalLock(block));
+        if (!window) {
+            ::GlobalFree(block);
+            return FALSE;
+        }
+        *window = m_list->m_hWnd;
+        ::GlobalUnlock(block);
+        medium.tymed = TYMED_HGLOBAL;
+        medium.hGlobal = block;
+        medium.pUnkForRelease = nullptr;
+        return TRUE;
+    }
+
+    T* m_list = nullptr;
+};
+
+// The list's drop target: passes the accepted data on to the list.
+template <class T>
+class CDropTargetT : public CDropTarget
+{
+public:
+    CDropTargetT(HWND target, T* list) : CDropTarget(target), m_list(list) {}
+
+    DWORD OnDragEnter(FORMATETC& format, STGMEDIUM& medium, DWORD keys, POINT point) override
+    {
+        return m_list ? m_list->OnDragEnter(format, medium, keys, point) : DROPEFFECT_NONE;
+    }
+    DWORD OnDragOver(FORMATETC& format, STGMEDIUM& medium, DWORD keys, POINT point) override
+    {
+        return m_list ? m_list->OnDragOver(format, medium, keys, point) : DROPEFFECT_NONE;
+    }
+    BOOL OnDrop(FORMATETC& format, STGMEDIUM& medium, DWORD effect, POINT point) override
+    {
+        return m_list ? m_list->OnDrop(format, medium, effect, point) : FALSE;
+    }
+
+    T* m_list;
+};
+
+// A window's drag and drop: its drop target and, for a drag source, the
+// drop source and the data object it offers.
+template <class T>
+class CDragDrop
+{
+public:
+    CDragDrop() = default;
+    CDragDrop(const CDragDrop&) = delete;
+    CDragDrop& operator=(const CDragDrop&) = delete;
+
+    ~CDragDrop()
+    {
+        Revoke();
+        ReleaseSource();
+    }
+
+    // Registers the list's window as a drop target and, with source, makes
+    // the drop source and data object. Objects of an earlier window go.
+    BOOL Initialise(T* list, BOOL source)
+    {
+        Revoke();
+        ReleaseSource();
+        m_hWnd = list->m_hWnd;
+        auto* target = new (std::nothrow) CDropTargetT<T>(m_hWnd, list);
+        if (!target)
+            return FALSE;
+        // The registration holds the target from here on.
+        target->AddRef();
+        HRESULT hr = ::RegisterDragDrop(m_hWnd, target);
+        target->Release();
+        if (FAILED(hr))
+            return FALSE;
+        m_dropTarget = target;
+        if (source) {
+            m_dropSource = new (std::nothrow) CDropSource;
+            if (m_dropSource) {
+                m_dropSource->AddRef();
+                m_dataObject = new (std::nothrow) CDataObjectT<T>(m_dropSource);
+            }
+            if (m_dataObject) {
+                m_dataObject->AddRef();
+                m_dataObject->m_list = list;
+            }
+        }
+        return TRUE;
+    }
+
+    // Offers a format from the data object, rendered when asked for.
+    BOOL AddSourceFormat(CLIPFORMAT format)
+    {
+        if (!m_dataObject)
+            return FALSE;
+        FORMATETC offered{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM empty{};
+        return SUCCEEDED(m_dataObject->SetData(&offered, &empty, TRUE));
+    }
+
+    BOOL AddTargetFormat(CLIPFORMAT format) { return m_dropTarget ? m_dropTarget->AddFormat(format) : FALSE; }
+
+    // Runs the drag to its end. The drag image's bitmap, when there is one,
+    // is handed over: the shell keeps it or it is deleted here.
+    HRESULT DoDragDrop(SHDRAGIMAGE* image, DWORD allowed, DWORD* effect = nullptr)
+    {
+        DWORD done = DROPEFFECT_NONE;
+        HRESULT hr = S_FALSE;
+        IDragSourceHelper* helper = nullptr;
+        if (m_dataObject) {
+            if (image && image->hbmpDragImage) {
+                bool taken = false;
+                if (SUCCEEDED(::CoCreateInstance(CLSID_KestrupDragDropHelper, nullptr, CLSCTX_INPROC_SERVER,
+                                                 IID_IDragSourceHelper, reinterpret_cast<void**>(&helper))))
+                    taken = SUCCEEDED(helper->InitializeFromBitmap(image, m_dataObject));
+                if (!taken)
+                    ::DeleteObject(image->hbmpDragImage);
+            }
+            hr = ::DoDragDrop(m_dataObject, m_dropSource, allowed, &done);
+            if (helper)
+                helper->Release();
+        } else if (image && image->hbmpDragImage) {
+            ::DeleteObject(image->hbmpDragImage);
+        }
+        if (effect)
+            *effect = done;
+        return hr;
+    }
+
+    // Ends the window's registration as a drop target (before the window goes).
+    void Revoke()
+    {
+        if (m_dropTarget && m_hWnd)
+            ::RevokeDragDrop(m_hWnd);
+        m_dropTarget = nullptr;
+    }
+
+    HWND GetWindow() const { return m_dropTarget ? m_hWnd : nullptr; }
+    CDropSource* GetDropSource() const { return m_dropSource; }
+    CDataObjectT<T>* GetDataObject() const { return m_dataObject; }
+    CDropTargetT<T>* GetDropTarget() const { return m_dropTarget; }
+
+private:
+    void ReleaseSource()
+    {
+        if (m_dropSource)
+            m_dropSource->Release();
+        if (m_dataObject)
+            m_dataObject->Release();
+        m_dropSource = nullptr;
+        m_dataObject = nullptr;
+    }
+
+    CDropSource* m_dropSource = nullptr;
+    CDataObjectT<T>* m_dataObject = nullptr;
+    CDropTargetT<T>* m_dropTarget = nullptr;
+    HWND m_hWnd = nullptr;
+};
