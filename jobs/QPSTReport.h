@@ -25,6 +25,11 @@ protected:
     // order given); the result, if asked for, goes to `result`.
     HRESULT InvokeServer(IDispatch* server, const wchar_t* method, VARIANT* args, UINT count, VARIANT* result);
 
+    // The process's global interface table.
+    static HRESULT GlobalTable(ComPtr<IGlobalInterfaceTable>& table);
+    // Makes `variant` (empty) a VT_BSTR copy of `text` (null: empty).
+    static HRESULT SetText(CVariant& variant, const wchar_t* text);
+
     DWORD m_serverCookie = 0; // IDispatch of the AtmnServer; 0: none
 
     // Passes of the port wait and its pause between passes (milliseconds).

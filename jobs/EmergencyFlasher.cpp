@@ -1,0 +1,163 @@
+#include "jobs/EmergencyFlasher.h"
+
+#include "services/ProcessObjects.h"
+
+HRESULT CEmergencyFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* programmer,
+                                      const wchar_t* bootImage, const wchar_t* provision, const wchar_t* rawFiles,
+                                      const wchar_t* patchFiles, const wchar_t* searchPaths, IDeviceReport** out)
+{
+    return CreateJob<CEmergencyFlasher>(L"CEmergencyFlasher::StartFlash", out, [&](CEmergencyFlasher& job) {
+        HRESULT hr = job.SetDownloadParameters(programmer, bootImage, provision, rawFiles, patchFiles, searchPaths);
+        if (FAILED(hr))
+            job.FailWithoutStart(deviceName, hr);
+        else
+            job.StartFlash(deviceName);
+    });
+}
+
+HRESULT CEmergencyFlasher::SetDownloadParameters(const wchar_t* programmer, const wchar_t* bootImage,
+                                                 const wchar_t* provision, const wchar_t* rawFiles,
+                                                 const wchar_t* patchFiles, const wchar_t* searchPaths)
+{
+    const std::pair<const wchar_t*, const wchar_t*> parameters[] = {
+        {L"flashprogrammer", programmer}, {L"emmcfilepathboot", bootImage}, {L"provision", provision},
+        {L"filepathxml", rawFiles},       {L"filepathpatch", patchFiles},   {L"searchpaths", searchPaths},
+        {L"downloadtarget", L"emmc"},     {L"skipreset", L"1"},             {L"usetrustedmode", L"1"},
+    };
+    for (const auto& parameter : parameters)
+    {
+        HRESULT hr = SetDownloadParameter(parameter.first, parameter.second);
+        if (FAILED(hr))
+            return LogError(hr, L"CEmergencyFlasher::StartFlash", __LINE__);
+    }
+    return S_OK;
+}
+
+void CEmergencyFlasher::FailWithoutStart(const wchar_t* deviceName, HRESULT result)
+{
+    SetDeviceName(deviceName ? deviceName : L"");
+    {
+        CLockGuard<CDeviceReport> lock(*this);
+        m_startTick = m_endTick = GetTickCount();
+    }
+    SetResult(result);
+}
+
+HRESULT CEmergencyFlasher::SetDownloadParameter(const wchar_t* name, const wchar_t* value)
+{
+    const wchar_t* function = L"CEmergencyFlasher::SetDownloadParameter";
+    CVariant nameVariant, valueVariant;
+    HRESULT hr = SetText(nameVariant, name);
+    if (SUCCEEDED(hr))
+        hr = SetText(valueVariant, value);
+    if (FAILED(hr))
+        return LogError(hr, function, __LINE__);
+
+    ComPtr<IGlobalInterfaceTable> table;
+    hr = GlobalTable(table);
+    if (FAILED(hr))
+        return LogError(hr, function, __LINE__);
+    ComPtr<IDownloadSettings> settings;
+    if (!m_settingsCookie)
+    {
+        hr = CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&settings));
+        if (FAILED(hr))
+            return LogError(hr, function, __LINE__);
+        hr = table->RegisterInterfaceInGlobal(settings.Get(), __uuidof(IDownloadSettings), &m_settingsCookie);
+    }
+    else
+    {
+        hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
+                                           reinterpret_cast<void**>(settings.GetAddressOf()));
+    }
+    if (FAILED(hr))
+        return LogError(hr, function, __LINE__);
+    return LogError(settings->SetParam(nameVariant, valueVariant), function, __LINE__);
+}
+
+bool CEmergencyFlasher::IsQPSTServer()
+{
+    const wchar_t* name = L"CEmergencyFlasher::IsQPSTServer";
+    if (!m_settingsCookie)
+        return false;
+    ComPtr<IGlobalInterfaceTable> table;
+    HRESULT hr = GlobalTable(table);
+    ComPtr<IDownloadSettings> settings;
+    if (SUCCEEDED(hr))
+        hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
+                                           reinterpret_cast<void**>(settings.GetAddressOf()));
+    if (FAILED(LogError(hr, name, __LINE__)))
+        return false;
+    CVariant known;
+    // Our own engine does not know configurations (E_NOTIMPL); a QPST server does.
+    return SUCCEEDED(LogError(settings->get_IsKnownConfiguration(&known), name, __LINE__));
+}
+
+HRESULT CEmergencyFlasher::DoWork()
+{
+    const wchar_t* name = L"CEmergencyFlasher::DoWork";
+    HANDLE semaphore = ProcessObjects().hDownloadSemaphore;
+    if (IsQPSTServer() && !m_holdsSemaphore)
+    {
+        // One download at a time through an installed QPST server, machine-wide.
+        WaitForSingleObject(semaphore, INFINITE);
+        m_holdsSemaphore = TRUE;
+    }
+
+    ComPtr<IQSoftwareDownload> download;
+    ComPtr<IQStatusReport> sink;
+    ComPtr<IDownloadSettings> settings;
+    HRESULT hr = LogError(GetSoftwareDownload(&download), name, __LINE__);
+    if (SUCCEEDED(hr))
+        hr = LogError(CStatusReport<CEmergencyFlasher>::CreateInstance(this, &sink), name, __LINE__);
+    if (SUCCEEDED(hr))
+        hr = LogError(download->put_StatusReport(sink.Get()), name, __LINE__);
+    if (SUCCEEDED(hr))
+    {
+        ComPtr<IGlobalInterfaceTable> table;
+        hr = GlobalTable(table);
+        if (SUCCEEDED(hr))
+            hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
+                                               reinterpret_cast<void**>(settings.GetAddressOf()));
+        hr = LogError(hr, name, __LINE__);
+    }
+    if (SUCCEEDED(hr))
+    {
+        hr = LogError(download->DownloadBySettings(settings.Get()), name, __LINE__);
+        if (FAILED(hr) && m_lastEvent)
+        {
+            Log(L"receive last event, but fail with 0x%08x", hr);
+            hr = S_OK;
+        }
+        // A server that reports after the download has returned must not reach the job.
+        static_cast<CStatusReport<CEmergencyFlasher>*>(sink.Get())->Detach();
+    }
+
+    if (m_holdsSemaphore)
+    {
+        m_holdsSemaphore = FALSE;
+        ReleaseSemaphore(semaphore, 1, nullptr);
+    }
+    return hr;
+}
+
+void CEmergencyFlasher::OnNewStatus(LONG iId, BSTR /*bstrStatus1*/, BSTR bstrStatus2)
+{
+    if (iId == LastStatusEventId)
+        InterlockedExchange(&m_lastEvent, TRUE);
+    Log(L"%s", bstrStatus2 ? bstrStatus2 : L"");
+    AddProgress(0.002);
+}
+
+void CEmergencyFlasher::FinalRelease()
+{
+    StopThread();
+    if (m_settingsCookie)
+    {
+        ComPtr<IGlobalInterfaceTable> table;
+        if (SUCCEEDED(GlobalTable(table)))
+            table->RevokeInterfaceFromGlobal(m_settingsCookie);
+        m_settingsCookie = 0;
+    }
+    CQPSTReport::FinalRelease();
+}

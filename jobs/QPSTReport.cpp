@@ -1,0 +1,166 @@
+#include "jobs/QPSTReport.h"
+
+#include "services/Process.h"
+
+namespace {
+
+// Phone status of a port that is ready to use.
+constexpr LONG kPortReady = 5;
+// Passes of the port wait after which the port is added, and removed and added again.
+constexpr int kAddPortPass = 10;
+constexpr int kReAddPortPass = 20;
+
+} // namespace
+
+HRESULT CQPSTReport::GlobalTable(ComPtr<IGlobalInterfaceTable>& table)
+{
+    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&table));
+}
+
+HRESULT CQPSTReport::SetText(CVariant& variant, const wchar_t* text)
+{
+    V_BSTR(&variant) = SysAllocString(text ? text : L"");
+    if (!V_BSTR(&variant))
+        return E_OUTOFMEMORY;
+    V_VT(&variant) = VT_BSTR;
+    return S_OK;
+}
+
+CQPSTReport::CQPSTReport()
+{
+    CreateServer(CLSCTX_LOCAL_SERVER);
+}
+
+void CQPSTReport::CreateServer(DWORD context)
+{
+    ComPtr<IDispatch> server;
+    if (FAILED(CoCreateInstance(CLSID_AtmnServer, nullptr, context, IID_PPV_ARGS(&server))))
+        return; // the job fails when it looks for the port
+    ComPtr<IGlobalInterfaceTable> table;
+    HRESULT hr = GlobalTable(table);
+    DWORD cookie = 0;
+    if (SUCCEEDED(hr) && SUCCEEDED(table->RegisterInterfaceInGlobal(server.Get(), IID_IDispatch, &cookie)))
+        m_serverCookie = cookie;
+}
+
+HRESULT CQPSTReport::InvokeServer(IDispatch* server, const wchar_t* method, VARIANT* args, UINT count,
+                                  VARIANT* result)
+{
+    LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
+    DISPID id = 0;
+    HRESULT hr = server->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr))
+        return hr;
+    // Dispatch arguments go last first.
+    VARIANT reversed[2];
+    if (count > 2)
+        return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i)
+        reversed[i] = args[count - 1 - i];
+    DISPPARAMS params = {count ? reversed : nullptr, nullptr, count, 0};
+    return server->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, nullptr);
+}
+
+HRESULT CQPSTReport::GetPortObject(IQPortProxy** port)
+{
+    const wchar_t* name = L"CQPSTReport::GetPortObject";
+    if (!port)
+        return LogError(E_POINTER, name, __LINE__);
+    *port = nullptr;
+    if (!m_serverCookie)
+        return LogError(E_UNEXPECTED, name, __LINE__);
+    ComPtr<IGlobalInterfaceTable> table;
+    HRESULT hr = GlobalTable(table);
+    if (FAILED(hr))
+        return LogError(hr, name, __LINE__);
+    ComPtr<IDispatch> server;
+    hr = table->GetInterfaceFromGlobal(m_serverCookie, IID_IDispatch, reinterpret_cast<void**>(server.GetAddressOf()));
+    if (FAILED(hr))
+        return LogError(hr, name, __LINE__);
+
+    CVariant portId;
+    hr = SetText(portId, GetDeviceName().c_str());
+    if (FAILED(hr))
+        return LogError(hr, name, __LINE__);
+    VARIANT twice[2] = {portId, portId}; // comPort and portLabel
+
+    for (int pass = 0;; ++pass)
+    {
+        CVariant result;
+        hr = InvokeServer(server.Get(), L"GetPort", &portId, 1, &result);
+        if (FAILED(hr))
+        {
+            LogError(hr, name, __LINE__); // not ready yet: asked again
+        }
+        else if ((V_VT(&result) == VT_UNKNOWN || V_VT(&result) == VT_DISPATCH) && V_UNKNOWN(&result))
+        {
+            ComPtr<IQPortProxy> candidate;
+            hr = V_UNKNOWN(&result)->QueryInterface(IID_PPV_ARGS(&candidate));
+            if (FAILED(hr))
+                return LogError(hr, name, __LINE__);
+            CVariant status;
+            hr = candidate->get_PhoneStatus(&status);
+            if (FAILED(hr))
+                return LogError(hr, name, __LINE__);
+            if (SUCCEEDED(VariantChangeType(&status, &status, 0, VT_I4)) && V_I4(&status) == kPortReady)
+                return LogError(candidate->QueryInterface(IID_PPV_ARGS(port)), name, __LINE__);
+        }
+
+        if (pass == kAddPortPass)
+        {
+            hr = InvokeServer(server.Get(), L"AddPort", twice, 2, nullptr);
+            if (FAILED(hr))
+                return LogError(hr, name, __LINE__);
+        }
+        else if (pass == kReAddPortPass)
+        {
+            hr = InvokeServer(server.Get(), L"RemovePort", &portId, 1, nullptr);
+            if (SUCCEEDED(hr))
+                hr = InvokeServer(server.Get(), L"AddPort", twice, 2, nullptr);
+            if (FAILED(hr))
+                return LogError(hr, name, __LINE__);
+        }
+        else if (pass == kPortWaitPasses - 1)
+        {
+            return LogError(HRESULT_FROM_WIN32(ERROR_NOT_READY), name, __LINE__);
+        }
+        Log(L"wait port ready to use %d", pass);
+        Sleep(m_portWaitPause);
+    }
+}
+
+HRESULT CQPSTReport::GetSoftwareDownload(IQSoftwareDownload** download)
+{
+    const wchar_t* name = L"CQPSTReport::GetSoftwareDownload";
+    if (!download)
+        return LogError(E_POINTER, name, __LINE__);
+    *download = nullptr;
+    ComPtr<IQPortProxy> port;
+    HRESULT hr = GetPortObject(&port);
+    if (FAILED(hr))
+        return LogError(hr, name, __LINE__);
+    ComPtr<IUnknown> object;
+    hr = port->get_SoftwareDownload(&object);
+    if (FAILED(hr))
+        return LogError(hr, name, __LINE__);
+    if (!object)
+        return LogError(E_POINTER, name, __LINE__);
+    return LogError(object->QueryInterface(IID_PPV_ARGS(download)), name, __LINE__);
+}
+
+void CQPSTReport::FinalRelease()
+{
+    StopThread();
+    if (!m_serverCookie)
+        return;
+    ComPtr<IGlobalInterfaceTable> table;
+    if (FAILED(GlobalTable(table)))
+        return;
+    ComPtr<IDispatch> server;
+    table->GetInterfaceFromGlobal(m_serverCookie, IID_IDispatch, reinterpret_cast<void**>(server.GetAddressOf()));
+    table->RevokeInterfaceFromGlobal(m_serverCookie);
+    m_serverCookie = 0;
+    if (server)
+        InvokeServer(server.Get(), L"Quit", nullptr, 0, nullptr); // its result does not matter
+    KillProcess(L"QPSTServer.exe");
+}

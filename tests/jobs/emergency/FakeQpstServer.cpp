@@ -1,0 +1,234 @@
+#include "tests/jobs/emergency/FakeQpstServer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+CFakeQpst* g_fake = nullptr;
+
+std::wstring Text(const VARIANT& v)
+{
+    return V_VT(&v) == VT_BSTR && V_BSTR(&v) ? V_BSTR(&v) : L"";
+}
+
+class CFakeDownload : public CSoftwareDownload
+{
+public:
+    STDMETHODIMP put_StatusReport(IUnknown* sink) override
+    {
+        m_sink.Reset();
+        return sink ? sink->QueryInterface(IID_PPV_ARGS(&m_sink)) : S_OK;
+    }
+    STDMETHODIMP DownloadBySettings(IUnknown*) override
+    {
+        g_fake->DownloadStarted();
+        for (const auto& event : g_fake->script.events)
+        {
+            BSTR text = event.second ? SysAllocString(event.second) : nullptr;
+            if (m_sink)
+                m_sink->NewStatus(event.first, nullptr, text);
+            SysFreeString(text);
+        }
+        if (g_fake->script.downloadGate)
+            WaitForSingleObject(g_fake->script.downloadGate, 20000);
+        g_fake->DownloadEnded();
+        return g_fake->script.downloadResult;
+    }
+
+private:
+    ComPtr<IQStatusReport> m_sink;
+};
+
+class CFakePort : public CPortProxy
+{
+public:
+    LONG m_status = 0;
+    STDMETHODIMP get_PhoneStatus(VARIANT* status) override
+    {
+        VariantInit(status);
+        V_VT(status) = VT_I4;
+        V_I4(status) = m_status;
+        return S_OK;
+    }
+    STDMETHODIMP get_SoftwareDownload(IUnknown** out) override
+    {
+        CComObject<CFakeDownload>* download = nullptr;
+        HRESULT hr = CComObject<CFakeDownload>::CreateInstance(&download);
+        return FAILED(hr) ? hr : download->QueryInterface(IID_PPV_ARGS(out));
+    }
+};
+
+class CFakeSettings : public CDownloadSettings
+{
+public:
+    STDMETHODIMP SetParam(VARIANT name, VARIANT value) override
+    {
+        if (Text(name) == g_fake->script.failingParameter)
+            return E_ACCESSDENIED;
+        g_fake->RecordParameter(Text(name) + L"=" + Text(value));
+        return CDownloadSettings::SetParam(name, value);
+    }
+    STDMETHODIMP get_IsKnownConfiguration(VARIANT* known) override
+    {
+        VariantInit(known);
+        V_VT(known) = VT_BOOL;
+        V_BOOL(known) = VARIANT_TRUE;
+        return S_OK;
+    }
+};
+
+class CFakeServer : public IDispatch, public CComObjectRoot
+{
+public:
+    BEGIN_COM_MAP(CFakeServer)
+        COM_INTERFACE_ENTRY(IDispatch)
+        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+    END_COM_MAP()
+
+    HRESULT FinalConstruct() { return CoCreateFreeThreadedMarshaler(static_cast<IDispatch*>(this), &m_marshaler); }
+    virtual ~CFakeServer() = default;
+
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
+    {
+        static const std::map<std::wstring, DISPID> known = {
+            {L"Quit", 4}, {L"GetPort", 5}, {L"AddPort", 8}, {L"RemovePort", 9}};
+        if (count != 1)
+            return E_INVALIDARG;
+        auto found = known.find(names[0]);
+        if (found == known.end())
+            return DISP_E_UNKNOWNNAME;
+        ids[0] = found->second;
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                        UINT*) override
+    {
+        if (flags != DISPATCH_METHOD || params->cNamedArgs != 0)
+            return E_INVALIDARG;
+        std::wstring call = id == 4 ? L"Quit" : id == 5 ? L"GetPort" : id == 8 ? L"AddPort" : L"RemovePort";
+        for (UINT i = params->cArgs; i-- > 0;) // last argument first
+            call += L" " + Text(params->rgvarg[i]);
+        g_fake->Record(call);
+        if (id != 5)
+            return S_OK;
+        CComObject<CFakePort>* port = nullptr;
+        HRESULT hr = CComObject<CFakePort>::CreateInstance(&port);
+        if (FAILED(hr))
+            return hr;
+        const int notReady = g_fake->script.notReadyCalls;
+        port->m_status = notReady >= 0 && g_fake->CountCalls(call) > notReady ? 5 : 2;
+        VariantInit(result);
+        V_VT(result) = VT_UNKNOWN;
+        return port->QueryInterface(IID_PPV_ARGS(&V_UNKNOWN(result)));
+    }
+
+private:
+    ComPtr<IUnknown> m_marshaler;
+};
+
+template <class T>
+class CFactory : public IClassFactory
+{
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
+    {
+        if (iid != IID_IUnknown && iid != IID_IClassFactory)
+            return (*out = nullptr), E_NOINTERFACE;
+        *out = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override
+    {
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        CComObject<T>* object = nullptr;
+        HRESULT hr = CComObject<T>::CreateInstance(&object);
+        if (FAILED(hr))
+            return hr;
+        object->AddRef();
+        hr = object->QueryInterface(iid, out);
+        object->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+CFactory<CFakeServer> g_serverFactory;
+CFactory<CFakeSettings> g_settingsFactory;
+
+} // namespace
+
+CFakeQpst::CFakeQpst()
+{
+    g_fake = this;
+    EXPECT_EQ(S_OK, CoRegisterClassObject(CLSID_AtmnServer, &g_serverFactory, CLSCTX_LOCAL_SERVER,
+                                          REGCLS_MULTIPLEUSE, &m_serverCookie));
+    EXPECT_EQ(S_OK, CoRegisterClassObject(CLSID_DownloadSettings, &g_settingsFactory, CLSCTX_LOCAL_SERVER,
+                                          REGCLS_MULTIPLEUSE, &m_settingsCookie));
+}
+
+CFakeQpst::~CFakeQpst()
+{
+    CoRevokeClassObject(m_serverCookie);
+    CoRevokeClassObject(m_settingsCookie);
+    g_fake = nullptr;
+}
+
+std::vector<std::wstring> CFakeQpst::Calls()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_calls;
+}
+
+std::vector<std::wstring> CFakeQpst::Parameters()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_parameters;
+}
+
+int CFakeQpst::MaxConcurrentDownloads()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_maxActive;
+}
+
+int CFakeQpst::Downloads()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_downloads;
+}
+
+void CFakeQpst::Record(const std::wstring& call)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_calls.push_back(call);
+}
+
+int CFakeQpst::CountCalls(const std::wstring& call)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return static_cast<int>(std::count(m_calls.begin(), m_calls.end(), call));
+}
+
+void CFakeQpst::RecordParameter(const std::wstring& parameter)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_parameters.push_back(parameter);
+}
+
+void CFakeQpst::DownloadStarted()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_maxActive = std::max(m_maxActive, ++m_active);
+    ++m_downloads;
+}
+
+void CFakeQpst::DownloadEnded()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    --m_active;
+}

@@ -1,0 +1,55 @@
+// A stand-in for an installed QPST server, published in the test process
+// under the AtmnServer and DownloadSettings classes: it records every call a
+// job makes, answers the port's phone status and runs a scripted download.
+#pragma once
+#include "engine/AtmnServer.h"
+#include "engine/DownloadSettings.h"
+#include "engine/SoftwareDownload.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct FakeQpstScript
+{
+    // "GetPort" calls for a port that answer a status other than 5; -1: never ready.
+    int notReadyCalls = 0;
+    // Events sent through the sink during each download (a null text stays null).
+    std::vector<std::pair<LONG, const wchar_t*>> events;
+    HRESULT downloadResult = S_OK;
+    // When set, each download waits for this event (at most 20 s) before it returns.
+    HANDLE downloadGate = nullptr;
+    // The settings' parameter whose SetParam fails with E_ACCESSDENIED.
+    std::wstring failingParameter;
+};
+
+class CFakeQpst
+{
+public:
+    CFakeQpst();  // publishes the two classes
+    ~CFakeQpst(); // withdraws them
+
+    FakeQpstScript script;
+
+    // Every server call, "GetPort COM7", "AddPort COM7 COM7", "RemovePort COM7", "Quit".
+    std::vector<std::wstring> Calls();
+    // Every parameter stored in a settings object, "name=value", in order.
+    std::vector<std::wstring> Parameters();
+    int MaxConcurrentDownloads();
+    int Downloads();
+
+    // Called by the fake objects.
+    void Record(const std::wstring& call);
+    int CountCalls(const std::wstring& call);
+    void RecordParameter(const std::wstring& parameter);
+    void DownloadStarted();
+    void DownloadEnded();
+
+private:
+    std::mutex m_lock;
+    std::vector<std::wstring> m_calls, m_parameters;
+    int m_active = 0, m_maxActive = 0, m_downloads = 0;
+    DWORD m_serverCookie = 0, m_settingsCookie = 0;
+};
