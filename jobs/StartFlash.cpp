@@ -1,6 +1,7 @@
 #include "jobs/StartFlash.h"
 
 #include "jobs/DiskDriveFlasher.h"
+#include "jobs/EmergencyFlasher.h"
 #include "jobs/IntelDNXFlasher.h"
 #include "jobs/ScriptReport.h"
 #include "services/CoInstaller.h"
@@ -23,6 +24,10 @@ HRESULT StartJob(int type, const wchar_t* deviceName, const FlashParameters& p, 
 {
     switch (type)
     {
+    case DeviceTypeEmergency:
+        return CEmergencyFlasher::StartFlash(deviceName, Field(p.Programmer).c_str(), Field(p.BootImage).c_str(),
+                                             Field(p.Provision).c_str(), Field(p.RawFile).c_str(),
+                                             Field(p.PatchFile).c_str(), Field(p.SearchPath).c_str(), job);
     case DeviceTypeDiskDrive:
         return CDiskDriveFlasher::StartFlash(deviceName, Field(p.RawFile).c_str(), Field(p.PatchFile).c_str(),
                                              Field(p.SearchPath).c_str(), job);

@@ -3,7 +3,10 @@
 #include <atomic>
 #include <thread>
 
+#include "engine/Automation.h"
+#include "engine/SoftwareDownload.h"
 #include "jobs/DiskDriveFlasher.h"
+#include "jobs/EmergencyFlasher.h"
 #include "jobs/IntelDNXFlasher.h"
 #include "jobs/ScriptReport.h"
 #include "platform/Module.h"
@@ -84,6 +87,33 @@ TEST_F(StartFlashTest, ScriptJobsGetTheirOwnFieldsOnly)
     EXPECT_NE(std::wstring::npos, dnx->BuildBootCommandLine().find(L"\"C:\\images\\loader.efi\""));
     // Neither file exists: the job itself fails, the dispatch succeeded.
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), job->GetResult());
+}
+
+TEST_F(StartFlashTest, AnEmergencyPortGetsADownloadThroughTheAutomationServer)
+{
+    // As on the main window's thread, with the program's own engine published.
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    ASSERT_EQ(S_OK, RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE));
+    DeviceWaitTimes saved = GetDeviceWaitTimes();
+    GetDeviceWaitTimes() = {1, 0, 0};
+    AddDevice(9, 1, L"COM97");
+    FlashParameters p = NamedFields();
+    {
+        ComPtr<IDeviceReport> job;
+        StartFlash(L"COM97", &p, &job);
+        ASSERT_NE(nullptr, dynamic_cast<CEmergencyFlasher*>(job.Get()));
+        // No phone answers on the port, so the engine's download fails.
+        EXPECT_TRUE(WaitFinished(job.Get(), 60000));
+        EXPECT_TRUE(job->IsFailed());
+        EXPECT_NE(E_OUTOFMEMORY, job->GetResult());
+        // The download was set up from the record's programmer field.
+        std::vector<std::string> texts = JobTexts(L"COM97");
+        ASSERT_FALSE(texts.empty());
+        EXPECT_EQ("Load programmer \"C:\\images\\prog_emmc_firehose_8953.mbn\"", texts.front());
+    }
+    GetDeviceWaitTimes() = saved;
+    RevokeEngineClassObjects();
+    CoUninitialize();
 }
 
 TEST_F(StartFlashTest, AFieldWithoutItsTerminatorEndsAtItsWidth)
