@@ -10,31 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "jobs/DeviceReport.h"
+#include "tests/jobs/JobTestSupport.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
 #include "tests/fixtures/FileBackedDisk.h"
-
-inline std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
-inline bool WaitFinished(IDeviceReport* job, DWORD timeoutMs = 20000)
-{
-    for (DWORD start = GetTickCount(); !job->IsFinished(); Sleep(10))
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-    return true;
-}
-
-inline std::wstring StatusText(IDeviceReport* job)
-{
-    BSTR text = nullptr;
-    EXPECT_EQ(S_OK, job->GetStatusText(&text));
-    std::wstring result(text ? text : L"", text ? SysStringLen(text) : 0);
-    SysFreeString(text);
-    return result;
-}
 
 // The texts that the job of `device` logged, oldest first.
 std::vector<std::string> JobTexts(const std::wstring& device);
