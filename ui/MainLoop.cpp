@@ -21,7 +21,6 @@ int Run(const wchar_t*, int show)
         }
         else
         {
-            g_Module.Lock(); // the window's lock, released when it is destroyed
             dialog.ShowWindow(show);
             result = loop.Run();
         }

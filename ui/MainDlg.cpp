@@ -1,0 +1,645 @@
+#include "ui/MainDlg.h"
+
+#include "services/CoInstaller.h"
+#include "services/FactoryHook.h"
+#include "services/FileSearch.h"
+#include "services/Log.h"
+#include "services/Process.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+
+#include "ui/AdvancedDlg.h"
+#include "platform/Module.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr UINT_PTR kFlashTimer = 1;
+constexpr UINT kFlashTimerPeriod = 100;
+constexpr HRESULT kDeviceNotBack = static_cast<HRESULT>(0x800F0246);
+constexpr DWORD kRebootReason = 0x10002;
+constexpr int kMinStatusWidth = 50;
+constexpr int kTimePaneWidth = 50;
+constexpr wchar_t kHelpPage[] = L"https://kestrup.olvane.com/help/";
+
+const int kPanes[] = {ID_DEFAULT_PANE, ID_FLASH_ALL, ID_FLASH_ALL_EXCEPT_STORAGE,
+                      ID_FLASH_ALL_EXCEPT_DATA_STORAGE, ID_PANE_TIME};
+const int kScriptIds[3] = {ID_FLASH_ALL, ID_FLASH_ALL_EXCEPT_STORAGE, ID_FLASH_ALL_EXCEPT_DATA_STORAGE};
+const wchar_t* const kScripts[3] = {L"flash_all.bat", L"flash_all_except_storage.bat",
+                                    L"flash_all_except_data_storage.bat"};
+
+// The record's fields in the order of the settings (kSettings).
+struct Field
+{
+    wchar_t* text;
+    size_t chars;
+};
+template <size_t N>
+Field MakeField(wchar_t (&text)[N])
+{
+    return Field{text, N};
+}
+void GetFields(FlashParameters& p, Field (&fields)[9])
+{
+    fields[0] = MakeField(p.FtBootScript);
+    fields[1] = MakeField(p.NvBootScript);
+    fields[2] = MakeField(p.Programmer);
+    fields[3] = MakeField(p.BootImage);
+    fields[4] = MakeField(p.KernelFlinger);
+    fields[5] = MakeField(p.Provision);
+    fields[6] = MakeField(p.RawFile);
+    fields[7] = MakeField(p.PatchFile);
+    fields[8] = MakeField(p.SearchPath);
+}
+
+bool CopyField(const Field& field, const std::wstring& text)
+{
+    if (text.size() >= field.chars) {
+        field.text[0] = L'\0';
+        return false;
+    }
+    std::wmemcpy(field.text, text.c_str(), text.size() + 1);
+    return true;
+}
+
+std::wstring LoadResourceString(UINT id)
+{
+    const wchar_t* text = nullptr;
+    const int length = ::LoadStringW(::GetModuleHandleW(nullptr), id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
+}
+
+void OpenWithShell(const wchar_t* target)
+{
+    ::ShellExecuteW(nullptr, nullptr, target, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+int CALLBACK BrowseCallback(HWND hWnd, UINT msg, LPARAM, LPARAM data)
+{
+    if (msg == BFFM_INITIALIZED && data) {
+        ::SendMessageW(hWnd, BFFM_SETEXPANDED, TRUE, data);
+        ::SendMessageW(hWnd, BFFM_SETSELECTIONW, TRUE, data);
+    }
+    return 0;
+}
+
+} // namespace
+
+StringList BuildSearchList(const std::wstring& folderText)
+{
+    StringList folders, list;
+    SplitList(folderText, folders);
+    for (const std::wstring& folder : folders) {
+        for (const wchar_t* more : {L"images", L"", L".."}) {
+            wchar_t path[MAX_PATH];
+            if (!::PathCombineW(path, folder.c_str(), more))
+                continue;
+            if (!*more)
+                ::PathRemoveBackslashW(path);
+            if (::PathFileExistsW(path))
+                list.push_back(path);
+        }
+    }
+    return list;
+}
+
+BOOL FillFlashParameters(FlashParameters& record, const FlashParameters& settings, const std::wstring& folderText)
+{
+    const StringList search = BuildSearchList(folderText);
+    Field out[9], in[9];
+    GetFields(record, out);
+    GetFields(const_cast<FlashParameters&>(settings), in);
+    bool fits = true;
+    for (int i = 0; i < 6; ++i)
+        fits &= CopyField(out[i], FindFile(search, L"%s", in[i].text));
+    for (int i = 6; i < 8; ++i)
+        fits &= CopyField(out[i], FindFiles(search, L"%s", in[i].text));
+    fits &= CopyField(out[8], JoinList(search));
+    return fits ? TRUE : FALSE;
+}
+
+bool ParseComPort(const std::wstring& deviceName, WPARAM& port)
+{
+    if (deviceName.compare(0, 3, L"COM") != 0)
+        return false;
+    size_t i = 3;
+    while (i < deviceName.size() && (deviceName[i] == L' ' || deviceName[i] == L'\t'))
+        ++i;
+    WPARAM number = 0;
+    for (; i < deviceName.size() && deviceName[i] >= L'0' && deviceName[i] <= L'9'; ++i)
+        number = number * 10 + static_cast<WPARAM>(deviceName[i] - L'0');
+    port = number;
+    return true;
+}
+
+CMainDlg::CMainDlg() : m_browse(IDR_OPTIONS_MENU)
+{
+    std::memset(&m_settings, 0, sizeof(m_settings));
+    LoadSettings();
+    CDeviceList::RegisterListClass();
+}
+
+CMainDlg::~CMainDlg()
+{
+    if (m_bigIcon)
+        ::DestroyIcon(m_bigIcon);
+    if (m_smallIcon)
+        ::DestroyIcon(m_smallIcon);
+}
+
+void CMainDlg::LoadSettings()
+{
+    Field fields[9];
+    GetFields(m_settings, fields);
+    for (int i = 0; i < 9; ++i)
+        ReadSettingValue(kSettingsKey, kSettings[i].subkey, fields[i].text, fields[i].chars, kSettings[i].defaultValue);
+}
+
+BOOL CMainDlg::PreTranslateMessage(MSG* msg)
+{
+    if (!m_hWnd)
+        return FALSE;
+    if (m_accelerators && ::TranslateAcceleratorW(m_hWnd, m_accelerators, msg))
+        return TRUE;
+    return ::IsDialogMessageW(m_hWnd, msg);
+}
+
+LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
+{
+    g_Module.Lock(); // the window counts as a lock while it exists
+    if (!m_browse.m_hWnd)
+        m_browse.SubclassWindow(GetDlgItem(IDC_BROWSE));
+    if (!m_searchPath.m_hWnd)
+        m_searchPath.SubclassWindow(GetDlgItem(IDC_SEARCH_PATH));
+    m_searchPath.SetCapacity(kDefaultMruCapacity);
+    m_refresh = GetDlgItem(IDC_REFRESH);
+    m_flash = GetDlgItem(IDC_FLASH);
+    if (!m_list.m_hWnd)
+        m_list.SubclassWindow(GetDlgItem(IDC_DEVICE_LIST));
+    if (!m_statusBar.m_hWnd)
+        m_statusBar.SubclassWindow(GetDlgItem(IDC_STATUS_BAR));
+
+    ModifyStyle(0, WS_CLIPCHILDREN);
+    InitLayout();
+    CenterWindow();
+
+    HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    m_accelerators = ::LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
+    m_bigIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                                ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
+    m_smallIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                                  ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+
+    if (CMessageLoop* loop = GetThreadMessageLoop()) {
+        loop->AddMessageFilter(this);
+        loop->AddIdleHandler(this);
+    }
+
+    m_searchPath.SetAutoComplete(SHACF_FILESYS_DIRS);
+    m_searchPath.SetWindowText(m_settings.SearchPath);
+    m_searchPath.ReadFromRegistry(kSettingsKey, L"SearchPath");
+
+    m_list.AddColumn(L"", 0, 9, TRUE, ITEM_FORMAT_CHECKBOX);
+    m_list.AddColumn(LoadResourceString(IDS_COLUMN_INDEX).c_str(), 50);
+    m_list.AddColumn(LoadResourceString(IDS_COLUMN_DEVICE).c_str(), 70);
+    m_list.AddColumn(LoadResourceString(IDS_COLUMN_PROGRESS).c_str(), 150, -1, FALSE, ITEM_FORMAT_PROGRESS);
+    m_list.AddColumn(LoadResourceString(IDS_COLUMN_TIME).c_str(), 50);
+    m_list.AddColumn(LoadResourceString(IDS_COLUMN_STATUS).c_str(), 250);
+
+    m_statusBar.SetPanes(kPanes, static_cast<int>(std::size(kPanes)));
+    for (int i = 0; i < 3; ++i) {
+        m_scriptButtons[i] = ::CreateWindowExW(
+            0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON, 0, 0, 0, 0, m_statusBar.m_hWnd,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kScriptIds[i])), instance, nullptr);
+        if (m_scriptButtons[i])
+            m_statusBar.AddWindow(i + 1, m_scriptButtons[i], TRUE);
+    }
+    m_statusBar.SetPaneWidth(ID_PANE_TIME, kTimePaneWidth);
+    m_statusBar.UpdatePanesLayout();
+    return TRUE;
+}
+
+void CMainDlg::InitLayout()
+{
+    // moveX, moveY, sizeX, sizeY per control.
+    static const struct { int id; BYTE mx, my, sx, sy; } rules[] = {
+        {IDC_BROWSE, 0, 0, 0, 0},  {IDC_SEARCH_PATH, 0, 0, 1, 0}, {IDC_REFRESH, 1, 0, 0, 0},
+        {IDC_FLASH, 1, 0, 0, 0},   {ID_APP_HELP, 1, 0, 0, 0},     {IDC_DEVICE_LIST, 0, 0, 1, 1},
+        {IDC_STATUS_BAR, 0, 1, 1, 0},
+    };
+    RECT client{};
+    GetClientRect(&client);
+    m_initialClient = SIZE{client.right, client.bottom};
+    RECT window{};
+    ::GetWindowRect(m_hWnd, &window);
+    m_minTrack = SIZE{window.right - window.left, window.bottom - window.top};
+    for (size_t i = 0; i < std::size(rules); ++i) {
+        Anchor& a = m_anchors[i];
+        a = Anchor{rules[i].id, {}, rules[i].mx, rules[i].my, rules[i].sx, rules[i].sy};
+        HWND control = GetDlgItem(a.id);
+        if (!control)
+            continue;
+        ::GetWindowRect(control, &a.rect);
+        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&a.rect), 2);
+    }
+}
+
+LRESULT CMainDlg::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, BOOL& bHandled)
+{
+    if (m_minTrack.cx <= 0) {
+        bHandled = FALSE;
+        return 0;
+    }
+    reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{m_minTrack.cx, m_minTrack.cy};
+    return 0;
+}
+
+LRESULT CMainDlg::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
+{
+    if (wParam == SIZE_MINIMIZED || m_initialClient.cx <= 0)
+        return 0;
+    const int dx = static_cast<short>(LOWORD(lParam)) - m_initialClient.cx;
+    const int dy = static_cast<short>(HIWORD(lParam)) - m_initialClient.cy;
+    for (const Anchor& a : m_anchors) {
+        HWND control = a.id ? GetDlgItem(a.id) : nullptr;
+        if (!control)
+            continue;
+        if (a.id == IDC_STATUS_BAR) {
+            ::SendMessageW(control, WM_SIZE, 0, 0); // the bar keeps itself at the bottom
+            continue;
+        }
+        RECT r = a.rect;
+        ::OffsetRect(&r, a.moveX ? dx : 0, a.moveY ? dy : 0);
+        if (a.sizeX)
+            r.right = std::max(r.left, r.right + dx);
+        if (a.sizeY)
+            r.bottom = std::max(r.top, r.bottom + dy);
+        ::SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    if (m_list.m_hWnd) {
+        const int position = m_list.FindColumn(ColumnStatus);
+        RECT client{};
+        m_list.GetClientRect(&client);
+        int rest = client.right;
+        for (int i = 0; i < m_list.GetColumnCount(); ++i)
+            if (i != position)
+                rest -= m_list.GetColumnWidth(i);
+        if (position >= 0 && rest >= kMinStatusWidth)
+            m_list.SetColumnWidth(position, rest);
+    }
+    return 0;
+}
+
+ComPtr<IDeviceReport> CMainDlg::RowJob(int row)
+{
+    ComPtr<IDeviceReport> job;
+    m_list.GetItemData(row, job);
+    return job;
+}
+
+BOOL CMainDlg::IsAnyDeviceBusy()
+{
+    for (int row = 0; row < m_list.GetItemCount(); ++row) {
+        ComPtr<IDeviceReport> job = RowJob(row);
+        if (job && !job->IsFinished())
+            return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL CMainDlg::HasIdleRow()
+{
+    for (int row = 0; row < m_list.GetItemCount(); ++row)
+        if (!RowJob(row))
+            return TRUE;
+    return FALSE;
+}
+
+BOOL CMainDlg::HasCheckedIdleRow()
+{
+    for (int row = 0; row < m_list.GetItemCount(); ++row)
+        if (m_list.GetItemText(row, ColumnTick) == L"1" && !RowJob(row))
+            return TRUE;
+    return FALSE;
+}
+
+LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
+{
+    HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+    for (int row = 0; row < m_list.GetItemCount();) {
+        ComPtr<IDeviceReport> job = RowJob(row);
+        if (job && !job->IsFinished()) {
+            ++row;
+            continue;
+        }
+        job.Reset();
+        m_list.DeleteItem(row);
+        if (row < kReportedRows) {
+            std::memmove(&m_reported[row], &m_reported[row + 1], sizeof(DWORD) * (kReportedRows - row - 1));
+            m_reported[kReportedRows - 1] = 0;
+        }
+    }
+
+    StringList devices;
+    const HRESULT hr = LogError(GetDeviceList(devices), L"CMainDlg::OnRefresh", 273);
+    if (SUCCEEDED(hr)) {
+        for (const std::wstring& name : devices) {
+            const std::wstring index = FormatString(L"%d", GetDeviceIndex(name.c_str()));
+            bool listed = false;
+            for (int row = 0; row < m_list.GetItemCount() && !listed; ++row)
+                listed = m_list.GetItemText(row, ColumnIndex) == index;
+            if (listed)
+                continue;
+            const int row = m_list.AddItem(L"1");
+            if (row < 0)
+                continue;
+            m_list.SetItemText(row, ColumnIndex, index.c_str());
+            m_list.SetItemText(row, ColumnDevice, name.c_str());
+            if (row < kReportedRows)
+                m_reported[row] = 0;
+        }
+    }
+    ReportError(hr);
+    m_list.Invalidate();
+    ::SetCursor(previous);
+    return 0;
+}
+
+void CMainDlg::GetFlashParameters(FlashParameters& record, const std::wstring& folderText)
+{
+    if (!FillFlashParameters(record, m_settings, folderText))
+        LogError(HResultFromWin32(ERROR_FILENAME_EXCED_RANGE), L"CMainDlg::GetFlashParameters", __LINE__);
+}
+
+LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
+{
+    const std::wstring folderText = m_searchPath.GetWindowText();
+    bool allFinished = true;
+    int started = 0;
+    for (int row = 0; row < m_list.GetItemCount(); ++row) {
+        ComPtr<IDeviceReport> job = RowJob(row);
+        if (job) {
+            if (!job->IsFinished())
+                allFinished = false;
+            continue;
+        }
+        if (m_list.GetItemText(row, ColumnTick) != L"1")
+            continue;
+        const std::wstring device = m_list.GetItemText(row, ColumnDevice);
+        const std::wstring rowFolder = GetSearchPath(device.c_str(), folderText);
+        m_searchPath.SetWindowText(rowFolder.c_str());
+        FlashParameters record;
+        if (FillFlashParameters(record, m_settings, rowFolder)) {
+            StartFlash(device.c_str(), &record, job.GetAddressOf());
+        } else {
+            // A path list too long for its field: the row fails rather than
+            // flashing with a cut list.
+            ReportError(LogError(HResultFromWin32(ERROR_FILENAME_EXCED_RANGE), L"CMainDlg::OnFlash", __LINE__));
+            COOMReport::GetInstance(job.GetAddressOf());
+        }
+        m_list.SetItemData(row, job);
+        ++started;
+    }
+    if (allFinished && started > 0) {
+        m_startTick = ::GetTickCount();
+        m_timerRunning = SetTimer(kFlashTimer, kFlashTimerPeriod) != 0;
+    }
+    return 0;
+}
+
+LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
+{
+    bool allFinished = true;
+    bool offerReboot = false;
+    for (int row = 0; row < m_list.GetItemCount(); ++row) {
+        ComPtr<IDeviceReport> job = RowJob(row);
+        if (!job)
+            continue;
+        m_list.SetItemText(row, ColumnProgress, FormatString(L"%d", static_cast<int>(job->GetProgress())).c_str());
+        m_list.SetItemText(row, ColumnTime, FormatString(L"%.0fs", job->GetElapsedTime()).c_str());
+        BSTR status = nullptr;
+        if (SUCCEEDED(job->GetStatusText(&status)))
+            m_list.SetItemText(row, ColumnStatus, status ? status : L"");
+        ::SysFreeString(status);
+        if (job->GetResult() == kDeviceNotBack)
+            offerReboot = true;
+        const BOOL failed = job->IsFailed();
+        if (failed)
+            m_list.SetItemColours(row, ColumnStatus, RGB(255, 255, 255), RGB(255, 0, 0));
+        if (!job->IsFinished()) {
+            allFinished = false;
+        } else if (row < kReportedRows && !m_reported[row]) {
+            NotifyController(m_list.GetItemText(row, ColumnDevice), !failed);
+            m_reported[row] = 1;
+        }
+    }
+    m_list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    const unsigned seconds = (::GetTickCount() - m_startTick) / 1000;
+    m_statusBar.SetPaneText(ID_PANE_TIME, FormatString(L"%5us", seconds).c_str());
+    if (allFinished) {
+        KillTimer(kFlashTimer);
+        m_timerRunning = false;
+        if (offerReboot)
+            RebootWindows(m_hWnd, IDS_REBOOT_DRIVER_SIGNATURE, kRebootReason);
+    }
+    return 0;
+}
+
+void CMainDlg::NotifyController(const std::wstring& deviceName, bool success)
+{
+    WPARAM port = 0;
+    if (m_controller && ParseComPort(deviceName, port))
+        ::PostMessageW(m_controller, WM_FLASH_RESULT, port, success ? 1 : 0);
+}
+
+BOOL CMainDlg::OnIdle()
+{
+    UINT prompt = IDS_PROMPT_REFRESH;
+    if (IsAnyDeviceBusy())
+        prompt = IDS_PROMPT_BUSY;
+    else if (HasIdleRow())
+        prompt = HasCheckedIdleRow() ? IDS_PROMPT_FLASH : IDS_PROMPT_SELECT;
+    SetStatusPrompt(prompt);
+    for (int i = 0; i < 3; ++i)
+        if (m_scriptButtons[i])
+            ::SendMessageW(m_scriptButtons[i], BM_SETCHECK,
+                           ::lstrcmpiW(m_settings.FtBootScript, kScripts[i]) == 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+    return FALSE;
+}
+
+LRESULT CMainDlg::OnEnterIdle(UINT, WPARAM, LPARAM, BOOL&)
+{
+    OnIdle();
+    return 0;
+}
+
+void CMainDlg::SetStatusPrompt(UINT promptId)
+{
+    const std::wstring prefix = LoadResourceString(IDS_ERROR_PREFIX);
+    const std::wstring current = m_statusBar.GetPaneText(ID_DEFAULT_PANE);
+    if (!prefix.empty() && current.compare(0, prefix.size(), prefix) == 0)
+        return;
+    const std::wstring prompt = LoadResourceString(promptId);
+    if (prompt != current)
+        m_statusBar.SetPaneText(ID_DEFAULT_PANE, prompt.c_str());
+}
+
+void CMainDlg::ReportError(HRESULT hr)
+{
+    LogError(hr, L"CMainDlg::ReportError", 504);
+    if (SUCCEEDED(hr)) {
+        m_statusBar.SetPaneText(ID_DEFAULT_PANE, L"");
+        return;
+    }
+    std::wstring message = GetErrorMessage(hr);
+    message.erase(std::remove_if(message.begin(), message.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; }),
+                  message.end());
+    const std::wstring text =
+        LoadResourceString(IDS_ERROR_PREFIX) + message + FormatString(L"(0x%08x)", static_cast<unsigned>(hr));
+    m_statusBar.SetPaneText(ID_DEFAULT_PANE, text.c_str());
+}
+
+std::wstring CMainDlg::GetSearchPathText() const
+{
+    return m_searchPath.GetWindowText();
+}
+
+LRESULT CMainDlg::OnBrowse(WORD, WORD, HWND, BOOL&)
+{
+    StringList folders;
+    SplitList(m_searchPath.GetWindowText(), folders);
+    const std::wstring title = LoadResourceString(IDS_BROWSE_TITLE);
+    BROWSEINFOW info{};
+    info.hwndOwner = ::GetActiveWindow();
+    info.lpszTitle = title.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON | BIF_SHAREABLE;
+    info.lpfn = BrowseCallback;
+    info.lParam = folders.empty() ? 0 : reinterpret_cast<LPARAM>(folders[0].c_str());
+    PIDLIST_ABSOLUTE picked = ::SHBrowseForFolderW(&info);
+    if (!picked)
+        return 0;
+    wchar_t path[MAX_PATH];
+    if (::SHGetPathFromIDListW(picked, path))
+        m_searchPath.SetWindowText(path);
+    ::CoTaskMemFree(picked);
+    return 0;
+}
+
+LRESULT CMainDlg::OnHelp(WORD, WORD, HWND, BOOL&)
+{
+    OpenWithShell(kHelpPage);
+    return 0;
+}
+
+LRESULT CMainDlg::OnAdvanced(WORD, WORD, HWND, BOOL&)
+{
+    CAdvancedDlg dialog(&m_settings);
+    dialog.DoModal(m_hWnd);
+    return 0;
+}
+
+LRESULT CMainDlg::OnOpenLog(WORD, WORD, HWND, BOOL&)
+{
+    OpenWithShell(GetLogFileName().c_str());
+    return 0;
+}
+
+LRESULT CMainDlg::OnReadMe(WORD, WORD, HWND, BOOL&)
+{
+    wchar_t program[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 0;
+    OpenWithShell(FormatString(L"res://%s/TEXT/ReadMe.txt", program).c_str());
+    return 0;
+}
+
+void CMainDlg::SetScript(const wchar_t* script)
+{
+    ::lstrcpynW(m_settings.FtBootScript, script, static_cast<int>(std::size(m_settings.FtBootScript)));
+}
+
+LRESULT CMainDlg::OnFlashAll(WORD, WORD, HWND, BOOL&)
+{
+    SetScript(kScripts[0]);
+    return 0;
+}
+
+LRESULT CMainDlg::OnFlashAllExceptStorage(WORD, WORD, HWND, BOOL&)
+{
+    SetScript(kScripts[1]);
+    return 0;
+}
+
+LRESULT CMainDlg::OnFlashAllExceptDataStorage(WORD, WORD, HWND, BOOL&)
+{
+    SetScript(kScripts[2]);
+    return 0;
+}
+
+BOOL CMainDlg::OnDropFile(UINT index, const wchar_t* path)
+{
+    if (!::PathIsDirectoryW(path))
+        return TRUE;
+    const std::wstring current = index == 0 ? std::wstring() : m_searchPath.GetWindowText();
+    m_searchPath.SetWindowText(MergeLists(current, path).c_str());
+    return TRUE;
+}
+
+LRESULT CMainDlg::OnRemoteCommand(UINT uMsg, WPARAM wParam, LPARAM, BOOL&)
+{
+    m_controller = reinterpret_cast<HWND>(wParam);
+    PostMessage(WM_COMMAND, uMsg == WM_REMOTE_REFRESH ? IDC_REFRESH : IDC_FLASH, reinterpret_cast<LPARAM>(m_hWnd));
+    return TRUE;
+}
+
+LRESULT CMainDlg::OnCopyData(UINT, WPARAM, LPARAM lParam, BOOL&)
+{
+    const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (!data || data->dwData != COPYDATA_SEARCH_PATH)
+        return TRUE;
+    // Read no further than the data that came: a text without terminator
+    // ends with the last whole character.
+    const wchar_t* text = static_cast<const wchar_t*>(data->lpData);
+    const size_t limit = text ? data->cbData / sizeof(wchar_t) : 0;
+    m_searchPath.SetWindowText(std::wstring(text ? text : L"", text ? wcsnlen(text, limit) : 0).c_str());
+    return TRUE;
+}
+
+LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
+{
+    if (m_timerRunning) {
+        KillTimer(kFlashTimer);
+        m_timerRunning = false;
+    }
+    m_searchPath.AddToList();
+    m_searchPath.WriteToRegistry(kSettingsKey, L"SearchPath");
+    if (CMessageLoop* loop = GetThreadMessageLoop()) {
+        loop->RemoveMessageFilter(this);
+        loop->RemoveIdleHandler(this);
+    }
+    // Only the window holds the module: nothing to wait for at the end.
+    if (g_Module.GetLockCount() == 1) {
+        g_Module.m_dwTimeOut = 0;
+        g_Module.m_dwPause = 0;
+    }
+    g_Module.Unlock(); // the window's own lock
+    bHandled = FALSE;
+    return 0;
+}
+
+LRESULT CMainDlg::CloseDialog(UINT, WPARAM, LPARAM, BOOL&)
+{
+    DestroyWindow();
+    ::PostQuitMessage(0);
+    return 0;
+}

@@ -1,0 +1,164 @@
+// The main window: the image-folder text, one row per attached device, the
+// flash jobs of the ticked rows polled every 100 ms, the status prompts, the
+// fastboot script choice, and remote control by window messages.
+#pragma once
+#include "platform/Dialog.h"
+#include "platform/MessageLoop.h"
+#include "services/FileSearch.h"
+#include "ui/DropFiles.h"
+#include "jobs/StartFlash.h"
+#include "ui/MainResources.h"
+#include "ui/MenuButton.h"
+#include "ui/MruCombo.h"
+#include "ui/StatusBar.h"
+#include "ui/listctrl/ListCtrlData.h"
+
+#include <wrl/client.h>
+#include <string>
+
+// Remote control: WM_COPYDATA with this dwData sets the image-folder text.
+constexpr ULONG_PTR COPYDATA_SEARCH_PATH = 5025;
+// To the main window, wParam the controller window: Refresh, Flash.
+constexpr UINT WM_REMOTE_REFRESH = 5026;
+constexpr UINT WM_REMOTE_FLASH = 5027;
+// Posted to the controller per finished serial-port row: wParam the port
+// number, lParam 1 success, 0 failure.
+constexpr UINT WM_FLASH_RESULT = 5028;
+
+// Rows that are reported to the controller.
+constexpr int kReportedRows = 100;
+
+// Column ids of the device list.
+enum MainColumn : int
+{
+    ColumnTick = 0,
+    ColumnIndex = 1,
+    ColumnDevice = 2,
+    ColumnProgress = 3,
+    ColumnTime = 4,
+    ColumnStatus = 5,
+};
+
+// The search list of an image-folder text: for each folder its "images"
+// subfolder, itself and its parent, those that exist.
+StringList BuildSearchList(const std::wstring& folderText);
+// Fills `record` from the settings block's patterns along the search list
+// of `folderText`. FALSE when a resolved text does not fit its field (the
+// field is then left empty).
+BOOL FillFlashParameters(FlashParameters& record, const FlashParameters& settings, const std::wstring& folderText);
+// The port number of a device named "COM<number>"; false for other names.
+bool ParseComPort(const std::wstring& deviceName, WPARAM& port);
+
+class CMainDlg : public CDialogImpl<CMainDlg>,
+                 public CDropFilesHandler<CMainDlg>,
+                 public CMessageFilter,
+                 public CIdleHandler
+{
+public:
+    enum { IDD = IDD_MAIN_DIALOG };
+    using CDeviceList = CListCtrlData<Microsoft::WRL::ComPtr<IDeviceReport>>;
+    using CMPSBarWithAny = ::CMPSBarWithAny;
+
+    CMainDlg();
+    ~CMainDlg() override;
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+    BOOL OnIdle() override;
+
+    BEGIN_MSG_MAP(CMainDlg)
+        MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+        MESSAGE_HANDLER(WM_ENTERIDLE, OnEnterIdle)
+        MESSAGE_HANDLER(WM_SIZE, OnSize)
+        MESSAGE_HANDLER(WM_GETMINMAXINFO, OnGetMinMaxInfo)
+        MESSAGE_HANDLER(WM_COPYDATA, OnCopyData)
+        MESSAGE_HANDLER(WM_REMOTE_REFRESH, OnRemoteCommand)
+        MESSAGE_HANDLER(WM_REMOTE_FLASH, OnRemoteCommand)
+        MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+        MESSAGE_HANDLER(WM_CLOSE, CloseDialog)
+        MESSAGE_HANDLER(WM_TIMER, OnTimer)
+        COMMAND_ID_HANDLER(IDC_BROWSE, OnBrowse)
+        COMMAND_ID_HANDLER(IDC_REFRESH, OnRefresh)
+        COMMAND_ID_HANDLER(IDC_FLASH, OnFlash)
+        COMMAND_ID_HANDLER(ID_APP_HELP, OnHelp)
+        COMMAND_ID_HANDLER(ID_OPTIONS_ADVANCED, OnAdvanced)
+        COMMAND_ID_HANDLER(ID_OPEN_LOG, OnOpenLog)
+        COMMAND_ID_HANDLER(ID_READ_ME, OnReadMe)
+        COMMAND_ID_HANDLER(ID_FLASH_ALL, OnFlashAll)
+        COMMAND_ID_HANDLER(ID_FLASH_ALL_EXCEPT_STORAGE, OnFlashAllExceptStorage)
+        COMMAND_ID_HANDLER(ID_FLASH_ALL_EXCEPT_DATA_STORAGE, OnFlashAllExceptDataStorage)
+        CHAIN_MSG_MAP(CDropFilesHandler<CMainDlg>)
+        REFLECT_NOTIFICATIONS()
+    END_MSG_MAP()
+
+    LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnEnterIdle(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnSize(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnGetMinMaxInfo(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnCopyData(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnRemoteCommand(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT CloseDialog(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnTimer(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnBrowse(WORD, WORD, HWND, BOOL&);
+    LRESULT OnRefresh(WORD, WORD, HWND, BOOL&);
+    LRESULT OnFlash(WORD, WORD, HWND, BOOL&);
+    LRESULT OnHelp(WORD, WORD, HWND, BOOL&);
+    LRESULT OnAdvanced(WORD, WORD, HWND, BOOL&);
+    LRESULT OnOpenLog(WORD, WORD, HWND, BOOL&);
+    LRESULT OnReadMe(WORD, WORD, HWND, BOOL&);
+    LRESULT OnFlashAll(WORD, WORD, HWND, BOOL&);
+    LRESULT OnFlashAllExceptStorage(WORD, WORD, HWND, BOOL&);
+    LRESULT OnFlashAllExceptDataStorage(WORD, WORD, HWND, BOOL&);
+
+    BOOL OnDropFile(UINT index, const wchar_t* path);
+
+    // The nine settings from the per-user registry into the settings block.
+    void LoadSettings();
+    void GetFlashParameters(FlashParameters& record, const std::wstring& folderText);
+    BOOL IsAnyDeviceBusy();
+    BOOL HasIdleRow();
+    BOOL HasCheckedIdleRow();
+    void SetStatusPrompt(UINT promptId);
+    void ReportError(HRESULT hr);
+    void NotifyController(const std::wstring& deviceName, bool success);
+
+    // The settings block that the Advanced dialog edits.
+    FlashParameters& Settings() { return m_settings; }
+    std::wstring GetSearchPathText() const;
+    HWND GetController() const { return m_controller; }
+    CDeviceList& DeviceList() { return m_list; }
+    CMPSBarWithAny& StatusBar() { return m_statusBar; }
+    HWND ScriptButton(int i) const { return m_scriptButtons[i]; }
+    bool IsTimerRunning() const { return m_timerRunning; }
+
+private:
+    struct Anchor
+    {
+        int id;
+        RECT rect;      // the control's rectangle at start, in client coordinates
+        BYTE moveX, moveY, sizeX, sizeY;
+    };
+    void InitLayout();
+    void SetScript(const wchar_t* script);
+    Microsoft::WRL::ComPtr<IDeviceReport> RowJob(int row);
+
+    DWORD m_startTick = 0;
+    FlashParameters m_settings;
+    HWND m_controller = nullptr;
+    DWORD m_reported[kReportedRows] = {};
+    HACCEL m_accelerators = nullptr;
+    WTLEX::CAutoMenuButton m_browse;
+    CMruComboCtrl m_searchPath;
+    HWND m_refresh = nullptr;
+    HWND m_flash = nullptr;
+    CDeviceList m_list;
+    CMPSBarWithAny m_statusBar;
+    HWND m_scriptButtons[3] = {};
+
+    bool m_timerRunning = false;
+    Anchor m_anchors[7] = {};
+    SIZE m_initialClient = {};
+    SIZE m_minTrack = {};
+    HICON m_bigIcon = nullptr;
+    HICON m_smallIcon = nullptr;
+};
