@@ -3,6 +3,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
 DEPS_DIR=${DEPS_DIR:-$ROOT/.deps}
+# KESTRUP_JOBS: how many compilers and tests run at once (default: one per core).
 export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 WINEBIN=/usr/lib/wine
