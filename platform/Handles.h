@@ -1,6 +1,6 @@
 // Owners of the system's resources: one template for every kind of handle,
 // its traits naming the empty value and the call that gives it back, a guard
-// for a GDI selection, a scope guard, and the cookie of an interface put into
+// for a GDI selection, a mutex held for a scope, a scope guard, and the cookie of an interface put into
 // the global interface table. An owner is moved, never copied; an early
 // return or an exception gives the resource back.
 #pragma once
@@ -125,6 +125,30 @@ public:
 private:
     HDC m_dc;
     HGDIOBJ m_old;
+};
+
+// Holds a mutex for one scope. A mutex left by a thread that ended while it
+// held it counts as taken.
+class CMutexLock
+{
+public:
+    explicit CMutexLock(HANDLE mutex) : m_mutex(mutex)
+    {
+        DWORD wait = WaitForSingleObject(m_mutex, INFINITE);
+        m_held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    }
+    ~CMutexLock()
+    {
+        if (m_held)
+            ReleaseMutex(m_mutex);
+    }
+    CMutexLock(const CMutexLock&) = delete;
+    CMutexLock& operator=(const CMutexLock&) = delete;
+    bool IsHeld() const { return m_held; }
+
+private:
+    HANDLE m_mutex;
+    bool m_held = false;
 };
 
 // Runs a function when the scope ends, unless dismissed.

@@ -1,5 +1,6 @@
 #include "services/FileSearch.h"
 #include "services/Log.h"
+#include "platform/Handles.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -31,8 +32,8 @@ bool Search(const std::wstring& path, bool all, StringList& found)
     if (path.size() >= MAX_PATH)
         return false;
     WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileW(path.c_str(), &data);
-    if (h == INVALID_HANDLE_VALUE)
+    CFindHandle h(FindFirstFileW(path.c_str(), &data));
+    if (!h)
         return false;
     wchar_t full[MAX_PATH];
     DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
@@ -44,8 +45,7 @@ bool Search(const std::wstring& path, bool all, StringList& found)
     do
     {
         found.push_back(base + data.cFileName);
-    } while (all && FindNextFileW(h, &data));
-    FindClose(h);
+    } while (all && FindNextFileW(h.Get(), &data));
     return true;
 }
 

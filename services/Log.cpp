@@ -1,6 +1,7 @@
 #include "services/Log.h"
 #include "services/FileSearch.h"
 #include "services/ProcessObjects.h"
+#include "platform/Handles.h"
 
 #include <ctime>
 #include <vector>
@@ -55,11 +56,13 @@ void WriteLogV(const wchar_t* format, va_list args)
     line += L"\r\n";
 
     CProcessObjects& objects = ProcessObjects();
-    WaitForSingleObject(objects.hLogMutex, INFINITE);
-    if (!objects.log.hFile)
-        OpenLogFile(objects.log);
-    HANDLE hFile = objects.log.hFile;
-    ReleaseMutex(objects.hLogMutex);
+    HANDLE hFile;
+    {
+        CMutexLock lock(objects.hLogMutex);
+        if (!objects.log.hFile)
+            OpenLogFile(objects.log);
+        hFile = objects.log.hFile;
+    }
     if (!hFile)
         return;
 
@@ -123,10 +126,8 @@ std::wstring GetErrorMessage(HRESULT code)
 std::wstring GetLogFileName()
 {
     CProcessObjects& objects = ProcessObjects();
-    WaitForSingleObject(objects.hLogMutex, INFINITE);
-    std::wstring name = objects.log.fileName;
-    ReleaseMutex(objects.hLogMutex);
-    return name;
+    CMutexLock lock(objects.hLogMutex);
+    return objects.log.fileName;
 }
 
 std::wstring GetEnvironmentVariableString(const wchar_t* name)
