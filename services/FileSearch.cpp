@@ -1,6 +1,7 @@
 #include "services/FileSearch.h"
 #include "services/Log.h"
 #include "platform/Handles.h"
+#include "services/Text.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -125,16 +126,14 @@ std::wstring MergeLists(const std::wstring& a, const std::wstring& b)
 StringList DefaultDirectories()
 {
     StringList dirs;
-    wchar_t program[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring programDir = n > 0 && n < MAX_PATH ? std::wstring(program, n) : std::wstring();
+    std::wstring programDir = GetProgramPath();
     size_t cut = programDir.find_last_of(L"\\/");
     programDir = cut == std::wstring::npos ? std::wstring() : programDir.substr(0, cut);
     dirs.push_back(programDir);
     dirs.push_back(AskString(GetCurrentDirectoryW));
 
     wchar_t path[4096];
-    n = GetEnvironmentVariableW(L"PATH", path, 4096);
+    DWORD n = GetEnvironmentVariableW(L"PATH", path, 4096);
     if (n > 0 && n < 4096)
         SplitList(std::wstring(path, n), dirs);
     dirs.push_back(AskWindowsString(GetWindowsDirectoryW));

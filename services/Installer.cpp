@@ -447,6 +447,9 @@ HRESULT CInstaller::SaveInstallStamp()
         return hr;
     std::wstring program = GetProgramPath();
     WIN32_FILE_ATTRIBUTE_DATA data = {};
+    // The stamp keeps a path of at most MAX_PATH characters.
+    if (program.size() >= MAX_PATH)
+        program.clear();
     if (program.empty() || !GetFileAttributesExW(program.c_str(), GetFileExInfoStandard, &data))
         return program.empty() ? HResultFromWin32(ERROR_FILENAME_EXCED_RANGE) : LastErrorHResult();
     hr = HResultFromWin32(RegSetValueExW(key.Get(), L"ExeFile", 0, REG_SZ,
@@ -466,7 +469,8 @@ bool CInstaller::IsInstalled()
         return false;
     std::wstring program = GetProgramPath();
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (program.empty() || !GetFileAttributesExW(program.c_str(), GetFileExInfoStandard, &data))
+    if (program.empty() || program.size() >= MAX_PATH ||
+        !GetFileAttributesExW(program.c_str(), GetFileExInfoStandard, &data))
         return false;
     wchar_t stored[MAX_PATH + 1] = {};
     DWORD type = 0;

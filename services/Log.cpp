@@ -2,6 +2,7 @@
 #include "services/FileSearch.h"
 #include "services/ProcessObjects.h"
 #include "platform/Handles.h"
+#include "services/Text.h"
 
 #include <ctime>
 #include <vector>
@@ -66,14 +67,11 @@ void WriteLogV(const wchar_t* format, va_list args)
     if (!hFile)
         return;
 
-    int wide = static_cast<int>(line.size());
-    int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
+    const std::string text = ToNarrow(line);
+    if (text.empty())
         return;
-    std::vector<char> text(static_cast<size_t>(bytes));
-    WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), wide, text.data(), bytes, nullptr, nullptr);
     DWORD written = 0;
-    ::WriteFile(hFile, text.data(), static_cast<DWORD>(bytes), &written, nullptr);
+    ::WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 void WriteLog(const wchar_t* format, ...)
