@@ -203,13 +203,21 @@ bool ReadLine(HANDLE from, std::string& line)
     return !line.empty();
 }
 
-bool Shot(const std::wstring& shots, const wchar_t* name)
+// Asks for a picture of the window: NAME.request holds its rectangle on
+// the screen ("x y width height").
+bool Shot(const std::wstring& shots, const wchar_t* name, HWND window)
 {
     if (shots.empty())
         return true;
     const std::wstring request = shots + L"\\" + name + L".request", done = shots + L"\\" + name + L".done";
     DeleteFileW(done.c_str());
-    if (!WriteFileBytes(request, ""))
+    RECT r = {};
+    GetWindowRect(window, &r);
+    const std::string rectangle = std::to_string(r.left) + " " + std::to_string(r.top) + " " +
+                                  std::to_string(r.right - r.left) + " " + std::to_string(r.bottom - r.top) + "\n";
+    const std::wstring written = request + L".new";
+    if (!WriteFileBytes(written, rectangle) ||
+        !MoveFileExW(written.c_str(), request.c_str(), MOVEFILE_REPLACE_EXISTING))
         return false;
     const ULONGLONG end = GetTickCount64() + kShotMs;
     while (GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES && GetTickCount64() < end)
@@ -326,7 +334,7 @@ int Run(const std::map<std::wstring, std::wstring>& options)
     Remote::CController controller;
     if (!controller.Window())
         return Fail("cannot make the controller's window");
-    if (!Shot(shots, L"before"))
+    if (!Shot(shots, L"before", main))
         return Fail("no picture before the flash");
 
     auto resultsOf = [&](const Phone& phone) {
@@ -390,9 +398,10 @@ int Run(const std::map<std::wstring, std::wstring>& options)
         });
         if (!started)
             return Fail("the jobs of the folder " + Narrow(folders[f].name) + " did not start");
+        // The picture with the most rows at work: the eMMC folder's three.
+        if (f == 1 && !Shot(shots, L"during", main))
+            return Fail("no picture during the flash");
     }
-    if (!Shot(shots, L"during"))
-        return Fail("no picture during the flash");
 
     controller.Pump(kResultsMs, [&] {
         unplugFinished();
@@ -405,7 +414,7 @@ int Run(const std::map<std::wstring, std::wstring>& options)
     });
     // Anything posted twice would have come by now.
     controller.Pump(1000, [] { return false; });
-    if (!Shot(shots, L"after"))
+    if (!Shot(shots, L"after", main))
         return Fail("no picture after the flash");
 
     // Close the window as the operator would, and let the phones go.
