@@ -23,6 +23,19 @@ inline std::wstring Wide(const std::string& text)
     return out;
 }
 
+// Bytes of no meaning, the same for the same seed.
+inline std::string Pattern(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    ULONG x = seed * 2654435761u + 1u;
+    for (char& c : s)
+    {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
 // Whole files of at most 1 GiB.
 inline bool ReadFileBytes(const std::wstring& path, std::string& bytes)
 {

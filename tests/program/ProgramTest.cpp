@@ -14,16 +14,6 @@
 
 namespace
 {
-std::wstring ProgramPath()
-{
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    PathRemoveFileSpecW(exe);
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW((std::wstring(exe) + L"\\..\\ui\\Kestrup.exe").c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
 // The machine set up without QPST, so the program publishes its own engine,
 // and the user's settings empty (the defaults stand), for one test.
 class CProgramMachine
@@ -51,18 +41,6 @@ private:
     DWORD m_noQpst = 0;
     bool m_hadNoQpst = false;
 };
-
-std::string Pattern(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    ULONG x = seed * 2654435761u + 1u;
-    for (char& c : s)
-    {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    return s;
-}
 
 TEST(Program, RemoteRefreshAndFlashReportEveryPhoneExactlyOnce)
 {
@@ -97,7 +75,7 @@ TEST(Program, RemoteRefreshAndFlashReportEveryPhoneExactlyOnce)
     ASSERT_TRUE(table.Set({1, 1, flashed->Name(), {}}));
     ASSERT_TRUE(table.Set({2, 1, silent->Name(), {}}));
 
-    std::wstring commandLine = L"\"" + ProgramPath() + L"\"";
+    std::wstring commandLine = L"\"" + Remote::BuiltProgramPath() + L"\"";
     STARTUPINFOW startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, work.Path().c_str(),

@@ -72,7 +72,13 @@ public:
         m_errorsBefore = m_phone.Errors().size();
         m_phone.Start();
     }
-    void End() override { m_phone.Stop(); }
+    void End() override
+    {
+        m_phone.Stop();
+        // A phone that no host ever answered has nothing to tell of.
+        if (!Heard())
+            m_errorsBefore = m_phone.Errors().size();
+    }
     std::wstring Name() const override { return m_phone.HostPort().substr(4); }
     std::string Storage() const override { return m_phone.Storage(0); }
     std::vector<std::string> Errors() const override

@@ -35,18 +35,6 @@ constexpr DWORD kBatchStartMs = 60000; // the jobs of one Flash to begin
 constexpr DWORD kResultsMs = 100000;   // every result after the last Flash
 constexpr DWORD kShotMs = 30000;
 
-std::string Pattern(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    ULONG x = seed * 2654435761u + 1u;
-    for (char& c : s)
-    {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    return s;
-}
-
 // One image folder: a programmer, a boot and a system image placed by its
 // rawprogram file, and a patch that writes the disk's last sector number.
 struct Folder

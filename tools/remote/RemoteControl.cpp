@@ -2,6 +2,8 @@
 
 #include "tools/ToolSupport.h"
 
+#include <shlwapi.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <set>
@@ -110,6 +112,16 @@ bool CController::Pump(DWORD timeoutMs, const std::function<bool()>& done)
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)),
                                   QS_ALLINPUT);
     }
+}
+
+std::wstring BuiltProgramPath()
+{
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    PathRemoveFileSpecW(exe);
+    wchar_t full[MAX_PATH] = {};
+    GetFullPathNameW((std::wstring(exe) + L"\\..\\ui\\Kestrup.exe").c_str(), MAX_PATH, full, nullptr);
+    return full;
 }
 
 HWND FindMainWindow(DWORD processId, DWORD timeoutMs)
