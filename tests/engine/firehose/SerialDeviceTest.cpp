@@ -155,7 +155,7 @@ TEST(SerialDeviceResponses, DocumentsAcknowledgementsAndRequests)
     programmer.Send("\"NAK\"/></data>");
     EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
     // Cut after "<?x", after the declaration, and within a quoted '>'.
-    for (const std::string after : {"<?x", "?>", "a>"})
+    for (const std::string after : {"<?x", "?>", "\"a>"})
     {
         SCOPED_TRACE(after);
         const std::string whole = Doc("<log value=\"a>b\"/><response value=\"ACK\"/>");
