@@ -467,7 +467,9 @@ LRESULT CMainDlg::OnCtlColorStatic(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHa
 {
     // The script buttons have no text: their panes' texts show through.
     const HWND control = reinterpret_cast<HWND>(lParam);
-    if (!control || std::find(std::begin(m_scriptButtons), std::end(m_scriptButtons), control) == std::end(m_scriptButtons)) {
+    const HWND* const first = std::begin(m_scriptButtons);
+    const HWND* const last = std::end(m_scriptButtons);
+    if (!control || std::find(first, last, control) == last) {
         bHandled = FALSE;
         return 0;
     }

@@ -170,8 +170,10 @@ public:
     // the pane is too narrow for it.
     LRESULT OnSetText(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
     {
-        if (LOBYTE(LOWORD(wParam)) == GetPaneIndexFromID(ID_DEFAULT_PANE))
-            SendMessage(SB_SETTIPTEXTW, LOBYTE(LOWORD(wParam)), lParam);
+        const int pane = LOBYTE(LOWORD(wParam));
+        const bool text = !(HIBYTE(LOWORD(wParam)) & HIBYTE(SBT_OWNERDRAW)); // else lParam is the owner's data
+        if (text && pane == GetPaneIndexFromID(ID_DEFAULT_PANE))
+            SendMessage(SB_SETTIPTEXTW, pane, lParam);
         bHandled = FALSE;
         return 0;
     }

@@ -9,76 +9,62 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <tuple>
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The message-filter changes this program makes, recorded on their way to
-// the system by pointing the program's import at a recorder.
-struct FilterChange
-{
-    HWND window;
-    UINT message;
-    DWORD action;
-};
-std::vector<FilterChange> g_filterChanges;
-using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
-FilterFunction g_systemFilter = nullptr;
+// The message-filter changes this program makes (window, message, action),
+// recorded on their way to the system by pointing its import at a recorder.
+std::vector<std::tuple<HWND, UINT, DWORD>> g_filterChanges;
+decltype(&ChangeWindowMessageFilterEx) g_systemFilter = nullptr;
 
 BOOL WINAPI RecordFilterChange(HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT change)
 {
-    g_filterChanges.push_back({window, message, action});
+    g_filterChanges.emplace_back(window, message, action);
     return g_systemFilter(window, message, action, change);
 }
 
 bool RecordFilterChanges()
 {
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name; ++dll) {
-        if (lstrcmpiA(reinterpret_cast<const char*>(base + dll->Name), "user32.dll") != 0)
-            continue;
+    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); dll->Name; ++dll) {
         auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
         auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-        for (; name->u1.AddressOfData; ++name, ++slot) {
-            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
-                strcmp(reinterpret_cast<const char*>(
-                           reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)->Name),
-                       "ChangeWindowMessageFilterEx") != 0)
-                continue;
+        for (; lstrcmpiA(reinterpret_cast<char*>(base + dll->Name), "user32.dll") == 0 && name->u1.AddressOfData;
+             ++name, ++slot) {
+            const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
             DWORD protection = 0;
-            if (!VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection))
-                return false;
-            g_systemFilter = reinterpret_cast<FilterFunction>(slot->u1.Function);
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                strcmp(reinterpret_cast<const char*>(byName->Name), "ChangeWindowMessageFilterEx") != 0 ||
+                !VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection))
+                continue;
+            g_systemFilter = reinterpret_cast<decltype(g_systemFilter)>(slot->u1.Function);
             slot->u1.Function = reinterpret_cast<ULONG_PTR>(&RecordFilterChange);
-            VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection);
-            return true;
+            return VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection);
         }
     }
     return false;
 }
 const bool g_recordingFilterChanges = RecordFilterChanges();
 
-// A job that the test finishes.
+// A job that the test finishes; it lives as long as its last reference.
 class CTestJob final : public IDeviceReport
 {
 public:
     BOOL finished = FALSE;
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
-        if (iid != IID_IUnknown && iid != __uuidof(IDeviceReport))
-            return *out = nullptr, E_NOINTERFACE;
-        *out = static_cast<IDeviceReport*>(this);
-        AddRef();
-        return S_OK;
+        *out = iid == IID_IUnknown || iid == __uuidof(IDeviceReport) ? this : nullptr;
+        return *out ? AddRef(), S_OK : E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_count); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_count; }
     ULONG STDMETHODCALLTYPE Release() override
     {
-        const ULONG count = InterlockedDecrement(&m_count);
+        const ULONG count = --m_count;
         if (count == 0)
             delete this;
         return count;
@@ -88,14 +74,10 @@ public:
     double STDMETHODCALLTYPE GetElapsedTime() override { return 1; }
     LONG STDMETHODCALLTYPE GetProgress() override { return finished ? 100 : 50; }
     HRESULT STDMETHODCALLTYPE GetResult() override { return finished ? S_OK : JOB_RUNNING; }
-    HRESULT STDMETHODCALLTYPE GetStatusText(BSTR* text) override
-    {
-        *text = SysAllocString(L"writing");
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE GetStatusText(BSTR* text) override { return *text = nullptr, S_OK; }
 
 private:
-    ULONG m_count = 1;
+    ULONG m_count = 1; // the user interface thread's only
 };
 
 // A window's client area drawn into a bitmap, as 32-bit pixels: through
@@ -257,12 +239,6 @@ TEST(MainWindowHelpers, ComPortNumberFollowsTheThreeLetters)
     EXPECT_FALSE(ParseComPort(L"\\\\.\\PhysicalDrive1", port));
 }
 
-static int CALLBACK CountFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM count)
-{
-    ++*reinterpret_cast<int*>(count);
-    return 1;
-}
-
 TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
 {
     const LCID previous = GetThreadLocale();
@@ -279,8 +255,9 @@ TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
     HDC dc = CreateCompatibleDC(nullptr);
     LOGFONTW wanted{};
     wanted.lfCharSet = GB2312_CHARSET;
+    auto count = [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM fonts) { return ++*reinterpret_cast<int*>(fonts); };
     int fonts = 0;
-    EnumFontFamiliesExW(dc, &wanted, CountFont, reinterpret_cast<LPARAM>(&fonts), 0);
+    EnumFontFamiliesExW(dc, &wanted, count, reinterpret_cast<LPARAM>(&fonts), 0);
     if (fonts == 0) {
         DeleteDC(dc);
         GTEST_SKIP() << "no font with Simplified Chinese characters here";
@@ -346,11 +323,9 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
     // Exactly the remote-control messages pass the window's message filter.
     ASSERT_TRUE(g_recordingFilterChanges);
     std::set<UINT> allowed;
-    for (const FilterChange& change : g_filterChanges) {
-        if (change.window != Dlg().m_hWnd)
-            continue;
-        EXPECT_EQ(static_cast<DWORD>(MSGFLT_ALLOW), change.action);
-        allowed.insert(change.message);
+    for (const auto& change : g_filterChanges) {
+        if (std::get<0>(change) == Dlg().m_hWnd && std::get<2>(change) == MSGFLT_ALLOW)
+            allowed.insert(std::get<1>(change));
     }
     EXPECT_EQ((std::set<UINT>{WM_REMOTE_REFRESH, WM_REMOTE_FLASH, WM_COPYDATA}), allowed);
 
