@@ -255,7 +255,9 @@ TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
     HDC dc = CreateCompatibleDC(nullptr);
     LOGFONTW wanted{};
     wanted.lfCharSet = GB2312_CHARSET;
-    auto count = [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM fonts) { return ++*reinterpret_cast<int*>(fonts); };
+    auto count = [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM fonts) {
+        return ++*reinterpret_cast<int*>(fonts);
+    };
     int fonts = 0;
     EnumFontFamiliesExW(dc, &wanted, count, reinterpret_cast<LPARAM>(&fonts), 0);
     if (fonts == 0) {
@@ -286,7 +288,8 @@ TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
             std::vector<WORD> glyphs(text.size());
             ASSERT_EQ(text.size(), GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
                                                     GGI_MARK_NONEXISTING_GLYPHS));
-            EXPECT_EQ(glyphs.end(), std::find(glyphs.begin(), glyphs.end(), 0xFFFF)) << "no glyph in " << testing::PrintToString(text);
+            EXPECT_EQ(glyphs.end(), std::find(glyphs.begin(), glyphs.end(), 0xFFFF))
+                << "no glyph in " << testing::PrintToString(text);
         }
         SelectObject(dc, old);
     }
