@@ -353,8 +353,11 @@ LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
             ++row;
             continue;
         }
-        if (job)
+        if (job) {
+            // A job that ended since the last tick is reported before its row goes.
+            ReportFinishedRow(row, job.Get());
             m_reported.erase(std::remove(m_reported.begin(), m_reported.end(), job.Get()), m_reported.end());
+        }
         job.Reset();
         m_list.DeleteItem(row);
     }
@@ -445,9 +448,8 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
             m_list.SetItemColours(row, ColumnStatus, RGB(255, 255, 255), RGB(255, 0, 0));
         if (!job->IsFinished()) {
             allFinished = false;
-        } else if (row < kReportedRows && !IsReported(job.Get())) {
-            NotifyController(m_list.GetItemText(row, ColumnDevice), !failed);
-            m_reported.push_back(job.Get());
+        } else {
+            ReportFinishedRow(row, job.Get());
         }
     }
     m_list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -486,6 +488,14 @@ void CMainDlg::NotifyController(const std::wstring& deviceName, bool success)
 bool CMainDlg::IsReported(IDeviceReport* job) const
 {
     return std::find(m_reported.begin(), m_reported.end(), job) != m_reported.end();
+}
+
+void CMainDlg::ReportFinishedRow(int row, IDeviceReport* job)
+{
+    if (row >= kReportedRows || IsReported(job))
+        return;
+    NotifyController(m_list.GetItemText(row, ColumnDevice), !job->IsFailed());
+    m_reported.push_back(job);
 }
 
 void CMainDlg::UpdateStatusPrompt()

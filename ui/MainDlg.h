@@ -151,6 +151,8 @@ private:
     // a controller without administrator rights reaches the window.
     void AllowRemoteControl();
     bool IsReported(IDeviceReport* job) const;
+    // Tells the controlling window a finished row's result, once per job.
+    void ReportFinishedRow(int row, IDeviceReport* job);
 
     DWORD m_startTick = 0;
     FlashParameters m_settings;

@@ -56,6 +56,7 @@ class CTestJob final : public IDeviceReport
 {
 public:
     BOOL finished = FALSE;
+    BOOL failed = FALSE;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
     {
         *out = iid == IID_IUnknown || iid == __uuidof(IDeviceReport) ? this : nullptr;
@@ -70,7 +71,7 @@ public:
         return count;
     }
     BOOL STDMETHODCALLTYPE IsFinished() override { return finished; }
-    BOOL STDMETHODCALLTYPE IsFailed() override { return FALSE; }
+    BOOL STDMETHODCALLTYPE IsFailed() override { return failed; }
     double STDMETHODCALLTYPE GetElapsedTime() override { return 1; }
     LONG STDMETHODCALLTYPE GetProgress() override { return finished ? 100 : 50; }
     HRESULT STDMETHODCALLTYPE GetResult() override { return finished ? S_OK : JOB_RUNNING; }
@@ -559,6 +560,21 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     EXPECT_EQ(LoadText(IDS_PROMPT_REFRESH), Prompt());
     PumpPending();
     EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{1, 1}, {2, 1}}), controller.results);
+
+    // A job that ends just before a Refresh, with no tick between: its row
+    // goes, its result still goes out, once.
+    ComPtr<CTestJob> last;
+    last.Attach(new CTestJob);
+    const int index = list.AddItem(L"1");
+    list.SetItemText(index, ColumnDevice, L"COM3");
+    list.SetItemData(index, ComPtr<IDeviceReport>(last));
+    tick();
+    last->finished = TRUE;
+    last->failed = TRUE;
+    Dlg().SendMessage(WM_REMOTE_REFRESH, reinterpret_cast<WPARAM>(controller.m_hWnd), 0);
+    PumpPending();
+    EXPECT_EQ(0, Rows());
+    EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{1, 1}, {2, 1}, {3, 0}}), controller.results);
 }
 
 TEST_F(MainWindow, FailedDeviceListShowsTheErrorUntilARefreshSucceeds)
