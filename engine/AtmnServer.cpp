@@ -120,8 +120,7 @@ HRESULT CPortProxy::CreateInstance(const wchar_t* portName, IQPortProxy** port)
     *port = nullptr;
     CComObject<CPortProxy>* object = nullptr;
     HRESULT hr = CComObject<CPortProxy>::CreateInstance(&object);
-    if (FAILED(hr))
-        return LogError(hr, L"CPortProxy::CreateInstance", __LINE__);
+    RETURN_IF_FAILED(hr, L"CPortProxy::CreateInstance", __LINE__);
     ComPtr<IUnknown> hold(static_cast<IQPortProxy*>(object));
     try
     {
@@ -159,8 +158,7 @@ STDMETHODIMP CPortProxy::get_SoftwareDownload(IUnknown** pVal)
     *pVal = nullptr;
     IQSoftwareDownload* download = nullptr;
     HRESULT hr = CSoftwareDownload::CreateInstance(m_portName.c_str(), &download);
-    if (FAILED(hr))
-        return LogError(hr, L"CPortProxy::get_SoftwareDownload", __LINE__);
+    RETURN_IF_FAILED(hr, L"CPortProxy::get_SoftwareDownload", __LINE__);
     *pVal = download; // IQSoftwareDownload is an IUnknown
     return S_OK;
 }

@@ -125,8 +125,7 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
         }
         hr = LogError(LastErrorHResult(), L"WriteRobust", __LINE__);
     }
-    if (FAILED(hr))
-        return LogError(hr, L"WriteRobust", __LINE__);
+    RETURN_IF_FAILED(hr, L"WriteRobust", __LINE__);
     CDumpBuffer dump(L"WriteRobust");
     dump.Append(buffer, static_cast<int>(count));
     return S_OK;
@@ -146,8 +145,7 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position)
             break;
         LogError(hr, L"ReadRobust", __LINE__);
     }
-    if (FAILED(hr))
-        return LogError(hr, L"ReadRobust", __LINE__);
+    RETURN_IF_FAILED(hr, L"ReadRobust", __LINE__);
     CDumpBuffer dump(L"ReadRobust");
     dump.Append(buffer, static_cast<int>(count));
     return S_OK;
@@ -176,18 +174,15 @@ HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader)
     if (!stream)
         return LogError(E_POINTER, L"OpenXmlReader", __LINE__);
     HRESULT hr = RefuseTextWithoutDocument(stream);
-    if (FAILED(hr))
-        return LogError(hr, L"OpenXmlReader", __LINE__);
+    RETURN_IF_FAILED(hr, L"OpenXmlReader", __LINE__);
     IXmlReader* created = nullptr;
     hr = CreateXmlReader(__uuidof(IXmlReader), reinterpret_cast<void**>(&created), nullptr);
-    if (FAILED(hr))
-        return LogError(hr, L"OpenXmlReader", __LINE__);
+    RETURN_IF_FAILED(hr, L"OpenXmlReader", __LINE__);
     hr = created->SetInput(stream);
     if (SUCCEEDED(hr))
         hr = created->QueryInterface(__uuidof(IXmlReader), reinterpret_cast<void**>(reader));
     created->Release();
-    if (FAILED(hr))
-        return LogError(hr, L"OpenXmlReader", __LINE__);
+    RETURN_IF_FAILED(hr, L"OpenXmlReader", __LINE__);
     return S_OK;
 }
 
@@ -195,8 +190,7 @@ HRESULT OpenXmlReader(const wchar_t* path, IXmlReader** reader)
 {
     IStream* stream = nullptr;
     HRESULT hr = SHCreateStreamOnFileW(path, STGM_READ | STGM_SHARE_DENY_WRITE, &stream);
-    if (FAILED(hr))
-        return LogError(hr, L"OpenXmlReader", __LINE__);
+    RETURN_IF_FAILED(hr, L"OpenXmlReader", __LINE__);
     hr = OpenXmlReader(stream, reader);
     stream->Release();
     return hr;

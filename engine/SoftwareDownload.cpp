@@ -59,8 +59,7 @@ HRESULT CSoftwareDownload::CreateInstance(const wchar_t* portName, IQSoftwareDow
     *download = nullptr;
     CComObject<CSoftwareDownload>* object = nullptr;
     HRESULT hr = CComObject<CSoftwareDownload>::CreateInstance(&object);
-    if (FAILED(hr))
-        return LogError(hr, name, __LINE__);
+    RETURN_IF_FAILED(hr, name, __LINE__);
     ComPtr<IUnknown> hold(static_cast<IQSoftwareDownload*>(object));
     try
     {
@@ -134,11 +133,9 @@ HRESULT CSoftwareDownload::GetDownloadParameter(IUnknown* settings, const wchar_
     if (!V_BSTR(&key))
         return LogError(E_OUTOFMEMORY, kParameterName, __LINE__);
     HRESULT hr = parameters->get_GetParam(key, &stored);
-    if (FAILED(hr))
-        return LogError(hr, kParameterName, __LINE__);
+    RETURN_IF_FAILED(hr, kParameterName, __LINE__);
     HRESULT converted = VariantChangeType(&stored, &stored, 0, VT_BSTR);
-    if (FAILED(converted))
-        return LogError(converted, kParameterName, __LINE__);
+    RETURN_IF_FAILED(converted, kParameterName, __LINE__);
     value.assign(V_BSTR(&stored) ? V_BSTR(&stored) : L"", SysStringLen(V_BSTR(&stored)));
     return hr;
 }
@@ -147,8 +144,7 @@ HRESULT CSoftwareDownload::GetDeviceName(UINT type, bool open, std::wstring& nam
 {
     ComPtr<IQStatusReport> sink;
     HRESULT hr = GetSink(&sink);
-    if (FAILED(hr))
-        return LogError(hr, kDeviceNameName, __LINE__);
+    RETURN_IF_FAILED(hr, kDeviceNameName, __LINE__);
     const DeviceWaitTimes& times = GetDeviceWaitTimes();
     for (int attempt = 0;; ++attempt)
     {
@@ -191,8 +187,7 @@ HRESULT CSoftwareDownload::RunDownload(IUnknown* settings)
 {
     ComPtr<IQStatusReport> sink;
     HRESULT hr = GetSink(&sink);
-    if (FAILED(hr))
-        return LogError(hr, kDownloadName, __LINE__);
+    RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
 
     std::wstring rawprogram, bootImage, patch, searchPath, programmer, provision;
     const struct
@@ -206,17 +201,14 @@ HRESULT CSoftwareDownload::RunDownload(IUnknown* settings)
     for (const auto& parameter : parameters)
     {
         hr = GetDownloadParameter(settings, parameter.name, *parameter.value);
-        if (FAILED(hr))
-            return LogError(hr, kDownloadName, __LINE__);
+        RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
     }
 
     std::wstring port;
     hr = GetDeviceName(kPortDevice, false, port);
-    if (FAILED(hr))
-        return LogError(hr, kDownloadName, __LINE__);
+    RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
     hr = DownloadFlashProgrammer(port.c_str(), programmer.c_str(), sink.Get(), FALSE);
-    if (FAILED(hr))
-        return LogError(hr, kDownloadName, __LINE__);
+    RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
 
     const bool firehose = programmer.find(L"firehose") != std::wstring::npos;
     const bool ufs = programmer.find(L"ufs") != std::wstring::npos;
@@ -234,8 +226,7 @@ HRESULT CSoftwareDownload::RunDownload(IUnknown* settings)
         {
             std::wstring disk;
             hr = GetDeviceName(kDiskDevice, true, disk);
-            if (FAILED(hr))
-                return LogError(hr, kDownloadName, __LINE__);
+            RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
             hr = CDiskDevice::CreateInstance(disk.c_str(), sink.Get(), &device);
         }
         else
@@ -245,30 +236,24 @@ HRESULT CSoftwareDownload::RunDownload(IUnknown* settings)
             hr = CSerialDevice::CreateInstance(port.c_str(), sink.Get(), &device, ufs, provisionFile);
         }
     }
-    if (FAILED(hr))
-        return LogError(hr, kDownloadName, __LINE__);
+    RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
 
     if (ufs && provisionFile)
     {
         hr = device->Provision(provision.c_str());
-        if (FAILED(hr))
-            return LogError(hr, kDownloadName, __LINE__);
+        RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
         Sleep(GetDeviceWaitTimes().provisionPauseMs);
         hr = GetDeviceName(kPortDevice, false, port);
-        if (FAILED(hr))
-            return LogError(hr, kDownloadName, __LINE__);
+        RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
         hr = DownloadFlashProgrammer(port.c_str(), programmer.c_str(), sink.Get(), TRUE);
-        if (FAILED(hr))
-            return LogError(hr, kDownloadName, __LINE__);
+        RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
         hr = device->Reset();
-        if (FAILED(hr))
-            return LogError(hr, kDownloadName, __LINE__);
+        RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
     }
     if (ufs)
     {
         hr = device->SetBootableStorageDrive();
-        if (FAILED(hr))
-            return LogError(hr, kDownloadName, __LINE__);
+        RETURN_IF_FAILED(hr, kDownloadName, __LINE__);
     }
     hr = DownloadImagesToDevice(device.Get(), rawprogram.c_str(), patch.c_str(), searchPath.c_str(), sink.Get());
     return LogError(hr, kDownloadName, __LINE__);

@@ -19,8 +19,7 @@ HRESULT CDiskDriveFlasher::DoWork()
     const wchar_t* name = L"CDiskDriveFlasher::DoWork";
     ComPtr<IQStatusReport> sink;
     HRESULT hr = CStatusReport<CDiskDriveFlasher>::CreateInstance(this, &sink);
-    if (FAILED(hr))
-        return LogError(hr, name, __LINE__);
+    RETURN_IF_FAILED(hr, name, __LINE__);
     std::wstring deviceName = GetDeviceName();
     hr = DownloadImagesToDisk(deviceName.c_str(), m_rawprogramList.c_str(), m_patchList.c_str(),
                               m_searchPath.c_str(), sink.Get());

@@ -48,8 +48,7 @@ public:
         *out = nullptr;
         CComObject<CStatusReport>* object = nullptr;
         HRESULT hr = CComObject<CStatusReport>::CreateInstance(&object);
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         object->m_owner = owner;
         object->AddRef();
         hr = object->QueryInterface(__uuidof(IQStatusReport), reinterpret_cast<void**>(out));

@@ -21,8 +21,7 @@ int ReadNumber(const std::wstring& text)
 
 HRESULT ReadList(HRESULT hr, const std::wstring& text, StringList& list, const wchar_t* name, int line)
 {
-    if (FAILED(hr))
-        return LogError(hr, name, line);
+    RETURN_IF_FAILED(hr, name, line);
     // Only empty segments are dropped; white space alone is an item.
     StringList items;
     size_t at = 0;

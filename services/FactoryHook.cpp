@@ -167,8 +167,7 @@ HRESULT RuntimeHost(ComPtr<ICorRuntimeHost>& host)
     CFactoryLock lock;
     ComPtr<IGlobalInterfaceTable> table;
     HRESULT hr = GlobalTable(table);
-    if (FAILED(hr))
-        return LogError(hr, L"CreateManagedObject", 1364);
+    RETURN_IF_FAILED(hr, L"CreateManagedObject", 1364);
     if (g_factory.hostCookie)
         return LogError(table->GetInterfaceFromGlobal(g_factory.hostCookie, kIidCorRuntimeHost,
                                                       reinterpret_cast<void**>(host.ReleaseAndGetAddressOf())),
@@ -183,8 +182,7 @@ HRESULT RuntimeHost(ComPtr<ICorRuntimeHost>& host)
               : LastErrorHResult();
     if (SUCCEEDED(hr) && !host)
         hr = E_POINTER;
-    if (FAILED(hr))
-        return LogError(hr, L"CreateManagedObject", 1364);
+    RETURN_IF_FAILED(hr, L"CreateManagedObject", 1364);
     hr = host->Start();
     if (SUCCEEDED(hr))
         hr = table->RegisterInterfaceInGlobal(host.Get(), kIidCorRuntimeHost, &g_factory.hostCookie);
@@ -211,24 +209,20 @@ HRESULT CreateManagedObject(const wchar_t* assemblyPath, const wchar_t* typeName
         return hr;
     ComPtr<IUnknown> domainUnknown;
     hr = host->GetDefaultDomain(&domainUnknown);
-    if (FAILED(hr))
-        return LogError(hr, L"CreateManagedObject", 1383);
+    RETURN_IF_FAILED(hr, L"CreateManagedObject", 1383);
     ComPtr<_AppDomain> domain;
     hr = domainUnknown->QueryInterface(IID_AppDomain, reinterpret_cast<void**>(domain.GetAddressOf()));
-    if (FAILED(hr))
-        return LogError(hr, L"CreateManagedObject", 1387);
+    RETURN_IF_FAILED(hr, L"CreateManagedObject", 1387);
     CBstr path(assemblyPath), type(typeName);
     ComPtr<_ObjectHandle> handle;
     hr = domain->CreateInstanceFrom(path.text, type.text, &handle);
     if (SUCCEEDED(hr) && !handle)
         hr = E_POINTER;
-    if (FAILED(hr))
-        return LogError(hr, L"CreateManagedObject", 1392);
+    RETURN_IF_FAILED(hr, L"CreateManagedObject", 1392);
     VARIANT instance;
     VariantInit(&instance);
     hr = handle->Unwrap(&instance);
-    if (FAILED(hr))
-        return LogError(hr, L"CreateManagedObject", 1396);
+    RETURN_IF_FAILED(hr, L"CreateManagedObject", 1396);
     IUnknown* object = (V_VT(&instance) == VT_UNKNOWN || V_VT(&instance) == VT_DISPATCH) ? V_UNKNOWN(&instance)
                                                                                         : nullptr;
     hr = object ? object->QueryInterface(IID_PPV_ARGS(out)) : E_NOINTERFACE;
@@ -252,8 +246,7 @@ HRESULT GetFactoryObject(IDispatch** out)
     CFactoryLock lock;
     ComPtr<IGlobalInterfaceTable> table;
     HRESULT hr = GlobalTable(table);
-    if (FAILED(hr))
-        return LogError(hr, L"GetFactoryObject", 1460);
+    RETURN_IF_FAILED(hr, L"GetFactoryObject", 1460);
 
     if (g_factory.load)
     {
@@ -337,8 +330,7 @@ HRESULT SaveFlashResult(const wchar_t* deviceId, HRESULT flashResult)
     VARIANT args[] = {Reference(message), pass, Value(device)};
     bool saved = false;
     HRESULT hr = CallStation(station.Get(), L"SaveDataByCPUID", args, 3, saved);
-    if (FAILED(hr))
-        return LogError(hr, L"SaveFlashResult", 1486);
+    RETURN_IF_FAILED(hr, L"SaveFlashResult", 1486);
     if (!saved)
     {
         LogStationMessage(message);

@@ -342,8 +342,7 @@ HRESULT CInstaller::InstallDriver(const std::wstring& infPath, bool install)
         CRegKey key;
         HRESULT hr = HResultFromWin32(
             RegOpenKeyExW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, 0, KEY_READ, key.Receive()));
-        if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 400)))
-            return hr;
+        RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 400);
         wchar_t oemName[MAX_PATH + 1] = {};
         DWORD type = 0;
         DWORD size = MAX_PATH * sizeof(wchar_t);
@@ -354,8 +353,7 @@ HRESULT CInstaller::InstallDriver(const std::wstring& infPath, bool install)
             ((type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t) ||
              size % sizeof(wchar_t) || oemName[size / sizeof(wchar_t) - 1] != L'\0'))
             hr = HResultFromWin32(ERROR_INVALID_DATA);
-        if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 407)))
-            return hr;
+        RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 407);
         hr = SetupUninstallOEMInfW(oemName, SUOI_FORCEDELETE, nullptr) ? S_OK : LastErrorHResult();
         return LogError(hr, L"CInstaller::InstallDriver", 410);
     }
@@ -367,19 +365,16 @@ HRESULT CInstaller::InstallDriver(const std::wstring& infPath, bool install)
                                   &oemName)
                      ? S_OK
                      : LastErrorHResult();
-    if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 353)))
-        return hr;
+    RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 353);
     CRegKey key;
     hr = CreateMachineKey(key);
-    if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 357)))
-        return hr;
+    RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 357);
     if (!oemName || !*oemName)
         hr = HResultFromWin32(ERROR_INVALID_DATA);
     else
         hr = HResultFromWin32(RegSetValueExW(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(oemName),
                                              static_cast<DWORD>((wcslen(oemName) + 1) * sizeof(wchar_t))));
-    if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 361)))
-        return hr;
+    RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 361);
     if (infPath.find(L"qcser.inf") != std::wstring::npos)
         return LogError(InitializeSetting(), L"CInstaller::InstallDriver", 368);
     if (infPath.find(L"android_winusb.inf") != std::wstring::npos)
@@ -393,13 +388,11 @@ HRESULT CInstaller::AddAndroidVendor()
 {
     CHandle token;
     HRESULT hr = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()) ? S_OK : LastErrorHResult();
-    if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 379)))
-        return hr;
+    RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 379);
     wchar_t profile[MAX_PATH] = {};
     DWORD length = MAX_PATH;
     hr = GetUserProfileDirectoryW(token.Get(), profile, &length) ? S_OK : LastErrorHResult();
-    if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 382)))
-        return hr;
+    RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 382);
     RunCommand(L"cmd.exe /c mkdir \"%s\\.android\"", profile);
     hr = RunCommand(L"cmd.exe /c echo 0x%04X >>\"%s\\.android\\adb_usb.ini\"", kPhoneUsbVendorId, profile);
     return LogError(hr, L"CInstaller::InstallDriver", 387);

@@ -24,6 +24,16 @@ void WriteLog(const wchar_t* format, ...);
 // Writes "name(line): message(0xhr)" for a failure; returns hr unchanged.
 HRESULT LogError(HRESULT hr, const wchar_t* name, int line);
 
+// One step of an operation: a failed result is logged under the function's
+// name and line, and the function returns it.
+#define RETURN_IF_FAILED(hr, name, line)                                                                              \
+    do                                                                                                                \
+    {                                                                                                                 \
+        const HRESULT step_ = (hr);                                                                                   \
+        if (FAILED(step_))                                                                                            \
+            return LogError(step_, name, line);                                                                       \
+    } while (0)
+
 std::wstring GetErrorMessage(HRESULT code);
 std::wstring GetLogFileName();
 std::wstring GetEnvironmentVariableString(const wchar_t* name);

@@ -177,8 +177,7 @@ HRESULT KillTreeOf(const CProcessList& list, HANDLE process, DWORD processId, st
             kept = hr;
     }
     HRESULT self = KillProcess(process);
-    if (FAILED(kept))
-        return LogError(kept, L"KillProcessTree", 669);
+    RETURN_IF_FAILED(kept, L"KillProcessTree", 669);
     return self;
 }
 
@@ -217,8 +216,7 @@ HRESULT ExecuteCommandV(FILE** stream, HANDLE* process, const wchar_t* format, v
     writeEnd.Close();
     ReleaseSRWLockExclusive(&g_inheritLock);
     CHandle thread(pi.hThread), child(pi.hProcess);
-    if (FAILED(hr))
-        return LogError(hr, L"ExecuteCommand", 1224);
+    RETURN_IF_FAILED(hr, L"ExecuteCommand", 1224);
 
     if (stream)
     {
@@ -254,8 +252,7 @@ HRESULT ExecuteCommandV(std::wstring& output, const wchar_t* format, va_list arg
     FILE* stream = nullptr;
     HANDLE started = nullptr;
     HRESULT hr = ExecuteCommandV(&stream, &started, format, args);
-    if (FAILED(hr))
-        return LogError(hr, L"ExecuteCommand", 1084);
+    RETURN_IF_FAILED(hr, L"ExecuteCommand", 1084);
     CHandle process(started);
 
     // Read the pipe's handle itself: the text-mode stream would drop the

@@ -93,8 +93,7 @@ HRESULT WriteFilesToDevice(IQDevice* device, const wchar_t* rawProgramPath, cons
 {
     ComPtr<IXmlReader> reader;
     HRESULT hr = OpenEntryFile(L"Open program file \"%s\"", rawProgramPath, sink, reader);
-    if (FAILED(hr))
-        return LogError(hr, L"WriteFilesToDevice", __LINE__);
+    RETURN_IF_FAILED(hr, L"WriteFilesToDevice", __LINE__);
 
     Attributes a;
     while ((hr = ReadEntry(reader.Get(), L"program", a,
@@ -116,8 +115,7 @@ HRESULT WriteFilesToDevice(IQDevice* device, const wchar_t* rawProgramPath, cons
             hr = WriteSparseFileToDevice(device, start, a[L"num_partition_sectors"].c_str(), path.c_str(),
                                          a[L"file_sector_offset"].c_str(), a[L"SECTOR_SIZE_IN_BYTES"].c_str(),
                                          a[L"physical_partition_number"].c_str());
-            if (FAILED(hr))
-                return LogError(hr, L"WriteFilesToDevice", __LINE__);
+            RETURN_IF_FAILED(hr, L"WriteFilesToDevice", __LINE__);
             continue;
         }
         for (int attempt = 1;; ++attempt)
@@ -136,8 +134,7 @@ HRESULT WriteFilesToDevice(IQDevice* device, const wchar_t* rawProgramPath, cons
             }
         }
     }
-    if (FAILED(hr))
-        return LogError(hr, L"WriteFilesToDevice", __LINE__);
+    RETURN_IF_FAILED(hr, L"WriteFilesToDevice", __LINE__);
     return S_OK;
 }
 
@@ -145,8 +142,7 @@ HRESULT ApplyPatchesToDevice(IQDevice* device, const wchar_t* patchPath, IQStatu
 {
     ComPtr<IXmlReader> reader;
     HRESULT hr = OpenEntryFile(L"Open patch file \"%s\"", patchPath, sink, reader);
-    if (FAILED(hr))
-        return LogError(hr, L"ApplyPatchesToDevice", __LINE__);
+    RETURN_IF_FAILED(hr, L"ApplyPatchesToDevice", __LINE__);
 
     Attributes a;
     while ((hr = ReadEntry(reader.Get(), L"patch", a,
@@ -163,10 +159,8 @@ HRESULT ApplyPatchesToDevice(IQDevice* device, const wchar_t* patchPath, IQStatu
         hr = device->ApplyPatch(a[L"start_sector"].c_str(), a[L"byte_offset"].c_str(), a[L"value"].c_str(),
                                 a[L"size_in_bytes"].c_str(), a[L"SECTOR_SIZE_IN_BYTES"].c_str(),
                                 a[L"physical_partition_number"].c_str());
-        if (FAILED(hr))
-            return LogError(hr, L"ApplyPatchesToDevice", __LINE__);
+        RETURN_IF_FAILED(hr, L"ApplyPatchesToDevice", __LINE__);
     }
-    if (FAILED(hr))
-        return LogError(hr, L"ApplyPatchesToDevice", __LINE__);
+    RETURN_IF_FAILED(hr, L"ApplyPatchesToDevice", __LINE__);
     return S_OK;
 }

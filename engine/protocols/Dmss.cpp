@@ -29,8 +29,7 @@ HRESULT ReceiveAck(HANDLE port)
 {
     BYTE answer = 0;
     HRESULT hr = ReceivePacket(port, &answer, 1, true);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     return answer == kAck ? S_OK : LogError(HResultFromWin32(ERROR_INVALID_STATE), kName, __LINE__);
 }
 
@@ -63,8 +62,7 @@ HRESULT WriteRun(HANDLE port, ULONG start, const std::vector<BYTE>& run, DWORD m
         memcpy(&packet[5], &length, sizeof length);
         memcpy(&packet[kWriteHeaderLength], run.data() + offset, chunk);
         HRESULT hr = TransmitPacket(port, packet.data(), kWriteHeaderLength + chunk);
-        if (FAILED(hr))
-            return LogError(hr, kName, __LINE__);
+        RETURN_IF_FAILED(hr, kName, __LINE__);
         hr = ReceiveAck(port);
         if (FAILED(hr))
             return hr;
@@ -83,18 +81,15 @@ HRESULT LoadDmss(const wchar_t* portName, const wchar_t* path, IQStatusReport* s
     ReportStatus(sink, L"Open serial port \"%s\"", portName);
     CPortHandle port;
     HRESULT hr = OpenSerialPort(portName, kReadTimeoutMs, port.Receive());
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
 
     ReportStatus(sink, L"Send parameters command");
     const BYTE request = kParametersRequest;
     hr = TransmitPacket(port.Get(), &request, 1);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     BYTE reply[kParametersReplyLength];
     hr = ReceivePacket(port.Get(), reply, sizeof reply, true);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     USHORT maxWrite;
     memcpy(&maxWrite, &reply[3], sizeof maxWrite);
     maxWrite = ToBigEndian16(maxWrite);
@@ -114,8 +109,7 @@ HRESULT LoadDmss(const wchar_t* portName, const wchar_t* path, IQStatusReport* s
     BYTE go[kGoLength] = {kGo};
     PutBigEndian32(&go[1], image.StartAddress());
     hr = TransmitPacket(port.Get(), go, sizeof go);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     return ReceiveAck(port.Get());
 }
 } // namespace

@@ -58,11 +58,9 @@ HRESULT TransmitPacket(HANDLE port, const void* payload, DWORD length)
         hr = AppendEscapedByte(frame, static_cast<BYTE>(crc >> 8));
     if (SUCCEEDED(hr))
         hr = frame.Append(kHdlcFlag);
-    if (FAILED(hr))
-        return LogError(hr, L"TransmitPacket", __LINE__);
+    RETURN_IF_FAILED(hr, L"TransmitPacket", __LINE__);
     hr = WriteRobust(port, frame.Data(), frame.Count());
-    if (FAILED(hr))
-        return LogError(hr, L"TransmitPacket", __LINE__);
+    RETURN_IF_FAILED(hr, L"TransmitPacket", __LINE__);
     return S_OK;
 }
 
@@ -124,8 +122,7 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
     {
         BYTE b = 0;
         HRESULT hr = next(b);
-        if (FAILED(hr))
-            return LogError(hr, L"ReceivePacket", __LINE__);
+        RETURN_IF_FAILED(hr, L"ReceivePacket", __LINE__);
         if (state == State::Hunting)
         {
             if (b == kHdlcFlag)
@@ -147,8 +144,7 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
             if (b == kHdlcEscape)
             {
                 hr = next(b);
-                if (FAILED(hr))
-                    return LogError(hr, L"ReceivePacket", __LINE__);
+                RETURN_IF_FAILED(hr, L"ReceivePacket", __LINE__);
                 b ^= kHdlcEscapeXor;
             }
             crc = UpdateCrc16(crc, b);

@@ -73,12 +73,10 @@ HRESULT RecoverHello(HANDLE port, IQStatusReport* sink)
     PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
     ReportStatus(sink, L"Missed hello packet, try to recover");
     HRESULT hr = SendHelloResponse(port, kModeCommand);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     BYTE reply[kCommandReplyLength];
     hr = ReadPacket(port, reply, sizeof reply);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
 
     ReportStatus(sink, L"Switch mode back");
     BYTE switchMode[kSwitchModeLength];
@@ -86,13 +84,11 @@ HRESULT RecoverHello(HANDLE port, IQStatusReport* sink)
     PutField32(switchMode, 1, kSwitchModeLength);
     PutField32(switchMode, 2, kModeImageTransfer);
     hr = WriteRobust(port, switchMode, sizeof switchMode);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
 
     ReportStatus(sink, L"Receiving hello packet");
     hr = ReadHello(port);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     return hr == S_OK ? S_OK : LogError(E_UNEXPECTED, kName, __LINE__);
 }
 
@@ -179,8 +175,7 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
         {
         case kReadData: {
             hr = ReadPacket(port, packet + 4, kReadDataLength - 4);
-            if (FAILED(hr))
-                return LogError(hr, kName, __LINE__);
+            RETURN_IF_FAILED(hr, kName, __LINE__);
             const ULONG image = Field32(packet, 2), offset = Field32(packet, 3), length = Field32(packet, 4);
             ReportStatus(sink, L"ReadDataPacket id %d, offset %#08x, length %u", image, offset, length);
             hr = SendProgrammer(port, programmer, budget, offset, length);
@@ -190,8 +185,7 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
         }
         case kReadData64: {
             hr = ReadPacket(port, packet + 4, kReadData64Length - 4);
-            if (FAILED(hr))
-                return LogError(hr, kName, __LINE__);
+            RETURN_IF_FAILED(hr, kName, __LINE__);
             const ULONGLONG image = Field64(packet + 8), offset = Field64(packet + 16),
                             length = Field64(packet + 24);
             ReportStatus(sink, L"ReadDataPacket id %lld, offset %#08x, length %llu", image,
@@ -203,8 +197,7 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
         }
         case kEndImageTransfer: {
             hr = ReadPacket(port, packet + 4, kEndImageTransferLength - 4);
-            if (FAILED(hr))
-                return LogError(hr, kName, __LINE__);
+            RETURN_IF_FAILED(hr, kName, __LINE__);
             const ULONG image = Field32(packet, 2), status = Field32(packet, 3);
             ReportStatus(sink, L"EndTransferPacket id %d, status %d", image, status);
             if (status != 0)
@@ -214,11 +207,9 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
             PutField32(done, 0, kDone);
             PutField32(done, 1, kDoneLength);
             hr = WriteRobust(port, done, sizeof done);
-            if (FAILED(hr))
-                return LogError(hr, kName, __LINE__);
+            RETURN_IF_FAILED(hr, kName, __LINE__);
             hr = ReadPacket(port, packet, kDoneResponseLength);
-            if (FAILED(hr))
-                return LogError(hr, kName, __LINE__);
+            RETURN_IF_FAILED(hr, kName, __LINE__);
             return Field32(packet, 0) == kDoneResponse ? S_OK : LogError(E_UNEXPECTED, kName, __LINE__);
         }
         default:
@@ -233,8 +224,7 @@ HRESULT LoadSahara(const wchar_t* portName, const wchar_t* path, IQStatusReport*
     ReportStatus(sink, L"Open programmer \"%s\"", path);
     std::shared_ptr<CSharedFileMapping> programmer;
     HRESULT hr = OpenSharedFileMapping(path, programmer);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
 
     CPortHandle port;
     for (int attempt = 0; attempt < kPortOpenAttempts; ++attempt)
@@ -263,8 +253,7 @@ HRESULT LoadSahara(const wchar_t* portName, const wchar_t* path, IQStatusReport*
 
     ReportStatus(sink, L"Send hello response");
     hr = SendHelloResponse(port.Get(), kModeImageTransfer);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     return ServeRequests(port.Get(), *programmer, sink);
 }
 } // namespace

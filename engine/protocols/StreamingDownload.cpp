@@ -28,8 +28,7 @@ HRESULT WrongAnswer(int line)
 HRESULT Exchange(HANDLE port, const BYTE* command, DWORD length, BYTE* answer, DWORD answerLength)
 {
     HRESULT hr = TransmitPacket(port, command, length);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     hr = ReceivePacket(port, answer, answerLength, true);
     return FAILED(hr) ? LogError(hr, kName, __LINE__) : S_OK;
 }
@@ -70,8 +69,7 @@ HRESULT ReceiveBlockWritten(HANDLE port, ULONG address, bool compareAddress)
 {
     BYTE answer[kBlockWrittenLength];
     HRESULT hr = ReceivePacket(port, answer, sizeof answer, true);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     ULONG confirmed;
     memcpy(&confirmed, &answer[1], sizeof confirmed);
     if (answer[0] != kBlockWritten || (compareAddress && ToLittleEndian32(confirmed) != address))
@@ -104,8 +102,7 @@ HRESULT StreamImage(HANDLE port, const BYTE* image, ULONG size, ULONG blockSize,
         memcpy(&packet[1], &field, sizeof field);
         memcpy(&packet[kStreamWriteHeaderLength], image + offset, chunk);
         HRESULT hr = TransmitPacket(port, packet.data(), kStreamWriteHeaderLength + chunk);
-        if (FAILED(hr))
-            return LogError(hr, kName, __LINE__);
+        RETURN_IF_FAILED(hr, kName, __LINE__);
         outstanding = true;
     }
     return outstanding ? ReceiveBlockWritten(port, 0, false) : S_OK;
@@ -116,8 +113,7 @@ HRESULT LoadMiniKernel(const wchar_t* portName, const wchar_t* path, IQStatusRep
     ReportStatus(sink, L"Open boot file \"%s\"", path);
     std::shared_ptr<CSharedFileMapping> image;
     HRESULT hr = OpenSharedFileMapping(path, image);
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     // Block addresses are 32-bit offsets into the image.
     if (image->Size() > MAXDWORD)
         return LogError(HResultFromWin32(ERROR_FILE_TOO_LARGE), kName, __LINE__);
@@ -125,8 +121,7 @@ HRESULT LoadMiniKernel(const wchar_t* portName, const wchar_t* path, IQStatusRep
     ReportStatus(sink, L"Open serial port \"%s\"", portName);
     CPortHandle port;
     hr = OpenSerialPort(portName, kReadTimeoutMs, port.Receive());
-    if (FAILED(hr))
-        return LogError(hr, kName, __LINE__);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
 
     ULONG blockSize = 0;
     hr = SayHello(port.Get(), sink, blockSize);

@@ -102,11 +102,9 @@ HRESULT CDiskDevice::CreateInstance(const wchar_t* diskName, IQStatusReport* sin
         object->m_sink = sink;
         ComPtr<IQDevice> result;
         HRESULT hr = object->QueryInterface(IID_IQDevice, reinterpret_cast<void**>(result.GetAddressOf()));
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         hr = result->Reset();
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         *device = result.Detach();
         return S_OK;
     });
@@ -157,13 +155,11 @@ HRESULT CDiskDevice::Reset()
     return RunLoad(name, [&] {
         CloseHandles();
         HRESULT hr = DismountDiskVolume();
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         ReportStatus(m_sink.Get(), L"Open disk \"%s\"", m_path.c_str());
         HANDLE disk = INVALID_HANDLE_VALUE;
         hr = m_access.OpenDisk(m_path.c_str(), &disk);
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         m_disk = disk;
         return LogError(DeleteDiskLayout(), name, __LINE__);
     });
@@ -175,15 +171,13 @@ HRESULT CDiskDevice::DismountDiskVolume()
     return RunLoad(name, [&] {
         StringList volumes;
         HRESULT hr = GetVolumeList(m_path.c_str(), volumes);
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         for (const std::wstring& path : volumes)
         {
             ReportStatus(m_sink.Get(), L"Dismount volume \"%s\"", path.c_str());
             HANDLE volume = INVALID_HANDLE_VALUE;
             hr = m_access.OpenVolume(path.c_str(), &volume);
-            if (FAILED(hr))
-                return LogError(hr, name, __LINE__);
+            RETURN_IF_FAILED(hr, name, __LINE__);
             hr = m_access.LockVolume(volume);
             if (SUCCEEDED(hr))
                 hr = m_access.DismountVolume(volume);
@@ -214,8 +208,7 @@ HRESULT CDiskDevice::DeleteDiskLayout()
     return RunLoad(name, [&] {
         ReportStatus(m_sink.Get(), L"Delete drive layout");
         HRESULT hr = m_access.DeleteLayout(m_disk);
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         return LogError(m_access.UpdateProperties(m_disk), name, __LINE__);
     });
 }
@@ -225,8 +218,7 @@ HRESULT CDiskDevice::ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& val
     const wchar_t* name = L"CDiskDevice::ParseXmlAttrValue";
     ULONGLONG length = 0;
     HRESULT hr = m_access.GetLength(m_disk, &length);
-    if (FAILED(hr))
-        return LogError(hr, name, __LINE__);
+    RETURN_IF_FAILED(hr, name, __LINE__);
     try
     {
         mu::Parser parser;
@@ -292,16 +284,14 @@ HRESULT CDiskDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPar
         for (const Attribute& a : attributes)
         {
             HRESULT hr = ParseXmlAttrValue(a.text, *a.value);
-            if (FAILED(hr))
-                return LogError(hr, name, __LINE__);
+            RETURN_IF_FAILED(hr, name, __LINE__);
         }
         if (size == 0 || size > kMaxSectorSize)
             return LogError(HResultFromWin32(ERROR_BAD_FORMAT), name, __LINE__);
 
         std::shared_ptr<CSharedFileMapping> mapping;
         HRESULT hr = OpenSharedFileMapping(path, mapping);
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         const BYTE* view = mapping->View();
         const ULONGLONG fileSize = mapping->Size();
 
@@ -337,8 +327,7 @@ HRESULT CDiskDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPar
                 data = tail.data();
             }
             hr = m_access.Write(m_disk, data, bytes, (start + piece - offset) * size);
-            if (FAILED(hr))
-                return LogError(hr, name, __LINE__);
+            RETURN_IF_FAILED(hr, name, __LINE__);
             piece += sectors;
         }
         return S_OK;
@@ -358,8 +347,7 @@ HRESULT CDiskDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byteO
         for (const Attribute& a : attributes)
         {
             HRESULT hr = ParseXmlAttrValue(a.text, *a.value);
-            if (FAILED(hr))
-                return LogError(hr, name, __LINE__);
+            RETURN_IF_FAILED(hr, name, __LINE__);
         }
         // A patch changes bytes of one sector only: one that reaches past the
         // sector's end is refused before anything is read or written.
@@ -371,8 +359,7 @@ HRESULT CDiskDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byteO
 
         BYTE data[kDiskSectorSize];
         HRESULT hr = m_access.Read(m_disk, data, sizeof(data), position);
-        if (FAILED(hr))
-            return LogError(hr, name, __LINE__);
+        RETURN_IF_FAILED(hr, name, __LINE__);
         for (ULONGLONG i = 0; i < count; ++i)
             data[offset + i] = i < sizeof(number) ? static_cast<BYTE>(number >> (8 * i)) : 0;
         return LogError(m_access.Write(m_disk, data, sizeof(data), position), name, __LINE__);
@@ -394,8 +381,7 @@ HRESULT DownloadImagesToDisk(const wchar_t* diskName, const wchar_t* rawprogramL
 {
     ComPtr<IQDevice> device;
     HRESULT hr = CDiskDevice::CreateInstance(diskName, sink, &device);
-    if (FAILED(hr))
-        return LogError(hr, L"DownloadImagesToDisk", __LINE__);
+    RETURN_IF_FAILED(hr, L"DownloadImagesToDisk", __LINE__);
     return LogError(DownloadImagesToDevice(device.Get(), rawprogramList, patchList, searchPath, sink),
                     L"DownloadImagesToDisk", __LINE__);
 }

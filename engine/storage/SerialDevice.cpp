@@ -91,8 +91,7 @@ HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* s
     IQDevice* result = nullptr;
     HRESULT hr = object->QueryInterface(IID_IQDevice, reinterpret_cast<void**>(&result));
     object->Release();
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::CreateInstance", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
     hr = result->Reset();
     if (FAILED(hr))
     {
@@ -158,8 +157,7 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
     ReportStatus(m_sink, L"cmd %s", text.c_str());
     std::string bytes = ToThreadAnsi(text);
     HRESULT hr = WriteRobust(m_port, bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::SendCommand", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ++m_unanswered;
     return LogError(GetResponse(responseFlag), L"CSerialDevice::SendCommand", __LINE__);
 }
@@ -179,8 +177,7 @@ HRESULT CSerialDevice::GetResponse(int responseFlag)
             break;
         LogError(hr, L"ReadRobust", __LINE__);
     }
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
     {
         CDumpBuffer dump(L"ReadRobust");
         dump.Append(buffer, static_cast<int>(read));
@@ -296,10 +293,8 @@ HRESULT CSerialDevice::WaitForAnswers()
             hr = GetResponse(0);
     }
     const HRESULT restored = SetReadWait(m_port, 0);
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
-    if (FAILED(restored))
-        return LogError(restored, L"CSerialDevice::WaitForAnswers", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
+    RETURN_IF_FAILED(restored, L"CSerialDevice::WaitForAnswers", __LINE__);
     if (m_unanswered > 0)
     {
         // No final answer in time: the command failed. Answers that come
@@ -321,26 +316,22 @@ HRESULT CSerialDevice::Reset()
     m_unanswered = 0;
     m_pending.clear();
     HRESULT hr = OpenSerialPort(m_portName.c_str(), 0, &m_port);
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::Reset", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
 
     ReportStatus(m_sink, L"Send nop command");
     hr = SendCommand(0, kNopCommand);
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::Reset", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
 
     ReportStatus(m_sink, L"Send configure command");
     hr = SendCommand(0, kConfigureCommand, m_ufs ? 1048576 : 131072, m_ufs ? L"ufs" : L"eMMC",
                      m_provision ? 1 : 0);
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::Reset", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
 
     for (int attempt = 0; attempt < 10 && m_maxSectors == 0; ++attempt)
     {
         Sleep(100);
         hr = GetResponse(0);
-        if (FAILED(hr))
-            return LogError(hr, L"CSerialDevice::Reset", __LINE__);
+        RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
     }
     // The configure answer never came, or never came whole.
     if (m_maxSectors == 0)
@@ -362,15 +353,13 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
                                      {byteOffset, &offset},
                                      {sectorSize, &size},
                                      {physicalPartition, &partition}});
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
     if (size == 0 || size > 0xFFFFFFFFull)
         return LogError(kBadFormat, L"CSerialDevice::WriteFile", __LINE__);
 
     std::shared_ptr<CSharedFileMapping> mapping;
     hr = OpenSharedFileMapping(path, mapping);
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
 
     const ULONGLONG fileSize = mapping->Size();
     const ULONGLONG fileSectors = fileSize / size + (fileSize % size ? 1 : 0);
@@ -390,11 +379,9 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
     for (int resend = 0;; ++resend)
     {
         hr = SendCommand(0, kProgramCommand, size, sectors, startSector, partition);
-        if (FAILED(hr))
-            return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+        RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
         hr = SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset);
-        if (FAILED(hr))
-            return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
+        RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
         hr = WaitForAnswers();
         if (hr != kAttemptRetry || resend == kMaxResends)
             return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
@@ -462,8 +449,7 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
     ReportStatus(m_sink, L"Open provision file \"%s\"", provisionPath);
     ComPtr<IXmlReader> reader;
     HRESULT hr = OpenXmlReader(provisionPath, &reader);
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::Provision", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::Provision", __LINE__);
 
     // Reading ends at the end of the file or at the first node that cannot
     // be read (a file cut short among them); that is logged, not returned.
@@ -485,15 +471,13 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
             Sleep(200);
             hr = GetResponse(1);
         }
-        if (FAILED(hr))
-            return LogError(hr, L"CSerialDevice::Provision", __LINE__);
+        RETURN_IF_FAILED(hr, L"CSerialDevice::Provision", __LINE__);
     }
     LogError(hr, L"CSerialDevice::Provision", __LINE__);
 
     ReportStatus(m_sink, L"Provision done, reboot now");
     hr = SendCommand(0, kPowerCommand);
-    if (FAILED(hr))
-        return LogError(hr, L"CSerialDevice::Provision", __LINE__);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::Provision", __LINE__);
     ClosePort();
     m_provision = FALSE;
     return hr;
