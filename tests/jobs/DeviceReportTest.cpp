@@ -4,6 +4,7 @@
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/jobs/JobTestSupport.h"
 
+#include <atomic>
 #include <functional>
 #include <regex>
 
@@ -248,6 +249,31 @@ TEST(DeviceReport, ReleasingARunningJobEndsItsWorkerWithinAboutASecond)
         EXPECT_LT(took, kJobWaitMs);
         EXPECT_TRUE(ThreadEnded(worker));
     }
+}
+
+// Run by the worker thread on its way out, after the job's work and result.
+struct CSlowThreadExit
+{
+    ~CSlowThreadExit()
+    {
+        Sleep(1500);
+        left = true;
+    }
+    static std::atomic<bool> left;
+};
+std::atomic<bool> CSlowThreadExit::left{false};
+
+TEST(DeviceReport, AFinishedWorkerIsNotEndedByForceOnItsSlowWayOut)
+{
+    auto job = MakeJob([](CTestJob&) {
+        static thread_local CSlowThreadExit exit;
+        (void)exit;
+        return S_OK;
+    });
+    job->StartFlash(L"LEAVING");
+    ASSERT_TRUE(WaitFinished(job.Get()));
+    job.Reset();
+    EXPECT_TRUE(CSlowThreadExit::left);
 }
 
 TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogAndRecordItsResult)
