@@ -329,7 +329,7 @@ TEST(ExecuteCommand, ChildrenStartedTogetherGetOnlyTheirOwnPipes)
 
 TEST(KillProcess, ProcessThatEndsByItselfGetsNoClose)
 {
-    HANDLE process = StartNode(0, 50);
+    HANDLE process = StartNode(0, 250);
     ASSERT_NE(nullptr, process);
     CProcessGuard guard(process);
     EXPECT_EQ(S_OK, KillProcess(process));
