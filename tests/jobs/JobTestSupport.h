@@ -1,14 +1,20 @@
 // Helpers shared by the job tests.
 #pragma once
 #include "jobs/DeviceReport.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
+// How long a test waits for a job or a condition before it fails: long
+// enough for a machine under heavy load, since a job released while it still
+// runs has its worker ended by force.
+constexpr DWORD kJobWaitMs = 180000;
+
 // Polls `condition` every 10 ms for up to `timeoutMs`; true once it held.
 template <class Condition>
-bool WaitFor(Condition condition, DWORD timeoutMs = 20000)
+bool WaitFor(Condition condition, DWORD timeoutMs = kJobWaitMs)
 {
     DWORD start = GetTickCount();
     while (!condition())
@@ -20,7 +26,7 @@ bool WaitFor(Condition condition, DWORD timeoutMs = 20000)
     return true;
 }
 
-inline bool WaitFinished(IDeviceReport* job, DWORD timeoutMs = 20000)
+inline bool WaitFinished(IDeviceReport* job, DWORD timeoutMs = kJobWaitMs)
 {
     return WaitFor([job] { return job->IsFinished() != FALSE; }, timeoutMs);
 }
@@ -38,7 +44,3 @@ inline std::string Narrow(const std::wstring& text)
 {
     return std::string(text.begin(), text.end());
 }
-
-// The texts of this process's log-file lines that the job with `device`
-// wrote: what follows "device\t<seconds>\t".
-std::vector<std::string> JobLogTexts(const std::wstring& device);

@@ -1,14 +1,16 @@
 #include "services/Dump.h"
 #include "services/Log.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
-// Runs the dump of `count` bytes starting at `first` in a child whose
-// "DumpKestrup" is `dumpValue`, and returns the child's log text without
-// the thread prefixes.
+// Dumps `bytes` (hex text) in a child whose "DumpKestrup" is `dumpValue`,
+// and returns the child's log text without the thread prefixes.
 std::string DumpInChild(const std::wstring& dumpValue, const std::wstring& bytes)
 {
     CTempDir dir(L"dump");
@@ -17,15 +19,9 @@ std::string DumpInChild(const std::wstring& dumpValue, const std::wstring& bytes
     std::vector<std::wstring> files = ListDirectory(dir.Path(), L"Kestrup-*.log");
     if (files.empty())
         return std::string();
-    std::string text = ReadWholeFile(dir / files[0]);
     std::string plain;
-    size_t at = 0;
-    while (at < text.size())
-    {
-        size_t end = text.find("\r\n", at);
-        plain += text.substr(at + 10, end - at - 10) + "\n";
-        at = end + 2;
-    }
+    for (const std::string& line : SplitLines(ReadWholeFile(dir / files[0])))
+        plain += line.substr(std::min<size_t>(10, line.size())) + "\n";
     return plain;
 }
 
@@ -52,15 +48,15 @@ TEST(Dump, FiveBytesLayout)
     EXPECT_EQ(expected, DumpInChild(L"1", L"4142007F20"));
 }
 
-TEST(Dump, SixteenAndSeventeenBytes)
+TEST(Dump, PrintableRunsFrom20To7EAndLinesHoldSixteenBytes)
 {
-    std::wstring sixteen;
-    for (int i = 0; i < 16; ++i)
-        sixteen += i < 8 ? L"61" : L"FF";
-    std::string full = "61 61 61 61 61 61 61 61 FF FF FF FF FF FF FF FF aaaaaaaa........";
+    // Either side of both ends of the printable range (0x7E is the HDLC
+    // flag), line breaks, the top bit, then letters.
+    const std::wstring sixteen = L"1F20217D7E7F80FF00090A0D617A415A";
+    const std::string full = "1F 20 21 7D 7E 7F 80 FF 00 09 0A 0D 61 7A 41 5A . !}~.......azAZ";
     EXPECT_EQ("Title\n" + full + "\nend\n", DumpInChild(L"1", sixteen));
-    EXPECT_EQ("Title\n" + full + "\n80 " + std::string(45, ' ') + "." + std::string(15, ' ') + "\nend\n",
-              DumpInChild(L"1", sixteen + L"80"));
+    EXPECT_EQ("Title\n" + full + "\n7E " + std::string(45, ' ') + "~" + std::string(15, ' ') + "\nend\n",
+              DumpInChild(L"1", sixteen + L"7E"));
 }
 
 TEST(Dump, OnlyTheExactTextOneSwitchesItOn)

@@ -10,9 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/DeviceTable.h"
-#include "tests/fixtures/FileBackedDisk.h"
+#include "tests/fixtures/ListedDisks.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 // Bit by bit, reflected polynomial 0xEDB88320.
@@ -53,36 +51,11 @@ private:
     LONG m_held = 0;
 };
 
-// A scratch folder holding the co-installer's device table and the files of
-// the disks that tests make; the disks are served by `disks`.
-class DiskTest : public ::testing::Test
+// The disk tests' folder, disks and a sink that counts its references.
+class DiskTest : public ListedDiskTest
 {
 protected:
-    DiskTest() : m_table(m_dir / L"devices.txt") {}
+    DiskTest() : ListedDiskTest(L"disk") {}
 
-    // Makes a disk of `length` zero bytes listed by the co-installer with
-    // `volumes`, and gives its file.
-    std::wstring MakeDisk(const std::wstring& name, ULONGLONG length, const std::vector<std::wstring>& volumes = {},
-                          unsigned index = 1)
-    {
-        std::wstring file = m_dir / (L"disk" + std::to_wstring(index) + L".bin");
-        EXPECT_TRUE(CreateDiskFile(file, length));
-        disks.AddDisk(name, file);
-        for (const std::wstring& volume : volumes)
-            disks.AddVolume(volume);
-        SimDevice device;
-        device.index = index;
-        device.type = 2;
-        device.name = name;
-        device.volumes = volumes;
-        EXPECT_TRUE(m_table.Set(device));
-        return file;
-    }
-
-    std::wstring Path(const std::wstring& name) const { return m_dir / name; }
-
-    CTempDir m_dir{L"disk"};
-    CDeviceTable m_table;
-    CFileBackedDisk disks;
     CCountingRecorder sink;
 };

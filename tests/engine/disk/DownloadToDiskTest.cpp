@@ -198,4 +198,29 @@ TEST_F(DownloadToDiskFailures, MissingImageResetsTheDiskBetweenAttemptsAndFails)
     EXPECT_THAT(disks.LockedVolumes(), IsEmpty());
 }
 
+TEST_F(DownloadToDiskFailures, UnpairedListsWriteNothingWhicheverIsLonger)
+{
+    const std::wstring file = MakeDisk(kDisk, 64 * kSector, {kVolume});
+    const std::string before = PatternBytes(64 * kSector, 5);
+    ASSERT_TRUE(WriteWholeFile(file, before));
+    ASSERT_TRUE(WriteWholeFile(Path(L"small.img"), PatternBytes(kSector, 6)));
+    ASSERT_TRUE(WriteWholeFile(Path(L"raw.xml"), "<data><program filename=\"small.img\" start_sector=\"3\"/></data>"));
+    ASSERT_TRUE(WriteWholeFile(Path(L"patch.xml"),
+                               "<data><patch filename=\"DISK\" start_sector=\"5\" byte_offset=\"0\" "
+                               "value=\"7\" size_in_bytes=\"1\"/></data>"));
+    const std::wstring raw = Path(L"raw.xml"), patch = Path(L"patch.xml");
+    const std::pair<std::wstring, std::wstring> lists[] = {
+        {raw + L";" + raw, patch},
+        {raw, patch + L";" + patch},
+    };
+    for (const auto& pair : lists)
+    {
+        EXPECT_EQ(E_UNEXPECTED, DownloadImagesToDisk(kDisk, pair.first.c_str(), pair.second.c_str(),
+                                                     m_dir.Path().c_str(), &sink));
+        EXPECT_THAT(disks.Writes(), IsEmpty());
+        EXPECT_TRUE(ReadWholeFile(file) == before);
+        EXPECT_EQ(0u, sink.CountPrefix(L"Open program file"));
+    }
+}
+
 } // namespace

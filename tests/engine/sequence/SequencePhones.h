@@ -21,17 +21,30 @@ public:
     // Runs on the phone thread once the programmer's personality has ended
     // (a streaming download programmer ends with its reset).
     void OnProgrammerEnd(std::function<void()> action) { m_afterProgrammer = std::move(action); }
-    // The programmer as the boot code received it.
+    // After its programmer has ended and OnProgrammerEnd has returned, the
+    // boot code starts once more, as after UFS provisioning: a fresh hello
+    // and programmer load.
+    void RestartOnce() { m_restarts = 1; }
+    // The programmer as the boot code received it at the last load.
     const ByteVector& Programmer() const { return m_programmer; }
+    // Programmer loads served.
+    int Loads() const { return m_loads; }
 
 protected:
     void Run() override
     {
-        if (!ServeSahara())
-            return;
-        Personality::Run();
-        if (m_afterProgrammer)
-            m_afterProgrammer();
+        for (;;)
+        {
+            if (!ServeSahara())
+                return;
+            ++m_loads;
+            Personality::Run();
+            if (m_afterProgrammer)
+                m_afterProgrammer();
+            if (this->Stopping() || m_restarts == 0)
+                return;
+            --m_restarts;
+        }
     }
 
 private:
@@ -57,6 +70,7 @@ private:
         using namespace Sahara;
         constexpr DWORD kWaitMs = 10000;
         constexpr ULONG kImage = 13;
+        m_programmer.clear();
         if (!SendPacket({kHello, kHelloLength, 2, 1, 0x400, kModeImageTransfer, 0, 0, 0, 0, 0, 0}))
             return false;
         BYTE packet[kHelloResponseLength];
@@ -91,5 +105,7 @@ private:
 
     size_t m_programmerSize;
     ByteVector m_programmer;
+    int m_loads = 0;
+    int m_restarts = 0;
     std::function<void()> m_afterProgrammer;
 };

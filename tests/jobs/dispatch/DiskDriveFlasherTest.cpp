@@ -42,7 +42,7 @@ TEST_F(DiskDriveFlasher, AFailedDownloadKeepsTheEngineTextsAndTheProgressTheyMad
     EXPECT_TRUE(job->IsFailed());
 
     // Every status text is one line of the job's log, in the engine's order.
-    std::vector<std::string> texts = JobTexts(kDisk);
+    std::vector<std::string> texts = JobLogTexts(kDisk);
     ASSERT_GT(texts.size(), 250u);
     EXPECT_EQ("Open disk \"" + Narrow(kDisk) + "\"", texts.front());
     // Three attempts at the pair, each writing the 120 small images first.
@@ -68,9 +68,9 @@ TEST_F(DiskDriveFlasher, EmptyListsGoToTheEngineWhichOnlyPreparesTheDisk)
     ASSERT_TRUE(WaitFinished(job.Get()));
     EXPECT_EQ(S_OK, job->GetResult());
     EXPECT_EQ(100, job->GetProgress());
-    std::vector<std::wstring> calls = m_disks.Calls();
+    std::vector<std::wstring> calls = disks.Calls();
     EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(), std::wstring(L"delete layout ") + kDisk));
-    EXPECT_TRUE(m_disks.Writes().empty());
+    EXPECT_TRUE(disks.Writes().empty());
 }
 
 TEST_F(DiskDriveFlasher, ADiskThatCannotBeOpenedFailsWithTheEnginesResult)

@@ -1,6 +1,7 @@
 #include "jobs/StartFlash.h"
 
 #include <atomic>
+#include <cstddef>
 #include <thread>
 
 #include "engine/Automation.h"
@@ -35,6 +36,32 @@ FlashParameters NamedFields()
     SetField(p.PatchFile, L"C:\\images\\patch0.xml;C:\\images\\patch1.xml");
     SetField(p.SearchPath, L"C:\\images;D:\\more images");
     return p;
+}
+
+// Settings blocks stored by the main window and callers built apart rely on
+// the record's layout: each field at its character offset with its width.
+TEST(FlashParametersLayout, NineFieldsAtFixedCharacterOffsets)
+{
+#define KESTRUP_FIELD(name) #name, offsetof(FlashParameters, name) / sizeof(wchar_t), \
+        sizeof(FlashParameters::name) / sizeof(wchar_t)
+    const struct
+    {
+        const char* name;
+        size_t offset, width, expectedOffset, expectedWidth;
+    } fields[] = {
+        {KESTRUP_FIELD(FtBootScript), 0, 260},     {KESTRUP_FIELD(NvBootScript), 260, 260},
+        {KESTRUP_FIELD(Programmer), 520, 260},     {KESTRUP_FIELD(BootImage), 780, 260},
+        {KESTRUP_FIELD(KernelFlinger), 1040, 260}, {KESTRUP_FIELD(Provision), 1300, 260},
+        {KESTRUP_FIELD(RawFile), 1560, 1560},      {KESTRUP_FIELD(PatchFile), 3120, 1560},
+        {KESTRUP_FIELD(SearchPath), 4680, 1040},
+    };
+#undef KESTRUP_FIELD
+    for (const auto& field : fields)
+    {
+        EXPECT_EQ(field.expectedOffset, field.offset) << field.name;
+        EXPECT_EQ(field.expectedWidth, field.width) << field.name;
+    }
+    EXPECT_EQ(5720 * sizeof(wchar_t), sizeof(FlashParameters));
 }
 
 class StartFlashTest : public DispatchTest
@@ -103,11 +130,11 @@ TEST_F(StartFlashTest, AnEmergencyPortGetsADownloadThroughTheAutomationServer)
         StartFlash(L"COM97", &p, &job);
         ASSERT_NE(nullptr, dynamic_cast<CEmergencyFlasher*>(job.Get()));
         // No phone answers on the port, so the engine's download fails.
-        EXPECT_TRUE(WaitFinished(job.Get(), 60000));
+        EXPECT_TRUE(WaitFinished(job.Get()));
         EXPECT_TRUE(job->IsFailed());
         EXPECT_NE(E_OUTOFMEMORY, job->GetResult());
         // The download was set up from the record's programmer field.
-        std::vector<std::string> texts = JobTexts(L"COM97");
+        std::vector<std::string> texts = JobLogTexts(L"COM97");
         ASSERT_FALSE(texts.empty());
         EXPECT_EQ("Load programmer \"C:\\images\\prog_emmc_firehose_8953.mbn\"", texts.front());
     }

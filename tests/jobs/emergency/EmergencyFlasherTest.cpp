@@ -59,20 +59,6 @@ ComPtr<IDeviceReport> MakeJob(CComObject<CTestFlasher>** object)
     return ComPtr<IDeviceReport>(*object);
 }
 
-// The texts that the job of `device` logged that begin with `prefix`.
-std::vector<std::string> JobLines(const std::wstring& device, const std::string& prefix)
-{
-    std::vector<std::string> texts;
-    const std::string marker = "]" + Narrow(device) + "\t";
-    for (const std::string& line : LogLinesWith(marker))
-    {
-        size_t text = line.find('\t', line.find(marker) + marker.size());
-        if (text != std::string::npos && line.compare(text + 1, prefix.size(), prefix) == 0)
-            texts.push_back(line.substr(text + 1));
-    }
-    return texts;
-}
-
 bool SemaphoreFree()
 {
     HANDLE semaphore = ProcessObjects().hDownloadSemaphore;
@@ -160,7 +146,7 @@ TEST_F(OwnEngine, FlashesASaharaFirehosePhoneWithoutTakingTheDownloadSemaphore)
                                                   (folder / L"none.xml").c_str(), rawprogram.c_str(), patch.c_str(),
                                                   folder.Path().c_str(), &job));
     EXPECT_FALSE(job->IsFinished());
-    const bool finished = WaitFinished(job.Get(), 30000);
+    const bool finished = WaitFinished(job.Get());
     ReleaseSemaphore(semaphore, 1, nullptr);
     ASSERT_TRUE(finished);
 
@@ -171,8 +157,8 @@ TEST_F(OwnEngine, FlashesASaharaFirehosePhoneWithoutTakingTheDownloadSemaphore)
     EXPECT_TRUE(phone.Storage(0) == expected);
     EXPECT_TRUE(phone.Errors().empty());
     // The engine's status texts became the job's log lines; the port was ready at once.
-    EXPECT_EQ(1u, JobLines(device, "Load programmer \"" + Narrow(programmerPath) + "\"").size());
-    EXPECT_TRUE(JobLines(device, "wait port ready").empty());
+    EXPECT_EQ(1u, JobLogTexts(device, "Load programmer \"" + Narrow(programmerPath) + "\"").size());
+    EXPECT_TRUE(JobLogTexts(device, "wait port ready").empty());
     EXPECT_EQ(engineErrorsBefore + 1, LogLinesWith("CEmergencyFlasher::IsQPSTServer").size());
     EXPECT_TRUE(SemaphoreFree());
 }
@@ -192,7 +178,7 @@ TEST_F(OwnEngine, StatusEventsBecomeLogLinesAndProgressAndStopAtTheDetachedSink)
     EXPECT_EQ(S_OK, sink->NewStatus(0, nullptr, nullptr));
     EXPECT_DOUBLE_EQ(0.004, object->Progress());
     // Verbatim, never a format; the null text is an empty line.
-    EXPECT_EQ((std::vector<std::string>{"100%s %n step", ""}), JobLines(L"SINK1", ""));
+    EXPECT_EQ((std::vector<std::string>{"100%s %n step", ""}), JobLogTexts(L"SINK1", ""));
 
     // Free-threaded: the marshaler answers for it; nothing else is offered.
     ComPtr<IMarshal> marshal;
@@ -247,7 +233,7 @@ TEST_F(QpstServer, PortThatNeverGetsReadyIsAddedThenReAddedAndGivesUpAfterThirty
     std::vector<std::string> waits;
     for (int pass = 0; pass < 30; ++pass)
         waits.push_back("wait port ready to use " + std::to_string(pass));
-    EXPECT_EQ(waits, JobLines(L"COM71", "wait port ready"));
+    EXPECT_EQ(waits, JobLogTexts(L"COM71", "wait port ready"));
     EXPECT_EQ(0, fake->Downloads());
     EXPECT_TRUE(SemaphoreFree()); // taken for the installed server, given back on failure
 }
@@ -267,9 +253,9 @@ TEST_F(QpstServer, PortReadyOnTheThirdPassRunsTheDownloadWithTheNineParameters)
     const std::vector<std::wstring> calls = {L"GetPort COM72", L"GetPort COM72", L"GetPort COM72"};
     EXPECT_EQ(calls, fake->Calls());
     EXPECT_EQ((std::vector<std::string>{"wait port ready to use 0", "wait port ready to use 1"}),
-              JobLines(L"COM72", "wait port ready"));
-    EXPECT_EQ(1u, JobLines(L"COM72", "first step").size());
-    EXPECT_EQ(1u, JobLines(L"COM72", "second step").size());
+              JobLogTexts(L"COM72", "wait port ready"));
+    EXPECT_EQ(1u, JobLogTexts(L"COM72", "first step").size());
+    EXPECT_EQ(1u, JobLogTexts(L"COM72", "second step").size());
     const std::vector<std::wstring> parameters = {
         L"flashprogrammer=C:\\p;q.mbn", L"emmcfilepathboot=", L"provision=", L"filepathxml=r.xml",
         L"filepathpatch=", L"searchpaths=C:\\images", L"downloadtarget=emmc", L"skipreset=1",
@@ -295,8 +281,8 @@ TEST_F(QpstServer, FailedDownloadSucceedsOnlyAfterTheLastEvent)
     ASSERT_EQ(S_OK, second->Start(L"COM74"));
     ASSERT_TRUE(WaitFinished(succeeded.Get()));
     EXPECT_EQ(S_OK, succeeded->GetResult());
-    EXPECT_EQ(1u, JobLines(L"COM74", "receive last event, but fail with 0x80004005").size());
-    EXPECT_TRUE(JobLines(L"COM73", "receive last event").empty());
+    EXPECT_EQ(1u, JobLogTexts(L"COM74", "receive last event, but fail with 0x80004005").size());
+    EXPECT_TRUE(JobLogTexts(L"COM73", "receive last event").empty());
     EXPECT_DOUBLE_EQ(0.006, second->Progress());
 }
 
@@ -370,7 +356,7 @@ TEST_F(QpstServer, ReleasedJobQuitsTheServerAndEndsEveryQpstServerProcess)
     EXPECT_EQ(L"GetPort COM78", fake->Calls().back());
     job.Reset();
     EXPECT_EQ(L"Quit", fake->Calls().back());
-    const bool ended = WaitForSingleObject(process.hProcess, 5000) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(process.hProcess, kJobWaitMs) == WAIT_OBJECT_0;
     if (!ended)
         TerminateProcess(process.hProcess, 1);
     EXPECT_TRUE(ended);

@@ -1,4 +1,5 @@
 #include "tests/jobs/emergency/FakeQpstServer.h"
+#include "tests/jobs/JobTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +31,7 @@ public:
             SysFreeString(text);
         }
         if (g_fake->script.downloadGate)
-            WaitForSingleObject(g_fake->script.downloadGate, 20000);
+            WaitForSingleObject(g_fake->script.downloadGate, kJobWaitMs);
         g_fake->DownloadEnded();
         return g_fake->script.downloadResult;
     }

@@ -15,16 +15,6 @@ protected:
     CDeviceTable table{dir / L"devices.txt"};
 };
 
-SimDevice Device(unsigned index, unsigned type, const std::wstring& name, std::vector<std::wstring> volumes = {})
-{
-    SimDevice device;
-    device.index = index;
-    device.type = type;
-    device.name = name;
-    device.volumes = std::move(volumes);
-    return device;
-}
-
 } // namespace
 
 TEST_F(CoInstaller, ListsTheAttachedDevices)
@@ -33,8 +23,8 @@ TEST_F(CoInstaller, ListsTheAttachedDevices)
     EXPECT_EQ(S_OK, GetDeviceList(list));
     EXPECT_TRUE(list.empty());
 
-    ASSERT_TRUE(table.Set(Device(5, 1, L"COM12")));
-    ASSERT_TRUE(table.Set(Device(6, 2, L"\\\\?\\usbstor#disk&ven_q#6", {L"\\\\?\\Volume{1}", L"\\\\?\\Volume{2}"})));
+    ASSERT_TRUE(table.Set(SimDevice{5, 1, L"COM12"}));
+    ASSERT_TRUE(table.Set(SimDevice{6, 2, L"\\\\?\\usbstor#disk&ven_q#6", {L"\\\\?\\Volume{1}", L"\\\\?\\Volume{2}"}}));
     EXPECT_EQ(S_OK, GetDeviceList(list));
     EXPECT_EQ((StringList{L"COM12", L"\\\\?\\usbstor#disk&ven_q#6"}), list);
 
@@ -69,8 +59,8 @@ TEST_F(CoInstaller, ReadsListAnswersByTheirRules)
 
 TEST_F(CoInstaller, ReadsNumberAnswersByTheirRules)
 {
-    ASSERT_TRUE(table.Set(Device(12, 1, L"COM12")));
-    ASSERT_TRUE(table.Set(Device(4, 3, L"My Phone 1")));
+    ASSERT_TRUE(table.Set(SimDevice{12, 1, L"COM12"}));
+    ASSERT_TRUE(table.Set(SimDevice{4, 3, L"My Phone 1"}));
     EXPECT_EQ(12, GetDeviceIndex(L"COM12"));
     EXPECT_EQ(12, GetDeviceIndex(L"com12"));
     EXPECT_EQ(1, GetDeviceType(L"COM12"));
@@ -99,10 +89,10 @@ TEST_F(CoInstaller, ReadsNumberAnswersByTheirRules)
 
 TEST_F(CoInstaller, NamesFollowTheDeviceAsItReenumerates)
 {
-    ASSERT_TRUE(table.Set(Device(7, 5, L"DNX0042")));
+    ASSERT_TRUE(table.Set(SimDevice{7, 5, L"DNX0042"}));
     EXPECT_EQ(L"DNX0042", GetDeviceName(7, 5));
     EXPECT_EQ(L"", GetDeviceName(7, 3));
-    ASSERT_TRUE(table.Set(Device(7, 3, L"FB 0042")));
+    ASSERT_TRUE(table.Set(SimDevice{7, 3, L"FB 0042"}));
     EXPECT_EQ(L"FB 0042", GetDeviceName(7, 3));
     EXPECT_EQ(L"", GetDeviceName(7, 5));
     EXPECT_EQ((std::vector<std::wstring>{L"FB 0042"}), [] {
@@ -151,19 +141,19 @@ TEST_F(CoInstaller, MonitorRunsUntilItsOwnerGoes)
 TEST(DeviceTable, RefusesWhatTheFormatCannotHold)
 {
     std::string text;
-    EXPECT_FALSE(FormatDeviceTable({Device(1, 1, L"A|B")}, {}, text));
-    EXPECT_FALSE(FormatDeviceTable({Device(1, 1, L"")}, {}, text));
-    EXPECT_FALSE(FormatDeviceTable({Device(0, 1, L"COM1")}, {}, text));
-    EXPECT_FALSE(FormatDeviceTable({Device(1, 1, L"#1")}, {}, text));
-    EXPECT_FALSE(FormatDeviceTable({Device(1, 2, L"disk", {L"a;b"})}, {}, text));
+    EXPECT_FALSE(FormatDeviceTable({SimDevice{1, 1, L"A|B"}}, {}, text));
+    EXPECT_FALSE(FormatDeviceTable({SimDevice{1, 1, L""}}, {}, text));
+    EXPECT_FALSE(FormatDeviceTable({SimDevice{0, 1, L"COM1"}}, {}, text));
+    EXPECT_FALSE(FormatDeviceTable({SimDevice{1, 1, L"#1"}}, {}, text));
+    EXPECT_FALSE(FormatDeviceTable({SimDevice{1, 2, L"disk", {L"a;b"}}}, {}, text));
     EXPECT_FALSE(FormatDeviceTable({}, {{"qcGetDeviceList", "a|b", 0}}, text));
-    ASSERT_TRUE(FormatDeviceTable({Device(1, 2, L"disk", {L"v1", L"v2"})}, {{"qcGetDeviceList", "x\r\n\\", 2}}, text));
+    ASSERT_TRUE(FormatDeviceTable({SimDevice{1, 2, L"disk", {L"v1", L"v2"}}}, {{"qcGetDeviceList", "x\r\n\\", 2}}, text));
     EXPECT_EQ("# index|type|name|volumes\r\n!qcGetDeviceList|x\\r\\n\\\\|2\r\n1|2|disk|v1;v2;\r\n", text);
 
     CTempDir dir(L"table");
     CDeviceTable table(dir / L"t.txt");
-    ASSERT_TRUE(table.Set(Device(1, 1, L"COM1")));
-    EXPECT_FALSE(table.Set(Device(1, 1, L"bad|name")));
+    ASSERT_TRUE(table.Set(SimDevice{1, 1, L"COM1"}));
+    EXPECT_FALSE(table.Set(SimDevice{1, 1, L"bad|name"}));
     ASSERT_EQ(1u, table.Devices().size());
     EXPECT_EQ(L"COM1", table.Devices()[0].name);
 }

@@ -136,6 +136,13 @@ std::wstring LoadText(UINT id)
     return buffer;
 }
 
+// The window messages and the copy-data kind as a controlling program in
+// another process knows them: plain numbers.
+constexpr ULONG_PTR kSearchPathData = 5025;
+constexpr UINT kRemoteRefresh = 5026;
+constexpr UINT kRemoteFlash = 5027;
+constexpr UINT kFlashResult = 5028;
+
 // The controlling program: records the results the main window posts.
 class CController : public CWindowImpl<CController, CWindow, CWinTraits<WS_POPUP>>
 {
@@ -143,7 +150,7 @@ public:
     std::vector<std::pair<WPARAM, LPARAM>> results;
 
     BEGIN_MSG_MAP(CController)
-        MESSAGE_HANDLER(WM_FLASH_RESULT, OnResult)
+        MESSAGE_HANDLER(kFlashResult, OnResult)
     END_MSG_MAP()
 
     LRESULT OnResult(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
@@ -179,7 +186,7 @@ protected:
     void Command(WORD id) { Dlg().SendMessage(WM_COMMAND, id, 0); }
     void SetFolderText(const std::wstring& text)
     {
-        COPYDATASTRUCT data{COPYDATA_SEARCH_PATH, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
+        COPYDATASTRUCT data{kSearchPathData, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
                             const_cast<wchar_t*>(text.c_str())};
         EXPECT_EQ(TRUE, Dlg().SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
     }
@@ -429,7 +436,7 @@ TEST_F(MainWindow, CopyDataAndDroppedFoldersSetTheFolderText)
     EXPECT_EQ(L"C:\\images;D:\\more", Dlg().GetSearchPathText());
     // No terminator within the data: no more than the data is read.
     const wchar_t unterminated[] = L"E:\\abcdef";
-    COPYDATASTRUCT cut{COPYDATA_SEARCH_PATH, 4 * sizeof(wchar_t), const_cast<wchar_t*>(unterminated)};
+    COPYDATASTRUCT cut{kSearchPathData, 4 * sizeof(wchar_t), const_cast<wchar_t*>(unterminated)};
     Dlg().SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cut));
     EXPECT_EQ(L"E:\\a", Dlg().GetSearchPathText());
 
@@ -471,7 +478,7 @@ TEST_F(MainWindow, RemoteRefreshAndFlashReportEachSerialPortRow)
     CController controller;
     ASSERT_TRUE(controller.Create(nullptr));
     SetFolderText(temp.Path());
-    EXPECT_EQ(TRUE, Dlg().SendMessage(WM_REMOTE_REFRESH, reinterpret_cast<WPARAM>(controller.m_hWnd), 0));
+    EXPECT_EQ(TRUE, Dlg().SendMessage(kRemoteRefresh, reinterpret_cast<WPARAM>(controller.m_hWnd), 0));
     ASSERT_TRUE(PumpUntil([this] { return Rows() == 3; }));
     EXPECT_EQ(controller.m_hWnd, Dlg().GetController());
     for (int row = 0; row < 3; ++row)
@@ -485,8 +492,8 @@ TEST_F(MainWindow, RemoteRefreshAndFlashReportEachSerialPortRow)
 
     // An unticked row is not flashed.
     Dlg().DeviceList().SetItemText(2, ColumnTick, L"0");
-    EXPECT_EQ(TRUE, Dlg().SendMessage(WM_REMOTE_FLASH, reinterpret_cast<WPARAM>(controller.m_hWnd), 0));
-    ASSERT_TRUE(PumpUntil([this] { return Dlg().IsTimerRunning(); }, 5000));
+    EXPECT_EQ(TRUE, Dlg().SendMessage(kRemoteFlash, reinterpret_cast<WPARAM>(controller.m_hWnd), 0));
+    ASSERT_TRUE(PumpUntil([this] { return Dlg().IsTimerRunning(); }));
     ASSERT_TRUE(WaitIdleOfJobs());
     PumpPending();
 
