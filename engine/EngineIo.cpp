@@ -23,6 +23,87 @@ HRESULT SeekTo(HANDLE handle, LONGLONG position)
     return S_OK;
 }
 
+// How much of a stream's start is read to look for a text without a document.
+constexpr ULONG kDeclarationScan = 1024;
+
+bool StartsWith(const char* text, size_t length, const char* token)
+{
+    const size_t n = strlen(token);
+    return length >= n && memcmp(text, token, n) == 0;
+}
+
+// True for a text that ends inside "<?xml" or right after the XML declaration
+// (a zero byte ends it too), after an optional UTF-8 byte order mark. `whole`
+// tells whether text is the whole input or only its start.
+bool EndsWithinDeclaration(const char* text, size_t length, bool whole)
+{
+    if (StartsWith(text, length, "\xEF\xBB\xBF"))
+    {
+        text += 3;
+        length -= 3;
+    }
+    if (const void* zero = memchr(text, 0, length))
+    {
+        length = static_cast<const char*>(zero) - text;
+        whole = true;
+    }
+    if (length < 5)
+        return whole && memcmp(text, "<?xml", length) == 0;
+    if (!StartsWith(text, length, "<?xml"))
+        return false;
+    for (size_t i = 5; i + 1 < length; ++i)
+    {
+        if (text[i] == '?' && text[i + 1] == '>')
+            return whole && i + 2 == length;
+    }
+    // The declaration does not end within the text read: no document either.
+    return true;
+}
+
+// Reads the stream's start and moves back to where it was.
+HRESULT RefuseTextWithoutDocument(IStream* stream)
+{
+    LARGE_INTEGER zero = {};
+    ULARGE_INTEGER start = {};
+    HRESULT hr = stream->Seek(zero, STREAM_SEEK_CUR, &start);
+    if (FAILED(hr))
+        return hr;
+    char head[kDeclarationScan];
+    ULONG got = 0;
+    hr = stream->Read(head, sizeof(head), &got);
+    LARGE_INTEGER back;
+    back.QuadPart = static_cast<LONGLONG>(start.QuadPart);
+    HRESULT seek = stream->Seek(back, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr))
+        return hr;
+    if (FAILED(seek))
+        return seek;
+    return EndsWithinDeclaration(head, got, got < sizeof(head)) ? static_cast<HRESULT>(MX_E_INPUTEND) : S_OK;
+}
+
+// Where the markup that starts at text[0] ("<...") ends: the index just past
+// its closing token, or 0 when the token has not arrived yet.
+size_t SkipPast(const char* text, size_t length, const char* token, size_t from)
+{
+    const size_t n = strlen(token);
+    for (size_t i = from; i + n <= length; ++i)
+    {
+        if (memcmp(text + i, token, n) == 0)
+            return i + n;
+    }
+    return 0;
+}
+
+// 1 when text begins with token, 0 when it does not, -1 when it is too short
+// to tell (it is the start of token).
+int Begins(const char* text, size_t length, const char* token)
+{
+    const size_t n = strlen(token);
+    if (length >= n)
+        return memcmp(text, token, n) == 0 ? 1 : 0;
+    return memcmp(text, token, length) == 0 ? -1 : 0;
+}
+
 // One read attempt: the whole count or 0x80070026.
 HRESULT ReadWhole(HANDLE handle, void* buffer, DWORD count)
 {
@@ -102,8 +183,13 @@ HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader)
     if (!reader)
         return E_POINTER;
     *reader = nullptr;
+    if (!stream)
+        return LogError(E_POINTER, L"OpenXmlReader", __LINE__);
+    HRESULT hr = RefuseTextWithoutDocument(stream);
+    if (FAILED(hr))
+        return LogError(hr, L"OpenXmlReader", __LINE__);
     IXmlReader* created = nullptr;
-    HRESULT hr = CreateXmlReader(__uuidof(IXmlReader), reinterpret_cast<void**>(&created), nullptr);
+    hr = CreateXmlReader(__uuidof(IXmlReader), reinterpret_cast<void**>(&created), nullptr);
     if (FAILED(hr))
         return LogError(hr, L"OpenXmlReader", __LINE__);
     hr = created->SetInput(stream);
@@ -135,6 +221,82 @@ HRESULT OpenXmlReader(const char* text, IXmlReader** reader)
     HRESULT hr = OpenXmlReader(stream, reader);
     stream->Release();
     return hr;
+}
+
+size_t XmlDocumentEnd(const char* text, size_t length)
+{
+    size_t depth = 0;
+    size_t i = 0;
+    while (i < length)
+    {
+        if (text[i] != '<')
+        {
+            ++i;
+            continue;
+        }
+        const char* at = text + i;
+        const size_t left = length - i;
+        // Declarations, processing instructions, comments, character data and
+        // document types hold no elements; each ends with its own token.
+        static const char* const kOthers[][2] = {{"<?", "?>"}, {"<!--", "-->"}, {"<![CDATA[", "]]>"}};
+        bool other = false;
+        for (const auto& kind : kOthers)
+        {
+            const int begins = Begins(at, left, kind[0]);
+            if (begins < 0)
+                return 0;
+            if (begins > 0)
+            {
+                const size_t end = SkipPast(at, left, kind[1], strlen(kind[0]));
+                if (end == 0)
+                    return 0;
+                i += end;
+                other = true;
+                break;
+            }
+        }
+        if (other)
+            continue;
+        if (left < 2)
+            return 0;
+        if (at[1] == '!')
+        {
+            const size_t end = SkipPast(at, left, ">", 2);
+            if (end == 0)
+                return 0;
+            i += end;
+            continue;
+        }
+        // A tag: its end is the first '>' outside a quoted attribute value.
+        size_t j = 1;
+        char quote = 0;
+        for (; j < left; ++j)
+        {
+            const char c = at[j];
+            if (quote)
+                quote = c == quote ? 0 : quote;
+            else if (c == '"' || c == '\'')
+                quote = c;
+            else if (c == '>')
+                break;
+        }
+        if (j == left)
+            return 0;
+        i += j + 1;
+        const bool closing = at[1] == '/';
+        const bool empty = !closing && at[j - 1] == '/';
+        if (closing)
+            depth = depth > 0 ? depth - 1 : 0; // a stray end tag is left to the reader to refuse
+        else if (!empty)
+            ++depth;
+        if (depth == 0)
+        {
+            while (i < length && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n'))
+                ++i;
+            return i;
+        }
+    }
+    return 0;
 }
 
 void ReportStatus(IQStatusReport* sink, const wchar_t* format, ...)

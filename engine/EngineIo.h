@@ -40,10 +40,18 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position);
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count);
 
 // XmlLite readers over a stream, a file (read, deny write) and 8-bit text
-// (without its terminating zero).
+// (without its terminating zero). A text that holds nothing but an XML
+// declaration, or only the start of one ("<?xml" cut short), is refused with
+// MX_E_INPUTEND (0xC00CEE01) before the reader sees it: XmlLite on this
+// platform stops the whole process on such a text.
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader);
 HRESULT OpenXmlReader(const wchar_t* path, IXmlReader** reader);
 HRESULT OpenXmlReader(const char* text, IXmlReader** reader);
+
+// Where the XML document at the start of text ends: just past the end of its
+// root element and the white space after it. 0 while the root element has not
+// ended within length bytes (the rest of the document is still to come).
+size_t XmlDocumentEnd(const char* text, size_t length);
 
 // Formats a status text (wide printf rules) and delivers it to the sink as
 // NewStatus(0, NULL, text). Nothing happens without a sink; the sink's result

@@ -4,15 +4,45 @@
 #include <shlwapi.h>
 #include <xmllite.h>
 
+// Where the reader stands: a node read again at the same place means that the
+// reader no longer moves on (XmlLite here keeps handing out the last node of a
+// document cut short, with success, for ever).
+struct XmlReaderPlace
+{
+    XmlNodeType type = XmlNodeType_None;
+    UINT line = 0;
+    UINT position = 0;
+    UINT depth = 0;
+
+    explicit XmlReaderPlace(IXmlReader* reader)
+    {
+        reader->GetNodeType(&type);
+        reader->GetLineNumber(&line);
+        reader->GetLinePosition(&position);
+        reader->GetDepth(&depth);
+    }
+    bool operator==(const XmlReaderPlace& o) const
+    {
+        return type == o.type && line == o.line && position == o.position && depth == o.depth;
+    }
+};
+
 // Moves to the next element whose local name is `name` (without regard to
-// case), at any depth: S_OK there, S_FALSE at the end of the input, or the
-// reader's error.
+// case), at any depth: S_OK there, S_FALSE at the end of the input, the
+// reader's error, or MX_E_INPUTEND (0xC00CEE01) when the reader stops moving
+// on through its input.
 inline HRESULT MoveToNextElement(IXmlReader* reader, const wchar_t* name)
 {
+    reader->MoveToElement(); // from an attribute back to its element
+    XmlReaderPlace last(reader);
     XmlNodeType type;
     HRESULT hr;
     while ((hr = reader->Read(&type)) == S_OK)
     {
+        const XmlReaderPlace place(reader);
+        if (place == last)
+            return static_cast<HRESULT>(MX_E_INPUTEND);
+        last = place;
         if (type != XmlNodeType_Element)
             continue;
         const wchar_t* local = nullptr;

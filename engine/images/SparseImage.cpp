@@ -17,6 +17,7 @@ const HRESULT kBadFormat = static_cast<HRESULT>(0x8007000B);
 const HRESULT kUnsupported = static_cast<HRESULT>(0x8007065E);
 const HRESULT kTooLarge = static_cast<HRESULT>(0x800700DF);
 const HRESULT kTruncated = static_cast<HRESULT>(0x80070026);
+const HRESULT kOverflow = static_cast<HRESULT>(0x80070216);
 
 // The fields read from every header; shorter headers are refused.
 constexpr ULONGLONG kFileHeaderFields = 28;
@@ -85,9 +86,16 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
         blockSize % size != 0)
         return Fail(kBadFormat, __LINE__);
     // Both factors are below 2^32, so the product cannot wrap.
-    if (limit != 0 && totalBlocks * blockSize / size > limit)
+    const ULONGLONG totalSectors = totalBlocks * blockSize / size;
+    if (limit != 0 && totalSectors > limit)
         return Fail(kTooLarge, __LINE__);
+    // Sectors past the last 64-bit sector number would wrap to sector 0.
+    if (totalSectors > ~0ull - sector)
+        return Fail(kOverflow, __LINE__);
 
+    // No chunk may go past the blocks the header counts: the image then stays
+    // within the partition checked above, and no sector number wraps.
+    ULONGLONG blocksSeen = 0;
     ULONGLONG position = fileHeaderSize;
     for (ULONG chunk = 0; chunk < totalChunks; ++chunk)
     {
@@ -100,6 +108,9 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
         position += chunkHeaderSize;
         const ULONGLONG bytes = blocks * blockSize;
         const ULONGLONG sectors = bytes / size;
+        blocksSeen += blocks;
+        if (blocksSeen > totalBlocks)
+            return Fail(kBadFormat, __LINE__);
 
         if (type == kSparseChunkRaw)
         {

@@ -41,10 +41,29 @@ const HRESULT kBadFormat = static_cast<HRESULT>(0x8007000B);
 const HRESULT kPastEndOfFile = static_cast<HRESULT>(0x80070026);
 
 constexpr DWORD kResponseBufferSize = 4096;
+// The most bytes of one answer held while its rest is on its way: far more
+// than any programmer's answer or log line.
+constexpr size_t kMaxPendingAnswer = 64 * 1024;
 // A programmer that keeps asking to retry gets this many resends.
 constexpr int kMaxResends = 10;
-// How long a write or patch waits for the programmer's answer.
+// How long a write or patch waits for the programmer's final answer.
 constexpr DWORD kAnswerWaitMs = 5000;
+// While waiting, a read returns once the bytes that came pause this long.
+constexpr DWORD kAnswerGapMs = 5;
+
+// Reads that wait up to waitMs for bytes to come, or (0) return at once.
+HRESULT SetReadWait(HANDLE port, DWORD waitMs)
+{
+    COMMTIMEOUTS timeouts = {};
+    timeouts.ReadIntervalTimeout = waitMs ? kAnswerGapMs : MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = waitMs;
+    return SetCommTimeouts(port, &timeouts) ? S_OK : LastErrorHResult();
+}
+
+bool IsBlank(const std::string& text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
 
 } // namespace
 
@@ -163,92 +182,133 @@ HRESULT CSerialDevice::GetResponse(int responseFlag)
         CDumpBuffer dump(L"ReadRobust");
         dump.Append(buffer, static_cast<int>(read));
     }
-    if (read == 0)
-        return responseFlag ? LogError(E_UNEXPECTED, L"CSerialDevice::GetResponse", __LINE__) : S_OK;
+    m_pending.append(buffer, read);
 
-    // One document from the start and from every later "<?".
-    const std::string text(buffer, read);
-    std::vector<std::string> documents;
-    for (size_t begin = 0; begin < text.size();)
-    {
-        size_t next = text.find("<?", begin + 1);
-        if (next == std::string::npos)
-            next = text.size();
-        documents.push_back(text.substr(begin, next - begin));
-        begin = next;
-    }
-
+    // A document runs from its start to the next "<?"; the last one ends
+    // with its root element, and until that has come it stays pending.
     bool acknowledged = false;
     HRESULT status = S_OK;
-    for (const std::string& document : documents)
+    size_t begin = 0;
+    while (begin < m_pending.size())
     {
-        ComPtr<IXmlReader> reader;
-        status = OpenXmlReader(document.c_str(), &reader);
-        if (FAILED(status))
-            return LogError(status, L"CSerialDevice::GetResponse", __LINE__);
-        while ((status = MoveToNextElement(reader.Get(), L"response")) == S_OK)
+        size_t next = m_pending.find("<?", begin + 1);
+        if (next == std::string::npos)
         {
-            if (m_unanswered > 0)
-                --m_unanswered;
-            m_lastValue.clear();
-            hr = VisitAttributes(reader.Get(), [this, &acknowledged](const wchar_t* name, const wchar_t* value) {
-                if (StrCmpIW(name, L"value") == 0)
-                {
-                    m_lastValue = value;
-                    if (StrCmpIW(value, L"ACK") == 0)
-                        acknowledged = true;
-                }
-                else if (StrCmpIW(name, L"MaxPayloadSizeToTargetInBytes") == 0)
-                {
-                    // A payload under one sector would stall every write:
-                    // such a report is ignored and the known size kept.
-                    int payload = StrToIntW(value);
-                    if (payload >= static_cast<int>(DeviceSectorSize()))
-                        m_maxSectors = static_cast<DWORD>(payload) / DeviceSectorSize();
-                }
-                else if (StrCmpIW(name, L"AttemptRetry") == 0)
-                {
-                    return kAttemptRetry;
-                }
-                else if (StrCmpIW(name, L"AttemptRestart") == 0)
-                {
-                    return kAttemptRestart;
-                }
-                return S_OK;
-            });
-            if (FAILED(hr))
-                return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
+            const size_t end = XmlDocumentEnd(m_pending.data() + begin, m_pending.size() - begin);
+            if (end == 0)
+                break;
+            next = begin + end;
         }
-        if (status == S_FALSE)
-            status = S_OK;
+        const std::string document = m_pending.substr(begin, next - begin);
+        begin = next;
+        if (IsBlank(document))
+            continue;
+        hr = ReadAnswer(document, acknowledged, status);
+        if (FAILED(hr))
+        {
+            m_pending.erase(0, begin);
+            return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
+        }
+    }
+    m_pending.erase(0, begin);
+    if (m_pending.size() > kMaxPendingAnswer)
+    {
+        m_pending.clear();
+        return LogError(HResultFromWin32(ERROR_INSUFFICIENT_BUFFER), L"CSerialDevice::GetResponse", __LINE__);
     }
     if (responseFlag && !acknowledged)
         return LogError(E_UNEXPECTED, L"CSerialDevice::GetResponse", __LINE__);
     return LogError(status, L"CSerialDevice::GetResponse", __LINE__);
 }
 
+HRESULT CSerialDevice::ReadAnswer(const std::string& document, bool& acknowledged, HRESULT& status)
+{
+    ComPtr<IXmlReader> reader;
+    status = OpenXmlReader(document.c_str(), &reader);
+    if (status == static_cast<HRESULT>(MX_E_INPUTEND))
+        return S_OK; // no document in it: like one that does not parse
+    if (FAILED(status))
+        return status;
+    while ((status = MoveToNextElement(reader.Get(), L"response")) == S_OK)
+    {
+        std::wstring value;
+        bool rawMode = false;
+        HRESULT hr = VisitAttributes(reader.Get(), [&](const wchar_t* name, const wchar_t* text) {
+            if (StrCmpIW(name, L"value") == 0)
+            {
+                value = text;
+                if (StrCmpIW(text, L"ACK") == 0)
+                    acknowledged = true;
+            }
+            else if (StrCmpIW(name, L"rawmode") == 0)
+            {
+                rawMode = StrCmpIW(text, L"true") == 0;
+            }
+            else if (StrCmpIW(name, L"MaxPayloadSizeToTargetInBytes") == 0)
+            {
+                // A payload under one sector would stall every write:
+                // such a report is ignored and the known size kept.
+                int payload = StrToIntW(text);
+                if (payload >= static_cast<int>(DeviceSectorSize()))
+                    m_maxSectors = static_cast<DWORD>(payload) / DeviceSectorSize();
+            }
+            else if (StrCmpIW(name, L"AttemptRetry") == 0)
+            {
+                return kAttemptRetry;
+            }
+            else if (StrCmpIW(name, L"AttemptRestart") == 0)
+            {
+                return kAttemptRestart;
+            }
+            return S_OK;
+        });
+        // An answer in raw mode only says that the data may come; the one
+        // after it decides the command.
+        if (!rawMode && m_unanswered > 0 && --m_unanswered == 0)
+            m_lastValue = value;
+        if (FAILED(hr))
+            return hr;
+    }
+    if (status == S_FALSE)
+        status = S_OK;
+    return S_OK;
+}
+
+bool CSerialDevice::AnswerIncomplete() const
+{
+    return !IsBlank(m_pending);
+}
+
 HRESULT CSerialDevice::WaitForAnswers()
 {
     const ULONGLONG deadline = GetTickCount64() + kAnswerWaitMs;
     HRESULT hr = S_OK;
-    while (m_unanswered > 0 && GetTickCount64() < deadline)
+    while (m_unanswered > 0 && SUCCEEDED(hr))
     {
-        hr = GetResponse(0);
-        if (FAILED(hr))
-            return hr;
-        if (m_unanswered > 0)
-            Sleep(1);
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            break;
+        hr = SetReadWait(m_port, static_cast<DWORD>(deadline - now));
+        if (SUCCEEDED(hr))
+            hr = GetResponse(0);
     }
+    const HRESULT restored = SetReadWait(m_port, 0);
+    if (FAILED(hr))
+        return LogError(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
+    if (FAILED(restored))
+        return LogError(restored, L"CSerialDevice::WaitForAnswers", __LINE__);
     if (m_unanswered > 0)
     {
-        // A programmer that stays silent is taken as it was read: nothing
-        // more to interpret. Later answers are no longer counted on.
+        // No final answer in time: the command failed. Answers that come
+        // later are no longer counted on, and a half answer is dropped.
         m_unanswered = 0;
-        return hr;
+        hr = AnswerIncomplete() ? static_cast<HRESULT>(MX_E_INPUTEND) : HResultFromWin32(ERROR_TIMEOUT);
+        m_pending.clear();
+        return LogError(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
     }
-    if (StrCmpIW(m_lastValue.c_str(), L"NAK") == 0)
+    if (StrCmpIW(m_lastValue.c_str(), L"ACK") != 0)
         return LogError(E_UNEXPECTED, L"CSerialDevice::WaitForAnswers", __LINE__);
-    return hr;
+    return S_OK;
 }
 
 HRESULT CSerialDevice::Reset()
@@ -256,6 +316,7 @@ HRESULT CSerialDevice::Reset()
     ReportStatus(m_sink, L"Open serial port \"%s\"", m_portName.c_str());
     ClosePort();
     m_unanswered = 0;
+    m_pending.clear();
     HRESULT hr = OpenSerialPort(m_portName.c_str(), 0, &m_port);
     if (FAILED(hr))
         return LogError(hr, L"CSerialDevice::Reset", __LINE__);
@@ -278,8 +339,10 @@ HRESULT CSerialDevice::Reset()
         if (FAILED(hr))
             return LogError(hr, L"CSerialDevice::Reset", __LINE__);
     }
+    // The configure answer never came, or never came whole.
     if (m_maxSectors == 0)
-        return LogError(E_UNEXPECTED, L"CSerialDevice::Reset", __LINE__);
+        return LogError(AnswerIncomplete() ? static_cast<HRESULT>(MX_E_INPUTEND) : E_UNEXPECTED,
+                        L"CSerialDevice::Reset", __LINE__);
     ReportStatus(m_sink, L"Max buffer sector is %d", static_cast<int>(m_maxSectors));
     return hr;
 }
@@ -400,8 +463,8 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
         return LogError(hr, L"CSerialDevice::Provision", __LINE__);
 
     // Reading ends at the end of the file or at the first node that cannot
-    // be read, without an error.
-    while (MoveToNextElement(reader.Get(), L"ufs") == S_OK)
+    // be read (a file cut short among them); that is logged, not returned.
+    while ((hr = MoveToNextElement(reader.Get(), L"ufs")) == S_OK)
     {
         std::wstring element = L"<ufs ";
         hr = VisitAttributes(reader.Get(), [&element](const wchar_t* name, const wchar_t* value) {
@@ -422,6 +485,7 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
         if (FAILED(hr))
             return LogError(hr, L"CSerialDevice::Provision", __LINE__);
     }
+    LogError(hr, L"CSerialDevice::Provision", __LINE__);
 
     ReportStatus(m_sink, L"Provision done, reboot now");
     hr = SendCommand(0, kPowerCommand);

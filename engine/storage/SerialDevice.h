@@ -50,8 +50,14 @@ private:
     ~CSerialDevice();
 
     HRESULT SendText(int responseFlag, const std::wstring& text);
-    // Reads until every command sent has had its answer, or the wait ends.
+    // Interprets one whole answer document: S_OK, or the failure that ends
+    // the read at once; `status` takes the reader's final status.
+    HRESULT ReadAnswer(const std::string& document, bool& acknowledged, HRESULT& status);
+    // Reads, blocking on the port, until every command sent has had its final
+    // answer or 5 s have passed; the last final answer must be an ACK.
     HRESULT WaitForAnswers();
+    // Whether bytes of an answer that has not ended yet are held.
+    bool AnswerIncomplete() const;
     HRESULT SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
                       ULONGLONG sectorSize, ULONGLONG byteOffset);
     void ClosePort();
@@ -64,8 +70,12 @@ private:
     IQStatusReport* m_sink = nullptr;
 
     LONG m_refs = 1;
-    // Commands sent whose response element has not been read yet, and the
-    // "value" of the last response element read.
+    // Commands sent whose final response element (any but rawmode="true")
+    // has not been read yet, and the "value" of the final response element
+    // that answered the last of them.
     int m_unanswered = 0;
     std::wstring m_lastValue;
+    // Bytes read that do not make a whole document yet: the start of an
+    // answer whose rest is still on its way.
+    std::string m_pending;
 };

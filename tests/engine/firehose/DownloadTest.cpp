@@ -180,6 +180,7 @@ TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
     options.ufs = true;
     options.partitionSectors = {512, 256};
     options.maxPayload = 65536; // 16 sectors per transfer
+    options.rawModeAnswer = true; // each program answered before and after its data
     CFirehosePhone phone(options);
     ASSERT_TRUE(phone.Start());
     CExpectedStorage expected(options.partitionSectors, 4096);

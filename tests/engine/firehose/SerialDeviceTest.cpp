@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "engine/storage/SerialDevice.h"
+#include "tests/fixtures/BoundedRun.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/FirehosePhone.h"
 #include "tests/fixtures/StatusRecorder.h"
@@ -18,6 +19,10 @@ namespace
 
 const HRESULT kAttemptRetry = static_cast<HRESULT>(0x800704D5);
 const HRESULT kAttemptRestart = static_cast<HRESULT>(0x800705BB);
+const HRESULT kTimeout = static_cast<HRESULT>(0x800705B4);
+const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
+// Far beyond the engine's own bounds: reaching it means a hang.
+constexpr DWORD kHangLimitMs = 60000;
 
 std::string Doc(const std::string& body)
 {
@@ -143,9 +148,38 @@ TEST(SerialDeviceResponses, DocumentsAcknowledgementsAndRequests)
     EXPECT_EQ(S_OK, serial->GetResponse(0));
     EXPECT_EQ(8u, serial->MaxSectorsPerTransfer());
 
-    // A broken last document is a failure even without a required ACK.
+    // An answer cut short is held, never parsed half, and read once whole:
+    // here the NAK that completes it is no acknowledgement.
     programmer.Send(Doc("<response value=\"ACK\"/>") + "<?xml version=\"1.0\" ?><data><response value=");
+    EXPECT_EQ(S_OK, serial->GetResponse(0));
+    programmer.Send("\"NAK\"/></data>");
+    EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
+    // Cut after "<?x", after the declaration, and within a quoted '>'.
+    for (const std::string after : {"<?x", "?>", "a>"})
+    {
+        SCOPED_TRACE(after);
+        const std::string whole = Doc("<log value=\"a>b\"/><response value=\"ACK\"/>");
+        const size_t cut = whole.find(after) + after.size();
+        programmer.Send(Doc("<log value=\"before\"/>") + whole.substr(0, cut));
+        EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
+        programmer.Send(whole.substr(cut));
+        EXPECT_EQ(S_OK, serial->GetResponse(1));
+        EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1)); // counted once
+    }
+    // A broken whole document is a failure even without a required ACK.
+    programmer.Send(Doc("<response value=\"ACK\"/>") + "<?xml version=\"1.0\" ?><data><response/></oops>");
     EXPECT_TRUE(FAILED(serial->GetResponse(0)));
+    // An answer that runs on without end is dropped at 64 KiB.
+    HRESULT flooded = S_OK;
+    programmer.Send("<?xml version=\"1.0\" ?><data><log value=\"");
+    for (int i = 0; i < 20 && flooded == S_OK; ++i)
+    {
+        programmer.Send(std::string(4000, 'x'));
+        flooded = serial->GetResponse(0);
+    }
+    EXPECT_EQ(static_cast<HRESULT>(0x8007007A), flooded);
+    programmer.Send(Doc("<response value=\"ACK\"/>"));
+    EXPECT_EQ(S_OK, serial->GetResponse(1));
 }
 
 TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
@@ -184,23 +218,93 @@ TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
     }
 }
 
-TEST(SerialDeviceReset, FailsWhenThePayloadIsNeverReported)
+TEST(SerialDeviceReset, FailsWhenThePayloadIsNeverReportedWhole)
 {
-    FirehoseOptions options;
-    options.silentConfigure = true;
-    CFirehosePhone phone(options);
-    ASSERT_TRUE(phone.Start());
-    ComPtr<IQDevice> device;
-    EXPECT_EQ(E_UNEXPECTED, CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE));
-    EXPECT_EQ(nullptr, device.Get());
+    FirehoseOptions silent, tiny, cut;
+    silent.silentConfigure = true;
+    tiny.maxPayload = 256; // under one sector: no payload either
+    cut.splitAnswersTo = {"configure"};
+    cut.splitPauseMs = INFINITE;
+    for (const auto& c : {std::make_pair(silent, E_UNEXPECTED), std::make_pair(tiny, E_UNEXPECTED),
+                          std::make_pair(cut, kInputEnd)})
+    {
+        CFirehosePhone phone(c.first);
+        ASSERT_TRUE(phone.Start());
+        ComPtr<IQDevice> device;
+        EXPECT_EQ(c.second, RunBounded(kHangLimitMs, [&] {
+            return CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
+        }));
+        EXPECT_EQ(nullptr, device.Get());
+    }
+}
 
-    // A payload under one sector is no payload either.
-    FirehoseOptions tiny;
-    tiny.maxPayload = 256;
-    CFirehosePhone tinyPhone(tiny);
-    ASSERT_TRUE(tinyPhone.Start());
-    EXPECT_EQ(E_UNEXPECTED, CSerialDevice::CreateInstance(tinyPhone.HostPort().c_str(), nullptr, &device, FALSE,
-                                                          FALSE));
+// Each write is the session's last command, so no later read can pick up
+// its answer: the wait after the data alone decides it.
+TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
+{
+    using Answer = FirehoseOptions::ProgramAnswer;
+    struct Case
+    {
+        const char* name;
+        std::vector<std::string> split;
+        const char* after;
+        DWORD pause;
+        bool rawMode;
+        Answer answer;
+        DWORD delay;
+        HRESULT write;
+    };
+    const std::vector<std::string> setUpAndWrites = {"nop", "program", "patch"};
+    const Case cases[] = {
+        {"split before </data>", setUpAndWrites, "/>", 300, false, Answer::Checked, 0, S_OK},
+        {"split after the declaration", {"configure", "program", "patch"}, "?>", 100, true, Answer::Checked, 0,
+         S_OK},
+        {"split after <?x", setUpAndWrites, "<?x", 100, true, Answer::Checked, 0, S_OK},
+        {"ACK 300 ms after the data", {}, "", 0, true, Answer::Checked, 300, S_OK},
+        {"NAK 300 ms after the data", {}, "", 0, true, Answer::Nak, 300, E_UNEXPECTED},
+        {"silence after the data", {}, "", 0, true, Answer::None, 0, kTimeout},
+        {"final answer never whole", {"program"}, "/>", INFINITE, true, Answer::Checked, 0, kInputEnd},
+    };
+    CTempDir dir{L"answers"};
+    const std::string image = Pattern(3 * 512, 9);
+    const std::wstring path = dir / L"image.bin";
+    ASSERT_TRUE(WriteWholeFile(path, image));
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        FirehoseOptions options;
+        options.partitionSectors = {16};
+        options.splitAnswersTo = c.split;
+        options.splitAfter = c.after;
+        options.splitPauseMs = c.pause;
+        options.rawModeAnswer = c.rawMode;
+        options.programAnswer = c.answer;
+        options.programAnswerDelayMs = c.delay;
+        CFirehosePhone phone(options);
+        ASSERT_TRUE(phone.Start());
+        ComPtr<IQDevice> device;
+        HRESULT patched = E_FAIL, written = E_FAIL;
+        ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] {
+            HRESULT hr = CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
+            if (SUCCEEDED(hr))
+                patched = device->ApplyPatch(L"1", L"0", L"16909060", L"4", L"512", L"0");
+            if (SUCCEEDED(hr))
+                written = device->WriteFile(L"4", L"0", path.c_str(), L"0", L"0", L"512", L"0");
+            return hr;
+        }));
+        EXPECT_EQ(S_OK, patched);
+        EXPECT_EQ(c.write, written);
+        // Sent once: an answer is never taken twice or half, nor is a request
+        // to send again made up.
+        std::vector<std::string> names = phone.CommandNames();
+        EXPECT_EQ(1, std::count(names.begin(), names.end(), "program"));
+        const std::string storage = phone.Storage(0);
+        EXPECT_EQ(std::string("\x04\x03\x02\x01", 4), storage.substr(512, 4));
+        if (SUCCEEDED(c.write))
+        {
+            EXPECT_EQ(image, storage.substr(4 * 512, image.size()));
+        }
+    }
 }
 
 class SerialDeviceWrite : public ::testing::Test

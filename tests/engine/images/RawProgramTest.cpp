@@ -2,6 +2,7 @@
 
 #include "engine/images/RawProgram.h"
 #include "tests/engine/images/RecordingDevice.h"
+#include "tests/fixtures/BoundedRun.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/SparseBuilder.h"
 #include "tests/fixtures/StatusRecorder.h"
@@ -109,16 +110,52 @@ TEST_F(RawProgram, SparseEntriesGoThroughTheSparseWriterOnce)
     EXPECT_EQ(1u, device.Calls(L"WriteFile").size());
 }
 
+// Files cut short or broken fail after the entries before the fault, and in
+// bounded time: the reader stops at a document cut short.
 TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
 {
+    const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
+    const HRESULT kAnyFailure = 1;
+    const std::string two = "<?xml version=\"1.0\" ?>\n<data>\n<program filename=\"a.img\" start_sector=\"1\"/>\n"
+                            "<program filename=\"a.img\" start_sector=\"2\"/>";
+    const std::string patch = "<data><patch filename=\"DISK\" value=\"1\"/><patch filename=\"DISK\" value=\"2\"/>";
+    struct Case
+    {
+        std::string text;
+        bool patches;
+        HRESULT result; // kAnyFailure: the reader's own error
+        size_t calls;
+    } cases[] = {
+        {two + "\n", false, kInputEnd, 2},
+        {two, false, kInputEnd, 2},
+        {two + "\n<program filename=\"a.img\" start_sector=\"3\" </oops>\n</data>\n", false, kAnyFailure, 2},
+        {"<?xml version=\"1.0\" ?>", false, kInputEnd, 0},
+        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>", false, kInputEnd, 0},
+        {std::string("<?xml version=\"1.0\" ?>\0<data/>", 30), false, kInputEnd, 0},
+        {"<?xm", false, kInputEnd, 0},
+        {patch, true, kInputEnd, 2},
+        {"<?x", true, kInputEnd, 0},
+    };
     Image(L"a.img");
-    std::wstring rawprogram = Xml(L"rp.xml", "<program filename=\"a.img\" start_sector=\"1\"/>\n"
-                                             "<program filename=\"a.img\" start_sector=\"2\"/>\n"
-                                             "<program filename=\"a.img\" start_sector=\"3\" </oops>\n");
-    EXPECT_TRUE(FAILED(WriteFilesToDevice(&device, rawprogram.c_str(), images.Path().c_str(), &sink)));
-    EXPECT_EQ(2u, device.Calls(L"WriteFile").size());
-    EXPECT_TRUE(FAILED(WriteFilesToDevice(&device, (dir / L"missing.xml").c_str(), L"", &sink)));
-    EXPECT_TRUE(FAILED(ApplyPatchesToDevice(&device, (dir / L"missing.xml").c_str(), &sink)));
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.text);
+        device.calls.clear();
+        const std::wstring path = dir / L"cut.xml";
+        ASSERT_TRUE(WriteWholeFile(path, c.text));
+        HRESULT hr = RunBounded(60000, [&] {
+            return c.patches ? ApplyPatchesToDevice(&device, path.c_str(), &sink)
+                             : WriteFilesToDevice(&device, path.c_str(), images.Path().c_str(), &sink);
+        });
+        if (c.result == kAnyFailure)
+            EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+        else
+            EXPECT_EQ(c.result, hr);
+        EXPECT_EQ(c.calls, device.calls.size());
+    }
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002),
+              WriteFilesToDevice(&device, (dir / L"missing.xml").c_str(), L"", &sink));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), ApplyPatchesToDevice(&device, (dir / L"missing.xml").c_str(), &sink));
 }
 
 TEST_F(RawProgram, OnlyDiskPatchesAreApplied)

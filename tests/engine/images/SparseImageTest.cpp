@@ -127,6 +127,47 @@ TEST_F(SparseImage, BadChunksStopTheImageAfterWhatWasWritten)
     EXPECT_EQ(3u, device.Calls(L"WriteFile").size());
 }
 
+// Nothing lands outside the partition: sector numbers that would wrap past
+// 2^64 - 1 (to sector 0) are refused before any write, and chunks that add
+// up to more blocks than the header counts (which the partition size was
+// checked against) stop the image before they are written.
+TEST_F(SparseImage, ChunksNeverLandOutsideThePartition)
+{
+    const HRESULT kOverflow = static_cast<HRESULT>(0x80070216);
+    const std::string block(4096, 'w');
+    struct Case
+    {
+        const char* name;
+        std::string image;
+        const wchar_t* start;
+        const wchar_t* limit;
+        HRESULT result;
+        size_t writes;
+        std::wstring firstSector;
+    } cases[] = {
+        {"start -8, then two raw chunks", CSparseBuilder().Raw(block).Raw(block).Build(), L"-8", L"0", kOverflow, 0},
+        {"start -8, one chunk that ends at 2^64", CSparseBuilder().Raw(block).Build(), L"-8", L"8", kOverflow, 0},
+        {"start -8, skipped then raw", CSparseBuilder().DontCare(1).Raw(block).Build(), L"-8", L"0", kOverflow, 0},
+        {"start -16, one chunk up to the last sector", CSparseBuilder().Raw(block).Build(), L"-16", L"0", S_OK, 1,
+         L"18446744073709551600"},
+        {"more raw blocks than counted", CSparseBuilder().TotalBlocks(1).Raw(block).Raw(block).Build(), L"0",
+         L"0", kBadFormat, 1, L"0"},
+        {"more blocks than counted, past the partition",
+         CSparseBuilder().TotalBlocks(1).Raw(block).DontCare(1).Raw(block).Build(), L"0", L"8", kBadFormat, 1, L"0"},
+    };
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        device.calls.clear();
+        EXPECT_EQ(c.result, Write(c.image, c.start, c.limit));
+        ASSERT_EQ(c.writes, device.calls.size());
+        if (c.writes)
+        {
+            EXPECT_EQ(c.firstSector, device.calls[0].args[0]);
+        }
+    }
+}
+
 TEST_F(SparseImage, TruncatedFilesAreRefused)
 {
     const std::string image = CSparseBuilder().Raw(std::string(4096, 'a')).DontCare(3).Build();

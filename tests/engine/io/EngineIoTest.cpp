@@ -1,7 +1,9 @@
 #include "engine/EngineIo.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/SimulatedPhone.h"
+#include "engine/XmlElements.h"
 #include "engine/protocols/Hdlc.h"
+#include "tests/fixtures/BoundedRun.h"
 
 #include <gtest/gtest.h>
 
@@ -139,6 +141,77 @@ TEST(XmlReader, TextFileAndStream)
     {
     }
     EXPECT_TRUE(FAILED(hr));
+}
+
+// Texts that hold no document are refused before the reader sees them (it
+// would end the process), and a document cut short ends the walk instead of
+// handing out its last node for ever; through text and through a file alike.
+TEST(XmlReader, TextsWithoutADocumentOrCutShortEndTheWalk)
+{
+    const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
+    struct Case
+    {
+        std::string text;
+        HRESULT opened;
+        int found; // <b> elements before the walk ends
+        HRESULT end;
+    } cases[] = {
+        {"<?xml version=\"1.0\" ?>", kInputEnd, 0, S_OK},
+        {"<?xml version='1.0' encoding='UTF-8'?>", kInputEnd, 0, S_OK},
+        {"\xEF\xBB\xBF<?xml version=\"1.0\"?>", kInputEnd, 0, S_OK},
+        {std::string("<?xml version=\"1.0\"?>\0<b/>", 26), kInputEnd, 0, S_OK},
+        {"<?x", kInputEnd, 0, S_OK},
+        {"<?xm", kInputEnd, 0, S_OK},
+        {"<?xml", kInputEnd, 0, S_OK},
+        {"<?xml version=\"1.0\" ?>\r\n", S_OK, 0, S_FALSE},
+        {"<a>b", S_OK, 0, kInputEnd},
+        {"<a><b/>", S_OK, 1, kInputEnd},
+        {"<a><b x=\"1\" y=\"2\"/>", S_OK, 1, kInputEnd},
+        {"<?xml version=\"1.0\"?><a><b/><c><b></b></c></a>", S_OK, 2, S_FALSE},
+    };
+    CTempDir dir;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.text);
+        const std::wstring path = dir / L"case.xml";
+        ASSERT_TRUE(WriteWholeFile(path, c.text));
+        for (bool fromFile : {false, true})
+        {
+            ComPtr<IXmlReader> reader;
+            int found = 0;
+            HRESULT end = S_OK;
+            const HRESULT opened = RunBounded(60000, [&] {
+                HRESULT hr = fromFile ? OpenXmlReader(path.c_str(), &reader) : OpenXmlReader(c.text.c_str(), &reader);
+                if (SUCCEEDED(hr))
+                {
+                    while ((end = MoveToNextElement(reader.Get(), L"b")) == S_OK && found < 100)
+                    {
+                        ++found;
+                        VisitAttributes(reader.Get(), [](const wchar_t*, const wchar_t*) { return S_OK; });
+                    }
+                }
+                return hr;
+            });
+            EXPECT_EQ(c.opened, opened) << (fromFile ? "file" : "text");
+            EXPECT_EQ(c.found, found) << (fromFile ? "file" : "text");
+            EXPECT_EQ(c.end, end) << (fromFile ? "file" : "text");
+        }
+    }
+}
+
+TEST(XmlReader, DocumentEndsWithItsRootElement)
+{
+    const std::string whole = "<?xml version=\"1.0\" ?><data><log value=\"a>b\" /><!-- </data> -->"
+                              "<![CDATA[</data>]]><response value=\"ACK\"/></data>";
+    // Every cut before the root element's end leaves the document open.
+    for (size_t cut = 0; cut < whole.size(); ++cut)
+        EXPECT_EQ(0u, XmlDocumentEnd(whole.data(), cut)) << whole.substr(0, cut);
+    EXPECT_EQ(whole.size(), XmlDocumentEnd(whole.data(), whole.size()));
+    // White space after the root belongs to it; what follows does not.
+    const std::string next = whole + "\r\n <?xml";
+    EXPECT_EQ(whole.size() + 3, XmlDocumentEnd(next.data(), next.size()));
+    EXPECT_EQ(4u, XmlDocumentEnd("<r/>tail", 8));
+    EXPECT_EQ(16u, XmlDocumentEnd("<!DOCTYPE r><r/>", 16));
 }
 
 class CRecordingSink : public IQStatusReport
