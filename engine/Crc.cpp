@@ -1,7 +1,5 @@
 #include "engine/Crc.h"
 
-#include <mutex>
-
 namespace
 {
 // The reflected table of polynomial 0x1021 (0x8408).
@@ -40,19 +38,28 @@ const USHORT kCrc16Table[256] = {
     0x7BC7, 0x6A4E, 0x58D5, 0x495C, 0x3DE3, 0x2C6A, 0x1EF1, 0x0F78,
 };
 
-ULONG g_crc32Table[256];
-std::once_flag g_crc32Built;
-
-void BuildCrc32Table()
+// The reflected table of polynomial 0x04C11DB7 (0xEDB88320), made by the
+// compiler: each entry is its index shifted right eight times, XOR the
+// polynomial whenever a 1 is shifted out.
+struct Crc32Table
 {
+    ULONG entries[256];
+};
+
+constexpr Crc32Table BuildCrc32Table()
+{
+    Crc32Table table{};
     for (ULONG i = 0; i < 256; ++i)
     {
         ULONG c = i;
         for (int bit = 0; bit < 8; ++bit)
             c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        g_crc32Table[i] = c;
+        table.entries[i] = c;
     }
+    return table;
 }
+
+constexpr Crc32Table kCrc32Table = BuildCrc32Table();
 } // namespace
 
 USHORT UpdateCrc16(USHORT state, BYTE b)
@@ -63,7 +70,6 @@ USHORT UpdateCrc16(USHORT state, BYTE b)
 
 ULONG UpdateCrc32(ULONG state, BYTE b)
 {
-    std::call_once(g_crc32Built, BuildCrc32Table);
     const ULONG reg = ~state;
-    return ~(g_crc32Table[(reg ^ b) & 0xFF] ^ (reg >> 8));
+    return ~(kCrc32Table.entries[(reg ^ b) & 0xFF] ^ (reg >> 8));
 }

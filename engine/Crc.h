@@ -9,6 +9,6 @@
 USHORT UpdateCrc16(USHORT state, BYTE b);
 constexpr USHORT kCrc16GoodFrame = 0x0F47;
 
-// CRC-32 of IEEE 802.3 / zlib. Its table is built on first use, once, even
-// when several threads ask at the same moment.
+// CRC-32 of IEEE 802.3 / zlib. Its table is a constant, made at compile time,
+// so no thread ever waits for it.
 ULONG UpdateCrc32(ULONG state, BYTE b);

@@ -58,8 +58,9 @@ bool CIntelHexImage::Load(const char* path)
     m_startAddress = 0;
     m_extendedAddress = false;
 
-    // Text mode reads CR LF as LF; others may keep the file open for writing.
-    std::unique_ptr<FILE, FileCloser> file(_fsopen(path, "rt", _SH_DENYNO));
+    // Read as bytes: text mode would end the file at a Ctrl-Z and hide what
+    // follows it. Others may keep the file open for writing.
+    std::unique_ptr<FILE, FileCloser> file(_fsopen(path, "rb", _SH_DENYNO));
     if (!file)
         return false;
 
@@ -77,6 +78,9 @@ bool CIntelHexImage::Load(const char* path)
             text.push_back(static_cast<char>(c));
         if (ferror(file.get()))
             return false;
+        // CR LF ends a line as LF does.
+        if (c == '\n' && !text.empty() && text.back() == '\r')
+            text.pop_back();
         // Count, address, type and checksum at the least.
         if (text.size() < 10)
             return false;
@@ -103,6 +107,9 @@ bool CIntelHexImage::LoadRecord(const std::vector<BYTE>& record, ULONG& upper)
     switch (type)
     {
     case kData:
+        // Bytes past the top of the 32-bit address space would wrap to 0.
+        if (static_cast<ULONGLONG>(upper) + address + count > 0x100000000ull)
+            return false;
         // A later record at the same address replaces the earlier one.
         m_runs[upper + address].assign(data, data + count);
         return true;

@@ -11,9 +11,10 @@ class CIntelHexImage
 public:
     using Runs = std::map<ULONG, std::vector<BYTE>>;
 
-    // Reads the whole file; true only when every line up to the end of the
-    // file is a valid record (an empty file is a valid empty image). The
-    // image holds what was read before a failure.
+    // Reads the whole file as bytes; true only when every line up to the end
+    // of the file is a valid record (an empty file is a valid empty image),
+    // lines ending in LF or CR LF. A record whose bytes would reach past
+    // 0xFFFFFFFF is invalid. The image holds what was read before a failure.
     bool Load(const char* path);
 
     // Joins every run that ends exactly where the next one begins.

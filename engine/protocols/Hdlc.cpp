@@ -70,6 +70,14 @@ namespace
 {
 constexpr DWORD kScratchSize = 255;
 
+// A phone that keeps talking without answering (bytes without a closing flag,
+// nothing but flags, one log packet after another) is given up on after 64
+// KiB of wire bytes besides the answer, or after 1000 log packets: far more
+// than any programmer sends before an answer, and reached by a chattering
+// phone within seconds.
+constexpr ULONGLONG kChatterBytes = 64 * 1024;
+constexpr DWORD kMaxLogPackets = 1000;
+
 // 8-bit text from the phone as a wide string, up to its first zero.
 std::wstring PhoneText(const BYTE* text, DWORD length)
 {
@@ -93,6 +101,21 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
     enum class State { Hunting, AfterFlag, InFrame };
     BYTE* out = static_cast<BYTE*>(buffer);
     CDumpBuffer dump(L"ReceivePacket");
+    // The answer itself, every byte escaped, and the chatter allowed besides.
+    const ULONGLONG byteLimit = kChatterBytes + 2 * (static_cast<ULONGLONG>(capacity) + 2) + 2;
+    ULONGLONG wireBytes = 0;
+    DWORD logPackets = 0;
+    auto next = [&](BYTE& b) {
+        if (wireBytes == byteLimit)
+            return HResultFromWin32(ERROR_MORE_DATA);
+        HRESULT hr = ReadRobust(port, &b, 1);
+        if (SUCCEEDED(hr))
+        {
+            ++wireBytes;
+            dump.Append(b);
+        }
+        return hr;
+    };
     BYTE scratch[kScratchSize];
     State state = State::Hunting;
     DWORD count = 0;
@@ -100,10 +123,9 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
     for (;;)
     {
         BYTE b = 0;
-        HRESULT hr = ReadRobust(port, &b, 1);
+        HRESULT hr = next(b);
         if (FAILED(hr))
             return LogError(hr, L"ReceivePacket", __LINE__);
-        dump.Append(b);
         if (state == State::Hunting)
         {
             if (b == kHdlcFlag)
@@ -124,10 +146,9 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
         {
             if (b == kHdlcEscape)
             {
-                hr = ReadRobust(port, &b, 1);
+                hr = next(b);
                 if (FAILED(hr))
                     return LogError(hr, L"ReceivePacket", __LINE__);
-                dump.Append(b);
                 b ^= kHdlcEscapeXor;
             }
             crc = UpdateCrc16(crc, b);
@@ -149,6 +170,8 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
         if (scratch[0] == kHdlcLogPacket)
         {
             WriteLog(L"log: %s", PhoneText(scratch + 1, kept - 1).c_str());
+            if (++logPackets == kMaxLogPackets)
+                return LogError(HResultFromWin32(ERROR_MORE_DATA), L"ReceivePacket", __LINE__);
             state = State::Hunting;
             continue;
         }

@@ -44,7 +44,9 @@ HRESULT TransmitPacket(HANDLE port, const void* payload, DWORD length);
 // logged and skipped; an error packet is logged and gives E_UNEXPECTED. A
 // payload larger than capacity gives 0x8007007A; with exact set, one not
 // equal to capacity gives 0x80070018; a bad check 0x80070017; a frame under 3
-// bytes 0x8007000B.
+// bytes 0x8007000B. A phone that keeps sending without closing an answer's
+// frame (64 KiB of wire bytes besides the answer, or 1000 log packets) gives
+// 0x800700EA.
 HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact);
 
 // Opens a serial port for exclusive read and write. With a read time-out, a

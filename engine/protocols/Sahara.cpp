@@ -114,19 +114,56 @@ HRESULT WaitForHello(HANDLE port, IQStatusReport* sink, HRESULT hr)
     return S_OK;
 }
 
+// What a phone may ask for before it is stopped: loading a programmer of S
+// bytes takes each byte about once, in pieces of 4 KiB or more, at megabytes
+// a second. Allowed are 8 * S + 1 MiB bytes, 1024 + S / 512 requests and
+// 60 s + 1 ms per 32 bytes (as if the link carried 32 KB/s); reaching one is
+// an error.
+class CServeBudget
+{
+public:
+    explicit CServeBudget(ULONGLONG size)
+        : m_bytes(8 * size + (1u << 20)), m_requests(1024 + size / 512), m_timeMs(60000 + size / 32),
+          m_start(GetTickCount64())
+    {
+    }
+
+    HRESULT Take(ULONGLONG length)
+    {
+        if (GetTickCount64() - m_start > m_timeMs)
+            return LogError(HResultFromWin32(ERROR_TIMEOUT), kName, __LINE__);
+        if (m_requests == 0 || length > m_bytes)
+            return LogError(HResultFromWin32(ERROR_MORE_DATA), kName, __LINE__);
+        --m_requests;
+        m_bytes -= length;
+        return S_OK;
+    }
+
+private:
+    ULONGLONG m_bytes;
+    ULONGLONG m_requests;
+    ULONGLONG m_timeMs;
+    ULONGLONG m_start;
+};
+
 // Sends count bytes of the programmer from offset, refusing what lies past
-// its end.
-HRESULT SendProgrammer(HANDLE port, const CSharedFileMapping& programmer, ULONGLONG offset, ULONG count)
+// its end or beyond the budget.
+HRESULT SendProgrammer(HANDLE port, const CSharedFileMapping& programmer, CServeBudget& budget, ULONGLONG offset,
+                       ULONG count)
 {
     if (offset > programmer.Size() || count > programmer.Size() - offset)
         return LogError(kReadPastEnd, kName, __LINE__);
-    HRESULT hr = WriteRobust(port, programmer.View() + offset, count);
+    HRESULT hr = budget.Take(count);
+    if (FAILED(hr))
+        return hr;
+    hr = WriteRobust(port, programmer.View() + offset, count);
     return FAILED(hr) ? LogError(hr, kName, __LINE__) : S_OK;
 }
 
 // Serves read requests until the phone ends the transfer.
 HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatusReport* sink)
 {
+    CServeBudget budget(programmer.Size());
     for (;;)
     {
         // The command id alone, then the rest of that packet's fixed length.
@@ -146,7 +183,7 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
                 return LogError(hr, kName, __LINE__);
             const ULONG image = Field32(packet, 2), offset = Field32(packet, 3), length = Field32(packet, 4);
             ReportStatus(sink, L"ReadDataPacket id %d, offset %#08x, length %u", image, offset, length);
-            hr = SendProgrammer(port, programmer, offset, length);
+            hr = SendProgrammer(port, programmer, budget, offset, length);
             if (FAILED(hr))
                 return hr;
             break;
@@ -159,7 +196,7 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
                             length = Field64(packet + 24);
             ReportStatus(sink, L"ReadDataPacket id %lld, offset %#08x, length %llu", image,
                          static_cast<ULONG>(offset), length);
-            hr = SendProgrammer(port, programmer, offset, static_cast<ULONG>(length));
+            hr = SendProgrammer(port, programmer, budget, offset, static_cast<ULONG>(length));
             if (FAILED(hr))
                 return hr;
             break;

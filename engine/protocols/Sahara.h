@@ -46,6 +46,8 @@ constexpr HRESULT kReadPastEnd = static_cast<HRESULT>(0x8000000B); // E_BOUNDS
 // Answers the phone's hello on port and serves its read requests from the
 // programmer file until it ends the transfer. With waitForHello the phone
 // must be heard saying hello (it has just restarted); without it, a phone
-// already past its hello is brought back through command mode.
+// already past its hello is brought back through command mode. A phone that
+// keeps asking far beyond the programmer's size is stopped with 0x800700EA,
+// one that keeps asking far beyond the time it takes with 0x800705B4.
 HRESULT DownloadFlashProgrammerSahara(const wchar_t* port, const wchar_t* programmer, IQStatusReport* sink,
                                       BOOL waitForHello);

@@ -109,6 +109,11 @@ TEST_F(IntelHexImageTest, AnythingAfterTheLastRecordFailsTheLoad)
     EXPECT_FALSE(LoadText(":00000001FF\r\n\r\n"));
     EXPECT_FALSE(LoadText(":00000001FF\nend\n"));
     EXPECT_FALSE(LoadText(" :00000001FF\n"));
+    // The file is read as bytes: a Ctrl-Z ends nothing, it is trailing text
+    // itself, whatever follows it.
+    EXPECT_FALSE(LoadText(":00000001FF\r\n\x1A"));
+    EXPECT_FALSE(LoadText(":00000001FF\r\n\x1A" + IntelHexRecord(0, 0, {1}) + "\r\n"));
+    EXPECT_FALSE(LoadText(":00000001FF\x1A\r\n"));
     // The last line may end without a line feed.
     EXPECT_TRUE(LoadText(":00000001FF"));
 }
@@ -149,6 +154,12 @@ TEST_F(IntelHexImageTest, RunAtTheTopOfTheAddressSpaceTouchesNothing)
     m_image.Coalesce();
     ASSERT_EQ(2u, m_image.GetRuns().size());
     EXPECT_EQ(Bytes{2}, m_image.GetRuns().at(0xFFFFFFFFu));
+
+    // A record may end at the top, never past it: its address would wrap.
+    const std::string top = IntelHexRecord(4, 0, {0xFF, 0xFF});
+    EXPECT_TRUE(LoadLines({top, IntelHexRecord(0, 0xFFF0, Bytes(16, 3))}));
+    EXPECT_FALSE(LoadLines({top, IntelHexRecord(0, 0xFFF1, Bytes(16, 3))}));
+    EXPECT_FALSE(LoadLines({top, IntelHexRecord(0, 0xFFFF, Bytes(255, 3))}));
 }
 
 TEST_F(IntelHexImageTest, GeneratedImageReadsBackAtItsAddresses)

@@ -12,6 +12,9 @@ namespace
 {
 using Request = CSaharaPhone::Request;
 
+// E_BOUNDS: a request past the end of the programmer.
+const HRESULT kBounds = static_cast<HRESULT>(0x8000000B);
+
 class SaharaTest : public ::testing::Test
 {
 protected:
@@ -65,7 +68,7 @@ TEST_F(SaharaTest, LoadsTheWholeProgrammerInPiecesOfBothKinds)
     ASSERT_EQ(S_OK, Load(phone));
     EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
     EXPECT_EQ(m_programmer, phone.Received());
-    EXPECT_EQ(std::vector<ULONG>{Sahara::kModeImageTransfer}, phone.HelloResponseModes());
+    EXPECT_EQ(std::vector<ULONG>{CSaharaPhone::kModeImageTransfer}, phone.HelloResponseModes());
     EXPECT_TRUE(phone.DoneReceived());
     EXPECT_TRUE(PortIsFree(phone.HostPort()));
 
@@ -101,7 +104,7 @@ TEST_F(SaharaTest, PhonePastItsHelloIsRecoveredThroughCommandMode)
     CSaharaPhone phone(options);
     ASSERT_EQ(S_OK, Load(phone));
     EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
-    EXPECT_EQ((std::vector<ULONG>{Sahara::kModeCommand, Sahara::kModeImageTransfer}), phone.HelloResponseModes());
+    EXPECT_EQ((std::vector<ULONG>{CSaharaPhone::kModeCommand, CSaharaPhone::kModeImageTransfer}), phone.HelloResponseModes());
     EXPECT_EQ(m_programmer, phone.Received());
     std::vector<std::wstring> texts = m_status.Texts();
     ASSERT_GE(texts.size(), 7u);
@@ -131,7 +134,7 @@ TEST_F(SaharaTest, WaitsForTheHelloOfARestartedPhone)
     // The first read and two rounds; no command mode.
     EXPECT_EQ(3u, m_status.Count(L"Receiving hello packet"));
     EXPECT_EQ(0u, m_status.Count(L"Missed hello packet, try to recover"));
-    EXPECT_EQ(std::vector<ULONG>{Sahara::kModeImageTransfer}, phone.HelloResponseModes());
+    EXPECT_EQ(std::vector<ULONG>{CSaharaPhone::kModeImageTransfer}, phone.HelloResponseModes());
 }
 
 TEST_F(SaharaTest, UnknownCommandEndsTheLoad)
@@ -180,7 +183,7 @@ TEST_F(SaharaTest, RequestsPastTheEndOfTheProgrammerAreRefused)
         options.requests = {{false, 0, 100}};
         options.requests.insert(options.requests.end(), requests.begin(), requests.end());
         CSaharaPhone phone(options);
-        EXPECT_EQ(Sahara::kReadPastEnd, Load(phone)) << requests.front().offset;
+        EXPECT_EQ(kBounds, Load(phone)) << requests.front().offset;
         EXPECT_EQ(1u, phone.AnsweredRequests());
     }
     // Up to the last byte is fine.
@@ -189,6 +192,32 @@ TEST_F(SaharaTest, RequestsPastTheEndOfTheProgrammerAreRefused)
     CSaharaPhone phone(options);
     EXPECT_EQ(S_OK, Load(phone));
     EXPECT_EQ(2u, phone.AnsweredRequests());
+}
+
+// A phone that asks again and again is stopped, once it has asked far more
+// than loading the programmer takes, but not after a few repeats.
+TEST_F(SaharaTest, PhoneThatKeepsAskingIsStopped)
+{
+    const struct
+    {
+        const char* what;
+        Request request;
+        size_t times;
+        size_t allowed; // at least this many are served
+    } cases[] = {
+        {"the whole programmer", {false, 0, 150000}, 40, 8},
+        {"one byte", {true, 7, 1}, 5000, 1024},
+    };
+    for (const auto& c : cases)
+    {
+        CSaharaPhone::Options options = PhoneOptions();
+        options.requests.assign(c.times, c.request);
+        CSaharaPhone phone(options);
+        EXPECT_EQ(HResultFromWin32(ERROR_MORE_DATA), Load(phone)) << c.what;
+        EXPECT_GE(phone.AnsweredRequests(), c.allowed) << c.what;
+        EXPECT_LT(phone.AnsweredRequests(), c.times) << c.what;
+        EXPECT_FALSE(phone.DoneReceived()) << c.what;
+    }
 }
 
 TEST_F(SaharaTest, MissingProgrammerFailsBeforeThePortIsOpened)

@@ -8,8 +8,6 @@
 
 #include <random>
 
-using namespace Streaming;
-
 namespace
 {
 const HRESULT kWrongAnswer = HResultFromWin32(ERROR_INVALID_STATE);
@@ -34,13 +32,14 @@ protected:
         return hr;
     }
 
-    // The commands of a whole download of blocks blocks.
+    // The command codes of a whole download of blocks blocks: hello, security
+    // mode, open multi-image, the stream writes, close, reset.
     static ByteVector Session(size_t blocks)
     {
-        ByteVector commands{kHello, kSecurityMode, kOpenMultiImage};
-        commands.insert(commands.end(), blocks, kStreamWrite);
-        commands.push_back(kClose);
-        commands.push_back(kReset);
+        ByteVector commands{0x01, 0x17, 0x1B};
+        commands.insert(commands.end(), blocks, 0x07);
+        commands.push_back(0x15);
+        commands.push_back(0x0B);
         return commands;
     }
 
