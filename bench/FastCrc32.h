@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+#include "engine/Crc.h"
+
 namespace bench
 {
 
@@ -14,30 +16,26 @@ struct Crc32Tables
     ULONG t[8][256];
 };
 
-constexpr Crc32Tables MakeCrc32Tables()
+// The engine's byte-at-a-time table, and from it the tables that take the
+// byte one to seven places further back.
+inline Crc32Tables MakeCrc32Tables()
 {
     Crc32Tables x{};
     for (ULONG i = 0; i < 256; ++i)
-    {
-        ULONG c = i;
-        for (int bit = 0; bit < 8; ++bit)
-            c = (c & 1) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
-        x.t[0][i] = c;
-    }
+        x.t[0][i] = ~UpdateCrc32(0xFFFFFFFFu, static_cast<BYTE>(i)); // the bare table entry
     for (int k = 1; k < 8; ++k)
         for (ULONG i = 0; i < 256; ++i)
             x.t[k][i] = (x.t[k - 1][i] >> 8) ^ x.t[0][x.t[k - 1][i] & 0xFF];
     return x;
 }
 
-inline constexpr Crc32Tables kCrc32 = MakeCrc32Tables();
-
 // Continues a CRC held in its finished form: start from 0, and the value
 // after the last block is the CRC. Little-endian hosts only (x64).
 inline ULONG UpdateFastCrc32(ULONG crc, const void* data, size_t size)
 {
+    static const Crc32Tables tables = MakeCrc32Tables();
+    const auto& t = tables.t;
     const BYTE* p = static_cast<const BYTE*>(data);
-    const auto& t = kCrc32.t;
     crc = ~crc;
     for (; size >= 8; p += 8, size -= 8)
     {
