@@ -23,21 +23,38 @@ HRESULT SeekTo(HANDLE handle, LONGLONG position)
     return S_OK;
 }
 
+// 1 when text begins with token, 0 when it does not, -1 when it is too short
+// to tell (it is the start of token).
+int Begins(const char* text, size_t length, const char* token)
+{
+    const size_t n = strlen(token);
+    if (length >= n)
+        return memcmp(text, token, n) == 0 ? 1 : 0;
+    return memcmp(text, token, length) == 0 ? -1 : 0;
+}
+
+// The index just past the first token at or after from, or 0 when the token
+// is not there (yet).
+size_t SkipPast(const char* text, size_t length, const char* token, size_t from)
+{
+    const size_t n = strlen(token);
+    for (size_t i = from; i + n <= length; ++i)
+    {
+        if (memcmp(text + i, token, n) == 0)
+            return i + n;
+    }
+    return 0;
+}
+
 // How much of a stream's start is read to look for a text without a document.
 constexpr ULONG kDeclarationScan = 1024;
 
-bool StartsWith(const char* text, size_t length, const char* token)
-{
-    const size_t n = strlen(token);
-    return length >= n && memcmp(text, token, n) == 0;
-}
-
-// True for a text that ends inside "<?xml" or right after the XML declaration
+// True for a text that ends within "<?xml" or right after the XML declaration
 // (a zero byte ends it too), after an optional UTF-8 byte order mark. `whole`
 // tells whether text is the whole input or only its start.
 bool EndsWithinDeclaration(const char* text, size_t length, bool whole)
 {
-    if (StartsWith(text, length, "\xEF\xBB\xBF"))
+    if (Begins(text, length, "\xEF\xBB\xBF") == 1)
     {
         text += 3;
         length -= 3;
@@ -47,17 +64,13 @@ bool EndsWithinDeclaration(const char* text, size_t length, bool whole)
         length = static_cast<const char*>(zero) - text;
         whole = true;
     }
-    if (length < 5)
-        return whole && memcmp(text, "<?xml", length) == 0;
-    if (!StartsWith(text, length, "<?xml"))
-        return false;
-    for (size_t i = 5; i + 1 < length; ++i)
-    {
-        if (text[i] == '?' && text[i + 1] == '>')
-            return whole && i + 2 == length;
-    }
-    // The declaration does not end within the text read: no document either.
-    return true;
+    const int begins = Begins(text, length, "<?xml");
+    if (begins <= 0)
+        return begins < 0 && whole;
+    // A declaration that does not end within the text read leaves no
+    // document to read either.
+    const size_t end = SkipPast(text, length, "?>", 5);
+    return end == 0 || (whole && end == length);
 }
 
 // Reads the stream's start and moves back to where it was.
@@ -79,29 +92,6 @@ HRESULT RefuseTextWithoutDocument(IStream* stream)
     if (FAILED(seek))
         return seek;
     return EndsWithinDeclaration(head, got, got < sizeof(head)) ? static_cast<HRESULT>(MX_E_INPUTEND) : S_OK;
-}
-
-// Where the markup that starts at text[0] ("<...") ends: the index just past
-// its closing token, or 0 when the token has not arrived yet.
-size_t SkipPast(const char* text, size_t length, const char* token, size_t from)
-{
-    const size_t n = strlen(token);
-    for (size_t i = from; i + n <= length; ++i)
-    {
-        if (memcmp(text + i, token, n) == 0)
-            return i + n;
-    }
-    return 0;
-}
-
-// 1 when text begins with token, 0 when it does not, -1 when it is too short
-// to tell (it is the start of token).
-int Begins(const char* text, size_t length, const char* token)
-{
-    const size_t n = strlen(token);
-    if (length >= n)
-        return memcmp(text, token, n) == 0 ? 1 : 0;
-    return memcmp(text, token, length) == 0 ? -1 : 0;
 }
 
 // One read attempt: the whole count or 0x80070026.
@@ -238,7 +228,8 @@ size_t XmlDocumentEnd(const char* text, size_t length)
         const size_t left = length - i;
         // Declarations, processing instructions, comments, character data and
         // document types hold no elements; each ends with its own token.
-        static const char* const kOthers[][2] = {{"<?", "?>"}, {"<!--", "-->"}, {"<![CDATA[", "]]>"}};
+        static const char* const kOthers[][2] = {
+            {"<?", "?>"}, {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<!", ">"}};
         bool other = false;
         for (const auto& kind : kOthers)
         {
@@ -257,16 +248,6 @@ size_t XmlDocumentEnd(const char* text, size_t length)
         }
         if (other)
             continue;
-        if (left < 2)
-            return 0;
-        if (at[1] == '!')
-        {
-            const size_t end = SkipPast(at, left, ">", 2);
-            if (end == 0)
-                return 0;
-            i += end;
-            continue;
-        }
         // A tag: its end is the first '>' outside a quoted attribute value.
         size_t j = 1;
         char quote = 0;

@@ -52,6 +52,9 @@ constexpr DWORD kAnswerWaitMs = 5000;
 constexpr DWORD kAnswerGapMs = 5;
 
 // Reads that wait up to waitMs for bytes to come, or (0) return at once.
+// Under Wine, MAXDWORD/MAXDWORD/N (return with the first bytes, on Windows)
+// always waits the whole N; an interval with a total constant returns soon
+// after the bytes pause there as on Windows, and the thread sleeps meanwhile.
 HRESULT SetReadWait(HANDLE port, DWORD waitMs)
 {
     COMMTIMEOUTS timeouts = {};

@@ -155,7 +155,7 @@ TEST(SerialDeviceResponses, DocumentsAcknowledgementsAndRequests)
     programmer.Send("\"NAK\"/></data>");
     EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
     // Cut after "<?x", after the declaration, and within a quoted '>'.
-    for (const std::string after : {"<?x", "?>", "a>"})
+    for (const std::string after : {"<?x", "?>", "\"a>"})
     {
         SCOPED_TRACE(after);
         const std::string whole = Doc("<log value=\"a>b\"/><response value=\"ACK\"/>");
@@ -302,7 +302,7 @@ TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
         EXPECT_EQ(std::string("\x04\x03\x02\x01", 4), storage.substr(512, 4));
         if (SUCCEEDED(c.write))
         {
-            EXPECT_EQ(image, storage.substr(4 * 512, image.size()));
+            EXPECT_TRUE(image == storage.substr(4 * 512, image.size()));
         }
     }
 }
@@ -500,6 +500,14 @@ TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
     // The programmer that starts again no longer skips storage set-up.
     ASSERT_EQ(S_OK, device->Reset());
     EXPECT_NE(std::string::npos, WaitForCommands(*phone, before + 5).back().find("SkipStorageInit=\"0\""));
+
+    // A file cut short ends the reading, once, after what came before the cut.
+    ASSERT_TRUE(WriteWholeFile(path, "<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"3\"/>"));
+    EXPECT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return device->Provision(path.c_str()); }));
+    commands = WaitForCommands(*phone, before + 7);
+    ASSERT_EQ(before + 7, commands.size());
+    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"3\"  />\n</data>", commands[before + 5]);
+    EXPECT_NE(std::string::npos, commands[before + 6].find("<power "));
 }
 
 } // namespace
