@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -85,7 +86,7 @@ SIZE_T PrivateBytes()
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                          sizeof(counters));
     // The commit charge: Windows reports it in both fields, Wine only in
-    // PagefileUsage (its anonymous resident memory).
+    // PagefileUsage.
     return std::max(counters.PrivateUsage, counters.PagefileUsage);
 }
 
