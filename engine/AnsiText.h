@@ -5,17 +5,9 @@
 
 #include <string>
 
+#include "services/Text.h"
+
 inline std::string ToThreadAnsi(const std::wstring& text)
 {
-    std::string out;
-    if (text.empty())
-        return out;
-    const int wide = static_cast<int>(text.size());
-    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (n > 0)
-    {
-        out.resize(static_cast<size_t>(n));
-        WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), wide, &out[0], n, nullptr, nullptr);
-    }
-    return out;
+    return ToNarrow(text);
 }

@@ -2,6 +2,7 @@
 
 #include "services/FileSearch.h"
 #include "services/Process.h"
+#include "services/Text.h"
 
 #include <shlwapi.h>
 
@@ -25,19 +26,6 @@ std::wstring FolderOf(const std::wstring& path)
         folder.resize(wcslen(folder.c_str()));
     }
     return folder;
-}
-
-std::wstring FromThreadCodePage(const std::string& bytes)
-{
-    if (bytes.empty())
-        return std::wstring();
-    int size = static_cast<int>(bytes.size());
-    int n = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), size, nullptr, 0);
-    if (n <= 0)
-        return std::wstring();
-    std::wstring text(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), size, &text[0], n);
-    return text;
 }
 
 } // namespace
@@ -122,7 +110,7 @@ HRESULT CScriptReport::ReadOutput(FILE* stream)
                 break;
             bytes += static_cast<char>(c);
         }
-        std::wstring line = FromThreadCodePage(bytes);
+        std::wstring line = ToWide(bytes);
         Log(L"%s", line.c_str());
         HRESULT hr = ParseOutputLine(line);
         if (FAILED(hr))

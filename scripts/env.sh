@@ -23,3 +23,22 @@ wine_start() {
 wine_stop() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
 }
+
+# make_prefix PREFIX GRAPHICS: makes the Wine prefix once and sets its
+# graphics driver ("null": windows, dialogs and timers run without a
+# display; "x11": they draw on $DISPLAY).
+make_prefix() {
+  if [ ! -f "$1/system.reg" ]; then
+    mkdir -p "$1"
+    WINEPREFIX=$1 WINEDLLOVERRIDES="mscoree,mshtml=" wine64 wineboot -i </dev/null >/dev/null 2>&1
+    WINEPREFIX=$1 wineserver -w
+  fi
+  if ! grep -qs "\"Graphics\"=\"$2\"" "$1/user.reg"; then
+    (
+      export WINEPREFIX=$1
+      wine_start
+      wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d "$2" /f </dev/null >/dev/null 2>&1
+      wine_stop
+    )
+  fi
+}

@@ -2,6 +2,7 @@
 #include "services/FileSearch.h"
 #include "services/Log.h"
 #include "services/ProcessObjects.h"
+#include "platform/Handles.h"
 
 #include <mscoree.h>
 #include <wrl/client.h>
@@ -99,13 +100,10 @@ struct CFactoryState
 CFactoryState g_factory;
 
 // Holds the factory mutex; re-entrant on its thread.
-class CFactoryLock
+class CFactoryLock : public CMutexLock
 {
 public:
-    CFactoryLock() { WaitForSingleObject(ProcessObjects().hFactoryMutex, INFINITE); }
-    ~CFactoryLock() { ReleaseMutex(ProcessObjects().hFactoryMutex); }
-    CFactoryLock(const CFactoryLock&) = delete;
-    CFactoryLock& operator=(const CFactoryLock&) = delete;
+    CFactoryLock() : CMutexLock(ProcessObjects().hFactoryMutex) {}
 };
 
 // A BSTR that the callee may fill through a by-reference VARIANT.

@@ -1,5 +1,7 @@
 #include "services/FileSearch.h"
 #include "services/Log.h"
+#include "platform/Handles.h"
+#include "services/Text.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -31,8 +33,8 @@ bool Search(const std::wstring& path, bool all, StringList& found)
     if (path.size() >= MAX_PATH)
         return false;
     WIN32_FIND_DATAW data;
-    HANDLE h = FindFirstFileW(path.c_str(), &data);
-    if (h == INVALID_HANDLE_VALUE)
+    CFindHandle h(FindFirstFileW(path.c_str(), &data));
+    if (!h)
         return false;
     wchar_t full[MAX_PATH];
     DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
@@ -44,8 +46,7 @@ bool Search(const std::wstring& path, bool all, StringList& found)
     do
     {
         found.push_back(base + data.cFileName);
-    } while (all && FindNextFileW(h, &data));
-    FindClose(h);
+    } while (all && FindNextFileW(h.Get(), &data));
     return true;
 }
 
@@ -125,16 +126,14 @@ std::wstring MergeLists(const std::wstring& a, const std::wstring& b)
 StringList DefaultDirectories()
 {
     StringList dirs;
-    wchar_t program[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::wstring programDir = n > 0 && n < MAX_PATH ? std::wstring(program, n) : std::wstring();
+    std::wstring programDir = GetProgramPath();
     size_t cut = programDir.find_last_of(L"\\/");
     programDir = cut == std::wstring::npos ? std::wstring() : programDir.substr(0, cut);
     dirs.push_back(programDir);
     dirs.push_back(AskString(GetCurrentDirectoryW));
 
     wchar_t path[4096];
-    n = GetEnvironmentVariableW(L"PATH", path, 4096);
+    DWORD n = GetEnvironmentVariableW(L"PATH", path, 4096);
     if (n > 0 && n < 4096)
         SplitList(std::wstring(path, n), dirs);
     dirs.push_back(AskWindowsString(GetWindowsDirectoryW));

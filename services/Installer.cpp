@@ -7,6 +7,8 @@
 #include "services/Process.h"
 #include "services/Registrar.h"
 #include "services/ServerRegistration.h"
+#include "platform/ComObject.h"
+#include "platform/Handles.h"
 
 #include <cfgmgr32.h>
 #include <oleauto.h>
@@ -72,39 +74,21 @@ std::wstring LoadResourceString(UINT id)
     return length > 0 && text ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }
 
-class CRegKey
-{
-public:
-    CRegKey() = default;
-    ~CRegKey()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    CRegKey(const CRegKey&) = delete;
-    CRegKey& operator=(const CRegKey&) = delete;
-    HKEY* operator&() { return &m_key; }
-    operator HKEY() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
 HRESULT CreateMachineKey(CRegKey& key)
 {
     return HResultFromWin32(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, 0, nullptr, 0,
-                                            KEY_READ | KEY_WRITE, nullptr, &key, nullptr));
+                                            KEY_READ | KEY_WRITE, nullptr, key.Receive(), nullptr));
 }
 
 HRESULT RegisterResourceTypeLib(const std::wstring& program, const wchar_t* index, bool registering)
 {
     std::wstring path = program + index;
-    ITypeLib* typeLib = nullptr;
+    ComPtr<ITypeLib> typeLib;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &typeLib);
     if (FAILED(hr))
         return hr;
     if (registering)
-        hr = RegisterTypeLib(typeLib, &path[0], nullptr);
+        hr = RegisterTypeLib(typeLib.Get(), &path[0], nullptr);
     else
     {
         TLIBATTR* attr = nullptr;
@@ -116,7 +100,6 @@ HRESULT RegisterResourceTypeLib(const std::wstring& program, const wchar_t* inde
             typeLib->ReleaseTLibAttr(attr);
         }
     }
-    typeLib->Release();
     return hr;
 }
 
@@ -358,13 +341,13 @@ HRESULT CInstaller::InstallDriver(const std::wstring& infPath, bool install)
     {
         CRegKey key;
         HRESULT hr = HResultFromWin32(
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, 0, KEY_READ, &key));
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, 0, KEY_READ, key.Receive()));
         if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 400)))
             return hr;
         wchar_t oemName[MAX_PATH + 1] = {};
         DWORD type = 0;
         DWORD size = MAX_PATH * sizeof(wchar_t);
-        hr = HResultFromWin32(RegQueryValueExW(key, valueName, nullptr, &type,
+        hr = HResultFromWin32(RegQueryValueExW(key.Get(), valueName, nullptr, &type,
                                                reinterpret_cast<BYTE*>(oemName), &size));
         // A text of at most MAX_PATH characters that carries its terminator.
         if (SUCCEEDED(hr) &&
@@ -393,7 +376,7 @@ HRESULT CInstaller::InstallDriver(const std::wstring& infPath, bool install)
     if (!oemName || !*oemName)
         hr = HResultFromWin32(ERROR_INVALID_DATA);
     else
-        hr = HResultFromWin32(RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(oemName),
+        hr = HResultFromWin32(RegSetValueExW(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(oemName),
                                              static_cast<DWORD>((wcslen(oemName) + 1) * sizeof(wchar_t))));
     if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 361)))
         return hr;
@@ -408,14 +391,13 @@ HRESULT CInstaller::InstallDriver(const std::wstring& infPath, bool install)
 // the user's profile.
 HRESULT CInstaller::AddAndroidVendor()
 {
-    HANDLE token = nullptr;
-    HRESULT hr = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) ? S_OK : LastErrorHResult();
+    CHandle token;
+    HRESULT hr = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()) ? S_OK : LastErrorHResult();
     if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 379)))
         return hr;
     wchar_t profile[MAX_PATH] = {};
     DWORD length = MAX_PATH;
-    hr = GetUserProfileDirectoryW(token, profile, &length) ? S_OK : LastErrorHResult();
-    CloseHandle(token);
+    hr = GetUserProfileDirectoryW(token.Get(), profile, &length) ? S_OK : LastErrorHResult();
     if (FAILED(LogError(hr, L"CInstaller::InstallDriver", 382)))
         return hr;
     RunCommand(L"cmd.exe /c mkdir \"%s\\.android\"", profile);
@@ -465,13 +447,16 @@ HRESULT CInstaller::SaveInstallStamp()
         return hr;
     std::wstring program = GetProgramPath();
     WIN32_FILE_ATTRIBUTE_DATA data = {};
+    // The stamp keeps a path of at most MAX_PATH characters.
+    if (program.size() >= MAX_PATH)
+        program.clear();
     if (program.empty() || !GetFileAttributesExW(program.c_str(), GetFileExInfoStandard, &data))
         return program.empty() ? HResultFromWin32(ERROR_FILENAME_EXCED_RANGE) : LastErrorHResult();
-    hr = HResultFromWin32(RegSetValueExW(key, L"ExeFile", 0, REG_SZ,
+    hr = HResultFromWin32(RegSetValueExW(key.Get(), L"ExeFile", 0, REG_SZ,
                                          reinterpret_cast<const BYTE*>(program.c_str()),
                                          static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t))));
     if (SUCCEEDED(hr))
-        hr = HResultFromWin32(RegSetValueExW(key, L"ExeStamp", 0, REG_BINARY,
+        hr = HResultFromWin32(RegSetValueExW(key.Get(), L"ExeStamp", 0, REG_BINARY,
                                              reinterpret_cast<const BYTE*>(&data.ftLastWriteTime),
                                              sizeof(FILETIME)));
     return hr;
@@ -480,22 +465,23 @@ HRESULT CInstaller::SaveInstallStamp()
 bool CInstaller::IsInstalled()
 {
     CRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return false;
     std::wstring program = GetProgramPath();
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (program.empty() || !GetFileAttributesExW(program.c_str(), GetFileExInfoStandard, &data))
+    if (program.empty() || program.size() >= MAX_PATH ||
+        !GetFileAttributesExW(program.c_str(), GetFileExInfoStandard, &data))
         return false;
     wchar_t stored[MAX_PATH + 1] = {};
     DWORD type = 0;
     DWORD size = MAX_PATH * sizeof(wchar_t);
-    if (RegQueryValueExW(key, L"ExeFile", nullptr, &type, reinterpret_cast<BYTE*>(stored), &size) !=
+    if (RegQueryValueExW(key.Get(), L"ExeFile", nullptr, &type, reinterpret_cast<BYTE*>(stored), &size) !=
             ERROR_SUCCESS ||
         type != REG_SZ || lstrcmpiW(stored, program.c_str()) != 0)
         return false;
     FILETIME stamp = {};
     size = sizeof(stamp);
-    return RegQueryValueExW(key, L"ExeStamp", nullptr, &type, reinterpret_cast<BYTE*>(&stamp), &size) ==
+    return RegQueryValueExW(key.Get(), L"ExeStamp", nullptr, &type, reinterpret_cast<BYTE*>(&stamp), &size) ==
                ERROR_SUCCESS &&
            type == REG_BINARY && size == sizeof(stamp) &&
            CompareFileTime(&stamp, &data.ftLastWriteTime) == 0;

@@ -1,6 +1,8 @@
 #include "services/Log.h"
 #include "services/FileSearch.h"
 #include "services/ProcessObjects.h"
+#include "platform/Handles.h"
+#include "services/Text.h"
 
 #include <ctime>
 #include <vector>
@@ -55,22 +57,21 @@ void WriteLogV(const wchar_t* format, va_list args)
     line += L"\r\n";
 
     CProcessObjects& objects = ProcessObjects();
-    WaitForSingleObject(objects.hLogMutex, INFINITE);
-    if (!objects.log.hFile)
-        OpenLogFile(objects.log);
-    HANDLE hFile = objects.log.hFile;
-    ReleaseMutex(objects.hLogMutex);
+    HANDLE hFile;
+    {
+        CMutexLock lock(objects.hLogMutex);
+        if (!objects.log.hFile)
+            OpenLogFile(objects.log);
+        hFile = objects.log.hFile;
+    }
     if (!hFile)
         return;
 
-    int wide = static_cast<int>(line.size());
-    int bytes = WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), wide, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0)
+    const std::string text = ToNarrow(line);
+    if (text.empty())
         return;
-    std::vector<char> text(static_cast<size_t>(bytes));
-    WideCharToMultiByte(CP_THREAD_ACP, 0, line.data(), wide, text.data(), bytes, nullptr, nullptr);
     DWORD written = 0;
-    ::WriteFile(hFile, text.data(), static_cast<DWORD>(bytes), &written, nullptr);
+    ::WriteFile(hFile, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 void WriteLog(const wchar_t* format, ...)
@@ -123,10 +124,8 @@ std::wstring GetErrorMessage(HRESULT code)
 std::wstring GetLogFileName()
 {
     CProcessObjects& objects = ProcessObjects();
-    WaitForSingleObject(objects.hLogMutex, INFINITE);
-    std::wstring name = objects.log.fileName;
-    ReleaseMutex(objects.hLogMutex);
-    return name;
+    CMutexLock lock(objects.hLogMutex);
+    return objects.log.fileName;
 }
 
 std::wstring GetEnvironmentVariableString(const wchar_t* name)

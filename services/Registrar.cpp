@@ -1,4 +1,5 @@
 #include "services/Registrar.h"
+#include "services/Text.h"
 
 #include "services/Log.h"
 
@@ -355,11 +356,7 @@ HRESULT LoadRegistryScript(HMODULE module, UINT id, std::wstring& script)
     const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     if (!bytes)
         return LastErrorHResult();
-    int size = static_cast<int>(SizeofResource(module, found));
-    int length = MultiByteToWideChar(CP_UTF8, 0, bytes, size, nullptr, 0);
-    script.assign(static_cast<size_t>(length), L'\0');
-    if (length)
-        MultiByteToWideChar(CP_UTF8, 0, bytes, size, &script[0], length);
+    script = ToWide(bytes, SizeofResource(module, found), CP_UTF8);
     while (!script.empty() && script.back() == L'\0')
         script.pop_back();
     return S_OK;

@@ -47,13 +47,6 @@ std::wstring GuidText(const GUID& guid)
     return text;
 }
 
-std::wstring GetProgramPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::wstring(path, length < MAX_PATH ? length : 0);
-}
-
 HRESULT UpdateServerClassRegistry(const ServerClassRegistration& entry, bool registering,
                                   const std::wstring& programPath)
 {

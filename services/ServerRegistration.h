@@ -20,8 +20,7 @@ const ServerClassRegistration* GetServerClasses(size_t& count);
 // "{...}" text of a GUID.
 std::wstring GuidText(const GUID& guid);
 
-// The program file's full path (at most MAX_PATH characters).
-std::wstring GetProgramPath();
+#include "services/Text.h" // GetProgramPath
 
 // Writes (registering) or removes one class's entries: its CLSID key with
 // the program file as its local server, its AppID and its type library.

@@ -202,6 +202,7 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
         loop->AddMessageFilter(this);
         loop->AddIdleHandler(this);
     }
+    AllowRemoteControl();
 
     m_searchPath.SetAutoComplete(SHACF_FILESYS_DIRS);
     m_searchPath.SetWindowText(m_settings.SearchPath);
@@ -299,6 +300,17 @@ LRESULT CMainDlg::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     return 0;
 }
 
+void CMainDlg::AllowRemoteControl()
+{
+    // The program runs elevated; a controller that does not would have
+    // these three dropped by the window's message filter.
+    for (UINT message : {WM_REMOTE_REFRESH, WM_REMOTE_FLASH, static_cast<UINT>(WM_COPYDATA)}) {
+        CHANGEFILTERSTRUCT change{sizeof(change), 0};
+        if (!::ChangeWindowMessageFilterEx(m_hWnd, message, MSGFLT_ALLOW, &change))
+            LogError(LastErrorHResult(), L"CMainDlg::AllowRemoteControl", 236);
+    }
+}
+
 ComPtr<IDeviceReport> CMainDlg::RowJob(int row)
 {
     ComPtr<IDeviceReport> job;
@@ -341,12 +353,13 @@ LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
             ++row;
             continue;
         }
+        if (job) {
+            // A job that ended since the last tick is reported before its row goes.
+            ReportFinishedRow(row, job.Get());
+            m_reported.erase(std::remove(m_reported.begin(), m_reported.end(), job.Get()), m_reported.end());
+        }
         job.Reset();
         m_list.DeleteItem(row);
-        if (row < kReportedRows) {
-            std::memmove(&m_reported[row], &m_reported[row + 1], sizeof(DWORD) * (kReportedRows - row - 1));
-            m_reported[kReportedRows - 1] = 0;
-        }
     }
 
     StringList devices;
@@ -364,8 +377,6 @@ LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
                 continue;
             m_list.SetItemText(row, ColumnIndex, index.c_str());
             m_list.SetItemText(row, ColumnDevice, name.c_str());
-            if (row < kReportedRows)
-                m_reported[row] = 0;
         }
     }
     ReportError(hr);
@@ -437,12 +448,12 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
             m_list.SetItemColours(row, ColumnStatus, RGB(255, 255, 255), RGB(255, 0, 0));
         if (!job->IsFinished()) {
             allFinished = false;
-        } else if (row < kReportedRows && !m_reported[row]) {
-            NotifyController(m_list.GetItemText(row, ColumnDevice), !failed);
-            m_reported[row] = 1;
+        } else {
+            ReportFinishedRow(row, job.Get());
         }
     }
     m_list.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    UpdateStatusPrompt();
     const unsigned seconds = (::GetTickCount() - m_startTick) / 1000;
     m_statusBar.SetPaneText(ID_PANE_TIME, FormatString(L"%5us", seconds).c_str());
     if (allFinished) {
@@ -454,6 +465,19 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
     return 0;
 }
 
+LRESULT CMainDlg::OnCtlColorStatic(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+{
+    // The script buttons have no text: their panes' texts show through.
+    const HWND control = reinterpret_cast<HWND>(lParam);
+    const HWND* const first = std::begin(m_scriptButtons);
+    const HWND* const last = std::end(m_scriptButtons);
+    if (!control || std::find(first, last, control) == last) {
+        bHandled = FALSE;
+        return 0;
+    }
+    return reinterpret_cast<LRESULT>(PaintPaneBackground(control, reinterpret_cast<HDC>(wParam)));
+}
+
 void CMainDlg::NotifyController(const std::wstring& deviceName, bool success)
 {
     WPARAM port = 0;
@@ -461,7 +485,20 @@ void CMainDlg::NotifyController(const std::wstring& deviceName, bool success)
         ::PostMessageW(m_controller, WM_FLASH_RESULT, port, success ? 1 : 0);
 }
 
-BOOL CMainDlg::OnIdle()
+bool CMainDlg::IsReported(IDeviceReport* job) const
+{
+    return std::find(m_reported.begin(), m_reported.end(), job) != m_reported.end();
+}
+
+void CMainDlg::ReportFinishedRow(int row, IDeviceReport* job)
+{
+    if (row >= kReportedRows || IsReported(job))
+        return;
+    NotifyController(m_list.GetItemText(row, ColumnDevice), !job->IsFailed());
+    m_reported.push_back(job);
+}
+
+void CMainDlg::UpdateStatusPrompt()
 {
     UINT prompt = IDS_PROMPT_REFRESH;
     if (IsAnyDeviceBusy())
@@ -469,6 +506,11 @@ BOOL CMainDlg::OnIdle()
     else if (HasIdleRow())
         prompt = HasCheckedIdleRow() ? IDS_PROMPT_FLASH : IDS_PROMPT_SELECT;
     SetStatusPrompt(prompt);
+}
+
+BOOL CMainDlg::OnIdle()
+{
+    UpdateStatusPrompt();
     for (int i = 0; i < 3; ++i)
         if (m_scriptButtons[i])
             ::SendMessageW(m_scriptButtons[i], BM_SETCHECK,

@@ -15,6 +15,7 @@
 
 #include <wrl/client.h>
 #include <string>
+#include <vector>
 
 // Remote control: WM_COPYDATA with this dwData sets the image-folder text.
 constexpr ULONG_PTR COPYDATA_SEARCH_PATH = 5025;
@@ -76,6 +77,7 @@ public:
         MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
         MESSAGE_HANDLER(WM_CLOSE, CloseDialog)
         MESSAGE_HANDLER(WM_TIMER, OnTimer)
+        MESSAGE_HANDLER(WM_CTLCOLORSTATIC, OnCtlColorStatic)
         COMMAND_ID_HANDLER(IDC_BROWSE, OnBrowse)
         COMMAND_ID_HANDLER(IDC_REFRESH, OnRefresh)
         COMMAND_ID_HANDLER(IDC_FLASH, OnFlash)
@@ -99,6 +101,7 @@ public:
     LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT CloseDialog(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnTimer(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnCtlColorStatic(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnBrowse(WORD, WORD, HWND, BOOL&);
     LRESULT OnRefresh(WORD, WORD, HWND, BOOL&);
     LRESULT OnFlash(WORD, WORD, HWND, BOOL&);
@@ -121,6 +124,9 @@ public:
     void SetStatusPrompt(UINT promptId);
     void ReportError(HRESULT hr);
     void NotifyController(const std::wstring& deviceName, bool success);
+    // The idle prompt for the rows' state; the timer runs it too, since its
+    // ticks and redraws keep idle time from coming while jobs run.
+    void UpdateStatusPrompt();
 
     // The settings block that the Advanced dialog edits.
     FlashParameters& Settings() { return m_settings; }
@@ -141,11 +147,20 @@ private:
     void InitLayout();
     void SetScript(const wchar_t* script);
     Microsoft::WRL::ComPtr<IDeviceReport> RowJob(int row);
+    // Lets the remote-control messages through the message filter, so that
+    // a controller without administrator rights reaches the window.
+    void AllowRemoteControl();
+    bool IsReported(IDeviceReport* job) const;
+    // Tells the controlling window a finished row's result, once per job.
+    void ReportFinishedRow(int row, IDeviceReport* job);
 
     DWORD m_startTick = 0;
     FlashParameters m_settings;
     HWND m_controller = nullptr;
-    DWORD m_reported[kReportedRows] = {};
+    // The jobs already reported to the controller. A flag belongs to its
+    // row's job, not to a row position, so that sorting the list moves it
+    // with the row; a job leaves the list when Refresh deletes its row.
+    std::vector<const IDeviceReport*> m_reported;
     HACCEL m_accelerators = nullptr;
     WTLEX::CAutoMenuButton m_browse;
     CMruComboCtrl m_searchPath;

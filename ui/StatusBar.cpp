@@ -101,6 +101,24 @@ BOOL SetStatusPaneWidth(HWND bar, const std::vector<int>& ids, int index, int wi
     return CStatusBarCtrl(bar).SetParts(static_cast<int>(edges.size()), edges.data());
 }
 
+HBRUSH PaintPaneBackground(HWND window, HDC dc)
+{
+    const HWND bar = ::GetParent(window);
+    RECT client{};
+    POINT origin{};
+    ::GetClientRect(window, &client);
+    ::MapWindowPoints(window, bar, &origin, 1);
+    const int saved = ::SaveDC(dc);
+    ::IntersectClipRect(dc, client.left, client.top, client.right, client.bottom);
+    ::OffsetViewportOrgEx(dc, -origin.x, -origin.y, nullptr);
+    // A status bar paints into the DC that WM_PAINT brings (not every one
+    // answers WM_PRINTCLIENT).
+    ::SendMessageW(bar, WM_PAINT, reinterpret_cast<WPARAM>(dc), 0);
+    ::RestoreDC(dc, saved);
+    ::SetBkMode(dc, TRANSPARENT);
+    return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+}
+
 CPaneWindows::CPaneWindows()
 {
     for (Slot& slot : m_slots)

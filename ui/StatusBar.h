@@ -20,6 +20,11 @@ void LayoutStatusPanes(HWND bar, const std::vector<int>& ids);
 // Gives pane `index` the width `width`; the panes between it and the default
 // pane move, the default pane takes up the difference.
 BOOL SetStatusPaneWidth(HWND bar, const std::vector<int>& ids, int index, int width);
+// The answer to WM_CTLCOLORSTATIC of a button in a pane: paints the status
+// bar beneath it, pane text included, into its DC and gives a hollow brush,
+// so that the pane's text shows beside the button's mark also where the
+// button has no visual style (which would paint the parent itself).
+HBRUSH PaintPaneBackground(HWND window, HDC dc);
 
 template <class T, class TBase = CStatusBarCtrl, class TWinTraits = CControlWinTraits>
 class CMultiPaneStatusBarCtrlImpl : public CWindowImpl<T, TBase, TWinTraits>
@@ -132,6 +137,7 @@ public:
 
     BEGIN_MSG_MAP(CMPSBarWithAny)
         MESSAGE_HANDLER(SB_SIMPLE, OnSimple)
+        MESSAGE_HANDLER(SB_SETTEXTW, OnSetText)
         CHAIN_MSG_MAP(Base)
         MESSAGE_HANDLER(WM_COMMAND, OnForward)
         MESSAGE_HANDLER(WM_NOTIFY, OnForward)
@@ -157,6 +163,17 @@ public:
     LRESULT OnSimple(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
     {
         ShowPaneWindows(wParam ? SW_HIDE : SW_SHOW);
+        bHandled = FALSE;
+        return 0;
+    }
+    // The default pane's text is also its tip, which shows it whole when
+    // the pane is too narrow for it.
+    LRESULT OnSetText(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
+    {
+        const int pane = LOBYTE(LOWORD(wParam));
+        const bool text = !(HIBYTE(LOWORD(wParam)) & HIBYTE(SBT_OWNERDRAW)); // else lParam is the owner's data
+        if (text && pane == GetPaneIndexFromID(ID_DEFAULT_PANE))
+            SendMessage(SB_SETTIPTEXTW, pane, lParam);
         bHandled = FALSE;
         return 0;
     }

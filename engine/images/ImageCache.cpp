@@ -16,12 +16,8 @@ struct CImageCache
         if (!mutex)
             throw CHResultException(LastErrorHResult());
     }
-    ~CImageCache()
-    {
-        CloseHandle(mutex);
-    }
 
-    HANDLE mutex;
+    CHandle mutex;
     std::map<std::wstring, std::weak_ptr<CSharedFileMapping>> table;
 };
 
@@ -30,35 +26,6 @@ CImageCache& ImageCache()
     static CImageCache cache;
     return cache;
 }
-
-class CMutexLock
-{
-public:
-    explicit CMutexLock(HANDLE mutex) : m_mutex(mutex) { WaitForSingleObject(m_mutex, INFINITE); }
-    ~CMutexLock() { ReleaseMutex(m_mutex); }
-    CMutexLock(const CMutexLock&) = delete;
-    CMutexLock& operator=(const CMutexLock&) = delete;
-
-private:
-    HANDLE m_mutex;
-};
-
-class CFileHandle
-{
-public:
-    explicit CFileHandle(HANDLE h) : m_h(h) {}
-    ~CFileHandle()
-    {
-        if (m_h != INVALID_HANDLE_VALUE)
-            CloseHandle(m_h);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    HANDLE Get() const { return m_h; }
-
-private:
-    HANDLE m_h;
-};
 
 // Maps the whole file read-only.
 HRESULT MapWholeFile(HANDLE file, std::shared_ptr<CSharedFileMapping>& mapping)
@@ -72,7 +39,7 @@ HRESULT MapWholeFile(HANDLE file, std::shared_ptr<CSharedFileMapping>& mapping)
     {
         try
         {
-            mapping = std::make_shared<CSharedFileMapping>(nullptr, &empty, 0);
+            mapping = std::make_shared<CSharedFileMapping>(&empty);
         }
         catch (const std::bad_alloc&)
         {
@@ -80,48 +47,36 @@ HRESULT MapWholeFile(HANDLE file, std::shared_ptr<CSharedFileMapping>& mapping)
         }
         return S_OK;
     }
-    HANDLE section = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    CHandle section(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!section)
         return LogError(LastErrorHResult(), L"OpenSharedFileMapping", __LINE__);
-    void* view = MapViewOfFileEx(section, FILE_MAP_READ, 0, 0, 0, nullptr);
+    CMappedView view(MapViewOfFileEx(section.Get(), FILE_MAP_READ, 0, 0, 0, nullptr));
     if (!view)
-    {
-        HRESULT hr = LastErrorHResult();
-        CloseHandle(section);
-        return LogError(hr, L"OpenSharedFileMapping", __LINE__);
-    }
+        return LogError(LastErrorHResult(), L"OpenSharedFileMapping", __LINE__);
     try
     {
-        mapping = std::make_shared<CSharedFileMapping>(section, static_cast<const BYTE*>(view),
+        mapping = std::make_shared<CSharedFileMapping>(std::move(section), std::move(view),
                                                        static_cast<ULONGLONG>(size.QuadPart));
     }
     catch (const std::bad_alloc&)
     {
-        UnmapViewOfFile(view);
-        CloseHandle(section);
         return LogError(E_OUTOFMEMORY, L"OpenSharedFileMapping", __LINE__);
     }
     return S_OK;
 }
 } // namespace
 
-CSharedFileMapping::CSharedFileMapping(HANDLE section, const BYTE* view, ULONGLONG size)
-    : m_section(section), m_view(view), m_size(size)
+CSharedFileMapping::CSharedFileMapping(CHandle section, CMappedView view, ULONGLONG size)
+    : m_section(std::move(section)), m_view(std::move(view)), m_size(size)
 {
 }
 
-CSharedFileMapping::~CSharedFileMapping()
-{
-    if (!m_section)
-        return;
-    UnmapViewOfFile(m_view);
-    CloseHandle(m_section);
-}
+CSharedFileMapping::CSharedFileMapping(const BYTE* empty) : m_empty(empty), m_size(0) {}
 
 HRESULT OpenSharedFileMapping(const wchar_t* path, std::shared_ptr<CSharedFileMapping>& mapping)
 {
     CImageCache& cache = ImageCache();
-    CMutexLock lock(cache.mutex);
+    CMutexLock lock(cache.mutex.Get());
     const std::wstring key = path ? path : L"";
     auto found = cache.table.find(key);
     if (found != cache.table.end())
@@ -156,6 +111,6 @@ HRESULT OpenSharedFileMapping(const wchar_t* path, std::shared_ptr<CSharedFileMa
 size_t SharedFileMappingEntryCount()
 {
     CImageCache& cache = ImageCache();
-    CMutexLock lock(cache.mutex);
+    CMutexLock lock(cache.mutex.Get());
     return cache.table.size();
 }

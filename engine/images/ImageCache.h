@@ -6,21 +6,25 @@
 #include <windows.h>
 #include <memory>
 
+#include "platform/Handles.h"
+
 class CSharedFileMapping
 {
 public:
-    CSharedFileMapping(HANDLE section, const BYTE* view, ULONGLONG size);
-    ~CSharedFileMapping();
+    CSharedFileMapping(CHandle section, CMappedView view, ULONGLONG size);
+    // An empty file: no section, a view of no bytes at empty.
+    explicit CSharedFileMapping(const BYTE* empty);
     CSharedFileMapping(const CSharedFileMapping&) = delete;
     CSharedFileMapping& operator=(const CSharedFileMapping&) = delete;
 
     // The whole file, read-only.
-    const BYTE* View() const { return m_view; }
+    const BYTE* View() const { return m_view ? static_cast<const BYTE*>(m_view.Get()) : m_empty; }
     ULONGLONG Size() const { return m_size; }
 
 private:
-    HANDLE m_section;
-    const BYTE* m_view;
+    CHandle m_section;
+    CMappedView m_view;
+    const BYTE* m_empty = nullptr;
     ULONGLONG m_size;
 };
 

@@ -2,8 +2,6 @@
 #include <cstring>
 #include <cwchar>
 
-const CLSID CLSID_KestrupDragDropHelper = {0x4657278a, 0x411b, 0x11d2, {0x83, 0x9a, 0x00, 0xc0, 0x4f, 0xd9, 0x18, 0xd0}};
-
 namespace {
 
 template <class TObject, class TInterface>
@@ -275,7 +273,7 @@ HRESULT CEnumFormatEtc::Clone(IEnumFORMATETC** out)
 
 CDropTarget::CDropTarget(HWND target) : m_target(target)
 {
-    if (FAILED(::CoCreateInstance(CLSID_KestrupDragDropHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IDropTargetHelper,
+    if (FAILED(::CoCreateInstance(CLSID_DragDropHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IDropTargetHelper,
                                   reinterpret_cast<void**>(&m_helper))))
         m_helper = nullptr;
 }

@@ -7,11 +7,9 @@
 #include <windows.h>
 #include <ole2.h>
 #include <shlobj.h>
+#include <shlguid.h> // CLSID_DragDropHelper: the shell's drag-image service
 #include <new>
 #include <vector>
-
-// The shell's drag-image service (sources and targets).
-extern const CLSID CLSID_KestrupDragDropHelper;
 
 class CDropSource : public IDropSource
 {
@@ -239,7 +237,7 @@ public:
         if (m_dataObject) {
             if (image && image->hbmpDragImage) {
                 bool taken = false;
-                if (SUCCEEDED(::CoCreateInstance(CLSID_KestrupDragDropHelper, nullptr, CLSCTX_INPROC_SERVER,
+                if (SUCCEEDED(::CoCreateInstance(CLSID_DragDropHelper, nullptr, CLSCTX_INPROC_SERVER,
                                                  IID_IDragSourceHelper, reinterpret_cast<void**>(&helper))))
                     taken = SUCCEEDED(helper->InitializeFromBitmap(image, m_dataObject));
                 if (!taken)

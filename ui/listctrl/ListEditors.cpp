@@ -20,13 +20,32 @@ bool ListSupportsVisualStyles()
     return supported;
 }
 
-HFONT CreateListMessageFont()
+BYTE GetThreadCharset()
+{
+    UINT codePage = 0;
+    CHARSETINFO info{};
+    if (::GetLocaleInfoW(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                         reinterpret_cast<LPWSTR>(&codePage), sizeof(codePage) / sizeof(wchar_t)) &&
+        ::TranslateCharsetInfo(reinterpret_cast<DWORD*>(static_cast<UINT_PTR>(codePage)), &info, TCI_SRCCODEPAGE))
+        return static_cast<BYTE>(info.ciCharset);
+    return DEFAULT_CHARSET;
+}
+
+BOOL GetListMessageFont(LOGFONTW& font)
 {
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
     if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
-        return nullptr;
-    return ::CreateFontIndirectW(&metrics.lfMessageFont);
+        return FALSE;
+    font = metrics.lfMessageFont;
+    font.lfCharSet = GetThreadCharset();
+    return TRUE;
+}
+
+HFONT CreateListMessageFont()
+{
+    LOGFONTW font{};
+    return GetListMessageFont(font) ? ::CreateFontIndirectW(&font) : nullptr;
 }
 
 namespace {

@@ -12,7 +12,14 @@
 // True when the theme library can be loaded; asked once per process.
 bool ListSupportsVisualStyles();
 
-// The message font of the non-client metrics; null when it cannot be made.
+// The character set of the thread's locale (its ANSI code page), the one
+// in which the resources that the thread loads are written.
+BYTE GetThreadCharset();
+// The message font of the non-client metrics in the thread's character
+// set: the system may hand the message font out in a Western set, whose
+// font has no glyphs for the texts of an East Asian resource language.
+BOOL GetListMessageFont(LOGFONTW& font);
+// A font made from GetListMessageFont; null when it cannot be made.
 HFONT CreateListMessageFont();
 
 // What the number validation does with a typed character.

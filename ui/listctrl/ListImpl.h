@@ -116,13 +116,12 @@ public:
         if (::SystemParametersInfoW(SPI_GETWHEELSCROLLLINES, 0, &lines, 0))
             m_wheelLines = lines;
 
-        NONCLIENTMETRICSW metrics{};
-        metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
-        if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
+        LOGFONTW font{};
+        if (!GetListMessageFont(font))
             return FALSE;
-        HFONT listFont = ::CreateFontIndirectW(&metrics.lfMessageFont);
-        metrics.lfMessageFont.lfUnderline = TRUE;
-        HFONT linkFont = ::CreateFontIndirectW(&metrics.lfMessageFont);
+        HFONT listFont = ::CreateFontIndirectW(&font);
+        font.lfUnderline = TRUE;
+        HFONT linkFont = ::CreateFontIndirectW(&font);
         if (!listFont || !linkFont) {
             if (listFont)
                 ::DeleteObject(listFont);
@@ -871,10 +870,7 @@ public:
                     DrawGradient(dc, inner, m_colours.focusCellFill[0], m_colours.focusCellFill[1]);
             }
 
-            RECT textRect = cell;
-            textRect.left += position == 0 ? 4 : 3;
-            InflateRect(&textRect, -4, 0);
-
+            RECT textRect = CellTextRect(cell, position);
             if (m_cellImages && image != -1 && !(focusCell && m_editing)) {
                 int x = textRect.left;
                 if (text.empty())
@@ -899,13 +895,9 @@ public:
 
             switch (format) {
             case ITEM_FORMAT_DATETIME: {
-                SYSTEMTIME time{};
-                if (!text.empty() && ParseItemDate(text, time)) {
-                    std::wstring shown = (flags & ITEM_FLAGS_DATE_ONLY)   ? FormatDate(time)
-                                         : (flags & ITEM_FLAGS_TIME_ONLY) ? FormatTime(time)
-                                                                          : FormatDate(time) + L" " + FormatTime(time);
+                const std::wstring shown = DateText(text, flags);
+                if (!shown.empty())
                     DrawCellText(dc, shown, textRect, drawFormat);
-                }
                 break;
             }
             case ITEM_FORMAT_CHECKBOX:
@@ -930,6 +922,28 @@ public:
             }
             ::SelectObject(dc, oldFont);
         }
+    }
+
+    // Where a cell's text goes: 4 pixels in on both sides, one more on the
+    // left in the first column (an image, when the cell shows one, comes
+    // first and takes its width and 4 pixels).
+    static RECT CellTextRect(const RECT& cell, int position)
+    {
+        RECT text = cell;
+        text.left += position == 0 ? 4 : 3;
+        InflateRect(&text, -4, 0);
+        return text;
+    }
+
+    // A date cell's text as it shows: the user's short date and/or time.
+    static std::wstring DateText(const std::wstring& text, UINT flags)
+    {
+        SYSTEMTIME time{};
+        if (text.empty() || !ParseItemDate(text, time))
+            return std::wstring();
+        return (flags & ITEM_FLAGS_DATE_ONLY)   ? FormatDate(time)
+               : (flags & ITEM_FLAGS_TIME_ONLY) ? FormatTime(time)
+                                                : FormatDate(time) + L" " + FormatTime(time);
     }
 
     void DrawSelectionFrame(HDC dc, const RECT& rect, COLORREF outer, COLORREF inner)
@@ -1426,6 +1440,7 @@ protected:
     LRESULT OnCancelMode(UINT, WPARAM, LPARAM, BOOL&);
 
     void OnEditDelay();
+    void ShowTitleTip(POINT point, int row, int position);
     void ToggleCell(int row, int position);
     void TypeAhead(wchar_t key);
     BOOL IsPlainClickInSelection(int row, UINT keyFlags) const;

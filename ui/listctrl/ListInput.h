@@ -314,9 +314,46 @@ LRESULT CListImpl<T>::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
             m_tooltip.SendMessage(TTM_ACTIVATE, FALSE);
         }
     }
-    if (!overCell)
+    if (overCell)
+        ShowTitleTip(point, row, position);
+    else
         HideTitleTip();
     return 0;
+}
+
+// A cell whose text does not fit shows it whole in the title tip while the
+// pointer is over the text.
+template <class T>
+void CListImpl<T>::ShowTitleTip(POINT point, int row, int position)
+{
+    // The tip hides itself when the pointer leaves it; a cell whose tip has
+    // gone may show it again.
+    if (m_editing || (row == m_tipRow && position == m_tipColumn && m_titleTip.IsWindowVisible()))
+        return;
+    RECT cell{};
+    if (!GetItemRect(row, position, cell)) {
+        HideTitleTip();
+        return;
+    }
+    const int id = GetColumnId(position);
+    RECT text = CellTextRect(cell, position);
+    if (m_cellImages && GetItemImage(row, id) != -1)
+        text.left += CellIconSize().cx + 4;
+    if (!PtInRect(&text, point))
+        return;
+    std::wstring shown;
+    const UINT format = GetItemFormat(row, id);
+    if (format == ITEM_FORMAT_DATETIME)
+        shown = DateText(Self()->GetItemText(row, id), GetItemFlags(row, id));
+    else if (format != ITEM_FORMAT_CHECKBOX && format != ITEM_FORMAT_CHECKBOX3 && format != ITEM_FORMAT_PROGRESS)
+        shown = Self()->GetItemText(row, id);
+    ::MapWindowPoints(this->m_hWnd, nullptr, reinterpret_cast<POINT*>(&text), 2);
+    if (!shown.empty() && m_titleTip.Show(text, shown, GetItemTipText(row))) {
+        m_tipRow = row;
+        m_tipColumn = position;
+    } else {
+        HideTitleTip();
+    }
 }
 
 template <class T>

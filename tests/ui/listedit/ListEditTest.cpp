@@ -292,6 +292,33 @@ TEST_F(ListEditing, TheTitleTipShowsOnlyATextThatDoesNotFit)
     ASSERT_TRUE(tip.Show(tight, text, L""));
     list.SendMessage(WM_VSCROLL, SB_LINEDOWN);
     EXPECT_FALSE(tip.IsWindowVisible()) << "scrolling hides the tip";
+    list.SendMessage(WM_VSCROLL, SB_TOP);
+
+    // The pointer resting on a cell's text shows the whole text when the
+    // cell is too narrow for it, and nothing when it fits.
+    list.SetItemText(0, kPlain, text.c_str());
+    list.SetItemText(1, kPlain, L"ab");
+    auto hover = [this](int row) {
+        RECT cell{};
+        EXPECT_TRUE(list.GetItemRect(row, kPlain, cell));
+        list.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(cell.left + 20, (cell.top + cell.bottom) / 2));
+    };
+    hover(0);
+    ASSERT_TRUE(tip.IsWindowVisible());
+    EXPECT_EQ(Text(tip), text);
+    RECT cell{}, shown{};
+    list.GetItemRect(0, kPlain, cell);
+    list.ClientToScreen(&cell);
+    tip.GetWindowRect(&shown);
+    EXPECT_EQ(cell.top, shown.top);
+    EXPECT_GT(shown.right - shown.left, cell.right - cell.left);
+    tip.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(-20, -20));
+    ASSERT_FALSE(tip.IsWindowVisible());
+    hover(1);
+    EXPECT_FALSE(tip.IsWindowVisible());
+    hover(0);
+    EXPECT_TRUE(tip.IsWindowVisible()) << "back on the long text after the tip went";
+    tip.Hide();
 }
 
 TEST_F(ListEditing, ScrollingWhileEditingEndsTheEditAndDestroyingTheListCleansUp)

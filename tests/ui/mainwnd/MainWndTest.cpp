@@ -1,12 +1,109 @@
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
 #include "tests/ui/UiTest.h"
+#include "services/InstallerResources.h"
 #include "ui/MainDlg.h"
 
+#include <commctrl.h>
 #include <shlobj.h>
+#include <cstring>
 #include <memory>
+#include <set>
+#include <tuple>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
+
+// The message-filter changes this program makes (window, message, action),
+// recorded on their way to the system by pointing its import at a recorder.
+std::vector<std::tuple<HWND, UINT, DWORD>> g_filterChanges;
+decltype(&ChangeWindowMessageFilterEx) g_systemFilter = nullptr;
+
+BOOL WINAPI RecordFilterChange(HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT change)
+{
+    g_filterChanges.emplace_back(window, message, action);
+    return g_systemFilter(window, message, action, change);
+}
+
+bool RecordFilterChanges()
+{
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); dll->Name; ++dll) {
+        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+        for (; lstrcmpiA(reinterpret_cast<char*>(base + dll->Name), "user32.dll") == 0 && name->u1.AddressOfData;
+             ++name, ++slot) {
+            const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+            DWORD protection = 0;
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                strcmp(reinterpret_cast<const char*>(byName->Name), "ChangeWindowMessageFilterEx") != 0 ||
+                !VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), PAGE_READWRITE, &protection))
+                continue;
+            g_systemFilter = reinterpret_cast<decltype(g_systemFilter)>(slot->u1.Function);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(&RecordFilterChange);
+            return VirtualProtect(&slot->u1.Function, sizeof(slot->u1.Function), protection, &protection);
+        }
+    }
+    return false;
+}
+const bool g_recordingFilterChanges = RecordFilterChanges();
+
+// A job that the test finishes; it lives as long as its last reference.
+class CTestJob final : public IDeviceReport
+{
+public:
+    BOOL finished = FALSE;
+    BOOL failed = FALSE;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        *out = iid == IID_IUnknown || iid == __uuidof(IDeviceReport) ? this : nullptr;
+        return *out ? AddRef(), S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_count; }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const ULONG count = --m_count;
+        if (count == 0)
+            delete this;
+        return count;
+    }
+    BOOL STDMETHODCALLTYPE IsFinished() override { return finished; }
+    BOOL STDMETHODCALLTYPE IsFailed() override { return failed; }
+    double STDMETHODCALLTYPE GetElapsedTime() override { return 1; }
+    LONG STDMETHODCALLTYPE GetProgress() override { return finished ? 100 : 50; }
+    HRESULT STDMETHODCALLTYPE GetResult() override { return finished ? S_OK : JOB_RUNNING; }
+    HRESULT STDMETHODCALLTYPE GetStatusText(BSTR* text) override { return *text = nullptr, S_OK; }
+
+private:
+    ULONG m_count = 1; // the user interface thread's only
+};
+
+// A window's client area drawn into a bitmap, as 32-bit pixels: through
+// WM_PRINTCLIENT, or WM_PAINT with the DC for a common control.
+std::vector<COLORREF> PrintClient(HWND window, SIZE& size, UINT message = WM_PRINTCLIENT)
+{
+    RECT client{};
+    GetClientRect(window, &client);
+    size = SIZE{client.right, client.bottom};
+    std::vector<COLORREF> pixels(static_cast<size_t>(size.cx) * size.cy);
+    HDC dc = CreateCompatibleDC(nullptr);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), size.cx, -size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    SendMessageW(window, message, reinterpret_cast<WPARAM>(dc), message == WM_PRINTCLIENT ? PRF_CLIENT : 0);
+    GdiFlush();
+    if (bits)
+        memcpy(pixels.data(), bits, pixels.size() * sizeof(COLORREF));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
+}
 
 // Dispatches this thread's messages until `done` holds or the time is up.
 template <class Condition>
@@ -143,8 +240,99 @@ TEST(MainWindowHelpers, ComPortNumberFollowsTheThreeLetters)
     EXPECT_FALSE(ParseComPort(L"\\\\.\\PhysicalDrive1", port));
 }
 
-TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtons)
+TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
 {
+    const LCID previous = GetThreadLocale();
+    ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), SORT_DEFAULT)));
+    struct Restore
+    {
+        LCID locale;
+        ~Restore()
+        {
+            SetThreadLocale(locale);
+            RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        }
+    } restore{previous};
+    HDC dc = CreateCompatibleDC(nullptr);
+    LOGFONTW wanted{};
+    wanted.lfCharSet = GB2312_CHARSET;
+    auto count = [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM fonts) {
+        return ++*reinterpret_cast<int*>(fonts);
+    };
+    int fonts = 0;
+    EnumFontFamiliesExW(dc, &wanted, count, reinterpret_cast<LPARAM>(&fonts), 0);
+    if (fonts == 0) {
+        DeleteDC(dc);
+        GTEST_SKIP() << "no font with Simplified Chinese characters here";
+    }
+
+    CMainDlg dialog;
+    ASSERT_TRUE(dialog.Create(nullptr));
+    std::vector<std::wstring> texts{LoadText(IDS_PROMPT_BUSY)};
+    for (int position = 1; position < dialog.DeviceList().GetColumnCount(); ++position) {
+        CListColumn column;
+        dialog.DeviceList().GetColumn(position, column);
+        texts.push_back(column.title);
+    }
+    for (const std::wstring& text : texts)
+        ASSERT_GE(text[0], 0x4E00) << "not the Chinese resources";
+
+    // The list's own font, and the one its editors and title tip make.
+    HFONT editors = CreateListMessageFont();
+    for (HFONT font : {dialog.DeviceList().GetListFont(), editors}) {
+        HGDIOBJ old = SelectObject(dc, font);
+        EXPECT_EQ(GB2312_CHARSET, GetTextCharset(dc));
+        for (std::wstring text : texts) {
+            // The resource language's own characters; the Latin ones of
+            // the same texts may come from a linked font.
+            text.erase(std::remove_if(text.begin(), text.end(), [](wchar_t c) { return c < 0x2E80; }), text.end());
+            std::vector<WORD> glyphs(text.size());
+            ASSERT_EQ(text.size(), GetGlyphIndicesW(dc, text.c_str(), static_cast<int>(text.size()), glyphs.data(),
+                                                    GGI_MARK_NONEXISTING_GLYPHS));
+            EXPECT_EQ(glyphs.end(), std::find(glyphs.begin(), glyphs.end(), 0xFFFF))
+                << "no glyph in " << testing::PrintToString(text);
+        }
+        SelectObject(dc, old);
+    }
+    DeleteObject(editors);
+    DeleteDC(dc);
+    dialog.DestroyWindow();
+    PumpPending();
+}
+
+TEST(ProgramResources, TheInstallersAnimationOpensAndPlaysInTheAnimationControl)
+{
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&icc);
+    HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 100, nullptr, nullptr, nullptr, nullptr);
+    HWND animation = CreateWindowExW(0, ANIMATE_CLASSW, L"", WS_CHILD | ACS_TRANSPARENT, 0, 0, 1, 1, parent,
+                                     nullptr, nullptr, nullptr);
+    ASSERT_TRUE(animation);
+    const WPARAM module = reinterpret_cast<WPARAM>(GetModuleHandleW(nullptr));
+    EXPECT_EQ(0, SendMessageW(animation, ACM_OPENW, module, reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(IDR_MAINFRAME))))
+        << "an id that names no animation";
+    ASSERT_NE(0, SendMessageW(animation, ACM_OPENW, module,
+                              reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(IDR_PROGRESS_ANIMATION))));
+    // The control takes the size of the animation's frames.
+    RECT frame{};
+    GetClientRect(animation, &frame);
+    EXPECT_GT(frame.right, 1);
+    EXPECT_GT(frame.bottom, 1);
+    EXPECT_NE(0, SendMessageW(animation, ACM_PLAY, static_cast<WPARAM>(-1), MAKELPARAM(0, 0xFFFF)));
+    DestroyWindow(parent);
+}
+
+TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough)
+{
+    // Exactly the remote-control messages pass the window's message filter.
+    ASSERT_TRUE(g_recordingFilterChanges);
+    std::set<UINT> allowed;
+    for (const auto& change : g_filterChanges) {
+        if (std::get<0>(change) == Dlg().m_hWnd && std::get<2>(change) == MSGFLT_ALLOW)
+            allowed.insert(std::get<1>(change));
+    }
+    EXPECT_EQ((std::set<UINT>{WM_REMOTE_REFRESH, WM_REMOTE_FLASH, WM_COPYDATA}), allowed);
+
     CMainDlg::CDeviceList& list = Dlg().DeviceList();
     ASSERT_EQ(6, list.GetColumnCount());
     EXPECT_EQ(ColumnStatus, list.GetColumnId(5));
@@ -154,9 +342,32 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtons)
         return column.title;
     }());
     EXPECT_EQ(5, Dlg().StatusBar().GetPaneCount());
+    // Each script button shows its pane's text beside its mark: right of
+    // the mark it holds the pixels of the status bar beneath, text and all.
+    SIZE barSize{};
+    Dlg().ShowWindow(SW_SHOWNOACTIVATE); // a hidden status bar paints nothing
+    const std::vector<COLORREF> bar = PrintClient(Dlg().StatusBar().m_hWnd, barSize, WM_PAINT);
     for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(IsWindow(Dlg().ScriptButton(i)));
-        EXPECT_EQ(Dlg().StatusBar().m_hWnd, GetParent(Dlg().ScriptButton(i)));
+        const HWND button = Dlg().ScriptButton(i);
+        ASSERT_TRUE(IsWindow(button));
+        EXPECT_EQ(Dlg().StatusBar().m_hWnd, GetParent(button));
+        SIZE size{};
+        const std::vector<COLORREF> shown = PrintClient(button, size);
+        POINT origin{};
+        MapWindowPoints(button, Dlg().StatusBar().m_hWnd, &origin, 1);
+        const int markWidth = GetSystemMetrics(SM_CXMENUCHECK) + 3;
+        ASSERT_GT(size.cx, markWidth);
+        std::set<COLORREF> colours;
+        int differing = 0;
+        for (int y = 0; y < size.cy; ++y) {
+            for (int x = markWidth; x < size.cx; ++x) {
+                const COLORREF pixel = shown[static_cast<size_t>(y) * size.cx + x];
+                colours.insert(pixel);
+                differing += pixel != bar[static_cast<size_t>(y + origin.y) * barSize.cx + x + origin.x];
+            }
+        }
+        EXPECT_EQ(0, differing) << "script button " << i;
+        EXPECT_GT(colours.size(), 1u) << "script button " << i << " shows no text";
     }
 
     // Growing the window gives the Status column the rest of the list.
@@ -179,6 +390,10 @@ TEST_F(MainWindow, ScriptChoiceAndIdlePromptsFollowTheState)
     EXPECT_EQ(BST_UNCHECKED, SendMessageW(Dlg().ScriptButton(0), BM_GETCHECK, 0, 0));
     EXPECT_EQ(BST_CHECKED, SendMessageW(Dlg().ScriptButton(1), BM_GETCHECK, 0, 0));
     EXPECT_EQ(LoadText(IDS_PROMPT_REFRESH), Prompt());
+    // A prompt wider than its pane can be read whole in the pane's tip.
+    wchar_t tip[512] = {};
+    Dlg().StatusBar().SendMessage(SB_GETTIPTEXTW, MAKEWPARAM(0, 512), reinterpret_cast<LPARAM>(tip));
+    EXPECT_EQ(Prompt(), tip);
 
     // The button's command reaches the window through the status bar.
     SendMessageW(Dlg().ScriptButton(2), BM_CLICK, 0, 0);
@@ -303,6 +518,63 @@ TEST_F(MainWindow, RemoteRefreshAndFlashReportEachSerialPortRow)
     Dlg().DeviceList().GetItemData(0, none);
     EXPECT_FALSE(none);
     EXPECT_EQ(L"", Prompt());
+}
+
+TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollowsWithoutIdleTime)
+{
+    CTempDir temp;
+    CDeviceTable table(temp.Path() + L"\\devices.txt");
+    CController controller;
+    ASSERT_TRUE(controller.Create(nullptr));
+    Dlg().SendMessage(WM_REMOTE_REFRESH, reinterpret_cast<WPARAM>(controller.m_hWnd), 0);
+    PumpPending();
+    ASSERT_EQ(0, Rows());
+
+    // COM2 runs, COM1 has finished. No idle handler runs here, as none
+    // does while the timer and the redraws keep the queue full.
+    CMainDlg::CDeviceList& list = Dlg().DeviceList();
+    ComPtr<CTestJob> running, done;
+    running.Attach(new CTestJob);
+    done.Attach(new CTestJob);
+    done->finished = TRUE;
+    for (const auto& row : {std::make_pair(L"COM2", running), std::make_pair(L"COM1", done)}) {
+        const int index = list.AddItem(L"1");
+        list.SetItemText(index, ColumnDevice, row.first);
+        list.SetItemData(index, ComPtr<IDeviceReport>(row.second));
+    }
+    auto tick = [this] { Dlg().SendMessage(WM_TIMER, 1, 0); };
+    tick();
+    EXPECT_EQ(LoadText(IDS_PROMPT_BUSY), Prompt());
+
+    // Sorted by device (COM1 first), then the other way round: the rows
+    // change places between ticks, their results stay with them.
+    const int devicePosition = list.FindColumn(ColumnDevice);
+    list.SortColumn(devicePosition);
+    ASSERT_EQ(L"COM1", Cell(0, ColumnDevice));
+    tick();
+    list.SortColumn(devicePosition);
+    ASSERT_EQ(L"COM2", Cell(0, ColumnDevice));
+    running->finished = TRUE;
+    tick();
+    tick();
+    EXPECT_EQ(LoadText(IDS_PROMPT_REFRESH), Prompt());
+    PumpPending();
+    EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{1, 1}, {2, 1}}), controller.results);
+
+    // A job that ends just before a Refresh, with no tick between: its row
+    // goes, its result still goes out, once.
+    ComPtr<CTestJob> last;
+    last.Attach(new CTestJob);
+    const int index = list.AddItem(L"1");
+    list.SetItemText(index, ColumnDevice, L"COM3");
+    list.SetItemData(index, ComPtr<IDeviceReport>(last));
+    tick();
+    last->finished = TRUE;
+    last->failed = TRUE;
+    Dlg().SendMessage(WM_REMOTE_REFRESH, reinterpret_cast<WPARAM>(controller.m_hWnd), 0);
+    PumpPending();
+    EXPECT_EQ(0, Rows());
+    EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{1, 1}, {2, 1}, {3, 0}}), controller.results);
 }
 
 TEST_F(MainWindow, FailedDeviceListShowsTheErrorUntilARefreshSucceeds)

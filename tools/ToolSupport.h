@@ -1,0 +1,67 @@
+// Small helpers shared by the simulated phones and the remote controller.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// Texts in the ANSI code page, as the program's log and the phones' output.
+inline std::string Narrow(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+inline std::wstring Wide(const std::string& text)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n);
+    return out;
+}
+
+// Bytes of no meaning, the same for the same seed.
+inline std::string Pattern(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    ULONG x = seed * 2654435761u + 1u;
+    for (char& c : s)
+    {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+// Whole files of at most 1 GiB.
+inline bool ReadFileBytes(const std::wstring& path, std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size = {};
+    bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (1ll << 30);
+    bytes.assign(ok ? static_cast<size_t>(size.QuadPart) : 0, '\0');
+    DWORD got = 0;
+    ok = ok && (bytes.empty() || (::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+                                  got == bytes.size()));
+    CloseHandle(file);
+    return ok;
+}
+
+inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = bytes.empty() ||
+              (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size());
+    CloseHandle(file);
+    return ok;
+}
+
