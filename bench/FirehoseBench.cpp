@@ -570,7 +570,6 @@ int main(int argc, char** argv)
     printf("image %llu MiB (CRC-32 %08lX), sparse image of %d chunks of %lu KiB; %d rounds\n", mebibytes,
            image.crc, kSparseChunks, kSparseChunkBytes / 1024, rounds);
 
-    const std::wstring sizeText = std::to_wstring(size);
     auto writeImage = [&](bool ufs) -> DeviceWork {
         const ULONGLONG sector = ufs ? 4096 : 512;
         const std::wstring sectors = std::to_wstring(size / sector), sectorText = std::to_wstring(sector);
