@@ -127,8 +127,7 @@ HRESULT CreateJob(const wchar_t* creatorName, IDeviceReport** out, Prepare prepa
     *out = nullptr;
     CComObject<T>* object = nullptr;
     HRESULT hr = CComObject<T>::CreateInstance(&object);
-    if (FAILED(hr))
-        return LogError(hr, creatorName, __LINE__);
+    RETURN_IF_FAILED(hr, creatorName, __LINE__);
     ComPtr<IDeviceReport> job(object); // released on a failure below: the teardown runs
     prepare(*object);
     return LogError(job.CopyTo(out), creatorName, __LINE__);

@@ -48,17 +48,16 @@ constexpr size_t kMaxPendingAnswer = 64 * 1024;
 constexpr int kMaxResends = 10;
 // How long a write or patch waits for the programmer's final answer.
 constexpr DWORD kAnswerWaitMs = 5000;
-// While waiting, a read returns once the bytes that came pause this long.
-constexpr DWORD kAnswerGapMs = 5;
 
-// Reads that wait up to waitMs for bytes to come, or (0) return at once.
-// Under Wine, MAXDWORD/MAXDWORD/N (return with the first bytes, on Windows)
-// always waits the whole N; an interval with a total constant returns soon
-// after the bytes pause there as on Windows, and the thread sleeps meanwhile.
+// Reads that wait up to waitMs for all the bytes asked for, or (0) return at
+// once with what has come. Under Wine, MAXDWORD/MAXDWORD/N (return with the
+// first bytes, on Windows) always waits the whole N, and an interval time-out
+// returns late on a busy machine; a read of one byte with a total time-out
+// returns as soon as that byte is in, and the thread sleeps meanwhile.
 HRESULT SetReadWait(HANDLE port, DWORD waitMs)
 {
     COMMTIMEOUTS timeouts = {};
-    timeouts.ReadIntervalTimeout = waitMs ? kAnswerGapMs : MAXDWORD;
+    timeouts.ReadIntervalTimeout = waitMs ? 0 : MAXDWORD;
     timeouts.ReadTotalTimeoutConstant = waitMs;
     return SetCommTimeouts(port, &timeouts) ? S_OK : LastErrorHResult();
 }
@@ -288,9 +287,24 @@ HRESULT CSerialDevice::WaitForAnswers()
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             break;
+        // Sleep in a read of one byte until the answer starts to come,
+        // then take what has come with it.
         hr = SetReadWait(m_port, static_cast<DWORD>(deadline - now));
+        char first = 0;
+        DWORD read = 0;
         if (SUCCEEDED(hr))
-            hr = GetResponse(0);
+            hr = ::ReadFile(m_port, &first, 1, &read, nullptr) ? S_OK : LastErrorHResult();
+        if (SUCCEEDED(hr) && read == 1)
+        {
+            {
+                CDumpBuffer dump(L"ReadRobust");
+                dump.Append(&first, 1);
+            }
+            m_pending.push_back(first);
+            hr = SetReadWait(m_port, 0);
+            if (SUCCEEDED(hr))
+                hr = GetResponse(0);
+        }
     }
     const HRESULT restored = SetReadWait(m_port, 0);
     RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
