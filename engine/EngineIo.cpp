@@ -100,7 +100,7 @@ HRESULT ReadWhole(HANDLE handle, void* buffer, DWORD count)
     DWORD read = 0;
     if (!ReadFile(handle, buffer, count, &read, nullptr))
         return LastErrorHResult();
-    return read == count ? S_OK : HResultFromWin32(ERROR_HANDLE_EOF);
+    return read == count ? S_OK : kEndOfFileResult;
 }
 } // namespace
 

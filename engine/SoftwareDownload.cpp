@@ -172,7 +172,7 @@ HRESULT CSoftwareDownload::GetDeviceName(UINT type, bool open, std::wstring& nam
             LogError(LastErrorHResult(), kDeviceNameName, __LINE__);
         }
         if (attempt == kDeviceWaitMisses)
-            return LogError(kDeviceNotBack, kDeviceNameName, __LINE__);
+            return LogError(kDeviceNotBackResult, kDeviceNameName, __LINE__);
         ReportStatus(sink.Get(), L"Wait device connect %d", attempt);
         Sleep(times.missPauseMs);
     }

@@ -18,8 +18,6 @@ DeviceWaitTimes& GetDeviceWaitTimes();
 
 // Queries that find no device before the wait gives up (61 queries in all).
 constexpr int kDeviceWaitMisses = 60;
-// The device did not come (back) in time.
-constexpr HRESULT kDeviceNotBack = static_cast<HRESULT>(0x800F0246);
 
 // Co-installer device types of the name queries.
 constexpr UINT kPortDevice = 1;
@@ -73,7 +71,7 @@ public:
 
     // The device's name under `type` once the co-installer reports one (with
     // "\\.\" before a port name); with `open` the name must also open. Gives
-    // kDeviceNotBack after the full wait.
+    // kDeviceNotBackResult after the full wait.
     HRESULT GetDeviceName(UINT type, bool open, std::wstring& name);
 
 private:

@@ -28,8 +28,8 @@ __CRT_UUID_DECL(IDeviceReport, 0x3f0c9a7e, 0x5b21, 0x4c8d, 0x9e, 0x63, 0x7a, 0x1
 constexpr HRESULT JOB_NOT_STARTED = E_OUTOFMEMORY;
 // Job status: the worker is running and has not recorded a result.
 constexpr HRESULT JOB_RUNNING = 1;
-// Final status of a job whose device never came back after a mode change.
-constexpr HRESULT JOB_DEVICE_NOT_BACK = static_cast<HRESULT>(0x800F0246);
+// A job whose device never came back after a mode change ends with
+// kDeviceNotBackResult.
 
 // Device type codes that the co-installer reports; they decide the job class.
 enum DeviceType : UINT

@@ -70,7 +70,7 @@ HRESULT CIntelDNXFlasher::DoWork()
             return CScriptReport::DoWork();
         }
         if (pass == FASTBOOT_WAIT_PASSES - 1)
-            return LogError(JOB_DEVICE_NOT_BACK, name, __LINE__);
+            return LogError(kDeviceNotBackResult, name, __LINE__);
         Log(L"Wait device connect %d", pass);
         Sleep(1000);
     }

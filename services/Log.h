@@ -12,6 +12,14 @@ inline HRESULT HResultFromWin32(LONG code)
                     : static_cast<HRESULT>(code);
 }
 
+// Results that several parts of the program give.
+// A file, a record or an answer of the wrong form (ERROR_BAD_FORMAT).
+constexpr HRESULT kBadFormatResult = static_cast<HRESULT>(0x8007000B);
+// Fewer bytes than asked for (ERROR_HANDLE_EOF).
+constexpr HRESULT kEndOfFileResult = static_cast<HRESULT>(0x80070026);
+// A device that never came back after a mode change.
+constexpr HRESULT kDeviceNotBackResult = static_cast<HRESULT>(0x800F0246);
+
 // The calling thread's last error through the rule above.
 inline HRESULT LastErrorHResult()
 {

@@ -13,10 +13,8 @@
 namespace
 {
 
-const HRESULT kBadFormat = static_cast<HRESULT>(0x8007000B);
 const HRESULT kUnsupported = static_cast<HRESULT>(0x8007065E);
 const HRESULT kTooLarge = static_cast<HRESULT>(0x800700DF);
-const HRESULT kTruncated = static_cast<HRESULT>(0x80070026);
 const HRESULT kOverflow = static_cast<HRESULT>(0x80070216);
 
 // The fields read from every header; shorter headers are refused.
@@ -62,7 +60,7 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
     if (FAILED(hr))
         return Fail(hr, __LINE__);
     if (fileOffset != 0 || size == 0)
-        return Fail(kBadFormat, __LINE__);
+        return Fail(kBadFormatResult, __LINE__);
 
     std::shared_ptr<CSharedFileMapping> mapping;
     hr = OpenSharedFileMapping(path, mapping);
@@ -72,9 +70,9 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
     const ULONGLONG fileSize = mapping->Size();
 
     if (fileSize < kFileHeaderFields)
-        return Fail(kTruncated, __LINE__);
+        return Fail(kEndOfFileResult, __LINE__);
     if (Read32(view) != kSparseMagic)
-        return Fail(kBadFormat, __LINE__);
+        return Fail(kBadFormatResult, __LINE__);
     if (Read16(view + 4) != 1)
         return Fail(kUnsupported, __LINE__);
     const ULONGLONG fileHeaderSize = Read16(view + 8);
@@ -84,7 +82,7 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
     const ULONG totalChunks = Read32(view + 20);
     if (fileHeaderSize < kFileHeaderFields || chunkHeaderSize < kChunkHeaderFields || blockSize == 0 ||
         blockSize % size != 0)
-        return Fail(kBadFormat, __LINE__);
+        return Fail(kBadFormatResult, __LINE__);
     // Both factors are below 2^32, so the product cannot wrap.
     const ULONGLONG totalSectors = totalBlocks * blockSize / size;
     if (limit != 0 && totalSectors > limit)
@@ -100,7 +98,7 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
     for (ULONG chunk = 0; chunk < totalChunks; ++chunk)
     {
         if (position > fileSize || fileSize - position < chunkHeaderSize)
-            return Fail(kTruncated, __LINE__);
+            return Fail(kEndOfFileResult, __LINE__);
         const BYTE* header = view + position;
         const USHORT type = Read16(header);
         const ULONGLONG blocks = Read32(header + 4);
@@ -110,14 +108,14 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
         const ULONGLONG sectors = bytes / size;
         blocksSeen += blocks;
         if (blocksSeen > totalBlocks)
-            return Fail(kBadFormat, __LINE__);
+            return Fail(kBadFormatResult, __LINE__);
 
         if (type == kSparseChunkRaw)
         {
             if (totalSize != chunkHeaderSize + bytes)
-                return Fail(kBadFormat, __LINE__);
+                return Fail(kBadFormatResult, __LINE__);
             if (fileSize - position < bytes)
-                return Fail(kTruncated, __LINE__);
+                return Fail(kEndOfFileResult, __LINE__);
             // An empty chunk writes nothing: a count of 0 would mean "no
             // limit" to the target.
             if (sectors != 0)
@@ -134,7 +132,7 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
         else if (type == kSparseChunkDontCare)
         {
             if (totalSize != chunkHeaderSize)
-                return Fail(kBadFormat, __LINE__);
+                return Fail(kBadFormatResult, __LINE__);
             sector += sectors;
         }
         else

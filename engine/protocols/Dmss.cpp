@@ -75,7 +75,7 @@ HRESULT LoadDmss(const wchar_t* portName, const wchar_t* path, IQStatusReport* s
     ReportStatus(sink, L"Load programmer \"%s\"", path);
     CIntelHexImage image;
     if (!image.Load(AnsiPath(path).c_str()))
-        return LogError(HResultFromWin32(ERROR_BAD_FORMAT), kName, __LINE__);
+        return LogError(kBadFormatResult, kName, __LINE__);
     image.Coalesce();
 
     ReportStatus(sink, L"Open serial port \"%s\"", portName);

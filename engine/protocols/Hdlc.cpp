@@ -160,7 +160,7 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
         if (crc != kCrc16GoodFrame)
             return LogError(HResultFromWin32(ERROR_CRC), L"ReceivePacket", __LINE__);
         if (count < 3)
-            return LogError(HResultFromWin32(ERROR_BAD_FORMAT), L"ReceivePacket", __LINE__);
+            return LogError(kBadFormatResult, L"ReceivePacket", __LINE__);
         const DWORD payload = count - 2;
         const DWORD kept = payload < kScratchSize ? payload : kScratchSize;
         if (scratch[0] == kHdlcLogPacket)

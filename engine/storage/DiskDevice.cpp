@@ -287,7 +287,7 @@ HRESULT CDiskDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPar
             RETURN_IF_FAILED(hr, name, __LINE__);
         }
         if (size == 0 || size > kMaxSectorSize)
-            return LogError(HResultFromWin32(ERROR_BAD_FORMAT), name, __LINE__);
+            return LogError(kBadFormatResult, name, __LINE__);
 
         std::shared_ptr<CSharedFileMapping> mapping;
         HRESULT hr = OpenSharedFileMapping(path, mapping);
@@ -299,7 +299,7 @@ HRESULT CDiskDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPar
         // there: refuse it rather than write nothing or read past the view.
         ULONGLONG end = fileSize / size + (fileSize % size != 0);
         if (offset > end || extra > fileSize)
-            return LogError(HResultFromWin32(ERROR_HANDLE_EOF), name, __LINE__);
+            return LogError(kEndOfFileResult, name, __LINE__);
         if (limit != 0 && end - offset > limit)
             end = offset + limit;
         ULONGLONG lastPosition = 0;

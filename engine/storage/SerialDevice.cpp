@@ -37,8 +37,6 @@ const wchar_t kPowerCommand[] = L"<?xml version=\"1.0\" ?><data><power value=\"r
 
 const HRESULT kAttemptRetry = static_cast<HRESULT>(0x800704D5);
 const HRESULT kAttemptRestart = static_cast<HRESULT>(0x800705BB);
-const HRESULT kBadFormat = static_cast<HRESULT>(0x8007000B);
-const HRESULT kPastEndOfFile = static_cast<HRESULT>(0x80070026);
 
 constexpr DWORD kResponseBufferSize = 4096;
 // The most bytes of one answer held while its rest is on its way: far more
@@ -369,7 +367,7 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
                                      {physicalPartition, &partition}});
     RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
     if (size == 0 || size > 0xFFFFFFFFull)
-        return LogError(kBadFormat, L"CSerialDevice::WriteFile", __LINE__);
+        return LogError(kBadFormatResult, L"CSerialDevice::WriteFile", __LINE__);
 
     std::shared_ptr<CSharedFileMapping> mapping;
     hr = OpenSharedFileMapping(path, mapping);
@@ -378,7 +376,7 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
     const ULONGLONG fileSize = mapping->Size();
     const ULONGLONG fileSectors = fileSize / size + (fileSize % size ? 1 : 0);
     if (firstSector > fileSectors)
-        return LogError(kPastEndOfFile, L"CSerialDevice::WriteFile", __LINE__);
+        return LogError(kEndOfFileResult, L"CSerialDevice::WriteFile", __LINE__);
     ULONGLONG sectors = fileSectors - firstSector;
     if (limit != 0 && limit < sectors)
         sectors = limit;
@@ -388,7 +386,7 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
     // Data that would begin past the end of the file is refused; data that
     // only runs past it is completed with zeros.
     if (offset >= fileSize || firstSector * size >= fileSize - offset)
-        return LogError(kPastEndOfFile, L"CSerialDevice::WriteFile", __LINE__);
+        return LogError(kEndOfFileResult, L"CSerialDevice::WriteFile", __LINE__);
 
     for (int resend = 0;; ++resend)
     {
@@ -408,7 +406,7 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
     // Pieces of the programmer's payload, each one write of at most 4 GiB.
     ULONGLONG pieceLimit = std::min<ULONGLONG>(m_maxSectors, 0xFFFFFFFFull / sectorSize);
     if (pieceLimit == 0)
-        return kBadFormat;
+        return kBadFormatResult;
     std::vector<BYTE> zeros;
     const ULONGLONG end = firstSector + sectors;
     for (ULONGLONG piece = firstSector; piece < end; piece += pieceLimit)

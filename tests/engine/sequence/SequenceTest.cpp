@@ -395,7 +395,7 @@ TEST_F(DeviceWait, DeviceThatNeverComesGivesUpAfterSixtyMisses)
     CSoftwareDownload* download = Download(holder);
     ASSERT_TRUE(download);
     std::wstring name = L"unchanged";
-    EXPECT_EQ(kDeviceNotBack, download->GetDeviceName(kPortDevice, false, name));
+    EXPECT_EQ(static_cast<HRESULT>(0x800F0246), download->GetDeviceName(kPortDevice, false, name));
     EXPECT_EQ(L"unchanged", name);
     std::vector<std::wstring> waits = status.WithPrefix(L"Wait device connect ");
     ASSERT_EQ(60u, waits.size());
