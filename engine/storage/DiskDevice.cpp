@@ -72,7 +72,7 @@ struct Attribute
 
 // Every operation runs under RunLoad, so that a status text or buffer that
 // cannot be allocated becomes its result instead of leaving the call.
-CDiskDevice::CDiskDevice(DiskAccess& access) : m_access(access)
+CDiskDevice::CDiskDevice() : m_access(GetDiskAccess())
 {
 }
 
@@ -91,50 +91,17 @@ HRESULT CDiskDevice::CreateInstance(const wchar_t* diskName, IQStatusReport* sin
     if (!diskName)
         return LogError(E_INVALIDARG, name, __LINE__);
     return RunLoad(name, [&] {
-        CDiskDevice* object = new (std::nothrow) CDiskDevice(GetDiskAccess());
-        if (!object)
-            return LogError(E_OUTOFMEMORY, name, __LINE__);
-        // Takes over the reference that `new` made (this ComPtr's Attach
-        // would add one more).
-        ComPtr<CDiskDevice> owner;
-        *owner.GetAddressOf() = object;
+        CComObject<CDiskDevice>* object = nullptr;
+        HRESULT hr = CComObject<CDiskDevice>::CreateInstance(&object);
+        RETURN_IF_FAILED(hr, name, __LINE__);
+        ComPtr<IQDevice> result(object);
         object->m_path = diskName;
         object->m_sink = sink;
-        ComPtr<IQDevice> result;
-        HRESULT hr = object->QueryInterface(IID_IQDevice, reinterpret_cast<void**>(result.GetAddressOf()));
-        RETURN_IF_FAILED(hr, name, __LINE__);
         hr = result->Reset();
         RETURN_IF_FAILED(hr, name, __LINE__);
         *device = result.Detach();
         return S_OK;
     });
-}
-
-HRESULT CDiskDevice::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IQDevice))
-    {
-        *object = static_cast<IQDevice*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CDiskDevice::AddRef()
-{
-    return ++m_references;
-}
-
-ULONG CDiskDevice::Release()
-{
-    ULONG count = --m_references;
-    if (count == 0)
-        delete this;
-    return count;
 }
 
 void CDiskDevice::CloseHandles()

@@ -13,19 +13,20 @@
 #include "engine/StatusReport.h"
 #include "engine/storage/DiskAccess.h"
 #include "engine/storage/QDevice.h"
+#include "platform/ComObject.h"
 
 namespace mu { class Parser; }
 
-class CDiskDevice final : public IQDevice
+class CDiskDevice : public IQDevice, public CComObjectRoot
 {
 public:
     // Makes the target for `diskName` and resets it. The device goes through
     // the disk access installed at this moment (GetDiskAccess).
     static HRESULT CreateInstance(const wchar_t* diskName, IQStatusReport* sink, IQDevice** device);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    BEGIN_COM_MAP(CDiskDevice)
+        COM_INTERFACE_ENTRY(IQDevice)
+    END_COM_MAP()
 
     HRESULT STDMETHODCALLTYPE WriteFile(const wchar_t* startSector, const wchar_t* numPartitionSectors,
                                         const wchar_t* path, const wchar_t* fileSectorOffset,
@@ -51,12 +52,13 @@ public:
     // being evaluated; a failed read ends the evaluation with a parser error.
     double CRC32(double startSector, double byteCount);
 
-private:
-    explicit CDiskDevice(DiskAccess& access);
+protected:
+    CDiskDevice();
     ~CDiskDevice();
+
+private:
     void CloseHandles();
 
-    ULONG m_references = 1;
     DiskAccess& m_access;
     std::wstring m_path;
     HANDLE m_disk = INVALID_HANDLE_VALUE;

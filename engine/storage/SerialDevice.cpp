@@ -73,71 +73,23 @@ HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* s
     if (!device)
         return LogError(E_POINTER, L"CSerialDevice::CreateInstance", __LINE__);
     *device = nullptr;
-    CSerialDevice* object = new (std::nothrow) CSerialDevice();
-    if (!object)
-        return LogError(E_OUTOFMEMORY, L"CSerialDevice::CreateInstance", __LINE__);
+    CComObject<CSerialDevice>* object = nullptr;
+    HRESULT hr = CComObject<CSerialDevice>::CreateInstance(&object);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
+    ComPtr<IQDevice> result(object);
     object->m_portName = portName ? portName : L"";
-    if (sink)
-        sink->AddRef();
-    if (object->m_sink)
-        object->m_sink->Release();
     object->m_sink = sink;
     object->m_ufs = ufs;
     object->m_provision = provision;
-
-    IQDevice* result = nullptr;
-    HRESULT hr = object->QueryInterface(IID_IQDevice, reinterpret_cast<void**>(&result));
-    object->Release();
-    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
     hr = result->Reset();
-    if (FAILED(hr))
-    {
-        result->Release();
-        return LogError(hr, L"CSerialDevice::CreateInstance", __LINE__);
-    }
-    *device = result;
+    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
+    *device = result.Detach();
     return hr;
-}
-
-CSerialDevice::~CSerialDevice()
-{
-    if (m_sink)
-        m_sink->Release();
-    ClosePort();
 }
 
 void CSerialDevice::ClosePort()
 {
-    if (m_port != INVALID_HANDLE_VALUE && m_port != nullptr)
-        CloseHandle(m_port);
-    m_port = INVALID_HANDLE_VALUE;
-}
-
-HRESULT CSerialDevice::QueryInterface(REFIID riid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IQDevice))
-    {
-        *object = static_cast<IQDevice*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CSerialDevice::AddRef()
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_refs));
-}
-
-ULONG CSerialDevice::Release()
-{
-    LONG refs = InterlockedDecrement(&m_refs);
-    if (refs == 0)
-        delete this;
-    return static_cast<ULONG>(refs);
+    m_port.Reset();
 }
 
 HRESULT CSerialDevice::SendCommand(int responseFlag, const wchar_t* format, ...)
@@ -151,9 +103,9 @@ HRESULT CSerialDevice::SendCommand(int responseFlag, const wchar_t* format, ...)
 
 HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
 {
-    ReportStatus(m_sink, L"cmd %s", text.c_str());
+    ReportStatus(m_sink.Get(), L"cmd %s", text.c_str());
     std::string bytes = ToThreadAnsi(text);
-    HRESULT hr = WriteRobust(m_port, bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
+    HRESULT hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ++m_unanswered;
     return LogError(GetResponse(responseFlag), L"CSerialDevice::SendCommand", __LINE__);
@@ -169,7 +121,7 @@ HRESULT CSerialDevice::GetResponse(int responseFlag)
         if (attempt > 0)
             Sleep(kRobustPauseMs);
         read = 0;
-        hr = ::ReadFile(m_port, buffer, sizeof(buffer), &read, nullptr) ? S_OK : LastErrorHResult();
+        hr = ::ReadFile(m_port.Get(), buffer, sizeof(buffer), &read, nullptr) ? S_OK : LastErrorHResult();
         if (SUCCEEDED(hr))
             break;
         LogError(hr, L"ReadRobust", __LINE__);
@@ -287,11 +239,11 @@ HRESULT CSerialDevice::WaitForAnswers()
             break;
         // Sleep in a read of one byte until the answer starts to come,
         // then take what has come with it.
-        hr = SetReadWait(m_port, static_cast<DWORD>(deadline - now));
+        hr = SetReadWait(m_port.Get(), static_cast<DWORD>(deadline - now));
         char first = 0;
         DWORD read = 0;
         if (SUCCEEDED(hr))
-            hr = ::ReadFile(m_port, &first, 1, &read, nullptr) ? S_OK : LastErrorHResult();
+            hr = ::ReadFile(m_port.Get(), &first, 1, &read, nullptr) ? S_OK : LastErrorHResult();
         if (SUCCEEDED(hr) && read == 1)
         {
             {
@@ -299,12 +251,12 @@ HRESULT CSerialDevice::WaitForAnswers()
                 dump.Append(&first, 1);
             }
             m_pending.push_back(first);
-            hr = SetReadWait(m_port, 0);
+            hr = SetReadWait(m_port.Get(), 0);
             if (SUCCEEDED(hr))
                 hr = GetResponse(0);
         }
     }
-    const HRESULT restored = SetReadWait(m_port, 0);
+    const HRESULT restored = SetReadWait(m_port.Get(), 0);
     RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
     RETURN_IF_FAILED(restored, L"CSerialDevice::WaitForAnswers", __LINE__);
     if (m_unanswered > 0)
@@ -323,18 +275,18 @@ HRESULT CSerialDevice::WaitForAnswers()
 
 HRESULT CSerialDevice::Reset()
 {
-    ReportStatus(m_sink, L"Open serial port \"%s\"", m_portName.c_str());
+    ReportStatus(m_sink.Get(), L"Open serial port \"%s\"", m_portName.c_str());
     ClosePort();
     m_unanswered = 0;
     m_pending.clear();
-    HRESULT hr = OpenSerialPort(m_portName.c_str(), 0, &m_port);
+    HRESULT hr = OpenSerialPort(m_portName.c_str(), 0, m_port.Receive());
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
 
-    ReportStatus(m_sink, L"Send nop command");
+    ReportStatus(m_sink.Get(), L"Send nop command");
     hr = SendCommand(0, kNopCommand);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
 
-    ReportStatus(m_sink, L"Send configure command");
+    ReportStatus(m_sink.Get(), L"Send configure command");
     hr = SendCommand(0, kConfigureCommand, m_ufs ? 1048576 : 131072, m_ufs ? L"ufs" : L"eMMC",
                      m_provision ? 1 : 0);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
@@ -349,7 +301,7 @@ HRESULT CSerialDevice::Reset()
     if (m_maxSectors == 0)
         return LogError(AnswerIncomplete() ? static_cast<HRESULT>(MX_E_INPUTEND) : E_UNEXPECTED,
                         L"CSerialDevice::Reset", __LINE__);
-    ReportStatus(m_sink, L"Max buffer sector is %d", static_cast<int>(m_maxSectors));
+    ReportStatus(m_sink.Get(), L"Max buffer sector is %d", static_cast<int>(m_maxSectors));
     return hr;
 }
 
@@ -357,7 +309,7 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
                                  const wchar_t* path, const wchar_t* fileSectorOffset, const wchar_t* byteOffset,
                                  const wchar_t* sectorSize, const wchar_t* physicalPartition)
 {
-    ReportStatus(m_sink, L"Writing file \"%s\" to partition at %s", path, startSector);
+    ReportStatus(m_sink.Get(), L"Writing file \"%s\" to partition at %s", path, startSector);
 
     ULONGLONG limit = 0, firstSector = 0, offset = 0, size = 0, partition = 0;
     HRESULT hr = ParseXmlAttrValues({{numPartitionSectors, &limit},
@@ -413,18 +365,18 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
     {
         const ULONGLONG count = std::min(pieceLimit, end - piece);
         const DWORD bytes = static_cast<DWORD>(count * sectorSize);
-        ReportStatus(m_sink, L"WriteFile position %#016llx, size %lu", piece * sectorSize, bytes);
+        ReportStatus(m_sink.Get(), L"WriteFile position %#016llx, size %lu", piece * sectorSize, bytes);
         // The last sector of a file whose size is no multiple of the sector
         // size is completed with zero bytes, never read past the mapping.
         const ULONGLONG position = piece * sectorSize + byteOffset;
         const DWORD fromFile = position >= fileSize ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(bytes, fileSize - position));
         HRESULT hr = S_OK;
         if (fromFile > 0)
-            hr = WriteRobust(m_port, view + position, fromFile, kNoPosition);
+            hr = WriteRobust(m_port.Get(), view + position, fromFile, kNoPosition);
         if (SUCCEEDED(hr) && fromFile < bytes)
         {
             zeros.resize(bytes - fromFile);
-            hr = WriteRobust(m_port, zeros.data(), bytes - fromFile, kNoPosition);
+            hr = WriteRobust(m_port.Get(), zeros.data(), bytes - fromFile, kNoPosition);
         }
         if (FAILED(hr))
             return hr;
@@ -436,7 +388,7 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
                                   const wchar_t* sizeInBytes, const wchar_t* sectorSize,
                                   const wchar_t* physicalPartition)
 {
-    ReportStatus(m_sink, L"ApplyPatch sector %s, offset %s, value %s, size %s", startSector, byteOffset, value,
+    ReportStatus(m_sink.Get(), L"ApplyPatch sector %s, offset %s, value %s, size %s", startSector, byteOffset, value,
                  sizeInBytes);
     HRESULT hr = S_OK;
     for (int resend = 0;; ++resend)
@@ -452,13 +404,13 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
 
 HRESULT CSerialDevice::SetBootableStorageDrive()
 {
-    ReportStatus(m_sink, L"Set boot partition 1");
+    ReportStatus(m_sink.Get(), L"Set boot partition 1");
     return SendCommand(0, kSetBootableCommand);
 }
 
 HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
 {
-    ReportStatus(m_sink, L"Open provision file \"%s\"", provisionPath);
+    ReportStatus(m_sink.Get(), L"Open provision file \"%s\"", provisionPath);
     ComPtr<IXmlReader> reader;
     HRESULT hr = OpenXmlReader(provisionPath, &reader);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Provision", __LINE__);
@@ -476,7 +428,7 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
         if (FAILED(hr))
             break;
         element += L" />";
-        ReportStatus(m_sink, L"Provision cmd: %s", element.c_str());
+        ReportStatus(m_sink.Get(), L"Provision cmd: %s", element.c_str());
         hr = SendText(1, L"<?xml version=\"1.0\" ?>\n<data>\n" + element + L"\n</data>");
         for (int attempt = 0; FAILED(hr) && attempt < 10; ++attempt)
         {
@@ -487,7 +439,7 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
     }
     LogError(hr, L"CSerialDevice::Provision", __LINE__);
 
-    ReportStatus(m_sink, L"Provision done, reboot now");
+    ReportStatus(m_sink.Get(), L"Provision done, reboot now");
     hr = SendCommand(0, kPowerCommand);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Provision", __LINE__);
     ClosePort();

@@ -9,18 +9,19 @@
 
 #include "engine/StatusReport.h"
 #include "engine/storage/QDevice.h"
+#include "platform/ComObject.h"
+#include "platform/Handles.h"
 
-class CSerialDevice final : public IQDevice
+class CSerialDevice : public IQDevice, public CComObjectRoot
 {
 public:
     // Makes the object, opens the port and configures the programmer (Reset).
     static HRESULT CreateInstance(const wchar_t* portName, IQStatusReport* sink, IQDevice** device, BOOL ufs,
                                   BOOL provision);
 
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    BEGIN_COM_MAP(CSerialDevice)
+        COM_INTERFACE_ENTRY(IQDevice)
+    END_COM_MAP()
 
     // IQDevice
     HRESULT STDMETHODCALLTYPE WriteFile(const wchar_t* startSector, const wchar_t* numPartitionSectors,
@@ -45,9 +46,11 @@ public:
     DWORD MaxSectorsPerTransfer() const { return m_maxSectors; }
     DWORD DeviceSectorSize() const { return m_ufs ? 4096 : 512; }
 
-private:
+protected:
     CSerialDevice() = default;
-    ~CSerialDevice();
+    ~CSerialDevice() = default;
+
+private:
 
     HRESULT SendText(int responseFlag, const std::wstring& text);
     // Interprets one whole answer document: S_OK, or the failure that ends
@@ -64,12 +67,11 @@ private:
 
     BOOL m_ufs = FALSE;
     std::wstring m_portName;
-    HANDLE m_port = INVALID_HANDLE_VALUE;
+    CFileHandle m_port;
     DWORD m_maxSectors = 0;
     BOOL m_provision = FALSE;
-    IQStatusReport* m_sink = nullptr;
+    ComPtr<IQStatusReport> m_sink;
 
-    LONG m_refs = 1;
     // Commands sent whose final response element (any but rawmode="true")
     // has not been read yet, and the "value" of the final response element
     // that answered the last of them.
