@@ -1,5 +1,6 @@
 #include "services/Process.h"
 #include "services/Log.h"
+#include "platform/Handles.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -15,28 +16,6 @@ const DWORD kPollMs = 5;
 // has closed them, so that a child started by another thread of ours never
 // inherits a pipe that is not its own.
 SRWLOCK g_inheritLock = SRWLOCK_INIT;
-
-struct CHandle
-{
-    HANDLE h = nullptr;
-    CHandle() = default;
-    explicit CHandle(HANDLE handle) : h(handle) {}
-    ~CHandle() { Close(); }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-    void Close()
-    {
-        if (h && h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-        h = nullptr;
-    }
-    HANDLE Release()
-    {
-        HANDLE taken = h;
-        h = nullptr;
-        return taken;
-    }
-};
 
 // The start-up information that hands the child exactly `handles` (an
 // attribute list where the system has one; the inherit lock covers the rest).
@@ -154,9 +133,9 @@ HRESULT KillTreeById(const CProcessList& list, DWORD processId, std::vector<DWOR
 {
     HRESULT hr = S_OK;
     CHandle process(OpenToEnd(processId, hr));
-    if (!process.h)
+    if (!process.Get())
         return LogError(hr, L"KillProcessTree", 622);
-    return KillTreeOf(list, process.h, processId, visited);
+    return KillTreeOf(list, process.Get(), processId, visited);
 }
 
 HRESULT KillTreeOf(const CProcessList& list, HANDLE process, DWORD processId, std::vector<DWORD>& visited)
@@ -198,32 +177,32 @@ HRESULT ExecuteCommandV(FILE** stream, HANDLE* process, const wchar_t* format, v
     if (stream)
     {
         HANDLE self = GetCurrentProcess();
-        if (!CreatePipe(&readEnd.h, &writeEnd.h, nullptr, kPipeBufferSize) ||
-            !DuplicateHandle(self, writeEnd.h, self, &stdOut.h, 0, TRUE, DUPLICATE_SAME_ACCESS) ||
-            !DuplicateHandle(self, writeEnd.h, self, &stdErr.h, 0, TRUE, DUPLICATE_SAME_ACCESS))
+        if (!CreatePipe(readEnd.Receive(), writeEnd.Receive(), nullptr, kPipeBufferSize) ||
+            !DuplicateHandle(self, writeEnd.Get(), self, stdOut.Receive(), 0, TRUE, DUPLICATE_SAME_ACCESS) ||
+            !DuplicateHandle(self, writeEnd.Get(), self, stdErr.Receive(), 0, TRUE, DUPLICATE_SAME_ACCESS))
             hr = LastErrorHResult();
     }
     if (SUCCEEDED(hr))
     {
-        CStartupInfo startup(stdOut.h, stdErr.h);
+        CStartupInfo startup(stdOut.Get(), stdErr.Get());
         // Without a pipe the child needs no handle of ours at all.
         if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, stream != nullptr,
                             CREATE_NO_WINDOW | startup.Flags(), nullptr, nullptr, startup.Get(), &pi))
             hr = LastErrorHResult();
     }
-    stdOut.Close();
-    stdErr.Close();
-    writeEnd.Close();
+    stdOut.Reset();
+    stdErr.Reset();
+    writeEnd.Reset();
     ReleaseSRWLockExclusive(&g_inheritLock);
     CHandle thread(pi.hThread), child(pi.hProcess);
     RETURN_IF_FAILED(hr, L"ExecuteCommand", 1224);
 
     if (stream)
     {
-        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(readEnd.h), _O_RDONLY | _O_TEXT);
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(readEnd.Get()), _O_RDONLY | _O_TEXT);
         if (fd == -1)
             return LogError(HResultFromWin32(errno), L"ExecuteCommand", 1209);
-        readEnd.Release(); // the descriptor owns it now
+        readEnd.Detach(); // the descriptor owns it now
         FILE* file = _fdopen(fd, "r");
         if (!file)
         {
@@ -234,7 +213,7 @@ HRESULT ExecuteCommandV(FILE** stream, HANDLE* process, const wchar_t* format, v
         *stream = file;
     }
     if (process)
-        *process = child.Release();
+        *process = child.Detach();
     return S_OK;
 }
 
@@ -265,16 +244,16 @@ HRESULT ExecuteCommandV(std::wstring& output, const wchar_t* format, va_list arg
     {
         // Once the child has ended, what the pipe holds is taken once; other
         // holders of the write end are not waited for.
-        bool ended = IsGone(process.h);
+        bool ended = IsGone(process.Get());
         DWORD got = open ? DrainPipe(pipe, bytes, open, readResult) : 0;
         if (ended)
             break;
         if (got == 0)
-            WaitForSingleObject(process.h, open ? kPollMs : INFINITE);
+            WaitForSingleObject(process.Get(), open ? kPollMs : INFINITE);
     }
 
     DWORD exitCode = 0;
-    if (GetExitCodeProcess(process.h, &exitCode))
+    if (GetExitCodeProcess(process.Get(), &exitCode))
         hr = ExitCodeResult(exitCode);
     else
         hr = LastErrorHResult();
@@ -319,31 +298,29 @@ CAutoExecutor::CAutoExecutor(const wchar_t* format, ...)
 {
     va_list args;
     va_start(args, format);
-    HRESULT hr = ExecuteCommandV(nullptr, &m_hProcess, format, args);
+    HRESULT hr = ExecuteCommandV(nullptr, m_hProcess.Receive(), format, args);
     va_end(args);
     if (FAILED(hr))
     {
         LogError(hr, L"CAutoExecutor::CAutoExecutor", 1243);
-        m_hProcess = nullptr;
+        m_hProcess.Reset();
     }
 }
 
 CAutoExecutor::~CAutoExecutor()
 {
-    if (!m_hProcess)
-        return;
-    KillProcessTree(m_hProcess);
-    CloseHandle(m_hProcess);
+    if (m_hProcess)
+        KillProcessTree(m_hProcess.Get());
 }
 
 CProcessList::CProcessList()
 {
-    CHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (snapshot.h == INVALID_HANDLE_VALUE)
+    CFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
         return;
     _PROCESS_INFORMATION_EX info = {};
     info.entry.dwSize = sizeof(info.entry);
-    for (BOOL more = Process32FirstW(snapshot.h, &info.entry); more; more = Process32NextW(snapshot.h, &info.entry))
+    for (BOOL more = Process32FirstW(snapshot.Get(), &info.entry); more; more = Process32NextW(snapshot.Get(), &info.entry))
         push_back(info);
 }
 
@@ -367,9 +344,9 @@ HRESULT KillProcess(DWORD processId)
 {
     HRESULT hr = S_OK;
     CHandle process(OpenToEnd(processId, hr));
-    if (!process.h)
+    if (!process.Get())
         return LogError(hr, L"KillProcess", 471);
-    return KillProcess(process.h);
+    return KillProcess(process.Get());
 }
 
 HRESULT KillProcess(const CProcessList& list, const wchar_t* exeName)
@@ -422,14 +399,14 @@ HRESULT RebootWindows(HWND parent, UINT textId, DWORD reason)
     if (!LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &shutdown))
         return LogError(LastErrorHResult(), L"RebootWindows", 447);
     CHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token.h))
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Receive()))
         return LogError(LastErrorHResult(), L"RebootWindows", 450);
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Luid = shutdown;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     // Succeeds with ERROR_NOT_ALL_ASSIGNED when the privilege is not held.
-    if (!AdjustTokenPrivileges(token.h, FALSE, &privileges, 0, nullptr, nullptr) ||
+    if (!AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr) ||
         GetLastError() == ERROR_NOT_ALL_ASSIGNED)
         return LogError(LastErrorHResult(), L"RebootWindows", 453);
     if (!ExitWindowsEx(EWX_REBOOT, reason))

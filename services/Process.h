@@ -2,6 +2,7 @@
 // executable name or as a whole tree.
 #pragma once
 #include "services/ProcessStrings.h"
+#include "platform/Handles.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -38,10 +39,10 @@ public:
     CAutoExecutor(const CAutoExecutor&) = delete;
     CAutoExecutor& operator=(const CAutoExecutor&) = delete;
 
-    HANDLE Process() const { return m_hProcess; }
+    HANDLE Process() const { return m_hProcess.Get(); }
 
 private:
-    HANDLE m_hProcess = nullptr;
+    CHandle m_hProcess;
 };
 
 struct _PROCESS_INFORMATION_EX
