@@ -2,6 +2,7 @@
 
 #include "services/Dump.h"
 #include "services/Log.h"
+#include "platform/ComObject.h"
 
 #include <shlwapi.h>
 #include <xmllite.h>
@@ -175,36 +176,31 @@ HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader)
         return LogError(E_POINTER, L"OpenXmlReader", __LINE__);
     HRESULT hr = RefuseTextWithoutDocument(stream);
     RETURN_IF_FAILED(hr, L"OpenXmlReader", __LINE__);
-    IXmlReader* created = nullptr;
-    hr = CreateXmlReader(__uuidof(IXmlReader), reinterpret_cast<void**>(&created), nullptr);
+    ComPtr<IXmlReader> created;
+    hr = CreateXmlReader(__uuidof(IXmlReader), reinterpret_cast<void**>(created.GetAddressOf()), nullptr);
     RETURN_IF_FAILED(hr, L"OpenXmlReader", __LINE__);
     hr = created->SetInput(stream);
-    if (SUCCEEDED(hr))
-        hr = created->QueryInterface(__uuidof(IXmlReader), reinterpret_cast<void**>(reader));
-    created->Release();
     RETURN_IF_FAILED(hr, L"OpenXmlReader", __LINE__);
+    *reader = created.Detach();
     return S_OK;
 }
 
 HRESULT OpenXmlReader(const wchar_t* path, IXmlReader** reader)
 {
-    IStream* stream = nullptr;
+    ComPtr<IStream> stream;
     HRESULT hr = SHCreateStreamOnFileW(path, STGM_READ | STGM_SHARE_DENY_WRITE, &stream);
     RETURN_IF_FAILED(hr, L"OpenXmlReader", __LINE__);
-    hr = OpenXmlReader(stream, reader);
-    stream->Release();
-    return hr;
+    return OpenXmlReader(stream.Get(), reader);
 }
 
 HRESULT OpenXmlReader(const char* text, IXmlReader** reader)
 {
     const size_t length = text ? strlen(text) : 0;
-    IStream* stream = SHCreateMemStream(reinterpret_cast<const BYTE*>(text), static_cast<UINT>(length));
+    ComPtr<IStream> stream;
+    *stream.GetAddressOf() = SHCreateMemStream(reinterpret_cast<const BYTE*>(text), static_cast<UINT>(length));
     if (!stream)
         return LogError(E_FAIL, L"OpenXmlReader", __LINE__);
-    HRESULT hr = OpenXmlReader(stream, reader);
-    stream->Release();
-    return hr;
+    return OpenXmlReader(stream.Get(), reader);
 }
 
 size_t XmlDocumentEnd(const char* text, size_t length)

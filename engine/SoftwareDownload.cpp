@@ -158,7 +158,7 @@ HRESULT CSoftwareDownload::GetDeviceName(UINT type, bool open, std::wstring& nam
                 name = found;
                 return S_OK;
             }
-            CPortHandle device;
+            CFileHandle device;
             *device.Receive() = CreateFileW(found.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (device.Get() != INVALID_HANDLE_VALUE)

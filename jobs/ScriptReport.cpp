@@ -3,6 +3,7 @@
 #include "services/FileSearch.h"
 #include "services/Process.h"
 #include "services/Text.h"
+#include "platform/Handles.h"
 
 #include <shlwapi.h>
 
@@ -67,16 +68,16 @@ HRESULT CScriptReport::RunAndReadOutput(const std::wstring& commandLine, bool us
                                         const wchar_t* logName)
 {
     FILE* stream = nullptr;
-    HANDLE process = nullptr;
-    HRESULT hr = LogError(ExecuteCommand(&stream, &process, L"%s", commandLine.c_str()), logName, __LINE__);
+    CHandle process;
+    HRESULT hr = LogError(ExecuteCommand(&stream, process.Receive(), L"%s", commandLine.c_str()), logName, __LINE__);
     if (SUCCEEDED(hr))
         hr = LogError(ReadOutput(stream), logName, __LINE__);
     if (SUCCEEDED(hr) && useExitCode)
     {
         // The output has ended, so the child is ending.
         DWORD code = 0;
-        WaitForSingleObject(process, INFINITE);
-        if (!GetExitCodeProcess(process, &code))
+        WaitForSingleObject(process.Get(), INFINITE);
+        if (!GetExitCodeProcess(process.Get(), &code))
             hr = LastErrorHResult();
         else
             hr = HResultFromWin32(static_cast<LONG>(0u - code)); // exit code 0 is S_OK, others fail
@@ -84,10 +85,7 @@ HRESULT CScriptReport::RunAndReadOutput(const std::wstring& commandLine, bool us
     }
     // Only the interpreter itself; a tool it started goes on by itself.
     if (process)
-    {
-        TerminateProcess(process, 0);
-        CloseHandle(process);
-    }
+        TerminateProcess(process.Get(), 0);
     if (stream)
         fclose(stream);
     return hr;

@@ -2,6 +2,7 @@
 #include "services/Text.h"
 
 #include "services/Log.h"
+#include "platform/Handles.h"
 
 #include <cwctype>
 #include <memory>
@@ -244,11 +245,6 @@ private:
     bool m_ok = true;
 };
 
-struct KeyCloser
-{
-    void operator()(HKEY key) const { RegCloseKey(key); }
-};
-using UniqueKey = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
 HRESULT SetValue(HKEY key, const RegValue& value)
 {
@@ -291,7 +287,7 @@ HRESULT RegisterKey(HKEY parent, const RegKey& key)
                               &raw, nullptr);
     if (rc != ERROR_SUCCESS)
         return HResultFromWin32(rc);
-    UniqueKey owner(raw);
+    CRegKey owner(raw);
     HRESULT hr = key.hasDefault ? SetValue(raw, key.defaultValue) : S_OK;
     for (size_t i = 0; SUCCEEDED(hr) && i < key.values.size(); ++i)
         hr = SetValue(raw, key.values[i]);
@@ -310,7 +306,7 @@ HRESULT UnregisterKey(HKEY parent, const RegKey& key)
     LONG rc = RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ | KEY_WRITE, &raw);
     if (rc != ERROR_SUCCESS)
         return IsGone(rc) ? S_OK : HResultFromWin32(rc);
-    UniqueKey owner(raw);
+    CRegKey owner(raw);
     HRESULT hr = S_OK;
     for (size_t i = 0; SUCCEEDED(hr) && i < key.subkeys.size(); ++i)
         hr = UnregisterKey(raw, key.subkeys[i]);
@@ -327,7 +323,7 @@ HRESULT UnregisterKey(HKEY parent, const RegKey& key)
                           nullptr, nullptr, nullptr);
     if (rc != ERROR_SUCCESS)
         return HResultFromWin32(rc);
-    owner.reset();
+    owner.Reset();
     if (subkeys)
         return S_OK;
     rc = RegDeleteKeyW(parent, key.name.c_str());

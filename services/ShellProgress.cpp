@@ -12,19 +12,17 @@ static const IID kProgressDialogInterface = {
 CSHProgressWnd::CSHProgressWnd()
 {
     HRESULT hr = LogError(CoCreateInstance(kProgressDialogClass, nullptr, CLSCTX_INPROC_SERVER,
-                                           kProgressDialogInterface, reinterpret_cast<void**>(&m_dialog)),
+                                           kProgressDialogInterface, reinterpret_cast<void**>(m_dialog.GetAddressOf())),
                           L"CSHProgressWnd::CSHProgressWnd", 58);
     m_created = SUCCEEDED(hr) && m_dialog;
     if (!m_created)
-        m_dialog = nullptr;
+        m_dialog.Reset();
 }
 
 CSHProgressWnd::~CSHProgressWnd()
 {
-    if (!m_created)
-        return;
-    Close();
-    m_dialog->Release();
+    if (m_created)
+        Close();
 }
 
 void CSHProgressWnd::ShowTime(bool show)

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "platform/ComObject.h"
+
 class CSHProgressWnd
 {
 public:
@@ -32,7 +34,7 @@ public:
     void Close();
 
 private:
-    IProgressDialog* m_dialog = nullptr;
+    ComPtr<IProgressDialog> m_dialog;
     bool m_created = false;
     bool m_shown = false;
     DWORD m_flags = 0;

@@ -1,4 +1,5 @@
 #include "ui/MruList.h"
+#include "platform/Handles.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -15,28 +16,10 @@ constexpr wchar_t kCountName[] = L"DocumentCount";
 constexpr wchar_t kEntryPrefix[] = L"Document";
 constexpr size_t kEntryPrefixChars = 8;
 
-class CRegKeyHandle
+bool OpenForReading(const wchar_t* base, const wchar_t* subkey, CRegKey& baseKey, CRegKey& key)
 {
-public:
-    CRegKeyHandle() = default;
-    CRegKeyHandle(const CRegKeyHandle&) = delete;
-    CRegKeyHandle& operator=(const CRegKeyHandle&) = delete;
-    ~CRegKeyHandle()
-    {
-        if (m_key)
-            RegCloseKey(m_key);
-    }
-    HKEY* operator&() { return &m_key; }
-    operator HKEY() const { return m_key; }
-
-private:
-    HKEY m_key = nullptr;
-};
-
-bool OpenForReading(const wchar_t* base, const wchar_t* subkey, CRegKeyHandle& baseKey, CRegKeyHandle& key)
-{
-    return RegOpenKeyExW(HKEY_CURRENT_USER, base, 0, KEY_READ, &baseKey) == ERROR_SUCCESS &&
-           RegOpenKeyExW(baseKey, subkey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+    return RegOpenKeyExW(HKEY_CURRENT_USER, base, 0, KEY_READ, baseKey.Receive()) == ERROR_SUCCESS &&
+           RegOpenKeyExW(baseKey.Get(), subkey, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;
 }
 
 std::wstring EntryName(DWORD number)
@@ -99,12 +82,12 @@ void ReadSettingValue(const wchar_t* base, const wchar_t* subkey, wchar_t* dest,
     wcsncpy(dest, defaultValue ? defaultValue : L"", destChars - 1);
     dest[destChars - 1] = L'\0';
 
-    CRegKeyHandle baseKey, key;
+    CRegKey baseKey, key;
     if (!OpenForReading(base, subkey, baseKey, key))
         return;
     alignas(wchar_t) BYTE data[kValueBytes];
     DWORD type = 0, size = sizeof(data);
-    if (RegQueryValueExW(key, L"Document1", nullptr, &type, data, &size) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.Get(), L"Document1", nullptr, &type, data, &size) != ERROR_SUCCESS)
         return;
     std::wstring text;
     if (TakeStoredText(type, data, size, destChars - 1, text))
@@ -140,11 +123,11 @@ BOOL CMruList::Add(const wchar_t* text)
 
 BOOL CMruList::Read(const wchar_t* base, const wchar_t* subkey)
 {
-    CRegKeyHandle baseKey, key;
+    CRegKey baseKey, key;
     if (!OpenForReading(base, subkey, baseKey, key))
         return FALSE;
     DWORD type = 0, capacity = 0, size = sizeof(capacity);
-    if (RegQueryValueExW(key, kCountName, nullptr, &type, reinterpret_cast<BYTE*>(&capacity), &size) !=
+    if (RegQueryValueExW(key.Get(), kCountName, nullptr, &type, reinterpret_cast<BYTE*>(&capacity), &size) !=
             ERROR_SUCCESS ||
         type != REG_DWORD)
         return FALSE;
@@ -158,7 +141,7 @@ BOOL CMruList::Read(const wchar_t* base, const wchar_t* subkey)
         DWORD nameChars = ARRAYSIZE(name);
         alignas(wchar_t) BYTE data[kValueBytes];
         DWORD dataSize = sizeof(data);
-        const LONG status = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &dataSize);
+        const LONG status = RegEnumValueW(key.Get(), index, name, &nameChars, nullptr, &type, data, &dataSize);
         // Longer names cannot be entry names; larger data is refused as a
         // direct query of the name would refuse it. Any other failure (the
         // key went away) ends the walk.
@@ -187,24 +170,24 @@ BOOL CMruList::Read(const wchar_t* base, const wchar_t* subkey)
 
 BOOL CMruList::Write(const wchar_t* base, const wchar_t* subkey, const ItemReader& item) const
 {
-    CRegKeyHandle baseKey, key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, base, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &baseKey,
+    CRegKey baseKey, key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, base, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, baseKey.Receive(),
                         nullptr) != ERROR_SUCCESS ||
-        RegCreateKeyExW(baseKey, subkey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr) !=
+        RegCreateKeyExW(baseKey.Get(), subkey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Receive(), nullptr) !=
             ERROR_SUCCESS)
         return FALSE;
 
     const DWORD capacity = m_capacity;
-    RegSetValueExW(key, kCountName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&capacity), sizeof(capacity));
+    RegSetValueExW(key.Get(), kCountName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&capacity), sizeof(capacity));
     const DWORD count = static_cast<DWORD>(m_entries.size());
     for (DWORD i = count; i >= 1; --i) {
         std::wstring text;
         if (!item(static_cast<int>(i - 1), text))
             continue;
-        RegSetValueExW(key, EntryName(i).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+        RegSetValueExW(key.Get(), EntryName(i).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
     }
     for (DWORD i = count + 1; i <= kLastClearedValue; ++i)
-        RegDeleteValueW(key, EntryName(i).c_str());
+        RegDeleteValueW(key.Get(), EntryName(i).c_str());
     return TRUE;
 }

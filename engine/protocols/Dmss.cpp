@@ -79,7 +79,7 @@ HRESULT LoadDmss(const wchar_t* portName, const wchar_t* path, IQStatusReport* s
     image.Coalesce();
 
     ReportStatus(sink, L"Open serial port \"%s\"", portName);
-    CPortHandle port;
+    CFileHandle port;
     HRESULT hr = OpenSerialPort(portName, kReadTimeoutMs, port.Receive());
     RETURN_IF_FAILED(hr, kName, __LINE__);
 

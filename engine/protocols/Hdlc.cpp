@@ -4,6 +4,7 @@
 #include "engine/EngineIo.h"
 #include "services/Dump.h"
 #include "services/Log.h"
+#include "platform/Handles.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -191,23 +192,19 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
 
 HRESULT OpenSerialPort(const wchar_t* name, DWORD readTimeoutMs, HANDLE* port)
 {
-    HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    CFileHandle h(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h)
         return LogError(LastErrorHResult(), L"OpenSerialPort", __LINE__);
     COMMTIMEOUTS timeouts = {};
     if (readTimeoutMs != 0)
         timeouts.ReadTotalTimeoutConstant = readTimeoutMs;
     else
         timeouts.ReadIntervalTimeout = MAXDWORD;
-    if (!SetCommTimeouts(h, &timeouts))
-    {
-        HRESULT hr = LastErrorHResult();
-        CloseHandle(h);
-        return LogError(hr, L"OpenSerialPort", __LINE__);
-    }
-    if (*port && *port != INVALID_HANDLE_VALUE)
-        CloseHandle(*port);
-    *port = h;
+    if (!SetCommTimeouts(h.Get(), &timeouts))
+        return LogError(LastErrorHResult(), L"OpenSerialPort", __LINE__);
+    // A handle already held is closed once the new one stands.
+    CFileHandle previous(*port ? *port : INVALID_HANDLE_VALUE);
+    *port = h.Detach();
     return S_OK;
 }

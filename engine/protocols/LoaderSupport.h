@@ -1,6 +1,5 @@
-// What the programmer and mini-kernel loaders share: the owner of the serial
-// port that one load opens, and the guard that turns a failure thrown inside
-// a load into its result.
+// What the programmer and mini-kernel loaders share: the guard that turns a
+// failure thrown inside a load into its result.
 #pragma once
 #include <windows.h>
 
@@ -8,28 +7,7 @@
 
 #include "engine/EngineIo.h"
 #include "services/Log.h"
-
-class CPortHandle
-{
-public:
-    CPortHandle() = default;
-    ~CPortHandle() { Close(); }
-    CPortHandle(const CPortHandle&) = delete;
-    CPortHandle& operator=(const CPortHandle&) = delete;
-
-    HANDLE Get() const { return m_handle; }
-    // For OpenSerialPort, which closes a handle already held.
-    HANDLE* Receive() { return &m_handle; }
-    void Close()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            CloseHandle(m_handle);
-        m_handle = INVALID_HANDLE_VALUE;
-    }
-
-private:
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
-};
+#include "platform/Handles.h"
 
 // Runs load(); a status text or buffer that could not be allocated ends the
 // load with its HRESULT, logged under name.

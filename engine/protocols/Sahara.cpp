@@ -226,7 +226,7 @@ HRESULT LoadSahara(const wchar_t* portName, const wchar_t* path, IQStatusReport*
     HRESULT hr = OpenSharedFileMapping(path, programmer);
     RETURN_IF_FAILED(hr, kName, __LINE__);
 
-    CPortHandle port;
+    CFileHandle port;
     for (int attempt = 0; attempt < kPortOpenAttempts; ++attempt)
     {
         ReportStatus(sink, L"Open serial port \"%s\"", portName);

@@ -119,7 +119,7 @@ HRESULT LoadMiniKernel(const wchar_t* portName, const wchar_t* path, IQStatusRep
         return LogError(HResultFromWin32(ERROR_FILE_TOO_LARGE), kName, __LINE__);
 
     ReportStatus(sink, L"Open serial port \"%s\"", portName);
-    CPortHandle port;
+    CFileHandle port;
     hr = OpenSerialPort(portName, kReadTimeoutMs, port.Receive());
     RETURN_IF_FAILED(hr, kName, __LINE__);
 
