@@ -154,6 +154,30 @@ TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockAndAQuietTimeOut)
     EXPECT_EQ(0, g_Module.GetLockCount());
 }
 
+TEST(ShutdownWatch, ArmedWatchEndsAServerThatNoClientTakes)
+{
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    const DWORD timeOut = g_Module.m_dwTimeOut;
+    g_Module.m_dwTimeOut = 300;
+
+    // A client that holds the module keeps it past the time-out.
+    ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
+    g_Module.Lock();
+    g_Module.ArmShutdown();
+    EXPECT_FALSE(QuitPosted(800));
+    g_Module.Unlock();
+    EXPECT_TRUE(QuitPosted(5000));
+    g_Module.EndMonitor();
+
+    // No client at all: the armed time-out alone ends it.
+    ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
+    g_Module.ArmShutdown();
+    EXPECT_TRUE(QuitPosted(5000));
+    g_Module.EndMonitor();
+    g_Module.m_dwTimeOut = timeOut;
+}
+
 TEST(ShutdownWatch, EndMonitorStopsARunningWatch)
 {
     g_Module.m_dwTimeOut = 10000;
