@@ -88,6 +88,12 @@ unsigned __stdcall RunActivation(void* argument)
 
 } // namespace
 
+size_t CQPSTReport::PendingActivations()
+{
+    std::lock_guard<std::mutex> lock(g_activationLock);
+    return g_pendingActivations.size();
+}
+
 HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID iid, DWORD* cookie)
 {
     const wchar_t* name = L"CQPSTReport::CreateInGlobalTable";

@@ -15,8 +15,12 @@ public:
     // "QPSTServer.exe" process.
     void FinalRelease();
 
+    // Activations whose server has not answered yet (see CreateInGlobalTable).
+    static size_t PendingActivations();
+
 protected:
-    // Creates the automation server (a local server) on the calling thread.
+    // Creates the automation server (a local server) for the calling thread,
+    // which waits a bounded time for it (CreateInGlobalTable).
     CQPSTReport();
     // Creates the automation server through `context`; the object is kept in
     // the global interface table, a failure leaves the job without a server

@@ -122,7 +122,7 @@ bool QuitPosted(DWORD ms)
     return false;
 }
 
-TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockAndAQuietTimeOut)
+TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockOrAnArmedStartAndAQuietTimeOut)
 {
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -148,20 +148,10 @@ TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockAndAQuietTimeOut)
     const auto last = Clock::now();
     EXPECT_TRUE(QuitPosted(3000));
     EXPECT_GE(std::chrono::duration<double>(Clock::now() - last).count(), 0.25);
-
     g_Module.EndMonitor();
-    g_Module.m_dwTimeOut = timeOut;
-    EXPECT_EQ(0, g_Module.GetLockCount());
-}
 
-TEST(ShutdownWatch, ArmedWatchEndsAServerThatNoClientTakes)
-{
-    MSG msg;
-    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    const DWORD timeOut = g_Module.m_dwTimeOut;
-    g_Module.m_dwTimeOut = 300;
-
-    // A client that holds the module keeps it past the time-out.
+    // Armed at the start of a server: a client that holds the module keeps
+    // it past the time-out; without any client the time-out alone ends it.
     ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
     g_Module.Lock();
     g_Module.ArmShutdown();
@@ -169,13 +159,13 @@ TEST(ShutdownWatch, ArmedWatchEndsAServerThatNoClientTakes)
     g_Module.Unlock();
     EXPECT_TRUE(QuitPosted(5000));
     g_Module.EndMonitor();
-
-    // No client at all: the armed time-out alone ends it.
     ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
     g_Module.ArmShutdown();
     EXPECT_TRUE(QuitPosted(5000));
+
     g_Module.EndMonitor();
     g_Module.m_dwTimeOut = timeOut;
+    EXPECT_EQ(0, g_Module.GetLockCount());
 }
 
 TEST(ShutdownWatch, EndMonitorStopsARunningWatch)
