@@ -4,6 +4,7 @@
 #include "engine/DownloadSettings.h"
 #include "services/Log.h"
 
+#include <process.h>
 #include <string>
 
 namespace
@@ -190,4 +191,104 @@ void RevokeEngineClassObjects()
             CoRevokeClassObject(cookie);
         cookie = 0;
     }
+}
+
+namespace
+{
+// The thread that holds the published class objects in the multithreaded
+// apartment: it registers them, reports how that went and waits to revoke
+// them again.
+struct ClassObjectHost
+{
+    DWORD flags = 0;
+    HRESULT result = E_FAIL;
+    HANDLE registered = nullptr; // set once `result` holds the registration's outcome
+    HANDLE withdraw = nullptr;   // set to make the thread revoke and end
+    HANDLE thread = nullptr;
+};
+
+ClassObjectHost g_host;
+
+// A registration or revocation takes milliseconds; a thread that does not
+// report within this bound is counted as failed.
+constexpr DWORD kHostBoundMs = 30000;
+
+unsigned __stdcall HostClassObjects(void*)
+{
+    const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT hr = joined;
+    if (SUCCEEDED(hr))
+        hr = RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, g_host.flags);
+    g_host.result = hr;
+    SetEvent(g_host.registered);
+    if (SUCCEEDED(hr))
+    {
+        // Lives as long as the program publishes; the withdrawal ends it.
+        WaitForSingleObject(g_host.withdraw, INFINITE);
+        RevokeEngineClassObjects();
+    }
+    if (SUCCEEDED(joined))
+        CoUninitialize();
+    return 0;
+}
+
+void CloseHost()
+{
+    for (HANDLE* handle : {&g_host.registered, &g_host.withdraw, &g_host.thread})
+    {
+        if (*handle)
+            CloseHandle(*handle);
+        *handle = nullptr;
+    }
+}
+} // namespace
+
+HRESULT PublishEngineClassObjects(DWORD flags)
+{
+    const wchar_t* name = L"PublishEngineClassObjects";
+    if (g_host.thread)
+        return S_OK;
+    g_host.flags = flags;
+    g_host.result = E_FAIL;
+    g_host.registered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_host.withdraw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!g_host.registered || !g_host.withdraw)
+    {
+        const HRESULT hr = LastErrorHResult();
+        CloseHost();
+        return LogError(hr, name, __LINE__);
+    }
+    g_host.thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, HostClassObjects, nullptr, 0, nullptr));
+    if (!g_host.thread)
+    {
+        const HRESULT hr = LastErrorHResult();
+        CloseHost();
+        return LogError(hr, name, __LINE__);
+    }
+    HANDLE waits[] = {g_host.registered, g_host.thread};
+    const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, kHostBoundMs);
+    // The thread ending before it reported cannot happen; counted as a failure all the same.
+    const HRESULT hr = wait == WAIT_OBJECT_0 ? g_host.result
+                                             : HResultFromWin32(wait == WAIT_TIMEOUT ? ERROR_TIMEOUT : ERROR_INVALID_STATE);
+    if (FAILED(hr))
+    {
+        WithdrawEngineClassObjects();
+        return LogError(hr, name, __LINE__);
+    }
+    return S_OK;
+}
+
+void WithdrawEngineClassObjects()
+{
+    if (!g_host.thread)
+        return;
+    SetEvent(g_host.withdraw);
+    if (WaitForSingleObject(g_host.thread, kHostBoundMs) != WAIT_OBJECT_0)
+    {
+        // A thread stuck in COM still uses the events: they stay open.
+        LogError(HResultFromWin32(ERROR_TIMEOUT), L"WithdrawEngineClassObjects", __LINE__);
+        g_host = ClassObjectHost();
+        return;
+    }
+    CloseHost();
 }

@@ -209,3 +209,11 @@ HRESULT GetEngineClassObject(REFCLSID clsid, REFIID iid, void** out);
 // what was published and is returned.
 HRESULT RegisterEngineClassObjects(DWORD context, DWORD flags);
 void RevokeEngineClassObjects();
+
+// The program's local server: the class objects published from a thread of
+// the multithreaded apartment (CLSCTX_LOCAL_SERVER with these flags), which
+// stays in it until they are withdrawn. Every call of an outside client is
+// then served on an RPC thread, side by side with the others, and never on
+// the window's thread, whatever apartment the caller of this joined.
+HRESULT PublishEngineClassObjects(DWORD flags);
+void WithdrawEngineClassObjects();

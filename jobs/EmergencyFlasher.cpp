@@ -7,7 +7,11 @@ HRESULT CEmergencyFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* 
                                       const wchar_t* patchFiles, const wchar_t* searchPaths, IDeviceReport** out)
 {
     return CreateJob<CEmergencyFlasher>(L"CEmergencyFlasher::StartFlash", out, [&](CEmergencyFlasher& job) {
-        HRESULT hr = job.SetDownloadParameters(programmer, bootImage, provision, rawFiles, patchFiles, searchPaths);
+        // Without a server the job could only fail later; and a settings
+        // object would be one more activation of the same absent server.
+        HRESULT hr = job.m_serverResult;
+        if (SUCCEEDED(hr))
+            hr = job.SetDownloadParameters(programmer, bootImage, provision, rawFiles, patchFiles, searchPaths);
         if (FAILED(hr))
             job.FailWithoutStart(deviceName, hr);
         else
@@ -57,19 +61,15 @@ HRESULT CEmergencyFlasher::SetDownloadParameter(const wchar_t* name, const wchar
     hr = GlobalTable(table);
     if (FAILED(hr))
         return LogError(hr, function, __LINE__);
-    ComPtr<IDownloadSettings> settings;
     if (!m_settingsCookie)
     {
-        hr = CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&settings));
+        hr = CreateInGlobalTable(CLSID_DownloadSettings, CLSCTX_ALL, __uuidof(IDownloadSettings), &m_settingsCookie);
         if (FAILED(hr))
             return LogError(hr, function, __LINE__);
-        hr = table->RegisterInterfaceInGlobal(settings.Get(), __uuidof(IDownloadSettings), &m_settingsCookie);
     }
-    else
-    {
-        hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
-                                           reinterpret_cast<void**>(settings.GetAddressOf()));
-    }
+    ComPtr<IDownloadSettings> settings;
+    hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
+                                       reinterpret_cast<void**>(settings.GetAddressOf()));
     if (FAILED(hr))
         return LogError(hr, function, __LINE__);
     return LogError(settings->SetParam(nameVariant, valueVariant), function, __LINE__);
@@ -129,9 +129,11 @@ HRESULT CEmergencyFlasher::DoWork()
             Log(L"receive last event, but fail with 0x%08x", hr);
             hr = S_OK;
         }
-        // A server that reports after the download has returned must not reach the job.
-        static_cast<CStatusReport<CEmergencyFlasher>*>(sink.Get())->Detach();
     }
+    // Whatever ended the download: a server that holds the sink and reports
+    // later must not reach the job.
+    if (sink)
+        static_cast<CStatusReport<CEmergencyFlasher>*>(sink.Get())->Detach();
 
     if (m_holdsSemaphore)
     {

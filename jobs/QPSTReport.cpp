@@ -2,6 +2,11 @@
 
 #include "services/Process.h"
 
+#include <process.h>
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
 namespace {
 
 // Phone status of a port that is ready to use.
@@ -10,7 +15,149 @@ constexpr LONG kPortReady = 5;
 constexpr int kAddPortPass = 10;
 constexpr int kReAddPortPass = 20;
 
+// One activation, shared by the thread that runs it and the caller that
+// waits for it; whoever lets go last deletes it.
+struct Activation
+{
+    CLSID clsid;
+    DWORD context;
+    IID iid;
+    HANDLE done = nullptr; // set when the thread has finished
+    volatile LONG refs = 2;
+    // Under g_activationLock:
+    bool finished = false;
+    bool abandoned = false; // the caller gave up waiting
+    HRESULT result = E_FAIL;
+    DWORD cookie = 0;
+
+    void Release()
+    {
+        if (InterlockedDecrement(&refs) == 0)
+        {
+            CloseHandle(done);
+            delete this;
+        }
+    }
+};
+
+std::mutex g_activationLock;
+std::vector<Activation*> g_pendingActivations; // not finished yet, one per class
+
+// Under g_activationLock.
+void ForgetPending(Activation* activation)
+{
+    g_pendingActivations.erase(std::remove(g_pendingActivations.begin(), g_pendingActivations.end(), activation),
+                               g_pendingActivations.end());
+}
+
+unsigned __stdcall RunActivation(void* argument)
+{
+    Activation* activation = static_cast<Activation*>(argument);
+    const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    HRESULT hr = joined;
+    ComPtr<IGlobalInterfaceTable> table;
+    DWORD cookie = 0;
+    if (SUCCEEDED(hr))
+    {
+        ComPtr<IUnknown> object;
+        hr = CoCreateInstance(activation->clsid, nullptr, activation->context, activation->iid,
+                              reinterpret_cast<void**>(object.GetAddressOf()));
+        if (SUCCEEDED(hr))
+            hr = CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&table));
+        if (SUCCEEDED(hr))
+            hr = table->RegisterInterfaceInGlobal(object.Get(), activation->iid, &cookie);
+    }
+    bool abandoned = false;
+    {
+        std::lock_guard<std::mutex> lock(g_activationLock);
+        ForgetPending(activation);
+        activation->finished = true;
+        activation->result = hr;
+        activation->cookie = cookie;
+        abandoned = activation->abandoned;
+    }
+    if (abandoned && cookie)
+        table->RevokeInterfaceFromGlobal(cookie); // nobody takes it any more
+    SetEvent(activation->done);
+    table.Reset();
+    if (SUCCEEDED(joined))
+        CoUninitialize();
+    activation->Release();
+    return 0;
+}
+
 } // namespace
+
+size_t CQPSTReport::PendingActivations()
+{
+    std::lock_guard<std::mutex> lock(g_activationLock);
+    return g_pendingActivations.size();
+}
+
+HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID iid, DWORD* cookie)
+{
+    const wchar_t* name = L"CQPSTReport::CreateInGlobalTable";
+    *cookie = 0;
+    Activation* activation = new (std::nothrow) Activation{clsid, context, iid};
+    if (!activation)
+        return LogError(E_OUTOFMEMORY, name, __LINE__);
+    activation->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!activation->done)
+    {
+        const HRESULT hr = LastErrorHResult();
+        delete activation;
+        return LogError(hr, name, __LINE__);
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_activationLock);
+        for (const Activation* pending : g_pendingActivations)
+        {
+            if (InlineIsEqualGUID(pending->clsid, clsid))
+            {
+                // Its server has not answered yet: another activation would
+                // only start another server and wait as long.
+                CloseHandle(activation->done);
+                delete activation;
+                return LogError(CO_E_SERVER_EXEC_FAILURE, name, __LINE__);
+            }
+        }
+        g_pendingActivations.push_back(activation);
+    }
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunActivation, activation, 0, nullptr));
+    if (!thread)
+    {
+        const HRESULT hr = LastErrorHResult();
+        {
+            std::lock_guard<std::mutex> lock(g_activationLock);
+            ForgetPending(activation);
+        }
+        CloseHandle(activation->done);
+        delete activation;
+        return LogError(hr, name, __LINE__);
+    }
+    CloseHandle(thread);
+
+    // The finished flag decides below, whatever ended the wait.
+    DWORD index = 0;
+    if (CoWaitForMultipleHandles(0, kActivationBoundMs, 1, &activation->done, &index) == CO_E_NOTINITIALIZED)
+        WaitForSingleObject(activation->done, kActivationBoundMs);
+    HRESULT hr;
+    {
+        std::lock_guard<std::mutex> lock(g_activationLock);
+        if (activation->finished)
+        {
+            hr = activation->result;
+            *cookie = activation->cookie;
+        }
+        else
+        {
+            activation->abandoned = true; // the thread cleans up when its server answers at last
+            hr = CO_E_SERVER_EXEC_FAILURE;
+        }
+    }
+    activation->Release();
+    return LogError(hr, name, __LINE__);
+}
 
 HRESULT CQPSTReport::GlobalTable(ComPtr<IGlobalInterfaceTable>& table)
 {
@@ -33,13 +180,10 @@ CQPSTReport::CQPSTReport()
 
 void CQPSTReport::CreateServer(DWORD context)
 {
-    ComPtr<IDispatch> server;
-    if (FAILED(CoCreateInstance(CLSID_AtmnServer, nullptr, context, IID_PPV_ARGS(&server))))
-        return; // the job fails when it looks for the port
-    ComPtr<IGlobalInterfaceTable> table;
-    HRESULT hr = GlobalTable(table);
     DWORD cookie = 0;
-    if (SUCCEEDED(hr) && SUCCEEDED(table->RegisterInterfaceInGlobal(server.Get(), IID_IDispatch, &cookie)))
+    m_serverResult = LogError(CreateInGlobalTable(CLSID_AtmnServer, context, IID_IDispatch, &cookie),
+                              L"CQPSTReport::CreateServer", __LINE__);
+    if (SUCCEEDED(m_serverResult))
         m_serverCookie = cookie;
 }
 

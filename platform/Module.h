@@ -28,6 +28,9 @@ public:
     bool StartMonitor(DWORD mainThread);
     // Stops a watch that still runs and closes the event (ServerMonitor.cpp).
     void EndMonitor();
+    // Starts the time-out now, as if the last lock had just gone: a server
+    // started for a client that never takes an object ends by itself.
+    void ArmShutdown();
 
 private:
     static unsigned __stdcall MonitorProc(void* module);

@@ -39,6 +39,14 @@ void CServerModule::EndMonitor()
     }
 }
 
+void CServerModule::ArmShutdown()
+{
+    if (!m_hEventShutdown)
+        return;
+    InterlockedExchange(&m_activity, 1);
+    SetEvent(m_hEventShutdown);
+}
+
 unsigned __stdcall CServerModule::MonitorProc(void* module)
 {
     static_cast<CServerModule*>(module)->MonitorShutdown();

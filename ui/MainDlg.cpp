@@ -411,6 +411,9 @@ LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
         FlashParameters record;
         if (FillFlashParameters(record, m_settings, rowFolder)) {
             StartFlash(device.c_str(), &record, job.GetAddressOf());
+            // A job that could not even start (no server to reach, ...).
+            if (job && job->IsFinished() && job->IsFailed())
+                ReportError(job->GetResult());
         } else {
             // A path list too long for its field: the row fails rather than
             // flashing with a cut list.

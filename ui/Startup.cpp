@@ -7,6 +7,7 @@
 #include "platform/Module.h"
 #include "services/CoInstaller.h"
 #include "services/Installer.h"
+#include "services/Log.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -91,14 +92,35 @@ int StartProgram(const wchar_t* commandLine, int show, const StartupSteps& steps
         MSG msg;
         PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
         g_Module.StartMonitor(GetCurrentThreadId());
+        // Published from the multithreaded apartment: outside clients are
+        // served side by side on RPC threads, never on this thread's window.
+        bool published = false;
         if (IsWithoutQpst())
         {
-            const HRESULT hr = RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED);
+            HRESULT hr = PublishEngineClassObjects(REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED);
             if (SUCCEEDED(hr))
-                CoResumeClassObjects();
+                hr = LogError(CoResumeClassObjects(), L"StartProgram", __LINE__);
+            published = SUCCEEDED(hr);
         }
-        exitCode = mode == StartMode::Server ? RunServer() : steps.run(commandLine, show);
-        RevokeEngineClassObjects();
+        if (mode != StartMode::Server)
+        {
+            exitCode = steps.run(commandLine, show);
+        }
+        else if (published)
+        {
+            // Started for a client: without one the watch ends the server
+            // after the time-out, as it does after the last client.
+            g_Module.ArmShutdown();
+            exitCode = RunServer();
+        }
+        else
+        {
+            // Nothing to serve: the process that COM started ends at once,
+            // so that the client's activation fails quickly.
+            exitCode = LogError(REGDB_E_CLASSNOTREG, L"StartProgram", __LINE__);
+            g_Module.m_dwPause = 0;
+        }
+        WithdrawEngineClassObjects();
         Sleep(g_Module.m_dwPause);
         monitor.reset();
     }

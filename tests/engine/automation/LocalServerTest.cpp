@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Automation.h"
+#include "tests/engine/automation/TypeLibraries.h"
 #include "tests/engine/sequence/FreeThreadedRecorder.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
@@ -39,40 +40,6 @@ KESTRUP_CHILD(AutomationServer)
     CloseHandle(stop);
     return code;
 }
-
-// Type libraries 1 and 3 registered for the life of the test, so that the
-// sink and the dual interfaces can be marshalled between processes.
-class CRegisteredTypeLibraries
-{
-public:
-    CRegisteredTypeLibraries()
-    {
-        wchar_t exe[MAX_PATH];
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        for (int index : {kKestrupTypeLibrary, kProxyTypeLibrary})
-        {
-            std::wstring path = std::wstring(exe) + L"\\" + std::to_wstring(index);
-            ComPtr<ITypeLib> lib;
-            TLIBATTR* attributes = nullptr;
-            if (FAILED(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib)) || FAILED(lib->GetLibAttr(&attributes)))
-            {
-                ADD_FAILURE() << "type library " << index;
-                continue;
-            }
-            m_registered.push_back(*attributes);
-            lib->ReleaseTLibAttr(attributes);
-            EXPECT_EQ(S_OK, RegisterTypeLib(lib.Get(), &path[0], nullptr)) << index;
-        }
-    }
-    ~CRegisteredTypeLibraries()
-    {
-        for (const TLIBATTR& a : m_registered)
-            UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
-    }
-
-private:
-    std::vector<TLIBATTR> m_registered;
-};
 
 void SetText(VARIANT* v, const wchar_t* text)
 {

@@ -120,7 +120,7 @@ TEST_F(StartFlashTest, AnEmergencyPortGetsADownloadThroughTheAutomationServer)
 {
     // As on the main window's thread, with the program's own engine published.
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    ASSERT_EQ(S_OK, RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE));
+    ASSERT_EQ(S_OK, PublishEngineClassObjects(REGCLS_MULTIPLEUSE));
     DeviceWaitTimes saved = GetDeviceWaitTimes();
     GetDeviceWaitTimes() = {1, 0, 0};
     AddDevice(9, 1, L"COM97");
@@ -139,7 +139,7 @@ TEST_F(StartFlashTest, AnEmergencyPortGetsADownloadThroughTheAutomationServer)
         EXPECT_EQ("Load programmer \"C:\\images\\prog_emmc_firehose_8953.mbn\"", texts.front());
     }
     GetDeviceWaitTimes() = saved;
-    RevokeEngineClassObjects();
+    WithdrawEngineClassObjects();
     CoUninitialize();
 }
 

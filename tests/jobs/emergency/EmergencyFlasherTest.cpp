@@ -36,10 +36,15 @@ std::string Pattern(size_t n, unsigned seed)
 class CTestFlasher : public CEmergencyFlasher
 {
 public:
-    HRESULT Start(const std::wstring& device, const std::wstring& programmer = L"p.mbn")
+    // With `loseSettings` the settings object is taken out of the global
+    // interface table before the start, so that the worker cannot get it back.
+    HRESULT Start(const std::wstring& device, const std::wstring& programmer = L"p.mbn", bool loseSettings = false)
     {
         m_portWaitPause = 1;
         HRESULT hr = SetDownloadParameters(programmer.c_str(), L"", L"", L"r.xml", L"", L"C:\\images");
+        ComPtr<IGlobalInterfaceTable> table;
+        if (SUCCEEDED(hr) && loseSettings && SUCCEEDED(hr = GlobalTable(table)))
+            hr = table->RevokeInterfaceFromGlobal(m_settingsCookie);
         if (SUCCEEDED(hr))
             StartFlash(device.c_str());
         return hr;
@@ -85,14 +90,14 @@ protected:
     void SetUp() override
     {
         ApartmentTest::SetUp();
-        ASSERT_EQ(S_OK, RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE));
+        ASSERT_EQ(S_OK, PublishEngineClassObjects(REGCLS_MULTIPLEUSE));
         m_savedTimes = GetDeviceWaitTimes();
         GetDeviceWaitTimes() = {50, 0, 0};
     }
     void TearDown() override
     {
         GetDeviceWaitTimes() = m_savedTimes;
-        RevokeEngineClassObjects();
+        WithdrawEngineClassObjects();
         ApartmentTest::TearDown();
     }
     std::wstring Put(const std::wstring& name, const std::string& bytes)
@@ -284,6 +289,31 @@ TEST_F(QpstServer, FailedDownloadSucceedsOnlyAfterTheLastEvent)
     EXPECT_EQ(1u, JobLogTexts(L"COM74", "receive last event, but fail with 0x80004005").size());
     EXPECT_TRUE(JobLogTexts(L"COM73", "receive last event").empty());
     EXPECT_DOUBLE_EQ(0.006, second->Progress());
+}
+
+TEST_F(QpstServer, ServerThatKeepsTheSinkNeverReachesTheJobAfterItsDownload)
+{
+    fake->script.events = {{0, L"writing"}};
+    for (bool settingsLost : {false, true})
+    {
+        const std::wstring device = settingsLost ? L"COM80" : L"COM79";
+        CComObject<CTestFlasher>* object = nullptr;
+        ComPtr<IDeviceReport> job = MakeJob(&object);
+        ASSERT_EQ(S_OK, object->Start(device, L"p.mbn", settingsLost));
+        ASSERT_TRUE(WaitFinished(job.Get()));
+        EXPECT_EQ(settingsLost, job->IsFailed()) << settingsLost;
+        const double progress = object->Progress();
+
+        // The server reports once more after the job's download has ended.
+        ComPtr<IQStatusReport> kept = fake->LastSink();
+        ASSERT_TRUE(kept) << settingsLost;
+        BSTR late = SysAllocString(L"late event");
+        EXPECT_EQ(S_OK, kept->NewStatus(0, nullptr, late));
+        SysFreeString(late);
+        EXPECT_DOUBLE_EQ(progress, object->Progress()) << settingsLost;
+        EXPECT_TRUE(JobLines(device, "late event").empty()) << settingsLost;
+    }
+    EXPECT_EQ(1, fake->Downloads()); // the job without its settings never downloaded
 }
 
 TEST_F(QpstServer, SecondJobWaitsForTheSemaphoreUntilTheFirstDownloadReturns)

@@ -18,7 +18,9 @@ public:
     STDMETHODIMP put_StatusReport(IUnknown* sink) override
     {
         m_sink.Reset();
-        return sink ? sink->QueryInterface(IID_PPV_ARGS(&m_sink)) : S_OK;
+        HRESULT hr = sink ? sink->QueryInterface(IID_PPV_ARGS(&m_sink)) : S_OK;
+        g_fake->KeepSink(m_sink.Get());
+        return hr;
     }
     STDMETHODIMP DownloadBySettings(IUnknown*) override
     {
@@ -163,19 +165,36 @@ CFactory<CFakeSettings> g_settingsFactory;
 
 } // namespace
 
-CFakeQpst::CFakeQpst()
+// The classes are published from the multithreaded apartment, as the
+// program publishes its own, on a thread that holds them until the end.
+CFakeQpst::CFakeQpst() : m_withdraw(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     g_fake = this;
-    EXPECT_EQ(S_OK, CoRegisterClassObject(CLSID_AtmnServer, &g_serverFactory, CLSCTX_LOCAL_SERVER,
-                                          REGCLS_MULTIPLEUSE, &m_serverCookie));
-    EXPECT_EQ(S_OK, CoRegisterClassObject(CLSID_DownloadSettings, &g_settingsFactory, CLSCTX_LOCAL_SERVER,
-                                          REGCLS_MULTIPLEUSE, &m_settingsCookie));
+    HANDLE registered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HRESULT results[2] = {E_FAIL, E_FAIL};
+    m_host = std::thread([this, registered, &results] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        results[0] = CoRegisterClassObject(CLSID_AtmnServer, &g_serverFactory, CLSCTX_LOCAL_SERVER,
+                                           REGCLS_MULTIPLEUSE, &m_serverCookie);
+        results[1] = CoRegisterClassObject(CLSID_DownloadSettings, &g_settingsFactory, CLSCTX_LOCAL_SERVER,
+                                           REGCLS_MULTIPLEUSE, &m_settingsCookie);
+        SetEvent(registered);
+        WaitForSingleObject(m_withdraw, 600000);
+        CoRevokeClassObject(m_serverCookie);
+        CoRevokeClassObject(m_settingsCookie);
+        CoUninitialize();
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(registered, 30000));
+    CloseHandle(registered);
+    EXPECT_EQ(S_OK, results[0]);
+    EXPECT_EQ(S_OK, results[1]);
 }
 
 CFakeQpst::~CFakeQpst()
 {
-    CoRevokeClassObject(m_serverCookie);
-    CoRevokeClassObject(m_settingsCookie);
+    SetEvent(m_withdraw);
+    m_host.join();
+    CloseHandle(m_withdraw);
     g_fake = nullptr;
 }
 
@@ -232,4 +251,16 @@ void CFakeQpst::DownloadEnded()
 {
     std::lock_guard<std::mutex> lock(m_lock);
     --m_active;
+}
+
+void CFakeQpst::KeepSink(IQStatusReport* sink)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_lastSink = sink;
+}
+
+ComPtr<IQStatusReport> CFakeQpst::LastSink()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_lastSink;
 }

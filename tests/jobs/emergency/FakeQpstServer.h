@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -39,6 +40,8 @@ public:
     std::vector<std::wstring> Parameters();
     int MaxConcurrentDownloads();
     int Downloads();
+    // The sink last handed to a download, kept as a server may keep it.
+    ComPtr<IQStatusReport> LastSink();
 
     // Called by the fake objects.
     void Record(const std::wstring& call);
@@ -46,10 +49,14 @@ public:
     void RecordParameter(const std::wstring& parameter);
     void DownloadStarted();
     void DownloadEnded();
+    void KeepSink(IQStatusReport* sink);
 
 private:
     std::mutex m_lock;
     std::vector<std::wstring> m_calls, m_parameters;
     int m_active = 0, m_maxActive = 0, m_downloads = 0;
     DWORD m_serverCookie = 0, m_settingsCookie = 0;
+    HANDLE m_withdraw;
+    std::thread m_host;
+    ComPtr<IQStatusReport> m_lastSink;
 };

@@ -122,7 +122,7 @@ bool QuitPosted(DWORD ms)
     return false;
 }
 
-TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockAndAQuietTimeOut)
+TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockOrAnArmedStartAndAQuietTimeOut)
 {
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
@@ -148,6 +148,20 @@ TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockAndAQuietTimeOut)
     const auto last = Clock::now();
     EXPECT_TRUE(QuitPosted(3000));
     EXPECT_GE(std::chrono::duration<double>(Clock::now() - last).count(), 0.25);
+    g_Module.EndMonitor();
+
+    // Armed at the start of a server: a client that holds the module keeps
+    // it past the time-out; without any client the time-out alone ends it.
+    ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
+    g_Module.Lock();
+    g_Module.ArmShutdown();
+    EXPECT_FALSE(QuitPosted(800));
+    g_Module.Unlock();
+    EXPECT_TRUE(QuitPosted(5000));
+    g_Module.EndMonitor();
+    ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
+    g_Module.ArmShutdown();
+    EXPECT_TRUE(QuitPosted(5000));
 
     g_Module.EndMonitor();
     g_Module.m_dwTimeOut = timeOut;
