@@ -311,7 +311,7 @@ TEST_F(QpstServer, ServerThatKeepsTheSinkNeverReachesTheJobAfterItsDownload)
         EXPECT_EQ(S_OK, kept->NewStatus(0, nullptr, late));
         SysFreeString(late);
         EXPECT_DOUBLE_EQ(progress, object->Progress()) << settingsLost;
-        EXPECT_TRUE(JobLines(device, "late event").empty()) << settingsLost;
+        EXPECT_TRUE(JobLogTexts(device, "late event").empty()) << settingsLost;
     }
     EXPECT_EQ(1, fake->Downloads()); // the job without its settings never downloaded
 }
