@@ -120,7 +120,7 @@ void CDeviceReport::StartFlash(const wchar_t* deviceName)
         SetResult(LogError(hr, L"CDeviceReport::StartFlash", 187));
         return;
     }
-    m_hThread = reinterpret_cast<HANDLE>(thread);
+    m_hThread.Reset(reinterpret_cast<HANDLE>(thread));
 }
 
 unsigned __stdcall CDeviceReport::ThreadProc(void* job)
@@ -196,7 +196,7 @@ void CDeviceReport::StopThread()
     // The handle is set and cleared only by the thread that starts and
     // destroys the job, so it is read here without the job lock: a worker
     // stuck while holding the lock must not stop the teardown.
-    HANDLE thread = m_hThread;
+    HANDLE thread = m_hThread.Get();
     if (!thread)
         return;
     // The lock is free while waiting, so the worker can log and record its end.
@@ -214,8 +214,7 @@ void CDeviceReport::StopThread()
     // A worker ended by force while it held the job lock leaves the lock owned
     // for ever; the job is going away, so its handle is then closed without it.
     bool locked = forced ? m_lock.TryLock() : (Lock(), true);
-    CloseHandle(thread);
-    m_hThread = nullptr;
+    m_hThread.Reset();
     if (locked)
         Unlock();
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/ComObject.h"
+#include "platform/Handles.h"
 #include "services/Log.h"
 
 // What the main window asks of a job.
@@ -90,7 +91,7 @@ protected:
 
     DWORD m_startTick = 0;
     DWORD m_endTick = 0;
-    HANDLE m_hThread = nullptr;
+    CHandle m_hThread;
     HRESULT m_status = JOB_NOT_STARTED;
     std::wstring m_deviceName;
     double m_progress = 0.0;

@@ -31,8 +31,7 @@ HRESULT CEmergencyFlasher::SetDownloadParameters(const wchar_t* programmer, cons
     for (const auto& parameter : parameters)
     {
         HRESULT hr = SetDownloadParameter(parameter.first, parameter.second);
-        if (FAILED(hr))
-            return LogError(hr, L"CEmergencyFlasher::StartFlash", __LINE__);
+        RETURN_IF_FAILED(hr, L"CEmergencyFlasher::StartFlash", __LINE__);
     }
     return S_OK;
 }
@@ -54,24 +53,20 @@ HRESULT CEmergencyFlasher::SetDownloadParameter(const wchar_t* name, const wchar
     HRESULT hr = SetText(nameVariant, name);
     if (SUCCEEDED(hr))
         hr = SetText(valueVariant, value);
-    if (FAILED(hr))
-        return LogError(hr, function, __LINE__);
+    RETURN_IF_FAILED(hr, function, __LINE__);
 
     ComPtr<IGlobalInterfaceTable> table;
     hr = GlobalTable(table);
-    if (FAILED(hr))
-        return LogError(hr, function, __LINE__);
+    RETURN_IF_FAILED(hr, function, __LINE__);
     if (!m_settingsCookie)
     {
         hr = CreateInGlobalTable(CLSID_DownloadSettings, CLSCTX_ALL, __uuidof(IDownloadSettings), &m_settingsCookie);
-        if (FAILED(hr))
-            return LogError(hr, function, __LINE__);
+        RETURN_IF_FAILED(hr, function, __LINE__);
     }
     ComPtr<IDownloadSettings> settings;
     hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
                                        reinterpret_cast<void**>(settings.GetAddressOf()));
-    if (FAILED(hr))
-        return LogError(hr, function, __LINE__);
+    RETURN_IF_FAILED(hr, function, __LINE__);
     return LogError(settings->SetParam(nameVariant, valueVariant), function, __LINE__);
 }
 
@@ -96,7 +91,7 @@ bool CEmergencyFlasher::IsQPSTServer()
 HRESULT CEmergencyFlasher::DoWork()
 {
     const wchar_t* name = L"CEmergencyFlasher::DoWork";
-    HANDLE semaphore = ProcessObjects().hDownloadSemaphore;
+    HANDLE semaphore = ProcessObjects().hDownloadSemaphore.Get();
     if (IsQPSTServer() && !m_holdsSemaphore)
     {
         // One download at a time through an installed QPST server, machine-wide.

@@ -215,17 +215,14 @@ HRESULT CQPSTReport::GetPortObject(IQPortProxy** port)
         return LogError(E_UNEXPECTED, name, __LINE__);
     ComPtr<IGlobalInterfaceTable> table;
     HRESULT hr = GlobalTable(table);
-    if (FAILED(hr))
-        return LogError(hr, name, __LINE__);
+    RETURN_IF_FAILED(hr, name, __LINE__);
     ComPtr<IDispatch> server;
     hr = table->GetInterfaceFromGlobal(m_serverCookie, IID_IDispatch, reinterpret_cast<void**>(server.GetAddressOf()));
-    if (FAILED(hr))
-        return LogError(hr, name, __LINE__);
+    RETURN_IF_FAILED(hr, name, __LINE__);
 
     CVariant portId;
     hr = SetText(portId, GetDeviceName().c_str());
-    if (FAILED(hr))
-        return LogError(hr, name, __LINE__);
+    RETURN_IF_FAILED(hr, name, __LINE__);
     VARIANT twice[2] = {portId, portId}; // comPort and portLabel
 
     for (int pass = 0;; ++pass)
@@ -240,12 +237,10 @@ HRESULT CQPSTReport::GetPortObject(IQPortProxy** port)
         {
             ComPtr<IQPortProxy> candidate;
             hr = V_UNKNOWN(&result)->QueryInterface(IID_PPV_ARGS(&candidate));
-            if (FAILED(hr))
-                return LogError(hr, name, __LINE__);
+            RETURN_IF_FAILED(hr, name, __LINE__);
             CVariant status;
             hr = candidate->get_PhoneStatus(&status);
-            if (FAILED(hr))
-                return LogError(hr, name, __LINE__);
+            RETURN_IF_FAILED(hr, name, __LINE__);
             if (SUCCEEDED(VariantChangeType(&status, &status, 0, VT_I4)) && V_I4(&status) == kPortReady)
                 return LogError(candidate->QueryInterface(IID_PPV_ARGS(port)), name, __LINE__);
         }
@@ -253,16 +248,14 @@ HRESULT CQPSTReport::GetPortObject(IQPortProxy** port)
         if (pass == kAddPortPass)
         {
             hr = InvokeServer(server.Get(), L"AddPort", twice, 2, nullptr);
-            if (FAILED(hr))
-                return LogError(hr, name, __LINE__);
+            RETURN_IF_FAILED(hr, name, __LINE__);
         }
         else if (pass == kReAddPortPass)
         {
             hr = InvokeServer(server.Get(), L"RemovePort", &portId, 1, nullptr);
             if (SUCCEEDED(hr))
                 hr = InvokeServer(server.Get(), L"AddPort", twice, 2, nullptr);
-            if (FAILED(hr))
-                return LogError(hr, name, __LINE__);
+            RETURN_IF_FAILED(hr, name, __LINE__);
         }
         else if (pass == kPortWaitPasses - 1)
         {
@@ -281,12 +274,10 @@ HRESULT CQPSTReport::GetSoftwareDownload(IQSoftwareDownload** download)
     *download = nullptr;
     ComPtr<IQPortProxy> port;
     HRESULT hr = GetPortObject(&port);
-    if (FAILED(hr))
-        return LogError(hr, name, __LINE__);
+    RETURN_IF_FAILED(hr, name, __LINE__);
     ComPtr<IUnknown> object;
     hr = port->get_SoftwareDownload(&object);
-    if (FAILED(hr))
-        return LogError(hr, name, __LINE__);
+    RETURN_IF_FAILED(hr, name, __LINE__);
     if (!object)
         return LogError(E_POINTER, name, __LINE__);
     return LogError(object->QueryInterface(IID_PPV_ARGS(download)), name, __LINE__);

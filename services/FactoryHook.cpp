@@ -103,7 +103,7 @@ CFactoryState g_factory;
 class CFactoryLock : public CMutexLock
 {
 public:
-    CFactoryLock() : CMutexLock(ProcessObjects().hFactoryMutex) {}
+    CFactoryLock() : CMutexLock(ProcessObjects().hFactoryMutex.Get()) {}
 };
 
 // A BSTR that the callee may fill through a by-reference VARIANT.

@@ -43,7 +43,7 @@ void OpenLogFile(CLogState& log)
     log.fileName = FindFile(L"Kestrup-%u@%s.log", seconds, computer);
     HANDLE h = CreateFileW(log.fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    log.hFile = h == INVALID_HANDLE_VALUE ? nullptr : h;
+    log.hFile.Reset(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
 } // namespace
@@ -59,10 +59,10 @@ void WriteLogV(const wchar_t* format, va_list args)
     CProcessObjects& objects = ProcessObjects();
     HANDLE hFile;
     {
-        CMutexLock lock(objects.hLogMutex);
+        CMutexLock lock(objects.hLogMutex.Get());
         if (!objects.log.hFile)
             OpenLogFile(objects.log);
-        hFile = objects.log.hFile;
+        hFile = objects.log.hFile.Get();
     }
     if (!hFile)
         return;
@@ -124,7 +124,7 @@ std::wstring GetErrorMessage(HRESULT code)
 std::wstring GetLogFileName()
 {
     CProcessObjects& objects = ProcessObjects();
-    CMutexLock lock(objects.hLogMutex);
+    CMutexLock lock(objects.hLogMutex.Get());
     return objects.log.fileName;
 }
 

@@ -19,27 +19,16 @@ bool ReadDumpSwitch()
 
 CProcessObjects::CProcessObjects()
 {
-    hDownloadSemaphore = CreateSemaphoreW(nullptr, 1, 1, KESTRUP_DOWNLOAD_SEMAPHORE_NAME);
+    hDownloadSemaphore.Reset(CreateSemaphoreW(nullptr, 1, 1, KESTRUP_DOWNLOAD_SEMAPHORE_NAME));
     if (!hDownloadSemaphore)
         FailStartup();
-    hLogMutex = CreateMutexW(nullptr, FALSE, nullptr);
+    hLogMutex.Reset(CreateMutexW(nullptr, FALSE, nullptr));
     if (!hLogMutex)
         FailStartup();
     bDumpEnabled = ReadDumpSwitch();
-    hFactoryMutex = CreateMutexW(nullptr, FALSE, nullptr);
+    hFactoryMutex.Reset(CreateMutexW(nullptr, FALSE, nullptr));
     if (!hFactoryMutex)
         FailStartup();
-}
-
-CProcessObjects::~CProcessObjects()
-{
-    CloseHandle(hFactoryMutex);
-    CloseHandle(hLogMutex);
-    log.fileName.clear();
-    if (log.hFile)
-        CloseHandle(log.hFile);
-    log.hFile = nullptr;
-    CloseHandle(hDownloadSemaphore);
 }
 
 // Made before every other static object of the program, closed after them.

@@ -5,27 +5,30 @@
 #include <windows.h>
 #include <string>
 
+#include "platform/Handles.h"
+
 // Machine-wide name shared by every copy of the program.
 #define KESTRUP_DOWNLOAD_SEMAPHORE_NAME L"{6B1E3C52-8F0A-4D7E-9C41-2A5D7E93B0F4}"
 
 struct CLogState
 {
-    HANDLE hFile = nullptr;    // null until the first line opened the file
+    CHandle hFile;             // empty until the first line opened the file
     std::wstring fileName;     // empty until the file was named
 };
 
 struct CProcessObjects
 {
     CProcessObjects();
-    ~CProcessObjects();
+    // The members go in the reverse order of their making.
+    ~CProcessObjects() = default;
     CProcessObjects(const CProcessObjects&) = delete;
     CProcessObjects& operator=(const CProcessObjects&) = delete;
 
-    HANDLE hDownloadSemaphore = nullptr;
+    CHandle hDownloadSemaphore;
     CLogState log;
-    HANDLE hLogMutex = nullptr;
+    CHandle hLogMutex;
     bool bDumpEnabled = false;
-    HANDLE hFactoryMutex = nullptr;
+    CHandle hFactoryMutex;
 };
 
 CProcessObjects& ProcessObjects();

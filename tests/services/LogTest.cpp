@@ -132,7 +132,7 @@ TEST(ProcessObjects, DownloadSemaphoreIsSharedByName)
     HANDLE h = OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, KESTRUP_DOWNLOAD_SEMAPHORE_NAME);
     ASSERT_NE(nullptr, h);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h, 0)); // count 1 ...
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(ProcessObjects().hDownloadSemaphore, 0)); // ... and max 1
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(ProcessObjects().hDownloadSemaphore.Get(), 0)); // ... and max 1
     ReleaseSemaphore(h, 1, nullptr);
     CloseHandle(h);
 }

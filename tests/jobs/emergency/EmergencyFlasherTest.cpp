@@ -66,7 +66,7 @@ ComPtr<IDeviceReport> MakeJob(CComObject<CTestFlasher>** object)
 
 bool SemaphoreFree()
 {
-    HANDLE semaphore = ProcessObjects().hDownloadSemaphore;
+    HANDLE semaphore = ProcessObjects().hDownloadSemaphore.Get();
     if (WaitForSingleObject(semaphore, 0) != WAIT_OBJECT_0)
         return false;
     ReleaseSemaphore(semaphore, 1, nullptr);
@@ -144,7 +144,7 @@ TEST_F(OwnEngine, FlashesASaharaFirehosePhoneWithoutTakingTheDownloadSemaphore)
 
     const size_t engineErrorsBefore = LogLinesWith("CEmergencyFlasher::IsQPSTServer").size();
     // Held by "another download" the whole time: our own engine must not wait for it.
-    HANDLE semaphore = ProcessObjects().hDownloadSemaphore;
+    HANDLE semaphore = ProcessObjects().hDownloadSemaphore.Get();
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(semaphore, 0));
     ComPtr<IDeviceReport> job;
     ASSERT_EQ(S_OK, CEmergencyFlasher::StartFlash(device.c_str(), programmerPath.c_str(), L"",
