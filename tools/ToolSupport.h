@@ -4,23 +4,17 @@
 
 #include <string>
 
+#include "services/Text.h"
+
 // Texts in the ANSI code page, as the program's log and the phones' output.
 inline std::string Narrow(const std::wstring& text)
 {
-    int n = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0)
-        WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
+    return ToNarrow(text, CP_ACP);
 }
 
 inline std::wstring Wide(const std::string& text)
 {
-    int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n);
-    return out;
+    return ToWide(text, CP_ACP);
 }
 
 // Bytes of no meaning, the same for the same seed.

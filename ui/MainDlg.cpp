@@ -22,7 +22,6 @@ namespace {
 
 constexpr UINT_PTR kFlashTimer = 1;
 constexpr UINT kFlashTimerPeriod = 100;
-constexpr HRESULT kDeviceNotBack = static_cast<HRESULT>(0x800F0246);
 constexpr DWORD kRebootReason = 0x10002;
 constexpr int kMinStatusWidth = 50;
 constexpr int kTimePaneWidth = 50;
@@ -444,7 +443,7 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
         if (SUCCEEDED(job->GetStatusText(&status)))
             m_list.SetItemText(row, ColumnStatus, status ? status : L"");
         ::SysFreeString(status);
-        if (job->GetResult() == kDeviceNotBack)
+        if (job->GetResult() == kDeviceNotBackResult)
             offerReboot = true;
         const BOOL failed = job->IsFailed();
         if (failed)

@@ -80,7 +80,7 @@ int RunPhones(const std::vector<std::wstring>& args)
     bool listPhones = true;
     unsigned firstIndex = 1;
     DWORD seconds = 3600;
-    std::vector<PhoneSpec> specs;
+    std::vector<PhoneRequest> requests;
     for (size_t i = 0; i < args.size(); ++i)
     {
         const std::wstring& arg = args[i];
@@ -95,35 +95,35 @@ int RunPhones(const std::vector<std::wstring>& args)
             seconds = static_cast<DWORD>(std::wcstoul(args[++i].c_str(), nullptr, 10));
         else if (arg.find(L'=') != std::wstring::npos && arg.compare(0, 2, L"--") != 0)
         {
-            PhoneSpec spec;
+            PhoneRequest request;
             const size_t equals = arg.find(L'='), comma = arg.find(L',', equals);
-            spec.kind = arg.substr(0, equals);
-            spec.storage = arg.substr(equals + 1, comma == std::wstring::npos ? std::wstring::npos : comma - equals - 1);
+            request.kind = arg.substr(0, equals);
+            request.storage = arg.substr(equals + 1, comma == std::wstring::npos ? std::wstring::npos : comma - equals - 1);
             if (comma != std::wstring::npos)
-                spec.programmer = arg.substr(comma + 1);
-            if (spec.storage.empty())
-                return Usage("no storage file for " + Narrow(spec.kind));
-            specs.push_back(spec);
+                request.programmer = arg.substr(comma + 1);
+            if (request.storage.empty())
+                return Usage("no storage file for " + Narrow(request.kind));
+            requests.push_back(request);
         }
         else
             return Usage("unknown argument " + Narrow(arg));
     }
-    if (specs.empty())
+    if (requests.empty())
         return Usage("no phones");
     if (firstIndex == 0 || seconds == 0)
         return Usage("--index and --seconds take numbers above 0");
 
     std::vector<std::unique_ptr<CPhone>> phones;
-    for (size_t i = 0; i < specs.size(); ++i)
+    for (size_t i = 0; i < requests.size(); ++i)
     {
         std::string why;
-        std::unique_ptr<CPhone> phone = MakePhone(specs[i], firstIndex + static_cast<unsigned>(i), why);
+        std::unique_ptr<CPhone> phone = MakePhone(requests[i], firstIndex + static_cast<unsigned>(i), why);
         if (!phone)
             return Usage(why);
         if (!phone->Begin())
         {
             std::fprintf(stderr, "KestrupPhones: %s cannot start (no free port pair? run scripts/ports up)\n",
-                         Narrow(specs[i].kind).c_str());
+                         Narrow(requests[i].kind).c_str());
             return 1;
         }
         phones.push_back(std::move(phone));
@@ -140,7 +140,7 @@ int RunPhones(const std::vector<std::wstring>& args)
             std::fprintf(stderr, "KestrupPhones: cannot write the device table %s\n", Narrow(table).c_str());
             return 1;
         }
-        Print(Narrow(phones[i]->Name()) + "\t" + Narrow(specs[i].kind) + "\t" + Narrow(specs[i].storage));
+        Print(Narrow(phones[i]->Name()) + "\t" + Narrow(requests[i].kind) + "\t" + Narrow(requests[i].storage));
     }
     Print("ready");
 
@@ -160,9 +160,9 @@ int RunPhones(const std::vector<std::wstring>& args)
         phones[i]->End();
         for (const std::string& error : phones[i]->Errors())
             std::fprintf(stderr, "KestrupPhones: %s: %s\n", Narrow(phones[i]->Name()).c_str(), error.c_str());
-        if (!WriteFileBytes(specs[i].storage, phones[i]->Storage()))
+        if (!WriteFileBytes(requests[i].storage, phones[i]->Storage()))
         {
-            std::fprintf(stderr, "KestrupPhones: cannot write %s\n", Narrow(specs[i].storage).c_str());
+            std::fprintf(stderr, "KestrupPhones: cannot write %s\n", Narrow(requests[i].storage).c_str());
             exitCode = 1;
         }
     }

@@ -275,31 +275,31 @@ private:
 
 } // namespace
 
-std::unique_ptr<CPhone> MakePhone(const PhoneSpec& spec, unsigned index, std::string& why)
+std::unique_ptr<CPhone> MakePhone(const PhoneRequest& request, unsigned index, std::string& why)
 {
     FirehoseOptions emmc;
     emmc.partitionSectors = {kEmmcSectors};
-    if (spec.kind == L"sahara-emmc" || spec.kind == L"sahara-ufs")
+    if (request.kind == L"sahara-emmc" || request.kind == L"sahara-ufs")
     {
         std::string programmer;
-        if (spec.programmer.empty() || !ReadFileBytes(spec.programmer, programmer) || programmer.empty())
+        if (request.programmer.empty() || !ReadFileBytes(request.programmer, programmer) || programmer.empty())
         {
             why = "a Sahara phone needs its programmer file: KIND=STORAGE,PROGRAMMER";
             return nullptr;
         }
         FirehoseOptions options = emmc;
-        if (spec.kind == L"sahara-ufs")
+        if (request.kind == L"sahara-ufs")
         {
             options.ufs = true;
             options.partitionSectors = {kUfsSectors};
         }
         return std::make_unique<CEmergencyPhone<CSaharaFirehose>>(true, programmer.size(), options);
     }
-    if (spec.kind == L"dmss-emmc")
+    if (request.kind == L"dmss-emmc")
         return std::make_unique<CEmergencyPhone<CDmssFirehose>>(false, emmc);
-    if (spec.kind == L"silent")
+    if (request.kind == L"silent")
         return std::make_unique<CSilentPhone>();
-    if (spec.kind == L"fastboot")
+    if (request.kind == L"fastboot")
         return std::make_unique<CFastbootPhone>(index);
     why = "unknown kind of phone";
     return nullptr;

@@ -25,17 +25,17 @@ public:
     virtual std::vector<std::string> Errors() const { return {}; }
 };
 
-struct PhoneSpec
+struct PhoneRequest
 {
     std::wstring kind;
     std::wstring storage;
     std::wstring programmer;
 };
 
-// The phone of spec.kind ("sahara-emmc", "sahara-ufs", "dmss-emmc",
+// The phone of request.kind ("sahara-emmc", "sahara-ufs", "dmss-emmc",
 // "silent", "fastboot"), not yet begun; null with the reason when it cannot
 // be made. index names a fastboot phone ("FB" and 1000 + index).
-std::unique_ptr<CPhone> MakePhone(const PhoneSpec& spec, unsigned index, std::string& why);
+std::unique_ptr<CPhone> MakePhone(const PhoneRequest& request, unsigned index, std::string& why);
 
 // How the fastboot tool reaches the fastboot phone of that name.
 std::wstring FastbootPipeName(const std::wstring& phone);
