@@ -19,6 +19,7 @@
 #include <objbase.h>
 #include <climits>
 #include <new>
+#include <utility>
 #include <wrl/client.h>
 
 #include "platform/Module.h"
@@ -158,7 +159,11 @@ template <class Base>
 class CComObject final : public Base
 {
 public:
-    CComObject() { g_Module.Lock(); }
+    template <class... Args>
+    explicit CComObject(Args&&... args) : Base(std::forward<Args>(args)...)
+    {
+        g_Module.Lock();
+    }
     ~CComObject()
     {
         // A reference taken and dropped while tearing down must not delete again.
@@ -180,13 +185,15 @@ public:
         return this->InternalQueryInterface(iid, out);
     }
 
-    // Makes an object with no reference yet; on failure nothing is left.
-    static HRESULT CreateInstance(CComObject** out)
+    // Makes an object with no reference yet, the class built from args; on
+    // failure nothing is left.
+    template <class... Args>
+    static HRESULT CreateInstance(CComObject** out, Args&&... args)
     {
         if (!out)
             return E_POINTER;
         *out = nullptr;
-        CComObject* object = new (std::nothrow) CComObject();
+        CComObject* object = new (std::nothrow) CComObject(std::forward<Args>(args)...);
         if (!object)
             return E_OUTOFMEMORY;
         HRESULT hr = object->InitialConstruct();

@@ -4,29 +4,6 @@
 
 namespace {
 
-template <class TObject, class TInterface>
-HRESULT AnswerInterface(TObject* object, REFIID iid, void** out)
-{
-    if (!out)
-        return E_POINTER;
-    if (iid == IID_IUnknown || iid == __uuidof(TInterface)) {
-        *out = static_cast<TInterface*>(object);
-        object->AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-template <class TObject>
-ULONG ReleaseObject(TObject* object, ULONG& refs)
-{
-    ULONG left = --refs;
-    if (left == 0)
-        delete object;
-    return left;
-}
-
 // A copy of a medium that the receiver releases on its own: the data is
 // duplicated (or the stream or storage counted again), so the copy has no
 // release owner.
@@ -72,9 +49,6 @@ HRESULT CopyMedium(const STGMEDIUM& from, CLIPFORMAT format, STGMEDIUM& to)
 
 // ---- CDropSource -------------------------------------------------------
 
-HRESULT CDropSource::QueryInterface(REFIID iid, void** out) { return AnswerInterface<CDropSource, IDropSource>(this, iid, out); }
-ULONG CDropSource::AddRef() { return ++m_refs; }
-ULONG CDropSource::Release() { return ReleaseObject(this, m_refs); }
 
 HRESULT CDropSource::QueryContinueDrag(BOOL escapePressed, DWORD keys)
 {
@@ -100,9 +74,6 @@ CDataObject::~CDataObject()
         ::ReleaseStgMedium(&medium);
 }
 
-HRESULT CDataObject::QueryInterface(REFIID iid, void** out) { return AnswerInterface<CDataObject, IDataObject>(this, iid, out); }
-ULONG CDataObject::AddRef() { return ++m_refs; }
-ULONG CDataObject::Release() { return ReleaseObject(this, m_refs); }
 
 HRESULT CDataObject::GetData(FORMATETC* format, STGMEDIUM* medium)
 {
@@ -193,12 +164,15 @@ HRESULT CDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** out)
     *out = nullptr;
     if (direction != DATADIR_GET)
         return E_NOTIMPL;
-    CEnumFormatEtc* formats = nullptr;
+    CComObject<CEnumFormatEtc>* formats = nullptr;
+    HRESULT hr = E_OUTOFMEMORY;
     try {
-        formats = new CEnumFormatEtc(m_formats);
+        hr = CComObject<CEnumFormatEtc>::CreateInstance(&formats, m_formats);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+    if (FAILED(hr))
+        return hr;
     formats->AddRef();
     *out = formats;
     return S_OK;
@@ -217,12 +191,6 @@ CEnumFormatEtc::CEnumFormatEtc(std::vector<FORMATETC> formats, int position)
 {
 }
 
-HRESULT CEnumFormatEtc::QueryInterface(REFIID iid, void** out)
-{
-    return AnswerInterface<CEnumFormatEtc, IEnumFORMATETC>(this, iid, out);
-}
-ULONG CEnumFormatEtc::AddRef() { return ++m_refs; }
-ULONG CEnumFormatEtc::Release() { return ReleaseObject(this, m_refs); }
 
 HRESULT CEnumFormatEtc::Next(ULONG count, FORMATETC* formats, ULONG* fetched)
 {
@@ -258,12 +226,15 @@ HRESULT CEnumFormatEtc::Clone(IEnumFORMATETC** out)
     if (!out)
         return E_POINTER;
     *out = nullptr;
-    CEnumFormatEtc* copy = nullptr;
+    CComObject<CEnumFormatEtc>* copy = nullptr;
+    HRESULT hr = E_OUTOFMEMORY;
     try {
-        copy = new CEnumFormatEtc(m_formats, m_position);
+        hr = CComObject<CEnumFormatEtc>::CreateInstance(&copy, m_formats, m_position);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+    if (FAILED(hr))
+        return hr;
     copy->AddRef();
     *out = copy;
     return S_OK;
@@ -274,20 +245,15 @@ HRESULT CEnumFormatEtc::Clone(IEnumFORMATETC** out)
 CDropTarget::CDropTarget(HWND target) : m_target(target)
 {
     if (FAILED(::CoCreateInstance(CLSID_DragDropHelper, nullptr, CLSCTX_INPROC_SERVER, IID_IDropTargetHelper,
-                                  reinterpret_cast<void**>(&m_helper))))
-        m_helper = nullptr;
+                                  reinterpret_cast<void**>(m_helper.GetAddressOf()))))
+        m_helper.Reset();
 }
 
 CDropTarget::~CDropTarget()
 {
     Forget();
-    if (m_helper)
-        m_helper->Release();
 }
 
-HRESULT CDropTarget::QueryInterface(REFIID iid, void** out) { return AnswerInterface<CDropTarget, IDropTarget>(this, iid, out); }
-ULONG CDropTarget::AddRef() { return ++m_refs; }
-ULONG CDropTarget::Release() { return ReleaseObject(this, m_refs); }
 
 BOOL CDropTarget::AddFormat(CLIPFORMAT format)
 {

@@ -11,28 +11,30 @@
 #include <new>
 #include <vector>
 
-class CDropSource : public IDropSource
+#include "platform/ComObject.h"
+#include "platform/Handles.h"
+
+class CDropSource : public IDropSource, public CComObjectRoot
 {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    BEGIN_COM_MAP(CDropSource)
+        COM_INTERFACE_ENTRY(IDropSource)
+    END_COM_MAP()
+
     HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escapePressed, DWORD keys) override;
     HRESULT STDMETHODCALLTYPE GiveFeedback(DWORD effect) override;
     virtual ~CDropSource() = default;
-
-private:
-    ULONG m_refs = 0;
 };
 
-class CDataObject : public IDataObject
+class CDataObject : public IDataObject, public CComObjectRoot
 {
 public:
     explicit CDataObject(CDropSource* dropSource);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    BEGIN_COM_MAP(CDataObject)
+        COM_INTERFACE_ENTRY(IDataObject)
+    END_COM_MAP()
+
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override;
     HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* format, STGMEDIUM* medium) override;
     HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* format) override;
@@ -50,20 +52,20 @@ public:
 
 protected:
     CDropSource* m_dropSource;
-    ULONG m_refs = 0;
     BOOL m_swappedButtons;
     std::vector<FORMATETC> m_formats;
     std::vector<STGMEDIUM> m_media; // TYMED_NULL: rendered when asked for
 };
 
-class CEnumFormatEtc : public IEnumFORMATETC
+class CEnumFormatEtc : public IEnumFORMATETC, public CComObjectRoot
 {
 public:
     CEnumFormatEtc(std::vector<FORMATETC> formats, int position = 0);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    BEGIN_COM_MAP(CEnumFormatEtc)
+        COM_INTERFACE_ENTRY(IEnumFORMATETC)
+    END_COM_MAP()
+
     HRESULT STDMETHODCALLTYPE Next(ULONG count, FORMATETC* formats, ULONG* fetched) override;
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
     HRESULT STDMETHODCALLTYPE Reset() override;
@@ -71,19 +73,19 @@ public:
     virtual ~CEnumFormatEtc() = default;
 
 private:
-    ULONG m_refs = 0;
     int m_position;
     std::vector<FORMATETC> m_formats;
 };
 
-class CDropTarget : public IDropTarget
+class CDropTarget : public IDropTarget, public CComObjectRoot
 {
 public:
     explicit CDropTarget(HWND target);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    BEGIN_COM_MAP(CDropTarget)
+        COM_INTERFACE_ENTRY(IDropTarget)
+    END_COM_MAP()
+
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
     HRESULT STDMETHODCALLTYPE DragOver(DWORD keys, POINTL point, DWORD* effect) override;
     HRESULT STDMETHODCALLTYPE DragLeave() override;
@@ -107,8 +109,7 @@ protected:
     POINT ClientPoint(POINTL point) const;
 
     HWND m_target;
-    ULONG m_refs = 0;
-    IDropTargetHelper* m_helper = nullptr;
+    ComPtr<IDropTargetHelper> m_helper;
     std::vector<FORMATETC> m_formats;
     BOOL m_accepted = FALSE;
     FORMATETC m_format{};
@@ -191,24 +192,22 @@ public:
         Revoke();
         ReleaseSource();
         m_hWnd = list->m_hWnd;
-        auto* target = new (std::nothrow) CDropTargetT<T>(m_hWnd, list);
-        if (!target)
+        CComObject<CDropTargetT<T>>* target = nullptr;
+        if (FAILED(CComObject<CDropTargetT<T>>::CreateInstance(&target, m_hWnd, list)))
             return FALSE;
         // The registration holds the target from here on.
-        target->AddRef();
-        HRESULT hr = ::RegisterDragDrop(m_hWnd, target);
-        target->Release();
-        if (FAILED(hr))
+        ComPtr<IDropTarget> held(target);
+        if (FAILED(::RegisterDragDrop(m_hWnd, held.Get())))
             return FALSE;
         m_dropTarget = target;
         if (source) {
-            m_dropSource = new (std::nothrow) CDropSource;
-            if (m_dropSource) {
-                m_dropSource->AddRef();
-                m_dataObject = new (std::nothrow) CDataObjectT<T>(m_dropSource);
-            }
-            if (m_dataObject) {
-                m_dataObject->AddRef();
+            CComObject<CDropSource>* dropSource = nullptr;
+            if (SUCCEEDED(CComObject<CDropSource>::CreateInstance(&dropSource)))
+                m_dropSource = dropSource;
+            CComObject<CDataObjectT<T>>* dataObject = nullptr;
+            if (m_dropSource &&
+                SUCCEEDED(CComObject<CDataObjectT<T>>::CreateInstance(&dataObject, m_dropSource.Get()))) {
+                m_dataObject = dataObject;
                 m_dataObject->m_list = list;
             }
         }
@@ -233,21 +232,15 @@ public:
     {
         DWORD done = DROPEFFECT_NONE;
         HRESULT hr = S_FALSE;
-        IDragSourceHelper* helper = nullptr;
+        CGdiObject<HBITMAP> bitmap(image ? image->hbmpDragImage : nullptr);
+        ComPtr<IDragSourceHelper> helper;
         if (m_dataObject) {
-            if (image && image->hbmpDragImage) {
-                bool taken = false;
-                if (SUCCEEDED(::CoCreateInstance(CLSID_DragDropHelper, nullptr, CLSCTX_INPROC_SERVER,
-                                                 IID_IDragSourceHelper, reinterpret_cast<void**>(&helper))))
-                    taken = SUCCEEDED(helper->InitializeFromBitmap(image, m_dataObject));
-                if (!taken)
-                    ::DeleteObject(image->hbmpDragImage);
-            }
-            hr = ::DoDragDrop(m_dataObject, m_dropSource, allowed, &done);
-            if (helper)
-                helper->Release();
-        } else if (image && image->hbmpDragImage) {
-            ::DeleteObject(image->hbmpDragImage);
+            if (bitmap &&
+                SUCCEEDED(::CoCreateInstance(CLSID_DragDropHelper, nullptr, CLSCTX_INPROC_SERVER,
+                                             IID_IDragSourceHelper, reinterpret_cast<void**>(helper.GetAddressOf()))) &&
+                SUCCEEDED(helper->InitializeFromBitmap(image, m_dataObject.Get())))
+                bitmap.Detach(); // the shell keeps it
+            hr = ::DoDragDrop(m_dataObject.Get(), m_dropSource.Get(), allowed, &done);
         }
         if (effect)
             *effect = done;
@@ -263,23 +256,19 @@ public:
     }
 
     HWND GetWindow() const { return m_dropTarget ? m_hWnd : nullptr; }
-    CDropSource* GetDropSource() const { return m_dropSource; }
-    CDataObjectT<T>* GetDataObject() const { return m_dataObject; }
+    CDropSource* GetDropSource() const { return m_dropSource.Get(); }
+    CDataObjectT<T>* GetDataObject() const { return m_dataObject.Get(); }
     CDropTargetT<T>* GetDropTarget() const { return m_dropTarget; }
 
 private:
     void ReleaseSource()
     {
-        if (m_dropSource)
-            m_dropSource->Release();
-        if (m_dataObject)
-            m_dataObject->Release();
-        m_dropSource = nullptr;
-        m_dataObject = nullptr;
+        m_dataObject.Reset();
+        m_dropSource.Reset();
     }
 
-    CDropSource* m_dropSource = nullptr;
-    CDataObjectT<T>* m_dataObject = nullptr;
-    CDropTargetT<T>* m_dropTarget = nullptr;
+    ComPtr<CDropSource> m_dropSource;
+    ComPtr<CDataObjectT<T>> m_dataObject;
+    CDropTargetT<T>* m_dropTarget = nullptr; // held by the window's registration
     HWND m_hWnd = nullptr;
 };

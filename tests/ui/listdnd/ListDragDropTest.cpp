@@ -321,9 +321,12 @@ TEST_F(ListDragDrop, ControlHeldOrAnotherListsColumnDropsNothing)
     EXPECT_EQ(list2.ColumnIds(), (std::vector<int>{0, 1, 2}));
 
     // Data without the header format is not accepted at all.
-    CDropSource* source = new CDropSource;
+    CComObject<CDropSource>* source = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CComObject<CDropSource>::CreateInstance(&source));
     source->AddRef();
-    ComPtr<IDataObject> plain(new CDataObject(source));
+    CComObject<CDataObject>* data = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CComObject<CDataObject>::CreateInstance(&data, source));
+    ComPtr<IDataObject> plain(data);
     effects = DragAndDrop(list1, plain.Get(), 0, 270);
     EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
     EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_NONE));
