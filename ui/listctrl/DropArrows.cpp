@@ -5,22 +5,13 @@ CDropArrows::~CDropArrows()
 {
     if (m_hWnd)
         DestroyWindow();
-    FreeBrush();
-}
-
-void CDropArrows::FreeBrush()
-{
-    if (m_brush)
-        ::DeleteObject(m_brush);
-    m_brush = nullptr;
 }
 
 BOOL CDropArrows::Create(HWND owner, int gap, BOOL vertical)
 {
     if (m_hWnd)
         DestroyWindow();
-    FreeBrush();
-    m_brush = ::CreateSolidBrush(RGB(255, 0, 0));
+    m_brush.Reset(::CreateSolidBrush(RGB(255, 0, 0)));
     if (!m_brush)
         return FALSE;
     m_vertical = vertical;
@@ -42,17 +33,13 @@ BOOL CDropArrows::Create(HWND owner, int gap, BOOL vertical)
         std::copy(right, right + 7, first);
         std::copy(left, left + 7, second);
     }
-    HRGN a = ::CreatePolygonRgn(first, 7, ALTERNATE);
-    HRGN b = ::CreatePolygonRgn(second, 7, ALTERNATE);
-    if (a && b && ::CombineRgn(a, a, b, RGN_OR) != ERROR) {
+    CGdiObject<HRGN> a(::CreatePolygonRgn(first, 7, ALTERNATE));
+    CGdiObject<HRGN> b(::CreatePolygonRgn(second, 7, ALTERNATE));
+    if (a && b && ::CombineRgn(a.Get(), a.Get(), b.Get(), RGN_OR) != ERROR) {
         // The window owns the region from here on.
-        if (::SetWindowRgn(m_hWnd, a, FALSE))
-            a = nullptr;
+        if (::SetWindowRgn(m_hWnd, a.Get(), FALSE))
+            a.Detach();
     }
-    if (a)
-        ::DeleteObject(a);
-    if (b)
-        ::DeleteObject(b);
     return TRUE;
 }
 
@@ -77,13 +64,13 @@ BOOL CDropArrows::Hide()
 LRESULT CDropArrows::OnEraseBackground(UINT, WPARAM wParam, LPARAM, BOOL&)
 {
     RECT rect = m_vertical ? RECT{0, 0, 12, m_length} : RECT{0, 0, m_length, 12};
-    ::FillRect(reinterpret_cast<HDC>(wParam), &rect, m_brush);
+    ::FillRect(reinterpret_cast<HDC>(wParam), &rect, m_brush.Get());
     return 1;
 }
 
 LRESULT CDropArrows::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled)
 {
-    FreeBrush();
+    m_brush.Reset();
     handled = FALSE;
     return 0;
 }

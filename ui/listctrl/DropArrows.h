@@ -2,6 +2,7 @@
 // would land.
 #pragma once
 #include "platform/WindowImpl.h"
+#include "platform/Handles.h"
 
 class CDropArrows : public CWindowImpl<CDropArrows, CWindow, CWinTraits<WS_POPUP | WS_DISABLED, WS_EX_TOOLWINDOW>>
 {
@@ -28,9 +29,8 @@ public:
 private:
     LRESULT OnEraseBackground(UINT, WPARAM wParam, LPARAM, BOOL&);
     LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled);
-    void FreeBrush();
 
-    HBRUSH m_brush = nullptr;
+    CGdiObject<HBRUSH> m_brush;
     BOOL m_vertical = TRUE;
     int m_length = 0;
 };

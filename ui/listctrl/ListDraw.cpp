@@ -1,4 +1,5 @@
 #include "ui/listctrl/ListDraw.h"
+#include "platform/Handles.h"
 
 void CListColours::Load()
 {
@@ -41,15 +42,11 @@ void DrawListGradient(HDC dc, const RECT& rect, COLORREF top, COLORREF bottom)
 
 void RoundListRect(HDC dc, const RECT& rect, COLORREF line, COLORREF fill, int corner)
 {
-    HPEN pen = ::CreatePen(PS_SOLID, 1, line);
-    HBRUSH brush = ::CreateSolidBrush(fill);
-    HGDIOBJ oldPen = ::SelectObject(dc, pen);
-    HGDIOBJ oldBrush = ::SelectObject(dc, brush);
+    CGdiObject<HPEN> pen(::CreatePen(PS_SOLID, 1, line));
+    CGdiObject<HBRUSH> brush(::CreateSolidBrush(fill));
+    CSelectObject selectedPen(dc, pen.Get());
+    CSelectObject selectedBrush(dc, brush.Get());
     ::RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, corner, corner);
-    ::SelectObject(dc, oldPen);
-    ::SelectObject(dc, oldBrush);
-    ::DeleteObject(pen);
-    ::DeleteObject(brush);
 }
 
 void DrawListSelectionFrame(HDC dc, const RECT& rect, COLORREF outer, COLORREF inner, COLORREF fill)
@@ -62,9 +59,8 @@ void DrawListSelectionFrame(HDC dc, const RECT& rect, COLORREF outer, COLORREF i
 
 void FrameListRect(HDC dc, const RECT& rect, COLORREF colour)
 {
-    HBRUSH brush = ::CreateSolidBrush(colour);
-    ::FrameRect(dc, &rect, brush);
-    ::DeleteObject(brush);
+    CGdiObject<HBRUSH> brush(::CreateSolidBrush(colour));
+    ::FrameRect(dc, &rect, brush.Get());
 }
 
 void FillListRect(HDC dc, const RECT& rect, COLORREF colour)
@@ -80,16 +76,13 @@ void BlendListRect(HDC dc, const RECT& rect, COLORREF colour, COLORREF frame)
     if (width <= 0 || height <= 0)
         return;
     HDC source = ::CreateCompatibleDC(dc);
-    HBITMAP pixel = ::CreateCompatibleBitmap(dc, 1, 1);
+    CGdiObject<HBITMAP> pixel(::CreateCompatibleBitmap(dc, 1, 1));
     if (source && pixel) {
-        HGDIOBJ old = ::SelectObject(source, pixel);
+        CSelectObject selected(source, pixel.Get());
         ::SetPixel(source, 0, 0, colour);
         BLENDFUNCTION blend{AC_SRC_OVER, 0, 75, 0};
         ::GdiAlphaBlend(dc, rect.left, rect.top, width, height, source, 0, 0, 1, 1, blend);
-        ::SelectObject(source, old);
     }
-    if (pixel)
-        ::DeleteObject(pixel);
     if (source)
         ::DeleteDC(source);
     FrameListRect(dc, rect, frame);
