@@ -445,34 +445,43 @@ TEST(CAutoExecutor, EndsItsChildWithItsDescendants)
 
 TEST(RebootWindows, AnsweredNoReturnsFalseAndShowsTheText)
 {
+    // The question is this process's own dialog: other tests running at the
+    // same time show dialogs of the same class. It is answered No until the
+    // call returns.
     std::wstring caption, text;
+    std::atomic<bool> returned{false};
     std::thread answer([&] {
-        for (int i = 0; i < 500; ++i)
+        for (int i = 0; i < 3000 && !returned; ++i, Sleep(20))
         {
-            HWND box = FindWindowW(L"#32770", nullptr);
-            if (box)
+            HWND box = nullptr;
+            while ((box = FindWindowExW(nullptr, box, L"#32770", nullptr)) != nullptr)
             {
-                wchar_t buffer[512] = {};
-                GetWindowTextW(box, buffer, 512);
-                caption = buffer;
-                EnumChildWindows(
-                    box,
-                    [](HWND child, LPARAM found) -> BOOL {
-                        wchar_t t[512] = {};
-                        GetWindowTextW(child, t, 512);
-                        if (wcsstr(t, L"F8"))
-                            *reinterpret_cast<std::wstring*>(found) = t;
-                        return TRUE;
-                    },
-                    reinterpret_cast<LPARAM>(&text));
-                PostMessageW(box, WM_COMMAND, IDNO, 0);
-                return;
+                DWORD owner = 0;
+                GetWindowThreadProcessId(box, &owner);
+                if (owner == GetCurrentProcessId() && IsWindowVisible(box))
+                    break;
             }
-            Sleep(20);
+            if (!box)
+                continue;
+            wchar_t buffer[512] = {};
+            GetWindowTextW(box, buffer, 512);
+            caption = buffer;
+            EnumChildWindows(
+                box,
+                [](HWND child, LPARAM found) -> BOOL {
+                    wchar_t t[512] = {};
+                    GetWindowTextW(child, t, 512);
+                    if (wcsstr(t, L"F8"))
+                        *reinterpret_cast<std::wstring*>(found) = t;
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&text));
+            PostMessageW(box, WM_COMMAND, IDNO, 0);
         }
     });
     SetThreadLocale(MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT));
     EXPECT_EQ(S_FALSE, RebootWindows(nullptr, IDS_REBOOT_DRIVER_SIGNATURE, 0x10002));
+    returned = true;
     answer.join();
     EXPECT_EQ(L"Reboot Windows", caption);
     EXPECT_EQ(L"Press F8 until enter boot menu and select\\n\"Disable Driver Signature Enforcement\"", text);
