@@ -5,6 +5,7 @@
 #include <string>
 
 #include "services/Text.h"
+#include "tests/fixtures/BuiltFiles.h"
 
 // Texts in the ANSI code page, as the program's log and the phones' output.
 inline std::string Narrow(const std::wstring& text)
@@ -15,19 +16,6 @@ inline std::string Narrow(const std::wstring& text)
 inline std::wstring Wide(const std::string& text)
 {
     return ToWide(text, CP_ACP);
-}
-
-// Bytes of no meaning, the same for the same seed.
-inline std::string Pattern(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    ULONG x = seed * 2654435761u + 1u;
-    for (char& c : s)
-    {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    return s;
 }
 
 // Whole files of at most 1 GiB.

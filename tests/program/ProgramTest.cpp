@@ -75,7 +75,7 @@ TEST(Program, RemoteRefreshAndFlashReportEveryPhoneExactlyOnce)
     ASSERT_TRUE(table.Set({1, 1, flashed->Name(), {}}));
     ASSERT_TRUE(table.Set({2, 1, silent->Name(), {}}));
 
-    std::wstring commandLine = L"\"" + Remote::BuiltProgramPath() + L"\"";
+    std::wstring commandLine = L"\"" + BuiltProgramPath() + L"\"";
     STARTUPINFOW startup = {sizeof(startup)};
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, work.Path().c_str(),

@@ -114,16 +114,6 @@ bool CController::Pump(DWORD timeoutMs, const std::function<bool()>& done)
     }
 }
 
-std::wstring BuiltProgramPath()
-{
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    PathRemoveFileSpecW(exe);
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW((std::wstring(exe) + L"\\..\\ui\\Kestrup.exe").c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
-
 HWND FindMainWindow(DWORD processId, DWORD timeoutMs)
 {
     const ULONGLONG end = GetTickCount64() + timeoutMs;

@@ -52,10 +52,6 @@ private:
     std::vector<Result> m_results;
 };
 
-// Kestrup.exe as the build leaves it, found from the running program's own
-// folder (the test and tool programs sit in build/tests, it in build/ui).
-std::wstring BuiltProgramPath();
-
 // The top-level dialog window of the process, waited for at most timeoutMs;
 // null when none appeared.
 HWND FindMainWindow(DWORD processId, DWORD timeoutMs);

@@ -7,6 +7,7 @@
 #include "jobs/EmergencyFlasher.h"
 #include "services/ProcessObjects.h"
 #include "tests/engine/sequence/SequencePhones.h"
+#include "tests/fixtures/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
 #include "tests/fixtures/FirehosePhone.h"
@@ -19,18 +20,6 @@
 
 namespace
 {
-
-std::string Pattern(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    ULONG x = seed * 2654435761u + 1u;
-    for (char& c : s)
-    {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 16);
-    }
-    return s;
-}
 
 // A job whose port wait is quick and whose progress can be read exactly.
 class CTestFlasher : public CEmergencyFlasher

@@ -11,6 +11,7 @@
 #include "services/ServerRegistration.h"
 #include "tests/engine/automation/TypeLibraries.h"
 #include "tests/engine/sequence/SequencePhones.h"
+#include "tests/fixtures/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
 #include "tests/fixtures/FirehosePhone.h"
@@ -35,16 +36,6 @@
 namespace
 {
 using Clock = std::chrono::steady_clock;
-
-std::wstring ProgramPath()
-{
-    wchar_t exe[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    PathRemoveFileSpecW(exe);
-    wchar_t full[MAX_PATH] = {};
-    GetFullPathNameW((std::wstring(exe) + L"\\..\\ui\\Kestrup.exe").c_str(), MAX_PATH, full, nullptr);
-    return full;
-}
 
 std::wstring Quoted(const std::wstring& path)
 {
@@ -199,7 +190,7 @@ protected:
     // Starts the program with `arguments` in `folder` (empty: here).
     bool Start(const std::wstring& arguments, const std::wstring& folder = L"")
     {
-        std::wstring commandLine = Quoted(ProgramPath()) + arguments;
+        std::wstring commandLine = Quoted(BuiltProgramPath()) + arguments;
         STARTUPINFOW startup = {sizeof(startup)};
         PROCESS_INFORMATION process = {};
         if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -226,7 +217,7 @@ protected:
 TEST_F(ServerMode, StartedByComServesTheClientAndEndsAfterTheTimeOut)
 {
     CNoQpst noQpst(1);
-    CRegisteredClasses classes(Quoted(ProgramPath()));
+    CRegisteredClasses classes(Quoted(BuiltProgramPath()));
 
     ComPtr<IDispatch> settings, server;
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&settings)));
@@ -445,7 +436,7 @@ TEST_F(ServerMode, FourOutsideProgramsDownloadSideBySideAndOffTheWindowThread)
     constexpr int kClients = 4;
     CNoQpst noQpst(1);
     // No class is registered: only the running program's published objects answer.
-    CRegisteredTypeLibraries libraries(ProgramPath());
+    CRegisteredTypeLibraries libraries(BuiltProgramPath());
     CTempDir folder(L"clients");
     CDeviceTable table(folder / L"devices.txt");
 
@@ -606,7 +597,7 @@ protected:
 TEST_F(WindowFlash, ServerWithNothingToPublishFailsTheFlashIntoTheErrorPaneAndEnds)
 {
     CNoQpst noQpst(0);
-    CRegisteredClasses classes(Quoted(ProgramPath()));
+    CRegisteredClasses classes(Quoted(BuiltProgramPath()));
     ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}));
     Command(IDC_REFRESH);
     ASSERT_EQ(1, m_dialog->DeviceList().GetItemCount());
