@@ -1,124 +1,625 @@
-// The whole program in normal mode: Kestrup.exe started as a process with
-// its main window, its phones listed to the co-installer stand-in, driven by
-// the remote-control messages from a controller window of this process.
+// The whole program as a process. Started by COM it publishes the engine's
+// classes when the machine is set up without QPST and ends by itself once no
+// client holds it (or none ever came). With its window shown it serves
+// outside programs side by side and off the window's thread, and is driven
+// by the remote-control messages. A main window whose server has nothing to
+// publish or never registers fails its Flash within bounds, into the error
+// pane.
+#include "engine/Automation.h"
+#include "jobs/QPSTReport.h"
 #include "services/Installer.h"
+#include "platform/Handles.h"
+#include "services/Log.h"
+#include "services/ServerRegistration.h"
+#include "tests/engine/automation/TypeLibraries.h"
+#include "tests/engine/sequence/SequencePhones.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
+#include "tests/fixtures/FirehosePhone.h"
+#include "tests/fixtures/StatusRecorder.h"
+#include "tests/ui/UiTest.h"
 #include "tools/phones/Phones.h"
 #include "tools/remote/RemoteControl.h"
+#include "ui/MainDlg.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace
 {
-// The machine set up without QPST, so the program publishes its own engine,
-// and the user's settings empty (the defaults stand), for one test.
-class CProgramMachine
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::wstring Quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+// Every process of the executable but this one (with its parent, if given).
+std::vector<DWORD> FindProcesses(const wchar_t* exeName, DWORD parent = 0)
+{
+    std::vector<DWORD> found;
+    CFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W p = {sizeof(p)};
+    for (BOOL more = snapshot.IsValid() && Process32FirstW(snapshot.Get(), &p); more;
+         more = Process32NextW(snapshot.Get(), &p))
+    {
+        if (_wcsicmp(p.szExeFile, exeName) == 0 && p.th32ProcessID != GetCurrentProcessId() &&
+            (!parent || p.th32ParentProcessID == parent))
+            found.push_back(p.th32ProcessID);
+    }
+    return found;
+}
+
+bool Running(const wchar_t* exeName, DWORD parent = 0)
+{
+    return !FindProcesses(exeName, parent).empty();
+}
+
+template <class Condition>
+bool WaitUntil(Condition condition, DWORD ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!condition())
+    {
+        if (Clock::now() > end)
+            return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+// "NoQPST" under the machine key for one test, and the user's settings
+// empty (the defaults stand); the earlier machine value comes back.
+class CMachine
 {
 public:
-    CProgramMachine()
+    explicit CMachine(DWORD noQpst)
     {
-        DWORD size = sizeof(m_noQpst);
-        m_hadNoQpst = SHGetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", nullptr, &m_noQpst, &size) ==
-                      ERROR_SUCCESS;
-        const DWORD one = 1;
-        SHSetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", REG_DWORD, &one, sizeof(one));
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Olvane\\Kestrup");
+        DWORD size = sizeof(m_old);
+        m_had = SHGetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", nullptr, &m_old, &size) ==
+                ERROR_SUCCESS;
+        SHSetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", REG_DWORD, &noQpst, sizeof(noQpst));
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     }
-    ~CProgramMachine()
+    ~CMachine()
     {
-        if (m_hadNoQpst)
-            SHSetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", REG_DWORD, &m_noQpst, sizeof(m_noQpst));
+        if (m_had)
+            SHSetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", REG_DWORD, &m_old, sizeof(m_old));
         else
             SHDeleteValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST");
-        RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Olvane\\Kestrup");
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     }
 
 private:
-    DWORD m_noQpst = 0;
-    bool m_hadNoQpst = false;
+    DWORD m_old = 0;
+    bool m_had = false;
 };
 
-TEST(Program, RemoteRefreshAndFlashReportEveryPhoneExactlyOnce)
+// The engine's classes registered with `command` as their local server.
+class CRegisteredClasses
 {
-    CProgramMachine machine;
+public:
+    explicit CRegisteredClasses(const std::wstring& command)
+    {
+        for (const std::wstring& key : Keys())
+            EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key + L"\\LocalServer32").c_str(), nullptr,
+                                                     REG_SZ, command.c_str(),
+                                                     static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))));
+    }
+    ~CRegisteredClasses()
+    {
+        for (const std::wstring& key : Keys())
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    }
+
+private:
+    static std::vector<std::wstring> Keys()
+    {
+        std::vector<std::wstring> keys;
+        size_t count = 0;
+        const ServerClassRegistration* classes = GetServerClasses(count);
+        for (size_t i = 0; i < count; ++i)
+            keys.push_back(L"Software\\Classes\\CLSID\\" + GuidText(*classes[i].clsid));
+        return keys;
+    }
+};
+
+// Stands in for a local server that starts but never registers its classes.
+KESTRUP_CHILD(NeverRegisters)
+{
+    Sleep(60000);
+    return 0;
+}
+
+bool Published(REFCLSID clsid)
+{
+    ComPtr<IClassFactory> factory; // a class object holds no lock
+    return SUCCEEDED(CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_PPV_ARGS(&factory)));
+}
+
+class Program : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(Running(L"Kestrup.exe")) << "a server of an earlier run is still alive";
+        ASSERT_EQ(S_OK, CoInitializeEx(nullptr, m_apartment));
+    }
+    void TearDown() override
+    {
+        if (m_server)
+        {
+            if (WaitForSingleObject(m_server, 0) == WAIT_TIMEOUT)
+                TerminateProcess(m_server, 99);
+            CloseHandle(m_server);
+        }
+        CoUninitialize();
+    }
+
+    // Starts the program with `arguments` in `folder` (empty: here).
+    bool Start(const std::wstring& arguments, const std::wstring& folder = L"")
+    {
+        std::wstring commandLine = Quoted(BuiltProgramPath()) + arguments;
+        STARTUPINFOW startup = {sizeof(startup)};
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.empty() ? nullptr : folder.c_str(), &startup, &process))
+            return false;
+        CloseHandle(process.hThread);
+        m_server = process.hProcess;
+        return true;
+    }
+    // Waits for the program's end; its exit code, or ~0 while it runs on.
+    DWORD WaitForExit(DWORD ms)
+    {
+        DWORD code = ~0u;
+        if (WaitForSingleObject(m_server, ms) == WAIT_OBJECT_0)
+            GetExitCodeProcess(m_server, &code);
+        return code;
+    }
+    bool MonitorGone()
+    {
+        const DWORD id = GetProcessId(m_server);
+        return WaitUntil([&] { return !Running(L"rundll32.exe", id); }, 10000);
+    }
+
+    DWORD m_apartment = COINIT_MULTITHREADED;
+    HANDLE m_server = nullptr;
+};
+
+TEST_F(Program, StartedByComServesTheClientAndEndsAfterTheTimeOut)
+{
+    CMachine machine(1);
+    CRegisteredClasses classes(Quoted(BuiltProgramPath()));
+
+    ComPtr<IDispatch> settings, server;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&settings)));
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)));
+    // COM may still be starting it.
+    std::vector<DWORD> found;
+    WaitUntil([&] { return !(found = FindProcesses(L"Kestrup.exe")).empty(); }, 30000);
+    const DWORD id = found.empty() ? 0 : found[0];
+    m_server = id ? OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, id) : nullptr;
+    ASSERT_TRUE(m_server);
+    // The device monitor runs as the server's child while it serves.
+    EXPECT_TRUE(Running(L"rundll32.exe", id));
+    UINT count = 9;
+    EXPECT_EQ(S_OK, settings->GetTypeInfoCount(&count));
+
+    // A client that holds an object keeps the server alive.
+    settings.Reset();
+    EXPECT_EQ(~0u, WaitForExit(6500));
+    server.Reset();
+    const auto released = Clock::now();
+    EXPECT_EQ(0u, WaitForExit(60000));
+    EXPECT_GE(SecondsSince(released), 4.5) << "ended before the 5000 ms time-out";
+    EXPECT_TRUE(MonitorGone()) << "the device monitor outlived the server";
+}
+
+TEST_F(Program, StartedWithoutAClientEndsByItself)
+{
+    {
+        // Set up for QPST: nothing to publish, so nothing to wait for.
+        CMachine machine(0);
+        ASSERT_TRUE(Start(L" -Embedding"));
+        EXPECT_EQ(static_cast<DWORD>(REGDB_E_CLASSNOTREG), WaitForExit(60000));
+        EXPECT_TRUE(MonitorGone());
+        CloseHandle(m_server);
+        m_server = nullptr;
+    }
+    // Published, but no client ever takes an object: the time-out ends it.
+    CMachine machine(1);
+    const auto start = Clock::now();
+    ASSERT_TRUE(Start(L" -Embedding"));
+    EXPECT_TRUE(WaitUntil([] { return Published(CLSID_DownloadSettings); }, 60000)) << "the classes were not published";
+    EXPECT_EQ(0u, WaitForExit(60000));
+    EXPECT_GE(SecondsSince(start), 4.5);
+}
+
+// ---------------------------------------------------------------------------
+// The program with its window shown, as outside programs use it.
+
+// Every status event of every client, in the order the clients received them.
+class CTimeline
+{
+public:
+    void Add(int client)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_order.push_back(client);
+    }
+    // How often the order passes from one of the two clients to the other.
+    int Switches(int a, int b) const
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        int switches = 0, last = -1;
+        for (int client : m_order)
+        {
+            if (client != a && client != b)
+                continue;
+            switches += last != -1 && client != last;
+            last = client;
+        }
+        return switches;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::vector<int> m_order;
+};
+
+class CClientSink : public CStatusRecorder
+{
+public:
+    CClientSink(CTimeline& timeline, int client) : m_timeline(timeline), m_client(client) {}
+    STDMETHODIMP NewStatus(LONG id, BSTR status1, BSTR status2) override
+    {
+        m_timeline.Add(m_client);
+        return CStatusRecorder::NewStatus(id, status1, status2);
+    }
+
+private:
+    CTimeline& m_timeline;
+    int m_client;
+};
+
+using Parameters = std::vector<std::pair<const wchar_t*, std::wstring>>;
+
+// One outside program's whole download, through the automation interfaces
+// as a flash job makes it; `step` names the call that failed.
+HRESULT DownloadAsAClient(const std::wstring& port, const Parameters& parameters, IQStatusReport* sink,
+                          std::string& step)
+{
+    HRESULT hr = S_OK;
+    auto call = [&](const char* name, auto action) {
+        if (SUCCEEDED(hr))
+        {
+            step = name;
+            hr = action();
+        }
+    };
+    auto text = [](CVariant& variant, const std::wstring& value) -> VARIANT& {
+        V_VT(&variant) = VT_BSTR;
+        V_BSTR(&variant) = SysAllocString(value.c_str());
+        return variant;
+    };
+    ComPtr<IDispatch> server;
+    call("AtmnServer", [&] { return CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)); });
+    LPOLESTR name = const_cast<LPOLESTR>(L"GetPort");
+    DISPID id = 0;
+    call("GetIDsOfNames", [&] { return server->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id); });
+    CVariant portId, result;
+    DISPPARAMS params = {&text(portId, port), nullptr, 1, 0};
+    call("GetPort", [&] {
+        return server->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+    });
+    ComPtr<IQPortProxy> proxy;
+    call("IQPortProxy", [&] {
+        return V_VT(&result) == VT_UNKNOWN && V_UNKNOWN(&result) ? V_UNKNOWN(&result)->QueryInterface(IID_PPV_ARGS(&proxy))
+                                                               : E_POINTER;
+    });
+    ComPtr<IUnknown> object;
+    ComPtr<IQSoftwareDownload> download;
+    call("get_SoftwareDownload", [&] { return proxy->get_SoftwareDownload(&object); });
+    call("IQSoftwareDownload", [&] { return object.As(&download); });
+    call("put_StatusReport", [&] { return download->put_StatusReport(sink); });
+    ComPtr<IDownloadSettings> settings;
+    call("DownloadSettings", [&] {
+        return CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&settings));
+    });
+    for (const auto& parameter : parameters)
+        call("SetParam", [&] {
+            CVariant name, value;
+            return settings->SetParam(text(name, parameter.first), text(value, parameter.second));
+        });
+    call("DownloadBySettings", [&] { return download->DownloadBySettings(settings.Get()); });
+    return hr;
+}
+
+// The threads that wrote log lines containing `text` ("[%08X]" prefix).
+std::set<DWORD> LogThreads(const std::string& log, const std::string& text)
+{
+    std::set<DWORD> threads;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+    {
+        const size_t line = log.rfind('\n', at);
+        const size_t start = line == std::string::npos ? 0 : line + 1;
+        if (log.compare(start, 1, "[") == 0)
+            threads.insert(std::stoul(log.substr(start + 1, 8), nullptr, 16));
+    }
+    return threads;
+}
+
+std::string Rawprogram(const char* file, int sectors, int start)
+{
+    return "<?xml version=\"1.0\" ?>\n<data>\n<program SECTOR_SIZE_IN_BYTES=\"512\" filename=\"" + std::string(file) +
+           "\" num_partition_sectors=\"" + std::to_string(sectors) +
+           "\" physical_partition_number=\"0\" start_sector=\"" + std::to_string(start) + "\"/>\n</data>\n";
+}
+
+TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRemoteFlashOnce)
+{
+    constexpr int kClients = 4;
+    CMachine machine(1);
+    // No class is registered: only the running program's published objects answer.
+    CRegisteredTypeLibraries libraries(BuiltProgramPath());
     CTempDir work(L"program");
+    CDeviceTable table(work / L"devices.txt"); // inherited by the program and its queries
+
     // An image folder the default settings find: a Firehose programmer, one
-    // image and a patch that writes the last sector's number.
-    const std::string programmer = Pattern(6000, 1), boot = Pattern(70000, 2);
-    ASSERT_TRUE(WriteFileBytes(work / L"prog_emmc_firehose_8953.mbn", programmer));
+    // image and a patch that writes the last sector's number. The outside
+    // programs name files of their own, in a folder the search list skips.
+    const std::string programmer = Pattern(6000, 1), boot = Pattern(70000, 2), image = Pattern(48 * 512, 3);
+    const std::wstring programmerPath = work / L"prog_emmc_firehose_8953.mbn", clients = work / L"clients";
+    ASSERT_TRUE(WriteFileBytes(programmerPath, programmer));
     ASSERT_TRUE(WriteFileBytes(work / L"boot.img", boot));
-    ASSERT_TRUE(WriteFileBytes(work / L"rawprogram0.xml",
-                               "<?xml version=\"1.0\" ?>\n<data>\n<program SECTOR_SIZE_IN_BYTES=\"512\" "
-                               "filename=\"boot.img\" num_partition_sectors=\"137\" physical_partition_number=\"0\" "
-                               "start_sector=\"40\"/>\n</data>\n"));
+    ASSERT_TRUE(WriteFileBytes(work / L"rawprogram0.xml", Rawprogram("boot.img", 137, 40)));
     ASSERT_TRUE(WriteFileBytes(work / L"patch0.xml",
                                "<?xml version=\"1.0\" ?>\n<data>\n<patch SECTOR_SIZE_IN_BYTES=\"512\" "
                                "byte_offset=\"16\" filename=\"DISK\" physical_partition_number=\"0\" "
                                "size_in_bytes=\"8\" start_sector=\"2\" value=\"NUM_DISK_SECTORS-1.\"/>\n</data>\n"));
+    ASSERT_TRUE(CreateDirectoryW(clients.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(clients + L"\\system.img", image));
+    ASSERT_TRUE(WriteFileBytes(clients + L"\\raw.xml", Rawprogram("system.img", 64, 8)));
+    ASSERT_TRUE(WriteFileBytes(clients + L"\\none.xml", "<?xml version=\"1.0\" ?>\n<data>\n</data>\n"));
+    const Parameters parameters = {
+        {L"flashprogrammer", programmerPath},   {L"emmcfilepathboot", L""},          {L"provision", L""},
+        {L"filepathxml", clients + L"\\raw.xml"}, {L"filepathpatch", clients + L"\\none.xml"},
+        {L"searchpaths", clients},              {L"downloadtarget", L"emmc"},        {L"skipreset", L"1"},
+        {L"usetrustedmode", L"1"},
+    };
+
+    // Small pieces: many status events per download.
+    FirehoseOptions options;
+    options.partitionSectors = {128};
+    options.maxPayload = 1024;
+    std::vector<std::unique_ptr<CSaharaThen<CFirehosePhone>>> phones;
+    std::vector<std::wstring> ports;
+    for (int i = 0; i < kClients; ++i)
+    {
+        phones.push_back(std::make_unique<CSaharaThen<CFirehosePhone>>(programmer.size(), options));
+        ASSERT_TRUE(phones.back()->Start());
+        ports.push_back(phones.back()->HostPort().substr(4)); // "COMn"
+        ASSERT_TRUE(table.Set({static_cast<unsigned>(i + 1), 1, ports.back()}));
+    }
+
+    // Raw traffic goes to the program's log with the thread that moved it.
+    SetEnvironmentVariableW(L"DumpKestrup", L"1");
+    const bool started = Start(L"", work.Path());
+    SetEnvironmentVariableW(L"DumpKestrup", nullptr);
+    ASSERT_TRUE(started);
+    const HWND main = Remote::FindMainWindow(GetProcessId(m_server), 60000);
+    ASSERT_TRUE(main) << "the main window did not appear";
+    const DWORD windowThread = GetWindowThreadProcessId(main, nullptr);
+    ASSERT_TRUE(WaitUntil([] { return Published(CLSID_AtmnServer); }, 30000)) << "the classes were not published";
+
+    CTimeline timeline;
+    std::vector<std::unique_ptr<CClientSink>> sinks;
+    HRESULT results[kClients];
+    std::string steps[kClients];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i)
+    {
+        sinks.push_back(std::make_unique<CClientSink>(timeline, i));
+        threads.emplace_back([&, i] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            results[i] = DownloadAsAClient(ports[i], parameters, sinks[i].get(), steps[i]);
+            CoUninitialize();
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int i = 0; i < kClients; ++i)
+    {
+        EXPECT_EQ(S_OK, results[i]) << i << " at " << steps[i];
+        EXPECT_TRUE(phones[i]->Storage(0).substr(8 * 512, image.size()) == image) << i;
+        EXPECT_TRUE(phones[i]->Errors().empty()) << i;
+        EXPECT_LE(20u, sinks[i]->CountPrefix(L"WriteFile position ")) << i;
+    }
+    // Side by side, each pair's events interleave again and again. A download
+    // run inside another's status callback (or after it) makes at most two
+    // switches: into the inner one and back.
+    for (int a = 0; a < kClients; ++a)
+        for (int b = a + 1; b < kClients; ++b)
+            EXPECT_LE(4, timeline.Switches(a, b)) << a << " and " << b;
+    // The sinks go before this apartment: COM lets go of them first.
+    for (const auto& sink : sinks)
+        CoDisconnectObject(static_cast<IQStatusReport*>(sink.get()), 0);
+    phones.clear();
+    ASSERT_TRUE(table.Clear());
+
+    // Then a controller of this process: one phone that takes its images,
+    // one that never answers.
+    std::string why;
+    std::unique_ptr<CPhone> flashed = MakePhone({L"sahara-emmc", L"", programmerPath}, 1, why);
+    std::unique_ptr<CPhone> silent = MakePhone({L"silent", L"", L""}, 2, why);
+    ASSERT_TRUE(flashed && silent) << why;
+    ASSERT_TRUE(flashed->Begin() && silent->Begin());
+    ASSERT_TRUE(table.Set({1, 1, flashed->Name(), {}}) && table.Set({2, 1, silent->Name(), {}}));
+    Remote::CController controller;
+    ASSERT_TRUE(controller.SetImageFolder(main, work.Path()));
+    ASSERT_TRUE(controller.Refresh(main));
+    ASSERT_TRUE(controller.Flash(main));
+    auto supervise = [&] {
+        flashed->Supervise();
+        return controller.Results().size() >= 2;
+    };
+    EXPECT_TRUE(controller.Pump(240000, supervise)) << "results: " << controller.Results().size();
+    controller.Pump(1500, [&] { return supervise() && false; }); // anything sent twice comes by now
+    std::map<unsigned, std::vector<bool>> reported;
+    for (const Remote::Result& result : controller.Results())
+        reported[result.port].push_back(result.success);
+
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, WaitForExit(60000));
+
+    // One result per serial port, with the port's number and outcome.
+    auto port = [](const CPhone& phone) { return static_cast<unsigned>(_wtoi(phone.Name().c_str() + 3)); };
+    EXPECT_EQ((std::map<unsigned, std::vector<bool>>{{port(*flashed), {true}}, {port(*silent), {false}}}), reported);
+    flashed->End();
     std::string expected(8192 * 512, '\0');
     expected.replace(40 * 512, boot.size(), boot);
     expected[2 * 512 + 16] = static_cast<char>(8191 & 0xFF);
     expected[2 * 512 + 17] = static_cast<char>(8191 >> 8);
-
-    std::string why;
-    std::unique_ptr<CPhone> flashed =
-        MakePhone({L"sahara-emmc", L"", work / L"prog_emmc_firehose_8953.mbn"}, 1, why);
-    std::unique_ptr<CPhone> silent = MakePhone({L"silent", L"", L""}, 2, why);
-    ASSERT_TRUE(flashed && silent) << why;
-    ASSERT_TRUE(flashed->Begin());
-    ASSERT_TRUE(silent->Begin());
-    CDeviceTable table(work / L"devices.txt"); // inherited by the program and its queries
-    ASSERT_TRUE(table.Set({1, 1, flashed->Name(), {}}));
-    ASSERT_TRUE(table.Set({2, 1, silent->Name(), {}}));
-
-    std::wstring commandLine = L"\"" + BuiltProgramPath() + L"\"";
-    STARTUPINFOW startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, work.Path().c_str(),
-                               &startup, &process));
-    CloseHandle(process.hThread);
-    const HWND main = Remote::FindMainWindow(process.dwProcessId, 60000);
-    Remote::CController controller;
-    std::map<unsigned, std::vector<bool>> results;
-    if (main)
-    {
-        ASSERT_TRUE(controller.SetImageFolder(main, work.Path()));
-        ASSERT_TRUE(controller.Refresh(main));
-        ASSERT_TRUE(controller.Flash(main));
-        auto supervise = [&] {
-            flashed->Supervise();
-            return controller.Results().size() >= 2;
-        };
-        EXPECT_TRUE(controller.Pump(240000, supervise)) << "results: " << controller.Results().size();
-        controller.Pump(1500, [&] { return supervise() && false; }); // anything sent twice comes by now
-        for (const Remote::Result& result : controller.Results())
-            results[result.port].push_back(result.success);
-        PostMessageW(main, WM_CLOSE, 0, 0);
-    }
-    const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
-    DWORD exitCode = ~0u;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    if (!ended)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hProcess);
-    ASSERT_TRUE(main) << "the main window did not appear";
-    EXPECT_TRUE(ended);
-    EXPECT_EQ(0u, exitCode);
-
-    // One result per serial port, with the port's number and outcome.
-    auto port = [](const CPhone& phone) { return static_cast<unsigned>(_wtoi(phone.Name().c_str() + 3)); };
-    EXPECT_EQ((std::map<unsigned, std::vector<bool>>{{port(*flashed), {true}}, {port(*silent), {false}}}), results);
-    flashed->End();
     EXPECT_TRUE(flashed->Storage() == expected);
     EXPECT_TRUE(flashed->Errors().empty()) << flashed->Errors().front();
 
+    const std::string log = Remote::ReadLog(work.Path());
     // The failed row's job left its reason in the log, under its port's name.
-    const Remote::JobLog log = Remote::ReadJobLog(Remote::ReadLog(work.Path()), silent->Name(), "");
-    ASSERT_FALSE(log.texts.empty());
-    EXPECT_NE(std::string::npos, log.texts.back().find("hello")) << log.texts.back();
+    const Remote::JobLog job = Remote::ReadJobLog(log, silent->Name(), "");
+    ASSERT_FALSE(job.texts.empty());
+    EXPECT_NE(std::string::npos, job.texts.back().find("hello")) << job.texts.back();
+    const std::set<DWORD> writers = LogThreads(log, "WriteRobust");
+    EXPECT_LE(static_cast<size_t>(kClients), writers.size()) << "every download on a thread of its own";
+    EXPECT_EQ(0u, writers.count(windowThread)) << "a download ran on the window's thread";
+}
+
+// ---------------------------------------------------------------------------
+// The main window's Flash when the server cannot be reached.
+
+class WindowFlash : public Program
+{
+protected:
+    void SetUp() override
+    {
+        m_apartment = COINIT_APARTMENTTHREADED; // the window's thread
+        Program::SetUp();
+        // An earlier test's server that never answered is given up by COM
+        // only after its own time (30 s under Wine); until then no new one starts.
+        ASSERT_TRUE(WaitUntil([] { return CQPSTReport::PendingActivations() == 0; }, 60000));
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        ASSERT_TRUE(m_dialog.Create(nullptr));
+    }
+    void TearDown() override
+    {
+        if (m_dialog.m_hWnd)
+            m_dialog.DestroyWindow();
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        Program::TearDown();
+    }
+
+    // Refresh lists the rows, Flash gives each its job.
+    void RefreshAndFlash(int rows)
+    {
+        m_dialog.SendMessage(WM_COMMAND, IDC_REFRESH);
+        ASSERT_EQ(rows, m_dialog.DeviceList().GetItemCount());
+        m_dialog.SendMessage(WM_COMMAND, IDC_FLASH);
+        for (int row = 0; row < rows; ++row)
+        {
+            ComPtr<IDeviceReport> job;
+            m_dialog.DeviceList().GetItemData(row, job);
+            ASSERT_TRUE(job) << row;
+            EXPECT_TRUE(job->IsFinished()) << row << ": the job did not fail at its start";
+            EXPECT_TRUE(job->IsFailed()) << row;
+            m_results.push_back(job->GetResult());
+        }
+    }
+    // The error pane shows the failure as the prefix, the system's text and the code.
+    void ExpectErrorPane(HRESULT hr)
+    {
+        wchar_t prefix[64] = {};
+        LoadStringW(GetModuleHandleW(nullptr), IDS_ERROR_PREFIX, prefix, 64);
+        std::wstring message = GetErrorMessage(hr);
+        for (wchar_t breaks : {L'\r', L'\n'})
+            message.erase(std::remove(message.begin(), message.end(), breaks), message.end());
+        wchar_t code[16];
+        swprintf(code, 16, L"(0x%08x)", static_cast<unsigned>(hr));
+        EXPECT_EQ(prefix + message + code, m_dialog.StatusBar().GetPaneText(ID_DEFAULT_PANE));
+    }
+
+    CTempDir m_folder{L"flash"};
+    CDeviceTable m_table{m_folder / L"devices.txt"};
+    CMainDlg m_dialog;
+    std::vector<HRESULT> m_results;
+};
+
+TEST_F(WindowFlash, ServerWithNothingToPublishFailsTheFlashIntoTheErrorPaneAndEnds)
+{
+    CMachine machine(0);
+    CRegisteredClasses classes(Quoted(BuiltProgramPath()));
+    ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}));
+    RefreshAndFlash(1);
+    ASSERT_EQ(1u, m_results.size());
+    ExpectErrorPane(m_results[0]);
+    // The server that COM started for it does not linger.
+    EXPECT_TRUE(WaitUntil([] { return !Running(L"Kestrup.exe"); }, 30000));
+}
+
+TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWindowAnswers)
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    CRegisteredClasses classes(Quoted(self) + L" --child NeverRegisters");
+    const wchar_t* exeName = PathFindFileNameW(self);
+    ASSERT_FALSE(Running(exeName));
+    ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}) && m_table.Set({4, 1, L"COM94"}));
+
+    // Another program's messages get answers while the server is awaited.
+    std::atomic<bool> flashing{true};
+    std::atomic<int> answered{0};
+    std::thread other([&, window = m_dialog.m_hWnd] {
+        while (flashing)
+        {
+            DWORD_PTR result = 0;
+            answered += SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
+            Sleep(100);
+        }
+    });
+    RefreshAndFlash(2);
+    flashing = false;
+    other.join();
+
+    EXPECT_EQ((std::vector<HRESULT>{CO_E_SERVER_EXEC_FAILURE, CO_E_SERVER_EXEC_FAILURE}), m_results);
+    ExpectErrorPane(CO_E_SERVER_EXEC_FAILURE);
+    EXPECT_LT(0, answered.load()) << "the window did not answer while it waited";
+    // The second row did not start a server of its own.
+    const std::vector<DWORD> servers = FindProcesses(exeName);
+    EXPECT_EQ(1u, servers.size());
+    for (DWORD id : servers)
+    {
+        CHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (process.IsValid())
+        {
+            TerminateProcess(process.Get(), 99);
+            WaitForSingleObject(process.Get(), 10000);
+        }
+    }
 }
 } // namespace
