@@ -1,6 +1,7 @@
 // The command-line switches, what each start mode runs, and the module's
 // shutdown watch.
 #include "platform/Module.h"
+#include "tests/fixtures/BoundedRun.h"
 #include "ui/Startup.h"
 
 #include <gtest/gtest.h>
@@ -12,14 +13,14 @@ namespace
 {
 using Clock = std::chrono::steady_clock;
 
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 TEST(CommandLine, SwitchRunsToTheEndOfTheLine)
 {
-    struct Case
-    {
-        const wchar_t* line;
-        StartMode mode;
-    };
-    const Case cases[] = {
+    const std::pair<const wchar_t*, StartMode> cases[] = {
         {L"C:\\Kestrup\\Kestrup.exe /regserver", StartMode::Register},
         {L"Kestrup.exe -REGSERVER", StartMode::Register},
         {L"Kestrup.exe /UnregServer", StartMode::Unregister},
@@ -37,11 +38,12 @@ TEST(CommandLine, SwitchRunsToTheEndOfTheLine)
         {L"", StartMode::Normal},
         {nullptr, StartMode::Normal},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(c.mode, ReadCommandLine(c.line)) << (c.line ? c.line : L"(null)");
+    for (const auto& [line, mode] : cases)
+        EXPECT_EQ(mode, ReadCommandLine(line)) << (line ? line : L"(null)");
 }
 
-// What the stand-in steps were asked to do.
+// What the stand-in steps were asked to do, and the module's times the
+// window's loop found.
 struct Record
 {
     int installs = 0;
@@ -49,13 +51,18 @@ struct Record
     int monitors = 0;
     int runs = 0;
     int runShow = -1;
-};
-Record g_record;
+    DWORD timeOut = 0;
+    DWORD pause = 0;
+} g_record;
 
+// The stand-in steps leave `pause` as the closing pause behind them.
 StartupSteps FakeSteps()
 {
     g_record = Record();
-    return {[](bool install) { ++(install ? g_record.installs : g_record.removals); },
+    return {[](bool install) {
+                ++(install ? g_record.installs : g_record.removals);
+                g_Module.m_dwPause = 600000; // waited for, it holds the run past its bound
+            },
             [] {
                 ++g_record.monitors;
                 return std::unique_ptr<CAutoExecutor>();
@@ -63,49 +70,38 @@ StartupSteps FakeSteps()
             [](const wchar_t*, int show) {
                 ++g_record.runs;
                 g_record.runShow = show;
+                g_record.timeOut = g_Module.m_dwTimeOut;
+                g_record.pause = g_Module.m_dwPause;
+                g_Module.m_dwPause = 2000; // a window that changed it while it ran
                 return 7;
             }};
 }
 
-TEST(StartProgram, InstallerSwitchesEndWithZeroAndNothingElse)
+TEST(StartProgram, InstallerSwitchesEndAtOnceWithZeroAndTheWindowLoopIsFollowedByThePause)
 {
-    const auto start = Clock::now();
-    EXPECT_EQ(0, StartProgram(L"Kestrup.exe /regserver", SW_SHOW, FakeSteps()));
-    EXPECT_EQ(1, g_record.installs);
-    EXPECT_EQ(0, g_record.removals);
-    EXPECT_EQ(0, g_record.monitors);
-    EXPECT_EQ(0, g_record.runs);
+    for (const auto& [line, install] : {std::make_pair(L"Kestrup.exe /regserver", true),
+                                        std::make_pair(L"Kestrup.exe -UnregServer", false)})
+    {
+        SCOPED_TRACE(testing::Message() << line);
+        int exitCode = -1;
+        RunBounded(120000, [&] { return exitCode = StartProgram(line, SW_SHOW, FakeSteps()), S_OK; });
+        EXPECT_EQ(0, exitCode);
+        EXPECT_EQ(install ? 1 : 0, g_record.installs);
+        EXPECT_EQ(install ? 0 : 1, g_record.removals);
+        EXPECT_EQ(0, g_record.monitors);
+        EXPECT_EQ(0, g_record.runs);
+    }
 
-    EXPECT_EQ(0, StartProgram(L"Kestrup.exe -UnregServer", SW_SHOW, FakeSteps()));
-    EXPECT_EQ(0, g_record.installs);
-    EXPECT_EQ(1, g_record.removals);
-    EXPECT_EQ(0, g_record.monitors);
-    EXPECT_EQ(0, g_record.runs);
-    // Neither waits for the closing pause.
-    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
-}
-
-TEST(StartProgram, NormalModeRunsTheWindowLoopThenPauses)
-{
     const auto start = Clock::now();
     EXPECT_EQ(7, StartProgram(L"Kestrup.exe /RegServer /x", SW_SHOWMINIMIZED, FakeSteps()));
-    EXPECT_GE(std::chrono::duration<double>(Clock::now() - start).count(), 0.95);
     EXPECT_EQ(0, g_record.installs);
     EXPECT_EQ(1, g_record.monitors);
     EXPECT_EQ(1, g_record.runs);
     EXPECT_EQ(SW_SHOWMINIMIZED, g_record.runShow);
-
-    // A window that cleared the pause while holding the last lock.
-    const StartupSteps steps = FakeSteps();
-    StartupSteps quick = steps;
-    quick.run = [](const wchar_t*, int) {
-        g_Module.m_dwTimeOut = 0;
-        g_Module.m_dwPause = 0;
-        return 3;
-    };
-    const auto again = Clock::now();
-    EXPECT_EQ(3, StartProgram(L"Kestrup.exe", SW_SHOW, quick));
-    EXPECT_LT(std::chrono::duration<double>(Clock::now() - again).count(), 0.5);
+    EXPECT_EQ(5000u, g_record.timeOut);
+    EXPECT_EQ(1000u, g_record.pause);
+    // The pause is the one the window left behind.
+    EXPECT_GE(SecondsSince(start), 1.9);
 }
 
 // Whether WM_QUIT reaches this thread's queue within `ms`.
@@ -124,6 +120,7 @@ bool QuitPosted(DWORD ms)
 
 TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockOrAnArmedStartAndAQuietTimeOut)
 {
+    constexpr DWORD kEnds = 60000; // a watch that should end has this long
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     const DWORD timeOut = g_Module.m_dwTimeOut;
@@ -146,8 +143,8 @@ TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockOrAnArmedStartAndAQuietTimeOut)
     g_Module.Lock();
     g_Module.Unlock();
     const auto last = Clock::now();
-    EXPECT_TRUE(QuitPosted(3000));
-    EXPECT_GE(std::chrono::duration<double>(Clock::now() - last).count(), 0.25);
+    EXPECT_TRUE(QuitPosted(kEnds));
+    EXPECT_GE(SecondsSince(last), 0.25);
     g_Module.EndMonitor();
 
     // Armed at the start of a server: a client that holds the module keeps
@@ -157,30 +154,23 @@ TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockOrAnArmedStartAndAQuietTimeOut)
     g_Module.ArmShutdown();
     EXPECT_FALSE(QuitPosted(800));
     g_Module.Unlock();
-    EXPECT_TRUE(QuitPosted(5000));
+    EXPECT_TRUE(QuitPosted(kEnds));
     g_Module.EndMonitor();
     ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
     g_Module.ArmShutdown();
-    EXPECT_TRUE(QuitPosted(5000));
-
+    EXPECT_TRUE(QuitPosted(kEnds));
     g_Module.EndMonitor();
-    g_Module.m_dwTimeOut = timeOut;
-    EXPECT_EQ(0, g_Module.GetLockCount());
-}
 
-TEST(ShutdownWatch, EndMonitorStopsARunningWatch)
-{
-    g_Module.m_dwTimeOut = 10000;
+    // A watch in the middle of a long time-out is stopped, not waited out.
+    g_Module.m_dwTimeOut = 3600000;
     ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
     g_Module.Lock();
-    g_Module.Unlock(); // the watch now waits out its time-out
-    const auto start = Clock::now();
-    g_Module.EndMonitor();
-    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
+    g_Module.Unlock();
+    RunBounded(120000, [] { return g_Module.EndMonitor(), S_OK; });
     EXPECT_FALSE(QuitPosted(100));
     // Unlocks after the end touch no event.
     g_Module.Lock();
     EXPECT_EQ(0, g_Module.Unlock());
-    g_Module.m_dwTimeOut = 5000;
+    g_Module.m_dwTimeOut = timeOut;
 }
 } // namespace
