@@ -8,6 +8,7 @@
 #include "platform/WindowImpl.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 #include <string>
 #include <vector>
 
@@ -45,3 +46,49 @@ public:
         return 0;
     }
 };
+
+// Dispatches this thread's messages until `done` holds (true) or the time is
+// up (false); a time of 0 dispatches what is waiting once.
+template <class Condition>
+bool PumpUntil(Condition done, DWORD timeoutMs = 60000)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (done())
+            return true;
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+inline void PumpPending()
+{
+    PumpUntil([] { return false; }, 0);
+}
+
+// Sends `paths` to `target` as the shell drops them at `point` (client
+// coordinates). A taker frees the drop; a drop left to default handling is
+// freed here.
+inline void DropFiles(HWND target, const std::vector<std::wstring>& paths, POINT point)
+{
+    std::wstring list;
+    for (const std::wstring& path : paths)
+        list += path + L'\0';
+    list += L'\0';
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    *drop = DROPFILES{sizeof(DROPFILES), point, FALSE, TRUE};
+    memcpy(drop + 1, list.data(), list.size() * sizeof(wchar_t));
+    GlobalUnlock(memory);
+    SendMessageW(target, WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
+    RECT client{};
+    GetClientRect(target, &client);
+    if (!PtInRect(&client, point))
+        GlobalFree(memory);
+}

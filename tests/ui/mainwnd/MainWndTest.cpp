@@ -105,30 +105,6 @@ std::vector<COLORREF> PrintClient(HWND window, SIZE& size, UINT message = WM_PRI
     return pixels;
 }
 
-// Dispatches this thread's messages until `done` holds or the time is up.
-template <class Condition>
-bool PumpUntil(Condition done, DWORD timeoutMs = 60000)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        if (done())
-            return true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-}
-
-void PumpPending()
-{
-    PumpUntil([] { return true; }, 0);
-}
-
 std::wstring LoadText(UINT id)
 {
     wchar_t buffer[512] = {};
@@ -166,36 +142,39 @@ protected:
     void SetUp() override
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        m_dialog = std::make_unique<CMainDlg>();
-        ASSERT_TRUE(m_dialog->Create(nullptr));
+        ASSERT_TRUE(m_dialog.Create(nullptr));
         PumpPending();
     }
     void TearDown() override
     {
-        if (m_dialog && m_dialog->m_hWnd)
-            m_dialog->DestroyWindow();
-        m_dialog.reset();
+        if (m_dialog.m_hWnd)
+            m_dialog.DestroyWindow();
         PumpPending();
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     }
 
-    CMainDlg& Dlg() { return *m_dialog; }
+    CMainDlg& Dlg() { return m_dialog; }
     std::wstring Cell(int row, int id) { return Dlg().DeviceList().GetItemText(row, id); }
     int Rows() { return Dlg().DeviceList().GetItemCount(); }
     std::wstring Prompt() { return Dlg().StatusBar().GetPaneText(ID_DEFAULT_PANE); }
     void Command(WORD id) { Dlg().SendMessage(WM_COMMAND, id, 0); }
+    // The script buttons' marks after an idle moment, "1" for each selected.
+    std::string Checks()
+    {
+        Dlg().OnIdle();
+        std::string marks;
+        for (int i = 0; i < 3; ++i)
+            marks += SendMessageW(Dlg().ScriptButton(i), BM_GETCHECK, 0, 0) == BST_CHECKED ? '1' : '0';
+        return marks;
+    }
     void SetFolderText(const std::wstring& text)
     {
         COPYDATASTRUCT data{kSearchPathData, static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)),
                             const_cast<wchar_t*>(text.c_str())};
         EXPECT_EQ(TRUE, Dlg().SendMessage(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
     }
-    bool WaitIdleOfJobs()
-    {
-        return PumpUntil([this] { return !Dlg().IsTimerRunning(); });
-    }
 
-    std::unique_ptr<CMainDlg> m_dialog;
+    CMainDlg m_dialog;
 };
 
 } // namespace
@@ -236,30 +215,24 @@ TEST(MainWindowHelpers, FilledRecordResolvesPatternsAndRefusesOverlongLists)
 
 TEST(MainWindowHelpers, ComPortNumberFollowsTheThreeLetters)
 {
-    WPARAM port = 99;
-    EXPECT_TRUE(ParseComPort(L"COM12", port));
-    EXPECT_EQ(12u, port);
-    EXPECT_TRUE(ParseComPort(L"COM  7x3", port));
-    EXPECT_EQ(7u, port);
-    EXPECT_TRUE(ParseComPort(L"COM", port));
-    EXPECT_EQ(0u, port);
-    EXPECT_FALSE(ParseComPort(L"com12", port));
-    EXPECT_FALSE(ParseComPort(L"\\\\.\\PhysicalDrive1", port));
+    // Leading blanks skipped, reading ends at the first non-digit; only "COM" in capitals.
+    const std::pair<const wchar_t*, int> cases[] = {
+        {L"COM12", 12}, {L"COM  7x3", 7}, {L"COM", 0}, {L"com12", -1}, {L"\\\\.\\PhysicalDrive1", -1}};
+    for (const auto& [name, expected] : cases) {
+        WPARAM port = 99;
+        EXPECT_EQ(expected >= 0, ParseComPort(name, port)) << name;
+        if (expected >= 0)
+            EXPECT_EQ(static_cast<WPARAM>(expected), port) << name;
+    }
 }
 
 TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
 {
-    const LCID previous = GetThreadLocale();
+    CScopeGuard restore([previous = GetThreadLocale()] {
+        SetThreadLocale(previous);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+    });
     ASSERT_TRUE(SetThreadLocale(MAKELCID(MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED), SORT_DEFAULT)));
-    struct Restore
-    {
-        LCID locale;
-        ~Restore()
-        {
-            SetThreadLocale(locale);
-            RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
-        }
-    } restore{previous};
     HDC dc = CreateCompatibleDC(nullptr);
     LOGFONTW wanted{};
     wanted.lfCharSet = GB2312_CHARSET;
@@ -338,7 +311,7 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
         if (std::get<0>(change) == Dlg().m_hWnd && std::get<2>(change) == MSGFLT_ALLOW)
             allowed.insert(std::get<1>(change));
     }
-    EXPECT_EQ((std::set<UINT>{WM_REMOTE_REFRESH, WM_REMOTE_FLASH, WM_COPYDATA}), allowed);
+    EXPECT_EQ((std::set<UINT>{kRemoteRefresh, kRemoteFlash, WM_COPYDATA}), allowed);
 
     CMainDlg::CDeviceList& list = Dlg().DeviceList();
     ASSERT_EQ(6, list.GetColumnCount());
@@ -392,10 +365,7 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
 
 TEST_F(MainWindow, ScriptChoiceAndIdlePromptsFollowTheState)
 {
-    // The default script is the second choice.
-    Dlg().OnIdle();
-    EXPECT_EQ(BST_UNCHECKED, SendMessageW(Dlg().ScriptButton(0), BM_GETCHECK, 0, 0));
-    EXPECT_EQ(BST_CHECKED, SendMessageW(Dlg().ScriptButton(1), BM_GETCHECK, 0, 0));
+    EXPECT_EQ("010", Checks()) << "the default script is the second choice";
     EXPECT_EQ(LoadText(IDS_PROMPT_REFRESH), Prompt());
     // A prompt wider than its pane can be read whole in the pane's tip.
     wchar_t tip[512] = {};
@@ -405,14 +375,11 @@ TEST_F(MainWindow, ScriptChoiceAndIdlePromptsFollowTheState)
     // The button's command reaches the window through the status bar.
     SendMessageW(Dlg().ScriptButton(2), BM_CLICK, 0, 0);
     EXPECT_STREQ(L"flash_all_except_data_storage.bat", Dlg().Settings().FtBootScript);
+    EXPECT_EQ("001", Checks());
     wcscpy(Dlg().Settings().FtBootScript, L"FLASH_ALL.BAT");
-    Dlg().OnIdle();
-    EXPECT_EQ(BST_CHECKED, SendMessageW(Dlg().ScriptButton(0), BM_GETCHECK, 0, 0));
-    EXPECT_EQ(BST_UNCHECKED, SendMessageW(Dlg().ScriptButton(2), BM_GETCHECK, 0, 0));
+    EXPECT_EQ("100", Checks());
     wcscpy(Dlg().Settings().FtBootScript, L"my_own.bat");
-    Dlg().OnIdle();
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(BST_UNCHECKED, SendMessageW(Dlg().ScriptButton(i), BM_GETCHECK, 0, 0));
+    EXPECT_EQ("000", Checks());
 
     // An error stays until a Refresh succeeds.
     Dlg().ReportError(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
@@ -445,48 +412,40 @@ TEST_F(MainWindow, CopyDataAndDroppedFoldersSetTheFolderText)
     CreateDirectoryW(a.c_str(), nullptr);
     CreateDirectoryW(b.c_str(), nullptr);
     WriteWholeFile(file, "x");
-    auto drop = [this](const std::vector<std::wstring>& paths) {
-        std::wstring list;
-        for (const std::wstring& p : paths)
-            list += p + L'\0';
-        list += L'\0';
-        HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
-        auto* files = static_cast<DROPFILES*>(GlobalLock(memory));
-        files->pFiles = sizeof(DROPFILES);
-        files->pt = POINT{5, 5};
-        files->fWide = TRUE;
-        memcpy(files + 1, list.data(), list.size() * sizeof(wchar_t));
-        GlobalUnlock(memory);
-        Dlg().SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(memory), 0);
-    };
-    drop({a, b});
+    DropFiles(Dlg().m_hWnd, {a, b}, POINT{5, 5});
     EXPECT_EQ(a + L";" + b, Dlg().GetSearchPathText());
-    drop({file, a});
+    DropFiles(Dlg().m_hWnd, {file, a}, POINT{5, 5});
     EXPECT_EQ(a + L";" + b + L";" + a, Dlg().GetSearchPathText());
 }
 
-TEST_F(MainWindow, RemoteRefreshAndFlashReportEachSerialPortRow)
+TEST_F(MainWindow, RefreshAndRemoteFlashListReportAndDropTheRows)
 {
     CTempDir temp;
-    CDeviceTable table(temp.Path() + L"\\devices.txt");
+    CDeviceTable table(temp / L"devices.txt");
     table.Set({3, 3, L"COM12", {}});
     table.Set({5, 3, L"COM13", {}});
     table.Set({7, 3, L"FB7", {}});
-    WriteWholeFile(temp.Path() + L"\\flash_all_except_storage.bat",
+    WriteWholeFile(temp / L"flash_all_except_storage.bat",
                    "@echo off\r\nif \"%2\"==\"COM13\" echo error: no phone\r\necho finished\r\nexit /b 0\r\n");
+    // A device list that cannot be read lists nothing; its error stays
+    // until a Refresh succeeds.
+    table.SetAnswer({"qcGetDeviceList", "", 5});
+    Command(IDC_REFRESH);
+    EXPECT_EQ(0, Rows());
+    Dlg().OnIdle();
+    EXPECT_EQ(0u, Prompt().find(LoadText(IDS_ERROR_PREFIX)));
+    table.ClearAnswer("qcGetDeviceList");
 
     CController controller;
     ASSERT_TRUE(controller.Create(nullptr));
     SetFolderText(temp.Path());
     EXPECT_EQ(TRUE, Dlg().SendMessage(kRemoteRefresh, reinterpret_cast<WPARAM>(controller.m_hWnd), 0));
     ASSERT_TRUE(PumpUntil([this] { return Rows() == 3; }));
-    EXPECT_EQ(controller.m_hWnd, Dlg().GetController());
     for (int row = 0; row < 3; ++row)
         EXPECT_EQ(L"1", Cell(row, ColumnTick));
-    EXPECT_EQ(L"COM12", Cell(0, ColumnDevice));
-    EXPECT_EQ(L"3", Cell(0, ColumnIndex));
-    EXPECT_EQ(L"5", Cell(1, ColumnIndex));
-    EXPECT_EQ(L"FB7", Cell(2, ColumnDevice));
+    EXPECT_EQ((std::vector<std::wstring>{L"3", L"COM12", L"5", L"FB7"}),
+              (std::vector<std::wstring>{Cell(0, ColumnIndex), Cell(0, ColumnDevice), Cell(1, ColumnIndex),
+                                         Cell(2, ColumnDevice)}));
     Dlg().OnIdle();
     EXPECT_EQ(LoadText(IDS_PROMPT_FLASH), Prompt());
 
@@ -494,12 +453,9 @@ TEST_F(MainWindow, RemoteRefreshAndFlashReportEachSerialPortRow)
     Dlg().DeviceList().SetItemText(2, ColumnTick, L"0");
     EXPECT_EQ(TRUE, Dlg().SendMessage(kRemoteFlash, reinterpret_cast<WPARAM>(controller.m_hWnd), 0));
     ASSERT_TRUE(PumpUntil([this] { return Dlg().IsTimerRunning(); }));
-    ASSERT_TRUE(WaitIdleOfJobs());
+    ASSERT_TRUE(PumpUntil([this] { return !Dlg().IsTimerRunning(); }));
     PumpPending();
-
-    ASSERT_EQ(2u, controller.results.size());
-    EXPECT_EQ((std::pair<WPARAM, LPARAM>{12, 1}), controller.results[0]);
-    EXPECT_EQ((std::pair<WPARAM, LPARAM>{13, 0}), controller.results[1]);
+    EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{12, 1}, {13, 0}}), controller.results);
     EXPECT_EQ(L"100", Cell(0, ColumnProgress)); // a job that succeeds ends at 100
     EXPECT_EQ(L's', Cell(0, ColumnTime).back());
     EXPECT_FALSE(Cell(1, ColumnStatus).empty());
@@ -508,9 +464,9 @@ TEST_F(MainWindow, RemoteRefreshAndFlashReportEachSerialPortRow)
     EXPECT_EQ(RGB(255, 0, 0), text);
     Dlg().DeviceList().GetItemColours(0, ColumnStatus, background, text);
     EXPECT_NE(RGB(255, 0, 0), text);
-    Microsoft::WRL::ComPtr<IDeviceReport> none;
-    Dlg().DeviceList().GetItemData(2, none);
-    EXPECT_FALSE(none);
+    ComPtr<IDeviceReport> job;
+    Dlg().DeviceList().GetItemData(2, job);
+    EXPECT_FALSE(job);
     EXPECT_NE(std::wstring::npos, Dlg().StatusBar().GetPaneText(ID_PANE_TIME).find(L's'));
 
     // A second Flash has no new ticked idle row: nothing starts, no timer.
@@ -518,13 +474,17 @@ TEST_F(MainWindow, RemoteRefreshAndFlashReportEachSerialPortRow)
     EXPECT_FALSE(Dlg().IsTimerRunning());
 
     // Finished and idle rows go at the next Refresh; the devices come back
-    // as idle rows and are reported again after their next run.
+    // as idle rows.
     table.Remove(7);
     Command(IDC_REFRESH);
     ASSERT_EQ(2, Rows());
-    Dlg().DeviceList().GetItemData(0, none);
-    EXPECT_FALSE(none);
-    EXPECT_EQ(L"", Prompt());
+    Dlg().DeviceList().GetItemData(0, job);
+    EXPECT_FALSE(job);
+    // Two devices with the same index text: only the first gets a row.
+    table.SetAnswer({"qcGetDeviceIndex", "4", 0});
+    Command(IDC_REFRESH);
+    ASSERT_EQ(1, Rows());
+    EXPECT_EQ(L"4", Cell(0, ColumnIndex));
 }
 
 TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollowsWithoutIdleTime)
@@ -533,7 +493,7 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     CDeviceTable table(temp.Path() + L"\\devices.txt");
     CController controller;
     ASSERT_TRUE(controller.Create(nullptr));
-    Dlg().SendMessage(WM_REMOTE_REFRESH, reinterpret_cast<WPARAM>(controller.m_hWnd), 0);
+    Dlg().SendMessage(kRemoteRefresh, reinterpret_cast<WPARAM>(controller.m_hWnd), 0);
     PumpPending();
     ASSERT_EQ(0, Rows());
 
@@ -578,29 +538,8 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     tick();
     last->finished = TRUE;
     last->failed = TRUE;
-    Dlg().SendMessage(WM_REMOTE_REFRESH, reinterpret_cast<WPARAM>(controller.m_hWnd), 0);
+    Dlg().SendMessage(kRemoteRefresh, reinterpret_cast<WPARAM>(controller.m_hWnd), 0);
     PumpPending();
     EXPECT_EQ(0, Rows());
     EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{1, 1}, {2, 1}, {3, 0}}), controller.results);
-}
-
-TEST_F(MainWindow, FailedDeviceListShowsTheErrorUntilARefreshSucceeds)
-{
-    CTempDir temp;
-    CDeviceTable table(temp.Path() + L"\\devices.txt");
-    table.Set({4, 3, L"FB4", {}});
-    table.SetAnswer({"qcGetDeviceList", "", 5});
-    Command(IDC_REFRESH);
-    EXPECT_EQ(0, Rows());
-    Dlg().OnIdle();
-    EXPECT_EQ(0u, Prompt().find(LoadText(IDS_ERROR_PREFIX)));
-    table.ClearAnswer("qcGetDeviceList");
-    // Two devices with the same index text: only the first gets a row.
-    table.Set({6, 3, L"FB6", {}});
-    table.SetAnswer({"qcGetDeviceIndex", "4", 0});
-    Command(IDC_REFRESH);
-    ASSERT_EQ(1, Rows());
-    EXPECT_EQ(L"4", Cell(0, ColumnIndex));
-    Dlg().OnIdle();
-    EXPECT_EQ(LoadText(IDS_PROMPT_FLASH), Prompt());
 }
