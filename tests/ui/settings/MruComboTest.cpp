@@ -18,27 +18,6 @@ Texts ComboItems(const CComboBox& combo)
     return items;
 }
 
-// Drops `paths` at `point` as the shell does (WM_DROPFILES).
-void Drop(CWindow& target, const Texts& paths, POINT point)
-{
-    size_t chars = 1;
-    for (const auto& path : paths)
-        chars += path.size() + 1;
-    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
-    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
-    *drop = DROPFILES{sizeof(DROPFILES), point, FALSE, TRUE};
-    auto* out = reinterpret_cast<wchar_t*>(drop + 1);
-    for (const auto& path : paths)
-        out = wcscpy(out, path.c_str()) + path.size() + 1;
-    GlobalUnlock(memory);
-    target.SendMessage(WM_DROPFILES, reinterpret_cast<WPARAM>(memory));
-    // A drop on the client area is finished (freed) by its taker.
-    RECT client{};
-    target.GetClientRect(&client);
-    if (!PtInRect(&client, point))
-        GlobalFree(memory);
-}
-
 std::wstring FullPath(const std::wstring& path)
 {
     wchar_t full[MAX_PATH];
@@ -88,10 +67,8 @@ TEST_F(MruCombo, ShowsTheListNewestFirstAndSavesTheTypedText)
     EXPECT_EQ((Texts{L"d:\\OLD", L"C:\\images"}), ComboItems(combo));
     EXPECT_EQ(L"typed", combo.GetWindowText());
 
-    // Texts that cannot be entries are not added; the list is written unchanged.
+    // A window text too long to be an entry is not added; the list is written unchanged.
     combo.SetWindowText(std::wstring(256, L'x').c_str());
-    EXPECT_FALSE(combo.AddToList());
-    combo.SetWindowText(L"");
     EXPECT_FALSE(combo.AddToList());
     ASSERT_TRUE(combo.WriteToRegistry(key.Base(), L"SearchPath"));
     EXPECT_EQ((Texts{L"d:\\OLD", L"C:\\images"}), key.Documents(L"SearchPath"));
@@ -141,9 +118,9 @@ TEST_F(MruCombo, DroppedFilesSetTheTextToTheFirstPathThatExists)
     RECT client{};
     combo.GetClientRect(&client);
     combo.SetWindowText(L"before");
-    Drop(combo, {second}, POINT{client.right + 5, 1}); // outside: not taken
+    DropFiles(combo, {second}, POINT{client.right + 5, 1}); // outside: not taken
     EXPECT_EQ(L"before", combo.GetWindowText());
-    Drop(combo, {missing, second, FullPath(dir.Path())}, POINT{2, 2});
+    DropFiles(combo, {missing, second, FullPath(dir.Path())}, POINT{2, 2});
     EXPECT_EQ(second, combo.GetWindowText());
     EXPECT_EQ(0, combo.GetList().GetCount());
 
@@ -153,9 +130,9 @@ TEST_F(MruCombo, DroppedFilesSetTheTextToTheFirstPathThatExists)
     const std::wstring cutName(MAX_PATH - 1 - folder.size() - 1, L'c');
     ASSERT_TRUE(WriteWholeFile(dir / cutName, "x"));
     const std::wstring cut = folder + L"\\" + cutName;
-    Drop(combo, {cut + L"tail", missing}, POINT{2, 2});
+    DropFiles(combo, {cut + L"tail", missing}, POINT{2, 2});
     EXPECT_EQ(second, combo.GetWindowText());
-    Drop(combo, {cut}, POINT{2, 2});
+    DropFiles(combo, {cut}, POINT{2, 2});
     EXPECT_EQ(cut, combo.GetWindowText());
     combo.SetWindowText(L"");
 }

@@ -9,6 +9,20 @@
 
 using Texts = std::vector<std::wstring>;
 
+// The texts of "Document1" upwards under HKEY_CURRENT_USER\key, while they exist.
+inline Texts StoredDocuments(const std::wstring& key)
+{
+    Texts texts;
+    for (int i = 1;; ++i) {
+        wchar_t text[1024];
+        DWORD size = sizeof(text);
+        if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), (L"Document" + std::to_wstring(i)).c_str(), RRF_RT_REG_SZ,
+                         nullptr, text, &size) != ERROR_SUCCESS)
+            return texts;
+        texts.push_back(text);
+    }
+}
+
 class CTestSettingsKey
 {
 public:
@@ -63,18 +77,7 @@ public:
         return number;
     }
     // The texts of "Document1" upwards, while they exist.
-    Texts Documents(const wchar_t* subkey) const
-    {
-        Texts texts;
-        for (int i = 1;; ++i) {
-            wchar_t text[1024];
-            DWORD size = sizeof(text);
-            if (RegGetValueW(HKEY_CURRENT_USER, (m_base + subkey).c_str(), (L"Document" + std::to_wstring(i)).c_str(),
-                             RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
-                return texts;
-            texts.push_back(text);
-        }
-    }
+    Texts Documents(const wchar_t* subkey) const { return StoredDocuments(m_base + subkey); }
 
 private:
     std::wstring m_base;

@@ -1,7 +1,9 @@
 // The Advanced dialog run modally, driven from a timer inside its loop: what
 // OK, Cancel and Browse do to the caller's record, the combos and the stored
 // histories. The current user's key points at a scratch key meanwhile.
+#include "jobs/StartFlash.h"
 #include "tests/ui/UiTest.h"
+#include "tests/ui/settings/TestSettingsKey.h"
 #include "ui/AdvancedDlg.h"
 
 #include <functional>
@@ -9,19 +11,6 @@
 
 namespace
 {
-struct Record // the flash parameters' layout
-{
-    wchar_t FtBootScript[260];
-    wchar_t NvBootScript[260];
-    wchar_t Programmer[260];
-    wchar_t BootImage[260];
-    wchar_t KernelFlinger[260];
-    wchar_t Provision[260];
-    wchar_t RawFile[1560];
-    wchar_t PatchFile[1560];
-    wchar_t SearchPath[1040];
-};
-
 const int kCombos[] = {1012, 1014, 1016, 1018, 1020, 1022, 1024, 1026};
 
 std::wstring Text(HWND dialog, int id)
@@ -29,14 +18,9 @@ std::wstring Text(HWND dialog, int id)
     return CWindow(GetDlgItem(dialog, id)).GetWindowText();
 }
 
-std::wstring StoredNewest(const wchar_t* setting)
+void Press(HWND dialog, int id)
 {
-    wchar_t value[300] = {};
-    DWORD size = sizeof(value);
-    const std::wstring key = std::wstring(kSettingsKey) + setting;
-    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Document1", RRF_RT_REG_SZ, nullptr, value, &size))
-        return L"<none>";
-    return value;
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 
 class AdvancedDialog : public testing::Test
@@ -44,11 +28,9 @@ class AdvancedDialog : public testing::Test
 protected:
     void SetUp() override
     {
-        const std::wstring scratch = L"Software\\KestrupTests\\Advanced" + std::to_wstring(GetCurrentProcessId());
-        RegDeleteTreeW(HKEY_CURRENT_USER, scratch.c_str());
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, scratch.c_str(), &m_user));
+        RegDeleteTreeW(HKEY_CURRENT_USER, m_scratch.c_str());
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, m_scratch.c_str(), &m_user));
         ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CURRENT_USER, m_user));
-        m_scratch = scratch;
         const wchar_t* initial[] = {L"fb.bat", L"nv.bat", L"MPRG*.hex;MPRG*.mbn;prog_*_firehose_*.*", L"boot.mbn",
                                     L"loader.efi", L"provision*.xml", L"rawprogram*.xml", L"patch*.xml"};
         wchar_t* fields[] = {m_record.FtBootScript, m_record.NvBootScript, m_record.Programmer,
@@ -90,23 +72,24 @@ protected:
         act(s_dialog->m_hWnd);
     }
 
-    static void Press(HWND dialog, int id)
+    // The newest stored entry of a setting (in the scratch key).
+    std::wstring StoredNewest(const wchar_t* setting)
     {
-        SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+        const Texts stored = StoredDocuments(std::wstring(kSettingsKey) + setting);
+        return stored.empty() ? L"<none>" : stored.front();
     }
 
     static CAdvancedDlg* s_dialog;
     static std::function<void(HWND)> s_act;
-    Record m_record = {};
-    Record m_before = {};
+    const std::wstring m_scratch = L"Software\\KestrupTests\\Advanced" + std::to_wstring(GetCurrentProcessId());
+    FlashParameters m_record = {};
+    FlashParameters m_before = {};
     HKEY m_user = nullptr;
-    std::wstring m_scratch;
 };
 CAdvancedDlg* AdvancedDialog::s_dialog = nullptr;
 std::function<void(HWND)> AdvancedDialog::s_act;
 
-TEST_F(AdvancedDialog, OkCopiesEveryTextAndCancelNone)
+TEST_F(AdvancedDialog, OkCopiesTheTextsUpToOneThatDoesNotFitAndCancelNone)
 {
     std::wstring shown[8];
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
@@ -127,19 +110,18 @@ TEST_F(AdvancedDialog, OkCopiesEveryTextAndCancelNone)
     EXPECT_STREQ(L"C:\\images", m_record.SearchPath);
 
     // Cancel: the record stays, but the edited text is the setting's newest entry.
-    const Record afterOk = m_record;
+    const FlashParameters afterOk = m_record;
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
         SetDlgItemTextW(dialog, 1018, L"edited_boot.mbn");
         Press(dialog, IDCANCEL);
     }));
-    EXPECT_EQ(0, memcmp(&afterOk, &m_record, sizeof(Record)));
+    EXPECT_EQ(0, memcmp(&afterOk, &m_record, sizeof(m_record)));
     EXPECT_EQ(L"edited_boot.mbn", StoredNewest(L"BootImage"));
     EXPECT_EQ(L"ok7", StoredNewest(L"PatchFile"));
-}
 
-TEST_F(AdvancedDialog, TooLongTextStopsTheSaveThere)
-{
-    const std::wstring longText(300, L'p');
+    // A text too long for its field is cut there, and the fields after it
+    // keep their values; a long list fits its wider field.
+    const std::wstring longText(300, L'p'), list(1500, L'r');
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
         SetDlgItemTextW(dialog, 1012, L"new_fb.bat");
         SetDlgItemTextW(dialog, 1016, longText.c_str());
@@ -149,10 +131,8 @@ TEST_F(AdvancedDialog, TooLongTextStopsTheSaveThere)
     }));
     EXPECT_STREQ(L"new_fb.bat", m_record.FtBootScript);
     EXPECT_EQ(longText.substr(0, 259), m_record.Programmer);
-    EXPECT_STREQ(m_before.BootImage, m_record.BootImage);
-    EXPECT_STREQ(m_before.PatchFile, m_record.PatchFile);
-    // The long rawprogram list fits its wider field.
-    const std::wstring list(1500, L'r');
+    EXPECT_STREQ(afterOk.BootImage, m_record.BootImage);
+    EXPECT_STREQ(afterOk.PatchFile, m_record.PatchFile);
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
         SetDlgItemTextW(dialog, 1024, list.c_str());
         SetDlgItemTextW(dialog, 1016, L"prog.mbn");
