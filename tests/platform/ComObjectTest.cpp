@@ -76,7 +76,7 @@ protected:
     }
 };
 
-TEST_F(ComObject, InterfacesComeFromTheTableWithOneIdentity)
+TEST_F(ComObject, InterfacesComeFromTheTableWithOneIdentityAndIMarshalFromTheMarshaler)
 {
     ComPtr<ICounter> counter = Make();
     ComPtr<INamed> named;
@@ -97,11 +97,8 @@ TEST_F(ComObject, InterfacesComeFromTheTableWithOneIdentity)
     EXPECT_EQ(E_NOINTERFACE, counter.As(&dispatch));
     EXPECT_EQ(nullptr, dispatch.Get());
     EXPECT_EQ(E_POINTER, counter->QueryInterface(IID_IUnknown, nullptr));
-}
 
-TEST_F(ComObject, AnswersIMarshalThroughTheAggregatedMarshaler)
-{
-    ComPtr<ICounter> counter = Make();
+    // IMarshal comes from the aggregated free-threaded marshaler.
     ComPtr<IMarshal> marshal;
     ASSERT_EQ(S_OK, counter.As(&marshal));
     EXPECT_NE(static_cast<void*>(marshal.Get()), static_cast<void*>(counter.Get()));
@@ -118,9 +115,9 @@ TEST_F(ComObject, AnswersIMarshalThroughTheAggregatedMarshaler)
     EXPECT_EQ(counter.Get(), unmarshalled.Get());
 }
 
-TEST_F(ComObject, EachObjectLocksTheModuleUntilItsLastReleaseDestroysIt)
+TEST_F(ComObject, ObjectsHoldModuleLocksUntilTheyGoAndAFailedConstructionLeavesNothing)
 {
-    LONG locks = g_Module.GetLockCount();
+    const LONG locks = g_Module.GetLockCount();
     {
         ComPtr<ICounter> first = Make();
         ComPtr<ICounter> second = Make();
@@ -136,22 +133,8 @@ TEST_F(ComObject, EachObjectLocksTheModuleUntilItsLastReleaseDestroysIt)
     }
     EXPECT_EQ(2, g_destroyed);
     EXPECT_EQ(locks, g_Module.GetLockCount());
-}
 
-TEST_F(ComObject, AFailedConstructionLeavesNothing)
-{
-    LONG locks = g_Module.GetLockCount();
-    g_constructResult = E_ACCESSDENIED;
-    CComObject<CThing>* object = reinterpret_cast<CComObject<CThing>*>(1);
-    EXPECT_EQ(E_ACCESSDENIED, CComObject<CThing>::CreateInstance(&object));
-    EXPECT_EQ(nullptr, object);
-    EXPECT_EQ(1, g_destroyed);
-    EXPECT_EQ(locks, g_Module.GetLockCount());
-}
-
-TEST_F(ComObject, AGlobalObjectCountsItsReferencesAsModuleLocks)
-{
-    LONG locks = g_Module.GetLockCount();
+    // A global object counts its references as module locks instead.
     {
         CComObjectGlobal<CThing> global;
         EXPECT_EQ(S_OK, global.GetConstructResult());
@@ -161,9 +144,16 @@ TEST_F(ComObject, AGlobalObjectCountsItsReferencesAsModuleLocks)
         EXPECT_EQ(locks + 1, g_Module.GetLockCount());
         named.Reset();
         EXPECT_EQ(locks, g_Module.GetLockCount());
-        EXPECT_EQ(0, g_destroyed);
+        EXPECT_EQ(2, g_destroyed);
     }
-    EXPECT_EQ(1, g_destroyed);
+    EXPECT_EQ(3, g_destroyed);
+
+    g_constructResult = E_ACCESSDENIED;
+    CComObject<CThing>* object = reinterpret_cast<CComObject<CThing>*>(1);
+    EXPECT_EQ(E_ACCESSDENIED, CComObject<CThing>::CreateInstance(&object));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(4, g_destroyed);
+    EXPECT_EQ(locks, g_Module.GetLockCount());
 }
 
 } // namespace
