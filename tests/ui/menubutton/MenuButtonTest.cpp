@@ -21,12 +21,13 @@ struct MenuVisit
     WTLEX::CAutoMenuButton* button = nullptr;
 } g_visit;
 
+// Runs inside the menu's loop until the menu shows.
 void CALLBACK OnMenuTimer(HWND, UINT, UINT_PTR id, DWORD)
 {
-    KillTimer(nullptr, id);
     HWND popup = FindWindowW(L"#32768", nullptr);
     if (!popup || !IsWindowVisible(popup))
         return;
+    KillTimer(nullptr, id);
     ++g_visit.shown;
     HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
     g_visit.ids.clear();
@@ -64,9 +65,7 @@ protected:
         const UINT_PTR timer = SetTimer(nullptr, 0, 50, OnMenuTimer);
         action();
         KillTimer(nullptr, timer);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
+        PumpPending();
     }
 
     CCommandParent parent;
@@ -76,7 +75,7 @@ protected:
 
 } // namespace
 
-TEST_F(MenuButton, TheArrowDropsTheMenuAndTheBodyClicks)
+TEST_F(MenuButton, TheArrowOrDownAndUpWithTheFocusDropTheMenuAndTheBodyClicks)
 {
     EXPECT_EQ(static_cast<DWORD>(BS_OWNERDRAW), button.GetStyle() & BS_TYPEMASK);
     RECT client{};
@@ -99,6 +98,19 @@ TEST_F(MenuButton, TheArrowDropsTheMenuAndTheBodyClicks)
     });
     EXPECT_EQ(1, g_visit.shown);
     EXPECT_EQ((std::vector<WORD>{kButtonId}), parent.commands);
+
+    // Down or Up drops it only while the button has the focus.
+    MSG down{button, WM_KEYDOWN, VK_DOWN, 0};
+    MSG up{button, WM_KEYDOWN, VK_UP, 0};
+    other.SetFocus();
+    WithMenu(-1, [&] { button.SendMessage(WM_GETDLGCODE, VK_DOWN, reinterpret_cast<LPARAM>(&down)); });
+    EXPECT_EQ(1, g_visit.shown);
+    button.SetFocus();
+    LRESULT code = 0;
+    WithMenu(-1, [&] { code = button.SendMessage(WM_GETDLGCODE, VK_DOWN, reinterpret_cast<LPARAM>(&down)); });
+    WithMenu(-1, [&] { button.SendMessage(WM_GETDLGCODE, VK_UP, reinterpret_cast<LPARAM>(&up)); });
+    EXPECT_EQ(3, g_visit.shown);
+    EXPECT_EQ(DLGC_WANTARROWS, code);
 }
 
 TEST_F(MenuButton, ChosenItemsReachTheParent)
@@ -120,22 +132,6 @@ TEST_F(MenuButton, ChosenItemsReachTheParent)
     WithMenu(-1, [&] { button.DropMenu(POINT{0, 20}); });
     EXPECT_EQ((std::vector<UINT>{32777}), g_visit.ids);
     EXPECT_EQ(-1, g_visit.defaultItem);
-}
-
-TEST_F(MenuButton, DownOrUpDropsTheMenuOnlyWithTheFocus)
-{
-    MSG down{button, WM_KEYDOWN, VK_DOWN, 0};
-    MSG up{button, WM_KEYDOWN, VK_UP, 0};
-    other.SetFocus();
-    WithMenu(-1, [&] { button.SendMessage(WM_GETDLGCODE, VK_DOWN, reinterpret_cast<LPARAM>(&down)); });
-    EXPECT_EQ(0, g_visit.shown);
-
-    button.SetFocus();
-    LRESULT code = 0;
-    WithMenu(-1, [&] { code = button.SendMessage(WM_GETDLGCODE, VK_DOWN, reinterpret_cast<LPARAM>(&down)); });
-    WithMenu(-1, [&] { button.SendMessage(WM_GETDLGCODE, VK_UP, reinterpret_cast<LPARAM>(&up)); });
-    EXPECT_EQ(2, g_visit.shown);
-    EXPECT_EQ(DLGC_WANTARROWS, code);
 }
 
 TEST_F(MenuButton, TheDefaultFlagFollowsTheDialogManager)
