@@ -257,20 +257,17 @@ TEST_F(Program, StartedWithoutAClientEndsByItself)
 // The program with its window shown, as outside programs use it.
 
 // Every status event of every client, in the order the clients received them.
-class CTimeline
+struct Timeline
 {
-public:
-    void Add(int client)
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_order.push_back(client);
-    }
+    std::mutex lock;
+    std::vector<int> order;
+
     // How often the order passes from one of the two clients to the other.
-    int Switches(int a, int b) const
+    int Switches(int a, int b)
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<std::mutex> hold(lock);
         int switches = 0, last = -1;
-        for (int client : m_order)
+        for (int client : order)
         {
             if (client != a && client != b)
                 continue;
@@ -279,24 +276,23 @@ public:
         }
         return switches;
     }
-
-private:
-    mutable std::mutex m_lock;
-    std::vector<int> m_order;
 };
 
 class CClientSink : public CStatusRecorder
 {
 public:
-    CClientSink(CTimeline& timeline, int client) : m_timeline(timeline), m_client(client) {}
+    CClientSink(Timeline& timeline, int client) : m_timeline(timeline), m_client(client) {}
     STDMETHODIMP NewStatus(LONG id, BSTR status1, BSTR status2) override
     {
-        m_timeline.Add(m_client);
+        {
+            std::lock_guard<std::mutex> hold(m_timeline.lock);
+            m_timeline.order.push_back(m_client);
+        }
         return CStatusRecorder::NewStatus(id, status1, status2);
     }
 
 private:
-    CTimeline& m_timeline;
+    Timeline& m_timeline;
     int m_client;
 };
 
@@ -430,7 +426,7 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
     const DWORD windowThread = GetWindowThreadProcessId(main, nullptr);
     ASSERT_TRUE(WaitUntil([] { return Published(CLSID_AtmnServer); }, 30000)) << "the classes were not published";
 
-    CTimeline timeline;
+    Timeline timeline;
     std::vector<std::unique_ptr<CClientSink>> sinks;
     HRESULT results[kClients];
     std::string steps[kClients];
