@@ -124,27 +124,29 @@ TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockOrAnArmedStartAndAQuietTimeOut)
     MSG msg;
     PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     const DWORD timeOut = g_Module.m_dwTimeOut;
-    g_Module.m_dwTimeOut = 300;
+    // Long beside the sleeps below, so that a loaded machine cannot stretch
+    // one of them past it.
+    g_Module.m_dwTimeOut = 1500;
     ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
     EXPECT_FALSE(g_Module.StartMonitor(GetCurrentThreadId())) << "one watch per module";
 
     // Never unlocked to 0 yet: no end.
-    EXPECT_FALSE(QuitPosted(600));
+    EXPECT_FALSE(QuitPosted(2000));
 
     // Held: no end, even after the count has been 0 once and the time-out passed.
     g_Module.Lock();
     g_Module.Unlock();
     g_Module.Lock();
-    EXPECT_FALSE(QuitPosted(800));
+    EXPECT_FALSE(QuitPosted(2000));
 
     // Activity within the time-out starts the wait again.
     g_Module.Unlock();
-    Sleep(200);
+    Sleep(500);
     g_Module.Lock();
     g_Module.Unlock();
     const auto last = Clock::now();
     EXPECT_TRUE(QuitPosted(kEnds));
-    EXPECT_GE(SecondsSince(last), 0.25);
+    EXPECT_GE(SecondsSince(last), 1.4);
     g_Module.EndMonitor();
 
     // Armed at the start of a server: a client that holds the module keeps
@@ -152,7 +154,7 @@ TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockOrAnArmedStartAndAQuietTimeOut)
     ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
     g_Module.Lock();
     g_Module.ArmShutdown();
-    EXPECT_FALSE(QuitPosted(800));
+    EXPECT_FALSE(QuitPosted(2000));
     g_Module.Unlock();
     EXPECT_TRUE(QuitPosted(kEnds));
     g_Module.EndMonitor();
