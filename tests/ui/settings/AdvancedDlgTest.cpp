@@ -72,12 +72,8 @@ protected:
         act(s_dialog->m_hWnd);
     }
 
-    // The newest stored entry of a setting (in the scratch key).
-    std::wstring StoredNewest(const wchar_t* setting)
-    {
-        const Texts stored = StoredDocuments(std::wstring(kSettingsKey) + setting);
-        return stored.empty() ? L"<none>" : stored.front();
-    }
+    // A setting's stored history (in the scratch key), newest first.
+    static Texts Stored(const wchar_t* setting) { return StoredDocuments(std::wstring(kSettingsKey) + setting); }
 
     static CAdvancedDlg* s_dialog;
     static std::function<void(HWND)> s_act;
@@ -109,15 +105,16 @@ TEST_F(AdvancedDialog, OkCopiesTheTextsUpToOneThatDoesNotFitAndCancelNone)
     EXPECT_STREQ(L"ok7", m_record.PatchFile);
     EXPECT_STREQ(L"C:\\images", m_record.SearchPath);
 
-    // Cancel: the record stays, but the edited text is the setting's newest entry.
+    // Cancel: the record stays, but the edited text is the setting's newest
+    // entry, on top of the history each combo loaded.
     const FlashParameters afterOk = m_record;
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
         SetDlgItemTextW(dialog, 1018, L"edited_boot.mbn");
         Press(dialog, IDCANCEL);
     }));
     EXPECT_EQ(0, memcmp(&afterOk, &m_record, sizeof(m_record)));
-    EXPECT_EQ(L"edited_boot.mbn", StoredNewest(L"BootImage"));
-    EXPECT_EQ(L"ok7", StoredNewest(L"PatchFile"));
+    EXPECT_EQ((Texts{L"edited_boot.mbn", L"ok3"}), Stored(L"BootImage"));
+    EXPECT_EQ((Texts{L"ok7"}), Stored(L"PatchFile"));
 
     // A text too long for its field is cut there, and the fields after it
     // keep their values; a long list fits its wider field.

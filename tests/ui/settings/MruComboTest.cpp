@@ -74,40 +74,13 @@ TEST_F(MruCombo, ShowsTheListNewestFirstAndSavesTheTypedText)
     EXPECT_EQ((Texts{L"d:\\OLD", L"C:\\images"}), key.Documents(L"SearchPath"));
 }
 
-TEST_F(MruCombo, AdvancedComboLoadsOnCreateAndSavesItsTextWhenDestroyed)
+TEST_F(MruCombo, AdvancedComboLoadsOnCreateTakesTheFirstDroppedPathThatExistsAndSavesWhenDestroyed)
 {
     CTestSettingsKey key(kSettingsKey);
     key.SetNumber(L"Programmer", L"DocumentCount", 6);
     key.SetText(L"Programmer", L"Document1", L"prog_emmc_firehose_8974.mbn");
     key.SetText(L"Programmer", L"Document2", L"MPRG8974.hex");
-    {
-        CAdvancedMruComboCtrl combo(L"Programmer");
-        ASSERT_TRUE(combo.Create(parent, RECT{0, 0, 200, 100}, nullptr, WS_CHILD | CBS_DROPDOWN, 0, 1016));
-        EXPECT_EQ((Texts{L"prog_emmc_firehose_8974.mbn", L"MPRG8974.hex"}), ComboItems(combo));
-        // Typed and then abandoned, as with Cancel: still the newest entry.
-        combo.SetWindowText(L"MPRG8960.hex");
-        combo.DestroyWindow();
-    }
-    EXPECT_EQ((Texts{L"MPRG8960.hex", L"prog_emmc_firehose_8974.mbn", L"MPRG8974.hex"}), key.Documents(L"Programmer"));
-    wchar_t current[260];
-    ReadSettingValue(kSettingsKey, L"Programmer", current, L"MPRG*.hex");
-    EXPECT_STREQ(L"MPRG8960.hex", current);
-
-    // A dialog's own combo, taken over and then initialised by its owner.
-    HWND control = CreateWindowExW(0, WC_COMBOBOXW, nullptr, WS_CHILD | CBS_DROPDOWN, 0, 0, 200, 100, parent,
-                                   reinterpret_cast<HMENU>(1018), nullptr, nullptr);
-    CAdvancedMruComboCtrl bootImage(L"BootImage");
-    ASSERT_TRUE(bootImage.SubclassWindow(control));
-    bootImage.Init();
-    bootImage.SetWindowText(L"8974_msimage.mbn");
-    DestroyWindow(control);
-    EXPECT_EQ(6u, key.Number(L"BootImage", L"DocumentCount"));
-    EXPECT_EQ((Texts{L"8974_msimage.mbn"}), key.Documents(L"BootImage"));
-}
-
-TEST_F(MruCombo, DroppedFilesSetTheTextToTheFirstPathThatExists)
-{
-    CTestSettingsKey key(kSettingsKey);
+    const Texts stored{L"prog_emmc_firehose_8974.mbn", L"MPRG8974.hex"};
     CTempDir dir(L"drop");
     ASSERT_TRUE(WriteWholeFile(dir / L"second.hex", "x"));
     const std::wstring missing = FullPath(dir / L"missing.hex");
@@ -115,6 +88,7 @@ TEST_F(MruCombo, DroppedFilesSetTheTextToTheFirstPathThatExists)
 
     CAdvancedMruComboCtrl combo(L"Programmer");
     ASSERT_TRUE(combo.Create(parent, RECT{0, 0, 200, 100}, nullptr, WS_CHILD | CBS_DROPDOWN, 0, 1016));
+    EXPECT_EQ(stored, ComboItems(combo));
     RECT client{};
     combo.GetClientRect(&client);
     combo.SetWindowText(L"before");
@@ -122,7 +96,7 @@ TEST_F(MruCombo, DroppedFilesSetTheTextToTheFirstPathThatExists)
     EXPECT_EQ(L"before", combo.GetWindowText());
     DropFiles(combo, {missing, second, FullPath(dir.Path())}, POINT{2, 2});
     EXPECT_EQ(second, combo.GetWindowText());
-    EXPECT_EQ(0, combo.GetList().GetCount());
+    EXPECT_EQ(stored, ComboItems(combo)) << "a drop leaves the list as it was";
 
     // A path too long to be read whole is passed over, even when its cut
     // form names a file that exists.
@@ -134,5 +108,13 @@ TEST_F(MruCombo, DroppedFilesSetTheTextToTheFirstPathThatExists)
     EXPECT_EQ(second, combo.GetWindowText());
     DropFiles(combo, {cut}, POINT{2, 2});
     EXPECT_EQ(cut, combo.GetWindowText());
-    combo.SetWindowText(L"");
+
+    // Typed, then destroyed as with the dialog's Cancel too: its text is
+    // the newest entry, and so the setting's value at the next start.
+    combo.SetWindowText(L"MPRG8960.hex");
+    combo.DestroyWindow();
+    EXPECT_EQ((Texts{L"MPRG8960.hex", stored[0], stored[1]}), key.Documents(L"Programmer"));
+    wchar_t current[260];
+    ReadSettingValue(kSettingsKey, L"Programmer", current, L"MPRG*.hex");
+    EXPECT_STREQ(L"MPRG8960.hex", current);
 }
