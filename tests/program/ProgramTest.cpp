@@ -248,7 +248,8 @@ TEST_F(Program, StartedWithoutAClientEndsByItself)
     CMachine machine(1);
     const auto start = Clock::now();
     ASSERT_TRUE(Start(L" -Embedding"));
-    EXPECT_TRUE(WaitUntil([] { return Published(CLSID_DownloadSettings); }, 60000)) << "the classes were not published";
+    EXPECT_TRUE(WaitUntil([] { return Published(CLSID_DownloadSettings); }, 60000))
+        << "the classes were not published";
     EXPECT_EQ(0u, WaitForExit(60000));
     EXPECT_GE(SecondsSince(start), 4.5);
 }
@@ -317,7 +318,9 @@ HRESULT DownloadAsAClient(const std::wstring& port, const Parameters& parameters
         return variant;
     };
     ComPtr<IDispatch> server;
-    call("AtmnServer", [&] { return CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)); });
+    call("AtmnServer", [&] {
+        return CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server));
+    });
     LPOLESTR name = const_cast<LPOLESTR>(L"GetPort");
     DISPID id = 0;
     call("GetIDsOfNames", [&] { return server->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id); });
@@ -328,8 +331,8 @@ HRESULT DownloadAsAClient(const std::wstring& port, const Parameters& parameters
     });
     ComPtr<IQPortProxy> proxy;
     call("IQPortProxy", [&] {
-        return V_VT(&result) == VT_UNKNOWN && V_UNKNOWN(&result) ? V_UNKNOWN(&result)->QueryInterface(IID_PPV_ARGS(&proxy))
-                                                               : E_POINTER;
+        IUnknown* port = V_VT(&result) == VT_UNKNOWN ? V_UNKNOWN(&result) : nullptr;
+        return port ? port->QueryInterface(IID_PPV_ARGS(&proxy)) : E_POINTER;
     });
     ComPtr<IUnknown> object;
     ComPtr<IQSoftwareDownload> download;
