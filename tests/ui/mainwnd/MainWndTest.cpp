@@ -1,5 +1,6 @@
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
+#include "platform/ComObject.h"
 #include "tests/ui/UiTest.h"
 #include "services/InstallerResources.h"
 #include "ui/MainDlg.h"
@@ -51,35 +52,30 @@ bool RecordFilterChanges()
 }
 const bool g_recordingFilterChanges = RecordFilterChanges();
 
-// A job that the test finishes; it lives as long as its last reference.
-class CTestJob final : public IDeviceReport
+// A job that the test finishes.
+class CTestJob : public IDeviceReport, public CComObjectRoot
 {
 public:
+    BEGIN_COM_MAP(CTestJob)
+        COM_INTERFACE_ENTRY(IDeviceReport)
+    END_COM_MAP()
+
     BOOL finished = FALSE;
     BOOL failed = FALSE;
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        *out = iid == IID_IUnknown || iid == __uuidof(IDeviceReport) ? this : nullptr;
-        return *out ? AddRef(), S_OK : E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_count; }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const ULONG count = --m_count;
-        if (count == 0)
-            delete this;
-        return count;
-    }
     BOOL STDMETHODCALLTYPE IsFinished() override { return finished; }
     BOOL STDMETHODCALLTYPE IsFailed() override { return failed; }
     double STDMETHODCALLTYPE GetElapsedTime() override { return 1; }
     LONG STDMETHODCALLTYPE GetProgress() override { return finished ? 100 : 50; }
     HRESULT STDMETHODCALLTYPE GetResult() override { return finished ? S_OK : JOB_RUNNING; }
     HRESULT STDMETHODCALLTYPE GetStatusText(BSTR* text) override { return *text = nullptr, S_OK; }
-
-private:
-    ULONG m_count = 1; // the user interface thread's only
 };
+
+ComPtr<CComObject<CTestJob>> MakeJob()
+{
+    CComObject<CTestJob>* job = nullptr;
+    EXPECT_EQ(S_OK, CComObject<CTestJob>::CreateInstance(&job));
+    return ComPtr<CComObject<CTestJob>>(job);
+}
 
 // A window's client area drawn into a bitmap, as 32-bit pixels: through
 // WM_PRINTCLIENT, or WM_PAINT with the DC for a common control.
@@ -500,9 +496,7 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     // COM2 runs, COM1 has finished. No idle handler runs here, as none
     // does while the timer and the redraws keep the queue full.
     CMainDlg::CDeviceList& list = Dlg().DeviceList();
-    ComPtr<CTestJob> running, done;
-    running.Attach(new CTestJob);
-    done.Attach(new CTestJob);
+    const auto running = MakeJob(), done = MakeJob();
     done->finished = TRUE;
     for (const auto& row : {std::make_pair(L"COM2", running), std::make_pair(L"COM1", done)}) {
         const int index = list.AddItem(L"1");
@@ -530,8 +524,7 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
 
     // A job that ends just before a Refresh, with no tick between: its row
     // goes, its result still goes out, once.
-    ComPtr<CTestJob> last;
-    last.Attach(new CTestJob);
+    const auto last = MakeJob();
     const int index = list.AddItem(L"1");
     list.SetItemText(index, ColumnDevice, L"COM3");
     list.SetItemData(index, ComPtr<IDeviceReport>(last));
