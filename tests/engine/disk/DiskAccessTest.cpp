@@ -15,7 +15,7 @@ TEST(Win32DiskAccess, PositionsThatReadAsNoPositionAreRefused)
     HANDLE disk = INVALID_HANDLE_VALUE;
     ASSERT_EQ(S_OK, access.OpenDisk(path.c_str(), &disk));
 
-    const std::string data = PatternBytes(512, 1);
+    const std::string data = Pattern(512, 1);
     ASSERT_EQ(S_OK, access.Write(disk, data.data(), 512, 1024));
     // All ones is the retrying writer's "no position": it would write at
     // the handle's current position, which is now just behind sector 2.
