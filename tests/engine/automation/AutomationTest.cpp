@@ -99,7 +99,9 @@ TEST_F(Automation, SettingsStoreOnePairPerNameComparedExactly)
         CVariant value;
         HRESULT hr = settings->get_GetParam(key, &value);
         if (expected)
+        {
             EXPECT_STREQ(expected, V_VT(&value) == VT_BSTR ? V_BSTR(&value) : L"(no text)");
+        }
         return hr;
     };
     EXPECT_EQ(E_INVALIDARG, read(name, nullptr));

@@ -98,7 +98,9 @@ protected:
         EXPECT_EQ(S_OK, CreateComObject<CAtmnServer>(nullptr, IID_PPV_ARGS(&server)));
         ComPtr<IQSoftwareDownload> download = server ? PortSoftwareDownload(server.Get(), portName) : nullptr;
         if (download)
+        {
             EXPECT_EQ(S_OK, download->put_StatusReport(&status));
+        }
         return download;
     }
 
