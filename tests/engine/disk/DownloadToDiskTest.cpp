@@ -25,10 +25,9 @@ std::string Resource(const wchar_t* name)
     return std::string(static_cast<const char*>(LockResource(loaded)), SizeofResource(nullptr, found));
 }
 
-void Put(std::string& bytes, size_t at, ULONGLONG value, int size)
+void Put(std::string& bytes, size_t at, ULONGLONG value, size_t size)
 {
-    for (int i = 0; i < size; ++i)
-        bytes[at + i] = static_cast<char>(value >> (8 * i));
+    bytes.replace(at, size, LittleEndian(value, size));
 }
 
 // A partition entry: type, unique id, first and last sector, name.
