@@ -103,20 +103,6 @@ TEST(ByteOrder, FieldsLieInMemoryAsNamed)
     EXPECT_EQ(0x0201, SwapBytes16(0x0102));
 }
 
-TEST(Escaping, OnlyFlagAndEscapeBytesAreEscaped)
-{
-    CByteBuffer buffer;
-    for (int b = 0; b < 256; ++b)
-        ASSERT_EQ(S_OK, AppendEscapedByte(buffer, static_cast<BYTE>(b)));
-    ASSERT_EQ(258u, buffer.Count());
-    const BYTE* d = buffer.Data();
-    EXPECT_EQ(0x7D, d[0x7D]);
-    EXPECT_EQ(0x5D, d[0x7E]);
-    EXPECT_EQ(0x7D, d[0x7F]);
-    EXPECT_EQ(0x5E, d[0x80]);
-    EXPECT_EQ(0xFF, d[257]);
-}
-
 // A one-byte payload whose frame check holds a byte that must be escaped.
 BYTE PayloadWithEscapedCheck()
 {

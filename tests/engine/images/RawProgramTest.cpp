@@ -111,7 +111,8 @@ TEST_F(RawProgram, SparseEntriesGoThroughTheSparseWriterOnce)
 }
 
 // Files cut short or broken fail after the entries before the fault, and in
-// bounded time: the reader stops at a document cut short.
+// bounded time: the reader stops at a document cut short (the texts that
+// hold no document at all are the XML reader's own cases).
 TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
 {
     const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
@@ -130,9 +131,6 @@ TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
         {two, false, kInputEnd, 2},
         {two + "\n<program filename=\"a.img\" start_sector=\"3\" </oops>\n</data>\n", false, kAnyFailure, 2},
         {"<?xml version=\"1.0\" ?>", false, kInputEnd, 0},
-        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>", false, kInputEnd, 0},
-        {std::string("<?xml version=\"1.0\" ?>\0<data/>", 30), false, kInputEnd, 0},
-        {"<?xm", false, kInputEnd, 0},
         {patch, true, kInputEnd, 2},
         {"<?x", true, kInputEnd, 0},
     };
