@@ -13,6 +13,7 @@
 #include "services/ServerRegistration.h"
 #include "tests/engine/automation/TypeLibraries.h"
 #include "tests/engine/sequence/SequencePhones.h"
+#include "tests/fixtures/AutomationCalls.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
 #include "tests/fixtures/FirehosePhone.h"
@@ -297,59 +298,21 @@ private:
     int m_client;
 };
 
-using Parameters = std::vector<std::pair<const wchar_t*, std::wstring>>;
-
 // One outside program's whole download, through the automation interfaces
-// as a flash job makes it; `step` names the call that failed.
-HRESULT DownloadAsAClient(const std::wstring& port, const Parameters& parameters, IQStatusReport* sink,
-                          std::string& step)
+// as a flash job makes it.
+HRESULT DownloadAsAClient(const std::wstring& port, const Parameters& parameters, IQStatusReport* sink)
 {
-    HRESULT hr = S_OK;
-    auto call = [&](const char* name, auto action) {
-        if (SUCCEEDED(hr))
-        {
-            step = name;
-            hr = action();
-        }
-    };
-    auto text = [](CVariant& variant, const std::wstring& value) -> VARIANT& {
-        V_VT(&variant) = VT_BSTR;
-        V_BSTR(&variant) = SysAllocString(value.c_str());
-        return variant;
-    };
     ComPtr<IDispatch> server;
-    call("AtmnServer", [&] {
-        return CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server));
-    });
-    LPOLESTR name = const_cast<LPOLESTR>(L"GetPort");
-    DISPID id = 0;
-    call("GetIDsOfNames", [&] { return server->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id); });
-    CVariant portId, result;
-    DISPPARAMS params = {&text(portId, port), nullptr, 1, 0};
-    call("GetPort", [&] {
-        return server->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
-    });
-    ComPtr<IQPortProxy> proxy;
-    call("IQPortProxy", [&] {
-        IUnknown* port = V_VT(&result) == VT_UNKNOWN ? V_UNKNOWN(&result) : nullptr;
-        return port ? port->QueryInterface(IID_PPV_ARGS(&proxy)) : E_POINTER;
-    });
-    ComPtr<IUnknown> object;
-    ComPtr<IQSoftwareDownload> download;
-    call("get_SoftwareDownload", [&] { return proxy->get_SoftwareDownload(&object); });
-    call("IQSoftwareDownload", [&] { return object.As(&download); });
-    call("put_StatusReport", [&] { return download->put_StatusReport(sink); });
     ComPtr<IDownloadSettings> settings;
-    call("DownloadSettings", [&] {
-        return CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&settings));
-    });
-    for (const auto& parameter : parameters)
-        call("SetParam", [&] {
-            CVariant name, value;
-            return settings->SetParam(text(name, parameter.first), text(value, parameter.second));
-        });
-    call("DownloadBySettings", [&] { return download->DownloadBySettings(settings.Get()); });
-    return hr;
+    HRESULT hr = CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server));
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&settings));
+    const ComPtr<IQSoftwareDownload> download = SUCCEEDED(hr) ? PortSoftwareDownload(server.Get(), port) : nullptr;
+    if (!download)
+        return FAILED(hr) ? hr : E_NOINTERFACE;
+    SetParams(settings.Get(), parameters);
+    hr = download->put_StatusReport(sink);
+    return SUCCEEDED(hr) ? download->DownloadBySettings(settings.Get()) : hr;
 }
 
 // The threads that wrote log lines containing `text` ("[%08X]" prefix).
@@ -432,22 +395,20 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
     Timeline timeline;
     std::vector<std::unique_ptr<CClientSink>> sinks;
     HRESULT results[kClients];
-    std::string steps[kClients];
     std::vector<std::thread> threads;
     for (int i = 0; i < kClients; ++i)
     {
         sinks.push_back(std::make_unique<CClientSink>(timeline, i));
         threads.emplace_back([&, i] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            results[i] = DownloadAsAClient(ports[i], parameters, sinks[i].get(), steps[i]);
-            CoUninitialize();
+            CMta apartment;
+            results[i] = DownloadAsAClient(ports[i], parameters, sinks[i].get());
         });
     }
     for (std::thread& thread : threads)
         thread.join();
     for (int i = 0; i < kClients; ++i)
     {
-        EXPECT_EQ(S_OK, results[i]) << i << " at " << steps[i];
+        EXPECT_EQ(S_OK, results[i]) << i;
         EXPECT_TRUE(phones[i]->Storage(0).substr(8 * 512, image.size()) == image) << i;
         EXPECT_TRUE(phones[i]->Errors().empty()) << i;
         EXPECT_LE(20u, sinks[i]->CountPrefix(L"WriteFile position ")) << i;
@@ -462,7 +423,8 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
     for (const auto& sink : sinks)
         CoDisconnectObject(static_cast<IQStatusReport*>(sink.get()), 0);
     phones.clear();
-    ASSERT_TRUE(table.Clear());
+    for (int i = 0; i < kClients; ++i)
+        ASSERT_TRUE(table.Remove(i + 1));
 
     // Then a controller of this process: one phone that takes its images,
     // one that never answers.
