@@ -4,23 +4,11 @@
 // as WM_NOTIFY with a ListNotify of code LCN_ENDEDIT.
 #pragma once
 #include "platform/WindowImpl.h"
+#include "ui/listctrl/ListDraw.h"
 #include "ui/listctrl/ListTypes.h"
 #include <commctrl.h>
 #include <uxtheme.h>
 #include <string>
-
-// True when the theme library can be loaded; asked once per process.
-bool ListSupportsVisualStyles();
-
-// The character set of the thread's locale (its ANSI code page), the one
-// in which the resources that the thread loads are written.
-BYTE GetThreadCharset();
-// The message font of the non-client metrics in the thread's character
-// set: the system may hand the message font out in a Western set, whose
-// font has no glyphs for the texts of an East Asian resource language.
-BOOL GetListMessageFont(LOGFONTW& font);
-// A font made from GetListMessageFont; null when it cannot be made.
-HFONT CreateListMessageFont();
 
 // What the number validation does with a typed character.
 enum class NumberKey

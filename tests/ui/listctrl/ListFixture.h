@@ -1,6 +1,7 @@
-// A list on a parent window for the list tests, with access to the view
-// state that the tests set up or check.
+// A list on a parent window for the list tests, with its view state open to
+// the tests that set it up.
 #pragma once
+#include "ui/listctrl/ListChildren.h"
 #include "ui/listctrl/ListCtrlData.h"
 #include <gtest/gtest.h>
 #include <unknwn.h>
@@ -26,34 +27,28 @@ public:
 
 using CItem = Microsoft::WRL::ComPtr<IUnknown>;
 
+// The list with its view state open to the tests that set it up.
 class CTestList : public CListCtrlData<CItem>
 {
 public:
-    using CListImpl::m_animationSteps;
-    using CListImpl::m_colours;
-    using CListImpl::m_draggedColumn;
-    using CListImpl::m_dropArrows;
-    using CListImpl::m_dropPosition;
-    using CListImpl::m_focusRow;
-    using CListImpl::m_focusColumn;
-    using CListImpl::m_pressedColumn;
-    using CListImpl::m_resizingColumn;
-    using CListImpl::m_shrinkTimerRunning;
-    using CListImpl::m_sortColumn;
-    using CListImpl::m_anchorRow;
-    using CListImpl::m_selection;
-    using CListImpl::m_cellFocus;
-    using CListImpl::m_wheelLines;
-    using CListImpl::m_hotRow;
-    using CListImpl::m_hotColumn;
-    using CListImpl::m_horzBarShown;
-    using CListImpl::m_vertBarShown;
+    CListSelection& Selection() { return SelectionState(); }
+    CListHeaderState& Header() { return HeaderState(); }
+    CListDragState& Drag() { return DragState(); }
+    CListInputState& Input() { return InputState(); }
+    CListGeometry& Metrics() { return Geometry(); }
 
     // Fixed metrics, so that the tests do not depend on the system font.
     void SetRowHeight(int height)
     {
-        m_rowHeight = m_headerHeight = height;
+        Metrics().rowHeight = Metrics().headerHeight = height;
         ResetScrollBars(SB_BOTH, -1, TRUE);
+    }
+    std::vector<int> ColumnIds() const
+    {
+        std::vector<int> ids;
+        for (int position = 0; position < GetColumnCount(); ++position)
+            ids.push_back(GetColumnId(position));
+        return ids;
     }
 };
 

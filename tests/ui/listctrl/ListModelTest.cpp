@@ -181,12 +181,12 @@ TEST_F(ListModel, ItemDataIsCountedOncePerRowAndReleasedWithTheRow)
     EXPECT_EQ(first.count, 2u);
 
     // Deleting row 0 moves row 1 down; its data is still held once.
-    list.m_selection = {0, 1};
+    list.Selection().rows = {0, 1};
     ASSERT_TRUE(list.DeleteItem(0));
     EXPECT_EQ(first.count, 1u);
     EXPECT_EQ(list.GetItemText(0, 0), L"1");
     EXPECT_EQ(second.count, 2u);
-    EXPECT_EQ(list.m_selection, (std::set<int>{1})); // only the deleted index leaves
+    EXPECT_EQ(list.Selection().rows, (std::set<int>{1})); // only the deleted index leaves
     ASSERT_TRUE(list.DeleteItem(0));
     EXPECT_EQ(second.count, 1u);
 

@@ -1,7 +1,4 @@
-#include "ui/listctrl/ListCtrlData.h"
-#include <gtest/gtest.h>
-#include <unknwn.h>
-#include <wrl/client.h>
+#include "tests/ui/listctrl/ListFixture.h"
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,36 +15,6 @@ public:
 };
 testing::Environment* const g_ole = testing::AddGlobalTestEnvironment(new COleApartment);
 
-class CDndList : public CListCtrlData<ComPtr<IUnknown>>
-{
-public:
-    using CListImpl::m_draggedColumn;
-    using CListImpl::m_dragDrop;
-    using CListImpl::m_dropArrows;
-    using CListImpl::m_dropPosition;
-    using CListImpl::m_pressedColumn;
-
-    void SetRowHeight(int height)
-    {
-        m_rowHeight = m_headerHeight = height;
-        ResetScrollBars(SB_BOTH, -1, TRUE);
-    }
-    std::vector<int> ColumnIds() const
-    {
-        std::vector<int> ids;
-        for (int position = 0; position < GetColumnCount(); ++position)
-            ids.push_back(GetColumnId(position));
-        return ids;
-    }
-};
-
-class CParent : public CWindowImpl<CParent>
-{
-public:
-    BEGIN_MSG_MAP(CParent)
-    END_MSG_MAP()
-};
-
 // A hidden parent with two lists of three 100-pixel columns A, B, C and a
 // header 20 pixels high.
 class ListDragDrop : public ::testing::Test
@@ -56,7 +23,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 800, 400}, L"drag parent", WS_POPUP));
-        for (CDndList* list : {&list1, &list2}) {
+        for (CTestList* list : {&list1, &list2}) {
             int x = list == &list1 ? 0 : 400;
             ASSERT_TRUE(list->Create(parent, RECT{x, 0, x + 350, 150}, nullptr, 0, 0));
             list->ModifyStyleEx(WS_EX_STATICEDGE | WS_EX_CLIENTEDGE, 0, SWP_FRAMECHANGED);
@@ -68,8 +35,8 @@ protected:
             list->SetItemText(0, 1, L"b0");
             list->SetItemText(0, 2, L"c0");
         }
-        ASSERT_TRUE(list1.m_dragDrop.GetDropTarget());
-        ASSERT_TRUE(list1.m_dragDrop.GetDataObject());
+        ASSERT_TRUE(list1.GetChildren().dragDrop.GetDropTarget());
+        ASSERT_TRUE(list1.GetChildren().dragDrop.GetDataObject());
     }
     void TearDown() override
     {
@@ -78,7 +45,7 @@ protected:
         parent.DestroyWindow();
     }
 
-    static POINTL Screen(CDndList& list, int x, int y)
+    static POINTL Screen(CTestList& list, int x, int y)
     {
         POINT point{x, y};
         list.ClientToScreen(&point);
@@ -88,24 +55,24 @@ protected:
     {
         return FORMATETC{static_cast<CLIPFORMAT>(list1.GetHeaderClipboardFormat()), nullptr, aspect, -1, tymed};
     }
-    IDataObject* Data1() { return list1.m_dragDrop.GetDataObject(); }
+    IDataObject* Data1() { return list1.GetChildren().dragDrop.GetDataObject(); }
 
     // Drags column `dragged` of `target` with `data` over x and drops it
     // there; the effects of DragEnter and Drop.
-    std::pair<DWORD, DWORD> DragAndDrop(CDndList& target, IDataObject* data, int dragged, int x, DWORD keys = 0)
+    std::pair<DWORD, DWORD> DragAndDrop(CTestList& target, IDataObject* data, int dragged, int x, DWORD keys = 0)
     {
-        target.m_draggedColumn = dragged;
-        IDropTarget* drop = target.m_dragDrop.GetDropTarget();
+        target.Drag().draggedColumn = dragged;
+        IDropTarget* drop = target.GetChildren().dragDrop.GetDropTarget();
         DWORD entered = DROPEFFECT_MOVE;
         EXPECT_EQ(drop->DragEnter(data, keys, Screen(target, x, 10), &entered), S_OK);
         DWORD dropped = DROPEFFECT_MOVE;
         EXPECT_EQ(drop->Drop(data, keys, Screen(target, x, 10), &dropped), S_OK);
-        target.m_draggedColumn = -1;
+        target.Drag().draggedColumn = -1;
         return {entered, dropped};
     }
 
-    CParent parent;
-    CDndList list1, list2;
+    CListParent parent;
+    CTestList list1, list2;
 };
 
 TEST_F(ListDragDrop, HeaderDataIsTheSourceListsWindowRenderedOnEveryRequest)
@@ -226,7 +193,7 @@ TEST_F(ListDragDrop, FormatEnumeratorStepsThroughItsOwnCopy)
 
 TEST_F(ListDragDrop, DropSourceCancelsOnEscapeAndDropsWhenTheButtonsAreUp)
 {
-    IDropSource* source = list1.m_dragDrop.GetDropSource();
+    IDropSource* source = list1.GetChildren().dragDrop.GetDropSource();
     EXPECT_EQ(source->QueryContinueDrag(TRUE, MK_LBUTTON), DRAGDROP_S_CANCEL);
     EXPECT_EQ(source->QueryContinueDrag(FALSE, MK_LBUTTON), S_OK);
     EXPECT_EQ(source->QueryContinueDrag(FALSE, MK_RBUTTON | MK_CONTROL), S_OK);
@@ -273,25 +240,25 @@ TEST_F(ListDragDrop, ADropOnItsOwnPlaceShowsNoArrowsAndMovesNothing)
     for (int x : {130, 170, 230}) { // own halves of B, and the left half of C
         auto effects = DragAndDrop(list1, Data1(), 1, x);
         EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE)) << x;
-        EXPECT_FALSE(list1.m_dropArrows.IsWindowVisible()) << x;
+        EXPECT_FALSE(list1.GetChildren().dropArrows.IsWindowVisible()) << x;
         EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2})) << x;
     }
 }
 
 TEST_F(ListDragDrop, OverTheHeaderTheArrowsFollowTheCursorAndLeavingForgetsTheData)
 {
-    list1.m_draggedColumn = 0;
-    IDropTarget* drop = list1.m_dragDrop.GetDropTarget();
+    list1.Drag().draggedColumn = 0;
+    IDropTarget* drop = list1.GetChildren().dragDrop.GetDropTarget();
     DWORD effect = DROPEFFECT_MOVE;
     ASSERT_EQ(drop->DragEnter(Data1(), MK_LBUTTON, Screen(list1, 30, 10), &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
     effect = DROPEFFECT_MOVE;
     ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list1, 230, 10), &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE));
-    EXPECT_EQ(list1.m_dropPosition, 2);
-    EXPECT_TRUE(list1.m_dropArrows.IsWindowVisible());
+    EXPECT_EQ(list1.GetDragState().dropPosition, 2);
+    EXPECT_TRUE(list1.GetChildren().dropArrows.IsWindowVisible());
     RECT arrows{};
-    list1.m_dropArrows.GetWindowRect(&arrows);
+    list1.GetChildren().dropArrows.GetWindowRect(&arrows);
     EXPECT_EQ(arrows.left, Screen(list1, 200, 0).x - 7);
 
     effect = DROPEFFECT_MOVE; // Control asks for a copy, which a header drag never allows
@@ -303,7 +270,7 @@ TEST_F(ListDragDrop, OverTheHeaderTheArrowsFollowTheCursorAndLeavingForgetsTheDa
     ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list1, 230, 10), &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
     EXPECT_EQ(drop->DragEnter(nullptr, 0, Screen(list1, 230, 10), &effect), E_INVALIDARG);
-    list1.m_draggedColumn = -1;
+    list1.Drag().draggedColumn = -1;
 }
 
 TEST_F(ListDragDrop, ControlHeldOrAnotherListsColumnDropsNothing)
@@ -317,7 +284,7 @@ TEST_F(ListDragDrop, ControlHeldOrAnotherListsColumnDropsNothing)
     effects = DragAndDrop(list2, Data1(), 0, 270);
     EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
     EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_NONE));
-    EXPECT_FALSE(list2.m_dropArrows.IsWindowVisible());
+    EXPECT_FALSE(list2.GetChildren().dropArrows.IsWindowVisible());
     EXPECT_EQ(list2.ColumnIds(), (std::vector<int>{0, 1, 2}));
 
     // Data without the header format is not accepted at all.
@@ -336,25 +303,25 @@ TEST_F(ListDragDrop, ControlHeldOrAnotherListsColumnDropsNothing)
 
 TEST_F(ListDragDrop, AHeaderDragEndsWithTheDragAndPressStateCleared)
 {
-    list1.m_pressedColumn = 1;
-    list1.m_dropArrows.Show(POINT{10, 10});
+    list1.Header().pressedColumn = 1;
+    list1.GetChildren().dropArrows.Show(POINT{10, 10});
     list1.BeginHeaderDrag(); // no button is held: the drag ends at once
-    EXPECT_EQ(list1.m_pressedColumn, -1);
-    EXPECT_EQ(list1.m_draggedColumn, -1);
-    EXPECT_FALSE(list1.m_dropArrows.IsWindowVisible());
+    EXPECT_EQ(list1.Header().pressedColumn, -1);
+    EXPECT_EQ(list1.Drag().draggedColumn, -1);
+    EXPECT_FALSE(list1.GetChildren().dropArrows.IsWindowVisible());
     EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
 }
 
 TEST_F(ListDragDrop, ANewWindowRegistersAgainAndADestroyedOneIsRevoked)
 {
     HWND old = list1.m_hWnd;
-    EXPECT_EQ(list1.m_dragDrop.GetWindow(), old);
+    EXPECT_EQ(list1.GetChildren().dragDrop.GetWindow(), old);
     list1.LoadResources(); // again on the same window: still one registration
-    EXPECT_EQ(list1.m_dragDrop.GetWindow(), old);
+    EXPECT_EQ(list1.GetChildren().dragDrop.GetWindow(), old);
     list1.DestroyWindow();
-    EXPECT_EQ(list1.m_dragDrop.GetWindow(), nullptr);
+    EXPECT_EQ(list1.GetChildren().dragDrop.GetWindow(), nullptr);
     ASSERT_TRUE(list1.Create(parent, RECT{0, 0, 350, 150}, nullptr, 0, 0));
-    EXPECT_EQ(list1.m_dragDrop.GetWindow(), list1.m_hWnd);
+    EXPECT_EQ(list1.GetChildren().dragDrop.GetWindow(), list1.m_hWnd);
 }
 
 } // namespace

@@ -4,15 +4,6 @@
 #include "../UiTest.h"
 #include "../listctrl/ListFixture.h"
 
-class CInputList : public CTestList
-{
-public:
-    using CListImpl::m_bandActive;
-    using CListImpl::m_buttonDown;
-    using CListImpl::m_sortAscending;
-    using CListImpl::m_typeAheadTime;
-};
-
 // Three columns of 90 pixels (room for a vertical bar without a horizontal
 // one), rows and header 20 pixels high, a client area 150 pixels high: six
 // whole rows below the header and half of a seventh.
@@ -92,7 +83,7 @@ protected:
         ::SetKeyboardState(state);
     }
 
-    std::vector<int> Selection() const { return std::vector<int>(list.m_selection.begin(), list.m_selection.end()); }
+    std::vector<int> Selection() const { return std::vector<int>(list.GetSelection().begin(), list.GetSelection().end()); }
     std::vector<int> Codes() const
     {
         std::vector<int> codes;
@@ -110,5 +101,5 @@ protected:
     std::wstring Text(int row, int id = 0) const { return list.GetItemText(row, id); }
 
     CListParent parent;
-    CInputList list;
+    CTestList list;
 };

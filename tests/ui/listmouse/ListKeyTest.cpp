@@ -19,7 +19,7 @@ TEST_F(ListKeys, ArrowsPagesAndEndsMoveTheSelectedRow)
     for (const Step& step : steps) {
         Key(step.key);
         EXPECT_EQ(Selection(), std::vector<int>{step.row}) << "key " << step.key;
-        EXPECT_EQ(list.m_focusRow, step.row);
+        EXPECT_EQ(list.Selection().focusRow, step.row);
     }
     Key(VK_END);
     EXPECT_TRUE(list.IsItemVisible(29));
@@ -44,13 +44,13 @@ TEST_F(ListKeys, ShiftExtendsAndControlMovesOnlyTheFocus)
     EXPECT_EQ(Selection(), (std::vector<int>{2, 3, 4}));
     Key(VK_UP, true);
     EXPECT_EQ(Selection(), (std::vector<int>{2, 3, 4}));
-    EXPECT_EQ(list.m_focusRow, 3);
+    EXPECT_EQ(list.Selection().focusRow, 3);
 
     parent.notes.clear();
     Key('A', true);
     EXPECT_EQ(Selection().size(), 10u);
     EXPECT_TRUE(parent.notes.empty());
-    EXPECT_EQ(list.m_focusRow, 3);
+    EXPECT_EQ(list.Selection().focusRow, 3);
 }
 
 TEST_F(ListKeys, CellFocusMovesAcrossColumnsWithinTheRow)
@@ -61,18 +61,18 @@ TEST_F(ListKeys, CellFocusMovesAcrossColumnsWithinTheRow)
     Key(VK_RIGHT);
     Key(VK_RIGHT);
     Key(VK_RIGHT); // already the last column
-    EXPECT_EQ(list.m_focusColumn, 2);
+    EXPECT_EQ(list.Selection().focusColumn, 2);
     Key(VK_TAB, false, true);
-    EXPECT_EQ(list.m_focusColumn, 1);
+    EXPECT_EQ(list.Selection().focusColumn, 1);
     Key(VK_TAB, true); // Ctrl+Tab leaves the list alone
-    EXPECT_EQ(list.m_focusColumn, 1);
+    EXPECT_EQ(list.Selection().focusColumn, 1);
     Key(VK_LEFT);
     Key(VK_LEFT);
-    EXPECT_EQ(list.m_focusColumn, 0);
+    EXPECT_EQ(list.Selection().focusColumn, 0);
     Key(VK_DOWN); // the column stays
     Key(VK_RIGHT);
-    EXPECT_EQ(list.m_focusRow, 2);
-    EXPECT_EQ(list.m_focusColumn, 1);
+    EXPECT_EQ(list.Selection().focusRow, 2);
+    EXPECT_EQ(list.Selection().focusColumn, 1);
     EXPECT_EQ(Selection(), std::vector<int>{2});
 }
 
@@ -100,8 +100,8 @@ protected:
         AddRows({L"apple", L"Banana", L"cherry", L"blueberry", L"Brick", L"bread"});
     }
     // The next key comes after a pause.
-    void Pause() { list.m_typeAheadTime = ::GetTickCount() - 1000; }
-    int Row() const { return list.m_focusRow; }
+    void Pause() { list.Input().typeAheadTime = ::GetTickCount() - 1000; }
+    int Row() const { return list.GetSelectionState().focusRow; }
 };
 
 TEST_F(ListTypeAhead, LettersFindRowsByTheirBeginning)
