@@ -4,7 +4,6 @@
 // destroying it releases one.
 #pragma once
 #include "ui/listctrl/ListImpl.h"
-#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -93,19 +92,19 @@ protected:
 
     void RemoveRow(int row) override { m_rows.erase(m_rows.begin() + row); }
 
-    // Code unit by code unit; not stable. Rows move whole, item data
-    // references with them.
-    void SortRows(int id) override
+    BOOL ReorderRows(const std::vector<int>& order) override
     {
-        std::sort(m_rows.begin(), m_rows.end(),
-                  [id](const Row& a, const Row& b) { return CellText(a, id) < CellText(b, id); });
-    }
-    void ReverseRows() override { std::reverse(m_rows.begin(), m_rows.end()); }
-
-    static const std::wstring& CellText(const Row& row, int id)
-    {
-        return id >= 0 && static_cast<size_t>(id) < row.cells.size() ? row.cells[static_cast<size_t>(id)].text
-                                                                      : EmptyText();
+        std::vector<Row> reordered;
+        try {
+            reordered.reserve(m_rows.size());
+        } catch (const std::bad_alloc&) {
+            return FALSE;
+        }
+        // Rows move whole: their item data references are moved, not copied.
+        for (int index : order)
+            reordered.push_back(std::move(m_rows[static_cast<size_t>(index)]));
+        m_rows.swap(reordered);
+        return TRUE;
     }
 
     // Smart pointers compare what they point to (a ComPtr's == would

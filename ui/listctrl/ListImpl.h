@@ -220,10 +220,9 @@ protected:
     virtual BOOL AppendRow(CListRowBase&&) { return FALSE; }
     // Removes a row in range.
     virtual void RemoveRow(int) {}
-    // Orders the rows by the texts of one column (not stable), or turns
-    // them round; rows move whole.
-    virtual void SortRows(int) {}
-    virtual void ReverseRows() {}
+    // Puts the rows in a new order: order[i] is the index of the row that
+    // goes to place i, every row once. False (nothing moved) without memory.
+    virtual BOOL ReorderRows(const std::vector<int>&) { return FALSE; }
 
     // ---- View state, for the list itself and the code that tests it ------------
 

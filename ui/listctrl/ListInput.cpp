@@ -4,6 +4,7 @@
 #include "ui/listctrl/ListChildren.h"
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 
 BOOL CListImpl::SelectItem(int row, int position, UINT keyFlags)
 {
@@ -611,15 +612,33 @@ BOOL CListImpl::SortColumn(int position)
         HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
         ~WaitCursor() { ::SetCursor(previous); }
     } wait;
+    const int count = GetItemCount();
+    std::vector<int> order;
+    try {
+        if (id == m_header.sortColumn) {
+            // The same column again: the rows only turn round, so rows added
+            // since the last sort keep their place relative to the others.
+            order.resize(static_cast<size_t>(count));
+            for (int place = 0; place < count; ++place)
+                order[static_cast<size_t>(place)] = count - 1 - place;
+        } else {
+            std::vector<const std::wstring*> texts(static_cast<size_t>(count));
+            for (int row = 0; row < count; ++row) {
+                const CListCell* cell = FindCell(row, id);
+                texts[static_cast<size_t>(row)] = cell ? &cell->text : &EmptyText();
+            }
+            SortOrder(texts, order);
+        }
+    } catch (const std::bad_alloc&) {
+        return FALSE;
+    }
+    if (!ReorderRows(order))
+        return FALSE;
     if (id == m_header.sortColumn) {
-        // The same column again: the rows only turn round, so rows added
-        // since the last sort keep their place relative to the others.
         m_header.sortAscending = !m_header.sortAscending;
-        ReverseRows();
     } else {
         m_header.sortAscending = TRUE;
         m_header.sortColumn = id;
-        SortRows(id);
     }
     ClearSelection();
     return Invalidate();

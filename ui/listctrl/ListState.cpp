@@ -138,3 +138,11 @@ void MoveColumn(std::vector<CListColumn>& columns, int from, int dropPosition)
     else if (to > from)
         std::rotate(first + from, first + from + 1, first + to + 1);
 }
+
+void SortOrder(const std::vector<const std::wstring*>& texts, std::vector<int>& order)
+{
+    order.resize(texts.size());
+    for (size_t index = 0; index < order.size(); ++index)
+        order[index] = static_cast<int>(index);
+    std::sort(order.begin(), order.end(), [&texts](int a, int b) { return *texts[a] < *texts[b]; });
+}

@@ -138,3 +138,8 @@ int DropPositionAt(int x, int position, const RECT& column, int dragged);
 // Moves the column at from so that it lands before the column that was at
 // dropPosition (at or beyond the count: at the end).
 void MoveColumn(std::vector<CListColumn>& columns, int from, int dropPosition);
+
+// The order that sorts rows by their texts (one per row, in row order),
+// comparing UTF-16 code units one by one, a prefix first; not stable.
+// order[i] is the index of the row that goes to place i.
+void SortOrder(const std::vector<const std::wstring*>& texts, std::vector<int>& order);
