@@ -3,6 +3,7 @@
 // cell text in full. Each editor reports the end of its edit to the list
 // as WM_NOTIFY with a ListNotify of code LCN_ENDEDIT.
 #pragma once
+#include "platform/Handles.h"
 #include "platform/WindowImpl.h"
 #include "ui/listctrl/ListDraw.h"
 #include "ui/listctrl/ListTypes.h"
@@ -73,7 +74,7 @@ protected:
     int m_column = -1;
     UINT m_flags = 0;
     UINT m_exitKey = 0;
-    HFONT m_font = nullptr;
+    CGdiObject<HFONT> m_font;
 };
 
 class CListEdit : public CListEditorBase
@@ -143,7 +144,7 @@ private:
     RECT m_buttonRect{};
     COLORREF m_background = 0;
     COLORREF m_text = 0;
-    HTHEME m_theme = nullptr;
+    CTheme m_theme;
     CListContainedWindow m_editField;
 };
 
@@ -212,6 +213,6 @@ private:
     COLORREF m_innerBorder = 0;
     COLORREF m_gradientTop = 0;
     COLORREF m_gradientBottom = 0;
-    HFONT m_font = nullptr;
+    CGdiObject<HFONT> m_font;
     CWindow m_tooltip;
 };
