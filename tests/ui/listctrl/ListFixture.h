@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unknwn.h>
 #include <wrl/client.h>
+#include <string>
 #include <vector>
 
 // A counted object whose count the tests read.
@@ -79,8 +80,9 @@ public:
     }
 };
 
-// A parent of 400 x 200 client pixels with a list of the given client
-// size, its resources loaded, themes off.
+// A hidden parent of 600 x 400 pixels (a shown window would be activated,
+// and activation waits on the other programs' windows) with a list of
+// 300 x 150 client pixels, its resources loaded, themes off.
 class ListTest : public ::testing::Test
 {
 protected:
@@ -88,13 +90,12 @@ protected:
 
     void SetUp() override
     {
-        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES | ICC_DATE_CLASSES};
         ::InitCommonControlsEx(&icc);
-        // Hidden: a shown window would be activated, and activation waits on
-        // the other programs' windows.
-        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"list parent", WS_POPUP));
+        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"list parent", ParentStyle()));
         MakeList(300, 150);
     }
+    virtual DWORD ParentStyle() const { return WS_POPUP; }
     void TearDown() override
     {
         if (list.m_hWnd)
@@ -111,6 +112,37 @@ protected:
         list.ModifyStyleEx(WS_EX_STATICEDGE | WS_EX_CLIENTEDGE, 0, SWP_FRAMECHANGED);
         list.SetWindowPos(nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_FRAMECHANGED);
         list.SetUseThemes(FALSE);
+    }
+
+    // Rows whose first cells hold these texts, or their numbers.
+    void AddRows(std::initializer_list<const wchar_t*> texts)
+    {
+        for (const wchar_t* text : texts)
+            ASSERT_NE(list.AddItem(text), -1);
+    }
+    void AddRows(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            ASSERT_NE(list.AddItem(std::to_wstring(i).c_str()), -1);
+    }
+    LRESULT Send(UINT message, WPARAM wParam, int x = 0, int y = 0)
+    {
+        return list.SendMessage(message, wParam, MAKELPARAM(x, y));
+    }
+
+    int Count(int code) const
+    {
+        int n = 0;
+        for (const auto& note : parent.notes)
+            n += note.code == code;
+        return n;
+    }
+    std::vector<int> Codes() const
+    {
+        std::vector<int> codes;
+        for (const auto& note : parent.notes)
+            codes.push_back(note.code);
+        return codes;
     }
 
     RECT Client()

