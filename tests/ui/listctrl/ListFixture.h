@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unknwn.h>
 #include <wrl/client.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -164,22 +165,16 @@ public:
     {
         list.GetClientRect(&rect);
         HDC screen = ::GetDC(nullptr);
-        dc = ::CreateCompatibleDC(screen);
+        dc.Reset(::CreateCompatibleDC(screen));
         BITMAPINFO info{};
         info.bmiHeader = {sizeof(BITMAPINFOHEADER), rect.right, -rect.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
         void* bits = nullptr;
-        bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bitmap.Reset(::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         ::ReleaseDC(nullptr, screen);
-        old = ::SelectObject(dc, bitmap);
-        list.SendMessage(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+        selected = std::make_unique<CSelectObject>(dc.Get(), bitmap.Get());
+        list.SendMessage(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.Get()), PRF_CLIENT);
     }
-    ~CListPicture()
-    {
-        ::SelectObject(dc, old);
-        ::DeleteObject(bitmap);
-        ::DeleteDC(dc);
-    }
-    COLORREF At(int x, int y) const { return ::GetPixel(dc, x, y); }
+    COLORREF At(int x, int y) const { return ::GetPixel(dc.Get(), x, y); }
     // The pixels of a rectangle, row by row.
     std::vector<COLORREF> Area(const RECT& area) const
     {
@@ -198,7 +193,7 @@ public:
     }
 
     RECT rect{};
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ old = nullptr;
+    CMemoryDc dc;
+    CGdiObject<HBITMAP> bitmap;
+    std::unique_ptr<CSelectObject> selected;
 };

@@ -224,10 +224,6 @@ TEST_F(ListPaint, ScrollAnimationTakesFourToEightStepsAndEnds)
     }
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(ListPaint, TheRubberBandIsBlendedOverTheRowsWithAFrame)
 {
     list.AddColumn(L"A", 200);
@@ -248,10 +244,6 @@ TEST_F(ListPaint, TheRubberBandIsBlendedOverTheRowsWithAFrame)
     EXPECT_EQ(picture.At(250, 50), list.GetColours().window);  // right of the rows
     list.EndBand();
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(ListPaint, WithThemesASelectedRowIsFramedAndKeepsItsCellsTextColours)
 {
@@ -274,10 +266,6 @@ TEST_F(ListPaint, WithThemesASelectedRowIsFramedAndKeepsItsCellsTextColours)
     // The themed bar of 100 % differs from the empty one.
     EXPECT_NE(picture.Area(CellArea(1, 1)), picture.Area(CellArea(2, 1)));
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(ListPaint, ABackgroundBitmapIsCentredBelowTheHeaderOrTiled)
 {
