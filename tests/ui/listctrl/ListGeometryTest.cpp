@@ -121,6 +121,8 @@ TEST_F(ListGeometry, HitTestFindsRowsBelowTheHeaderAndColumnsMovedWithTheView)
     EXPECT_TRUE(list.HitTest(POINT{150, 65}, row, position));
     EXPECT_EQ(row, 2);
     EXPECT_EQ(position, 1);
+    EXPECT_FALSE(list.HitTest(POINT{100, 65}, row, position)); // on the edge between A and B
+    EXPECT_EQ(position, 2);
     position = -7;
     EXPECT_FALSE(list.HitTest(POINT{50, 100}, row, position)); // below the rows
     EXPECT_EQ(row, 4);

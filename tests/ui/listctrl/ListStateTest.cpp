@@ -24,20 +24,6 @@ std::vector<int> Ids(const std::vector<CListColumn>& columns)
     return ids;
 }
 
-TEST(ListHitTest, ColumnsHoldOnlyTheirInsideAndScrollMovesThem)
-{
-    const auto columns = Columns({100, 100});
-    int position = -7;
-    EXPECT_TRUE(HitTestColumns(columns, 0, 150, position));
-    EXPECT_EQ(position, 1);
-    EXPECT_FALSE(HitTestColumns(columns, 0, 100, position)); // the edge between them
-    EXPECT_EQ(position, 2);
-    EXPECT_FALSE(HitTestColumns(columns, 0, 0, position));
-    EXPECT_FALSE(HitTestColumns(columns, 0, 250, position));
-    EXPECT_TRUE(HitTestColumns(columns, 60, 50, position)); // 110 of the content
-    EXPECT_EQ(position, 1);
-}
-
 TEST(ListHitTest, DividersResizeTheClosedColumnOrPullOutAHiddenOne)
 {
     const auto columns = Columns({100, 0, 0, 100});
