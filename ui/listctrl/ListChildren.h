@@ -6,6 +6,9 @@
 #include "ui/listctrl/ListEditors.h"
 #include "ui/listctrl/ListImpl.h"
 
+// Instantiated once, in ListDragDrop.cpp.
+extern template class CDragDrop<CListImpl>;
+
 struct CListChildren
 {
     CDragDrop<CListImpl> dragDrop;

@@ -3,6 +3,8 @@
 // carried is the source list's window handle, so other lists refuse it.
 #include "ui/listctrl/ListChildren.h"
 
+template class CDragDrop<CListImpl>;
+
 void CListImpl::InitialiseDragDrop()
 {
     CDragDrop<CListImpl>& dragDrop = m_children->dragDrop;

@@ -150,14 +150,15 @@ TEST_F(ListHeader, TheDragImageIsARaisedButtonWithTheColumnsTitle)
     list.AddColumn(L"A", 60);
     list.AddColumn(L"Wide title", 120);
     EXPECT_EQ(list.MakeHeaderDragImage(2), nullptr);
-    HBITMAP image = list.MakeHeaderDragImage(1);
+    CGdiObject<HBITMAP> image(list.MakeHeaderDragImage(1));
     ASSERT_TRUE(image);
     BITMAP info{};
-    ASSERT_TRUE(::GetObjectW(image, sizeof(info), &info));
+    ASSERT_TRUE(::GetObjectW(image.Get(), sizeof(info), &info));
     EXPECT_EQ(info.bmWidth, 120);
     EXPECT_EQ(info.bmHeight, list.GetHeaderHeight());
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HGDIOBJ old = ::SelectObject(dc, image);
+    CMemoryDc memory(::CreateCompatibleDC(nullptr));
+    CSelectObject selected(memory.Get(), image.Get());
+    HDC dc = memory.Get();
     const auto& colours = list.GetColours();
     EXPECT_EQ(::GetPixel(dc, 0, 5), colours.headerLight);
     EXPECT_EQ(::GetPixel(dc, 119, 5), colours.headerShadow);
@@ -167,9 +168,6 @@ TEST_F(ListHeader, TheDragImageIsARaisedButtonWithTheColumnsTitle)
         for (int x = 1; x < 119; ++x)
             text += ::GetPixel(dc, x, y) == colours.headerText;
     EXPECT_GT(text, 0);
-    ::SelectObject(dc, old);
-    ::DeleteDC(dc);
-    ::DeleteObject(image);
 }
 
 } // namespace

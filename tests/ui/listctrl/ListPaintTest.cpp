@@ -270,13 +270,14 @@ TEST_F(ListPaint, WithThemesASelectedRowIsFramedAndKeepsItsCellsTextColours)
 TEST_F(ListPaint, ABackgroundBitmapIsCentredBelowTheHeaderOrTiled)
 {
     HDC screen = ::GetDC(nullptr);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 10, 10);
-    HDC dc = ::CreateCompatibleDC(screen);
+    CGdiObject<HBITMAP> red(::CreateCompatibleBitmap(screen, 10, 10));
+    {
+        CMemoryDc dc(::CreateCompatibleDC(screen));
+        CSelectObject selected(dc.Get(), red.Get());
+        FillListRect(dc.Get(), RECT{0, 0, 10, 10}, RGB(250, 0, 0));
+    }
     ::ReleaseDC(nullptr, screen);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    FillListRect(dc, RECT{0, 0, 10, 10}, RGB(250, 0, 0));
-    ::SelectObject(dc, old);
-    ::DeleteDC(dc);
+    HBITMAP bitmap = red.Get();
 
     const RECT client = Client();
     const int below = client.bottom - list.GetHeaderHeight();
@@ -296,7 +297,6 @@ TEST_F(ListPaint, ABackgroundBitmapIsCentredBelowTheHeaderOrTiled)
         EXPECT_EQ(picture.At(client.right - 1, list.GetHeaderHeight() + 1), RGB(250, 0, 0));
     }
     list.SetBackgroundImage(nullptr, FALSE);
-    ::DeleteObject(bitmap);
 }
 
 } // namespace

@@ -216,14 +216,14 @@ TEST_F(ListEditing, TheTitleTipShowsOnlyATextThatDoesNotFit)
     CTitleTip& tip = list.GetChildren().titleTip;
     ASSERT_TRUE(tip.m_hWnd);
     const std::wstring text = L"a rather long device name";
-    HFONT font = CreateListMessageFont();
+    CGdiObject<HFONT> font(CreateListMessageFont());
     HDC dc = ::GetDC(tip);
-    HGDIOBJ old = ::SelectObject(dc, font);
     RECT measure{0, 0, 1000, 20};
-    ::DrawTextW(dc, text.c_str(), -1, &measure, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER);
-    ::SelectObject(dc, old);
+    {
+        CSelectObject selected(dc, font.Get());
+        ::DrawTextW(dc, text.c_str(), -1, &measure, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER);
+    }
     ::ReleaseDC(tip, dc);
-    ::DeleteObject(font);
     const int width = measure.right - measure.left;
     ASSERT_GT(width, 10);
 
