@@ -213,6 +213,8 @@ public:
 
 protected:
     // ---- Row operations that the data class implements ----------------------
+    // Without it (also while a destroyed data class's window still gets its
+    // last messages) the list answers as a list without rows.
 
     // A row's cells and tip text; null out of range.
     virtual const CListRowBase* FindRowRecord(int) const { return nullptr; }
@@ -224,9 +226,8 @@ protected:
     // goes to place i, every row once. False (nothing moved) without memory.
     virtual BOOL ReorderRows(const std::vector<int>&) { return FALSE; }
 
-    // ---- View state, for the list itself and the code that tests it ------------
+    // ---- View state, writable by derived classes --------------------------------
 
-    CListOptions& Options() { return m_options; }
     CListGeometry& Geometry() { return m_geometry; }
     CListHeaderState& HeaderState() { return m_header; }
     CListDragState& DragState() { return m_drag; }
