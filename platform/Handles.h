@@ -6,6 +6,8 @@
 #pragma once
 #include <windows.h>
 #include <objbase.h>
+#include <commctrl.h>
+#include <uxtheme.h>
 
 #include <utility>
 
@@ -100,6 +102,28 @@ struct GdiObjectTraits
     static void Close(Type object) { DeleteObject(object); }
 };
 
+// A memory device context (CreateCompatibleDC).
+struct MemoryDcTraits
+{
+    using Type = HDC;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type dc) { DeleteDC(dc); }
+};
+
+struct ImageListTraits
+{
+    using Type = HIMAGELIST;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type images) { ImageList_Destroy(images); }
+};
+
+struct ThemeTraits
+{
+    using Type = HTHEME;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type theme) { CloseThemeData(theme); }
+};
+
 using CHandle = CUniqueResource<HandleTraits>;
 using CFileHandle = CUniqueResource<FileHandleTraits>;
 using CFindHandle = CUniqueResource<FindHandleTraits>;
@@ -107,6 +131,9 @@ using CRegKey = CUniqueResource<RegKeyTraits>;
 using CMappedView = CUniqueResource<ViewTraits>;
 template <class T>
 using CGdiObject = CUniqueResource<GdiObjectTraits<T>>;
+using CMemoryDc = CUniqueResource<MemoryDcTraits>;
+using CImageList = CUniqueResource<ImageListTraits>;
+using CTheme = CUniqueResource<ThemeTraits>;
 
 // Selects an object into a device context for one scope and puts the one it
 // replaced back.

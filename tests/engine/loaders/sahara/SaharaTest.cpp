@@ -177,6 +177,8 @@ TEST_F(SaharaTest, RequestsPastTheEndOfTheProgrammerAreRefused)
         // Offsets above 4 GiB must not wrap into the file.
         {{true, 0x100000000ull, 16}},
         {{true, 0xFFFFFFFFFFFFFFF0ull, 0x20}},
+        // Nor lengths above 4 GiB into a short count.
+        {{true, 0, 0x100000010ull}},
     };
     for (const auto& requests : refused)
     {
