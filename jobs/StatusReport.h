@@ -50,9 +50,8 @@ public:
         HRESULT hr = CComObject<CStatusReport>::CreateInstance(&object);
         RETURN_IF_FAILED(hr, name, __LINE__);
         object->m_owner = owner;
-        object->AddRef();
+        ComPtr<IQStatusReport> hold(object); // destroys the sink when the query fails
         hr = object->QueryInterface(__uuidof(IQStatusReport), reinterpret_cast<void**>(out));
-        object->Release(); // destroys the sink when the query failed
         return LogError(hr, name, __LINE__);
     }
 

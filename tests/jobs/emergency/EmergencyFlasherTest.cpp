@@ -31,9 +31,8 @@ public:
     {
         m_portWaitPause = 1;
         HRESULT hr = SetDownloadParameters(programmer.c_str(), L"", L"", L"r.xml", L"", L"C:\\images");
-        ComPtr<IGlobalInterfaceTable> table;
-        if (SUCCEEDED(hr) && loseSettings && SUCCEEDED(hr = GlobalTable(table)))
-            hr = table->RevokeInterfaceFromGlobal(m_settingsCookie);
+        if (SUCCEEDED(hr) && loseSettings)
+            hr = m_settingsCookie.Revoke();
         if (SUCCEEDED(hr))
             StartFlash(device.c_str());
         return hr;
@@ -43,7 +42,7 @@ public:
         CLockGuard<CDeviceReport> lock(*this);
         return m_progress;
     }
-    bool HasServer() const { return m_serverCookie != 0; }
+    bool HasServer() const { return m_serverCookie.IsRegistered(); }
     using CEmergencyFlasher::SetDeviceName;
 };
 
