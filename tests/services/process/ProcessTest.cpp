@@ -201,7 +201,7 @@ KESTRUP_CHILD(Node)
     return 0;
 }
 
-TEST(ExecuteCommand, CapturesALargeOutputWhole)
+TEST(ExecuteCommand, CapturesOutputAndErrorWholeAndTheExitCodeBecomesTheResult)
 {
     std::wstring text = L"left over";
     ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitBytes 1048576 0", QuotedSelf().c_str()));
@@ -209,42 +209,34 @@ TEST(ExecuteCommand, CapturesALargeOutputWhole)
     ASSERT_EQ(expected.size(), text.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), text.begin(),
                            [](char a, wchar_t b) { return static_cast<wchar_t>(a) == b; }));
-}
 
-TEST(ExecuteCommand, ExitCodeBecomesTheResultAndTheOutputIsKept)
-{
-    struct Case
+    // Carriage returns stay; standard error follows the output; an empty
+    // output empties the text.
+    const struct
     {
-        const wchar_t* exitCode;
+        const wchar_t *out, *err, *exitCode;
+        const wchar_t* text;
         HRESULT result;
+    } cases[] = {
+        {L"one\\r\\ntwo\\r\\n", L"err", L"0", L"one\r\ntwo\r\nerr", S_OK},
+        {L"", L"", L"0", L"", S_OK},
+        {L"partial", L"", L"1", L"partial", static_cast<HRESULT>(0xFFFFFFFF)},
+        {L"partial", L"", L"2", L"partial", static_cast<HRESULT>(0xFFFFFFFE)},
+        {L"partial", L"", L"0xC0000005", L"partial", static_cast<HRESULT>(0x8007FFFB)},
     };
-    const Case cases[] = {
-        {L"0", S_OK},
-        {L"1", static_cast<HRESULT>(0xFFFFFFFF)},
-        {L"2", static_cast<HRESULT>(0xFFFFFFFE)},
-        {L"0xC0000005", static_cast<HRESULT>(0x8007FFFB)},
-    };
-    for (const Case& c : cases)
+    const size_t loggedBefore = LogLinesWith("ExecuteCommand(1092)").size();
+    for (const auto& c : cases)
     {
-        std::wstring text;
-        HRESULT hr = ExecuteCommand(text, L"%s --child EmitText \"partial\" \"\" %s", QuotedSelf().c_str(), c.exitCode);
-        EXPECT_EQ(c.result, hr) << c.exitCode;
-        EXPECT_EQ(L"partial", text) << c.exitCode;
+        text = L"left over";
+        EXPECT_EQ(c.result, ExecuteCommand(text, L"%s --child EmitText \"%s\" \"%s\" %s", QuotedSelf().c_str(),
+                                           c.out, c.err, c.exitCode))
+            << c.exitCode;
+        EXPECT_EQ(c.text, text) << c.exitCode;
     }
     // Only the failures were logged, as the capture's exit-code failure.
     std::vector<std::string> lines = LogLinesWith("ExecuteCommand(1092)");
-    ASSERT_EQ(3u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("(0xffffffff)"));
-}
-
-TEST(ExecuteCommand, KeepsCarriageReturnsAndTakesStandardError)
-{
-    std::wstring text = L"left over";
-    ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitText \"one\\r\\ntwo\\r\\n\" \"err\" 0", QuotedSelf().c_str()));
-    EXPECT_EQ(L"one\r\ntwo\r\nerr", text);
-
-    ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitText \"\" \"\" 0", QuotedSelf().c_str()));
-    EXPECT_EQ(L"", text);
+    ASSERT_EQ(loggedBefore + 3, lines.size());
+    EXPECT_NE(std::string::npos, lines[loggedBefore].find("(0xffffffff)"));
 }
 
 TEST(ExecuteCommand, StreamReadsLinesInTextMode)
@@ -327,26 +319,19 @@ TEST(ExecuteCommand, ChildrenStartedTogetherGetOnlyTheirOwnPipes)
     EXPECT_EQ(0u, endedEarly);
 }
 
-TEST(KillProcess, ProcessThatEndsByItselfGetsNoClose)
+TEST(KillProcess, WindowedProcessIsClosedUnlessItEndsByItselfAndAGoneOneIsASuccess)
 {
-    HANDLE process = StartNode(0, 250);
-    ASSERT_NE(nullptr, process);
-    CProcessGuard guard(process);
-    EXPECT_EQ(S_OK, KillProcess(process));
-    DWORD code = 0;
-    GetExitCodeProcess(process, &code);
-    EXPECT_EQ(kSelfExitCode, code);
-}
-
-TEST(KillProcess, WindowedProcessIsClosedAndAGoneOneIsASuccess)
-{
-    HANDLE process = StartNode(0);
-    ASSERT_NE(nullptr, process);
-    CProcessGuard guard(process);
-    DWORD id = GetProcessId(process);
+    HANDLE windowed = StartNode(0), ending = StartNode(0, 250); // the self-ending one last: it must still run
+    CProcessGuard guardEnding(ending), guardWindowed(windowed);
+    ASSERT_NE(nullptr, ending);
+    ASSERT_NE(nullptr, windowed);
+    EXPECT_EQ(S_OK, KillProcess(ending));
+    const DWORD id = GetProcessId(windowed);
     EXPECT_EQ(S_OK, KillProcess(id));
     DWORD code = 0;
-    GetExitCodeProcess(process, &code);
+    GetExitCodeProcess(ending, &code);
+    EXPECT_EQ(kSelfExitCode, code);
+    GetExitCodeProcess(windowed, &code);
     EXPECT_EQ(kClosedExitCode, code);
     EXPECT_EQ(S_OK, KillProcess(id));
     // An id that no process has (any more) counts as ended.
