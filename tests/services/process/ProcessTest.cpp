@@ -65,16 +65,13 @@ public:
     explicit CExitOrder(const std::vector<DWORD>& ids)
     {
         for (DWORD id : ids)
-            m_handles.push_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
+            m_handles.emplace_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
         m_thread = std::thread([this] { Watch(); });
     }
     ~CExitOrder()
     {
         if (m_thread.joinable())
             m_thread.join();
-        for (HANDLE h : m_handles)
-            if (h)
-                CloseHandle(h);
     }
     // Indexes into the ids, in the order the processes ended.
     std::vector<size_t> Wait()
@@ -85,7 +82,7 @@ public:
     DWORD ExitCode(size_t i) const
     {
         DWORD code = 0;
-        GetExitCodeProcess(m_handles[i], &code);
+        GetExitCodeProcess(m_handles[i].Get(), &code);
         return code;
     }
 
@@ -100,7 +97,7 @@ private:
         {
             std::vector<HANDLE> waiting;
             for (size_t i : left)
-                waiting.push_back(m_handles[i]);
+                waiting.push_back(m_handles[i].Get());
             DWORD r = WaitForMultipleObjects(static_cast<DWORD>(waiting.size()), waiting.data(), FALSE, 30000);
             if (r >= WAIT_OBJECT_0 + waiting.size())
                 return;
@@ -109,7 +106,7 @@ private:
         }
     }
 
-    std::vector<HANDLE> m_handles;
+    std::vector<CHandle> m_handles;
     std::vector<size_t> m_order;
     std::thread m_thread;
 };
