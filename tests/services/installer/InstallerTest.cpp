@@ -9,6 +9,7 @@
 #include "platform/Handles.h"
 #include "services/Text.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -228,15 +229,7 @@ protected:
     }
 
     // What the stand-in packages and servers were asked, in order.
-    std::vector<std::string> Recorded() const
-    {
-        std::vector<std::string> calls;
-        std::istringstream lines(ReadWholeFile(m_record));
-        std::string line;
-        while (std::getline(lines, line))
-            calls.push_back(line.substr(0, line.find('\r')));
-        return calls;
-    }
+    std::vector<std::string> Recorded() const { return SplitLines(ReadWholeFile(m_record)); }
     std::string Log() const
     {
         std::string text;

@@ -111,29 +111,20 @@ private:
     std::thread m_thread;
 };
 
-BOOL CALLBACK FindNodeWindow(HWND window, LPARAM found)
-{
-    auto* search = reinterpret_cast<std::pair<DWORD, bool>*>(found);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t name[32] = {};
-    GetClassNameW(window, name, 32);
-    if (owner == search->first && lstrcmpW(name, L"KestrupTestNode") == 0)
-        search->second = true;
-    return !search->second;
-}
-
 // Waits until the node process has made its window, so that timings start
 // from a running node even on a busy machine.
 bool WaitForNodeWindow(DWORD processId)
 {
-    for (int i = 0; i < 1200; ++i)
+    for (int i = 0; i < 1200; ++i, Sleep(50))
     {
-        std::pair<DWORD, bool> search(processId, false);
-        EnumWindows(FindNodeWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.second)
-            return true;
-        Sleep(50);
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, L"KestrupTestNode", nullptr)) != nullptr)
+        {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == processId)
+                return true;
+        }
     }
     return false;
 }
