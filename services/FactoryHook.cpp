@@ -99,7 +99,8 @@ public:
     CFactoryLock() : CMutexLock(ProcessObjects().hFactoryMutex.Get()) {}
 };
 
-// A BSTR that the callee may fill through a by-reference VARIANT.
+// A text for the station: a copy of `value` (null: empty). Empty owners are
+// what the station fills through a by-reference VARIANT.
 CBstr MakeBstr(const wchar_t* value)
 {
     return CBstr(SysAllocString(value ? value : L""));

@@ -278,16 +278,13 @@ TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogRecordItsResultAndLeave)
 }
 
 // A factory station that refuses every result and notes the device it got.
-class CRefusingStation : public IDispatch
+class CRefusingStation : public IDispatch, public CComObjectRoot
 {
 public:
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; } // a static of the child
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        *out = iid == IID_IUnknown || iid == IID_IDispatch ? this : nullptr;
-        return *out ? S_OK : E_NOINTERFACE;
-    }
+    BEGIN_COM_MAP(CRefusingStation)
+        COM_INTERFACE_ENTRY(IDispatch)
+    END_COM_MAP()
+
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override
@@ -313,7 +310,7 @@ public:
 
 KESTRUP_CHILD(JobRecordsItsResultThroughTheStation)
 {
-    static CRefusingStation station;
+    static CComObjectStatic<CRefusingStation> station; // a static of the child
     SetManagedObjectCreator([](const wchar_t*, const wchar_t*, IDispatch** out) {
         return station.QueryInterface(IID_PPV_ARGS(out));
     });
