@@ -92,7 +92,7 @@ HRESULT CEmergencyFlasher::DoWork()
     }
 
     ComPtr<IQSoftwareDownload> download;
-    ComPtr<IQStatusReport> sink;
+    ComPtr<CStatusReport<CEmergencyFlasher>> sink;
     ComPtr<IDownloadSettings> settings;
     HRESULT hr = LogError(GetSoftwareDownload(&download), name, __LINE__);
     if (SUCCEEDED(hr))
@@ -113,7 +113,7 @@ HRESULT CEmergencyFlasher::DoWork()
     // Whatever ended the download: a server that holds the sink and reports
     // later must not reach the job.
     if (sink)
-        static_cast<CStatusReport<CEmergencyFlasher>*>(sink.Get())->Detach();
+        sink->Detach(); // the sink's own Detach: the pointer keeps its reference
 
     if (m_holdsSemaphore)
     {

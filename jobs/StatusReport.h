@@ -39,8 +39,9 @@ public:
         COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
     END_COM_MAP()
 
-    // Makes the sink for `owner` and hands out its IQStatusReport.
-    static HRESULT CreateInstance(T* owner, IQStatusReport** out)
+    // Makes the sink for `owner`; the caller gets a reference. The job keeps
+    // the sink as its class, to detach it, and hands it out as IQStatusReport.
+    static HRESULT CreateInstance(T* owner, CStatusReport** out)
     {
         const wchar_t* name = StatusReportTraits<T>::kCreateName;
         if (!out)
@@ -50,9 +51,9 @@ public:
         HRESULT hr = CComObject<CStatusReport>::CreateInstance(&object);
         RETURN_IF_FAILED(hr, name, __LINE__);
         object->m_owner = owner;
-        ComPtr<IQStatusReport> hold(object); // destroys the sink when the query fails
-        hr = object->QueryInterface(__uuidof(IQStatusReport), reinterpret_cast<void**>(out));
-        return LogError(hr, name, __LINE__);
+        object->AddRef();
+        *out = object;
+        return S_OK;
     }
 
     HRESULT FinalConstruct()

@@ -163,7 +163,7 @@ TEST_F(OwnEngine, StatusEventsBecomeLogLinesAndProgressAndStopAtTheDetachedSink)
     ASSERT_TRUE(job);
     EXPECT_TRUE(object->HasServer());
     object->SetDeviceName(L"SINK1");
-    ComPtr<IQStatusReport> sink;
+    ComPtr<CStatusReport<CEmergencyFlasher>> sink;
     ASSERT_EQ(S_OK, CStatusReport<CEmergencyFlasher>::CreateInstance(object, &sink));
 
     const CBstr text(SysAllocString(L"100%s %n step"));
@@ -179,7 +179,7 @@ TEST_F(OwnEngine, StatusEventsBecomeLogLinesAndProgressAndStopAtTheDetachedSink)
     ComPtr<IDispatch> dispatch;
     EXPECT_EQ(E_NOINTERFACE, sink.As(&dispatch));
 
-    static_cast<CStatusReport<CEmergencyFlasher>*>(sink.Get())->Detach();
+    sink->Detach(); // the sink's own Detach: the pointer keeps its reference
     EXPECT_EQ(S_OK, sink->NewStatus(LastStatusEventId, nullptr, text.Get()));
     EXPECT_DOUBLE_EQ(0.004, object->Progress());
 }
