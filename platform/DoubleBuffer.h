@@ -13,7 +13,7 @@ BOOL PaintBuffered(HDC target, const RECT& rect, Paint paint)
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0)
         return TRUE;
-    const CMemoryDC memory(::CreateCompatibleDC(target));
+    const CMemoryDc memory(::CreateCompatibleDC(target));
     if (!memory)
         return FALSE;
     const CGdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(target, width, height));

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
+#include <commctrl.h>
+#include <uxtheme.h>
 
 #include <utility>
 
@@ -124,7 +126,7 @@ struct IconTraits
     static void Close(Type icon) { DestroyIcon(icon); }
 };
 
-// A device context made by CreateCompatibleDC.
+// A memory device context (CreateCompatibleDC).
 struct MemoryDcTraits
 {
     using Type = HDC;
@@ -147,6 +149,20 @@ struct BstrTraits
     static void Close(Type text) { SysFreeString(text); }
 };
 
+struct ImageListTraits
+{
+    using Type = HIMAGELIST;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type images) { ImageList_Destroy(images); }
+};
+
+struct ThemeTraits
+{
+    using Type = HTHEME;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type theme) { CloseThemeData(theme); }
+};
+
 using CHandle = CUniqueResource<HandleTraits>;
 using CFileHandle = CUniqueResource<FileHandleTraits>;
 using CFindHandle = CUniqueResource<FindHandleTraits>;
@@ -154,12 +170,14 @@ using CRegKey = CUniqueResource<RegKeyTraits>;
 using CMappedView = CUniqueResource<ViewTraits>;
 template <class T>
 using CGdiObject = CUniqueResource<GdiObjectTraits<T>>;
+using CMemoryDc = CUniqueResource<MemoryDcTraits>;
+using CImageList = CUniqueResource<ImageListTraits>;
+using CTheme = CUniqueResource<ThemeTraits>;
 using CLocalMemory = CUniqueResource<LocalMemoryTraits>;
 using CCoTaskMemory = CUniqueResource<CoTaskMemoryTraits>;
 using CBstr = CUniqueResource<BstrTraits>;
 using CUniqueWindow = CUniqueResource<WindowTraits>;
 using CIcon = CUniqueResource<IconTraits>;
-using CMemoryDC = CUniqueResource<MemoryDcTraits>;
 
 // The device context of a window's client area (GetDC) for one scope.
 class CClientDC

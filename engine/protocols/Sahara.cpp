@@ -142,17 +142,17 @@ private:
     ULONGLONG m_start;
 };
 
-// Sends count bytes of the programmer from offset, refusing what lies past
-// its end or beyond the budget.
+// Sends count bytes of the programmer from offset in one write, refusing what
+// lies past its end, what one write cannot carry, or what is beyond the budget.
 HRESULT SendProgrammer(HANDLE port, const CSharedFileMapping& programmer, CServeBudget& budget, ULONGLONG offset,
-                       ULONG count)
+                       ULONGLONG count)
 {
-    if (offset > programmer.Size() || count > programmer.Size() - offset)
+    if (offset > programmer.Size() || count > programmer.Size() - offset || count > MAXDWORD)
         return LogError(kReadPastEnd, kName, __LINE__);
     HRESULT hr = budget.Take(count);
     if (FAILED(hr))
         return hr;
-    hr = WriteRobust(port, programmer.View() + offset, count);
+    hr = WriteRobust(port, programmer.View() + offset, static_cast<ULONG>(count));
     return FAILED(hr) ? LogError(hr, kName, __LINE__) : S_OK;
 }
 
@@ -190,7 +190,7 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
                             length = Field64(packet + 24);
             ReportStatus(sink, L"ReadDataPacket id %lld, offset %#08x, length %llu", image,
                          static_cast<ULONG>(offset), length);
-            hr = SendProgrammer(port, programmer, budget, offset, static_cast<ULONG>(length));
+            hr = SendProgrammer(port, programmer, budget, offset, length);
             if (FAILED(hr))
                 return hr;
             break;

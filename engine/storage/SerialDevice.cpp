@@ -232,6 +232,9 @@ HRESULT CSerialDevice::WaitForAnswers()
 {
     const ULONGLONG deadline = GetTickCount64() + kAnswerWaitMs;
     HRESULT hr = S_OK;
+    // Whether the port may still wait in its reads; each change of the
+    // time-outs is a round trip to the system, so none is made twice.
+    bool waiting = false;
     while (m_unanswered > 0 && SUCCEEDED(hr))
     {
         const ULONGLONG now = GetTickCount64();
@@ -239,6 +242,7 @@ HRESULT CSerialDevice::WaitForAnswers()
             break;
         // Sleep in a read of one byte until the answer starts to come,
         // then take what has come with it.
+        waiting = true;
         hr = SetReadWait(m_port.Get(), static_cast<DWORD>(deadline - now));
         char first = 0;
         DWORD read = 0;
@@ -252,11 +256,12 @@ HRESULT CSerialDevice::WaitForAnswers()
             }
             m_pending.push_back(first);
             hr = SetReadWait(m_port.Get(), 0);
+            waiting = FAILED(hr);
             if (SUCCEEDED(hr))
                 hr = GetResponse(0);
         }
     }
-    const HRESULT restored = SetReadWait(m_port.Get(), 0);
+    const HRESULT restored = waiting ? SetReadWait(m_port.Get(), 0) : S_OK;
     RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
     RETURN_IF_FAILED(restored, L"CSerialDevice::WaitForAnswers", __LINE__);
     if (m_unanswered > 0)

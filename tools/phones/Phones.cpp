@@ -1,12 +1,10 @@
 #include "tools/phones/Phones.h"
 
 #include "tests/engine/sequence/SequencePhones.h"
-#include "tests/fixtures/DmssPhone.h"
 #include "tests/fixtures/FirehosePhone.h"
 #include "platform/Handles.h"
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -21,29 +19,6 @@ namespace
 {
 constexpr ULONGLONG kEmmcSectors = 8192; // 4 MiB of 512-byte sectors
 constexpr ULONGLONG kUfsSectors = 1024;  // 4 MiB of 4096-byte sectors
-
-// A DMSS boot stage in front of a programmer personality on the same port.
-template <class Personality>
-class CDmssThen : public Personality
-{
-public:
-    explicit CDmssThen(const FirehoseOptions& options) : Personality(options) {}
-    ~CDmssThen() override { this->Stop(); }
-    bool Heard() const { return m_heard; }
-
-protected:
-    void Run() override
-    {
-        CDmssPhone::Session session;
-        CDmssPhone::Serve(*this, CDmssPhone::Options(), session);
-        m_heard = !session.lengths.empty() || session.go.has_value();
-        if (session.go)
-            Personality::Run();
-    }
-
-private:
-    std::atomic<bool> m_heard{false};
-};
 
 // An emergency download phone: boot code, then Firehose. A boot stage that
 // ended without hearing from a host starts again; the Sahara boot code
@@ -89,7 +64,7 @@ public:
     }
 
 private:
-    bool Heard() const;
+    bool Heard() const { return m_phone.Heard(); }
     // Stale hellos waiting in the host's side would confuse the next host.
     bool ClearHostSide()
     {
@@ -109,17 +84,6 @@ private:
 
 using CSaharaFirehose = CSaharaThen<CFirehosePhone>;
 using CDmssFirehose = CDmssThen<CFirehosePhone>;
-
-template <>
-bool CEmergencyPhone<CSaharaFirehose>::Heard() const
-{
-    return !m_phone.Programmer().empty();
-}
-template <>
-bool CEmergencyPhone<CDmssFirehose>::Heard() const
-{
-    return m_phone.Heard();
-}
 
 // A port pair on which nothing answers.
 class CSilentPhone : public CPhone
@@ -295,7 +259,7 @@ std::unique_ptr<CPhone> MakePhone(const PhoneRequest& request, unsigned index, s
         return std::make_unique<CEmergencyPhone<CSaharaFirehose>>(true, programmer.size(), options);
     }
     if (request.kind == L"dmss-emmc")
-        return std::make_unique<CEmergencyPhone<CDmssFirehose>>(false, emmc);
+        return std::make_unique<CEmergencyPhone<CDmssFirehose>>(false, CDmssPhone::Options(), emmc);
     if (request.kind == L"silent")
         return std::make_unique<CSilentPhone>();
     if (request.kind == L"fastboot")

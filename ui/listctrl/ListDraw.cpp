@@ -75,16 +75,14 @@ void BlendListRect(HDC dc, const RECT& rect, COLORREF colour, COLORREF frame)
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0)
         return;
-    HDC source = ::CreateCompatibleDC(dc);
+    CMemoryDc source(::CreateCompatibleDC(dc));
     CGdiObject<HBITMAP> pixel(::CreateCompatibleBitmap(dc, 1, 1));
     if (source && pixel) {
-        CSelectObject selected(source, pixel.Get());
-        ::SetPixel(source, 0, 0, colour);
+        CSelectObject selected(source.Get(), pixel.Get());
+        ::SetPixel(source.Get(), 0, 0, colour);
         BLENDFUNCTION blend{AC_SRC_OVER, 0, 75, 0};
-        ::GdiAlphaBlend(dc, rect.left, rect.top, width, height, source, 0, 0, 1, 1, blend);
+        ::GdiAlphaBlend(dc, rect.left, rect.top, width, height, source.Get(), 0, 0, 1, 1, blend);
     }
-    if (source)
-        ::DeleteDC(source);
     FrameListRect(dc, rect, frame);
 }
 

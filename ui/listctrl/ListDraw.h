@@ -1,5 +1,5 @@
-// Colours and drawing helpers of the owner-drawn list that do not depend
-// on its row type.
+// Colours, fonts and drawing helpers of the owner-drawn list and its
+// editors.
 #pragma once
 #include <windows.h>
 
@@ -43,3 +43,16 @@ void BlendListRect(HDC dc, const RECT& rect, COLORREF colour, COLORREF frame);
 void FillListRect(HDC dc, const RECT& rect, COLORREF colour);
 // A one-pixel raised edge: light top and left lines, shadow bottom and right.
 void DrawListRaisedEdge(HDC dc, const RECT& rect, COLORREF light, COLORREF shadow);
+
+// True when the theme library can be loaded; asked once per process.
+bool ListSupportsVisualStyles();
+
+// The character set of the thread's locale (its ANSI code page), the one
+// in which the resources that the thread loads are written.
+BYTE GetThreadCharset();
+// The message font of the non-client metrics in the thread's character
+// set: the system may hand the message font out in a Western set, whose
+// font has no glyphs for the texts of an East Asian resource language.
+BOOL GetListMessageFont(LOGFONTW& font);
+// A font made from GetListMessageFont; null when it cannot be made.
+HFONT CreateListMessageFont();

@@ -140,8 +140,6 @@ CListEditorBase::~CListEditorBase()
 {
     if (m_hWnd)
         DestroyWindow();
-    if (m_font)
-        ::DeleteObject(m_font);
 }
 
 void CListEditorBase::Begin(int row, int column, UINT flags)
@@ -160,17 +158,13 @@ BOOL CListEditorBase::CreateControl(LPCWSTR className, HWND list, const RECT& re
                                     rect.bottom - rect.top, list, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!window)
         return FALSE;
-    HFONT font = CreateListMessageFont();
+    CGdiObject<HFONT> font(CreateListMessageFont());
     if (!font || !SubclassWindow(window)) {
-        if (font)
-            ::DeleteObject(font);
         ::DestroyWindow(window);
         return FALSE;
     }
-    SetFont(font);
-    if (m_font)
-        ::DeleteObject(m_font);
-    m_font = font;
+    SetFont(font.Get());
+    m_font = std::move(font);
     return TRUE;
 }
 
@@ -269,8 +263,6 @@ CListCombo::~CListCombo()
 {
     if (m_hWnd)
         DestroyWindow();
-    if (m_theme)
-        ::CloseThemeData(m_theme);
 }
 
 bool CListCombo::IsDropDownList() const
@@ -297,7 +289,7 @@ BOOL CListCombo::Show(HWND list, int row, int column, const RECT& cell, UINT fla
     if (!CreateControl(L"COMBOBOX", list, rect, style))
         return FALSE;
     if (!m_theme && ListSupportsVisualStyles())
-        m_theme = ::OpenThemeData(m_hWnd, L"COMBOBOX");
+        m_theme.Reset(::OpenThemeData(m_hWnd, L"COMBOBOX"));
 
     for (const std::wstring& choice : choices)
         SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.c_str()));
@@ -437,18 +429,17 @@ void CListCombo::Paint(HDC dc, const RECT& client)
         if (!text.empty()) {
             RECT rect = m_textRect;
             OffsetRect(&rect, 1, 1);
-            HGDIOBJ oldFont = ::SelectObject(dc, m_font);
+            CSelectObject font(dc, m_font.Get());
             ::SetTextColor(dc, m_text);
             ::SetBkMode(dc, TRANSPARENT);
             ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect,
                         DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-            ::SelectObject(dc, oldFont);
         }
     }
 
     if (m_useThemes && m_theme) {
         int state = pressed ? CBXS_PRESSED : hot ? CBXS_HOT : CBXS_NORMAL;
-        ::DrawThemeBackground(m_theme, dc, CP_DROPDOWNBUTTON, state, &m_buttonRect, nullptr);
+        ::DrawThemeBackground(m_theme.Get(), dc, CP_DROPDOWNBUTTON, state, &m_buttonRect, nullptr);
     } else {
         RECT button = m_buttonRect;
         ::DrawFrameControl(dc, &button, DFC_SCROLL, DFCS_SCROLLDOWN | (pressed ? DFCS_PUSHED | DFCS_FLAT : 0));
@@ -479,7 +470,7 @@ BOOL CListDate::Show(HWND list, int row, int column, const RECT& cell, UINT flag
     if (!CreateControl(DATETIMEPICK_CLASSW, list, rect, style))
         return FALSE;
     ModifyStyleEx(WS_EX_CLIENTEDGE, 0, SWP_FRAMECHANGED);
-    SendMessage(DTM_SETMCFONT, reinterpret_cast<WPARAM>(m_font), TRUE);
+    SendMessage(DTM_SETMCFONT, reinterpret_cast<WPARAM>(m_font.Get()), TRUE);
 
     std::wstring format = (flags & ITEM_FLAGS_DATE_ONLY)   ? LocaleText(LOCALE_SSHORTDATE)
                           : (flags & ITEM_FLAGS_TIME_ONLY) ? LocaleText(LOCALE_STIMEFORMAT)
@@ -548,8 +539,6 @@ CTitleTip::~CTitleTip()
 {
     if (m_hWnd)
         DestroyWindow();
-    if (m_font)
-        ::DeleteObject(m_font);
 }
 
 BOOL CTitleTip::Create(HWND owner, BOOL styled)
@@ -577,12 +566,10 @@ BOOL CTitleTip::Create(HWND owner, BOOL styled)
         tool.lpszText = const_cast<LPWSTR>(L"");
         m_tooltip.SendMessage(TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
-    HFONT font = CreateListMessageFont();
+    CGdiObject<HFONT> font(CreateListMessageFont());
     if (!font)
         return FALSE;
-    if (m_font)
-        ::DeleteObject(m_font);
-    m_font = font;
+    m_font = std::move(font);
     return TRUE;
 }
 
@@ -594,10 +581,11 @@ BOOL CTitleTip::Show(const RECT& rect, const std::wstring& text, const std::wstr
     SetWindowText(text.c_str());
     RECT measured = rect;
     HDC dc = ::GetDC(m_hWnd);
-    HGDIOBJ old = ::SelectObject(dc, m_font);
-    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured,
-                DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER);
-    ::SelectObject(dc, old);
+    {
+        CSelectObject font(dc, m_font.Get());
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured,
+                    DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER);
+    }
     ::ReleaseDC(m_hWnd, dc);
     const int width = measured.right - measured.left;
     if (width <= rect.right - rect.left - 1)
@@ -673,34 +661,31 @@ LRESULT CTitleTip::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
     RECT rect{};
     GetClientRect(&rect);
     if (Styled()) {
-        HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
-        HPEN outer = ::CreatePen(PS_SOLID, 1, m_outerBorder);
-        HPEN inner = ::CreatePen(PS_SOLID, 1, m_innerBorder);
-        HGDIOBJ oldPen = ::SelectObject(dc, outer);
-        ::RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, 5, 5);
-        InflateRect(&rect, -1, -1);
-        ::SelectObject(dc, inner);
-        ::RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, 2, 2);
-        InflateRect(&rect, -1, -1);
-        ::SelectObject(dc, oldPen);
-        ::SelectObject(dc, oldBrush);
-        ::DeleteObject(outer);
-        ::DeleteObject(inner);
+        CGdiObject<HPEN> outer(::CreatePen(PS_SOLID, 1, m_outerBorder));
+        CGdiObject<HPEN> inner(::CreatePen(PS_SOLID, 1, m_innerBorder));
+        {
+            CSelectObject brush(dc, ::GetStockObject(NULL_BRUSH));
+            CSelectObject pen(dc, outer.Get());
+            ::RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, 5, 5);
+            InflateRect(&rect, -1, -1);
+            ::SelectObject(dc, inner.Get());
+            ::RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, 2, 2);
+            InflateRect(&rect, -1, -1);
+        }
         DrawListGradient(dc, rect, m_gradientTop, m_gradientBottom);
         GetClientRect(&rect);
     } else {
         FillListRect(dc, rect, m_background);
-        HBRUSH frame = ::CreateSolidBrush(m_text);
-        ::FrameRect(dc, &rect, frame);
-        ::DeleteObject(frame);
+        FrameListRect(dc, rect, m_text);
     }
     std::wstring text = WindowText(m_hWnd);
     rect.left += 4;
-    HGDIOBJ oldFont = ::SelectObject(dc, m_font);
-    ::SetTextColor(dc, m_text);
-    ::SetBkMode(dc, TRANSPARENT);
-    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
-    ::SelectObject(dc, oldFont);
+    {
+        CSelectObject font(dc, m_font.Get());
+        ::SetTextColor(dc, m_text);
+        ::SetBkMode(dc, TRANSPARENT);
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    }
     ::EndPaint(m_hWnd, &ps);
     return 0;
 }

@@ -3,24 +3,13 @@
 // cell text in full. Each editor reports the end of its edit to the list
 // as WM_NOTIFY with a ListNotify of code LCN_ENDEDIT.
 #pragma once
+#include "platform/Handles.h"
 #include "platform/WindowImpl.h"
+#include "ui/listctrl/ListDraw.h"
 #include "ui/listctrl/ListTypes.h"
 #include <commctrl.h>
 #include <uxtheme.h>
 #include <string>
-
-// True when the theme library can be loaded; asked once per process.
-bool ListSupportsVisualStyles();
-
-// The character set of the thread's locale (its ANSI code page), the one
-// in which the resources that the thread loads are written.
-BYTE GetThreadCharset();
-// The message font of the non-client metrics in the thread's character
-// set: the system may hand the message font out in a Western set, whose
-// font has no glyphs for the texts of an East Asian resource language.
-BOOL GetListMessageFont(LOGFONTW& font);
-// A font made from GetListMessageFont; null when it cannot be made.
-HFONT CreateListMessageFont();
 
 // What the number validation does with a typed character.
 enum class NumberKey
@@ -85,7 +74,7 @@ protected:
     int m_column = -1;
     UINT m_flags = 0;
     UINT m_exitKey = 0;
-    HFONT m_font = nullptr;
+    CGdiObject<HFONT> m_font;
 };
 
 class CListEdit : public CListEditorBase
@@ -155,7 +144,7 @@ private:
     RECT m_buttonRect{};
     COLORREF m_background = 0;
     COLORREF m_text = 0;
-    HTHEME m_theme = nullptr;
+    CTheme m_theme;
     CListContainedWindow m_editField;
 };
 
@@ -224,6 +213,6 @@ private:
     COLORREF m_innerBorder = 0;
     COLORREF m_gradientTop = 0;
     COLORREF m_gradientBottom = 0;
-    HFONT m_font = nullptr;
+    CGdiObject<HFONT> m_font;
     CWindow m_tooltip;
 };

@@ -94,13 +94,19 @@ struct CListCell
     COLORREF textColour = 0;
 };
 
-// One row; TItem is a counted reference (copying it adds a reference,
-// destroying it releases one).
-template <class TItem>
-struct CListRow
+// What a row holds besides its item data: one cell per column (indexed by
+// column id) and the text of the tooltip over the row.
+struct CListRowBase
 {
     std::vector<CListCell> cells;
     std::wstring tipText;
+};
+
+// One row; TItem is a counted reference (copying it adds a reference,
+// destroying it releases one).
+template <class TItem>
+struct CListRow : CListRowBase
+{
     TItem itemData{};
 };
 

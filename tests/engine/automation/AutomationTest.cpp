@@ -5,58 +5,16 @@
 #include "engine/AtmnServer.h"
 #include "engine/DownloadSettings.h"
 #include "engine/SoftwareDownload.h"
+#include "tests/fixtures/AutomationCalls.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
-#include "tests/engine/sequence/FreeThreadedRecorder.h"
+#include "tests/fixtures/StatusRecorder.h"
 
 #include <string>
 #include <thread>
 
 namespace
 {
-class CMta
-{
-public:
-    CMta() { m_hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    ~CMta()
-    {
-        if (SUCCEEDED(m_hr))
-            CoUninitialize();
-    }
-
-private:
-    HRESULT m_hr;
-};
-
-void SetText(VARIANT* v, const wchar_t* text)
-{
-    VariantInit(v);
-    V_VT(v) = VT_BSTR;
-    V_BSTR(v) = SysAllocString(text);
-}
-
-// Calls a member of a dispatch interface by name with positional arguments
-// (given in order; reversed here as IDispatch wants them).
-HRESULT CallByName(IDispatch* object, const wchar_t* name, WORD flags, std::vector<VARIANT*> args, VARIANT* result)
-{
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = 0;
-    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr))
-        return hr;
-    std::vector<VARIANT> reversed;
-    for (auto it = args.rbegin(); it != args.rend(); ++it)
-        reversed.push_back(**it);
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    if (flags == DISPATCH_PROPERTYPUT)
-    {
-        params.rgdispidNamedArgs = &put;
-        params.cNamedArgs = 1;
-    }
-    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
-}
-
 class Automation : public ::testing::Test
 {
 protected:
@@ -102,19 +60,14 @@ TEST_F(Automation, ServerAnswersByDispatchIdAndName)
         EXPECT_EQ(VT_EMPTY, V_VT(&result)) << id;
     }
 
-    VARIANT port, label, result;
-    SetText(&port, L"COM12");
-    SetText(&label, L"COM12");
-    VariantInit(&result);
+    CTextVariant port(L"COM12"), label(L"COM12");
+    CVariant result, first, second;
     EXPECT_EQ(S_OK, CallByName(server.Get(), L"AddPort", DISPATCH_METHOD, {&port, &label}, &result));
     EXPECT_EQ(S_OK, CallByName(server.Get(), L"RemovePort", DISPATCH_METHOD, {&port}, &result));
     EXPECT_EQ(S_OK, CallByName(server.Get(), L"Quit", DISPATCH_METHOD, {}, &result));
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, CallByName(server.Get(), L"GetPort", DISPATCH_METHOD, {}, &result));
 
     // Each GetPort makes a new port whose status is always 5.
-    VARIANT first, second;
-    VariantInit(&first);
-    VariantInit(&second);
     ASSERT_EQ(S_OK, CallByName(server.Get(), L"GetPort", DISPATCH_METHOD, {&port}, &first));
     ASSERT_EQ(S_OK, CallByName(server.Get(), L"GetPort", DISPATCH_METHOD, {&port}, &second));
     ASSERT_EQ(VT_UNKNOWN, V_VT(&first));
@@ -122,77 +75,64 @@ TEST_F(Automation, ServerAnswersByDispatchIdAndName)
     EXPECT_NE(V_UNKNOWN(&first), V_UNKNOWN(&second));
     ComPtr<IQPortProxy> proxy;
     ASSERT_EQ(S_OK, V_UNKNOWN(&first)->QueryInterface(IID_PPV_ARGS(&proxy)));
-    VARIANT status;
-    SetText(&status, L"stale");
-    EXPECT_EQ(S_OK, proxy->get_PhoneStatus(&status));
-    EXPECT_EQ(VT_I4, V_VT(&status));
-    EXPECT_EQ(5, V_I4(&status));
+    CTextVariant stale(L"stale");
+    EXPECT_EQ(S_OK, proxy->get_PhoneStatus(&stale));
+    EXPECT_EQ(VT_I4, V_VT(&stale));
+    EXPECT_EQ(5, V_I4(&stale));
     EXPECT_EQ(E_POINTER, proxy->get_PhoneStatus(nullptr));
     // The dual interface by name reaches the same member.
-    VariantInit(&status);
+    CVariant status;
     ComPtr<IDispatch> portDispatch;
     ASSERT_EQ(S_OK, proxy.As(&portDispatch));
     EXPECT_EQ(S_OK, CallByName(portDispatch.Get(), L"PhoneStatus", DISPATCH_PROPERTYGET, {}, &status));
     EXPECT_EQ(5, V_I4(&status));
     EXPECT_EQ(E_NOTIMPL, proxy->Reset());
     EXPECT_EQ(E_NOTIMPL, proxy->get_MACAddress(&status));
-    VariantClear(&first);
-    VariantClear(&second);
-    VariantClear(&port);
-    VariantClear(&label);
 }
 
 TEST_F(Automation, SettingsStoreOnePairPerNameComparedExactly)
 {
     ComPtr<IDownloadSettings> settings = Settings();
     ASSERT_TRUE(settings);
-    VARIANT name, value, other, read;
-    SetText(&name, L"flashprogrammer");
-    SetText(&value, L"first.mbn");
-    SetText(&other, L"second.mbn");
-    VariantInit(&read);
-    EXPECT_EQ(E_INVALIDARG, settings->get_GetParam(name, &read));
-    EXPECT_EQ(S_OK, settings->SetParam(name, value));
-    EXPECT_EQ(S_OK, settings->SetParam(name, other));
-    ASSERT_EQ(S_OK, settings->get_GetParam(name, &read));
-    EXPECT_STREQ(L"second.mbn", V_BSTR(&read));
-    VariantClear(&read);
+    CTextVariant name(L"flashprogrammer"), first(L"first.mbn"), second(L"second.mbn");
+    auto read = [&](const VARIANT& key, const wchar_t* expected) {
+        CVariant value;
+        HRESULT hr = settings->get_GetParam(key, &value);
+        if (expected)
+        {
+            EXPECT_STREQ(expected, V_VT(&value) == VT_BSTR ? V_BSTR(&value) : L"(no text)");
+        }
+        return hr;
+    };
+    EXPECT_EQ(E_INVALIDARG, read(name, nullptr));
+    EXPECT_EQ(S_OK, settings->SetParam(name, first));
+    EXPECT_EQ(S_OK, settings->SetParam(name, second));
+    EXPECT_EQ(S_OK, read(name, L"second.mbn"));
+    EXPECT_EQ(E_INVALIDARG, read(CTextVariant(L"FlashProgrammer"), nullptr));
 
-    VARIANT upper;
-    SetText(&upper, L"FlashProgrammer");
-    EXPECT_EQ(E_INVALIDARG, settings->get_GetParam(upper, &read));
     // A number is not the text of the same digits; a null name is a name.
-    VARIANT number, digits, null;
-    VariantInit(&number);
+    CVariant number, null;
     V_VT(&number) = VT_I4;
     V_I4(&number) = 7;
-    SetText(&digits, L"7");
-    VariantInit(&null);
     V_VT(&null) = VT_NULL;
-    EXPECT_EQ(S_OK, settings->SetParam(number, value));
-    EXPECT_EQ(E_INVALIDARG, settings->get_GetParam(digits, &read));
-    EXPECT_EQ(E_INVALIDARG, settings->get_GetParam(null, &read));
-    EXPECT_EQ(S_OK, settings->SetParam(null, other));
-    ASSERT_EQ(S_OK, settings->get_GetParam(null, &read));
-    EXPECT_STREQ(L"second.mbn", V_BSTR(&read));
-    VariantClear(&read);
+    EXPECT_EQ(S_OK, settings->SetParam(number, first));
+    EXPECT_EQ(E_INVALIDARG, read(CTextVariant(L"7"), nullptr));
+    EXPECT_EQ(E_INVALIDARG, read(null, nullptr));
+    EXPECT_EQ(S_OK, settings->SetParam(null, second));
+    EXPECT_EQ(S_OK, read(null, L"second.mbn"));
 
     // By name through IDispatch, as a script would.
     ComPtr<IDispatch> dispatch;
     ASSERT_EQ(S_OK, settings.As(&dispatch));
-    VARIANT result;
-    VariantInit(&result);
-    SetText(&other, L"third.mbn");
-    EXPECT_EQ(S_OK, CallByName(dispatch.Get(), L"SetParam", DISPATCH_METHOD, {&name, &other}, &result));
-    ASSERT_EQ(S_OK, CallByName(dispatch.Get(), L"GetParam", DISPATCH_PROPERTYGET, {&name}, &result));
-    EXPECT_STREQ(L"third.mbn", V_BSTR(&result));
-    VariantClear(&result);
+    CTextVariant third(L"third.mbn");
+    CVariant result, got;
+    EXPECT_EQ(S_OK, CallByName(dispatch.Get(), L"SetParam", DISPATCH_METHOD, {&name, &third}, &result));
+    ASSERT_EQ(S_OK, CallByName(dispatch.Get(), L"GetParam", DISPATCH_PROPERTYGET, {&name}, &got));
+    EXPECT_STREQ(L"third.mbn", V_BSTR(&got));
 
     EXPECT_EQ(E_NOTIMPL, settings->get_IsKnownConfiguration(&result));
     EXPECT_EQ(E_NOTIMPL, settings->GetLastError(&result));
     EXPECT_EQ(E_NOTIMPL, settings->put_PhoneComponent(nullptr));
-    for (VARIANT* v : {&name, &value, &other, &upper, &digits})
-        VariantClear(v);
 }
 
 TEST_F(Automation, SoftwareDownloadOnlyForKnownPortsAndItsSinkCanBeDropped)

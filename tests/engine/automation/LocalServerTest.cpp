@@ -6,9 +6,10 @@
 
 #include "engine/Automation.h"
 #include "tests/engine/automation/TypeLibraries.h"
-#include "tests/engine/sequence/FreeThreadedRecorder.h"
+#include "tests/fixtures/AutomationCalls.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DeviceTable.h"
+#include "tests/fixtures/StatusRecorder.h"
 
 #include <string>
 #include <thread>
@@ -41,39 +42,16 @@ KESTRUP_CHILD(AutomationServer)
     return code;
 }
 
-void SetText(VARIANT* v, const wchar_t* text)
-{
-    VariantInit(v);
-    V_VT(v) = VT_BSTR;
-    V_BSTR(v) = SysAllocString(text);
-}
-
-HRESULT Invoke(IDispatch* server, const wchar_t* name, VARIANT* argument, VARIANT* result)
-{
-    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    DISPID id = 0;
-    HRESULT hr = server->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(hr))
-        return hr;
-    DISPPARAMS params = {argument, nullptr, argument ? 1u : 0u, 0};
-    return server->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, nullptr);
-}
-
 void UseServer(const std::wstring& folder, CFreeThreadedRecorder& sink)
 {
     ComPtr<IDispatch> server;
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_AtmnServer, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)));
-    VARIANT port, result;
-    SetText(&port, L"COM41");
-    VariantInit(&result);
-    ASSERT_EQ(S_OK, Invoke(server.Get(), L"GetPort", &port, &result));
+    CTextVariant port(L"COM41");
+    CVariant result, status;
+    ASSERT_EQ(S_OK, CallByName(server.Get(), L"GetPort", DISPATCH_METHOD, {&port}, &result));
     ASSERT_EQ(VT_UNKNOWN, V_VT(&result));
     ComPtr<IQPortProxy> proxy;
     ASSERT_EQ(S_OK, V_UNKNOWN(&result)->QueryInterface(IID_PPV_ARGS(&proxy)));
-    VariantClear(&result);
-    VariantClear(&port);
-    VARIANT status;
-    VariantInit(&status);
     ASSERT_EQ(S_OK, proxy->get_PhoneStatus(&status));
     EXPECT_EQ(VT_I4, V_VT(&status));
     EXPECT_EQ(5, V_I4(&status));
@@ -83,19 +61,8 @@ void UseServer(const std::wstring& folder, CFreeThreadedRecorder& sink)
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&settings)));
     EXPECT_EQ(E_NOTIMPL, settings->get_IsKnownConfiguration(&status));
     const std::wstring programmer = folder + L"\\missing_programmer.mbn";
-    const std::pair<const wchar_t*, std::wstring> parameters[] = {
-        {L"flashprogrammer", programmer}, {L"emmcfilepathboot", L""}, {L"provision", L""},
-        {L"filepathxml", L""},            {L"filepathpatch", L""},    {L"searchpaths", folder},
-    };
-    for (const auto& parameter : parameters)
-    {
-        VARIANT name, value;
-        SetText(&name, parameter.first);
-        SetText(&value, parameter.second.c_str());
-        EXPECT_EQ(S_OK, settings->SetParam(name, value));
-        VariantClear(&name);
-        VariantClear(&value);
-    }
+    SetParams(settings.Get(), {{L"flashprogrammer", programmer}, {L"emmcfilepathboot", L""}, {L"provision", L""},
+                               {L"filepathxml", L""}, {L"filepathpatch", L""}, {L"searchpaths", folder}});
 
     ComPtr<IUnknown> object;
     ASSERT_EQ(S_OK, proxy->get_SoftwareDownload(&object));
@@ -117,8 +84,8 @@ TEST(LocalServer, JobsRoadThroughAnotherProcess)
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, kReadyEvent);
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, kStopEvent);
     ASSERT_TRUE(ready && stop);
-    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
     {
+        CMta apartment;
         CRegisteredTypeLibraries libraries;
         ChildResult child;
         std::thread server([&] { child = RunChild(L"AutomationServer", {}, L"", {}, 90000); });
@@ -136,7 +103,6 @@ TEST(LocalServer, JobsRoadThroughAnotherProcess)
         EXPECT_FALSE(child.timedOut);
         EXPECT_EQ(0u, child.exitCode);
     }
-    CoUninitialize();
     CloseHandle(ready);
     CloseHandle(stop);
 }

@@ -30,7 +30,7 @@ protected:
     void Open(size_t sectors, unsigned seed, IQStatusReport* status = nullptr)
     {
         file = MakeDisk(kDisk, sectors * 512);
-        before = PatternBytes(sectors * 512, seed);
+        before = Pattern(sectors * 512, seed);
         ASSERT_TRUE(WriteWholeFile(file, before));
         ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, status, &device));
     }
@@ -75,13 +75,18 @@ TEST_F(DiskReset, LocksAndDismountsEveryVolumeBeforeOpeningAndKeepsThemLocked)
     EXPECT_EQ(0, sink.Held());
 }
 
-TEST_F(DiskReset, DiskWithoutVolumesIsOpenedAndItsLayoutDeleted)
+TEST_F(DiskReset, DiskWithoutVolumesIsOpenedAloneAndAFailedVolumeListOpensNothing)
 {
     MakeDisk(kDisk, 1 << 20);
     ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, nullptr, &device));
     EXPECT_THAT(disks.Calls(), ElementsAre(L"open disk \\\\.\\PhysicalDrive7", L"delete layout \\\\.\\PhysicalDrive7",
                                            L"update properties \\\\.\\PhysicalDrive7"));
+    device.Reset();
+    disks.ClearCalls();
+    ASSERT_TRUE(m_table.SetAnswer({"qcGetVolumeList", "", 5}));
+    EXPECT_TRUE(FAILED(CDiskDevice::CreateInstance(kDisk, nullptr, &device)));
+    EXPECT_THAT(disks.Calls(), IsEmpty());
 }
 
 TEST_F(DiskReset, FailuresEndTheStepAndLeaveNothingOpen)
@@ -110,15 +115,6 @@ TEST_F(DiskReset, FailuresEndTheStepAndLeaveNothingOpen)
     }
 }
 
-TEST_F(DiskReset, VolumeListFailureOpensNothing)
-{
-    MakeDisk(kDisk, 1 << 20, {kVolumeE});
-    ASSERT_TRUE(m_table.SetAnswer({"qcGetVolumeList", "", 5}));
-    ComPtr<IQDevice> device;
-    EXPECT_TRUE(FAILED(CDiskDevice::CreateInstance(kDisk, nullptr, &device)));
-    EXPECT_THAT(disks.Calls(), IsEmpty());
-}
-
 using DiskExpressions = DiskTarget;
 
 TEST_F(DiskExpressions, DiskSectorsCountWholeSectorsOfTheDisk)
@@ -136,11 +132,9 @@ TEST_F(DiskExpressions, DiskSectorsCountWholeSectorsOfTheDisk)
     EXPECT_EQ(33554399u, value);
 }
 
-TEST_F(DiskExpressions, Crc32ReadsWholeSectorsAndChecksTheCountGiven)
+TEST_F(DiskExpressions, Crc32ReadsWholeSectorsOfTheDiskAsItIsThen)
 {
     Open(64, 1);
-    auto bytes = reinterpret_cast<const BYTE*>(before.data());
-
     struct Case
     {
         const wchar_t* expression;
@@ -148,9 +142,9 @@ TEST_F(DiskExpressions, Crc32ReadsWholeSectorsAndChecksTheCountGiven)
         ULONGLONG position;
         DWORD count;
     } cases[] = {
-        {L"CRC32(1,92)", ReferenceCrc32(bytes + 512, 92), 512, 512},
-        {L"CRC32(0,600)", ReferenceCrc32(bytes, 600), 0, 1024},
-        {L"CRC32(2,1024)", ReferenceCrc32(bytes + 1024, 1024), 1024, 1024},
+        {L"CRC32(1,92)", BitwiseCrc32Of(before, 512, 92), 512, 512},
+        {L"CRC32(0,600)", BitwiseCrc32Of(before, 0, 600), 0, 1024},
+        {L"CRC32(2,1024)", BitwiseCrc32Of(before, 1024, 1024), 1024, 1024},
         {L"CRC32(3,0)", 0, 1536, 0},
     };
     for (const Case& c : cases)
@@ -172,16 +166,13 @@ TEST_F(DiskExpressions, Crc32ReadsWholeSectorsAndChecksTheCountGiven)
     changed.replace(0, 8, std::string(8, '\0'));
     ULONGLONG value = 0;
     ASSERT_EQ(S_OK, Disk(device)->ParseXmlAttrValue(L"CRC32(1,92)", value));
-    EXPECT_EQ(ReferenceCrc32(reinterpret_cast<const BYTE*>(changed.data()), 92), value);
-}
+    EXPECT_EQ(BitwiseCrc32Of(changed), value);
 
-TEST_F(DiskExpressions, Crc32OutsideTheDiskFailsTheWholeExpression)
-{
-    Open(8, 2);
-    for (const wchar_t* expression : {L"CRC32(7,513)", L"CRC32(-1,16)", L"1+CRC32(0,-1)"})
+    // Outside the disk the whole expression fails and the value stays.
+    for (const wchar_t* expression : {L"CRC32(63,513)", L"CRC32(-1,16)", L"1+CRC32(0,-1)"})
     {
         SCOPED_TRACE(expression);
-        ULONGLONG value = 42;
+        value = 42;
         EXPECT_EQ(static_cast<HRESULT>(0xFFFFFFFF), Disk(device)->ParseXmlAttrValue(expression, value));
         EXPECT_EQ(42u, value);
     }
@@ -191,7 +182,7 @@ TEST_F(DiskExpressions, EachThreadReachesItsOwnDisk)
 {
     std::wstring first = MakeDisk(kDisk, 16 * 512, {}, 1);
     std::wstring second = MakeDisk(L"\\\\.\\PhysicalDrive8", 32 * 512, {}, 2);
-    const std::string a = PatternBytes(16 * 512, 11), b = PatternBytes(32 * 512, 12);
+    const std::string a = Pattern(16 * 512, 11), b = Pattern(32 * 512, 12);
     ASSERT_TRUE(WriteWholeFile(first, a));
     ASSERT_TRUE(WriteWholeFile(second, b));
     ComPtr<IQDevice> one, two;
@@ -207,10 +198,8 @@ TEST_F(DiskExpressions, EachThreadReachesItsOwnDisk)
         }
     };
     int wrongOne = 0, wrongTwo = 0;
-    std::thread t1(evaluate, Disk(one), ReferenceCrc32(reinterpret_cast<const BYTE*>(a.data()), 512) + 16ull,
-                   &wrongOne);
-    std::thread t2(evaluate, Disk(two), ReferenceCrc32(reinterpret_cast<const BYTE*>(b.data()), 512) + 32ull,
-                   &wrongTwo);
+    std::thread t1(evaluate, Disk(one), BitwiseCrc32Of(a, 0, 512) + 16ull, &wrongOne);
+    std::thread t2(evaluate, Disk(two), BitwiseCrc32Of(b, 0, 512) + 32ull, &wrongTwo);
     t1.join();
     t2.join();
     EXPECT_EQ(0, wrongOne);
@@ -278,7 +267,7 @@ TEST_F(DiskWrite, WritesInPiecesOfAtMost256SectorsAtTheStartSector)
 {
     Open(1024, 5, &sink);
     // 300 sectors and 100 bytes: the last sector is completed with zeros.
-    const std::string image = PatternBytes(300 * 512 + 100, 6);
+    const std::string image = Pattern(300 * 512 + 100, 6);
     ASSERT_TRUE(WriteWholeFile(Path(L"boot.img"), image));
     disks.ClearTransfers();
 
@@ -306,7 +295,7 @@ TEST_F(DiskWrite, OffsetsLimitsAndSectorSizesPickTheRightBytes)
 {
     Open(256, 7);
     // Five whole pages: a read past the file's end would fault.
-    const std::string image = PatternBytes(40 * 512, 8);
+    const std::string image = Pattern(40 * 512, 8);
     ASSERT_TRUE(WriteWholeFile(Path(L"part.bin"), image));
     const std::wstring part = Path(L"part.bin");
     struct Case
@@ -339,7 +328,7 @@ TEST_F(DiskWrite, OffsetsLimitsAndSectorSizesPickTheRightBytes)
 TEST_F(DiskWrite, RefusedEntriesWriteNothing)
 {
     Open(64, 11);
-    ASSERT_TRUE(WriteWholeFile(Path(L"small.bin"), PatternBytes(1000, 12)));
+    ASSERT_TRUE(WriteWholeFile(Path(L"small.bin"), Pattern(1000, 12)));
     const std::wstring small = Path(L"small.bin");
     struct Case
     {
@@ -383,6 +372,32 @@ TEST_F(DiskWrite, ProvisionAndBootableDriveChangeNothing)
     EXPECT_THAT(disks.Calls(), IsEmpty());
     EXPECT_EQ(texts, sink.Texts().size());
     EXPECT_EQ(before, Contents());
+}
+
+// The plain disk access under the targets.
+TEST(Win32DiskAccess, PositionsThatReadAsNoPositionAreRefused)
+{
+    CTempDir dir(L"access");
+    const std::wstring path = dir / L"disk.bin";
+    ASSERT_TRUE(CreateDiskFile(path, 4 * 512));
+    CWin32DiskAccess access;
+    HANDLE disk = INVALID_HANDLE_VALUE;
+    ASSERT_EQ(S_OK, access.OpenDisk(path.c_str(), &disk));
+
+    const std::string data = Pattern(512, 1);
+    ASSERT_EQ(S_OK, access.Write(disk, data.data(), 512, 1024));
+    // All ones is the retrying writer's "no position": it would write at
+    // the handle's current position, which is now just behind sector 2.
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK), access.Write(disk, data.data(), 512, ~0ull));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK), access.Write(disk, data.data(), 512, 1ull << 63));
+    std::string back(512, '\0');
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NEGATIVE_SEEK), access.Read(disk, &back[0], 512, ~0ull));
+    ASSERT_EQ(S_OK, access.Read(disk, &back[0], 512, 1024));
+    EXPECT_EQ(data, back);
+    access.Close(disk);
+    EXPECT_EQ(std::string(1024, '\0') + data + std::string(512, '\0'), ReadWholeFile(path));
+
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), access.OpenDisk((dir / L"none.bin").c_str(), &disk));
 }
 
 } // namespace

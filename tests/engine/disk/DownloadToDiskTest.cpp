@@ -25,18 +25,17 @@ std::string Resource(const wchar_t* name)
     return std::string(static_cast<const char*>(LockResource(loaded)), SizeofResource(nullptr, found));
 }
 
-void Put(std::string& bytes, size_t at, ULONGLONG value, int size)
+void Put(std::string& bytes, size_t at, ULONGLONG value, size_t size)
 {
-    for (int i = 0; i < size; ++i)
-        bytes[at + i] = static_cast<char>(value >> (8 * i));
+    bytes.replace(at, size, LittleEndian(value, size));
 }
 
 // A partition entry: type, unique id, first and last sector, name.
 void PutEntry(std::string& table, int index, ULONGLONG first, ULONGLONG last, const wchar_t* name)
 {
     size_t at = static_cast<size_t>(index) * 128;
-    table.replace(at, 16, PatternBytes(16, 100 + index));
-    table.replace(at + 16, 16, PatternBytes(16, 200 + index));
+    table.replace(at, 16, Pattern(16, 100 + index));
+    table.replace(at + 16, 16, Pattern(16, 200 + index));
     Put(table, at + 32, first, 8);
     Put(table, at + 40, last, 8);
     for (size_t i = 0; name[i]; ++i)
@@ -65,7 +64,7 @@ std::string Header(ULONGLONG self, ULONGLONG other, ULONGLONG entries)
     Put(header, 24, self, 8);
     Put(header, 32, other, 8);
     Put(header, 40, 34, 8);
-    header.replace(56, 16, PatternBytes(16, 77));
+    header.replace(56, 16, Pattern(16, 77));
     Put(header, 72, entries, 8);
     Put(header, 80, 128, 4);
     Put(header, 84, 128, 4);
@@ -83,20 +82,15 @@ std::string ProtectiveMbr()
     return mbr;
 }
 
-ULONG Crc(const std::string& bytes, size_t at, size_t count)
-{
-    return ReferenceCrc32(reinterpret_cast<const BYTE*>(bytes.data()) + at, count);
-}
-
 class DownloadToDisk : public DiskTest, public ::testing::WithParamInterface<ULONGLONG>
 {
 protected:
     void SetUp() override
     {
-        boot = PatternBytes(300 * kSector + 100, 1);
-        modem = PatternBytes(20 * kSector, 2);
-        systemFirst = PatternBytes(8192, 3);
-        systemSecond = PatternBytes(4096, 4);
+        boot = Pattern(300 * kSector + 100, 1);
+        modem = Pattern(20 * kSector, 2);
+        systemFirst = Pattern(8192, 3);
+        systemSecond = Pattern(4096, 4);
         ASSERT_TRUE(WriteWholeFile(Path(L"gpt_main0.bin"), ProtectiveMbr() + Header(1, 0, 2) + PartitionTable()));
         ASSERT_TRUE(WriteWholeFile(Path(L"gpt_backup0.bin"), PartitionTable() + Header(0, 1, 0)));
         ASSERT_TRUE(WriteWholeFile(Path(L"boot.img"), boot));
@@ -134,10 +128,10 @@ protected:
         Put(disk, backup + 24, n - 1, 8);
         Put(disk, backup + 48, n - 34, 8);
         Put(disk, backup + 72, n - 33, 8);
-        Put(disk, primary + 88, Crc(disk, 2 * kSector, 16384), 4);
-        Put(disk, backup + 88, Crc(disk, (n - 33) * kSector, 16384), 4);
-        Put(disk, primary + 16, Crc(disk, primary, 92), 4);
-        Put(disk, backup + 16, Crc(disk, backup, 92), 4);
+        Put(disk, primary + 88, BitwiseCrc32Of(disk, 2 * kSector, 16384), 4);
+        Put(disk, backup + 88, BitwiseCrc32Of(disk, (n - 33) * kSector, 16384), 4);
+        Put(disk, primary + 16, BitwiseCrc32Of(disk, primary, 92), 4);
+        Put(disk, backup + 16, BitwiseCrc32Of(disk, backup, 92), 4);
         return disk;
     }
 
@@ -149,7 +143,7 @@ TEST_P(DownloadToDisk, GptLayoutFollowsTheDiskItIsWrittenTo)
     const ULONGLONG sectors = GetParam();
     const DWORD length = static_cast<DWORD>(sectors * kSector);
     std::wstring file = MakeDisk(kDisk, length, {kVolume});
-    const std::string before = PatternBytes(length, 9);
+    const std::string before = Pattern(length, 9);
     ASSERT_TRUE(WriteWholeFile(file, before));
 
     ASSERT_EQ(S_OK, DownloadImagesToDisk(kDisk, Path(L"rawprogram0.xml").c_str(), Path(L"patch0.xml").c_str(),
@@ -168,7 +162,7 @@ TEST_P(DownloadToDisk, GptLayoutFollowsTheDiskItIsWrittenTo)
     for (int i = 0; i < 4; ++i)
         stored |= static_cast<ULONG>(static_cast<BYTE>(header[16 + i])) << (8 * i);
     Put(header, 16, 0, 4);
-    EXPECT_EQ(Crc(header, 0, 92), stored);
+    EXPECT_EQ(BitwiseCrc32Of(header, 0, 92), stored);
 
     // The volume was locked for the download and let go with the device.
     std::vector<std::wstring> calls = disks.Calls();
@@ -201,9 +195,9 @@ TEST_F(DownloadToDiskFailures, MissingImageResetsTheDiskBetweenAttemptsAndFails)
 TEST_F(DownloadToDiskFailures, UnpairedListsWriteNothingWhicheverIsLonger)
 {
     const std::wstring file = MakeDisk(kDisk, 64 * kSector, {kVolume});
-    const std::string before = PatternBytes(64 * kSector, 5);
+    const std::string before = Pattern(64 * kSector, 5);
     ASSERT_TRUE(WriteWholeFile(file, before));
-    ASSERT_TRUE(WriteWholeFile(Path(L"small.img"), PatternBytes(kSector, 6)));
+    ASSERT_TRUE(WriteWholeFile(Path(L"small.img"), Pattern(kSector, 6)));
     ASSERT_TRUE(WriteWholeFile(Path(L"raw.xml"), "<data><program filename=\"small.img\" start_sector=\"3\"/></data>"));
     ASSERT_TRUE(WriteWholeFile(Path(L"patch.xml"),
                                "<data><patch filename=\"DISK\" start_sector=\"5\" byte_offset=\"0\" "

@@ -7,6 +7,7 @@
 #include "engine/Crc.h"
 #include "engine/images/RawProgram.h"
 #include "engine/storage/SerialDevice.h"
+#include "tests/fixtures/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/FirehosePhone.h"
 #include "tests/fixtures/SparseBuilder.h"
@@ -16,18 +17,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace
 {
-
-std::string Bytes(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    ULONG x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < n; ++i)
-    {
-        x = x * 1103515245u + 12345u;
-        s[i] = static_cast<char>(x >> 23);
-    }
-    return s;
-}
 
 // The storage the files should leave, built independently of the engine.
 class CExpectedStorage
@@ -106,12 +95,12 @@ TEST_F(FirehoseDownload, EmmcFolderIsWrittenAndPatchedExactly)
     ASSERT_TRUE(phone.Start());
     CExpectedStorage expected(options.partitionSectors, 512);
 
-    const std::string gpt = Bytes(34 * 512, 1);
-    const std::string boot = Bytes(3000, 2); // not a multiple of the sector size
-    const std::string modem = Bytes(20 * 512, 3);
-    const std::string filler = Bytes(200 * 512, 4);
-    const std::string raw1 = Bytes(2 * 4096, 5), raw2 = Bytes(4096, 6);
-    const std::string backup = Bytes(33 * 512, 7);
+    const std::string gpt = Pattern(34 * 512, 1);
+    const std::string boot = Pattern(3000, 2); // not a multiple of the sector size
+    const std::string modem = Pattern(20 * 512, 3);
+    const std::string filler = Pattern(200 * 512, 4);
+    const std::string raw1 = Pattern(2 * 4096, 5), raw2 = Pattern(4096, 6);
+    const std::string backup = Pattern(33 * 512, 7);
     Put(L"gpt_main0.bin", gpt);
     Put(L"boot.img", boot);
     Put(L"modem.img", modem);
@@ -185,9 +174,9 @@ TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
     ASSERT_TRUE(phone.Start());
     CExpectedStorage expected(options.partitionSectors, 4096);
 
-    const std::string xbl = Bytes(100 * 1024 + 5, 11); // 26 sectors, the last one short
-    const std::string raw = Bytes(3 * 4096, 12);
-    const std::string tail = Bytes(2 * 4096, 13);
+    const std::string xbl = Pattern(100 * 1024 + 5, 11); // 26 sectors, the last one short
+    const std::string raw = Pattern(3 * 4096, 12);
+    const std::string tail = Pattern(2 * 4096, 13);
     Put(L"xbl.elf", xbl);
     Put(L"userdata.img", CSparseBuilder(4096).DontCare(7).Raw(raw).DontCare(100).Build());
     Put(L"tail.bin", tail);
@@ -231,7 +220,7 @@ TEST_F(FirehoseDownload, UnequalListsTouchNothing)
 {
     CFirehosePhone phone;
     ASSERT_TRUE(phone.Start());
-    Put(L"a.img", Bytes(512, 1));
+    Put(L"a.img", Pattern(512, 1));
     std::wstring rp = Xml(L"rawprogram0.xml", "<program filename=\"a.img\" start_sector=\"0\"/>\n");
     std::wstring p = Xml(L"patch0.xml", "<patch filename=\"DISK\" start_sector=\"0\" size_in_bytes=\"1\" value=\"1\"/>\n");
     ComPtr<IQDevice> device;

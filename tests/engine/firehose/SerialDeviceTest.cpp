@@ -8,6 +8,7 @@
 
 #include "engine/storage/SerialDevice.h"
 #include "tests/fixtures/BoundedRun.h"
+#include "tests/fixtures/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/FirehosePhone.h"
 #include "tests/fixtures/StatusRecorder.h"
@@ -27,14 +28,6 @@ constexpr DWORD kHangLimitMs = 60000;
 std::string Doc(const std::string& body)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><data>" + body + "</data>";
-}
-
-std::string Pattern(size_t n, unsigned seed)
-{
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i)
-        s[i] = static_cast<char>((i * 131 + seed * 17 + (i >> 9)) & 0xFF);
-    return s;
 }
 
 // The phone's commands once it has received at least count of them: the

@@ -103,54 +103,12 @@ TEST(ByteOrder, FieldsLieInMemoryAsNamed)
     EXPECT_EQ(0x0201, SwapBytes16(0x0102));
 }
 
-TEST(Escaping, OnlyFlagAndEscapeBytesAreEscaped)
-{
-    CByteBuffer buffer;
-    for (int b = 0; b < 256; ++b)
-        ASSERT_EQ(S_OK, AppendEscapedByte(buffer, static_cast<BYTE>(b)));
-    ASSERT_EQ(258u, buffer.Count());
-    const BYTE* d = buffer.Data();
-    EXPECT_EQ(0x7D, d[0x7D]);
-    EXPECT_EQ(0x5D, d[0x7E]);
-    EXPECT_EQ(0x7D, d[0x7F]);
-    EXPECT_EQ(0x5E, d[0x80]);
-    EXPECT_EQ(0xFF, d[257]);
-}
-
-struct KnownFrame
-{
-    BYTE payload;
-    ByteVector wire;
-};
-
-class KnownFrames : public FramingOverPort, public ::testing::WithParamInterface<KnownFrame>
-{
-};
-
-TEST_P(KnownFrames, WrittenAndReadBackExactly)
-{
-    const KnownFrame& known = GetParam();
-    ASSERT_EQ(S_OK, TransmitPacket(port, &known.payload, 1));
-    EXPECT_EQ(known.wire, PhoneReads(64));
-
-    ASSERT_TRUE(phoneIdle.Write(known.wire));
-    BYTE answer[3] = {0xAA, 0xAA, 0xAA};
-    ASSERT_EQ(S_OK, ReceivePacket(port, answer, 1, true));
-    EXPECT_EQ(known.payload, answer[0]);
-    EXPECT_EQ(0xAA, answer[1]); // capacity 1: nothing stored past it
-}
-
-INSTANTIATE_TEST_SUITE_P(SingleBytePayloads, KnownFrames,
-                         ::testing::Values(KnownFrame{0x07, {0x7E, 0x07, 0xC7, 0x84, 0x7E}},
-                                           KnownFrame{0x0B, {0x7E, 0x0B, 0xAB, 0x4E, 0x7E}},
-                                           KnownFrame{0x15, {0x7E, 0x15, 0x54, 0xB7, 0x7E}}));
-
 // A one-byte payload whose frame check holds a byte that must be escaped.
-BYTE PayloadWithEscapedCheck(USHORT& fcs)
+BYTE PayloadWithEscapedCheck()
 {
     for (int b = 0; b < 256; ++b)
     {
-        fcs = BitwiseCrc16(0, static_cast<BYTE>(b));
+        const USHORT fcs = BitwiseCrc16(0, static_cast<BYTE>(b));
         if ((fcs & 0xFF) == 0x7E || (fcs & 0xFF) == 0x7D || (fcs >> 8) == 0x7E || (fcs >> 8) == 0x7D)
             return static_cast<BYTE>(b);
     }
@@ -158,26 +116,36 @@ BYTE PayloadWithEscapedCheck(USHORT& fcs)
     return 0;
 }
 
-TEST_F(FramingOverPort, EscapesInPayloadAndFrameCheck)
+// Frames written out and read back: the wire bytes as the protocol defines
+// them, escapes in the payload and in the frame check.
+TEST_F(FramingOverPort, KnownFramesAreWrittenAndReadBackExactly)
 {
-    const BYTE payload[] = {0x7E, 0x01, 0x7D};
-    ASSERT_EQ(S_OK, TransmitPacket(port, payload, 3));
-    ByteVector wire = PhoneReads(64);
-    ASSERT_GE(wire.size(), 7u);
-    EXPECT_EQ((ByteVector{0x7E, 0x7D, 0x5E, 0x01, 0x7D, 0x5D}), ByteVector(wire.begin(), wire.begin() + 6));
-    EXPECT_EQ(2, std::count(wire.begin(), wire.end(), 0x7E)); // one opening and one closing flag
+    const BYTE odd = PayloadWithEscapedCheck();
+    const struct
+    {
+        ByteVector payload;
+        ByteVector wire;
+    } frames[] = {
+        {{0x07}, {0x7E, 0x07, 0xC7, 0x84, 0x7E}},
+        {{0x0B}, {0x7E, 0x0B, 0xAB, 0x4E, 0x7E}},
+        {{0x15}, {0x7E, 0x15, 0x54, 0xB7, 0x7E}},
+        {{0x7E, 0x01, 0x7D}, {0x7E, 0x7D, 0x5E, 0x01, 0x7D, 0x5D, 0xB5, 0xE7, 0x7E}},
+        {{odd}, CSimulatedPhone::BuildFrame({odd})},
+    };
+    for (const auto& frame : frames)
+    {
+        SCOPED_TRACE(frame.payload[0]);
+        ASSERT_EQ(S_OK, TransmitPacket(port, frame.payload.data(), static_cast<DWORD>(frame.payload.size())));
+        EXPECT_EQ(frame.wire, PhoneReads(64));
 
-    USHORT fcs = 0;
-    const BYTE odd = PayloadWithEscapedCheck(fcs);
-    ASSERT_EQ(S_OK, TransmitPacket(port, &odd, 1));
-    ByteVector oddWire = PhoneReads(64);
-    EXPECT_EQ(CSimulatedPhone::BuildFrame({odd}), oddWire);
-    EXPECT_EQ(6u, oddWire.size());
-
-    ASSERT_TRUE(phoneIdle.Write(oddWire));
-    BYTE answer = 0;
-    ASSERT_EQ(S_OK, ReceivePacket(port, &answer, 1, true));
-    EXPECT_EQ(odd, answer);
+        ASSERT_TRUE(phoneIdle.Write(frame.wire));
+        BYTE answer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+        const DWORD size = static_cast<DWORD>(frame.payload.size());
+        ASSERT_EQ(S_OK, ReceivePacket(port, answer, size, true));
+        EXPECT_EQ(frame.payload, ByteVector(answer, answer + size));
+        EXPECT_EQ(0xAA, answer[size]); // nothing stored past the capacity
+    }
+    EXPECT_EQ(6u, CSimulatedPhone::BuildFrame({odd}).size());
 }
 
 TEST_F(FramingOverPort, EveryByteValueRoundTrips)

@@ -1,10 +1,10 @@
 #include "engine/images/IntelHexImage.h"
+#include "tests/fixtures/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/IntelHexText.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 namespace {
@@ -35,40 +35,28 @@ protected:
 
 } // namespace
 
-TEST_F(IntelHexImageTest, ThreeRecordFileGivesOneRunAtItsExtendedAddress)
+TEST_F(IntelHexImageTest, RecordsGiveRunsAtTheirAddresses)
 {
     for (const char* end : {"\n", "\r\n"})
     {
         ASSERT_TRUE(LoadLines({":0200000400FFFB", ":04000000DEADBEEFC4", ":00000001FF"}, end)) << end;
-        ASSERT_EQ(1u, m_image.GetRuns().size());
-        EXPECT_EQ(0x00FF0000u, m_image.GetRuns().begin()->first);
-        EXPECT_EQ((Bytes{0xDE, 0xAD, 0xBE, 0xEF}), m_image.GetRuns().begin()->second);
+        EXPECT_EQ((std::map<ULONG, Bytes>{{0x00FF0000u, {0xDE, 0xAD, 0xBE, 0xEF}}}), m_image.GetRuns());
         EXPECT_TRUE(m_image.HasExtendedAddress());
         EXPECT_EQ(0u, m_image.StartAddress());
     }
-}
-
-TEST_F(IntelHexImageTest, StartAddressLowerCaseDigitsAndRecordsAfterTheEnd)
-{
+    // Lower-case digits, a start address, records after the end record.
     ASSERT_TRUE(LoadLines({":0400000500c0ffee4a", ":00000001FF", IntelHexRecord(0, 0x1234, {0x55})}));
     EXPECT_EQ(0x00C0FFEEu, m_image.StartAddress());
     EXPECT_FALSE(m_image.HasExtendedAddress());
-    ASSERT_EQ(1u, m_image.GetRuns().size());
-    EXPECT_EQ(0x1234u, m_image.GetRuns().begin()->first);
-}
-
-TEST_F(IntelHexImageTest, ALaterRecordAtTheSameAddressReplacesTheEarlier)
-{
-    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x10, {1, 2, 3, 4}), IntelHexRecord(0, 0x10, {9}), IntelHexRecord(0, 0x12, {7})}));
-    ASSERT_EQ(2u, m_image.GetRuns().size());
-    EXPECT_EQ(Bytes{9}, m_image.GetRuns().at(0x10));
-    EXPECT_EQ(Bytes{7}, m_image.GetRuns().at(0x12));
-}
-
-TEST_F(IntelHexImageTest, EmptyFileIsAValidEmptyImage)
-{
+    EXPECT_EQ((std::map<ULONG, Bytes>{{0x1234u, {0x55}}}), m_image.GetRuns());
+    // A later record at the same address replaces the earlier.
+    ASSERT_TRUE(
+        LoadLines({IntelHexRecord(0, 0x10, {1, 2, 3, 4}), IntelHexRecord(0, 0x10, {9}), IntelHexRecord(0, 0x12, {7})}));
+    EXPECT_EQ((std::map<ULONG, Bytes>{{0x10u, {9}}, {0x12u, {7}}}), m_image.GetRuns());
+    // An empty file is a valid empty image; a missing one is not.
     ASSERT_TRUE(LoadText(""));
     EXPECT_TRUE(m_image.GetRuns().empty());
+    EXPECT_FALSE(m_image.Load("no such folder\\programmer.hex"));
 }
 
 TEST_F(IntelHexImageTest, BrokenRecordsFailTheWholeLoad)
@@ -118,11 +106,6 @@ TEST_F(IntelHexImageTest, AnythingAfterTheLastRecordFailsTheLoad)
     EXPECT_TRUE(LoadText(":00000001FF"));
 }
 
-TEST_F(IntelHexImageTest, MissingFileFails)
-{
-    EXPECT_FALSE(m_image.Load("no such folder\\programmer.hex"));
-}
-
 TEST_F(IntelHexImageTest, CoalesceJoinsOnlyRunsThatTouch)
 {
     Bytes a(16, 0xAA), b(16, 0xBB);
@@ -165,10 +148,8 @@ TEST_F(IntelHexImageTest, RunAtTheTopOfTheAddressSpaceTouchesNothing)
 TEST_F(IntelHexImageTest, GeneratedImageReadsBackAtItsAddresses)
 {
     // 64 KiB in records of 255 bytes across three 64 KiB pages.
-    std::mt19937 random(6);
-    Bytes content(0x10000);
-    for (BYTE& b : content)
-        b = static_cast<BYTE>(random());
+    const std::string pattern = Pattern(0x10000, 6);
+    const Bytes content(pattern.begin(), pattern.end());
     const ULONG base = 0x2001FF00;
     ASSERT_TRUE(LoadText(IntelHexFile({{base, content}}, 0x2001FF04, 255)));
     EXPECT_GT(m_image.GetRuns().size(), 256u);

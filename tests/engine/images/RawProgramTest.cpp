@@ -111,7 +111,8 @@ TEST_F(RawProgram, SparseEntriesGoThroughTheSparseWriterOnce)
 }
 
 // Files cut short or broken fail after the entries before the fault, and in
-// bounded time: the reader stops at a document cut short.
+// bounded time: the reader stops at a document cut short (the texts that
+// hold no document at all are the XML reader's own cases).
 TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
 {
     const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
@@ -130,9 +131,6 @@ TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
         {two, false, kInputEnd, 2},
         {two + "\n<program filename=\"a.img\" start_sector=\"3\" </oops>\n</data>\n", false, kAnyFailure, 2},
         {"<?xml version=\"1.0\" ?>", false, kInputEnd, 0},
-        {"\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>", false, kInputEnd, 0},
-        {std::string("<?xml version=\"1.0\" ?>\0<data/>", 30), false, kInputEnd, 0},
-        {"<?xm", false, kInputEnd, 0},
         {patch, true, kInputEnd, 2},
         {"<?x", true, kInputEnd, 0},
     };
@@ -189,7 +187,7 @@ TEST_F(RawProgram, OnlyDiskPatchesAreApplied)
     EXPECT_EQ(1u, device.Calls(L"ApplyPatch").size());
 }
 
-TEST_F(RawProgram, PairsAreTriedThreeTimesWithResetBetween)
+TEST_F(RawProgram, PairsAreTriedThreeTimesWithResetBetweenAndUnpairedListsWriteNothing)
 {
     Image(L"a.img");
     std::wstring rp0 = Xml(L"rp0.xml", "<program filename=\"a.img\"/>\n");
@@ -226,18 +224,15 @@ TEST_F(RawProgram, PairsAreTriedThreeTimesWithResetBetween)
     EXPECT_EQ(E_FAIL, DownloadImagesToDevice(&device, raws.c_str(), patches.c_str(), images.Path().c_str(), &sink));
     EXPECT_EQ(5u, device.Calls(L"WriteFile").size());
     EXPECT_EQ(1u, device.Calls(L"Reset").size());
-}
 
-TEST_F(RawProgram, ListsOfDifferentLengthWriteNothing)
-{
-    Image(L"a.img");
-    std::wstring rp0 = Xml(L"rp0.xml", "<program filename=\"a.img\"/>\n");
-    std::wstring p0 = Xml(L"p0.xml", "<patch filename=\"DISK\"/>\n");
-    const std::wstring raws = rp0 + L";" + rp0;
-    EXPECT_EQ(E_UNEXPECTED, DownloadImagesToDevice(&device, raws.c_str(), p0.c_str(), L"", &sink));
+    // Lists of different length write nothing; blank items do not count.
+    device.calls.clear();
+    CStatusRecorder unpaired;
+    EXPECT_EQ(E_UNEXPECTED,
+              DownloadImagesToDevice(&device, raws.c_str(), p0.c_str(), images.Path().c_str(), &unpaired));
     EXPECT_TRUE(device.calls.empty());
-    EXPECT_TRUE(sink.Texts().empty());
-    EXPECT_EQ(S_OK, DownloadImagesToDevice(&device, L"", L";;", L"", &sink));
+    EXPECT_TRUE(unpaired.Texts().empty());
+    EXPECT_EQ(S_OK, DownloadImagesToDevice(&device, L"", L";;", L"", &unpaired));
     EXPECT_TRUE(device.calls.empty());
 }
 

@@ -1,22 +1,25 @@
 // A phone in emergency download mode for whole downloads: its boot code
-// serves one flash programmer over Sahara, then the programmer (a simulated
-// Firehose or streaming download personality) runs on the same port.
+// serves one flash programmer over Sahara or DMSS, then the programmer (a
+// simulated Firehose or streaming download personality) runs on the same
+// port.
 #pragma once
-#include "engine/protocols/Sahara.h"
-#include "tests/fixtures/SimulatedPhone.h"
+#include "tests/fixtures/DmssPhone.h"
+#include "tests/fixtures/SaharaPhone.h"
 
+#include <atomic>
 #include <functional>
 
-template <class Personality>
-class CSaharaThen : public Personality
+// Boot is CSaharaPhone or CDmssPhone: its Options, Session and Serve.
+template <class Boot, class Personality>
+class CBootThen : public Personality
 {
 public:
-    template <class... Options>
-    explicit CSaharaThen(size_t programmerSize, Options&&... options)
-        : Personality(std::forward<Options>(options)...), m_programmerSize(programmerSize)
+    template <class... Args>
+    explicit CBootThen(typename Boot::Options boot, Args&&... options)
+        : Personality(std::forward<Args>(options)...), m_boot(std::move(boot))
     {
     }
-    ~CSaharaThen() override { this->Stop(); }
+    ~CBootThen() override { this->Stop(); }
 
     // Runs on the phone thread once the programmer's personality has ended
     // (a streaming download programmer ends with its reset).
@@ -25,17 +28,21 @@ public:
     // boot code starts once more, as after UFS provisioning: a fresh hello
     // and programmer load.
     void RestartOnce() { m_restarts = 1; }
-    // The programmer as the boot code received it at the last load.
-    const ByteVector& Programmer() const { return m_programmer; }
+    // What the boot code heard at the last load.
+    const typename Boot::Session& LastLoad() const { return m_session; }
     // Programmer loads served.
     int Loads() const { return m_loads; }
+    // A host has talked to the boot code at some load.
+    bool Heard() const { return m_heard; }
 
 protected:
     void Run() override
     {
         for (;;)
         {
-            if (!ServeSahara())
+            const bool loaded = Boot::Serve(*this, m_boot, m_session);
+            m_heard = m_heard || m_session.Heard();
+            if (!loaded)
                 return;
             ++m_loads;
             Personality::Run();
@@ -48,64 +55,28 @@ protected:
     }
 
 private:
-    bool SendPacket(std::initializer_list<ULONG> fields)
-    {
-        ByteVector packet;
-        for (ULONG v : fields)
-            for (int i = 0; i < 4; ++i)
-                packet.push_back(static_cast<BYTE>(v >> (8 * i)));
-        return this->Write(packet);
-    }
-    static ULONG Field(const BYTE* packet, size_t index)
-    {
-        ULONG v = 0;
-        for (int i = 3; i >= 0; --i)
-            v = v << 8 | packet[4 * index + i];
-        return v;
-    }
-
-    // Hello, the programmer in pieces of 4 KiB, end of transfer, done.
-    bool ServeSahara()
-    {
-        using namespace Sahara;
-        constexpr DWORD kWaitMs = 10000;
-        constexpr ULONG kImage = 13;
-        m_programmer.clear();
-        if (!SendPacket({kHello, kHelloLength, 2, 1, 0x400, kModeImageTransfer, 0, 0, 0, 0, 0, 0}))
-            return false;
-        BYTE packet[kHelloResponseLength];
-        if (!this->ReadExact(packet, sizeof packet, kWaitMs) || Field(packet, 0) != kHelloResponse ||
-            Field(packet, 5) != kModeImageTransfer)
-        {
-            this->Fail("no hello response for image transfer");
-            return false;
-        }
-        for (size_t offset = 0; offset < m_programmerSize; offset += 4096)
-        {
-            const ULONG length = static_cast<ULONG>(std::min<size_t>(4096, m_programmerSize - offset));
-            if (!SendPacket({kReadData, kReadDataLength, kImage, static_cast<ULONG>(offset), length}))
-                return false;
-            ByteVector piece(length);
-            if (!this->ReadExact(piece.data(), length, kWaitMs))
-            {
-                this->Fail("programmer piece did not arrive");
-                return false;
-            }
-            m_programmer.insert(m_programmer.end(), piece.begin(), piece.end());
-        }
-        if (!SendPacket({kEndImageTransfer, kEndImageTransferLength, kImage, 0}))
-            return false;
-        if (!this->ReadExact(packet, kDoneLength, kWaitMs) || Field(packet, 0) != kDone)
-        {
-            this->Fail("expected the done packet");
-            return false;
-        }
-        return SendPacket({kDoneResponse, kDoneResponseLength, 0});
-    }
-
-    size_t m_programmerSize;
-    ByteVector m_programmer;
-    int m_loads = 0;
+    typename Boot::Options m_boot;
+    typename Boot::Session m_session;
+    std::atomic<int> m_loads{0};
+    std::atomic<bool> m_heard{false};
     int m_restarts = 0;
     std::function<void()> m_afterProgrammer;
 };
+
+// The programmer of programmerSize bytes asked for in order, 4 KiB at a time.
+template <class Personality>
+class CSaharaThen : public CBootThen<CSaharaPhone, Personality>
+{
+public:
+    template <class... Args>
+    explicit CSaharaThen(size_t programmerSize, Args&&... options)
+        : CBootThen<CSaharaPhone, Personality>(CSaharaPhone::InOrder(programmerSize),
+                                               std::forward<Args>(options)...)
+    {
+    }
+    // The programmer as the boot code received it at the last load.
+    const ByteVector& Programmer() const { return this->LastLoad().received; }
+};
+
+template <class Personality>
+using CDmssThen = CBootThen<CDmssPhone, Personality>;

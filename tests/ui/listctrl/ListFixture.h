@@ -1,10 +1,13 @@
-// A list on a parent window for the list tests, with access to the view
-// state that the tests set up or check.
+// A list on a parent window for the list tests, with its view state open to
+// the tests that set it up.
 #pragma once
+#include "ui/listctrl/ListChildren.h"
 #include "ui/listctrl/ListCtrlData.h"
 #include <gtest/gtest.h>
 #include <unknwn.h>
 #include <wrl/client.h>
+#include <memory>
+#include <string>
 #include <vector>
 
 // A counted object whose count the tests read.
@@ -26,34 +29,28 @@ public:
 
 using CItem = Microsoft::WRL::ComPtr<IUnknown>;
 
+// The list with its view state open to the tests that set it up.
 class CTestList : public CListCtrlData<CItem>
 {
 public:
-    using CListImpl::m_animationSteps;
-    using CListImpl::m_colours;
-    using CListImpl::m_draggedColumn;
-    using CListImpl::m_dropArrows;
-    using CListImpl::m_dropPosition;
-    using CListImpl::m_focusRow;
-    using CListImpl::m_focusColumn;
-    using CListImpl::m_pressedColumn;
-    using CListImpl::m_resizingColumn;
-    using CListImpl::m_shrinkTimerRunning;
-    using CListImpl::m_sortColumn;
-    using CListImpl::m_anchorRow;
-    using CListImpl::m_selection;
-    using CListImpl::m_cellFocus;
-    using CListImpl::m_wheelLines;
-    using CListImpl::m_hotRow;
-    using CListImpl::m_hotColumn;
-    using CListImpl::m_horzBarShown;
-    using CListImpl::m_vertBarShown;
+    CListSelection& Selection() { return SelectionState(); }
+    CListHeaderState& Header() { return HeaderState(); }
+    CListDragState& Drag() { return DragState(); }
+    CListInputState& Input() { return InputState(); }
+    CListGeometry& Metrics() { return Geometry(); }
 
     // Fixed metrics, so that the tests do not depend on the system font.
     void SetRowHeight(int height)
     {
-        m_rowHeight = m_headerHeight = height;
+        Metrics().rowHeight = Metrics().headerHeight = height;
         ResetScrollBars(SB_BOTH, -1, TRUE);
+    }
+    std::vector<int> ColumnIds() const
+    {
+        std::vector<int> ids;
+        for (int position = 0; position < GetColumnCount(); ++position)
+            ids.push_back(GetColumnId(position));
+        return ids;
     }
 };
 
@@ -84,8 +81,9 @@ public:
     }
 };
 
-// A parent of 400 x 200 client pixels with a list of the given client
-// size, its resources loaded, themes off.
+// A hidden parent of 600 x 400 pixels (a shown window would be activated,
+// and activation waits on the other programs' windows) with a list of
+// 300 x 150 client pixels, its resources loaded, themes off.
 class ListTest : public ::testing::Test
 {
 protected:
@@ -93,13 +91,12 @@ protected:
 
     void SetUp() override
     {
-        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_BAR_CLASSES | ICC_STANDARD_CLASSES | ICC_DATE_CLASSES};
         ::InitCommonControlsEx(&icc);
-        // Hidden: a shown window would be activated, and activation waits on
-        // the other programs' windows.
-        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"list parent", WS_POPUP));
+        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"list parent", ParentStyle()));
         MakeList(300, 150);
     }
+    virtual DWORD ParentStyle() const { return WS_POPUP; }
     void TearDown() override
     {
         if (list.m_hWnd)
@@ -116,6 +113,37 @@ protected:
         list.ModifyStyleEx(WS_EX_STATICEDGE | WS_EX_CLIENTEDGE, 0, SWP_FRAMECHANGED);
         list.SetWindowPos(nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_FRAMECHANGED);
         list.SetUseThemes(FALSE);
+    }
+
+    // Rows whose first cells hold these texts, or their numbers.
+    void AddRows(std::initializer_list<const wchar_t*> texts)
+    {
+        for (const wchar_t* text : texts)
+            ASSERT_NE(list.AddItem(text), -1);
+    }
+    void AddRows(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            ASSERT_NE(list.AddItem(std::to_wstring(i).c_str()), -1);
+    }
+    LRESULT Send(UINT message, WPARAM wParam, int x = 0, int y = 0)
+    {
+        return list.SendMessage(message, wParam, MAKELPARAM(x, y));
+    }
+
+    int Count(int code) const
+    {
+        int n = 0;
+        for (const auto& note : parent.notes)
+            n += note.code == code;
+        return n;
+    }
+    std::vector<int> Codes() const
+    {
+        std::vector<int> codes;
+        for (const auto& note : parent.notes)
+            codes.push_back(note.code);
+        return codes;
     }
 
     RECT Client()
@@ -137,22 +165,16 @@ public:
     {
         list.GetClientRect(&rect);
         HDC screen = ::GetDC(nullptr);
-        dc = ::CreateCompatibleDC(screen);
+        dc.Reset(::CreateCompatibleDC(screen));
         BITMAPINFO info{};
         info.bmiHeader = {sizeof(BITMAPINFOHEADER), rect.right, -rect.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
         void* bits = nullptr;
-        bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bitmap.Reset(::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         ::ReleaseDC(nullptr, screen);
-        old = ::SelectObject(dc, bitmap);
-        list.SendMessage(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+        selected = std::make_unique<CSelectObject>(dc.Get(), bitmap.Get());
+        list.SendMessage(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.Get()), PRF_CLIENT);
     }
-    ~CListPicture()
-    {
-        ::SelectObject(dc, old);
-        ::DeleteObject(bitmap);
-        ::DeleteDC(dc);
-    }
-    COLORREF At(int x, int y) const { return ::GetPixel(dc, x, y); }
+    COLORREF At(int x, int y) const { return ::GetPixel(dc.Get(), x, y); }
     // The pixels of a rectangle, row by row.
     std::vector<COLORREF> Area(const RECT& area) const
     {
@@ -171,7 +193,7 @@ public:
     }
 
     RECT rect{};
-    HDC dc = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ old = nullptr;
+    CMemoryDc dc;
+    CGdiObject<HBITMAP> bitmap;
+    std::unique_ptr<CSelectObject> selected;
 };

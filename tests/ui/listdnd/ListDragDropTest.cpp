@@ -1,7 +1,4 @@
-#include "ui/listctrl/ListCtrlData.h"
-#include <gtest/gtest.h>
-#include <unknwn.h>
-#include <wrl/client.h>
+#include "tests/ui/listctrl/ListFixture.h"
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,67 +15,34 @@ public:
 };
 testing::Environment* const g_ole = testing::AddGlobalTestEnvironment(new COleApartment);
 
-class CDndList : public CListCtrlData<ComPtr<IUnknown>>
-{
-public:
-    using CListImpl::m_draggedColumn;
-    using CListImpl::m_dragDrop;
-    using CListImpl::m_dropArrows;
-    using CListImpl::m_dropPosition;
-    using CListImpl::m_pressedColumn;
-
-    void SetRowHeight(int height)
-    {
-        m_rowHeight = m_headerHeight = height;
-        ResetScrollBars(SB_BOTH, -1, TRUE);
-    }
-    std::vector<int> ColumnIds() const
-    {
-        std::vector<int> ids;
-        for (int position = 0; position < GetColumnCount(); ++position)
-            ids.push_back(GetColumnId(position));
-        return ids;
-    }
-};
-
-class CParent : public CWindowImpl<CParent>
-{
-public:
-    BEGIN_MSG_MAP(CParent)
-    END_MSG_MAP()
-};
-
-// A hidden parent with two lists of three 100-pixel columns A, B, C and a
-// header 20 pixels high.
-class ListDragDrop : public ::testing::Test
+// The fixture's list and a second one beside it, each with three 100-pixel
+// columns A, B, C, a header 20 pixels high and one row.
+class ListDragDrop : public ListTest
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 800, 400}, L"drag parent", WS_POPUP));
-        for (CDndList* list : {&list1, &list2}) {
-            int x = list == &list1 ? 0 : 400;
-            ASSERT_TRUE(list->Create(parent, RECT{x, 0, x + 350, 150}, nullptr, 0, 0));
-            list->ModifyStyleEx(WS_EX_STATICEDGE | WS_EX_CLIENTEDGE, 0, SWP_FRAMECHANGED);
-            list->SetUseThemes(FALSE);
-            list->SetRowHeight(20);
+        ListTest::SetUp();
+        ASSERT_TRUE(list2.Create(parent, RECT{300, 0, 600, 150}, nullptr, 0, 0));
+        list2.SetUseThemes(FALSE);
+        for (CTestList* each : {&list, &list2}) {
+            each->SetRowHeight(20);
             for (LPCWSTR title : {L"A", L"B", L"C"})
-                list->AddColumn(title, 100);
-            list->AddItem(L"a0");
-            list->SetItemText(0, 1, L"b0");
-            list->SetItemText(0, 2, L"c0");
+                each->AddColumn(title, 100);
+            each->AddItem(L"a0");
+            each->SetItemText(0, 1, L"b0");
+            each->SetItemText(0, 2, L"c0");
         }
-        ASSERT_TRUE(list1.m_dragDrop.GetDropTarget());
-        ASSERT_TRUE(list1.m_dragDrop.GetDataObject());
+        ASSERT_TRUE(list.GetChildren().dragDrop.GetDropTarget());
+        ASSERT_TRUE(list.GetChildren().dragDrop.GetDataObject());
     }
     void TearDown() override
     {
-        list1.DestroyWindow();
         list2.DestroyWindow();
-        parent.DestroyWindow();
+        ListTest::TearDown();
     }
 
-    static POINTL Screen(CDndList& list, int x, int y)
+    static POINTL Screen(CTestList& list, int x, int y)
     {
         POINT point{x, y};
         list.ClientToScreen(&point);
@@ -86,26 +50,25 @@ protected:
     }
     FORMATETC HeaderFormat(DWORD aspect = DVASPECT_CONTENT, DWORD tymed = TYMED_HGLOBAL) const
     {
-        return FORMATETC{static_cast<CLIPFORMAT>(list1.GetHeaderClipboardFormat()), nullptr, aspect, -1, tymed};
+        return FORMATETC{static_cast<CLIPFORMAT>(list.GetHeaderClipboardFormat()), nullptr, aspect, -1, tymed};
     }
-    IDataObject* Data1() { return list1.m_dragDrop.GetDataObject(); }
+    IDataObject* Data1() { return list.GetChildren().dragDrop.GetDataObject(); }
 
     // Drags column `dragged` of `target` with `data` over x and drops it
     // there; the effects of DragEnter and Drop.
-    std::pair<DWORD, DWORD> DragAndDrop(CDndList& target, IDataObject* data, int dragged, int x, DWORD keys = 0)
+    std::pair<DWORD, DWORD> DragAndDrop(CTestList& target, IDataObject* data, int dragged, int x, DWORD keys = 0)
     {
-        target.m_draggedColumn = dragged;
-        IDropTarget* drop = target.m_dragDrop.GetDropTarget();
+        target.Drag().draggedColumn = dragged;
+        IDropTarget* drop = target.GetChildren().dragDrop.GetDropTarget();
         DWORD entered = DROPEFFECT_MOVE;
         EXPECT_EQ(drop->DragEnter(data, keys, Screen(target, x, 10), &entered), S_OK);
         DWORD dropped = DROPEFFECT_MOVE;
         EXPECT_EQ(drop->Drop(data, keys, Screen(target, x, 10), &dropped), S_OK);
-        target.m_draggedColumn = -1;
+        target.Drag().draggedColumn = -1;
         return {entered, dropped};
     }
 
-    CParent parent;
-    CDndList list1, list2;
+    CTestList list2;
 };
 
 TEST_F(ListDragDrop, HeaderDataIsTheSourceListsWindowRenderedOnEveryRequest)
@@ -126,7 +89,7 @@ TEST_F(ListDragDrop, HeaderDataIsTheSourceListsWindowRenderedOnEveryRequest)
         ASSERT_EQ(medium->tymed, static_cast<DWORD>(TYMED_HGLOBAL));
         EXPECT_EQ(::GlobalSize(medium->hGlobal), 8u);
         auto* window = static_cast<HWND*>(::GlobalLock(medium->hGlobal));
-        EXPECT_EQ(*window, list1.m_hWnd);
+        EXPECT_EQ(*window, list.m_hWnd);
         ::GlobalUnlock(medium->hGlobal);
     }
     EXPECT_NE(first.hGlobal, second.hGlobal);
@@ -172,7 +135,7 @@ TEST_F(ListDragDrop, StoredDataIsCopiedInAndOutAndNewDataForAFormatReplacesTheOl
     ULONG fetched = 0;
     EXPECT_EQ(formats->Next(4, all, &fetched), S_FALSE);
     ASSERT_EQ(fetched, 2u);
-    EXPECT_EQ(all[0].cfFormat, list1.GetHeaderClipboardFormat());
+    EXPECT_EQ(all[0].cfFormat, list.GetHeaderClipboardFormat());
     EXPECT_EQ(all[1].cfFormat, CF_TEXT);
 
     FORMATETC format{CF_TEXT, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
@@ -198,7 +161,7 @@ TEST_F(ListDragDrop, FormatEnumeratorStepsThroughItsOwnCopy)
     EXPECT_EQ(formats->Next(2, got, nullptr), S_FALSE); // two need a count
     EXPECT_EQ(got[0].cfFormat, 0x7777);
     EXPECT_EQ(formats->Next(1, got, nullptr), S_OK);
-    EXPECT_EQ(got[0].cfFormat, list1.GetHeaderClipboardFormat());
+    EXPECT_EQ(got[0].cfFormat, list.GetHeaderClipboardFormat());
 
     ComPtr<IEnumFORMATETC> clone;
     ASSERT_EQ(formats->Clone(&clone), S_OK);
@@ -226,7 +189,7 @@ TEST_F(ListDragDrop, FormatEnumeratorStepsThroughItsOwnCopy)
 
 TEST_F(ListDragDrop, DropSourceCancelsOnEscapeAndDropsWhenTheButtonsAreUp)
 {
-    IDropSource* source = list1.m_dragDrop.GetDropSource();
+    IDropSource* source = list.GetChildren().dragDrop.GetDropSource();
     EXPECT_EQ(source->QueryContinueDrag(TRUE, MK_LBUTTON), DRAGDROP_S_CANCEL);
     EXPECT_EQ(source->QueryContinueDrag(FALSE, MK_LBUTTON), S_OK);
     EXPECT_EQ(source->QueryContinueDrag(FALSE, MK_RBUTTON | MK_CONTROL), S_OK);
@@ -249,75 +212,55 @@ TEST_F(ListDragDrop, KeysPickTheEffectFromTheAllowedOnes)
     EXPECT_EQ(CDropTarget::EffectFromKeys(TRUE, MK_SHIFT, DROPEFFECT_MOVE), DROPEFFECT_MOVE);
 }
 
-TEST_F(ListDragDrop, ColumnsMoveToTheBoundaryUnderTheCursorAndCellsFollowThem)
+TEST_F(ListDragDrop, AColumnMovesToTheBoundaryUnderTheCursorButNotOntoItsOwnPlace)
 {
     // The first column onto the right half of the third: last place.
-    auto effects = DragAndDrop(list1, Data1(), 0, 270);
+    auto effects = DragAndDrop(list, Data1(), 0, 270);
     EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_MOVE));
     EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_MOVE));
-    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{1, 2, 0}));
-    EXPECT_EQ(list1.GetItemText(0, list1.GetColumnId(2)), L"a0");
+    EXPECT_EQ(list.ColumnIds(), (std::vector<int>{1, 2, 0}));
+    EXPECT_EQ(list.GetItemText(0, list.GetColumnId(2)), L"a0");
+    EXPECT_EQ(list.GetColumnWidth(2), 100);
 
-    // The (now) third onto the left half of the first: first place again.
-    DragAndDrop(list1, Data1(), 2, 30);
-    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
-
-    // The first onto the left half of the third: between B and C.
-    DragAndDrop(list1, Data1(), 0, 230);
-    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{1, 0, 2}));
-    EXPECT_EQ(list1.GetColumnWidth(1), 100);
-}
-
-TEST_F(ListDragDrop, ADropOnItsOwnPlaceShowsNoArrowsAndMovesNothing)
-{
-    for (int x : {130, 170, 230}) { // own halves of B, and the left half of C
-        auto effects = DragAndDrop(list1, Data1(), 1, x);
-        EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE)) << x;
-        EXPECT_FALSE(list1.m_dropArrows.IsWindowVisible()) << x;
-        EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2})) << x;
-    }
+    // The second onto its own right half: no arrows, no move.
+    effects = DragAndDrop(list, Data1(), 1, 170);
+    EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_FALSE(list.GetChildren().dropArrows.IsWindowVisible());
+    EXPECT_EQ(list.ColumnIds(), (std::vector<int>{1, 2, 0}));
 }
 
 TEST_F(ListDragDrop, OverTheHeaderTheArrowsFollowTheCursorAndLeavingForgetsTheData)
 {
-    list1.m_draggedColumn = 0;
-    IDropTarget* drop = list1.m_dragDrop.GetDropTarget();
+    list.Drag().draggedColumn = 0;
+    IDropTarget* drop = list.GetChildren().dragDrop.GetDropTarget();
     DWORD effect = DROPEFFECT_MOVE;
-    ASSERT_EQ(drop->DragEnter(Data1(), MK_LBUTTON, Screen(list1, 30, 10), &effect), S_OK);
+    ASSERT_EQ(drop->DragEnter(Data1(), MK_LBUTTON, Screen(list, 30, 10), &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
     effect = DROPEFFECT_MOVE;
-    ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list1, 230, 10), &effect), S_OK);
+    ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list, 230, 10), &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE));
-    EXPECT_EQ(list1.m_dropPosition, 2);
-    EXPECT_TRUE(list1.m_dropArrows.IsWindowVisible());
-    RECT arrows{};
-    list1.m_dropArrows.GetWindowRect(&arrows);
-    EXPECT_EQ(arrows.left, Screen(list1, 200, 0).x - 7);
+    EXPECT_EQ(list.GetDragState().dropPosition, 2);
+    EXPECT_TRUE(list.GetChildren().dropArrows.IsWindowVisible());
 
     effect = DROPEFFECT_MOVE; // Control asks for a copy, which a header drag never allows
-    ASSERT_EQ(drop->DragOver(MK_LBUTTON | MK_CONTROL, Screen(list1, 230, 10), &effect), S_OK);
+    ASSERT_EQ(drop->DragOver(MK_LBUTTON | MK_CONTROL, Screen(list, 230, 10), &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
 
     ASSERT_EQ(drop->DragLeave(), S_OK);
     effect = DROPEFFECT_MOVE;
-    ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list1, 230, 10), &effect), S_OK);
+    ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list, 230, 10), &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
-    EXPECT_EQ(drop->DragEnter(nullptr, 0, Screen(list1, 230, 10), &effect), E_INVALIDARG);
-    list1.m_draggedColumn = -1;
+    EXPECT_EQ(drop->DragEnter(nullptr, 0, Screen(list, 230, 10), &effect), E_INVALIDARG);
+    list.Drag().draggedColumn = -1;
 }
 
-TEST_F(ListDragDrop, ControlHeldOrAnotherListsColumnDropsNothing)
+TEST_F(ListDragDrop, AnotherListsColumnOrOtherDataDropsNothing)
 {
-    auto effects = DragAndDrop(list1, Data1(), 0, 270, MK_CONTROL);
+    // list's header data over list2, whose own column 0 is being dragged.
+    auto effects = DragAndDrop(list2, Data1(), 0, 270);
     EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
     EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_NONE));
-    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
-
-    // list1's header data over list2, whose own column 0 is being dragged.
-    effects = DragAndDrop(list2, Data1(), 0, 270);
-    EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
-    EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_NONE));
-    EXPECT_FALSE(list2.m_dropArrows.IsWindowVisible());
+    EXPECT_FALSE(list2.GetChildren().dropArrows.IsWindowVisible());
     EXPECT_EQ(list2.ColumnIds(), (std::vector<int>{0, 1, 2}));
 
     // Data without the header format is not accepted at all.
@@ -327,34 +270,34 @@ TEST_F(ListDragDrop, ControlHeldOrAnotherListsColumnDropsNothing)
     CComObject<CDataObject>* data = nullptr;
     ASSERT_HRESULT_SUCCEEDED(CComObject<CDataObject>::CreateInstance(&data, source));
     ComPtr<IDataObject> plain(data);
-    effects = DragAndDrop(list1, plain.Get(), 0, 270);
+    effects = DragAndDrop(list, plain.Get(), 0, 270);
     EXPECT_EQ(effects.first, static_cast<DWORD>(DROPEFFECT_NONE));
     EXPECT_EQ(effects.second, static_cast<DWORD>(DROPEFFECT_NONE));
-    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(list.ColumnIds(), (std::vector<int>{0, 1, 2}));
     source->Release();
 }
 
 TEST_F(ListDragDrop, AHeaderDragEndsWithTheDragAndPressStateCleared)
 {
-    list1.m_pressedColumn = 1;
-    list1.m_dropArrows.Show(POINT{10, 10});
-    list1.BeginHeaderDrag(); // no button is held: the drag ends at once
-    EXPECT_EQ(list1.m_pressedColumn, -1);
-    EXPECT_EQ(list1.m_draggedColumn, -1);
-    EXPECT_FALSE(list1.m_dropArrows.IsWindowVisible());
-    EXPECT_EQ(list1.ColumnIds(), (std::vector<int>{0, 1, 2}));
+    list.Header().pressedColumn = 1;
+    list.GetChildren().dropArrows.Show(POINT{10, 10});
+    list.BeginHeaderDrag(); // no button is held: the drag ends at once
+    EXPECT_EQ(list.Header().pressedColumn, -1);
+    EXPECT_EQ(list.Drag().draggedColumn, -1);
+    EXPECT_FALSE(list.GetChildren().dropArrows.IsWindowVisible());
+    EXPECT_EQ(list.ColumnIds(), (std::vector<int>{0, 1, 2}));
 }
 
 TEST_F(ListDragDrop, ANewWindowRegistersAgainAndADestroyedOneIsRevoked)
 {
-    HWND old = list1.m_hWnd;
-    EXPECT_EQ(list1.m_dragDrop.GetWindow(), old);
-    list1.LoadResources(); // again on the same window: still one registration
-    EXPECT_EQ(list1.m_dragDrop.GetWindow(), old);
-    list1.DestroyWindow();
-    EXPECT_EQ(list1.m_dragDrop.GetWindow(), nullptr);
-    ASSERT_TRUE(list1.Create(parent, RECT{0, 0, 350, 150}, nullptr, 0, 0));
-    EXPECT_EQ(list1.m_dragDrop.GetWindow(), list1.m_hWnd);
+    HWND old = list.m_hWnd;
+    EXPECT_EQ(list.GetChildren().dragDrop.GetWindow(), old);
+    list.LoadResources(); // again on the same window: still one registration
+    EXPECT_EQ(list.GetChildren().dragDrop.GetWindow(), old);
+    list.DestroyWindow();
+    EXPECT_EQ(list.GetChildren().dragDrop.GetWindow(), nullptr);
+    ASSERT_TRUE(list.Create(parent, RECT{0, 0, 350, 150}, nullptr, 0, 0));
+    EXPECT_EQ(list.GetChildren().dragDrop.GetWindow(), list.m_hWnd);
 }
 
 } // namespace

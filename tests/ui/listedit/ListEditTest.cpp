@@ -3,30 +3,18 @@
 
 namespace {
 
-class CEditList : public CTestList
-{
-public:
-    using CListImpl::m_editing;
-    using CListImpl::m_listCombo;
-    using CListImpl::m_listDate;
-    using CListImpl::m_listEdit;
-    using CListImpl::m_titleTip;
-};
-
 // Columns: 0 plain, 1 text edit, 2 date, 3 combo; two rows. The parent is
 // shown (on the test's own desktop) so that the list can hold the focus.
-class ListEditing : public ::testing::Test
+class ListEditing : public ListTest
 {
 protected:
     enum { kPlain, kEdit, kDate, kCombo };
 
+    DWORD ParentStyle() const override { return WS_POPUP | WS_VISIBLE; }
     void SetUp() override
     {
-        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_DATE_CLASSES | ICC_BAR_CLASSES};
-        ::InitCommonControlsEx(&icc);
-        ASSERT_TRUE(parent.Create(nullptr, RECT{0, 0, 600, 400}, L"edit parent", WS_POPUP | WS_VISIBLE));
-        ASSERT_TRUE(list.Create(parent, RECT{0, 0, 400, 200}, nullptr, 0, 0, 1005));
-        list.SetUseThemes(FALSE);
+        ListTest::SetUp();
+        MakeList(400, 200);
         list.AddColumn(L"Name", 80);
         list.AddColumn(L"Text", 80, -1, FALSE, ITEM_FORMAT_EDIT);
         list.AddColumn(L"Date", 100, -1, FALSE, ITEM_FORMAT_DATETIME);
@@ -38,11 +26,6 @@ protected:
         list.SetFocus();
         ASSERT_EQ(::GetFocus(), list.m_hWnd);
     }
-    void TearDown() override
-    {
-        list.DestroyWindow();
-        parent.DestroyWindow();
-    }
 
     void SetCell(int row, int id, UINT flags, const CListStrings& items = {})
     {
@@ -50,13 +33,6 @@ protected:
         ASSERT_TRUE(cell);
         cell->flags = flags;
         cell->items = items;
-    }
-    int Count(int code) const
-    {
-        int n = 0;
-        for (const auto& note : parent.notes)
-            n += note.code == code;
-        return n;
     }
     static std::wstring Text(HWND window)
     {
@@ -75,19 +51,16 @@ protected:
         for (; *keys; ++keys)
             ::SendMessageW(window, WM_CHAR, *keys, 1);
     }
-
-    CListParent parent;
-    CEditList list;
 };
 
 TEST_F(ListEditing, EnterStoresTheTypedTextAndEscapeLeavesTheCell)
 {
     SetCell(0, kEdit, ITEM_FLAGS_EDIT_NUMBER);
     ASSERT_TRUE(list.EditItem(0, kEdit));
-    HWND edit = list.m_listEdit.m_hWnd;
+    HWND edit = list.GetChildren().edit.m_hWnd;
     ASSERT_TRUE(edit && ::IsWindowVisible(edit));
     EXPECT_EQ(::GetFocus(), edit);
-    EXPECT_TRUE(list.m_editing);
+    EXPECT_TRUE(list.GetInputState().editing);
     EXPECT_EQ(Text(edit), L"old");
     EXPECT_TRUE(::GetWindowLongW(edit, GWL_STYLE) & ES_RIGHT);
     RECT cell{}, box{};
@@ -99,8 +72,8 @@ TEST_F(ListEditing, EnterStoresTheTypedTextAndEscapeLeavesTheCell)
 
     Type(edit, L"12a\r"); // all text was selected: the digits replace it
     EXPECT_FALSE(::IsWindowVisible(edit));
-    EXPECT_FALSE(list.m_editing);
-    EXPECT_EQ(list.m_listEdit.GetExitKey(), static_cast<UINT>(VK_RETURN));
+    EXPECT_FALSE(list.GetInputState().editing);
+    EXPECT_EQ(list.GetChildren().edit.GetExitKey(), static_cast<UINT>(VK_RETURN));
     EXPECT_EQ(list.GetItemText(0, kEdit), L"12");
     ASSERT_EQ(Count(LCN_MODIFIED), 1);
     EXPECT_EQ(parent.notes.back().row, 0);
@@ -108,17 +81,17 @@ TEST_F(ListEditing, EnterStoresTheTypedTextAndEscapeLeavesTheCell)
     EXPECT_EQ(Count(LCN_ENDEDIT), 0) << "the editor's record stays with the list";
 
     ASSERT_TRUE(list.EditItem(1, kEdit));
-    EXPECT_EQ(list.m_listEdit.GetExitKey(), 0u) << "a new edit forgets the last end key";
-    Type(list.m_listEdit.m_hWnd, L"new\x1b");
+    EXPECT_EQ(list.GetChildren().edit.GetExitKey(), 0u) << "a new edit forgets the last end key";
+    Type(list.GetChildren().edit.m_hWnd, L"new\x1b");
     EXPECT_EQ(list.GetItemText(1, kEdit), L"old");
     EXPECT_EQ(Count(LCN_MODIFIED), 1);
-    EXPECT_FALSE(list.m_editing);
+    EXPECT_FALSE(list.GetInputState().editing);
 }
 
 TEST_F(ListEditing, TabStoresTheTextAndPostsTabToTheList)
 {
     ASSERT_TRUE(list.EditItem(0, kEdit));
-    Type(list.m_listEdit.m_hWnd, L"abc\t");
+    Type(list.GetChildren().edit.m_hWnd, L"abc\t");
     EXPECT_EQ(list.GetItemText(0, kEdit), L"abc");
     EXPECT_EQ(Count(LCN_MODIFIED), 1);
     MSG msg{};
@@ -127,7 +100,7 @@ TEST_F(ListEditing, TabStoresTheTextAndPostsTabToTheList)
 
     // Clicking elsewhere (the focus simply moving) ends the edit too.
     ASSERT_TRUE(list.EditItem(1, kEdit));
-    Type(list.m_listEdit.m_hWnd, L"x");
+    Type(list.GetChildren().edit.m_hWnd, L"x");
     list.SetFocus();
     EXPECT_EQ(list.GetItemText(1, kEdit), L"x");
     EXPECT_EQ(Count(LCN_MODIFIED), 2);
@@ -159,10 +132,10 @@ TEST_F(ListEditing, ReadOnlyPlainAndChoicelessCellsOpenNoEditor)
     SetCell(0, kEdit, ITEM_FLAGS_READ_ONLY);
     EXPECT_TRUE(list.EditItem(0, kEdit));
     EXPECT_TRUE(list.EditItem(0, kPlain));
-    EXPECT_FALSE(list.m_listEdit.m_hWnd);
+    EXPECT_FALSE(list.GetChildren().edit.m_hWnd);
     EXPECT_FALSE(list.EditItem(0, kCombo)) << "a combo without choices";
-    EXPECT_FALSE(list.m_listCombo.m_hWnd);
-    EXPECT_FALSE(list.m_editing);
+    EXPECT_FALSE(list.GetChildren().combo.m_hWnd);
+    EXPECT_FALSE(list.GetInputState().editing);
     EXPECT_FALSE(list.EditItem(5, kEdit));
     EXPECT_FALSE(list.EditItem(0, 9));
 
@@ -175,17 +148,17 @@ TEST_F(ListEditing, ADropDownListSelectsTheExactChoiceAndReportsTheNewOne)
     SetCell(0, kCombo, 0, {L"beta", L"alpha", L"Gamma"});
     list.SetItemText(0, kCombo, L"gamma");
     ASSERT_TRUE(list.EditItem(0, kCombo));
-    HWND combo = list.m_listCombo.m_hWnd;
+    HWND combo = list.GetChildren().combo.m_hWnd;
     ASSERT_TRUE(combo && ::IsWindowVisible(combo));
     EXPECT_EQ(::SendMessageW(combo, CB_GETCOUNT, 0, 0), 3);
     EXPECT_EQ(::SendMessageW(combo, CB_GETCURSEL, 0, 0), CB_ERR) << "no exact match, no selection";
     list.SetFocus();
     EXPECT_EQ(list.GetItemText(0, kCombo), L"") << "nothing selected ends with an empty text";
-    EXPECT_FALSE(list.m_editing);
+    EXPECT_FALSE(list.GetInputState().editing);
 
     list.SetItemText(0, kCombo, L"beta");
     ASSERT_TRUE(list.EditItem(0, kCombo));
-    combo = list.m_listCombo.m_hWnd;
+    combo = list.GetChildren().combo.m_hWnd;
     EXPECT_EQ(::SendMessageW(combo, CB_GETCURSEL, 0, 0), 1) << "sorted: alpha, beta, Gamma";
     ::SendMessageW(combo, CB_SETCURSEL, 2, 0);
     Type(combo, L"\r");
@@ -199,12 +172,12 @@ TEST_F(ListEditing, AnEditableComboValidatesItsEditField)
     list.SetItemText(1, kCombo, L"7");
     ASSERT_TRUE(list.EditItem(1, kCombo));
     COMBOBOXINFO info{sizeof(info)};
-    ASSERT_TRUE(::GetComboBoxInfo(list.m_listCombo.m_hWnd, &info));
+    ASSERT_TRUE(::GetComboBoxInfo(list.GetChildren().combo.m_hWnd, &info));
     ASSERT_TRUE(info.hwndItem);
     EXPECT_EQ(Text(info.hwndItem), L"7");
     Type(info.hwndItem, L"4x5\t");
     EXPECT_EQ(list.GetItemText(1, kCombo), L"45");
-    EXPECT_EQ(list.m_listCombo.GetExitKey(), static_cast<UINT>(VK_TAB));
+    EXPECT_EQ(list.GetChildren().combo.GetExitKey(), static_cast<UINT>(VK_TAB));
 }
 
 TEST_F(ListEditing, TheDatePickerReportsOnlyThePartsItsCellKeeps)
@@ -212,7 +185,7 @@ TEST_F(ListEditing, TheDatePickerReportsOnlyThePartsItsCellKeeps)
     SetCell(0, kDate, ITEM_FLAGS_DATE_ONLY);
     list.SetItemText(0, kDate, L"20160401130709");
     ASSERT_TRUE(list.EditItem(0, kDate));
-    HWND picker = list.m_listDate.m_hWnd;
+    HWND picker = list.GetChildren().date.m_hWnd;
     ASSERT_TRUE(picker && ::IsWindowVisible(picker));
     SYSTEMTIME shown{};
     ASSERT_EQ(::SendMessageW(picker, DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&shown)), GDT_VALID);
@@ -228,7 +201,7 @@ TEST_F(ListEditing, TheDatePickerReportsOnlyThePartsItsCellKeeps)
     // cannot be put to "none" by message here.)
     SetCell(1, kDate, ITEM_FLAGS_DATE_NONE);
     ASSERT_TRUE(list.EditItem(1, kDate));
-    picker = list.m_listDate.m_hWnd;
+    picker = list.GetChildren().date.m_hWnd;
     EXPECT_TRUE(::GetWindowLongW(picker, GWL_STYLE) & DTS_SHOWNONE);
     EXPECT_EQ(::GetFocus(), picker);
     list.SetFocus();
@@ -240,17 +213,17 @@ TEST_F(ListEditing, TheDatePickerReportsOnlyThePartsItsCellKeeps)
 
 TEST_F(ListEditing, TheTitleTipShowsOnlyATextThatDoesNotFit)
 {
-    CTitleTip& tip = list.m_titleTip;
+    CTitleTip& tip = list.GetChildren().titleTip;
     ASSERT_TRUE(tip.m_hWnd);
     const std::wstring text = L"a rather long device name";
-    HFONT font = CreateListMessageFont();
+    CGdiObject<HFONT> font(CreateListMessageFont());
     HDC dc = ::GetDC(tip);
-    HGDIOBJ old = ::SelectObject(dc, font);
     RECT measure{0, 0, 1000, 20};
-    ::DrawTextW(dc, text.c_str(), -1, &measure, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER);
-    ::SelectObject(dc, old);
+    {
+        CSelectObject selected(dc, font.Get());
+        ::DrawTextW(dc, text.c_str(), -1, &measure, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER);
+    }
     ::ReleaseDC(tip, dc);
-    ::DeleteObject(font);
     const int width = measure.right - measure.left;
     ASSERT_GT(width, 10);
 
@@ -324,13 +297,13 @@ TEST_F(ListEditing, TheTitleTipShowsOnlyATextThatDoesNotFit)
 TEST_F(ListEditing, ScrollingWhileEditingEndsTheEditAndDestroyingTheListCleansUp)
 {
     ASSERT_TRUE(list.EditItem(0, kEdit));
-    Type(list.m_listEdit.m_hWnd, L"z");
+    Type(list.GetChildren().edit.m_hWnd, L"z");
     list.SendMessage(WM_HSCROLL, SB_LINERIGHT);
-    EXPECT_FALSE(list.m_editing);
+    EXPECT_FALSE(list.GetInputState().editing);
     EXPECT_EQ(list.GetItemText(0, kEdit), L"z");
 
     ASSERT_TRUE(list.EditItem(1, kEdit));
-    HWND edit = list.m_listEdit.m_hWnd, tip = list.m_titleTip.m_hWnd;
+    HWND edit = list.GetChildren().edit.m_hWnd, tip = list.GetChildren().titleTip.m_hWnd;
     list.DestroyWindow();
     EXPECT_FALSE(::IsWindow(edit));
     EXPECT_FALSE(::IsWindow(tip));

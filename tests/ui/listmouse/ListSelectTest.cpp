@@ -9,8 +9,8 @@ TEST_F(ListSelect, PlainClickSelectsOneRowAndReportsSelectionThenClick)
     AddRows(5);
     Click(2, 1);
     EXPECT_EQ(Selection(), std::vector<int>{2});
-    EXPECT_EQ(list.m_focusRow, 2);
-    EXPECT_EQ(list.m_focusColumn, 1);
+    EXPECT_EQ(list.Selection().focusRow, 2);
+    EXPECT_EQ(list.Selection().focusColumn, 1);
     ASSERT_EQ(Codes(), (std::vector<int>{LCN_SELECTED, LCN_LEFTCLICK}));
     EXPECT_EQ(parent.notes[0].row, 2);
     EXPECT_EQ(parent.notes[0].column, 1);
@@ -21,7 +21,7 @@ TEST_F(ListSelect, PlainClickSelectsOneRowAndReportsSelectionThenClick)
     parent.notes.clear();
     Click(2, 2);
     EXPECT_EQ(Codes(), std::vector<int>{LCN_LEFTCLICK});
-    EXPECT_EQ(list.m_focusColumn, 2);
+    EXPECT_EQ(list.Selection().focusColumn, 2);
 
     // Below the rows: row -1, column id 0.
     parent.notes.clear();
@@ -33,38 +33,20 @@ TEST_F(ListSelect, PlainClickSelectsOneRowAndReportsSelectionThenClick)
     EXPECT_EQ(Selection(), std::vector<int>{2});
 }
 
-TEST_F(ListSelect, ControlClickAddsAndRemovesRows)
-{
-    AddRows(5);
-    Click(1, 1);
-    Click(3, 1, MK_CONTROL);
-    EXPECT_EQ(Selection(), (std::vector<int>{1, 3}));
-    EXPECT_EQ(list.m_focusRow, 3);
-    EXPECT_EQ(list.m_focusColumn, -1);
-    EXPECT_EQ(Count(LCN_SELECTED), 2);
-
-    Click(1, 2, MK_CONTROL);
-    EXPECT_EQ(Selection(), std::vector<int>{3});
-    EXPECT_EQ(list.m_focusRow, 1);
-    EXPECT_EQ(list.m_focusColumn, 2);
-    Click(3, 1, MK_CONTROL);
-    EXPECT_TRUE(Selection().empty());
-    EXPECT_EQ(Count(LCN_SELECTED), 2); // removals are not reported
-}
-
-TEST_F(ListSelect, ShiftClickSelectsFromTheAnchor)
+TEST_F(ListSelect, ModifierClicksAreReportedOnlyWhenTheySelect)
 {
     AddRows(6);
-    Click(2, 1, MK_SHIFT); // no anchor yet: the row alone
-    EXPECT_EQ(Selection(), std::vector<int>{2});
-    EXPECT_EQ(list.m_anchorRow, 2);
-    Click(4, 1, MK_SHIFT);
-    EXPECT_EQ(Selection(), (std::vector<int>{2, 3, 4}));
-    EXPECT_EQ(list.m_focusRow, 4);
-    EXPECT_EQ(list.m_focusColumn, -1);
-    Click(0, 1, MK_SHIFT);
-    EXPECT_EQ(Selection(), (std::vector<int>{0, 1, 2}));
-    EXPECT_EQ(list.m_anchorRow, 2);
+    Click(1, 1);
+    Click(3, 1, MK_CONTROL);
+    Click(5, 1, MK_SHIFT);
+    EXPECT_EQ(Selection(), (std::vector<int>{3, 4, 5}));
+    EXPECT_EQ(Count(LCN_SELECTED), 3);
+    EXPECT_EQ(parent.notes[4].code, LCN_SELECTED);
+    EXPECT_EQ(parent.notes[4].row, 5);
+    EXPECT_EQ(parent.notes[4].column, 0) << "several rows: no focus column";
+    Click(4, 2, MK_CONTROL);
+    EXPECT_EQ(Selection(), (std::vector<int>{3, 5}));
+    EXPECT_EQ(Count(LCN_SELECTED), 3) << "removals are not reported";
 }
 
 TEST_F(ListSelect, PlainClickInsideASelectionNarrowsItOnRelease)
@@ -79,15 +61,11 @@ TEST_F(ListSelect, PlainClickInsideASelectionNarrowsItOnRelease)
     EXPECT_EQ(Selection(), std::vector<int>{2});
 }
 
-TEST_F(ListSelect, SingleSelectionIgnoresRangesAndSelectAll)
+TEST_F(ListSelect, SingleSelectionIgnoresSelectAllAndShiftedKeys)
 {
     list.SetSingleSelect(TRUE);
     AddRows(5);
-    Click(1, 1);
-    Click(3, 1, MK_SHIFT);
-    EXPECT_EQ(Selection(), std::vector<int>{3});
-    Click(4, 1, MK_CONTROL);
-    EXPECT_EQ(Selection(), std::vector<int>{4});
+    Click(4, 1);
     Key('A', true);
     EXPECT_EQ(Selection(), std::vector<int>{4});
     Key(VK_UP, false, true);
@@ -179,13 +157,13 @@ TEST_F(ListSelect, DraggingOverRowsDrawsABandThatSelectsThem)
     AddRows(6);
     Press(1, 1);
     Send(WM_MOUSEMOVE, MK_LBUTTON, X(1) + 2, Y(1) + 2); // within 3 pixels: nothing yet
-    EXPECT_FALSE(list.m_bandActive);
+    EXPECT_FALSE(list.GetInputState().bandActive);
     Send(WM_MOUSEMOVE, MK_LBUTTON, X(1) + 10, Y(3));
-    EXPECT_TRUE(list.m_bandActive);
+    EXPECT_TRUE(list.GetInputState().bandActive);
     EXPECT_EQ(Selection(), (std::vector<int>{1, 2, 3}));
     parent.notes.clear();
     Release(3, 1);
-    EXPECT_FALSE(list.m_bandActive);
+    EXPECT_FALSE(list.GetInputState().bandActive);
     EXPECT_TRUE(parent.notes.empty()); // a band ends without a click
     EXPECT_EQ(Selection(), (std::vector<int>{1, 2, 3}));
 }
@@ -197,7 +175,7 @@ TEST_F(ListSelect, SwipeFromTheFirstColumnAddsRowsUnderThePointer)
     Press(1, 0); // the first column arms no band
     Send(WM_MOUSEMOVE, MK_LBUTTON | MK_CONTROL, X(0), Y(2));
     Send(WM_MOUSEMOVE, MK_LBUTTON | MK_CONTROL, X(0), Y(4));
-    EXPECT_FALSE(list.m_bandActive);
+    EXPECT_FALSE(list.GetInputState().bandActive);
     EXPECT_EQ(Selection(), (std::vector<int>{1, 2, 4}));
 }
 
@@ -205,14 +183,14 @@ TEST_F(ListSelect, PointerTracksTheHotCellUntilItLeaves)
 {
     AddRows(3);
     Send(WM_MOUSEMOVE, 0, X(2), Y(1));
-    EXPECT_EQ(list.m_hotRow, 1);
-    EXPECT_EQ(list.m_hotColumn, 2);
+    EXPECT_EQ(list.GetInputState().hotRow, 1);
+    EXPECT_EQ(list.GetInputState().hotColumn, 2);
     Send(WM_MOUSEMOVE, 0, X(1), 140); // below the rows
-    EXPECT_EQ(list.m_hotRow, -1);
+    EXPECT_EQ(list.GetInputState().hotRow, -1);
     Send(WM_MOUSEMOVE, 0, X(0), Y(2));
     list.SendMessage(WM_MOUSELEAVE);
-    EXPECT_EQ(list.m_hotRow, -1);
-    EXPECT_EQ(list.m_hotColumn, -1);
+    EXPECT_EQ(list.GetInputState().hotRow, -1);
+    EXPECT_EQ(list.GetInputState().hotColumn, -1);
 }
 
 } // namespace

@@ -20,15 +20,6 @@ protected:
     }
 };
 
-TEST_F(ListSort, TextsCompareCodeUnitByCodeUnit)
-{
-    AddRows({L"10", L"9", L"100", L"b", L"B", L"a", L"Z", L""});
-    ClickHeader(0);
-    EXPECT_EQ(Column(0), (std::vector<std::wstring>{L"", L"10", L"100", L"9", L"B", L"Z", L"a", L"b"}));
-    EXPECT_EQ(list.m_sortColumn, 0);
-    EXPECT_TRUE(list.m_sortAscending);
-}
-
 TEST_F(ListSort, RowsMoveWholeWithTheirItemData)
 {
     CCountedItem items[3];
@@ -49,37 +40,32 @@ TEST_F(ListSort, RowsMoveWholeWithTheirItemData)
         list.DeleteItem(0); // the items go before the list
 }
 
-TEST_F(ListSort, TheSameHeaderAgainReversesAnotherSortsAfresh)
+TEST_F(ListSort, TheSameHeaderAgainReversesAnotherSortsAfreshAndNoRowStaysSelected)
 {
     AddRows({L"b", L"c", L"a"});
+    Click(0, 1);
+    Click(2, 1, MK_CONTROL);
+    parent.notes.clear();
     ClickHeader(0);
     ASSERT_EQ(Column(0), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+    EXPECT_EQ(list.GetHeaderState().sortColumn, 0);
+    EXPECT_TRUE(list.GetHeaderState().sortAscending);
+    EXPECT_TRUE(Selection().empty());
+    EXPECT_EQ(list.GetSelectionState().anchorRow, -1);
+    EXPECT_EQ(list.GetSelectionState().focusRow, -1);
+    EXPECT_EQ(Count(LCN_SELECTED), 0);
     ASSERT_NE(list.AddItem(L"aa"), -1); // lands at the end, and stays put relative to the others
     ClickHeader(0);
     EXPECT_EQ(Column(0), (std::vector<std::wstring>{L"aa", L"c", L"b", L"a"}));
-    EXPECT_FALSE(list.m_sortAscending);
+    EXPECT_FALSE(list.GetHeaderState().sortAscending);
 
     const wchar_t* second[] = {L"3", L"1", L"2", L"0"};
     for (int row = 0; row < 4; ++row)
         list.SetItemText(row, 1, second[row]);
     ClickHeader(1);
     EXPECT_EQ(Column(1), (std::vector<std::wstring>{L"0", L"1", L"2", L"3"}));
-    EXPECT_TRUE(list.m_sortAscending);
-    EXPECT_EQ(list.m_sortColumn, 1);
-}
-
-TEST_F(ListSort, SortingClearsTheSelection)
-{
-    AddRows({L"b", L"a", L"c"});
-    Click(0, 1);
-    Click(2, 1, MK_CONTROL);
-    parent.notes.clear();
-    ClickHeader(0);
-    EXPECT_TRUE(Selection().empty());
-    EXPECT_EQ(list.m_anchorRow, -1);
-    EXPECT_EQ(list.m_focusRow, -1);
-    EXPECT_EQ(list.m_focusColumn, -1);
-    EXPECT_EQ(Count(LCN_SELECTED), 0);
+    EXPECT_TRUE(list.GetHeaderState().sortAscending);
+    EXPECT_EQ(list.Header().sortColumn, 1);
 }
 
 TEST_F(ListSort, NoSortWhenOffHiddenDraggedOrCancelled)
@@ -94,7 +80,7 @@ TEST_F(ListSort, NoSortWhenOffHiddenDraggedOrCancelled)
     // A press that moves more than 4 pixels becomes a column drag.
     Send(WM_LBUTTONDOWN, MK_LBUTTON, X(0), 10);
     Send(WM_MOUSEMOVE, MK_LBUTTON, X(0) + 3, 13); // not yet
-    EXPECT_EQ(list.m_pressedColumn, 0);
+    EXPECT_EQ(list.Header().pressedColumn, 0);
     Send(WM_MOUSEMOVE, MK_LBUTTON, X(0) + 5, 10);
     Send(WM_LBUTTONUP, 0, X(0) + 5, 10);
     EXPECT_EQ(Column(0), unsorted);
@@ -106,9 +92,9 @@ TEST_F(ListSort, NoSortWhenOffHiddenDraggedOrCancelled)
 
     // A press on a divider resizes.
     Send(WM_LBUTTONDOWN, MK_LBUTTON, 88, 10);
-    EXPECT_TRUE(list.m_resizingColumn);
+    EXPECT_TRUE(list.GetHeaderState().resizing);
     Send(WM_LBUTTONUP, 0, 88, 10);
-    EXPECT_FALSE(list.m_resizingColumn);
+    EXPECT_FALSE(list.GetHeaderState().resizing);
     EXPECT_EQ(Column(0), unsorted);
 
     list.ShowHeader(FALSE);

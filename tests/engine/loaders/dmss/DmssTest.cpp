@@ -1,14 +1,13 @@
 #include "engine/images/IntelHexImage.h"
 #include "engine/protocols/Dmss.h"
 #include "services/Log.h"
+#include "tests/fixtures/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/DmssPhone.h"
 #include "tests/fixtures/IntelHexText.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <gtest/gtest.h>
-
-#include <random>
 
 namespace
 {
@@ -18,11 +17,8 @@ const HRESULT kWrongAnswer = HResultFromWin32(ERROR_INVALID_STATE);
 
 ByteVector RandomBytes(size_t count, unsigned seed)
 {
-    std::mt19937 random(seed);
-    ByteVector bytes(count);
-    for (BYTE& b : bytes)
-        b = static_cast<BYTE>(random());
-    return bytes;
+    const std::string bytes = Pattern(count, seed);
+    return ByteVector(bytes.begin(), bytes.end());
 }
 
 class DmssTest : public ::testing::Test
@@ -96,45 +92,41 @@ TEST_F(DmssTest, RunsThatTouchGoAsOneAndNoStartAddressJumpsToZero)
     EXPECT_EQ(2u, m_status.CountPrefix(L"Write and verify address"));
 }
 
-TEST_F(DmssTest, ParametersReplyThatIsNotRightFailsTheLoad)
+TEST_F(DmssTest, AnswerThatIsNotRightEndsTheLoad)
 {
-    WriteProgrammer({{0x1000, RandomBytes(100, 5)}}, 0x1000);
+    // Ten packets of 1024 bytes.
+    WriteProgrammer({{0x1000, RandomBytes(10 * 1024, 5)}}, 0x1000);
+    auto with = [](auto change) {
+        CDmssPhone::Options options;
+        change(options);
+        return options;
+    };
     const struct
     {
         const char* why;
         HRESULT expected;
         CDmssPhone::Options options;
+        size_t writes;
+        bool go;
     } cases[] = {
-        {"wrong code", kWrongAnswer, {1024, 0x09}},
-        {"maximum write size 0", kWrongAnswer, {0}},
-        {"one byte long", HResultFromWin32(ERROR_INSUFFICIENT_BUFFER), {1024, 0x08, 9}},
-        {"one byte short", HResultFromWin32(ERROR_BAD_LENGTH), {1024, 0x08, 7}},
-        {"bad frame check", HResultFromWin32(ERROR_CRC), {1024, 0x08, 8, {{}, 0, true}}},
+        {"parameters reply of another code", kWrongAnswer, with([](auto& o) { o.parametersCode = 0x09; }), 0, false},
+        {"maximum write size 0", kWrongAnswer, with([](auto& o) { o.maxWrite = 0; }), 0, false},
+        {"parameters reply one byte long", HResultFromWin32(ERROR_INSUFFICIENT_BUFFER),
+         with([](auto& o) { o.parametersLength = 9; }), 0, false},
+        {"parameters reply one byte short", HResultFromWin32(ERROR_BAD_LENGTH),
+         with([](auto& o) { o.parametersLength = 7; }), 0, false},
+        {"parameters reply with a bad frame check", HResultFromWin32(ERROR_CRC),
+         with([](auto& o) { o.parametersFaults.badCheck = true; }), 0, false},
+        {"write 3 refused", kWrongAnswer, with([](auto& o) { o.nakWrite = 3; }), 4, false},
+        {"jump refused", kWrongAnswer, with([](auto& o) { o.goAnswer = 0x03; }), 10, true},
     };
     for (const auto& c : cases)
     {
         CDmssPhone phone(c.options);
         EXPECT_EQ(c.expected, Load(phone)) << c.why;
-        EXPECT_TRUE(phone.WriteLengths().empty()) << c.why;
-        EXPECT_FALSE(phone.GoAddress()) << c.why;
+        EXPECT_EQ(c.writes, phone.WriteLengths().size()) << c.why;
+        EXPECT_EQ(c.go, phone.GoAddress().has_value()) << c.why;
     }
-}
-
-TEST_F(DmssTest, AnswerOtherThanAcknowledgeEndsTheLoad)
-{
-    WriteProgrammer({{0x1000, RandomBytes(10 * 1024, 6)}}, 0x1000);
-    CDmssPhone::Options nak;
-    nak.nakWrite = 3;
-    CDmssPhone refusing(nak);
-    EXPECT_EQ(kWrongAnswer, Load(refusing));
-    EXPECT_EQ(4u, refusing.WriteLengths().size());
-    EXPECT_FALSE(refusing.GoAddress());
-
-    CDmssPhone::Options badGo;
-    badGo.goAnswer = 0x03;
-    CDmssPhone phone(badGo);
-    EXPECT_EQ(kWrongAnswer, Load(phone));
-    EXPECT_TRUE(phone.GoAddress());
 }
 
 TEST_F(DmssTest, ProgrammerThatIsNoIntelHexFailsBeforeThePortIsOpened)

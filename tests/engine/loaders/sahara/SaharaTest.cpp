@@ -1,12 +1,13 @@
 #include "engine/protocols/Sahara.h"
 #include "services/Log.h"
+#include "tests/fixtures/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/SaharaPhone.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <functional>
 
 namespace
 {
@@ -20,11 +21,9 @@ class SaharaTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::mt19937 random(121);
-        m_programmer.resize(150000);
-        for (BYTE& b : m_programmer)
-            b = static_cast<BYTE>(random());
-        ASSERT_TRUE(WriteWholeFile(m_path, std::string(m_programmer.begin(), m_programmer.end())));
+        const std::string programmer = Pattern(150000, 121);
+        m_programmer.assign(programmer.begin(), programmer.end());
+        ASSERT_TRUE(WriteWholeFile(m_path, programmer));
     }
 
     CSaharaPhone::Options PhoneOptions() const
@@ -113,17 +112,6 @@ TEST_F(SaharaTest, PhonePastItsHelloIsRecoveredThroughCommandMode)
               std::vector<std::wstring>(texts.begin() + 2, texts.begin() + 7));
 }
 
-TEST_F(SaharaTest, RecoveryThatHearsNoHelloFails)
-{
-    CSaharaPhone::Options options = PhoneOptions();
-    options.pastHello = true;
-    options.neverHello = true;
-    options.packetsBeforeHello = 1;
-    CSaharaPhone phone(options);
-    EXPECT_EQ(E_UNEXPECTED, Load(phone));
-    EXPECT_EQ(0u, m_status.Count(L"Send hello response"));
-}
-
 TEST_F(SaharaTest, WaitsForTheHelloOfARestartedPhone)
 {
     CSaharaPhone::Options options = PhoneOptions();
@@ -137,31 +125,44 @@ TEST_F(SaharaTest, WaitsForTheHelloOfARestartedPhone)
     EXPECT_EQ(std::vector<ULONG>{CSaharaPhone::kModeImageTransfer}, phone.HelloResponseModes());
 }
 
-TEST_F(SaharaTest, UnknownCommandEndsTheLoad)
+TEST_F(SaharaTest, PhoneThatGoesWrongEndsTheLoad)
 {
-    CSaharaPhone::Options options = PhoneOptions();
-    options.unknownCommandAfter = 2;
-    CSaharaPhone phone(options);
-    EXPECT_EQ(E_UNEXPECTED, Load(phone));
-    EXPECT_EQ(L"Unknown command 07", m_status.Texts().back());
-    EXPECT_TRUE(PortIsFree(phone.HostPort()));
-}
-
-TEST_F(SaharaTest, TransferEndsBadly)
-{
+    using Change = std::function<void(CSaharaPhone::Options&)>;
+    const struct
     {
-        CSaharaPhone::Options options = PhoneOptions();
-        options.endStatus = 5;
-        CSaharaPhone phone(options);
-        EXPECT_EQ(E_FAIL, Load(phone));
-        EXPECT_EQ(L"EndTransferPacket id 13, status 5", m_status.Texts().back());
-    }
+        const char* what;
+        Change change;
+        HRESULT result;
+        std::wstring lastText; // empty: not compared
+        bool done;
+    } cases[] = {
+        {"recovery that hears no hello",
+         [](auto& o) {
+             o.pastHello = o.neverHello = true;
+             o.packetsBeforeHello = 1;
+         },
+         E_UNEXPECTED, L"", false},
+        {"unknown command", [](auto& o) { o.unknownCommandAfter = 2; }, E_UNEXPECTED, L"Unknown command 07", false},
+        {"transfer ends badly", [](auto& o) { o.endStatus = 5; }, E_FAIL, L"EndTransferPacket id 13, status 5", false},
+        {"done answered with another command", [](auto& o) { o.doneResponseId = 0x07; }, E_UNEXPECTED, L"", true},
+    };
+    for (const auto& c : cases)
     {
+        SCOPED_TRACE(c.what);
+        CStatusRecorder status;
         CSaharaPhone::Options options = PhoneOptions();
-        options.doneResponseId = 0x07;
+        c.change(options);
         CSaharaPhone phone(options);
-        EXPECT_EQ(E_UNEXPECTED, Load(phone));
-        EXPECT_TRUE(phone.DoneReceived());
+        ASSERT_TRUE(phone.Start());
+        EXPECT_EQ(c.result, DownloadFlashProgrammerSahara(phone.HostPort().c_str(), m_path.c_str(), &status, FALSE));
+        phone.Stop();
+        if (!c.lastText.empty())
+        {
+            EXPECT_EQ(c.lastText, status.Texts().back());
+        }
+        EXPECT_EQ(c.done, phone.DoneReceived());
+        EXPECT_EQ(options.pastHello ? 0u : 1u, status.Count(L"Send hello response"));
+        EXPECT_TRUE(PortIsFree(phone.HostPort()));
     }
 }
 
@@ -176,6 +177,8 @@ TEST_F(SaharaTest, RequestsPastTheEndOfTheProgrammerAreRefused)
         // Offsets above 4 GiB must not wrap into the file.
         {{true, 0x100000000ull, 16}},
         {{true, 0xFFFFFFFFFFFFFFF0ull, 0x20}},
+        // Nor lengths above 4 GiB into a short count.
+        {{true, 0, 0x100000010ull}},
     };
     for (const auto& requests : refused)
     {

@@ -1,12 +1,11 @@
 #include "engine/protocols/StreamingDownload.h"
 #include "services/Log.h"
+#include "tests/fixtures/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/StatusRecorder.h"
 #include "tests/fixtures/StreamingPhone.h"
 
 #include <gtest/gtest.h>
-
-#include <random>
 
 namespace
 {
@@ -17,11 +16,9 @@ class StreamingDownloadTest : public ::testing::Test
 protected:
     void WriteBootImage(size_t size)
     {
-        std::mt19937 random(static_cast<unsigned>(size));
-        m_bootImage.resize(size);
-        for (BYTE& b : m_bootImage)
-            b = static_cast<BYTE>(random());
-        ASSERT_TRUE(WriteWholeFile(m_path, std::string(m_bootImage.begin(), m_bootImage.end())));
+        const std::string image = Pattern(size, static_cast<unsigned>(size));
+        m_bootImage.assign(image.begin(), image.end());
+        ASSERT_TRUE(WriteWholeFile(m_path, image));
     }
 
     HRESULT Load(CStreamingPhone& phone)
@@ -73,67 +70,68 @@ TEST_F(StreamingDownloadTest, StreamsTheBootImageAndRestartsThePhone)
               m_status.Texts());
 }
 
-TEST_F(StreamingDownloadTest, EachBlockIsAnsweredBeforeTheNextIsSent)
+TEST_F(StreamingDownloadTest, OddSizesAndReplyLengthsAndSlowAnswers)
 {
-    WriteBootImage(2048);
-    CStreamingPhone::Options options;
-    options.answerDelayMs = 300;
-    CStreamingPhone phone(options);
-    ASSERT_EQ(S_OK, Load(phone));
-    EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
-    EXPECT_EQ(2u, phone.Blocks());
-    EXPECT_EQ(m_bootImage, phone.Image());
-}
-
-TEST_F(StreamingDownloadTest, OddSizesAndReplyLengths)
-{
-    // A last block shorter than the rest, a block size above the 128-byte
-    // packet buffer, and hello replies of every length the reply may have.
+    // An empty image, a last block shorter than the rest, a block size above
+    // the 128-byte packet buffer, hello replies of every length the reply may
+    // have, and blocks answered late (the phone fails when the next block
+    // comes before the answer).
     const struct
     {
         size_t image;
         ULONG blockSize;
         size_t replyTail;
-    } cases[] = {{5000, 123, 0}, {5000, 124, 1029}, {1, 4096, 7}, {70000, 0x7FFFFFFF, 16}};
+        size_t blocks;
+        DWORD answerDelayMs;
+    } cases[] = {{0, 1024, 16, 0, 0}, {5000, 123, 0, 41, 0},         {5000, 124, 1029, 41, 0},
+                 {1, 4096, 7, 1, 0},  {70000, 0x7FFFFFFF, 16, 1, 0}, {2048, 1024, 16, 2, 300}};
     for (const auto& c : cases)
     {
+        SCOPED_TRACE(c.blockSize);
         WriteBootImage(c.image);
         CStreamingPhone::Options options;
         options.blockSize = c.blockSize;
         options.replyTail = c.replyTail;
+        options.answerDelayMs = c.answerDelayMs;
         CStreamingPhone phone(options);
-        ASSERT_EQ(S_OK, Load(phone)) << c.blockSize;
+        ASSERT_EQ(S_OK, Load(phone));
         EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
-        EXPECT_EQ(m_bootImage, phone.Image()) << c.blockSize;
+        EXPECT_EQ(m_bootImage, phone.Image());
+        EXPECT_EQ(Session(c.blocks), phone.Commands());
     }
 }
 
-TEST_F(StreamingDownloadTest, PhoneThatNeverSaysHelloGetsSixtyOneHellos)
-{
-    WriteBootImage(1024);
-    CStreamingPhone::Options options;
-    options.refusedHellos = 1000;
-    CStreamingPhone phone(options);
-    EXPECT_EQ(HResultFromWin32(ERROR_NOT_READY), Load(phone));
-    EXPECT_EQ(61, phone.Hellos());
-    std::vector<std::wstring> hellos = m_status.WithPrefix(L"Send hello command ");
-    ASSERT_EQ(61u, hellos.size());
-    EXPECT_EQ(L"Send hello command 0", hellos.front());
-    EXPECT_EQ(L"Send hello command 60", hellos.back());
-    EXPECT_EQ(L"Send hello command 60", m_status.Texts().back());
-}
-
-TEST_F(StreamingDownloadTest, HelloIsRepeatedUntilThePhoneAnswers)
+// Hellos without an answer and hellos refused are repeated, up to 61 in all.
+TEST_F(StreamingDownloadTest, HelloIsRepeatedUntilThePhoneAnswersOrSixtyOneWentOut)
 {
     WriteBootImage(4096);
-    CStreamingPhone::Options options;
-    options.silentHellos = 1;
-    options.refusedHellos = 2;
-    CStreamingPhone phone(options);
-    ASSERT_EQ(S_OK, Load(phone));
-    EXPECT_EQ(4, phone.Hellos());
-    EXPECT_EQ(4u, m_status.CountPrefix(L"Send hello command "));
-    EXPECT_EQ(m_bootImage, phone.Image());
+    const struct
+    {
+        int silent, refused;
+        HRESULT result;
+        int hellos;
+    } cases[] = {{1, 2, S_OK, 4}, {0, 1000, HResultFromWin32(ERROR_NOT_READY), 61}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.refused);
+        CStatusRecorder status;
+        CStreamingPhone::Options options;
+        options.silentHellos = c.silent;
+        options.refusedHellos = c.refused;
+        CStreamingPhone phone(options);
+        ASSERT_TRUE(phone.Start());
+        EXPECT_EQ(c.result, DownloadMiniKernel(phone.HostPort().c_str(), m_path.c_str(), &status));
+        phone.Stop();
+        EXPECT_EQ(c.hellos, phone.Hellos());
+        const std::vector<std::wstring> hellos = status.WithPrefix(L"Send hello command ");
+        ASSERT_EQ(static_cast<size_t>(c.hellos), hellos.size());
+        for (int i = 0; i < c.hellos; ++i)
+            EXPECT_EQ(L"Send hello command " + std::to_wstring(i), hellos[i]);
+        if (FAILED(c.result))
+            EXPECT_EQ(hellos.back(), status.Texts().back());
+        else
+            EXPECT_EQ(m_bootImage, phone.Image());
+    }
 }
 
 TEST_F(StreamingDownloadTest, WrongAnswersEndTheDownloadAndOnlyThey)
@@ -172,15 +170,6 @@ TEST_F(StreamingDownloadTest, WrongAnswersEndTheDownloadAndOnlyThey)
         EXPECT_EQ(c.expected, Load(phone)) << c.why;
         EXPECT_EQ(c.blocksSent, phone.Blocks()) << c.why;
     }
-}
-
-TEST_F(StreamingDownloadTest, EmptyBootImageGoesFromOpenToClose)
-{
-    WriteBootImage(0);
-    CStreamingPhone phone(CStreamingPhone::Options{});
-    ASSERT_EQ(S_OK, Load(phone));
-    EXPECT_EQ(Session(0), phone.Commands());
-    EXPECT_EQ(0u, m_status.CountPrefix(L"StreamWrite"));
 }
 
 TEST_F(StreamingDownloadTest, MissingBootImageFailsBeforeThePortIsOpened)
