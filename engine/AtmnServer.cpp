@@ -93,22 +93,18 @@ HRESULT CAtmnServer::GetPort(DISPPARAMS* params, VARIANT* result, UINT* argument
             *argumentError = 0;
         return LogError(DISP_E_TYPEMISMATCH, L"CAtmnServer::GetPort", __LINE__);
     }
-    IQPortProxy* port = nullptr;
+    ComPtr<IQPortProxy> port;
     hr = CPortProxy::CreateInstance(V_BSTR(&portId) ? V_BSTR(&portId) : L"", &port);
     if (FAILED(hr))
     {
         LogError(hr, L"CAtmnServer::GetPort", __LINE__);
-        port = nullptr;
+        port.Reset();
     }
     if (result)
     {
         VariantInit(result);
         V_VT(result) = VT_UNKNOWN;
-        V_UNKNOWN(result) = port;
-    }
-    else if (port)
-    {
-        port->Release();
+        V_UNKNOWN(result) = port.Detach();
     }
     return S_OK;
 }

@@ -2,6 +2,7 @@
 
 #include "engine/AtmnServer.h"
 #include "engine/DownloadSettings.h"
+#include "platform/Handles.h"
 #include "services/Log.h"
 
 #include <process.h>
@@ -66,26 +67,17 @@ HRESULT LoadTypeInfo(int library, REFIID iid, bool vtablePart, ITypeInfo** out)
     return S_OK;
 }
 
-// The class objects: static, and their references do not count.
-class CEngineClassFactory final : public IClassFactory
+// The class object of one engine class (CComObjectStatic: its references do
+// not count).
+class CEngineClassFactory : public IClassFactory, public CComObjectRoot
 {
 public:
-    explicit constexpr CEngineClassFactory(const EngineClass& entry) : m_entry(entry) {}
+    BEGIN_COM_MAP(CEngineClassFactory)
+        COM_INTERFACE_ENTRY(IClassFactory)
+    END_COM_MAP()
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (InlineIsEqualGUID(iid, IID_IUnknown) || InlineIsEqualGUID(iid, IID_IClassFactory))
-        {
-            *out = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    explicit CEngineClassFactory(const EngineClass& entry) : m_entry(entry) {}
+
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override
     {
         return m_entry.create(outer, iid, out);
@@ -109,8 +101,8 @@ const EngineClass g_classes[] = {
 };
 constexpr size_t kClassCount = sizeof g_classes / sizeof g_classes[0];
 
-CEngineClassFactory g_factories[kClassCount] = {CEngineClassFactory(g_classes[0]),
-                                                 CEngineClassFactory(g_classes[1])};
+CComObjectStatic<CEngineClassFactory> g_factories[kClassCount] = {
+    CComObjectStatic<CEngineClassFactory>(g_classes[0]), CComObjectStatic<CEngineClassFactory>(g_classes[1])};
 DWORD g_cookies[kClassCount] = {};
 } // namespace
 
@@ -126,21 +118,17 @@ HRESULT GetProgramTypeInfo(int library, REFIID iid, bool vtablePart, ITypeInfo**
         ITypeInfo* info = cached.info;
         if (!info)
         {
-            HRESULT hr = LoadTypeInfo(library, iid, vtablePart, &info);
+            ComPtr<ITypeInfo> loaded;
+            HRESULT hr = LoadTypeInfo(library, iid, vtablePart, &loaded);
             if (FAILED(hr))
                 return hr;
-            // Another thread may have been first: keep its copy.
-            ITypeInfo* earlier = static_cast<ITypeInfo*>(
-                InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&cached.info), info, nullptr));
-            if (earlier)
-            {
-                info->Release();
-                info = earlier;
-            }
+            // Another thread may have been first: keep its copy. The cache
+            // keeps its reference for the life of the process.
+            ITypeInfo* earlier = static_cast<ITypeInfo*>(InterlockedCompareExchangePointer(
+                reinterpret_cast<void* volatile*>(&cached.info), loaded.Get(), nullptr));
+            info = earlier ? earlier : loaded.Detach();
         }
-        info->AddRef();
-        *out = info;
-        return S_OK;
+        return ComPtr<ITypeInfo>(info).CopyTo(out);
     }
     // Not one that the engine answers from: load it without keeping it.
     return LoadTypeInfo(library, iid, vtablePart, out);
@@ -202,9 +190,9 @@ struct ClassObjectHost
 {
     DWORD flags = 0;
     HRESULT result = E_FAIL;
-    HANDLE registered = nullptr; // set once `result` holds the registration's outcome
-    HANDLE withdraw = nullptr;   // set to make the thread revoke and end
-    HANDLE thread = nullptr;
+    CHandle registered; // set once `result` holds the registration's outcome
+    CHandle withdraw;   // set to make the thread revoke and end
+    CHandle thread;
 };
 
 ClassObjectHost g_host;
@@ -220,11 +208,11 @@ unsigned __stdcall HostClassObjects(void*)
     if (SUCCEEDED(hr))
         hr = RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, g_host.flags);
     g_host.result = hr;
-    SetEvent(g_host.registered);
+    SetEvent(g_host.registered.Get());
     if (SUCCEEDED(hr))
     {
         // Lives as long as the program publishes; the withdrawal ends it.
-        WaitForSingleObject(g_host.withdraw, INFINITE);
+        WaitForSingleObject(g_host.withdraw.Get(), INFINITE);
         RevokeEngineClassObjects();
     }
     if (SUCCEEDED(joined))
@@ -234,12 +222,7 @@ unsigned __stdcall HostClassObjects(void*)
 
 void CloseHost()
 {
-    for (HANDLE* handle : {&g_host.registered, &g_host.withdraw, &g_host.thread})
-    {
-        if (*handle)
-            CloseHandle(*handle);
-        *handle = nullptr;
-    }
+    g_host = ClassObjectHost();
 }
 } // namespace
 
@@ -250,22 +233,22 @@ HRESULT PublishEngineClassObjects(DWORD flags)
         return S_OK;
     g_host.flags = flags;
     g_host.result = E_FAIL;
-    g_host.registered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    g_host.withdraw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_host.registered.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    g_host.withdraw.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!g_host.registered || !g_host.withdraw)
     {
         const HRESULT hr = LastErrorHResult();
         CloseHost();
         return LogError(hr, name, __LINE__);
     }
-    g_host.thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, HostClassObjects, nullptr, 0, nullptr));
+    g_host.thread.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, HostClassObjects, nullptr, 0, nullptr)));
     if (!g_host.thread)
     {
         const HRESULT hr = LastErrorHResult();
         CloseHost();
         return LogError(hr, name, __LINE__);
     }
-    HANDLE waits[] = {g_host.registered, g_host.thread};
+    HANDLE waits[] = {g_host.registered.Get(), g_host.thread.Get()};
     const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, kHostBoundMs);
     // The thread ending before it reported cannot happen; counted as a failure all the same.
     const HRESULT hr = wait == WAIT_OBJECT_0 ? g_host.result
@@ -282,12 +265,15 @@ void WithdrawEngineClassObjects()
 {
     if (!g_host.thread)
         return;
-    SetEvent(g_host.withdraw);
-    if (WaitForSingleObject(g_host.thread, kHostBoundMs) != WAIT_OBJECT_0)
+    SetEvent(g_host.withdraw.Get());
+    if (WaitForSingleObject(g_host.thread.Get(), kHostBoundMs) != WAIT_OBJECT_0)
     {
         // A thread stuck in COM still uses the events: they stay open.
         LogError(HResultFromWin32(ERROR_TIMEOUT), L"WithdrawEngineClassObjects", __LINE__);
-        g_host = ClassObjectHost();
+        g_host.registered.Detach();
+        g_host.withdraw.Detach();
+        g_host.thread.Detach();
+        CloseHost();
         return;
     }
     CloseHost();

@@ -3,6 +3,7 @@
 #include "services/Dump.h"
 #include "services/Log.h"
 #include "platform/ComObject.h"
+#include "platform/Handles.h"
 
 #include <shlwapi.h>
 #include <xmllite.h>
@@ -278,9 +279,8 @@ void ReportStatus(IQStatusReport* sink, const wchar_t* format, ...)
     va_start(args, format);
     std::wstring text = FormatStringV(format, args);
     va_end(args);
-    BSTR status = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    const CBstr status(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     if (!status)
         throw CHResultException(E_OUTOFMEMORY);
-    sink->NewStatus(0, nullptr, status);
-    SysFreeString(status);
+    sink->NewStatus(0, nullptr, status.Get());
 }

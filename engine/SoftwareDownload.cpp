@@ -26,11 +26,8 @@ HRESULT GetGlobalInterfaceTable(ComPtr<IGlobalInterfaceTable>& table)
 bool FileExists(const std::wstring& path)
 {
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW(path.c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return true;
+    CFindHandle search(FindFirstFileW(path.c_str(), &data));
+    return search.IsValid();
 }
 } // namespace
 
@@ -81,16 +78,6 @@ HRESULT CSoftwareDownload::FinalConstruct()
     return CoCreateFreeThreadedMarshaler(static_cast<IQSoftwareDownload*>(this), &m_marshaler);
 }
 
-void CSoftwareDownload::FinalRelease()
-{
-    if (!m_sinkCookie)
-        return;
-    ComPtr<IGlobalInterfaceTable> table;
-    if (SUCCEEDED(GetGlobalInterfaceTable(table)))
-        table->RevokeInterfaceFromGlobal(m_sinkCookie);
-    m_sinkCookie = 0;
-}
-
 STDMETHODIMP CSoftwareDownload::put_StatusReport(IUnknown* pSink)
 {
     ComPtr<IQStatusReport> sink;
@@ -100,26 +87,19 @@ STDMETHODIMP CSoftwareDownload::put_StatusReport(IUnknown* pSink)
     HRESULT hr = GetGlobalInterfaceTable(table);
     if (FAILED(hr))
         return hr;
-    if (m_sinkCookie)
-    {
-        hr = table->RevokeInterfaceFromGlobal(m_sinkCookie);
-        m_sinkCookie = 0;
-    }
+    if (m_sinkCookie.IsRegistered())
+        hr = m_sinkCookie.Revoke();
     if (sink)
-        hr = table->RegisterInterfaceInGlobal(sink.Get(), __uuidof(IQStatusReport), &m_sinkCookie);
+        hr = m_sinkCookie.Register(table.Get(), sink.Get(), __uuidof(IQStatusReport));
     return hr;
 }
 
 HRESULT CSoftwareDownload::GetSink(IQStatusReport** sink)
 {
     *sink = nullptr;
-    if (!m_sinkCookie)
+    if (!m_sinkCookie.IsRegistered())
         return E_INVALIDARG; // no sink was set
-    ComPtr<IGlobalInterfaceTable> table;
-    HRESULT hr = GetGlobalInterfaceTable(table);
-    if (FAILED(hr))
-        return hr;
-    return table->GetInterfaceFromGlobal(m_sinkCookie, __uuidof(IQStatusReport), reinterpret_cast<void**>(sink));
+    return m_sinkCookie.Get(sink);
 }
 
 HRESULT CSoftwareDownload::GetDownloadParameter(IUnknown* settings, const wchar_t* name, std::wstring& value)

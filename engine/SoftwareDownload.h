@@ -4,6 +4,7 @@
 #pragma once
 #include "engine/Automation.h"
 #include "engine/StatusReport.h"
+#include "platform/Handles.h"
 
 #include <string>
 
@@ -37,7 +38,6 @@ public:
     static HRESULT CreateInstance(const wchar_t* portName, IQSoftwareDownload** download);
 
     HRESULT FinalConstruct();
-    void FinalRelease();
 
     // Keeps the sink's IQStatusReport for the download's status texts; a
     // null sink or one without the interface leaves none.
@@ -81,7 +81,7 @@ private:
 
     UINT m_deviceIndex = 0;
     ComPtr<IUnknown> m_marshaler;
-    DWORD m_sinkCookie = 0; // in the global interface table; 0 = none
+    CGitCookie m_sinkCookie; // the sink's IQStatusReport
 };
 
 // Loads the flash programmer over DMSS and, when that fails, over Sahara.

@@ -17,14 +17,14 @@ HRESULT CDiskDriveFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* 
 HRESULT CDiskDriveFlasher::DoWork()
 {
     const wchar_t* name = L"CDiskDriveFlasher::DoWork";
-    ComPtr<IQStatusReport> sink;
+    ComPtr<CStatusReport<CDiskDriveFlasher>> sink;
     HRESULT hr = CStatusReport<CDiskDriveFlasher>::CreateInstance(this, &sink);
     RETURN_IF_FAILED(hr, name, __LINE__);
     std::wstring deviceName = GetDeviceName();
     hr = DownloadImagesToDisk(deviceName.c_str(), m_rawprogramList.c_str(), m_patchList.c_str(),
                               m_searchPath.c_str(), sink.Get());
     // Whoever still holds the sink no longer reaches this job.
-    static_cast<CStatusReport<CDiskDriveFlasher>*>(sink.Get())->Detach();
+    sink->Detach(); // the sink's own Detach: the pointer keeps its reference
     return LogError(hr, name, __LINE__);
 }
 

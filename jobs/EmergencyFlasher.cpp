@@ -55,17 +55,13 @@ HRESULT CEmergencyFlasher::SetDownloadParameter(const wchar_t* name, const wchar
         hr = SetText(valueVariant, value);
     RETURN_IF_FAILED(hr, function, __LINE__);
 
-    ComPtr<IGlobalInterfaceTable> table;
-    hr = GlobalTable(table);
-    RETURN_IF_FAILED(hr, function, __LINE__);
-    if (!m_settingsCookie)
+    if (!m_settingsCookie.IsRegistered())
     {
         hr = CreateInGlobalTable(CLSID_DownloadSettings, CLSCTX_ALL, __uuidof(IDownloadSettings), &m_settingsCookie);
         RETURN_IF_FAILED(hr, function, __LINE__);
     }
     ComPtr<IDownloadSettings> settings;
-    hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
-                                       reinterpret_cast<void**>(settings.GetAddressOf()));
+    hr = m_settingsCookie.Get(settings.GetAddressOf());
     RETURN_IF_FAILED(hr, function, __LINE__);
     return LogError(settings->SetParam(nameVariant, valueVariant), function, __LINE__);
 }
@@ -73,14 +69,10 @@ HRESULT CEmergencyFlasher::SetDownloadParameter(const wchar_t* name, const wchar
 bool CEmergencyFlasher::IsQPSTServer()
 {
     const wchar_t* name = L"CEmergencyFlasher::IsQPSTServer";
-    if (!m_settingsCookie)
+    if (!m_settingsCookie.IsRegistered())
         return false;
-    ComPtr<IGlobalInterfaceTable> table;
-    HRESULT hr = GlobalTable(table);
     ComPtr<IDownloadSettings> settings;
-    if (SUCCEEDED(hr))
-        hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
-                                           reinterpret_cast<void**>(settings.GetAddressOf()));
+    HRESULT hr = m_settingsCookie.Get(settings.GetAddressOf());
     if (FAILED(LogError(hr, name, __LINE__)))
         return false;
     CVariant known;
@@ -100,7 +92,7 @@ HRESULT CEmergencyFlasher::DoWork()
     }
 
     ComPtr<IQSoftwareDownload> download;
-    ComPtr<IQStatusReport> sink;
+    ComPtr<CStatusReport<CEmergencyFlasher>> sink;
     ComPtr<IDownloadSettings> settings;
     HRESULT hr = LogError(GetSoftwareDownload(&download), name, __LINE__);
     if (SUCCEEDED(hr))
@@ -108,14 +100,7 @@ HRESULT CEmergencyFlasher::DoWork()
     if (SUCCEEDED(hr))
         hr = LogError(download->put_StatusReport(sink.Get()), name, __LINE__);
     if (SUCCEEDED(hr))
-    {
-        ComPtr<IGlobalInterfaceTable> table;
-        hr = GlobalTable(table);
-        if (SUCCEEDED(hr))
-            hr = table->GetInterfaceFromGlobal(m_settingsCookie, __uuidof(IDownloadSettings),
-                                               reinterpret_cast<void**>(settings.GetAddressOf()));
-        hr = LogError(hr, name, __LINE__);
-    }
+        hr = LogError(m_settingsCookie.Get(settings.GetAddressOf()), name, __LINE__);
     if (SUCCEEDED(hr))
     {
         hr = LogError(download->DownloadBySettings(settings.Get()), name, __LINE__);
@@ -128,7 +113,7 @@ HRESULT CEmergencyFlasher::DoWork()
     // Whatever ended the download: a server that holds the sink and reports
     // later must not reach the job.
     if (sink)
-        static_cast<CStatusReport<CEmergencyFlasher>*>(sink.Get())->Detach();
+        sink->Detach(); // the sink's own Detach: the pointer keeps its reference
 
     if (m_holdsSemaphore)
     {
@@ -149,12 +134,6 @@ void CEmergencyFlasher::OnNewStatus(LONG iId, BSTR /*bstrStatus1*/, BSTR bstrSta
 void CEmergencyFlasher::FinalRelease()
 {
     StopThread();
-    if (m_settingsCookie)
-    {
-        ComPtr<IGlobalInterfaceTable> table;
-        if (SUCCEEDED(GlobalTable(table)))
-            table->RevokeInterfaceFromGlobal(m_settingsCookie);
-        m_settingsCookie = 0;
-    }
+    m_settingsCookie.Revoke();
     CQPSTReport::FinalRelease();
 }

@@ -36,6 +36,6 @@ protected:
     void FailWithoutStart(const wchar_t* deviceName, HRESULT result);
 
     volatile LONG m_lastEvent = FALSE;
-    DWORD m_settingsCookie = 0; // IDownloadSettings; 0: not made yet
+    CGitCookie m_settingsCookie; // IDownloadSettings; not registered: not made yet
     BOOL m_holdsSemaphore = FALSE;
 };

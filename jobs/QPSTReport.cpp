@@ -22,21 +22,18 @@ struct Activation
     CLSID clsid;
     DWORD context;
     IID iid;
-    HANDLE done = nullptr; // set when the thread has finished
+    CHandle done; // set when the thread has finished
     volatile LONG refs = 2;
     // Under g_activationLock:
     bool finished = false;
     bool abandoned = false; // the caller gave up waiting
     HRESULT result = E_FAIL;
-    DWORD cookie = 0;
+    CGitCookie cookie;
 
     void Release()
     {
         if (InterlockedDecrement(&refs) == 0)
-        {
-            CloseHandle(done);
             delete this;
-        }
     }
 };
 
@@ -55,31 +52,28 @@ unsigned __stdcall RunActivation(void* argument)
     Activation* activation = static_cast<Activation*>(argument);
     const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HRESULT hr = joined;
-    ComPtr<IGlobalInterfaceTable> table;
-    DWORD cookie = 0;
+    CGitCookie cookie;
     if (SUCCEEDED(hr))
     {
         ComPtr<IUnknown> object;
+        ComPtr<IGlobalInterfaceTable> table;
         hr = CoCreateInstance(activation->clsid, nullptr, activation->context, activation->iid,
                               reinterpret_cast<void**>(object.GetAddressOf()));
         if (SUCCEEDED(hr))
             hr = CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&table));
         if (SUCCEEDED(hr))
-            hr = table->RegisterInterfaceInGlobal(object.Get(), activation->iid, &cookie);
+            hr = cookie.Register(table.Get(), object.Get(), activation->iid);
     }
-    bool abandoned = false;
     {
         std::lock_guard<std::mutex> lock(g_activationLock);
         ForgetPending(activation);
         activation->finished = true;
         activation->result = hr;
-        activation->cookie = cookie;
-        abandoned = activation->abandoned;
+        if (!activation->abandoned)
+            activation->cookie = std::move(cookie);
     }
-    if (abandoned && cookie)
-        table->RevokeInterfaceFromGlobal(cookie); // nobody takes it any more
-    SetEvent(activation->done);
-    table.Reset();
+    cookie.Revoke(); // abandoned: nobody takes it any more
+    SetEvent(activation->done.Get());
     if (SUCCEEDED(joined))
         CoUninitialize();
     activation->Release();
@@ -94,14 +88,14 @@ size_t CQPSTReport::PendingActivations()
     return g_pendingActivations.size();
 }
 
-HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID iid, DWORD* cookie)
+HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID iid, CGitCookie* cookie)
 {
     const wchar_t* name = L"CQPSTReport::CreateInGlobalTable";
-    *cookie = 0;
+    cookie->Revoke();
     Activation* activation = new (std::nothrow) Activation{clsid, context, iid};
     if (!activation)
         return LogError(E_OUTOFMEMORY, name, __LINE__);
-    activation->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    activation->done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!activation->done)
     {
         const HRESULT hr = LastErrorHResult();
@@ -116,14 +110,13 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
             {
                 // Its server has not answered yet: another activation would
                 // only start another server and wait as long.
-                CloseHandle(activation->done);
                 delete activation;
                 return LogError(CO_E_SERVER_EXEC_FAILURE, name, __LINE__);
             }
         }
         g_pendingActivations.push_back(activation);
     }
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunActivation, activation, 0, nullptr));
+    const CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunActivation, activation, 0, nullptr)));
     if (!thread)
     {
         const HRESULT hr = LastErrorHResult();
@@ -131,23 +124,22 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
             std::lock_guard<std::mutex> lock(g_activationLock);
             ForgetPending(activation);
         }
-        CloseHandle(activation->done);
         delete activation;
         return LogError(hr, name, __LINE__);
     }
-    CloseHandle(thread);
 
     // The finished flag decides below, whatever ended the wait.
     DWORD index = 0;
-    if (CoWaitForMultipleHandles(0, kActivationBoundMs, 1, &activation->done, &index) == CO_E_NOTINITIALIZED)
-        WaitForSingleObject(activation->done, kActivationBoundMs);
+    HANDLE done = activation->done.Get();
+    if (CoWaitForMultipleHandles(0, kActivationBoundMs, 1, &done, &index) == CO_E_NOTINITIALIZED)
+        WaitForSingleObject(done, kActivationBoundMs);
     HRESULT hr;
     {
         std::lock_guard<std::mutex> lock(g_activationLock);
         if (activation->finished)
         {
             hr = activation->result;
-            *cookie = activation->cookie;
+            *cookie = std::move(activation->cookie);
         }
         else
         {
@@ -157,11 +149,6 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
     }
     activation->Release();
     return LogError(hr, name, __LINE__);
-}
-
-HRESULT CQPSTReport::GlobalTable(ComPtr<IGlobalInterfaceTable>& table)
-{
-    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&table));
 }
 
 HRESULT CQPSTReport::SetText(CVariant& variant, const wchar_t* text)
@@ -180,11 +167,8 @@ CQPSTReport::CQPSTReport()
 
 void CQPSTReport::CreateServer(DWORD context)
 {
-    DWORD cookie = 0;
-    m_serverResult = LogError(CreateInGlobalTable(CLSID_AtmnServer, context, IID_IDispatch, &cookie),
+    m_serverResult = LogError(CreateInGlobalTable(CLSID_AtmnServer, context, IID_IDispatch, &m_serverCookie),
                               L"CQPSTReport::CreateServer", __LINE__);
-    if (SUCCEEDED(m_serverResult))
-        m_serverCookie = cookie;
 }
 
 HRESULT CQPSTReport::InvokeServer(IDispatch* server, const wchar_t* method, VARIANT* args, UINT count,
@@ -211,13 +195,10 @@ HRESULT CQPSTReport::GetPortObject(IQPortProxy** port)
     if (!port)
         return LogError(E_POINTER, name, __LINE__);
     *port = nullptr;
-    if (!m_serverCookie)
+    if (!m_serverCookie.IsRegistered())
         return LogError(E_UNEXPECTED, name, __LINE__);
-    ComPtr<IGlobalInterfaceTable> table;
-    HRESULT hr = GlobalTable(table);
-    RETURN_IF_FAILED(hr, name, __LINE__);
     ComPtr<IDispatch> server;
-    hr = table->GetInterfaceFromGlobal(m_serverCookie, IID_IDispatch, reinterpret_cast<void**>(server.GetAddressOf()));
+    HRESULT hr = m_serverCookie.Get(server.GetAddressOf());
     RETURN_IF_FAILED(hr, name, __LINE__);
 
     CVariant portId;
@@ -286,15 +267,11 @@ HRESULT CQPSTReport::GetSoftwareDownload(IQSoftwareDownload** download)
 void CQPSTReport::FinalRelease()
 {
     StopThread();
-    if (!m_serverCookie)
-        return;
-    ComPtr<IGlobalInterfaceTable> table;
-    if (FAILED(GlobalTable(table)))
+    if (!m_serverCookie.IsRegistered())
         return;
     ComPtr<IDispatch> server;
-    table->GetInterfaceFromGlobal(m_serverCookie, IID_IDispatch, reinterpret_cast<void**>(server.GetAddressOf()));
-    table->RevokeInterfaceFromGlobal(m_serverCookie);
-    m_serverCookie = 0;
+    m_serverCookie.Get(server.GetAddressOf());
+    m_serverCookie.Revoke();
     if (server)
         InvokeServer(server.Get(), L"Quit", nullptr, 0, nullptr); // its result does not matter
     KillProcess(L"QPSTServer.exe");

@@ -2,6 +2,7 @@
 #pragma once
 #include "engine/Automation.h"
 #include "jobs/DeviceReport.h"
+#include "platform/Handles.h"
 
 class CQPSTReport : public CDeviceReport
 {
@@ -33,17 +34,15 @@ protected:
     // CO_E_SERVER_EXEC_FAILURE, and so does every further activation of the
     // class while that one has not come back. The calling thread keeps
     // serving its apartment's calls and paints while it waits.
-    static HRESULT CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID iid, DWORD* cookie);
+    static HRESULT CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID iid, CGitCookie* cookie);
     // Calls the server method `method` with positional arguments (in the
     // order given); the result, if asked for, goes to `result`.
     HRESULT InvokeServer(IDispatch* server, const wchar_t* method, VARIANT* args, UINT count, VARIANT* result);
 
-    // The process's global interface table.
-    static HRESULT GlobalTable(ComPtr<IGlobalInterfaceTable>& table);
     // Makes `variant` (empty) a VT_BSTR copy of `text` (null: empty).
     static HRESULT SetText(CVariant& variant, const wchar_t* text);
 
-    DWORD m_serverCookie = 0; // IDispatch of the AtmnServer; 0: none
+    CGitCookie m_serverCookie; // IDispatch of the AtmnServer
     HRESULT m_serverResult = E_UNEXPECTED; // of the server's creation
 
     // A server started for us registers within a few seconds, even on a

@@ -39,8 +39,9 @@ public:
         COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
     END_COM_MAP()
 
-    // Makes the sink for `owner` and hands out its IQStatusReport.
-    static HRESULT CreateInstance(T* owner, IQStatusReport** out)
+    // Makes the sink for `owner`; the caller gets a reference. The job keeps
+    // the sink as its class, to detach it, and hands it out as IQStatusReport.
+    static HRESULT CreateInstance(T* owner, CStatusReport** out)
     {
         const wchar_t* name = StatusReportTraits<T>::kCreateName;
         if (!out)
@@ -51,9 +52,8 @@ public:
         RETURN_IF_FAILED(hr, name, __LINE__);
         object->m_owner = owner;
         object->AddRef();
-        hr = object->QueryInterface(__uuidof(IQStatusReport), reinterpret_cast<void**>(out));
-        object->Release(); // destroys the sink when the query failed
-        return LogError(hr, name, __LINE__);
+        *out = object;
+        return S_OK;
     }
 
     HRESULT FinalConstruct()

@@ -241,3 +241,137 @@ public:
 private:
     HRESULT m_constructResult = S_OK;
 };
+
+// A root for classes that may be aggregated: m_outerUnknown is the outer
+// object while aggregated, else null.
+class CAggregatableRoot : public CComObjectRoot
+{
+protected:
+    IUnknown* m_outerUnknown = nullptr;
+};
+
+// The class as part of an aggregate: its IUnknown is the outer object's.
+template <class Base>
+class CComContainedObject final : public Base
+{
+public:
+    explicit CComContainedObject(IUnknown* outer) { this->m_outerUnknown = outer; }
+    STDMETHOD_(ULONG, AddRef)() override { return this->m_outerUnknown->AddRef(); }
+    STDMETHOD_(ULONG, Release)() override { return this->m_outerUnknown->Release(); }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
+    {
+        return this->m_outerUnknown->QueryInterface(iid, out);
+    }
+};
+
+// The inner, non-delegating IUnknown of an aggregated object. It counts its
+// own references and holds one lock on the server module while it lives.
+template <class Base>
+class CComAggObject final : public IUnknown
+{
+public:
+    static HRESULT CreateInstance(IUnknown* outer, CComAggObject** out)
+    {
+        *out = nullptr;
+        CComAggObject* object = new (std::nothrow) CComAggObject(outer);
+        if (!object)
+            return E_OUTOFMEMORY;
+        HRESULT hr = object->m_contained.InitialConstruct();
+        if (SUCCEEDED(hr))
+        {
+            object->AddRef();
+            hr = object->m_contained.FinalConstruct();
+            InterlockedDecrement(&object->m_refs);
+        }
+        if (FAILED(hr))
+        {
+            delete object;
+            return hr;
+        }
+        *out = object;
+        return S_OK;
+    }
+
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+    STDMETHOD_(ULONG, Release)() override
+    {
+        LONG count = InterlockedDecrement(&m_refs);
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
+    {
+        if (!out)
+            return E_POINTER;
+        if (InlineIsEqualGUID(iid, IID_IUnknown))
+        {
+            *out = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return m_contained.InternalQueryInterface(iid, out);
+    }
+
+private:
+    explicit CComAggObject(IUnknown* outer) : m_contained(outer) { g_Module.Lock(); }
+    ~CComAggObject()
+    {
+        m_refs = -(LONG_MAX / 2);
+        m_contained.FinalRelease();
+        g_Module.Unlock();
+    }
+
+    volatile LONG m_refs = 0;
+    CComContainedObject<Base> m_contained;
+};
+
+// Makes a plain or, with an outer object, an aggregated T and asks it for iid.
+template <class T>
+HRESULT CreateComObject(IUnknown* outer, REFIID iid, void** out)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (outer && !InlineIsEqualGUID(iid, IID_IUnknown))
+        return CLASS_E_NOAGGREGATION;
+    IUnknown* unknown = nullptr;
+    HRESULT hr;
+    if (outer)
+    {
+        CComAggObject<T>* object = nullptr;
+        hr = CComAggObject<T>::CreateInstance(outer, &object);
+        unknown = object;
+    }
+    else
+    {
+        CComObject<T>* object = nullptr;
+        hr = CComObject<T>::CreateInstance(&object);
+        if (object)
+            unknown = object->GetControllingUnknown();
+    }
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IUnknown> hold(unknown); // destroys the object when the query fails
+    return unknown->QueryInterface(iid, out);
+}
+
+// An object that lives as long as the process (a static) and whose references
+// do not count: a class object, which holds the server only through
+// IClassFactory::LockServer.
+template <class Base>
+class CComObjectStatic final : public Base
+{
+public:
+    template <class... Args>
+    explicit CComObjectStatic(Args&&... args) : Base(std::forward<Args>(args)...)
+    {
+    }
+
+    STDMETHOD_(ULONG, AddRef)() override { return 2; }
+    STDMETHOD_(ULONG, Release)() override { return 1; }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
+    {
+        return this->InternalQueryInterface(iid, out);
+    }
+};

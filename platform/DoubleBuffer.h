@@ -2,6 +2,7 @@
 // bitmap through T::DoPaint(HDC) and copy it to the screen with one blit;
 // WM_ERASEBKGND erases nothing. Chain it into the window's message map.
 #pragma once
+#include "platform/Handles.h"
 #include "platform/WindowImpl.h"
 
 // Draws paint(dc) into a memory bitmap over target's rectangle and copies
@@ -12,22 +13,17 @@ BOOL PaintBuffered(HDC target, const RECT& rect, Paint paint)
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0)
         return TRUE;
-    HDC memory = ::CreateCompatibleDC(target);
+    const CMemoryDc memory(::CreateCompatibleDC(target));
     if (!memory)
         return FALSE;
-    HBITMAP bitmap = ::CreateCompatibleBitmap(target, width, height);
-    if (!bitmap) {
-        ::DeleteDC(memory);
+    const CGdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(target, width, height));
+    if (!bitmap)
         return FALSE;
-    }
-    HGDIOBJ old = ::SelectObject(memory, bitmap);
-    ::SetViewportOrgEx(memory, -rect.left, -rect.top, nullptr);
-    paint(memory);
-    ::SetViewportOrgEx(memory, 0, 0, nullptr);
-    ::BitBlt(target, rect.left, rect.top, width, height, memory, 0, 0, SRCCOPY);
-    ::SelectObject(memory, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
+    const CSelectObject select(memory.Get(), bitmap.Get());
+    ::SetViewportOrgEx(memory.Get(), -rect.left, -rect.top, nullptr);
+    paint(memory.Get());
+    ::SetViewportOrgEx(memory.Get(), 0, 0, nullptr);
+    ::BitBlt(target, rect.left, rect.top, width, height, memory.Get(), 0, 0, SRCCOPY);
     return TRUE;
 }
 

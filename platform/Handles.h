@@ -6,6 +6,7 @@
 #pragma once
 #include <windows.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <commctrl.h>
 #include <uxtheme.h>
 
@@ -102,12 +103,50 @@ struct GdiObjectTraits
     static void Close(Type object) { DeleteObject(object); }
 };
 
+// Memory that the system allocated for the caller: a system message's text,
+// a shell's path, a BSTR.
+struct LocalMemoryTraits
+{
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type memory) { LocalFree(memory); }
+};
+
+struct CoTaskMemoryTraits
+{
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type memory) { CoTaskMemFree(memory); }
+};
+
+struct IconTraits
+{
+    using Type = HICON;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type icon) { DestroyIcon(icon); }
+};
+
 // A memory device context (CreateCompatibleDC).
 struct MemoryDcTraits
 {
     using Type = HDC;
     static Type Invalid() { return nullptr; }
     static void Close(Type dc) { DeleteDC(dc); }
+};
+
+// A window that its creator destroys.
+struct WindowTraits
+{
+    using Type = HWND;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type window) { DestroyWindow(window); }
+};
+
+struct BstrTraits
+{
+    using Type = BSTR;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type text) { SysFreeString(text); }
 };
 
 struct ImageListTraits
@@ -134,6 +173,30 @@ using CGdiObject = CUniqueResource<GdiObjectTraits<T>>;
 using CMemoryDc = CUniqueResource<MemoryDcTraits>;
 using CImageList = CUniqueResource<ImageListTraits>;
 using CTheme = CUniqueResource<ThemeTraits>;
+using CLocalMemory = CUniqueResource<LocalMemoryTraits>;
+using CCoTaskMemory = CUniqueResource<CoTaskMemoryTraits>;
+using CBstr = CUniqueResource<BstrTraits>;
+using CUniqueWindow = CUniqueResource<WindowTraits>;
+using CIcon = CUniqueResource<IconTraits>;
+
+// The device context of a window's client area (GetDC) for one scope.
+class CClientDC
+{
+public:
+    explicit CClientDC(HWND window) : m_window(window), m_dc(GetDC(window)) {}
+    ~CClientDC()
+    {
+        if (m_dc)
+            ReleaseDC(m_window, m_dc);
+    }
+    CClientDC(const CClientDC&) = delete;
+    CClientDC& operator=(const CClientDC&) = delete;
+    HDC Get() const { return m_dc; }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+};
 
 // Selects an object into a device context for one scope and puts the one it
 // replaced back.
@@ -240,26 +303,33 @@ public:
         m_table->AddRef();
         return hr;
     }
-    template <class I>
-    HRESULT Get(I** out) const
+    // The interface iid of the registered object, for the calling apartment.
+    HRESULT Get(REFIID iid, void** out) const
     {
         if (!out)
             return E_POINTER;
         *out = nullptr;
         if (!m_table)
             return E_UNEXPECTED;
-        return m_table->GetInterfaceFromGlobal(m_cookie, __uuidof(I), reinterpret_cast<void**>(out));
+        return m_table->GetInterfaceFromGlobal(m_cookie, iid, out);
+    }
+    template <class I>
+    HRESULT Get(I** out) const
+    {
+        return Get(__uuidof(I), reinterpret_cast<void**>(out));
     }
     DWORD Cookie() const { return m_cookie; }
     bool IsRegistered() const { return m_table != nullptr; }
-    void Revoke()
+    // The table's answer to the revocation; S_OK when nothing was registered.
+    HRESULT Revoke()
     {
         if (!m_table)
-            return;
-        m_table->RevokeInterfaceFromGlobal(m_cookie);
+            return S_OK;
+        HRESULT hr = m_table->RevokeInterfaceFromGlobal(m_cookie);
         m_table->Release();
         m_table = nullptr;
         m_cookie = 0;
+        return hr;
     }
 
 private:

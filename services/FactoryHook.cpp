@@ -74,25 +74,18 @@ HRESULT GlobalTable(ComPtr<IGlobalInterfaceTable>& table)
 // The hook's process-wide state; the cookies are revoked at exit.
 struct CFactoryState
 {
-    DWORD hostCookie = 0;
-    DWORD stationCookie = 0;
+    CGitCookie hostCookie;
+    CGitCookie stationCookie;
     bool load = true;
     ManagedObjectCreator creator = CreateManagedObject;
 
     ~CFactoryState()
     {
-        if (!hostCookie && !stationCookie)
+        if (!hostCookie.IsRegistered() && !stationCookie.IsRegistered())
             return;
         HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        ComPtr<IGlobalInterfaceTable> table;
-        if (SUCCEEDED(GlobalTable(table)))
-        {
-            if (stationCookie)
-                table->RevokeInterfaceFromGlobal(stationCookie);
-            if (hostCookie)
-                table->RevokeInterfaceFromGlobal(hostCookie);
-        }
-        table.Reset();
+        stationCookie.Revoke();
+        hostCookie.Revoke();
         if (SUCCEEDED(init))
             CoUninitialize();
     }
@@ -106,24 +99,24 @@ public:
     CFactoryLock() : CMutexLock(ProcessObjects().hFactoryMutex.Get()) {}
 };
 
-// A BSTR that the callee may fill through a by-reference VARIANT.
-struct CBstr
+// A text for the station: a copy of `value` (null: empty). Empty owners are
+// what the station fills through a by-reference VARIANT.
+CBstr MakeBstr(const wchar_t* value)
 {
-    BSTR text = nullptr;
-    CBstr() = default;
-    explicit CBstr(const wchar_t* value) : text(SysAllocString(value ? value : L"")) {}
-    ~CBstr() { SysFreeString(text); }
-    CBstr(const CBstr&) = delete;
-    CBstr& operator=(const CBstr&) = delete;
-    std::wstring Text() const { return text ? std::wstring(text, SysStringLen(text)) : std::wstring(); }
-};
+    return CBstr(SysAllocString(value ? value : L""));
+}
+
+std::wstring BstrText(const CBstr& text)
+{
+    return text ? std::wstring(text.Get(), SysStringLen(text.Get())) : std::wstring();
+}
 
 VARIANT Value(const CBstr& text)
 {
     VARIANT v;
     VariantInit(&v);
     V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = text.text;
+    V_BSTR(&v) = text.Get();
     return v;
 }
 
@@ -132,7 +125,7 @@ VARIANT Reference(CBstr& text)
     VARIANT v;
     VariantInit(&v);
     V_VT(&v) = VT_BYREF | VT_BSTR;
-    V_BSTRREF(&v) = &text.text;
+    V_BSTRREF(&v) = text.Receive();
     return v;
 }
 
@@ -158,7 +151,7 @@ HRESULT CallStation(IDispatch* station, const wchar_t* method, VARIANT* args, UI
 
 void LogStationMessage(const CBstr& message)
 {
-    WriteLog(L"%s", message.Text().c_str());
+    WriteLog(L"%s", BstrText(message).c_str());
 }
 
 // Starts the runtime once per process; later calls take it from the table.
@@ -168,9 +161,9 @@ HRESULT RuntimeHost(ComPtr<ICorRuntimeHost>& host)
     ComPtr<IGlobalInterfaceTable> table;
     HRESULT hr = GlobalTable(table);
     RETURN_IF_FAILED(hr, L"CreateManagedObject", 1364);
-    if (g_factory.hostCookie)
-        return LogError(table->GetInterfaceFromGlobal(g_factory.hostCookie, kIidCorRuntimeHost,
-                                                      reinterpret_cast<void**>(host.ReleaseAndGetAddressOf())),
+    if (g_factory.hostCookie.IsRegistered())
+        return LogError(g_factory.hostCookie.Get(kIidCorRuntimeHost,
+                                                 reinterpret_cast<void**>(host.ReleaseAndGetAddressOf())),
                         L"CreateManagedObject", 1376);
 
     // Found at run time: the program must start where .NET is missing.
@@ -185,7 +178,7 @@ HRESULT RuntimeHost(ComPtr<ICorRuntimeHost>& host)
     RETURN_IF_FAILED(hr, L"CreateManagedObject", 1364);
     hr = host->Start();
     if (SUCCEEDED(hr))
-        hr = table->RegisterInterfaceInGlobal(host.Get(), kIidCorRuntimeHost, &g_factory.hostCookie);
+        hr = g_factory.hostCookie.Register(table.Get(), host.Get(), kIidCorRuntimeHost);
     return LogError(hr, L"CreateManagedObject", 1368);
 }
 
@@ -213,9 +206,9 @@ HRESULT CreateManagedObject(const wchar_t* assemblyPath, const wchar_t* typeName
     ComPtr<_AppDomain> domain;
     hr = domainUnknown->QueryInterface(IID_AppDomain, reinterpret_cast<void**>(domain.GetAddressOf()));
     RETURN_IF_FAILED(hr, L"CreateManagedObject", 1387);
-    CBstr path(assemblyPath), type(typeName);
+    const CBstr path = MakeBstr(assemblyPath), type = MakeBstr(typeName);
     ComPtr<_ObjectHandle> handle;
-    hr = domain->CreateInstanceFrom(path.text, type.text, &handle);
+    hr = domain->CreateInstanceFrom(path.Get(), type.Get(), &handle);
     if (SUCCEEDED(hr) && !handle)
         hr = E_POINTER;
     RETURN_IF_FAILED(hr, L"CreateManagedObject", 1392);
@@ -279,10 +272,9 @@ HRESULT GetFactoryObject(IDispatch** out)
             }
             // A station that cannot be registered is treated like one that
             // failed to load.
-            hr = table->RegisterInterfaceInGlobal(station.Get(), IID_IDispatch, &g_factory.stationCookie);
+            hr = g_factory.stationCookie.Register(table.Get(), station.Get(), IID_IDispatch);
             if (FAILED(hr))
             {
-                g_factory.stationCookie = 0;
                 LogError(hr, L"GetFactoryObject", 1436);
                 continue;
             }
@@ -290,10 +282,9 @@ HRESULT GetFactoryObject(IDispatch** out)
         }
     }
 
-    if (!g_factory.stationCookie)
+    if (!g_factory.stationCookie.IsRegistered())
         return LogError(kNoStation, L"GetFactoryObject", 1457);
-    return LogError(table->GetInterfaceFromGlobal(g_factory.stationCookie, IID_PPV_ARGS(out)),
-                    L"GetFactoryObject", 1460);
+    return LogError(g_factory.stationCookie.Get(out), L"GetFactoryObject", 1460);
 }
 
 std::wstring GetSearchPath(const wchar_t* deviceId, const std::wstring& defaultText)
@@ -302,17 +293,18 @@ std::wstring GetSearchPath(const wchar_t* deviceId, const std::wstring& defaultT
     ComPtr<IDispatch> station;
     if (FAILED(StationFor(station, L"GetSearchPath", 1512)))
         return defaultText;
-    CBstr device(deviceId), path, message;
+    const CBstr device = MakeBstr(deviceId);
+    CBstr path, message;
     VARIANT args[] = {Reference(message), Reference(path), Value(device)};
     bool known = false;
     HRESULT hr = CallStation(station.Get(), L"CheckCPUID", args, 3, known);
     if (FAILED(hr))
     {
         LogError(hr, L"GetSearchPath", 1520);
-        return message.Text();
+        return BstrText(message);
     }
     // A device the station does not know gets its explanation instead.
-    return known ? path.Text() : message.Text();
+    return known ? BstrText(path) : BstrText(message);
 }
 
 HRESULT SaveFlashResult(const wchar_t* deviceId, HRESULT flashResult)
@@ -322,7 +314,8 @@ HRESULT SaveFlashResult(const wchar_t* deviceId, HRESULT flashResult)
     if (FAILED(StationFor(station, L"SaveFlashResult", 1478)))
         return flashResult;
     LogError(flashResult, L"SaveFlashResult", 1482);
-    CBstr device(deviceId), message;
+    const CBstr device = MakeBstr(deviceId);
+    CBstr message;
     VARIANT pass;
     VariantInit(&pass);
     V_VT(&pass) = VT_BOOL;

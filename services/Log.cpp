@@ -94,20 +94,16 @@ namespace {
 
 bool SystemMessage(DWORD code, std::wstring& text)
 {
-    wchar_t* buffer = nullptr;
+    CLocalMemory memory;
     DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                                  FORMAT_MESSAGE_FROM_SYSTEM,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(memory.Receive()), 0, nullptr);
+    const wchar_t* buffer = static_cast<const wchar_t*>(memory.Get());
     if (!n || !buffer)
-    {
-        if (buffer)
-            LocalFree(buffer);
         return false;
-    }
     while (n > 0 && (buffer[n - 1] == L'\r' || buffer[n - 1] == L'\n'))
         --n;
     text.assign(buffer, n);
-    LocalFree(buffer);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include "platform/Handles.h"
 
 #include "services/Text.h"
 #include "tests/fixtures/BuiltFiles.h"
@@ -21,29 +22,27 @@ inline std::wstring Wide(const std::string& text)
 // Whole files of at most 1 GiB.
 inline bool ReadFileBytes(const std::wstring& path, std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const CFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return false;
     LARGE_INTEGER size = {};
-    bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (1ll << 30);
+    bool ok = GetFileSizeEx(file.Get(), &size) && size.QuadPart < (1ll << 30);
     bytes.assign(ok ? static_cast<size_t>(size.QuadPart) : 0, '\0');
     DWORD got = 0;
-    ok = ok && (bytes.empty() || (::ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) &&
-                                  got == bytes.size()));
-    CloseHandle(file);
-    return ok;
+    return ok && (bytes.empty() || (::ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got,
+                                               nullptr) &&
+                                    got == bytes.size()));
 }
 
 inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
         return false;
     DWORD written = 0;
-    bool ok = bytes.empty() ||
-              (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-               written == bytes.size());
-    CloseHandle(file);
-    return ok;
+    return bytes.empty() ||
+           (::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size());
 }
 

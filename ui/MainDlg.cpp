@@ -144,13 +144,7 @@ CMainDlg::CMainDlg() : m_browse(IDR_OPTIONS_MENU)
     CDeviceList::RegisterListClass();
 }
 
-CMainDlg::~CMainDlg()
-{
-    if (m_bigIcon)
-        ::DestroyIcon(m_bigIcon);
-    if (m_smallIcon)
-        ::DestroyIcon(m_smallIcon);
-}
+CMainDlg::~CMainDlg() = default;
 
 void CMainDlg::LoadSettings()
 {
@@ -190,12 +184,13 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
 
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     m_accelerators = ::LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
-    m_bigIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                                ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
-    m_smallIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                                  ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
-    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon));
-    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+    m_bigIcon.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                                    ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0)));
+    m_smallIcon.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                                      ::GetSystemMetrics(SM_CXSMICON),
+                                                      ::GetSystemMetrics(SM_CYSMICON), 0)));
+    SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.Get()));
+    SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
 
     if (CMessageLoop* loop = GetThreadMessageLoop()) {
         loop->AddMessageFilter(this);
@@ -439,10 +434,9 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
             continue;
         m_list.SetItemText(row, ColumnProgress, FormatString(L"%d", static_cast<int>(job->GetProgress())).c_str());
         m_list.SetItemText(row, ColumnTime, FormatString(L"%.0fs", job->GetElapsedTime()).c_str());
-        BSTR status = nullptr;
-        if (SUCCEEDED(job->GetStatusText(&status)))
-            m_list.SetItemText(row, ColumnStatus, status ? status : L"");
-        ::SysFreeString(status);
+        CBstr status;
+        if (SUCCEEDED(job->GetStatusText(status.Receive())))
+            m_list.SetItemText(row, ColumnStatus, status ? status.Get() : L"");
         if (job->GetResult() == kDeviceNotBackResult)
             offerReboot = true;
         const BOOL failed = job->IsFailed();
@@ -568,13 +562,12 @@ LRESULT CMainDlg::OnBrowse(WORD, WORD, HWND, BOOL&)
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON | BIF_SHAREABLE;
     info.lpfn = BrowseCallback;
     info.lParam = folders.empty() ? 0 : reinterpret_cast<LPARAM>(folders[0].c_str());
-    PIDLIST_ABSOLUTE picked = ::SHBrowseForFolderW(&info);
+    const CCoTaskMemory picked(::SHBrowseForFolderW(&info));
     if (!picked)
         return 0;
     wchar_t path[MAX_PATH];
-    if (::SHGetPathFromIDListW(picked, path))
+    if (::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(picked.Get()), path))
         m_searchPath.SetWindowText(path);
-    ::CoTaskMemFree(picked);
     return 0;
 }
 

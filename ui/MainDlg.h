@@ -3,6 +3,7 @@
 // fastboot script choice, and remote control by window messages.
 #pragma once
 #include "platform/Dialog.h"
+#include "platform/Handles.h"
 #include "platform/MessageLoop.h"
 #include "services/FileSearch.h"
 #include "ui/DropFiles.h"
@@ -174,6 +175,6 @@ private:
     Anchor m_anchors[7] = {};
     SIZE m_initialClient = {};
     SIZE m_minTrack = {};
-    HICON m_bigIcon = nullptr;
-    HICON m_smallIcon = nullptr;
+    CIcon m_bigIcon;
+    CIcon m_smallIcon;
 };

@@ -1,5 +1,7 @@
 #include "ui/StatusBar.h"
 
+#include "platform/Handles.h"
+
 #include <climits>
 
 namespace {
@@ -40,23 +42,23 @@ BOOL SetStatusPanes(HWND bar, const std::vector<int>& ids, bool setText)
 
     std::vector<std::wstring> texts(ids.size());
     std::vector<int> edges(ids.size());
-    HDC dc = ::GetDC(bar);
-    HGDIOBJ oldFont = ::SelectObject(dc, status.GetFont() ? status.GetFont() : ::GetStockObject(DEFAULT_GUI_FONT));
-    int left = borders[0];
-    for (size_t i = 0; i < ids.size(); ++i) {
-        if (ids[i] == ID_DEFAULT_PANE) {
-            // Wide for now; the layout gives it what the others leave.
-            edges[i] = INT_MAX / 2;
-        } else {
-            texts[i] = LoadPaneString(ids[i]);
-            SIZE size{};
-            ::GetTextExtentPoint32W(dc, texts[i].c_str(), static_cast<int>(texts[i].size()), &size);
-            edges[i] = left + size.cx + borders[2] + 2 * kPaneMargin;
+    {
+        const CClientDC dc(bar);
+        const CSelectObject font(dc.Get(), status.GetFont() ? status.GetFont() : ::GetStockObject(DEFAULT_GUI_FONT));
+        int left = borders[0];
+        for (size_t i = 0; i < ids.size(); ++i) {
+            if (ids[i] == ID_DEFAULT_PANE) {
+                // Wide for now; the layout gives it what the others leave.
+                edges[i] = INT_MAX / 2;
+            } else {
+                texts[i] = LoadPaneString(ids[i]);
+                SIZE size{};
+                ::GetTextExtentPoint32W(dc.Get(), texts[i].c_str(), static_cast<int>(texts[i].size()), &size);
+                edges[i] = left + size.cx + borders[2] + 2 * kPaneMargin;
+            }
+            left = edges[i];
         }
-        left = edges[i];
     }
-    ::SelectObject(dc, oldFont);
-    ::ReleaseDC(bar, dc);
 
     if (!status.SetParts(static_cast<int>(edges.size()), edges.data()))
         return FALSE;

@@ -27,6 +27,45 @@ public:
     virtual HRESULT Write(HANDLE disk, const void* buffer, DWORD count, ULONGLONG position) = 0;
 };
 
+// A handle that a DiskAccess opened, closed through the same access when the
+// owner lets go of it.
+class CDiskHandle
+{
+public:
+    CDiskHandle() = default;
+    CDiskHandle(DiskAccess& access, HANDLE handle) : m_access(&access), m_handle(handle) {}
+    ~CDiskHandle() { Reset(); }
+    CDiskHandle(const CDiskHandle&) = delete;
+    CDiskHandle& operator=(const CDiskHandle&) = delete;
+    CDiskHandle(CDiskHandle&& other) noexcept : m_access(other.m_access), m_handle(other.m_handle)
+    {
+        other.m_handle = INVALID_HANDLE_VALUE;
+    }
+    CDiskHandle& operator=(CDiskHandle&& other) noexcept
+    {
+        if (this != &other)
+        {
+            Reset();
+            m_access = other.m_access;
+            m_handle = other.m_handle;
+            other.m_handle = INVALID_HANDLE_VALUE;
+        }
+        return *this;
+    }
+
+    HANDLE Get() const { return m_handle; }
+    void Reset()
+    {
+        if (m_handle != INVALID_HANDLE_VALUE)
+            m_access->Close(m_handle);
+        m_handle = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    DiskAccess* m_access = nullptr;
+    HANDLE m_handle = INVALID_HANDLE_VALUE;
+};
+
 // The platform's own disk and volume calls.
 class CWin32DiskAccess : public DiskAccess
 {

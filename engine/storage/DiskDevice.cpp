@@ -106,14 +106,11 @@ HRESULT CDiskDevice::CreateInstance(const wchar_t* diskName, IQStatusReport* sin
 
 void CDiskDevice::CloseHandles()
 {
-    for (HANDLE volume : m_volumes)
-        m_access.Close(volume);
+    // The volumes in the order they were locked, then the disk.
+    for (CDiskHandle& volume : m_volumes)
+        volume.Reset();
     m_volumes.clear();
-    if (m_disk != INVALID_HANDLE_VALUE)
-    {
-        m_access.Close(m_disk);
-        m_disk = INVALID_HANDLE_VALUE;
-    }
+    m_disk.Reset();
 }
 
 HRESULT CDiskDevice::Reset()
@@ -127,7 +124,7 @@ HRESULT CDiskDevice::Reset()
         HANDLE disk = INVALID_HANDLE_VALUE;
         hr = m_access.OpenDisk(m_path.c_str(), &disk);
         RETURN_IF_FAILED(hr, name, __LINE__);
-        m_disk = disk;
+        m_disk = CDiskHandle(m_access, disk);
         return LogError(DeleteDiskLayout(), name, __LINE__);
     });
 }
@@ -142,28 +139,25 @@ HRESULT CDiskDevice::DismountDiskVolume()
         for (const std::wstring& path : volumes)
         {
             ReportStatus(m_sink.Get(), L"Dismount volume \"%s\"", path.c_str());
-            HANDLE volume = INVALID_HANDLE_VALUE;
-            hr = m_access.OpenVolume(path.c_str(), &volume);
+            HANDLE opened = INVALID_HANDLE_VALUE;
+            hr = m_access.OpenVolume(path.c_str(), &opened);
             RETURN_IF_FAILED(hr, name, __LINE__);
-            hr = m_access.LockVolume(volume);
+            CDiskHandle volume(m_access, opened);
+            hr = m_access.LockVolume(volume.Get());
             if (SUCCEEDED(hr))
-                hr = m_access.DismountVolume(volume);
+                hr = m_access.DismountVolume(volume.Get());
             if (SUCCEEDED(hr))
             {
                 try
                 {
-                    m_volumes.push_back(volume);
+                    m_volumes.push_back(std::move(volume));
                 }
                 catch (const std::bad_alloc&)
                 {
                     hr = E_OUTOFMEMORY;
                 }
             }
-            if (FAILED(hr))
-            {
-                m_access.Close(volume);
-                return LogError(hr, name, __LINE__);
-            }
+            RETURN_IF_FAILED(hr, name, __LINE__);
         }
         return S_OK;
     });
@@ -174,9 +168,9 @@ HRESULT CDiskDevice::DeleteDiskLayout()
     const wchar_t* name = L"CDiskDevice::DeleteDiskLayout";
     return RunLoad(name, [&] {
         ReportStatus(m_sink.Get(), L"Delete drive layout");
-        HRESULT hr = m_access.DeleteLayout(m_disk);
+        HRESULT hr = m_access.DeleteLayout(m_disk.Get());
         RETURN_IF_FAILED(hr, name, __LINE__);
-        return LogError(m_access.UpdateProperties(m_disk), name, __LINE__);
+        return LogError(m_access.UpdateProperties(m_disk.Get()), name, __LINE__);
     });
 }
 
@@ -184,7 +178,7 @@ HRESULT CDiskDevice::ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& val
 {
     const wchar_t* name = L"CDiskDevice::ParseXmlAttrValue";
     ULONGLONG length = 0;
-    HRESULT hr = m_access.GetLength(m_disk, &length);
+    HRESULT hr = m_access.GetLength(m_disk.Get(), &length);
     RETURN_IF_FAILED(hr, name, __LINE__);
     try
     {
@@ -223,7 +217,7 @@ double CDiskDevice::CRC32(double startSector, double byteCount)
             buffer.reset(new (std::nothrow) BYTE[count ? count : 1]);
             if (!buffer)
                 throw mu::ParserError();
-            hr = m_access.Read(m_disk, buffer.get(), static_cast<DWORD>(count), static_cast<ULONGLONG>(first));
+            hr = m_access.Read(m_disk.Get(), buffer.get(), static_cast<DWORD>(count), static_cast<ULONGLONG>(first));
         }
     }
     if (FAILED(hr))
@@ -293,7 +287,7 @@ HRESULT CDiskDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPar
                     memcpy(tail.data(), view + source, static_cast<size_t>(fileSize - source));
                 data = tail.data();
             }
-            hr = m_access.Write(m_disk, data, bytes, (start + piece - offset) * size);
+            hr = m_access.Write(m_disk.Get(), data, bytes, (start + piece - offset) * size);
             RETURN_IF_FAILED(hr, name, __LINE__);
             piece += sectors;
         }
@@ -325,11 +319,11 @@ HRESULT CDiskDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byteO
             return LogError(HResultFromWin32(ERROR_SECTOR_NOT_FOUND), name, __LINE__);
 
         BYTE data[kDiskSectorSize];
-        HRESULT hr = m_access.Read(m_disk, data, sizeof(data), position);
+        HRESULT hr = m_access.Read(m_disk.Get(), data, sizeof(data), position);
         RETURN_IF_FAILED(hr, name, __LINE__);
         for (ULONGLONG i = 0; i < count; ++i)
             data[offset + i] = i < sizeof(number) ? static_cast<BYTE>(number >> (8 * i)) : 0;
-        return LogError(m_access.Write(m_disk, data, sizeof(data), position), name, __LINE__);
+        return LogError(m_access.Write(m_disk.Get(), data, sizeof(data), position), name, __LINE__);
     });
 }
 

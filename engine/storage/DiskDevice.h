@@ -61,8 +61,8 @@ private:
 
     DiskAccess& m_access;
     std::wstring m_path;
-    HANDLE m_disk = INVALID_HANDLE_VALUE;
-    std::vector<HANDLE> m_volumes;
+    CDiskHandle m_disk;
+    std::vector<CDiskHandle> m_volumes; // locked and dismounted
     Microsoft::WRL::ComPtr<IQStatusReport> m_sink;
 };
 

@@ -3,6 +3,7 @@
 // device table (README.md) on standard output and ends the process with
 // exit code 0, or with a Win32 error code when it cannot answer.
 #include <windows.h>
+#include "platform/Handles.h"
 
 #include <cstdlib>
 #include <string>
@@ -71,12 +72,12 @@ std::string TablePath()
 // may be briefly locked: retry for a while.
 std::string ReadTable(const std::string& path)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
+    CFileHandle file;
     for (int attempt = 0; attempt < 50; ++attempt)
     {
-        file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        *file.Receive() = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE)
+        if (file)
             break;
         DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
@@ -85,14 +86,13 @@ std::string ReadTable(const std::string& path)
             Fail(error, "cannot open the device table " + path);
         Sleep(20);
     }
-    if (file == INVALID_HANDLE_VALUE)
+    if (!file)
         Fail(GetLastError(), "cannot open the device table " + path);
     std::string bytes;
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+    while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0)
         bytes.append(buffer, got);
-    CloseHandle(file);
     return bytes;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <shlwapi.h>
+#include "platform/Handles.h"
 
 // Appends the line and tells whether this module was told to fail: its file
 // name equals the value of KESTRUP_INSTALL_FAIL (any case).
@@ -15,15 +16,14 @@ inline bool RecordCall(HMODULE module, const wchar_t* what)
     if (GetEnvironmentVariableW(L"KESTRUP_INSTALL_RECORD", record, MAX_PATH))
     {
         // Several stand-ins may write at once: append with one write call.
-        HANDLE file = CreateFileW(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE)
+        const CFileHandle file(CreateFileW(record, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_ALWAYS, 0, nullptr));
+        if (file)
         {
             char line[2048];
             int n = wsprintfA(line, "%ls|%ls\r\n", name, what);
             DWORD written = 0;
-            WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
-            CloseHandle(file);
+            WriteFile(file.Get(), line, static_cast<DWORD>(n), &written, nullptr);
         }
     }
     wchar_t fail[MAX_PATH] = {};

@@ -16,13 +16,8 @@ class CTestJob : public CDeviceReport
 public:
     CTestJob()
     {
-        for (HANDLE& gate : gates)
-            gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    }
-    ~CTestJob() override
-    {
-        for (HANDLE gate : gates)
-            CloseHandle(gate);
+        for (CHandle& gate : gates)
+            gate.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     }
 
     HRESULT DoWork() override
@@ -31,8 +26,9 @@ public:
         workerId = GetCurrentThreadId();
         return work ? work(*this) : S_OK;
     }
-    void Pass(int gate) { WaitForSingleObject(gates[gate], INFINITE); }
-    void Open(int gate) { SetEvent(gates[gate]); }
+    void Pass(int gate) { WaitForSingleObject(gates[gate].Get(), INFINITE); }
+    void Open(int gate) { SetEvent(gates[gate].Get()); }
+    bool Reached(int gate) { return WaitForSingleObject(gates[gate].Get(), kJobWaitMs) == WAIT_OBJECT_0; }
     void SetState(DWORD start, DWORD end, HRESULT status)
     {
         m_startTick = start;
@@ -42,7 +38,7 @@ public:
     void HoldJobLock() { Lock(); }
 
     std::function<HRESULT(CTestJob&)> work;
-    HANDLE gates[3] = {};
+    CHandle gates[3];
     volatile LONG runs = 0;
     volatile DWORD workerId = 0;
 };
@@ -53,11 +49,6 @@ ComPtr<CComObject<CTestJob>> MakeJob(std::function<HRESULT(CTestJob&)> work = nu
     EXPECT_EQ(S_OK, CComObject<CTestJob>::CreateInstance(&object));
     object->work = std::move(work);
     return ComPtr<CComObject<CTestJob>>(object);
-}
-
-std::wstring ErrorText(HRESULT hr)
-{
-    return GetErrorMessage(hr);
 }
 
 TEST(DeviceReport, TheNeverStartedJobIsFinishedFailedAndSharedAsModuleLocks)
@@ -74,7 +65,7 @@ TEST(DeviceReport, TheNeverStartedJobIsFinishedFailedAndSharedAsModuleLocks)
     EXPECT_EQ(0.0, first->GetElapsedTime());
     EXPECT_EQ(0, first->GetProgress());
     EXPECT_EQ(E_OUTOFMEMORY, first->GetResult());
-    EXPECT_EQ(ErrorText(E_OUTOFMEMORY) + L"(0x8007000e)", StatusText(first.Get()));
+    EXPECT_EQ(GetErrorMessage(E_OUTOFMEMORY) + L"(0x8007000e)", StatusText(first.Get()));
     EXPECT_EQ(E_POINTER, first->GetStatusText(nullptr));
     ComPtr<IMarshal> marshal; // every job aggregates the free-threaded marshaler
     EXPECT_EQ(S_OK, first.As(&marshal));
@@ -94,7 +85,7 @@ TEST(DeviceReport, ProgressIsClampedWhileRunningAndFullOnlyForSuccess)
         return S_OK;
     });
     running->StartFlash(L"P1");
-    WaitForSingleObject(running->gates[1], kJobWaitMs);
+    ASSERT_TRUE(running->Reached(1));
     EXPECT_FALSE(running->IsFinished());
     EXPECT_EQ(JOB_RUNNING, running->GetResult());
     EXPECT_EQ(100, running->GetProgress());
@@ -135,7 +126,7 @@ TEST(DeviceReport, StatusTextWalksTheLinesThenShowsTheResultWithTheNewest)
     job->StartFlash(L"WALK");
     EXPECT_EQ(L"", StatusText(job.Get()));
     job->Open(0);
-    WaitForSingleObject(job->gates[1], kJobWaitMs);
+    ASSERT_TRUE(job->Reached(1));
     EXPECT_EQ(L"a", StatusText(job.Get()));
     EXPECT_EQ(L"b", StatusText(job.Get()));
     EXPECT_EQ(L"c", StatusText(job.Get()));
@@ -143,13 +134,13 @@ TEST(DeviceReport, StatusTextWalksTheLinesThenShowsTheResultWithTheNewest)
     EXPECT_EQ(L"c", StatusText(job.Get()));
     job->Open(2);
     ASSERT_TRUE(WaitFinished(job.Get()));
-    EXPECT_EQ(ErrorText(E_FAIL) + L"(0x80004005: c)", StatusText(job.Get()));
-    EXPECT_EQ(ErrorText(E_FAIL) + L"(0x80004005: c)", StatusText(job.Get()));
+    EXPECT_EQ(GetErrorMessage(E_FAIL) + L"(0x80004005: c)", StatusText(job.Get()));
+    EXPECT_EQ(GetErrorMessage(E_FAIL) + L"(0x80004005: c)", StatusText(job.Get()));
 
     auto silent = MakeJob([](CTestJob&) { return E_ACCESSDENIED; });
     silent->StartFlash(L"SILENT");
     ASSERT_TRUE(WaitFinished(silent.Get()));
-    EXPECT_EQ(ErrorText(E_ACCESSDENIED) + L"(0x80070005)", StatusText(silent.Get()));
+    EXPECT_EQ(GetErrorMessage(E_ACCESSDENIED) + L"(0x80070005)", StatusText(silent.Get()));
 }
 
 TEST(DeviceReport, LogLinesCarryDeviceAndSecondsAndOutsideTextStaysLiteral)
@@ -162,7 +153,7 @@ TEST(DeviceReport, LogLinesCarryDeviceAndSecondsAndOutsideTextStaysLiteral)
         return S_OK;
     });
     job->StartFlash(L"LOGDEV");
-    WaitForSingleObject(job->gates[1], kJobWaitMs);
+    ASSERT_TRUE(job->Reached(1));
     EXPECT_EQ(L"100%s done %d", StatusText(job.Get()));
     EXPECT_EQ(L"step 2 of 5", StatusText(job.Get()));
     job->Open(0);
@@ -219,12 +210,8 @@ TEST(DeviceReport, ElapsedTimeRunsWhileRunningAndSurvivesTheTickWrap)
 // True when the thread has ended (or is gone).
 bool ThreadEnded(DWORD id)
 {
-    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
-    if (!thread)
-        return true;
-    bool ended = WaitForSingleObject(thread, kJobWaitMs) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    return ended;
+    const CHandle thread(OpenThread(SYNCHRONIZE, FALSE, id));
+    return !thread || WaitForSingleObject(thread.Get(), kJobWaitMs) == WAIT_OBJECT_0;
 }
 
 TEST(DeviceReport, ReleasingARunningJobEndsItsWorkerWithinAboutASecond)
@@ -240,7 +227,7 @@ TEST(DeviceReport, ReleasingARunningJobEndsItsWorkerWithinAboutASecond)
             return S_OK;
         });
         job->StartFlash(L"STUCK");
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(job->gates[1], kJobWaitMs));
+        ASSERT_TRUE(job->Reached(1));
         DWORD worker = job->workerId;
         DWORD start = GetTickCount();
         job.Reset();
@@ -263,45 +250,41 @@ struct CSlowThreadExit
 };
 std::atomic<bool> CSlowThreadExit::left{false};
 
-TEST(DeviceReport, AFinishedWorkerIsNotEndedByForceOnItsSlowWayOut)
+// Neither a worker that is about to record its result nor one that has
+// recorded it and is slow on its way out is ended by force.
+TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogRecordItsResultAndLeave)
 {
-    auto job = MakeJob([](CTestJob&) {
-        static thread_local CSlowThreadExit exit;
-        (void)exit;
-        return S_OK;
-    });
-    job->StartFlash(L"LEAVING");
-    ASSERT_TRUE(WaitFinished(job.Get()));
-    job.Reset();
-    EXPECT_TRUE(CSlowThreadExit::left);
-}
-
-TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogAndRecordItsResult)
-{
-    auto job = MakeJob([](CTestJob& self) {
+    auto ending = MakeJob([](CTestJob& self) {
         self.Open(1);
         Sleep(100);
         self.Log(L"last words");
         return S_OK;
     });
-    job->StartFlash(L"ENDING");
-    WaitForSingleObject(job->gates[1], kJobWaitMs);
-    job.Reset();
+    ending->StartFlash(L"ENDING");
+    ASSERT_TRUE(ending->Reached(1));
+    ending.Reset();
     // Ended by force, the worker could not have logged.
     EXPECT_EQ(std::vector<std::string>{"last words"}, JobLogTexts(L"ENDING"));
+
+    auto leaving = MakeJob([](CTestJob&) {
+        static thread_local CSlowThreadExit exit;
+        (void)exit;
+        return S_OK;
+    });
+    leaving->StartFlash(L"LEAVING");
+    ASSERT_TRUE(WaitFinished(leaving.Get()));
+    leaving.Reset();
+    EXPECT_TRUE(CSlowThreadExit::left);
 }
 
 // A factory station that refuses every result and notes the device it got.
-class CRefusingStation : public IDispatch
+class CRefusingStation : public IDispatch, public CComObjectRoot
 {
 public:
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; } // a static of the child
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        *out = iid == IID_IUnknown || iid == IID_IDispatch ? this : nullptr;
-        return *out ? S_OK : E_NOINTERFACE;
-    }
+    BEGIN_COM_MAP(CRefusingStation)
+        COM_INTERFACE_ENTRY(IDispatch)
+    END_COM_MAP()
+
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override
@@ -327,7 +310,7 @@ public:
 
 KESTRUP_CHILD(JobRecordsItsResultThroughTheStation)
 {
-    static CRefusingStation station;
+    static CComObjectStatic<CRefusingStation> station; // a static of the child
     SetManagedObjectCreator([](const wchar_t*, const wchar_t*, IDispatch** out) {
         return station.QueryInterface(IID_PPV_ARGS(out));
     });

@@ -22,7 +22,9 @@ void Touch(const std::wstring& path)
 
 } // namespace
 
-TEST(Lists, SplitDropsBlankItemsButKeepsOthersUntrimmed)
+// Split drops blank items but keeps the others untrimmed and appends; join
+// skips blank and separator-only items; merge keeps duplicates.
+TEST(Lists, SplitJoinAndMerge)
 {
     EXPECT_EQ((StringList{L"a", L"b"}), Split(L"a;;b;"));
     EXPECT_EQ(StringList{}, Split(L" \t;;\r\n; "));
@@ -30,17 +32,11 @@ TEST(Lists, SplitDropsBlankItemsButKeepsOthersUntrimmed)
     StringList appended{L"x"};
     SplitList(L"y", appended);
     EXPECT_EQ((StringList{L"x", L"y"}), appended);
-}
 
-TEST(Lists, JoinSkipsBlankAndSeparatorOnlyItems)
-{
     EXPECT_EQ(L"a;b", JoinList({L"a", L"", L";", L"b"}));
     EXPECT_EQ(L"", JoinList({}));
     EXPECT_EQ(L" a ;b", JoinList({L" a ", L"b"}));
-}
 
-TEST(Lists, MergeKeepsDuplicates)
-{
     EXPECT_EQ(L"x;y;y;z", MergeLists(L"x;y", L"y;z"));
     EXPECT_EQ(L"z", MergeLists(L";", L"z"));
 }
@@ -78,6 +74,7 @@ TEST_F(FindFileTest, WildcardGivesAbsolutePathWithStoredName)
 {
     Touch(d2 + L"\\MPRG8960.hex");
     EXPECT_EQ(d2 + L"\\MPRG8960.hex", FindFile(StringList{d1, d2}, L"mprg*.HEX"));
+    EXPECT_EQ(d1 + L"\\tools", FindFile(StringList{d1}, L"tools")); // directories match like files
     // Relative directories come back absolute.
     wchar_t cwd[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, cwd);
@@ -112,11 +109,6 @@ TEST_F(FindFileTest, FindFilesTakesOnlyTheFirstMatchingSearch)
     SplitList(FindFiles(StringList{d1, d2}, L"none*.xml;rawprogram*.xml"), found);
     std::sort(found.begin(), found.end());
     EXPECT_EQ((StringList{d1 + L"\\rawprogram0.xml", d1 + L"\\rawprogram1.xml"}), found);
-}
-
-TEST_F(FindFileTest, DirectoriesMatchLikeFiles)
-{
-    EXPECT_EQ(d1 + L"\\tools", FindFile(StringList{d1}, L"tools"));
 }
 
 TEST_F(FindFileTest, DefaultDirectoriesFollowTheCurrentDirectoryAndPath)

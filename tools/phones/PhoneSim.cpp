@@ -31,6 +31,7 @@
 // order they were first flashed).
 #include "tools/phones/Phones.h"
 #include "tests/fixtures/DeviceTable.h"
+#include "platform/Handles.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>
@@ -206,9 +207,9 @@ int RunFastbootTool(const std::vector<std::wstring>& args)
         Print("FAILED (no device " + Narrow(serial) + ")");
         return 1;
     }
-    HANDLE pipe = CreateFileW(FastbootPipeName(serial).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    if (pipe == INVALID_HANDLE_VALUE)
+    CFileHandle pipe(CreateFileW(FastbootPipeName(serial).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+    if (!pipe)
     {
         Print("FAILED (device " + Narrow(serial) + " is busy)");
         return 1;
@@ -216,13 +217,13 @@ int RunFastbootTool(const std::vector<std::wstring>& args)
     request += "\n";
     DWORD done = 0;
     std::string reply;
-    if (::WriteFile(pipe, request.data(), static_cast<DWORD>(request.size()), &done, nullptr))
+    if (::WriteFile(pipe.Get(), request.data(), static_cast<DWORD>(request.size()), &done, nullptr))
     {
         char c = 0;
-        while (reply.size() < 4096 && ::ReadFile(pipe, &c, 1, &done, nullptr) && done == 1 && c != '\n')
+        while (reply.size() < 4096 && ::ReadFile(pipe.Get(), &c, 1, &done, nullptr) && done == 1 && c != '\n')
             reply += c;
     }
-    CloseHandle(pipe);
+    pipe.Reset();
     if (reply != "OKAY")
     {
         Print("FAILED (remote: " + (reply.empty() ? std::string("no answer") : reply) + ")");

@@ -2,6 +2,7 @@
 
 #include "tests/engine/sequence/SequencePhones.h"
 #include "tests/fixtures/FirehosePhone.h"
+#include "platform/Handles.h"
 
 #include <algorithm>
 #include <map>
@@ -67,12 +68,11 @@ private:
     // Stale hellos waiting in the host's side would confuse the next host.
     bool ClearHostSide()
     {
-        HANDLE host = CreateFileW(m_phone.HostPort().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        if (host == INVALID_HANDLE_VALUE)
+        const CFileHandle host(CreateFileW(m_phone.HostPort().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
+        if (!host)
             return false;
-        PurgeComm(host, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
-        CloseHandle(host);
+        PurgeComm(host.Get(), PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
         return true;
     }
 
@@ -108,7 +108,7 @@ public:
     ~CFastbootPhone() override { End(); }
     bool Begin() override
     {
-        m_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         if (!m_stop)
             return false;
         m_thread = std::thread(&CFastbootPhone::Serve, this);
@@ -117,12 +117,10 @@ public:
     void End() override
     {
         if (m_stop)
-            SetEvent(m_stop);
+            SetEvent(m_stop.Get());
         if (m_thread.joinable())
             m_thread.join();
-        if (m_stop)
-            CloseHandle(m_stop);
-        m_stop = nullptr;
+        m_stop.Reset();
     }
     std::wstring Name() const override { return m_name; }
     unsigned Type() const override { return 3; }
@@ -143,50 +141,51 @@ public:
 private:
     void Serve()
     {
-        while (WaitForSingleObject(m_stop, 0) == WAIT_TIMEOUT)
+        while (WaitForSingleObject(m_stop.Get(), 0) == WAIT_TIMEOUT)
         {
-            HANDLE pipe = CreateNamedPipeW(FastbootPipeName(m_name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
-            if (pipe == INVALID_HANDLE_VALUE)
+            const CFileHandle pipe(CreateNamedPipeW(FastbootPipeName(m_name).c_str(),
+                                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096,
+                                                    0, nullptr));
+            if (!pipe)
             {
                 Error("cannot make the pipe, error " + std::to_string(GetLastError()));
                 return;
             }
-            if (Connect(pipe))
-                Answer(pipe);
-            DisconnectNamedPipe(pipe);
-            CloseHandle(pipe);
+            if (Connect(pipe.Get()))
+                Answer(pipe.Get());
+            DisconnectNamedPipe(pipe.Get());
         }
     }
     // Waits for the tool, or for the end.
     bool Connect(HANDLE pipe)
     {
+        const CHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         OVERLAPPED overlapped = {};
-        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        overlapped.hEvent = event.Get();
         bool connected = ConnectNamedPipe(pipe, &overlapped) != FALSE || GetLastError() == ERROR_PIPE_CONNECTED;
         if (!connected && GetLastError() == ERROR_IO_PENDING)
         {
-            HANDLE events[] = {overlapped.hEvent, m_stop};
+            HANDLE events[] = {overlapped.hEvent, m_stop.Get()};
             DWORD got = WaitForMultipleObjects(2, events, FALSE, INFINITE);
             DWORD bytes = 0;
             connected = got == WAIT_OBJECT_0 && GetOverlappedResult(pipe, &overlapped, &bytes, FALSE);
             if (!connected)
                 CancelIo(pipe);
         }
-        CloseHandle(overlapped.hEvent);
         return connected;
     }
     bool Transfer(HANDLE pipe, bool reading, void* data, DWORD count, DWORD& done)
     {
+        const CHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         OVERLAPPED overlapped = {};
-        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        overlapped.hEvent = event.Get();
         BOOL ok = reading ? ::ReadFile(pipe, data, count, nullptr, &overlapped)
                           : ::WriteFile(pipe, data, count, nullptr, &overlapped);
         if (!ok && GetLastError() == ERROR_IO_PENDING &&
             WaitForSingleObject(overlapped.hEvent, kFastbootPipeWaitMs) != WAIT_OBJECT_0)
             CancelIo(pipe);
         ok = GetOverlappedResult(pipe, &overlapped, &done, TRUE);
-        CloseHandle(overlapped.hEvent);
         return ok != FALSE;
     }
     void Answer(HANDLE pipe)
@@ -229,7 +228,7 @@ private:
     }
 
     std::wstring m_name;
-    HANDLE m_stop = nullptr;
+    CHandle m_stop;
     std::thread m_thread;
     mutable std::mutex m_lock;
     std::map<std::string, std::string> m_partitions;

@@ -13,6 +13,7 @@
 // the flash: it creates NAME.request there and waits for NAME.done.
 #include "tests/fixtures/DeviceTable.h"
 #include "tests/fixtures/IntelHexText.h"
+#include "platform/Handles.h"
 #include "tools/ToolSupport.h"
 #include "tools/remote/RemoteControl.h"
 
@@ -114,17 +115,16 @@ bool WriteFolder(const std::wstring& root, Folder& f, unsigned seed)
 // One most-recently-used list of the program's settings, holding one entry.
 bool WriteSetting(const wchar_t* name, const std::wstring& value)
 {
-    HKEY key = nullptr;
+    CRegKey key;
     const std::wstring path = std::wstring(L"Software\\Olvane\\Kestrup\\") + name;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr))
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Receive(),
+                        nullptr))
         return false;
     const DWORD count = 6;
-    bool ok = RegSetValueExW(key, L"DocumentCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
-                             sizeof count) == ERROR_SUCCESS &&
-              RegSetValueExW(key, L"Document1", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-    RegCloseKey(key);
-    return ok;
+    return RegSetValueExW(key.Get(), L"DocumentCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count),
+                          sizeof count) == ERROR_SUCCESS &&
+           RegSetValueExW(key.Get(), L"Document1", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 struct Phone
@@ -143,36 +143,38 @@ struct Phone
 // A child process with its standard input and output on pipes.
 struct Child
 {
-    PROCESS_INFORMATION process = {};
-    HANDLE input = nullptr;  // our end of its standard input
-    HANDLE output = nullptr; // our end of its standard output
+    DWORD id = 0;
+    CHandle process;
+    CHandle input;  // our end of its standard input
+    CHandle output; // our end of its standard output
 };
 
 bool StartChild(const std::wstring& commandLine, const std::wstring& directory, bool pipes, Child& child)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE childInput = nullptr, childOutput = nullptr;
+    CHandle childInput, childOutput;
     STARTUPINFOW startup = {sizeof(startup)};
     if (pipes)
     {
-        if (!CreatePipe(&childInput, &child.input, &inherit, 0) ||
-            !CreatePipe(&child.output, &childOutput, &inherit, 0))
+        if (!CreatePipe(childInput.Receive(), child.input.Receive(), &inherit, 0) ||
+            !CreatePipe(child.output.Receive(), childOutput.Receive(), &inherit, 0))
             return false;
-        SetHandleInformation(child.input, HANDLE_FLAG_INHERIT, 0);
-        SetHandleInformation(child.output, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(child.input.Get(), HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(child.output.Get(), HANDLE_FLAG_INHERIT, 0);
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = childInput;
-        startup.hStdOutput = childOutput;
+        startup.hStdInput = childInput.Get();
+        startup.hStdOutput = childOutput.Get();
         startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     }
     std::wstring line = commandLine;
-    const BOOL ok = CreateProcessW(nullptr, &line[0], nullptr, nullptr, pipes, 0, nullptr,
-                                   directory.empty() ? nullptr : directory.c_str(), &startup, &child.process);
-    if (childInput)
-        CloseHandle(childInput);
-    if (childOutput)
-        CloseHandle(childOutput);
-    return ok != FALSE;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, pipes, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &process))
+        return false;
+    const CHandle thread(process.hThread); // not needed
+    child.process.Reset(process.hProcess);
+    child.id = process.dwProcessId;
+    return true;
 }
 
 // The next line of the child's output; false at its end.
@@ -251,11 +253,9 @@ int Run(const std::map<std::wstring, std::wstring>& options)
     for (const std::wstring& old : {std::wstring(L"Kestrup-*.log")})
     {
         WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((logDir + L"\\" + old).c_str(), &found);
-        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+        const CFindHandle search(FindFirstFileW((logDir + L"\\" + old).c_str(), &found));
+        for (BOOL more = search.IsValid(); more; more = FindNextFileW(search.Get(), &found))
             DeleteFileW((logDir + L"\\" + found.cFileName).c_str());
-        if (search != INVALID_HANDLE_VALUE)
-            FindClose(search);
     }
     for (size_t i = 0; i < folders.size(); ++i)
     {
@@ -300,12 +300,12 @@ int Run(const std::map<std::wstring, std::wstring>& options)
     std::string line;
     for (size_t i = 0; i < phones.size(); ++i)
     {
-        if (!ReadLine(simulator.output, line) || line.find('\t') == std::string::npos)
+        if (!ReadLine(simulator.output.Get(), line) || line.find('\t') == std::string::npos)
             return Fail("the simulated phones did not start: " + line);
         phones[i].name = Wide(line.substr(0, line.find('\t')));
         phones[i].index = static_cast<unsigned>(i + 1);
     }
-    if (!ReadLine(simulator.output, line) || line != "ready")
+    if (!ReadLine(simulator.output.Get(), line) || line != "ready")
         return Fail("the simulated phones are not ready: " + line);
 
     // The co-installer stand-in's table, beside it in the system folder.
@@ -316,7 +316,7 @@ int Run(const std::map<std::wstring, std::wstring>& options)
     Child kestrup;
     if (!StartChild(L"\"" + program + L"\"", logDir, false, kestrup))
         return Fail("cannot start " + Narrow(program));
-    const HWND main = Remote::FindMainWindow(kestrup.process.dwProcessId, kStartMs);
+    const HWND main = Remote::FindMainWindow(kestrup.id, kStartMs);
     if (!main)
         return Fail("the main window did not appear");
     Remote::CController controller;
@@ -407,15 +407,15 @@ int Run(const std::map<std::wstring, std::wstring>& options)
 
     // Close the window as the operator would, and let the phones go.
     PostMessageW(main, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(kestrup.process.hProcess, kStartMs) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(kestrup.process.Get(), kStartMs) != WAIT_OBJECT_0)
     {
-        TerminateProcess(kestrup.process.hProcess, 1);
+        TerminateProcess(kestrup.process.Get(), 1);
         return Fail("the program did not end after its window was closed");
     }
-    CloseHandle(simulator.input);
-    if (WaitForSingleObject(simulator.process.hProcess, kStartMs) != WAIT_OBJECT_0)
+    simulator.input.Reset();
+    if (WaitForSingleObject(simulator.process.Get(), kStartMs) != WAIT_OBJECT_0)
     {
-        TerminateProcess(simulator.process.hProcess, 1);
+        TerminateProcess(simulator.process.Get(), 1);
         return Fail("the simulated phones did not end");
     }
 

@@ -49,15 +49,11 @@ CController::CController()
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = kClassName;
     RegisterClassW(&windowClass); // a second controller finds it registered
-    m_window = CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                               GetModuleHandleW(nullptr), this);
+    m_window.Reset(CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                   GetModuleHandleW(nullptr), this));
 }
 
-CController::~CController()
-{
-    if (m_window)
-        DestroyWindow(m_window);
-}
+CController::~CController() = default;
 
 LRESULT CALLBACK CController::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -79,18 +75,18 @@ bool CController::SetImageFolder(HWND main, const std::wstring& folder, DWORD ti
     data.dwData = kSearchPathData;
     data.cbData = static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t));
     data.lpData = const_cast<wchar_t*>(folder.c_str());
-    return SendWaited(main, WM_COPYDATA, reinterpret_cast<WPARAM>(m_window), reinterpret_cast<LPARAM>(&data),
+    return SendWaited(main, WM_COPYDATA, reinterpret_cast<WPARAM>(m_window.Get()), reinterpret_cast<LPARAM>(&data),
                       timeoutMs);
 }
 
 bool CController::Refresh(HWND main, DWORD timeoutMs)
 {
-    return SendWaited(main, kRefresh, reinterpret_cast<WPARAM>(m_window), 0, timeoutMs);
+    return SendWaited(main, kRefresh, reinterpret_cast<WPARAM>(m_window.Get()), 0, timeoutMs);
 }
 
 bool CController::Flash(HWND main, DWORD timeoutMs)
 {
-    return SendWaited(main, kFlash, reinterpret_cast<WPARAM>(m_window), 0, timeoutMs);
+    return SendWaited(main, kFlash, reinterpret_cast<WPARAM>(m_window.Get()), 0, timeoutMs);
 }
 
 bool CController::Pump(DWORD timeoutMs, const std::function<bool()>& done)
@@ -131,8 +127,8 @@ HWND FindMainWindow(DWORD processId, DWORD timeoutMs)
 std::string ReadLog(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\Kestrup-*.log").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
+    const CFindHandle search(FindFirstFileW((folder + L"\\Kestrup-*.log").c_str(), &found));
+    if (!search)
         return std::string();
     std::wstring newest;
     FILETIME newestTime = {};
@@ -143,20 +139,18 @@ std::string ReadLog(const std::wstring& folder)
             newest = found.cFileName;
             newestTime = found.ftLastWriteTime;
         }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.Get(), &found));
     // The program keeps its log open for writing and lets others read it.
-    HANDLE file = CreateFileW((folder + L"\\" + newest).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    const CFileHandle file(CreateFileW((folder + L"\\" + newest).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+    if (!file)
         return std::string();
     std::string text;
     char buffer[65536];
     DWORD got = 0;
-    while (text.size() < (64u << 20) && ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    while (text.size() < (64u << 20) && ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
         text.append(buffer, got);
-    CloseHandle(file);
     return text;
 }
 

@@ -5,6 +5,8 @@
 #pragma once
 #include <windows.h>
 
+#include "platform/Handles.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,7 +35,7 @@ public:
     CController(const CController&) = delete;
     CController& operator=(const CController&) = delete;
 
-    HWND Window() const { return m_window; }
+    HWND Window() const { return m_window.Get(); }
     // Each sent and waited for, at most timeoutMs; false when the main
     // window did not take it.
     bool SetImageFolder(HWND main, const std::wstring& folder, DWORD timeoutMs = 30000);
@@ -48,7 +50,7 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    HWND m_window = nullptr;
+    CUniqueWindow m_window;
     std::vector<Result> m_results;
 };
 

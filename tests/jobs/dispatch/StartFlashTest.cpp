@@ -12,6 +12,7 @@
 #include "jobs/ScriptReport.h"
 #include "platform/Module.h"
 #include "DispatchTestSupport.h"
+#include "tests/fixtures/BuiltFiles.h"
 
 namespace {
 
@@ -101,6 +102,13 @@ TEST_F(StartFlashTest, ScriptJobsGetTheirOwnFieldsOnly)
     ASSERT_NE(nullptr, fastboot);
     EXPECT_EQ(L"C:\\images\\flash_all.bat", fastboot->GetScriptPath());
     EXPECT_EQ(L"fb0001", fastboot->GetDeviceName());
+    // A field without its terminator ends at its width.
+    FlashParameters unterminated = p;
+    std::fill(std::begin(unterminated.FtBootScript), std::end(unterminated.FtBootScript), L'x');
+    job = Dispatch(L"FB0001", &unterminated);
+    fastboot = dynamic_cast<CFastBootFlasher*>(job.Get());
+    ASSERT_NE(nullptr, fastboot);
+    EXPECT_EQ(std::wstring(260, L'x'), fastboot->GetScriptPath());
 
     job = Dispatch(L"NV0002", &p);
     auto* nvboot = dynamic_cast<CNvBootFlasher*>(job.Get());
@@ -143,24 +151,11 @@ TEST_F(StartFlashTest, AnEmergencyPortGetsADownloadThroughTheAutomationServer)
     CoUninitialize();
 }
 
-TEST_F(StartFlashTest, AFieldWithoutItsTerminatorEndsAtItsWidth)
-{
-    AddDevice(1, 3, L"FB0004");
-    FlashParameters p = NamedFields();
-    std::fill(std::begin(p.FtBootScript), std::end(p.FtBootScript), L'x');
-    ComPtr<IDeviceReport> job = Dispatch(L"FB0004", &p);
-    auto* fastboot = dynamic_cast<CFastBootFlasher*>(job.Get());
-    ASSERT_NE(nullptr, fastboot);
-    EXPECT_EQ(std::wstring(260, L'x'), fastboot->GetScriptPath());
-}
-
 TEST_F(StartFlashTest, ADiskGetsTheListsAndIsWrittenFromThem)
 {
     std::wstring disk = AddDisk(4, L"\\\\.\\PhysicalDrive4", 256);
     CTempDir images{L"images"};
-    std::string image(3 * 512, '\0');
-    for (size_t i = 0; i < image.size(); ++i)
-        image[i] = static_cast<char>(i * 13 + 5);
+    const std::string image = Pattern(3 * 512, 4);
     ASSERT_TRUE(WriteWholeFile(images / L"boot.img", image));
     // The rawprogram file names the image without a folder: it is found
     // along the search directories, of which only the second has it.
@@ -182,7 +177,7 @@ TEST_F(StartFlashTest, ADiskGetsTheListsAndIsWrittenFromThem)
     EXPECT_EQ(std::string("\0\1\0\0", 4), written.substr(4, 4)); // 256 sectors
 }
 
-TEST_F(StartFlashTest, NoUsableTypeInFourQueriesGivesTheNeverStartedJob)
+TEST_F(StartFlashTest, NoUsableTypeOrNoNameOrParametersGivesTheNeverStartedJob)
 {
     ASSERT_TRUE(m_table.SetAnswer({"qcGetDeviceType", "no such device", 0}));
     FlashParameters p = NamedFields();
@@ -190,37 +185,28 @@ TEST_F(StartFlashTest, NoUsableTypeInFourQueriesGivesTheNeverStartedJob)
     size_t cantBefore = CountPlainLogLines("can't start flash");
     LONG locks = g_Module.GetLockCount();
 
-    ComPtr<IDeviceReport> first, second;
+    // Four type queries, then the fallback.
+    ComPtr<IDeviceReport> first, second, third;
     StartFlash(L"COM99", &p, &first);
     EXPECT_EQ(failedBefore + 4, CountPlainLogLines("start flash failed"));
     EXPECT_EQ(cantBefore + 1, CountPlainLogLines("can't start flash"));
     ASSERT_TRUE(IsNeverStarted(first.Get()));
     EXPECT_TRUE(first->IsFailed());
 
-    // Every fallback is the same object, with a reference of its own.
-    StartFlash(L"COM99", &p, &second);
+    // No name or no parameters: the fallback without a query. Every fallback
+    // is the same object, with a reference of its own.
+    StartFlash(nullptr, &p, &second);
+    StartFlash(L"FB0001", nullptr, &third);
     EXPECT_EQ(first.Get(), second.Get());
-    EXPECT_EQ(locks + 2, g_Module.GetLockCount());
+    EXPECT_EQ(first.Get(), third.Get());
+    EXPECT_EQ(failedBefore + 4, CountPlainLogLines("start flash failed"));
+    EXPECT_EQ(cantBefore + 3, CountPlainLogLines("can't start flash"));
+    EXPECT_EQ(locks + 3, g_Module.GetLockCount());
     first.Reset();
     second.Reset();
+    third.Reset();
     EXPECT_EQ(locks, g_Module.GetLockCount());
-}
-
-TEST_F(StartFlashTest, MissingNameOrParametersFallBackWithoutAQuery)
-{
-    FlashParameters p = NamedFields();
-    size_t failedBefore = CountPlainLogLines("start flash failed");
-    size_t cantBefore = CountPlainLogLines("can't start flash");
-    ComPtr<IDeviceReport> job;
-    StartFlash(nullptr, &p, &job);
-    EXPECT_TRUE(IsNeverStarted(job.Get()));
-    job.Reset();
-    StartFlash(L"FB0001", nullptr, &job);
-    EXPECT_TRUE(IsNeverStarted(job.Get()));
-    EXPECT_EQ(failedBefore, CountPlainLogLines("start flash failed"));
-    EXPECT_EQ(cantBefore + 2, CountPlainLogLines("can't start flash"));
     // Without a place for the job nothing is made.
-    LONG locks = g_Module.GetLockCount();
     StartFlash(L"FB0001", &p, nullptr);
     EXPECT_EQ(locks, g_Module.GetLockCount());
 }

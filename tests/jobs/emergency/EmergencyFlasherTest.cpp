@@ -31,9 +31,8 @@ public:
     {
         m_portWaitPause = 1;
         HRESULT hr = SetDownloadParameters(programmer.c_str(), L"", L"", L"r.xml", L"", L"C:\\images");
-        ComPtr<IGlobalInterfaceTable> table;
-        if (SUCCEEDED(hr) && loseSettings && SUCCEEDED(hr = GlobalTable(table)))
-            hr = table->RevokeInterfaceFromGlobal(m_settingsCookie);
+        if (SUCCEEDED(hr) && loseSettings)
+            hr = m_settingsCookie.Revoke();
         if (SUCCEEDED(hr))
             StartFlash(device.c_str());
         return hr;
@@ -43,7 +42,7 @@ public:
         CLockGuard<CDeviceReport> lock(*this);
         return m_progress;
     }
-    bool HasServer() const { return m_serverCookie != 0; }
+    bool HasServer() const { return m_serverCookie.IsRegistered(); }
     using CEmergencyFlasher::SetDeviceName;
 };
 
@@ -164,11 +163,11 @@ TEST_F(OwnEngine, StatusEventsBecomeLogLinesAndProgressAndStopAtTheDetachedSink)
     ASSERT_TRUE(job);
     EXPECT_TRUE(object->HasServer());
     object->SetDeviceName(L"SINK1");
-    ComPtr<IQStatusReport> sink;
+    ComPtr<CStatusReport<CEmergencyFlasher>> sink;
     ASSERT_EQ(S_OK, CStatusReport<CEmergencyFlasher>::CreateInstance(object, &sink));
 
-    BSTR text = SysAllocString(L"100%s %n step");
-    EXPECT_EQ(S_OK, sink->NewStatus(0, nullptr, text));
+    const CBstr text(SysAllocString(L"100%s %n step"));
+    EXPECT_EQ(S_OK, sink->NewStatus(0, nullptr, text.Get()));
     EXPECT_EQ(S_OK, sink->NewStatus(0, nullptr, nullptr));
     EXPECT_DOUBLE_EQ(0.004, object->Progress());
     // Verbatim, never a format; the null text is an empty line.
@@ -180,10 +179,9 @@ TEST_F(OwnEngine, StatusEventsBecomeLogLinesAndProgressAndStopAtTheDetachedSink)
     ComPtr<IDispatch> dispatch;
     EXPECT_EQ(E_NOINTERFACE, sink.As(&dispatch));
 
-    static_cast<CStatusReport<CEmergencyFlasher>*>(sink.Get())->Detach();
-    EXPECT_EQ(S_OK, sink->NewStatus(LastStatusEventId, nullptr, text));
+    sink->Detach(); // the sink's own Detach: the pointer keeps its reference
+    EXPECT_EQ(S_OK, sink->NewStatus(LastStatusEventId, nullptr, text.Get()));
     EXPECT_DOUBLE_EQ(0.004, object->Progress());
-    SysFreeString(text);
 }
 
 // ---------------------------------------------------------------------------
@@ -296,9 +294,8 @@ TEST_F(QpstServer, ServerThatKeepsTheSinkNeverReachesTheJobAfterItsDownload)
         // The server reports once more after the job's download has ended.
         ComPtr<IQStatusReport> kept = fake->LastSink();
         ASSERT_TRUE(kept) << settingsLost;
-        BSTR late = SysAllocString(L"late event");
-        EXPECT_EQ(S_OK, kept->NewStatus(0, nullptr, late));
-        SysFreeString(late);
+        const CBstr late(SysAllocString(L"late event"));
+        EXPECT_EQ(S_OK, kept->NewStatus(0, nullptr, late.Get()));
         EXPECT_DOUBLE_EQ(progress, object->Progress()) << settingsLost;
         EXPECT_TRUE(JobLogTexts(device, "late event").empty()) << settingsLost;
     }
@@ -307,8 +304,8 @@ TEST_F(QpstServer, ServerThatKeepsTheSinkNeverReachesTheJobAfterItsDownload)
 
 TEST_F(QpstServer, SecondJobWaitsForTheSemaphoreUntilTheFirstDownloadReturns)
 {
-    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    fake->script.downloadGate = gate;
+    const CHandle gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    fake->script.downloadGate = gate.Get();
     CComObject<CTestFlasher>* firstObject = nullptr;
     CComObject<CTestFlasher>* secondObject = nullptr;
     ComPtr<IDeviceReport> first = MakeJob(&firstObject), second = MakeJob(&secondObject);
@@ -321,7 +318,7 @@ TEST_F(QpstServer, SecondJobWaitsForTheSemaphoreUntilTheFirstDownloadReturns)
     EXPECT_EQ(0, std::count(before.begin(), before.end(), L"GetPort COM76"));
     EXPECT_FALSE(second->IsFinished());
 
-    SetEvent(gate);
+    SetEvent(gate.Get());
     ASSERT_TRUE(WaitFinished(first.Get()));
     ASSERT_TRUE(WaitFinished(second.Get()));
     EXPECT_EQ(S_OK, first->GetResult());
@@ -329,7 +326,6 @@ TEST_F(QpstServer, SecondJobWaitsForTheSemaphoreUntilTheFirstDownloadReturns)
     EXPECT_EQ(2, fake->Downloads());
     EXPECT_EQ(1, fake->MaxConcurrentDownloads());
     EXPECT_TRUE(SemaphoreFree());
-    CloseHandle(gate);
 }
 
 TEST_F(QpstServer, ParameterThatCannotBeSetFailsTheJobWithoutAWorker)
@@ -365,8 +361,8 @@ TEST_F(QpstServer, ReleasedJobQuitsTheServerAndEndsEveryQpstServerProcess)
     PROCESS_INFORMATION process = {};
     ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                                &startup, &process));
-    CloseHandle(process.hThread);
-    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process.hProcess, 200));
+    const CHandle thread(process.hThread), running(process.hProcess);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(running.Get(), 200));
 
     CComObject<CTestFlasher>* object = nullptr;
     ComPtr<IDeviceReport> job = MakeJob(&object);
@@ -375,11 +371,10 @@ TEST_F(QpstServer, ReleasedJobQuitsTheServerAndEndsEveryQpstServerProcess)
     EXPECT_EQ(L"GetPort COM78", fake->Calls().back());
     job.Reset();
     EXPECT_EQ(L"Quit", fake->Calls().back());
-    const bool ended = WaitForSingleObject(process.hProcess, kJobWaitMs) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(running.Get(), kJobWaitMs) == WAIT_OBJECT_0;
     if (!ended)
-        TerminateProcess(process.hProcess, 1);
+        TerminateProcess(running.Get(), 1);
     EXPECT_TRUE(ended);
-    CloseHandle(process.hProcess);
 }
 
 } // namespace

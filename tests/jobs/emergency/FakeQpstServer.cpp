@@ -27,10 +27,9 @@ public:
         g_fake->DownloadStarted();
         for (const auto& event : g_fake->script.events)
         {
-            BSTR text = event.second ? SysAllocString(event.second) : nullptr;
+            const CBstr text(event.second ? SysAllocString(event.second) : nullptr);
             if (m_sink)
-                m_sink->NewStatus(event.first, nullptr, text);
-            SysFreeString(text);
+                m_sink->NewStatus(event.first, nullptr, text.Get());
         }
         if (g_fake->script.downloadGate)
             WaitForSingleObject(g_fake->script.downloadGate, kJobWaitMs);
@@ -132,18 +131,13 @@ private:
 };
 
 template <class T>
-class CFactory : public IClassFactory
+class CFactory : public IClassFactory, public CComObjectRoot
 {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override
-    {
-        if (iid != IID_IUnknown && iid != IID_IClassFactory)
-            return (*out = nullptr), E_NOINTERFACE;
-        *out = static_cast<IClassFactory*>(this);
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    BEGIN_COM_MAP(CFactory)
+        COM_INTERFACE_ENTRY(IClassFactory)
+    END_COM_MAP()
+
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override
     {
         if (outer)
@@ -152,16 +146,14 @@ public:
         HRESULT hr = CComObject<T>::CreateInstance(&object);
         if (FAILED(hr))
             return hr;
-        object->AddRef();
-        hr = object->QueryInterface(iid, out);
-        object->Release();
-        return hr;
+        ComPtr<IUnknown> hold(static_cast<IDispatch*>(object));
+        return object->QueryInterface(iid, out);
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 };
 
-CFactory<CFakeServer> g_serverFactory;
-CFactory<CFakeSettings> g_settingsFactory;
+CComObjectStatic<CFactory<CFakeServer>> g_serverFactory;
+CComObjectStatic<CFactory<CFakeSettings>> g_settingsFactory;
 
 } // namespace
 
@@ -170,31 +162,29 @@ CFactory<CFakeSettings> g_settingsFactory;
 CFakeQpst::CFakeQpst() : m_withdraw(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
     g_fake = this;
-    HANDLE registered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const CHandle registered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HRESULT results[2] = {E_FAIL, E_FAIL};
-    m_host = std::thread([this, registered, &results] {
+    m_host = std::thread([this, &registered, &results] {
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         results[0] = CoRegisterClassObject(CLSID_AtmnServer, &g_serverFactory, CLSCTX_LOCAL_SERVER,
                                            REGCLS_MULTIPLEUSE, &m_serverCookie);
         results[1] = CoRegisterClassObject(CLSID_DownloadSettings, &g_settingsFactory, CLSCTX_LOCAL_SERVER,
                                            REGCLS_MULTIPLEUSE, &m_settingsCookie);
-        SetEvent(registered);
-        WaitForSingleObject(m_withdraw, 600000);
+        SetEvent(registered.Get());
+        WaitForSingleObject(m_withdraw.Get(), 600000);
         CoRevokeClassObject(m_serverCookie);
         CoRevokeClassObject(m_settingsCookie);
         CoUninitialize();
     });
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(registered, 30000));
-    CloseHandle(registered);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(registered.Get(), 30000));
     EXPECT_EQ(S_OK, results[0]);
     EXPECT_EQ(S_OK, results[1]);
 }
 
 CFakeQpst::~CFakeQpst()
 {
-    SetEvent(m_withdraw);
+    SetEvent(m_withdraw.Get());
     m_host.join();
-    CloseHandle(m_withdraw);
     g_fake = nullptr;
 }
 

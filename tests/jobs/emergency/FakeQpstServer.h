@@ -5,6 +5,7 @@
 #include "engine/AtmnServer.h"
 #include "engine/DownloadSettings.h"
 #include "engine/SoftwareDownload.h"
+#include "platform/Handles.h"
 
 #include <map>
 #include <mutex>
@@ -56,7 +57,7 @@ private:
     std::vector<std::wstring> m_calls, m_parameters;
     int m_active = 0, m_maxActive = 0, m_downloads = 0;
     DWORD m_serverCookie = 0, m_settingsCookie = 0;
-    HANDLE m_withdraw;
+    CHandle m_withdraw;
     std::thread m_host;
     ComPtr<IQStatusReport> m_lastSink;
 };

@@ -3,6 +3,7 @@
 // test stations put where the managed runtime's objects would come from.
 #include "services/FactoryHook.h"
 #include "services/Log.h"
+#include "platform/ComObject.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/LogLines.h"
 
@@ -37,9 +38,13 @@ struct Call
 
 // A station whose answers the test sets: for each method whether the call
 // fails, the boolean answer and the texts it puts into path and message.
-class CTestStation : public IDispatch
+class CTestStation : public IDispatch, public CComObjectRoot
 {
 public:
+    BEGIN_COM_MAP(CTestStation)
+        COM_INTERFACE_ENTRY(IDispatch)
+    END_COM_MAP()
+
     struct Answer
     {
         HRESULT fail = S_OK;
@@ -50,21 +55,6 @@ public:
     Answer init, check, save;
     std::vector<Call> calls;
 
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
-    // Made once per child process and never freed: the global interface
-    // table may release it as late as the process's exit.
-    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IDispatch)
-        {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
     {
         *count = 0;
@@ -123,10 +113,10 @@ public:
         V_BOOL(result) = answer.result ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
-
-private:
-    ULONG m_refs = 1;
 };
+// Made once per child process and never freed: the global interface table
+// may release it as late as the process's exit.
+using CLeakedStation = CComObjectStatic<CTestStation>;
 
 // The test stations for the two candidates; null: that candidate fails to load.
 CTestStation* g_station[2] = {};
@@ -177,7 +167,7 @@ KESTRUP_CHILD(NoStation)
 KESTRUP_CHILD(SecondCandidate)
 {
     CMultithreaded com;
-    CTestStation& second = *new CTestStation;
+    CTestStation& second = *new CLeakedStation;
     second.check.path = L"D:\\images\\COM12";
     g_station[1] = &second;
     SetManagedObjectCreator(CreateTestStation);
@@ -218,8 +208,8 @@ KESTRUP_CHILD(SecondCandidate)
 KESTRUP_CHILD(RefusedAtInitCheck)
 {
     CMultithreaded com;
-    CTestStation& first = *new CTestStation;
-    CTestStation& second = *new CTestStation;
+    CTestStation& first = *new CLeakedStation;
+    CTestStation& second = *new CLeakedStation;
     first.init.result = false;
     first.init.message = L"line 4 station offline %s%n";
     second.init.fail = DISP_E_EXCEPTION;
@@ -244,7 +234,7 @@ KESTRUP_CHILD(RefusedAtInitCheck)
 KESTRUP_CHILD(StationAnswers)
 {
     CMultithreaded com;
-    CTestStation& station = *new CTestStation;
+    CTestStation& station = *new CLeakedStation;
     g_station[0] = &station;
     SetManagedObjectCreator(CreateTestStation);
 

@@ -1,52 +1,22 @@
 #include "FakeProgressDialog.h"
 
+// The headers declare the interface without its id for __uuidof.
+__CRT_UUID_DECL(IProgressDialog, 0xEBBC7C04, 0x315E, 0x11D2, 0xB6, 0x2F, 0x00, 0x60, 0x97, 0xDF, 0x5B, 0xD4)
+
 namespace
 {
 const CLSID kProgressDialogClass = {
     0xF8383852, 0xFCD3, 0x11D1, {0xA6, 0xB9, 0x00, 0x60, 0x97, 0xDF, 0x5B, 0xD4}};
 
-// IUnknown of an object with one interface, deleted with its last reference.
-template <class I>
-class CSingleInterface : public I
+class CFakeDialog : public IProgressDialog, public CComObjectRoot
 {
 public:
-    explicit CSingleInterface(const IID& iid) : m_iid(iid) {}
-    virtual ~CSingleInterface() = default;
+    BEGIN_COM_MAP(CFakeDialog)
+        COM_INTERFACE_ENTRY(IProgressDialog)
+    END_COM_MAP()
 
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
-    {
-        if (iid == IID_IUnknown || iid == m_iid)
-        {
-            *out = static_cast<I*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++m_refs; }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        ULONG refs = --m_refs;
-        if (!refs)
-            delete this;
-        return refs;
-    }
-
-private:
-    const IID& m_iid;
-    ULONG m_refs = 1;
-};
-
-class CFakeDialog final : public CSingleInterface<IProgressDialog>
-{
-public:
-    explicit CFakeDialog(ProgressRecord& record)
-        : CSingleInterface(IID_IProgressDialog), m_record(record)
-    {
-        ++m_record.liveObjects;
-    }
-    ~CFakeDialog() override { --m_record.liveObjects; }
+    explicit CFakeDialog(ProgressRecord& record) : m_record(record) { ++m_record.liveObjects; }
+    ~CFakeDialog() { --m_record.liveObjects; }
 
     STDMETHOD(StartProgressDialog)(HWND, IUnknown*, DWORD flags, LPCVOID) override
     {
@@ -94,10 +64,14 @@ private:
     ProgressRecord& m_record;
 };
 
-class CFakeFactory final : public CSingleInterface<IClassFactory>
+class CFakeFactory : public IClassFactory, public CComObjectRoot
 {
 public:
-    explicit CFakeFactory(ProgressRecord& record) : CSingleInterface(IID_IClassFactory), m_record(record) {}
+    BEGIN_COM_MAP(CFakeFactory)
+        COM_INTERFACE_ENTRY(IClassFactory)
+    END_COM_MAP()
+
+    explicit CFakeFactory(ProgressRecord& record) : m_record(record) {}
 
     STDMETHOD(CreateInstance)(IUnknown* outer, REFIID iid, void** out) override
     {
@@ -106,10 +80,12 @@ public:
             return CLASS_E_NOAGGREGATION;
         if (FAILED(m_record.createResult))
             return m_record.createResult;
-        CFakeDialog* dialog = new CFakeDialog(m_record);
-        HRESULT hr = dialog->QueryInterface(iid, out);
-        dialog->Release();
-        return hr;
+        CComObject<CFakeDialog>* dialog = nullptr;
+        HRESULT hr = CComObject<CFakeDialog>::CreateInstance(&dialog, m_record);
+        if (FAILED(hr))
+            return hr;
+        ComPtr<IUnknown> hold(static_cast<IProgressDialog*>(dialog));
+        return dialog->QueryInterface(iid, out);
     }
     STDMETHOD(LockServer)(BOOL) override { return S_OK; }
 
@@ -119,9 +95,12 @@ private:
 } // namespace
 
 CFakeProgressDialogClass::CFakeProgressDialogClass(ProgressRecord& record)
-    : m_factory(new CFakeFactory(record))
 {
-    if (FAILED(CoRegisterClassObject(kProgressDialogClass, m_factory, CLSCTX_INPROC_SERVER,
+    CComObject<CFakeFactory>* factory = nullptr;
+    if (FAILED(CComObject<CFakeFactory>::CreateInstance(&factory, record)))
+        return;
+    m_factory = factory;
+    if (FAILED(CoRegisterClassObject(kProgressDialogClass, m_factory.Get(), CLSCTX_INPROC_SERVER,
                                      REGCLS_MULTIPLEUSE, &m_cookie)))
         m_cookie = 0;
 }
@@ -130,5 +109,4 @@ CFakeProgressDialogClass::~CFakeProgressDialogClass()
 {
     if (m_cookie)
         CoRevokeClassObject(m_cookie);
-    m_factory->Release();
 }

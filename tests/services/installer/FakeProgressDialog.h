@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 #include <shlobj.h>
+
+#include "platform/ComObject.h"
 #include <map>
 #include <string>
 #include <vector>
@@ -37,5 +39,5 @@ public:
 
 private:
     DWORD m_cookie = 0;
-    IClassFactory* m_factory = nullptr;
+    ComPtr<IClassFactory> m_factory;
 };

@@ -6,7 +6,10 @@
 #include "FakeProgressDialog.h"
 #include "services/Installer.h"
 #include "services/ServerRegistration.h"
+#include "platform/Handles.h"
+#include "services/Text.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -23,10 +26,7 @@ const wchar_t kMachineKey[] = KESTRUP_MACHINE_KEY;
 
 std::string Narrow(const std::wstring& text)
 {
-    std::string out;
-    for (wchar_t c : text)
-        out += static_cast<char>(c);
-    return out;
+    return ToNarrow(text, CP_ACP);
 }
 
 std::wstring ProgramDirectory()
@@ -50,19 +50,19 @@ KESTRUP_CHILD(RunInstaller)
 {
     if (args.size() < 8 || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
         return 2;
-    HKEY classes = nullptr, user = nullptr;
+    CRegKey classes, user;
     const std::wstring& scratch = args[7];
     RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\Classes").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &classes, nullptr);
+                    nullptr, classes.Receive(), nullptr);
     RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\User").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &user, nullptr);
+                    user.Receive(), nullptr);
     if (args[6] == L"1") // nothing can be made below it any more
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, (scratch + L"\\User").c_str());
         RegDeleteKeyW(HKEY_CURRENT_USER, (scratch + L"\\User").c_str());
     }
-    if (!classes || !user || RegOverridePredefKey(HKEY_CLASSES_ROOT, classes) ||
-        RegOverridePredefKey(HKEY_CURRENT_USER, user))
+    if (!classes || !user || RegOverridePredefKey(HKEY_CLASSES_ROOT, classes.Get()) ||
+        RegOverridePredefKey(HKEY_CURRENT_USER, user.Get()))
         return 3;
     ProgressRecord record;
     record.cancelAfter = _wtoi(args[5].c_str());
@@ -77,8 +77,6 @@ KESTRUP_CHILD(RunInstaller)
     }
     RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
     RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-    RegCloseKey(classes);
-    RegCloseKey(user);
     std::ostringstream report;
     report << "starts=" << record.starts << "\nstops=" << record.stops << "\nsteps=" << record.completed
            << "\ntotal=" << record.total << "\nshown=" << record.compactedLines.size()
@@ -106,9 +104,9 @@ protected:
     void SetUp() override
     {
         ClearRegistry();
-        HKEY classes = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, (ScratchKey() + L"\\Classes").c_str(), &classes));
-        RegCloseKey(classes);
+        CRegKey classes;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyW(HKEY_CURRENT_USER, (ScratchKey() + L"\\Classes").c_str(), classes.Receive()));
         // A setting of the current user that installing must empty.
         ASSERT_TRUE(SetText(HKEY_CURRENT_USER, ScratchKey() + L"\\User\\Software\\Olvane\\Kestrup\\SearchPath",
                             L"Document1", L"C:\\images"));
@@ -124,17 +122,16 @@ protected:
     static void ClearRegistry()
     {
         // Driver packages that a test left installed.
-        HKEY key = nullptr;
-        if (!RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineKey, 0, KEY_READ, &key))
+        CRegKey key;
+        if (!RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMachineKey, 0, KEY_READ, key.Receive()))
         {
             wchar_t name[MAX_PATH], data[MAX_PATH];
             DWORD nameLength = MAX_PATH, size = sizeof(data), type = 0;
-            for (DWORD i = 0; !RegEnumValueW(key, i, name, &nameLength, nullptr, &type,
+            for (DWORD i = 0; !RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, &type,
                                              reinterpret_cast<BYTE*>(data), &size);
                  ++i, nameLength = MAX_PATH, size = sizeof(data))
                 if (type == REG_SZ && PathMatchSpecW(name, L"*.inf"))
                     DeleteFileW((InfDirectory() + data).c_str());
-            RegCloseKey(key);
         }
         RegDeleteTreeW(HKEY_CURRENT_USER, ScratchKey().c_str());
         RegDeleteKeyW(HKEY_CURRENT_USER, ScratchKey().c_str());
@@ -157,11 +154,8 @@ protected:
     }
     static bool KeyExists(HKEY root, const std::wstring& key)
     {
-        HKEY opened = nullptr;
-        if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened))
-            return false;
-        RegCloseKey(opened);
-        return true;
+        CRegKey opened;
+        return RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, opened.Receive()) == ERROR_SUCCESS;
     }
     static std::wstring Classes(const std::wstring& key) { return ScratchKey() + L"\\Classes\\" + key; }
     static std::wstring UserKey(const std::wstring& key) { return ScratchKey() + L"\\User\\" + key; }
@@ -235,15 +229,7 @@ protected:
     }
 
     // What the stand-in packages and servers were asked, in order.
-    std::vector<std::string> Recorded() const
-    {
-        std::vector<std::string> calls;
-        std::istringstream lines(ReadWholeFile(m_record));
-        std::string line;
-        while (std::getline(lines, line))
-            calls.push_back(line.substr(0, line.find('\r')));
-        return calls;
-    }
+    std::vector<std::string> Recorded() const { return SplitLines(ReadWholeFile(m_record)); }
     std::string Log() const
     {
         std::string text;
@@ -266,12 +252,11 @@ protected:
     }
     static std::wstring AndroidVendorList()
     {
-        HANDLE token = nullptr;
-        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+        CHandle token;
+        OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive());
         wchar_t profile[MAX_PATH] = {};
         DWORD length = MAX_PATH;
-        GetUserProfileDirectoryW(token, profile, &length);
-        CloseHandle(token);
+        GetUserProfileDirectoryW(token.Get(), profile, &length);
         return std::wstring(profile) + L"\\.android\\adb_usb.ini";
     }
 

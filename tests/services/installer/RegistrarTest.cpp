@@ -1,4 +1,5 @@
 #include "services/Registrar.h"
+#include "platform/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -26,11 +27,9 @@ protected:
     }
     bool Exists(const std::wstring& sub) const
     {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, (m_root + L"\\" + sub).c_str(), 0, KEY_READ, &key))
-            return false;
-        RegCloseKey(key);
-        return true;
+        CRegKey key;
+        return RegOpenKeyExW(HKEY_CURRENT_USER, (m_root + L"\\" + sub).c_str(), 0, KEY_READ, key.Receive()) ==
+               ERROR_SUCCESS;
     }
     std::wstring Text(const std::wstring& sub, const wchar_t* name) const
     {
@@ -70,11 +69,11 @@ TEST_F(RegistrarTest, RegisteringWritesKeysAndValuesAndUnregisteringTakesThemAwa
 TEST_F(RegistrarTest, KeysKeepWhatOthersAddedBelowThemUnlessForceRemove)
 {
     ASSERT_EQ(S_OK, Apply(L"Shared { val Mine = s '1' } ForceRemove Owned", true));
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, (m_root + L"\\Shared\\Other").c_str(), &key));
-    RegCloseKey(key);
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, (m_root + L"\\Owned\\Old\\Deep").c_str(), &key));
-    RegCloseKey(key);
+    for (const wchar_t* other : {L"\\Shared\\Other", L"\\Owned\\Old\\Deep"})
+    {
+        CRegKey key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, (m_root + other).c_str(), key.Receive()));
+    }
 
     // Registering again empties the ForceRemove key.
     ASSERT_EQ(S_OK, Apply(L"Shared { val Mine = s '1' } ForceRemove Owned", true));

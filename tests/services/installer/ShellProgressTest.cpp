@@ -56,32 +56,26 @@ TEST_F(ShellProgressTest, StyleFlagsCollectedBeforeTheStartAreHandedToIt)
     EXPECT_EQ(0, record.liveObjects);
 }
 
-TEST_F(ShellProgressTest, DestructionStopsAShownDialogAndReleasesIt)
+// A shown dialog is stopped by the destructor; one whose start failed is
+// never stopped. Either way the dialog object is released.
+TEST_F(ShellProgressTest, DestructionStopsOnlyAShownDialogAndReleasesIt)
 {
-    ProgressRecord record;
-    CFakeProgressDialogClass fake(record);
+    for (HRESULT start : {S_OK, E_FAIL})
     {
-        CSHProgressWnd window;
-        ASSERT_EQ(S_OK, window.ShowModeless());
+        ProgressRecord record;
+        record.startResult = start;
+        CFakeProgressDialogClass fake(record);
+        {
+            CSHProgressWnd window;
+            EXPECT_EQ(start, window.ShowModeless());
+            EXPECT_EQ(SUCCEEDED(start), window.IsShown());
+            if (FAILED(start))
+                window.Close(); // nothing to stop
+        }
+        EXPECT_EQ(1, record.starts);
+        EXPECT_EQ(SUCCEEDED(start) ? 1 : 0, record.stops);
+        EXPECT_EQ(0, record.liveObjects);
     }
-    EXPECT_EQ(1, record.stops);
-    EXPECT_EQ(0, record.liveObjects);
-}
-
-TEST_F(ShellProgressTest, AFailedStartIsNeverStopped)
-{
-    ProgressRecord record;
-    record.startResult = E_FAIL;
-    CFakeProgressDialogClass fake(record);
-    {
-        CSHProgressWnd window;
-        EXPECT_EQ(E_FAIL, window.ShowModeless());
-        EXPECT_FALSE(window.IsShown());
-        window.Close();
-    }
-    EXPECT_EQ(1, record.starts);
-    EXPECT_EQ(0, record.stops);
-    EXPECT_EQ(0, record.liveObjects);
 }
 
 TEST_F(ShellProgressTest, WithoutADialogObjectEveryCallIsHarmless)

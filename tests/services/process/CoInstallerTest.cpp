@@ -115,10 +115,8 @@ TEST_F(CoInstaller, RunsTheExactCommandLines)
     StringList list;
     EXPECT_EQ(S_OK, GetVolumeList(L"Disk 100%s", list));
     EXPECT_EQ((StringList{L"rundll32.exe qcCoInstaller.dll,qcGetVolumeList Disk 100%s"}), list);
-}
 
-TEST_F(CoInstaller, InitializeSettingReportsTheRun)
-{
+    // A run without an answer reports its exit code.
     EXPECT_EQ(S_OK, InitializeSetting());
     ASSERT_TRUE(table.SetAnswer({"qcInitializeSetting", "", 5}));
     EXPECT_EQ(static_cast<HRESULT>(0xFFFFFFFB), InitializeSetting());
@@ -126,16 +124,15 @@ TEST_F(CoInstaller, InitializeSettingReportsTheRun)
 
 TEST_F(CoInstaller, MonitorRunsUntilItsOwnerGoes)
 {
-    HANDLE monitor = nullptr;
+    CHandle monitor;
     {
         std::unique_ptr<CAutoExecutor> executor = StartDeviceMonitor();
         ASSERT_NE(nullptr, executor->Process());
-        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), executor->Process(), GetCurrentProcess(), &monitor, 0,
-                                    FALSE, DUPLICATE_SAME_ACCESS));
-        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(monitor, 300));
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), executor->Process(), GetCurrentProcess(),
+                                    monitor.Receive(), 0, FALSE, DUPLICATE_SAME_ACCESS));
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(monitor.Get(), 300));
     }
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(monitor, 0));
-    CloseHandle(monitor);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(monitor.Get(), 0));
 }
 
 TEST(DeviceTable, RefusesWhatTheFormatCannotHold)

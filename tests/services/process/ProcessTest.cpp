@@ -65,16 +65,13 @@ public:
     explicit CExitOrder(const std::vector<DWORD>& ids)
     {
         for (DWORD id : ids)
-            m_handles.push_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
+            m_handles.emplace_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
         m_thread = std::thread([this] { Watch(); });
     }
     ~CExitOrder()
     {
         if (m_thread.joinable())
             m_thread.join();
-        for (HANDLE h : m_handles)
-            if (h)
-                CloseHandle(h);
     }
     // Indexes into the ids, in the order the processes ended.
     std::vector<size_t> Wait()
@@ -85,7 +82,7 @@ public:
     DWORD ExitCode(size_t i) const
     {
         DWORD code = 0;
-        GetExitCodeProcess(m_handles[i], &code);
+        GetExitCodeProcess(m_handles[i].Get(), &code);
         return code;
     }
 
@@ -100,7 +97,7 @@ private:
         {
             std::vector<HANDLE> waiting;
             for (size_t i : left)
-                waiting.push_back(m_handles[i]);
+                waiting.push_back(m_handles[i].Get());
             DWORD r = WaitForMultipleObjects(static_cast<DWORD>(waiting.size()), waiting.data(), FALSE, 30000);
             if (r >= WAIT_OBJECT_0 + waiting.size())
                 return;
@@ -109,34 +106,25 @@ private:
         }
     }
 
-    std::vector<HANDLE> m_handles;
+    std::vector<CHandle> m_handles;
     std::vector<size_t> m_order;
     std::thread m_thread;
 };
-
-BOOL CALLBACK FindNodeWindow(HWND window, LPARAM found)
-{
-    auto* search = reinterpret_cast<std::pair<DWORD, bool>*>(found);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t name[32] = {};
-    GetClassNameW(window, name, 32);
-    if (owner == search->first && lstrcmpW(name, L"KestrupTestNode") == 0)
-        search->second = true;
-    return !search->second;
-}
 
 // Waits until the node process has made its window, so that timings start
 // from a running node even on a busy machine.
 bool WaitForNodeWindow(DWORD processId)
 {
-    for (int i = 0; i < 1200; ++i)
+    for (int i = 0; i < 1200; ++i, Sleep(50))
     {
-        std::pair<DWORD, bool> search(processId, false);
-        EnumWindows(FindNodeWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.second)
-            return true;
-        Sleep(50);
+        HWND window = nullptr;
+        while ((window = FindWindowExW(nullptr, window, L"KestrupTestNode", nullptr)) != nullptr)
+        {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == processId)
+                return true;
+        }
     }
     return false;
 }
@@ -201,7 +189,7 @@ KESTRUP_CHILD(Node)
     return 0;
 }
 
-TEST(ExecuteCommand, CapturesALargeOutputWhole)
+TEST(ExecuteCommand, CapturesOutputAndErrorWholeAndTheExitCodeBecomesTheResult)
 {
     std::wstring text = L"left over";
     ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitBytes 1048576 0", QuotedSelf().c_str()));
@@ -209,42 +197,34 @@ TEST(ExecuteCommand, CapturesALargeOutputWhole)
     ASSERT_EQ(expected.size(), text.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), text.begin(),
                            [](char a, wchar_t b) { return static_cast<wchar_t>(a) == b; }));
-}
 
-TEST(ExecuteCommand, ExitCodeBecomesTheResultAndTheOutputIsKept)
-{
-    struct Case
+    // Carriage returns stay; standard error follows the output; an empty
+    // output empties the text.
+    const struct
     {
-        const wchar_t* exitCode;
+        const wchar_t *out, *err, *exitCode;
+        const wchar_t* text;
         HRESULT result;
+    } cases[] = {
+        {L"one\\r\\ntwo\\r\\n", L"err", L"0", L"one\r\ntwo\r\nerr", S_OK},
+        {L"", L"", L"0", L"", S_OK},
+        {L"partial", L"", L"1", L"partial", static_cast<HRESULT>(0xFFFFFFFF)},
+        {L"partial", L"", L"2", L"partial", static_cast<HRESULT>(0xFFFFFFFE)},
+        {L"partial", L"", L"0xC0000005", L"partial", static_cast<HRESULT>(0x8007FFFB)},
     };
-    const Case cases[] = {
-        {L"0", S_OK},
-        {L"1", static_cast<HRESULT>(0xFFFFFFFF)},
-        {L"2", static_cast<HRESULT>(0xFFFFFFFE)},
-        {L"0xC0000005", static_cast<HRESULT>(0x8007FFFB)},
-    };
-    for (const Case& c : cases)
+    const size_t loggedBefore = LogLinesWith("ExecuteCommand(1092)").size();
+    for (const auto& c : cases)
     {
-        std::wstring text;
-        HRESULT hr = ExecuteCommand(text, L"%s --child EmitText \"partial\" \"\" %s", QuotedSelf().c_str(), c.exitCode);
-        EXPECT_EQ(c.result, hr) << c.exitCode;
-        EXPECT_EQ(L"partial", text) << c.exitCode;
+        text = L"left over";
+        EXPECT_EQ(c.result, ExecuteCommand(text, L"%s --child EmitText \"%s\" \"%s\" %s", QuotedSelf().c_str(),
+                                           c.out, c.err, c.exitCode))
+            << c.exitCode;
+        EXPECT_EQ(c.text, text) << c.exitCode;
     }
     // Only the failures were logged, as the capture's exit-code failure.
     std::vector<std::string> lines = LogLinesWith("ExecuteCommand(1092)");
-    ASSERT_EQ(3u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("(0xffffffff)"));
-}
-
-TEST(ExecuteCommand, KeepsCarriageReturnsAndTakesStandardError)
-{
-    std::wstring text = L"left over";
-    ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitText \"one\\r\\ntwo\\r\\n\" \"err\" 0", QuotedSelf().c_str()));
-    EXPECT_EQ(L"one\r\ntwo\r\nerr", text);
-
-    ASSERT_EQ(S_OK, ExecuteCommand(text, L"%s --child EmitText \"\" \"\" 0", QuotedSelf().c_str()));
-    EXPECT_EQ(L"", text);
+    ASSERT_EQ(loggedBefore + 3, lines.size());
+    EXPECT_NE(std::string::npos, lines[loggedBefore].find("(0xffffffff)"));
 }
 
 TEST(ExecuteCommand, StreamReadsLinesInTextMode)
@@ -327,26 +307,19 @@ TEST(ExecuteCommand, ChildrenStartedTogetherGetOnlyTheirOwnPipes)
     EXPECT_EQ(0u, endedEarly);
 }
 
-TEST(KillProcess, ProcessThatEndsByItselfGetsNoClose)
+TEST(KillProcess, WindowedProcessIsClosedUnlessItEndsByItselfAndAGoneOneIsASuccess)
 {
-    HANDLE process = StartNode(0, 250);
-    ASSERT_NE(nullptr, process);
-    CProcessGuard guard(process);
-    EXPECT_EQ(S_OK, KillProcess(process));
-    DWORD code = 0;
-    GetExitCodeProcess(process, &code);
-    EXPECT_EQ(kSelfExitCode, code);
-}
-
-TEST(KillProcess, WindowedProcessIsClosedAndAGoneOneIsASuccess)
-{
-    HANDLE process = StartNode(0);
-    ASSERT_NE(nullptr, process);
-    CProcessGuard guard(process);
-    DWORD id = GetProcessId(process);
+    HANDLE windowed = StartNode(0), ending = StartNode(0, 250); // the self-ending one last: it must still run
+    CProcessGuard guardEnding(ending), guardWindowed(windowed);
+    ASSERT_NE(nullptr, ending);
+    ASSERT_NE(nullptr, windowed);
+    EXPECT_EQ(S_OK, KillProcess(ending));
+    const DWORD id = GetProcessId(windowed);
     EXPECT_EQ(S_OK, KillProcess(id));
     DWORD code = 0;
-    GetExitCodeProcess(process, &code);
+    GetExitCodeProcess(ending, &code);
+    EXPECT_EQ(kSelfExitCode, code);
+    GetExitCodeProcess(windowed, &code);
     EXPECT_EQ(kClosedExitCode, code);
     EXPECT_EQ(S_OK, KillProcess(id));
     // An id that no process has (any more) counts as ended.
