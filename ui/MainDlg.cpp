@@ -7,13 +7,13 @@
 #include "services/Process.h"
 
 #include <shellapi.h>
-#include <shlobj.h>
 #include <shlwapi.h>
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
 
 #include "ui/AdvancedDlg.h"
+#include "ui/FolderPicker.h"
 #include "platform/Module.h"
 
 using Microsoft::WRL::ComPtr;
@@ -77,15 +77,6 @@ std::wstring LoadResourceString(UINT id)
 void OpenWithShell(const wchar_t* target)
 {
     ::ShellExecuteW(nullptr, nullptr, target, nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-int CALLBACK BrowseCallback(HWND hWnd, UINT msg, LPARAM, LPARAM data)
-{
-    if (msg == BFFM_INITIALIZED && data) {
-        ::SendMessageW(hWnd, BFFM_SETEXPANDED, TRUE, data);
-        ::SendMessageW(hWnd, BFFM_SETSELECTIONW, TRUE, data);
-    }
-    return 0;
 }
 
 } // namespace
@@ -555,19 +546,10 @@ LRESULT CMainDlg::OnBrowse(WORD, WORD, HWND, BOOL&)
 {
     StringList folders;
     SplitList(m_searchPath.GetWindowText(), folders);
-    const std::wstring title = LoadResourceString(IDS_BROWSE_TITLE);
-    BROWSEINFOW info{};
-    info.hwndOwner = ::GetActiveWindow();
-    info.lpszTitle = title.c_str();
-    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON | BIF_SHAREABLE;
-    info.lpfn = BrowseCallback;
-    info.lParam = folders.empty() ? 0 : reinterpret_cast<LPARAM>(folders[0].c_str());
-    const CCoTaskMemory picked(::SHBrowseForFolderW(&info));
-    if (!picked)
-        return 0;
-    wchar_t path[MAX_PATH];
-    if (::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(picked.Get()), path))
-        m_searchPath.SetWindowText(path);
+    const std::wstring picked = PickFolder(::GetActiveWindow(), LoadResourceString(IDS_BROWSE_TITLE),
+                                           folders.empty() ? std::wstring() : folders[0]);
+    if (!picked.empty())
+        m_searchPath.SetWindowText(picked.c_str());
     return 0;
 }
 
