@@ -580,13 +580,12 @@ BOOL CTitleTip::Show(const RECT& rect, const std::wstring& text, const std::wstr
     m_tipText = tipText;
     SetWindowText(text.c_str());
     RECT measured = rect;
-    HDC dc = ::GetDC(m_hWnd);
     {
-        CSelectObject font(dc, m_font.Get());
-        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured,
+        const CClientDC dc(m_hWnd);
+        CSelectObject font(dc.Get(), m_font.Get());
+        ::DrawTextW(dc.Get(), text.c_str(), static_cast<int>(text.size()), &measured,
                     DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER);
     }
-    ::ReleaseDC(m_hWnd, dc);
     const int width = measured.right - measured.left;
     if (width <= rect.right - rect.left - 1)
         return FALSE;

@@ -127,13 +127,10 @@ BOOL CListImpl::Initialise()
 
 int CListImpl::TextHeight(LPCWSTR text)
 {
-    HDC dc = ::GetDC(m_hWnd);
+    const CClientDC dc(m_hWnd);
     SIZE extent{};
-    {
-        CSelectObject font(dc, m_listFont.Get());
-        ::GetTextExtentPoint32W(dc, text, static_cast<int>(std::wcslen(text)), &extent);
-    }
-    ::ReleaseDC(m_hWnd, dc);
+    CSelectObject font(dc.Get(), m_listFont.Get());
+    ::GetTextExtentPoint32W(dc.Get(), text, static_cast<int>(std::wcslen(text)), &extent);
     return extent.cy;
 }
 

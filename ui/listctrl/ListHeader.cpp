@@ -120,10 +120,13 @@ HBITMAP CListImpl::MakeHeaderDragImage(int position)
     if (!GetColumnRect(position, column) || column.right <= column.left || column.bottom <= column.top)
         return nullptr;
     const RECT rect{0, 0, column.right - column.left, column.bottom - column.top};
-    HDC windowDc = GetDC();
-    CMemoryDc dc(::CreateCompatibleDC(windowDc));
-    CGdiObject<HBITMAP> bitmap(::CreateCompatibleBitmap(windowDc, rect.right, rect.bottom));
-    ReleaseDC(windowDc);
+    CMemoryDc dc;
+    CGdiObject<HBITMAP> bitmap;
+    {
+        const CClientDC windowDc(m_hWnd);
+        dc.Reset(::CreateCompatibleDC(windowDc.Get()));
+        bitmap.Reset(::CreateCompatibleBitmap(windowDc.Get(), rect.right, rect.bottom));
+    }
     if (!dc || !bitmap)
         return nullptr;
     {
@@ -181,13 +184,14 @@ int CListImpl::AutoSizeColumn(int position)
 {
     if (!IsColumn(position) || m_columns[position].fixed)
         return 0;
-    HDC dc = GetDC();
-    if (!dc)
-        return 0;
     const CListColumn& column = m_columns[position];
     int width = 0;
     bool measured;
     {
+        const CClientDC windowDc(m_hWnd);
+        HDC dc = windowDc.Get();
+        if (!dc)
+            return 0;
         CSelectObject font(dc, m_listFont.Get());
         SIZE extent{};
         measured = ::GetTextExtentPoint32W(dc, column.title.c_str(), static_cast<int>(column.title.size()), &extent);
@@ -205,7 +209,6 @@ int CListImpl::AutoSizeColumn(int position)
             }
         }
     }
-    ReleaseDC(dc);
     if (!measured)
         return 0;
     SetColumnWidth(position, width);

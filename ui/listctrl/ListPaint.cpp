@@ -316,10 +316,12 @@ BOOL CListImpl::AnimateScroll(int from, int to)
     const int visible = std::max<int>((client.bottom - GetHeaderHeight() + rowHeight - 1) / rowHeight, 1);
     const int height = (rows + visible) * rowHeight;
     m_animationBitmap.Reset();
-    HDC windowDc = GetDC();
-    CMemoryDc memory(::CreateCompatibleDC(windowDc));
-    m_animationBitmap.Reset(::CreateCompatibleBitmap(windowDc, client.right, height));
-    ReleaseDC(windowDc);
+    CMemoryDc memory;
+    {
+        const CClientDC windowDc(m_hWnd);
+        memory.Reset(::CreateCompatibleDC(windowDc.Get()));
+        m_animationBitmap.Reset(::CreateCompatibleBitmap(windowDc.Get(), client.right, height));
+    }
     if (memory && m_animationBitmap) {
         CSelectObject selected(memory.Get(), m_animationBitmap.Get());
         ::IntersectClipRect(memory.Get(), 0, 0, client.right, height);
@@ -356,15 +358,13 @@ BOOL CListImpl::AnimateStep()
     const int y = animation.down
                       ? info.bmHeight - m_geometry.rowHeight * animation.visibleRows - animation.remaining
                       : animation.remaining;
-    HDC windowDc = GetDC();
-    CMemoryDc memory(::CreateCompatibleDC(windowDc));
+    const CClientDC windowDc(m_hWnd);
+    CMemoryDc memory(::CreateCompatibleDC(windowDc.Get()));
     if (memory) {
         CSelectObject selected(memory.Get(), m_animationBitmap.Get());
-        ::BitBlt(windowDc, 0, GetHeaderHeight(), client.right, client.bottom - GetHeaderHeight(), memory.Get(), 0, y,
+        ::BitBlt(windowDc.Get(), 0, GetHeaderHeight(), client.right, client.bottom - GetHeaderHeight(), memory.Get(), 0, y,
                  SRCCOPY);
     }
-    memory.Reset();
-    ReleaseDC(windowDc);
     return TRUE;
 }
 
