@@ -4,6 +4,7 @@
 
 #include <process.h>
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -23,19 +24,31 @@ struct Activation
     DWORD context;
     IID iid;
     CHandle done; // set when the thread has finished
-    volatile LONG refs = 2;
+    volatile LONG refs = 1;
     // Under g_activationLock:
     bool finished = false;
     bool abandoned = false; // the caller gave up waiting
     HRESULT result = E_FAIL;
     CGitCookie cookie;
 
+    Activation* AddRef()
+    {
+        InterlockedIncrement(&refs);
+        return this;
+    }
     void Release()
     {
         if (InterlockedDecrement(&refs) == 0)
             delete this;
     }
 };
+
+// One reference to an activation.
+struct ReleaseActivation
+{
+    void operator()(Activation* activation) const { activation->Release(); }
+};
+using CActivationRef = std::unique_ptr<Activation, ReleaseActivation>;
 
 std::mutex g_activationLock;
 std::vector<Activation*> g_pendingActivations; // not finished yet, one per class
@@ -49,7 +62,7 @@ void ForgetPending(Activation* activation)
 
 unsigned __stdcall RunActivation(void* argument)
 {
-    Activation* activation = static_cast<Activation*>(argument);
+    const CActivationRef activation(static_cast<Activation*>(argument));
     const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     HRESULT hr = joined;
     CGitCookie cookie;
@@ -66,7 +79,7 @@ unsigned __stdcall RunActivation(void* argument)
     }
     {
         std::lock_guard<std::mutex> lock(g_activationLock);
-        ForgetPending(activation);
+        ForgetPending(activation.get());
         activation->finished = true;
         activation->result = hr;
         if (!activation->abandoned)
@@ -76,7 +89,6 @@ unsigned __stdcall RunActivation(void* argument)
     SetEvent(activation->done.Get());
     if (SUCCEEDED(joined))
         CoUninitialize();
-    activation->Release();
     return 0;
 }
 
@@ -92,16 +104,12 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
 {
     const wchar_t* name = L"CQPSTReport::CreateInGlobalTable";
     cookie->Revoke();
-    Activation* activation = new (std::nothrow) Activation{clsid, context, iid};
+    const CActivationRef activation(new (std::nothrow) Activation{clsid, context, iid});
     if (!activation)
         return LogError(E_OUTOFMEMORY, name, __LINE__);
     activation->done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!activation->done)
-    {
-        const HRESULT hr = LastErrorHResult();
-        delete activation;
-        return LogError(hr, name, __LINE__);
-    }
+        return LogError(LastErrorHResult(), name, __LINE__);
     {
         std::lock_guard<std::mutex> lock(g_activationLock);
         for (const Activation* pending : g_pendingActivations)
@@ -110,23 +118,23 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
             {
                 // Its server has not answered yet: another activation would
                 // only start another server and wait as long.
-                delete activation;
                 return LogError(CO_E_SERVER_EXEC_FAILURE, name, __LINE__);
             }
         }
-        g_pendingActivations.push_back(activation);
+        g_pendingActivations.push_back(activation.get());
     }
-    const CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunActivation, activation, 0, nullptr)));
+    CActivationRef forThread(activation->AddRef());
+    const CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunActivation, forThread.get(), 0, nullptr)));
     if (!thread)
     {
         const HRESULT hr = LastErrorHResult();
         {
             std::lock_guard<std::mutex> lock(g_activationLock);
-            ForgetPending(activation);
+            ForgetPending(activation.get());
         }
-        delete activation;
         return LogError(hr, name, __LINE__);
     }
+    forThread.release(); // the thread's now
 
     // The finished flag decides below, whatever ended the wait.
     DWORD index = 0;
@@ -147,7 +155,6 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
             hr = CO_E_SERVER_EXEC_FAILURE;
         }
     }
-    activation->Release();
     return LogError(hr, name, __LINE__);
 }
 
