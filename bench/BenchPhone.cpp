@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "bench/FastCrc32.h"
+#include "platform/Handles.h"
 
 namespace
 {
@@ -55,18 +56,13 @@ class CPhonePort
 public:
     explicit CPhonePort(const std::wstring& name) : m_name(name), m_block(kBlock)
     {
-        m_handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    ~CPhonePort()
-    {
-        if (m_handle != INVALID_HANDLE_VALUE)
-            CloseHandle(m_handle);
+        m_handle.Reset(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     }
     CPhonePort(const CPhonePort&) = delete;
     CPhonePort& operator=(const CPhonePort&) = delete;
 
-    bool Open() const { return m_handle != INVALID_HANDLE_VALUE; }
+    bool Open() const { return static_cast<bool>(m_handle); }
     const std::wstring& Name() const { return m_name; }
 
     // Up to count bytes: those that arrive within one slice.
@@ -75,7 +71,7 @@ public:
         if (!SetMode(true))
             return 0;
         DWORD got = 0;
-        return ReadFile(m_handle, buffer, static_cast<DWORD>(count), &got, nullptr) ? got : 0;
+        return ReadFile(m_handle.Get(), buffer, static_cast<DWORD>(count), &got, nullptr) ? got : 0;
     }
 
     // What has arrived already, at most count bytes; never waits.
@@ -84,7 +80,7 @@ public:
         if (!SetMode(false))
             return 0;
         DWORD got = 0;
-        return ReadFile(m_handle, buffer, static_cast<DWORD>(count), &got, nullptr) ? got : 0;
+        return ReadFile(m_handle.Get(), buffer, static_cast<DWORD>(count), &got, nullptr) ? got : 0;
     }
 
     // Exactly `bytes` bytes in blocks of up to 1 MiB, each handed to `take`;
@@ -112,7 +108,7 @@ public:
     bool Write(const void* data, size_t count)
     {
         DWORD written = 0;
-        return WriteFile(m_handle, data, static_cast<DWORD>(count), &written, nullptr) && written == count;
+        return WriteFile(m_handle.Get(), data, static_cast<DWORD>(count), &written, nullptr) && written == count;
     }
 
 private:
@@ -127,13 +123,13 @@ private:
             timeouts.ReadTotalTimeoutConstant = kReadSliceMs;
         else
             timeouts.ReadIntervalTimeout = MAXDWORD;
-        m_modeSet = SetCommTimeouts(m_handle, &timeouts) != FALSE;
+        m_modeSet = SetCommTimeouts(m_handle.Get(), &timeouts) != FALSE;
         m_blocking = blocking;
         return m_modeSet;
     }
 
     std::wstring m_name;
-    HANDLE m_handle = INVALID_HANDLE_VALUE;
+    CFileHandle m_handle;
     std::vector<char> m_block;
     bool m_modeSet = false;
     bool m_blocking = false;
@@ -282,8 +278,8 @@ int main()
     const int firstPort = raw ? 5 : 6;
     if (argc <= firstPort)
         return Usage();
-    HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]);
-    HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, argv[2]);
+    const CHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]));
+    const CHandle stop(OpenEventW(SYNCHRONIZE, FALSE, argv[2]));
     if (!ready || !stop)
     {
         fprintf(stderr, "cannot open the events\n");
@@ -316,8 +312,8 @@ int main()
             }
         });
     }
-    SetEvent(ready);
-    WaitForSingleObject(stop, kLifetimeMs);
+    SetEvent(ready.Get());
+    WaitForSingleObject(stop.Get(), kLifetimeMs);
     g_stop = true;
     for (std::thread& thread : threads)
         thread.join();
@@ -328,7 +324,5 @@ int main()
                r.error.empty() ? "ok" : r.error.c_str());
     }
     fflush(stdout);
-    CloseHandle(ready);
-    CloseHandle(stop);
     return 0;
 }

@@ -29,8 +29,12 @@
 #include <thread>
 #include <vector>
 
+#include <wrl/client.h>
+
 #include "bench/FastCrc32.h"
 #include "engine/EngineIo.h"
+#include "platform/ComObject.h"
+#include "platform/Handles.h"
 #include "engine/images/ImageCache.h"
 #include "engine/images/SparseImage.h"
 #include "engine/protocols/Hdlc.h"
@@ -123,11 +127,9 @@ private:
 
 bool WriteWhole(const std::wstring& path, const std::function<bool(HANDLE)>& fill)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    bool ok = fill(file);
-    return CloseHandle(file) && ok;
+    const CFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && fill(file.Get());
 }
 
 bool WriteBytes(HANDLE file, const void* data, DWORD size)
@@ -138,19 +140,17 @@ bool WriteBytes(HANDLE file, const void* data, DWORD size)
 
 // What a job's status sink costs per text: it becomes a log line
 // "<port>\t<seconds>\t<text>" (services/Log.h).
-class CLoggingSink : public IQStatusReport
+// Lives on its worker's stack (as a CComObjectStatic), longer than the
+// device that holds it.
+class CLoggingSink : public IQStatusReport, public CComObjectRoot
 {
 public:
     explicit CLoggingSink(const std::wstring& port) : m_port(port), m_start(Now()) {}
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        *object = iid == __uuidof(IUnknown) || iid == __uuidof(IQStatusReport) ? this : nullptr;
-        return *object ? S_OK : E_NOINTERFACE;
-    }
-    // Lives on its worker's stack, longer than the device that holds it.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    BEGIN_COM_MAP(CLoggingSink)
+        COM_INTERFACE_ENTRY(IQStatusReport)
+    END_COM_MAP()
+
     STDMETHODIMP NewStatus(LONG, BSTR, BSTR text) override
     {
         WriteLog(L"%s\t%.2f\t%s", m_port.c_str(), Now() - m_start, text ? text : L"");
@@ -185,11 +185,8 @@ class CPhoneProcess
 public:
     ~CPhoneProcess()
     {
-        if (m_process && WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT)
-            TerminateProcess(m_process, 1);
-        for (HANDLE h : {m_ready, m_stop, m_process, m_output})
-            if (h)
-                CloseHandle(h);
+        if (m_process && WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT)
+            TerminateProcess(m_process.Get(), 1);
     }
 
     // Starts it with `args` after the two event names; true once it has
@@ -201,29 +198,29 @@ public:
             std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(InterlockedIncrement(&sequence));
         const std::wstring readyName = L"KestrupBenchReady-" + suffix;
         const std::wstring stopName = L"KestrupBenchStop-" + suffix;
-        m_ready = CreateEventW(nullptr, TRUE, FALSE, readyName.c_str());
-        m_stop = CreateEventW(nullptr, TRUE, FALSE, stopName.c_str());
+        m_ready.Reset(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+        m_stop.Reset(CreateEventW(nullptr, TRUE, FALSE, stopName.c_str()));
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        HANDLE writeEnd = nullptr;
-        if (!m_ready || !m_stop || !CreatePipe(&m_output, &writeEnd, &inherit, 1u << 16))
+        CHandle writeEnd;
+        if (!m_ready || !m_stop || !CreatePipe(m_output.Receive(), writeEnd.Receive(), &inherit, 1u << 16))
             return false;
-        SetHandleInformation(m_output, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(m_output.Get(), HANDLE_FLAG_INHERIT, 0);
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = writeEnd;
+        startup.hStdOutput = writeEnd.Get();
+        startup.hStdError = writeEnd.Get();
         std::wstring command =
             L"\"" + ProgramDirectory() + L"kestrup_bench_phone.exe\" " + readyName + L" " + stopName + L" " + args;
         PROCESS_INFORMATION info = {};
         BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                       nullptr, &startup, &info);
-        CloseHandle(writeEnd);
+        writeEnd.Reset();
         if (!started)
             return false;
-        CloseHandle(info.hThread);
-        m_process = info.hProcess;
-        HANDLE waits[2] = {m_ready, m_process};
+        const CHandle thread(info.hThread);
+        m_process.Reset(info.hProcess);
+        HANDLE waits[2] = {m_ready.Get(), m_process.Get()};
         return WaitForMultipleObjects(2, waits, FALSE, kPhoneStartMs) == WAIT_OBJECT_0;
     }
 
@@ -231,13 +228,13 @@ public:
     // in time.
     bool Finish(std::vector<PhoneReport>& reports)
     {
-        SetEvent(m_stop);
-        if (WaitForSingleObject(m_process, kPhoneEndMs) != WAIT_OBJECT_0)
+        SetEvent(m_stop.Get());
+        if (WaitForSingleObject(m_process.Get(), kPhoneEndMs) != WAIT_OBJECT_0)
             return false;
         std::string text;
         char buffer[4096];
         DWORD got = 0;
-        while (ReadFile(m_output, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        while (ReadFile(m_output.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0)
             text.append(buffer, got);
         for (size_t begin = 0; begin < text.size();)
         {
@@ -263,10 +260,10 @@ public:
     }
 
 private:
-    HANDLE m_ready = nullptr;
-    HANDLE m_stop = nullptr;
-    HANDLE m_process = nullptr;
-    HANDLE m_output = nullptr;
+    CHandle m_ready;
+    CHandle m_stop;
+    CHandle m_process;
+    CHandle m_output;
 };
 
 std::wstring JoinPhonePorts(const std::vector<std::unique_ptr<CPortPair>>& pairs)
@@ -324,9 +321,9 @@ bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& sec
         failure = "no port pair or phone process";
         return false;
     }
-    HANDLE port = INVALID_HANDLE_VALUE;
+    CFileHandle port;
     // Reads wait up to 30 s for the phone's answer.
-    if (FAILED(OpenSerialPort(pairs[0]->HostPort().c_str(), 30000, &port)))
+    if (FAILED(OpenSerialPort(pairs[0]->HostPort().c_str(), 30000, port.Receive())))
     {
         failure = "cannot open the host port";
         return false;
@@ -337,14 +334,14 @@ bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& sec
     for (ULONGLONG position = 0; ok && position < image.Size(); position += block)
     {
         DWORD piece = static_cast<DWORD>(std::min<ULONGLONG>(block, image.Size() - position));
-        ok = WriteBytes(port, image.View() + position, piece);
+        ok = WriteBytes(port.Get(), image.View() + position, piece);
     }
     char answer = 0;
     DWORD read = 0;
-    ok = ok && ReadFile(port, &answer, 1, &read, nullptr) && read == 1 && answer == 'D';
+    ok = ok && ReadFile(port.Get(), &answer, 1, &read, nullptr) && read == 1 && answer == 'D';
     seconds = Now() - start;
     cpuMs = ThreadCpuMs() - cpuBefore;
-    CloseHandle(port);
+    port.Reset();
     std::vector<PhoneReport> reports;
     Expected expected;
     expected.bytes = image.Size();
@@ -366,6 +363,7 @@ struct EngineRun
     double privateMBPerPhone = 0;
 };
 
+using Microsoft::WRL::ComPtr;
 using DeviceWork = std::function<HRESULT(IQDevice*)>;
 
 // Each phone gets a worker that opens a CSerialDevice (configure and all),
@@ -387,9 +385,9 @@ EngineRun RunEngine(size_t phones, bool ufs, int payload, DWORD answerDelayMs, c
 
     std::atomic<bool> sampling{true};
     std::atomic<SIZE_T> peak{0};
-    HANDLE begin = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const CHandle begin(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::thread sampler([&] {
-        WaitForSingleObject(begin, kWorkerStartMs);
+        WaitForSingleObject(begin.Get(), kWorkerStartMs);
         while (sampling)
         {
             SIZE_T now = PrivateBytes();
@@ -401,7 +399,7 @@ EngineRun RunEngine(size_t phones, bool ufs, int payload, DWORD answerDelayMs, c
     Sleep(50);
     const SIZE_T before = PrivateBytes();
     peak = before;
-    SetEvent(begin);
+    SetEvent(begin.Get());
 
     std::mutex lock;
     std::condition_variable changed;
@@ -414,10 +412,10 @@ EngineRun RunEngine(size_t phones, bool ufs, int payload, DWORD answerDelayMs, c
     for (size_t i = 0; i < phones; ++i)
     {
         workers.emplace_back([&, i] {
-            IQDevice* device = nullptr;
-            CLoggingSink sink(pairs[i]->HostPort());
+            ComPtr<IQDevice> device;
+            CComObjectStatic<CLoggingSink> sink(pairs[i]->HostPort());
             HRESULT hr = CSerialDevice::CreateInstance(pairs[i]->HostPort().c_str(), logStatus ? &sink : nullptr,
-                                                       &device, ufs, FALSE);
+                                                       device.GetAddressOf(), ufs, FALSE);
             {
                 std::unique_lock<std::mutex> guard(lock);
                 ++arrived;
@@ -427,12 +425,11 @@ EngineRun RunEngine(size_t phones, bool ufs, int payload, DWORD answerDelayMs, c
             }
             const double cpuBefore = ThreadCpuMs();
             if (SUCCEEDED(hr))
-                hr = work(device);
+                hr = work(device.Get());
             ends[i] = Now();
             cpu[i] = ThreadCpuMs() - cpuBefore;
             results[i] = hr;
-            if (device)
-                device->Release();
+            device.Reset();
         });
     }
     {
@@ -446,7 +443,6 @@ EngineRun RunEngine(size_t phones, bool ufs, int payload, DWORD answerDelayMs, c
         worker.join();
     sampling = false;
     sampler.join();
-    CloseHandle(begin);
 
     std::vector<PhoneReport> reports;
     if (!phone.Finish(reports))
@@ -477,22 +473,21 @@ EngineRun RunEngine(size_t phones, bool ufs, int payload, DWORD answerDelayMs, c
 double BareThreadMB(size_t count)
 {
     const SIZE_T before = PrivateBytes();
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const CHandle release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::atomic<size_t> started{0};
     std::vector<std::thread> threads;
     for (size_t i = 0; i < count; ++i)
         threads.emplace_back([&] {
             ++started;
-            WaitForSingleObject(release, kWorkerStartMs);
+            WaitForSingleObject(release.Get(), kWorkerStartMs);
         });
     for (int i = 0; i < 1000 && started < count; ++i)
         Sleep(10);
     Sleep(100);
     const SIZE_T after = PrivateBytes();
-    SetEvent(release);
+    SetEvent(release.Get());
     for (std::thread& thread : threads)
         thread.join();
-    CloseHandle(release);
     return after > before ? static_cast<double>(after - before) / static_cast<double>(count) / kMB : 0;
 }
 
