@@ -124,7 +124,8 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
         g_pendingActivations.push_back(activation.get());
     }
     CActivationRef forThread(activation->AddRef());
-    const CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunActivation, forThread.get(), 0, nullptr)));
+    const CHandle thread(
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, RunActivation, forThread.get(), 0, nullptr)));
     if (!thread)
     {
         const HRESULT hr = LastErrorHResult();

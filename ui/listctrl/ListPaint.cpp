@@ -362,8 +362,8 @@ BOOL CListImpl::AnimateStep()
     CMemoryDc memory(::CreateCompatibleDC(windowDc.Get()));
     if (memory) {
         CSelectObject selected(memory.Get(), m_animationBitmap.Get());
-        ::BitBlt(windowDc.Get(), 0, GetHeaderHeight(), client.right, client.bottom - GetHeaderHeight(), memory.Get(), 0, y,
-                 SRCCOPY);
+        ::BitBlt(windowDc.Get(), 0, GetHeaderHeight(), client.right, client.bottom - GetHeaderHeight(), memory.Get(),
+                 0, y, SRCCOPY);
     }
     return TRUE;
 }
