@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 #include <xmllite.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -104,11 +105,43 @@ HRESULT ReadWhole(HANDLE handle, void* buffer, DWORD count)
         return LastErrorHResult();
     return read == count ? S_OK : kEndOfFileResult;
 }
+
+// The rate no phone reads slower than, as the milliseconds one byte may take:
+// 1 ms for each 32 bytes is 32 KB/s, where even a full-speed USB link carries
+// about 1 MB/s. A programmer may pause besides, to store what it has taken.
+constexpr DWORD kPortWriteBytesPerMs = 32;
+constexpr DWORD kPortWritePauseMs = 10000;
+
+// On a port, bounds the write of count bytes through the write time-outs,
+// leaving the read time-outs as they are. S_FALSE for a handle that is no
+// port (a file or a disk: the system bounds those writes).
+HRESULT BoundPortWrite(HANDLE handle, DWORD count)
+{
+    COMMTIMEOUTS timeouts;
+    if (!GetCommTimeouts(handle, &timeouts))
+        return S_FALSE;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = PortWriteBoundMs(count);
+    return SetCommTimeouts(handle, &timeouts) ? S_OK : LastErrorHResult();
+}
 } // namespace
+
+DWORD& PhoneTimeDivisor()
+{
+    static DWORD divisor = 1;
+    return divisor;
+}
+
+DWORD PortWriteBoundMs(DWORD count)
+{
+    return (kPortWritePauseMs + count / kPortWriteBytesPerMs) / std::max<DWORD>(PhoneTimeDivisor(), 1);
+}
 
 HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position)
 {
-    HRESULT hr = E_FAIL;
+    HRESULT hr = BoundPortWrite(handle, count);
+    RETURN_IF_FAILED(hr, L"WriteRobust", __LINE__);
+    const bool port = hr == S_OK;
     for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
     {
         if (attempt > 0)
@@ -122,7 +155,9 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
         DWORD written = 0;
         if (WriteFile(handle, buffer, count, &written, nullptr))
         {
-            hr = S_OK;
+            // A write that ends short has reached its bound on a port, and
+            // is not tried again: its first bytes are gone already.
+            hr = written == count ? S_OK : HResultFromWin32(port ? ERROR_TIMEOUT : ERROR_WRITE_FAULT);
             break;
         }
         hr = LogError(LastErrorHResult(), L"WriteRobust", __LINE__);

@@ -27,8 +27,18 @@ constexpr DWORD kRobustPauseMs = 100;
 // No file position: use the handle's own (a serial port).
 constexpr LONGLONG kNoPosition = -1;
 
+// Tests make the bounds on a phone's pace (port writes, answer waits) pass
+// this many times faster; 1 in the program.
+DWORD& PhoneTimeDivisor();
+
+// The longest a write of count bytes to a port may take: 10 s, and 1 ms for
+// each 32 bytes (as if the phone read no faster than 32 KB/s).
+DWORD PortWriteBoundMs(DWORD count);
+
 // Writes count bytes, at position when one is given, in up to 10 attempts
-// 100 ms apart. The bytes are dumped under "WriteRobust".
+// 100 ms apart. The bytes are dumped under "WriteRobust". A write to a port
+// ends at its bound (PortWriteBoundMs) with 0x800705B4, not tried again; a
+// write that ends short elsewhere is 0x8007001D.
 HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position = kNoPosition);
 
 // Reads exactly count bytes, at position when one is given, in up to 10

@@ -4,6 +4,7 @@
 #include "engine/XmlElements.h"
 #include "engine/protocols/Hdlc.h"
 #include "tests/fixtures/BoundedRun.h"
+#include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <wrl/client.h>
 #include <xmllite.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,50 @@ TEST(RobustIo, SerialShortReadIsRetriedWithTheNextBytes)
     EXPECT_EQ(static_cast<HRESULT>(0x80070026), ReadRobust(port, buffer, 48));
     CloseHandle(port);
     EXPECT_TRUE(phone.Errors().empty());
+}
+
+// A port write may take its bound (10 s and 1 ms per 32 bytes, here ten times
+// faster): a phone that pauses within it gets every byte once, one that stops
+// reading ends the write with a time-out instead of holding it for ever.
+TEST(RobustIo, PortWriteEndsAtItsBound)
+{
+    CFastPhoneTime fast(10);
+    const DWORD size = 256 * 1024; // far more than the ports between hold
+    const DWORD bound = (10000 + size / 32) / 10;
+    const struct
+    {
+        DWORD pauseMs; // before the phone reads
+        HRESULT result;
+    } cases[] = {{bound * 6 / 10, S_OK}, {bound * 2, static_cast<HRESULT>(0x800705B4)}};
+    ByteVector bytes(size);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<BYTE>(i * 7);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.pauseMs);
+        ByteVector received;
+        CSimulatedPhone phone;
+        ASSERT_TRUE(phone.Start([&](CSimulatedPhone& p) {
+            p.Pause(c.pauseMs);
+            BYTE piece[65536];
+            for (size_t got; (got = p.ReadSome(piece, sizeof piece, 500)) > 0;)
+                received.insert(received.end(), piece, piece + got);
+        }));
+        HANDLE port = INVALID_HANDLE_VALUE;
+        ASSERT_EQ(S_OK, OpenSerialPort(phone.HostPort().c_str(), 0, &port));
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(c.result, RunBounded(60000, [&] { return WriteRobust(port, bytes.data(), size); }));
+        if (FAILED(c.result))
+        {
+            EXPECT_GE(GetTickCount64() - start + 50, bound);
+        }
+        CloseHandle(port);
+        EXPECT_TRUE(phone.WaitDone(30000));
+        // Every byte once, or what went before the bound, never sent again.
+        EXPECT_EQ(SUCCEEDED(c.result), bytes == received);
+        ASSERT_LE(received.size(), bytes.size());
+        EXPECT_TRUE(std::equal(received.begin(), received.end(), bytes.begin()));
+    }
 }
 
 // The element names and attribute values a reader walks through.
