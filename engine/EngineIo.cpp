@@ -97,13 +97,28 @@ HRESULT RefuseTextWithoutDocument(IStream* stream)
     return EndsWithinDeclaration(head, got, got < sizeof(head)) ? static_cast<HRESULT>(MX_E_INPUTEND) : S_OK;
 }
 
-// One read attempt: the whole count or 0x80070026.
-HRESULT ReadWhole(HANDLE handle, void* buffer, DWORD count)
+// The retried read: up to 10 attempts 100 ms apart, each at position when
+// one is given. With `whole` an attempt succeeds only with the whole count
+// (a shorter read is 0x80070026), without it with whatever has come. Each
+// failed attempt is logged under "ReadRobust".
+HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position, bool whole, DWORD& read)
 {
-    DWORD read = 0;
-    if (!ReadFile(handle, buffer, count, &read, nullptr))
-        return LastErrorHResult();
-    return read == count ? S_OK : kEndOfFileResult;
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
+    {
+        if (attempt > 0)
+            Sleep(kRobustPauseMs);
+        read = 0;
+        hr = SeekTo(handle, position);
+        if (SUCCEEDED(hr))
+            hr = ReadFile(handle, buffer, count, &read, nullptr) ? S_OK : LastErrorHResult();
+        if (SUCCEEDED(hr) && whole && read != count)
+            hr = kEndOfFileResult;
+        if (SUCCEEDED(hr))
+            return S_OK;
+        LogError(hr, L"ReadRobust", __LINE__);
+    }
+    return hr;
 }
 
 // The rate no phone reads slower than, as the milliseconds one byte may take:
@@ -170,37 +185,27 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
 
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position)
 {
-    HRESULT hr = E_FAIL;
-    for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
-    {
-        if (attempt > 0)
-            Sleep(kRobustPauseMs);
-        hr = SeekTo(handle, position);
-        if (SUCCEEDED(hr))
-            hr = ReadWhole(handle, buffer, count);
-        if (SUCCEEDED(hr))
-            break;
-        LogError(hr, L"ReadRobust", __LINE__);
-    }
+    DWORD read = 0;
+    HRESULT hr = ReadAttempts(handle, buffer, count, position, true, read);
     RETURN_IF_FAILED(hr, L"ReadRobust", __LINE__);
     CDumpBuffer dump(L"ReadRobust");
     dump.Append(buffer, static_cast<int>(count));
     return S_OK;
 }
 
+HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read)
+{
+    HRESULT hr = ReadAttempts(handle, buffer, capacity, kNoPosition, false, read);
+    RETURN_IF_FAILED(hr, L"ReadRobust", __LINE__);
+    CDumpBuffer dump(L"ReadRobust");
+    dump.Append(buffer, static_cast<int>(read));
+    return S_OK;
+}
+
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count)
 {
-    HRESULT hr = E_FAIL;
-    for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
-    {
-        if (attempt > 0)
-            Sleep(kRobustPauseMs);
-        hr = ReadWhole(handle, buffer, count);
-        if (SUCCEEDED(hr))
-            return S_OK;
-        LogError(hr, L"ReadRobust", __LINE__);
-    }
-    return LogError(hr, L"ReadRobust", __LINE__);
+    DWORD read = 0;
+    return LogError(ReadAttempts(handle, buffer, count, kNoPosition, true, read), L"ReadRobust", __LINE__);
 }
 
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader)
@@ -237,73 +242,6 @@ HRESULT OpenXmlReader(const char* text, IXmlReader** reader)
     if (!stream)
         return LogError(E_FAIL, L"OpenXmlReader", __LINE__);
     return OpenXmlReader(stream.Get(), reader);
-}
-
-size_t XmlDocumentEnd(const char* text, size_t length)
-{
-    size_t depth = 0;
-    size_t i = 0;
-    while (i < length)
-    {
-        if (text[i] != '<')
-        {
-            ++i;
-            continue;
-        }
-        const char* at = text + i;
-        const size_t left = length - i;
-        // Declarations, processing instructions, comments, character data and
-        // document types hold no elements; each ends with its own token.
-        static const char* const kOthers[][2] = {
-            {"<?", "?>"}, {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<!", ">"}};
-        bool other = false;
-        for (const auto& kind : kOthers)
-        {
-            const int begins = Begins(at, left, kind[0]);
-            if (begins < 0)
-                return 0;
-            if (begins > 0)
-            {
-                const size_t end = SkipPast(at, left, kind[1], strlen(kind[0]));
-                if (end == 0)
-                    return 0;
-                i += end;
-                other = true;
-                break;
-            }
-        }
-        if (other)
-            continue;
-        // A tag: its end is the first '>' outside a quoted attribute value.
-        size_t j = 1;
-        char quote = 0;
-        for (; j < left; ++j)
-        {
-            const char c = at[j];
-            if (quote)
-                quote = c == quote ? 0 : quote;
-            else if (c == '"' || c == '\'')
-                quote = c;
-            else if (c == '>')
-                break;
-        }
-        if (j == left)
-            return 0;
-        i += j + 1;
-        const bool closing = at[1] == '/';
-        const bool empty = !closing && at[j - 1] == '/';
-        if (closing)
-            depth = depth > 0 ? depth - 1 : 0; // a stray end tag is left to the reader to refuse
-        else if (!empty)
-            ++depth;
-        if (depth == 0)
-        {
-            while (i < length && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n'))
-                ++i;
-            return i;
-        }
-    }
-    return 0;
 }
 
 void ReportStatus(IQStatusReport* sink, const wchar_t* format, ...)

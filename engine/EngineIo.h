@@ -49,6 +49,11 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position);
 // The serial form: no position, no dump; otherwise the same.
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count);
 
+// One read of up to capacity bytes from a port, tried again up to 10 times,
+// 100 ms apart, only while the read itself fails: what has come, even
+// nothing, is a success. The bytes are dumped under "ReadRobust".
+HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read);
+
 // XmlLite readers over a stream, a file (read, deny write) and 8-bit text
 // (without its terminating zero). A text that holds nothing but an XML
 // declaration, or only the start of one ("<?xml" cut short), is refused with
@@ -57,11 +62,6 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count);
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader);
 HRESULT OpenXmlReader(const wchar_t* path, IXmlReader** reader);
 HRESULT OpenXmlReader(const char* text, IXmlReader** reader);
-
-// Where the XML document at the start of text ends: just past the end of its
-// root element and the white space after it. 0 while the root element has not
-// ended within length bytes (the rest of the document is still to come).
-size_t XmlDocumentEnd(const char* text, size_t length);
 
 // Formats a status text (wide printf rules) and delivers it to the sink as
 // NewStatus(0, NULL, text). Nothing happens without a sink; the sink's result

@@ -232,21 +232,6 @@ TEST(XmlReader, TextsWithoutADocumentOrCutShortEndTheWalk)
     }
 }
 
-TEST(XmlReader, DocumentEndsWithItsRootElement)
-{
-    const std::string whole = "<?xml version=\"1.0\" ?><data><log value=\"a>b\" /><!-- </data> -->"
-                              "<![CDATA[</data>]]><response value=\"ACK\"/></data>";
-    // Every cut before the root element's end leaves the document open.
-    for (size_t cut = 0; cut < whole.size(); ++cut)
-        EXPECT_EQ(0u, XmlDocumentEnd(whole.data(), cut)) << whole.substr(0, cut);
-    EXPECT_EQ(whole.size(), XmlDocumentEnd(whole.data(), whole.size()));
-    // White space after the root belongs to it; what follows does not.
-    const std::string next = whole + "\r\n <?xml";
-    EXPECT_EQ(whole.size() + 3, XmlDocumentEnd(next.data(), next.size()));
-    EXPECT_EQ(4u, XmlDocumentEnd("<r/>tail", 8));
-    EXPECT_EQ(16u, XmlDocumentEnd("<!DOCTYPE r><r/>", 16));
-}
-
 TEST(Status, FormattedTextGoesToTheSecondString)
 {
     CStatusRecorder sink; // checks the id 0 and the empty first string
