@@ -73,6 +73,26 @@ DWORD Scaled(DWORD ms)
     return ms / std::max<DWORD>(PhoneTimeDivisor(), 1);
 }
 
+// Text put into a command's attribute value, with the characters that would
+// end the value or begin markup written as references.
+std::wstring Escaped(const wchar_t* text)
+{
+    std::wstring escaped;
+    for (; text && *text; ++text)
+    {
+        switch (*text)
+        {
+        case L'&': escaped += L"&amp;"; break;
+        case L'<': escaped += L"&lt;"; break;
+        case L'>': escaped += L"&gt;"; break;
+        case L'"': escaped += L"&quot;"; break;
+        case L'\'': escaped += L"&apos;"; break;
+        default: escaped += *text; break;
+        }
+    }
+    return escaped;
+}
+
 } // namespace
 
 HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* sink, IQDevice** device, BOOL ufs,
@@ -362,7 +382,7 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
 
     for (int resend = 0;; ++resend)
     {
-        hr = SendCommand(0, kProgramCommand, size, sectors, startSector, partition);
+        hr = SendCommand(0, kProgramCommand, size, sectors, Escaped(startSector).c_str(), partition);
         RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
         hr = SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset);
         RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
@@ -427,8 +447,9 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
     HRESULT hr = S_OK;
     for (int resend = 0;; ++resend)
     {
-        hr = SendCommand(0, kPatchCommand, sectorSize, byteOffset, physicalPartition, sizeInBytes, startSector,
-                         value);
+        hr = SendCommand(0, kPatchCommand, Escaped(sectorSize).c_str(), Escaped(byteOffset).c_str(),
+                         Escaped(physicalPartition).c_str(), Escaped(sizeInBytes).c_str(),
+                         Escaped(startSector).c_str(), Escaped(value).c_str());
         if (SUCCEEDED(hr))
             hr = WaitForAnswers();
         if (hr != kAttemptRetry || resend == kMaxResends)
@@ -456,7 +477,7 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
         std::wstring element = L"<ufs ";
         hr = VisitAttributes(reader.Get(), [&element](const wchar_t* name, const wchar_t* value) {
             if (StrCmpIW(name, L"desc") != 0)
-                element.append(name).append(L"=\"").append(value).append(L"\" ");
+                element.append(name).append(L"=\"").append(Escaped(value)).append(L"\" ");
             return S_OK;
         });
         if (FAILED(hr))

@@ -519,6 +519,44 @@ TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
     EXPECT_EQ(L"Set boot partition 1", sink.WithPrefix(L"Set boot").at(0));
 }
 
+// Texts from the files are values on the wire, never markup: the programmer
+// reads back exactly what the file held, whatever it evaluates to.
+TEST_F(SerialDeviceWrite, TextsFromTheFilesReachTheProgrammerAsTheyAre)
+{
+    FirehoseOptions options;
+    options.partitionSectors = {32};
+    ASSERT_NO_FATAL_FAILURE(Open(options));
+    const std::wstring path = File(Pattern(512, 8));
+    const std::string power = "\"/></data><?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data><!--";
+    const struct
+    {
+        std::string start;
+        std::string value;
+        HRESULT patch;
+        HRESULT write;
+    } cases[] = {
+        {"(1<2)&&(3>2)", "(2>1)?5:6", S_OK, S_OK},
+        {"1", power, E_UNEXPECTED, E_UNEXPECTED},
+        {"'4'", "'", E_UNEXPECTED, E_UNEXPECTED},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.value);
+        const std::wstring start(c.start.begin(), c.start.end()), value(c.value.begin(), c.value.end());
+        EXPECT_EQ(c.patch, device->ApplyPatch(start.c_str(), L"0", value.c_str(), L"1", L"512", L"0"));
+        std::vector<std::map<std::string, std::string>> commands = phone->CommandAttributes();
+        EXPECT_EQ(c.start, commands.back()["start_sector"]);
+        EXPECT_EQ(c.value, commands.back()["value"]);
+        EXPECT_EQ(c.write, device->WriteFile(value.c_str(), L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+        EXPECT_EQ(c.value, phone->CommandAttributes().back()["start_sector"]);
+    }
+    std::vector<std::string> names = phone->CommandNames();
+    EXPECT_EQ(0, std::count(names.begin(), names.end(), "power"));
+    const std::string storage = phone->Storage(0);
+    EXPECT_EQ('\x05', storage[512]);                 // the patch's value evaluated by the phone
+    EXPECT_EQ(Pattern(512, 8), storage.substr(5 * 512, 512)); // written at sector 5
+}
+
 TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
 {
     FirehoseOptions options;
@@ -529,7 +567,8 @@ TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
     ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone->HostPort().c_str(), &sink, &device, TRUE, TRUE));
     std::wstring path = dir / L"provision.xml";
     ASSERT_TRUE(WriteWholeFile(path, "<?xml version=\"1.0\" ?>\n<data>\n"
-                                     "  <ufs bNumberLU=\"2\" desc=\"the whole device\" bBootEnable=\"1\"/>\n"
+                                     "  <ufs bNumberLU=\"2\" desc=\"the whole device\" bBootEnable=\"1\" "
+                                     "LUName=\"a&amp;b&quot;c&lt;&gt;'\"/>\n"
                                      "  <other LUNum=\"9\"/>\n"
                                      "  <UFS LUNum=\"0\" DESC=\"x\" size_in_KB=\"1024\"></UFS>\n"
                                      "</data>\n"));
@@ -537,8 +576,10 @@ TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
     ASSERT_EQ(S_OK, device->Provision(path.c_str()));
     std::vector<std::string> commands = WaitForCommands(*phone, before + 3);
     ASSERT_EQ(before + 3, commands.size());
-    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"2\" bBootEnable=\"1\"  />\n</data>",
+    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"2\" bBootEnable=\"1\" "
+              "LUName=\"a&amp;b&quot;c&lt;&gt;&apos;\"  />\n</data>",
               commands[before]);
+    EXPECT_EQ("a&b\"c<>'", phone->CommandAttributes()[before]["luname"]);
     EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs LUNum=\"0\" size_in_KB=\"1024\"  />\n</data>",
               commands[before + 1]);
     EXPECT_EQ("<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>", commands[before + 2]);
