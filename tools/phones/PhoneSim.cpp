@@ -30,7 +30,7 @@
 // partitions into its storage (the partitions one after another, in the
 // order they were first flashed).
 #include "tools/phones/Phones.h"
-#include "tests/fixtures/DeviceTable.h"
+#include "simulators/phones/DeviceTable.h"
 #include "platform/Handles.h"
 
 #include <shellapi.h>
