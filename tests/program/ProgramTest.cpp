@@ -19,8 +19,8 @@
 #include "simulators/phones/FirehosePhone.h"
 #include "tests/fixtures/StatusRecorder.h"
 #include "tests/ui/UiTest.h"
-#include "tools/phones/Phones.h"
-#include "tools/remote/RemoteControl.h"
+#include "simulators/phones/Phones.h"
+#include "simulators/remote/RemoteControl.h"
 #include "ui/MainDlg.h"
 
 #include <gtest/gtest.h>

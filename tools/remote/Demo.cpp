@@ -14,8 +14,8 @@
 #include "simulators/phones/DeviceTable.h"
 #include "simulators/IntelHexText.h"
 #include "platform/Handles.h"
-#include "tools/ToolSupport.h"
-#include "tools/remote/RemoteControl.h"
+#include "simulators/SimulatorSupport.h"
+#include "simulators/remote/RemoteControl.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>

@@ -1,4 +1,4 @@
-#include "tools/phones/Phones.h"
+#include "simulators/phones/Phones.h"
 
 #include "simulators/phones/SequencePhones.h"
 #include "simulators/phones/FirehosePhone.h"
