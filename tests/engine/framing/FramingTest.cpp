@@ -3,7 +3,7 @@
 #include "engine/protocols/Hdlc.h"
 #include "services/Log.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/SimulatedPhone.h"
+#include "simulators/phones/SimulatedPhone.h"
 
 #include <gtest/gtest.h>
 

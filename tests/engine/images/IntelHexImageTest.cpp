@@ -1,7 +1,7 @@
 #include "engine/images/IntelHexImage.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/IntelHexText.h"
+#include "simulators/IntelHexText.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "tests/engine/images/RecordingDevice.h"
 #include "tests/fixtures/BoundedRun.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/SparseBuilder.h"
+#include "simulators/SparseBuilder.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 namespace

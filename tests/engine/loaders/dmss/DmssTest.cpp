@@ -1,10 +1,10 @@
 #include "engine/images/IntelHexImage.h"
 #include "engine/protocols/Dmss.h"
 #include "services/Log.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/DmssPhone.h"
-#include "tests/fixtures/IntelHexText.h"
+#include "simulators/phones/DmssPhone.h"
+#include "simulators/IntelHexText.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <gtest/gtest.h>

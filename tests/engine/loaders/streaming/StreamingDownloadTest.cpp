@@ -1,9 +1,9 @@
 #include "engine/protocols/StreamingDownload.h"
 #include "services/Log.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/StatusRecorder.h"
-#include "tests/fixtures/StreamingPhone.h"
+#include "simulators/phones/StreamingPhone.h"
 
 #include <gtest/gtest.h>
 
