@@ -228,6 +228,15 @@ TEST_F(FramingOverPort, SilenceEndsInShortReadAfterTheRetries)
     EXPECT_EQ(static_cast<HRESULT>(0x80070026), ReceivePacket(port, &answer, 1, true));
     // Ten reads of 100 ms, 100 ms apart.
     EXPECT_GE(GetTickCount64() - start, 1500u);
+
+    // An answer after half of that silence is still taken.
+    std::thread late([&] {
+        Sleep(1000);
+        phoneIdle.SendFrame({0x05});
+    });
+    EXPECT_EQ(S_OK, ReceivePacket(port, &answer, 1, true));
+    late.join();
+    EXPECT_EQ(0x05, answer);
 }
 
 // A phone that keeps sending without answering: bytes that never close a
@@ -280,7 +289,9 @@ TEST_F(FramingOverPort, ChatterBeforeTheAnswerIsBoundedByBytesAndLogPackets)
         BYTE received[8] = {};
         EXPECT_EQ(c.result, ReceivePacket(port, received, sizeof received, true)) << c.what;
         if (c.result == S_OK)
+        {
             EXPECT_EQ(payload, ByteVector(received, received + sizeof received)) << c.what;
+        }
         // Take what is still under way, so that the phone's writes end.
         stop = true;
         BYTE sink[4096];
@@ -326,9 +337,13 @@ TEST(FramingTimeLimit, AReceiveEndsAtItsTimeLimitWhateverTheBytesDo)
         const ULONGLONG start = GetTickCount64();
         EXPECT_EQ(c.result, RunBounded(60000, [&] { return ReceivePacket(port, received, sizeof received, true); }));
         if (c.result == S_OK)
+        {
             EXPECT_EQ(payload, ByteVector(received, received + sizeof received));
+        }
         else
+        {
             EXPECT_GE(GetTickCount64() - start, limitMs);
+        }
         phone.Stop();
         CloseHandle(port);
     }
