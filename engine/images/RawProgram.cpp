@@ -78,6 +78,7 @@ private:
             last = place;
             if (type == XmlNodeType_EndElement)
             {
+                // One made up by the reader stands where its start tag stands.
                 if (m_open.empty() || (m_open.back().line == place.line && m_open.back().position == place.position))
                     return inputEnd;
                 m_open.pop_back();

@@ -111,9 +111,8 @@ TEST_F(RawProgram, SparseEntriesGoThroughTheSparseWriterOnce)
 }
 
 // Files cut short, broken or without any element fail after the entries
-// before the fault, and in bounded time: the reader stops at a document cut
-// short (the texts that hold no document at all are the XML reader's own
-// cases). Whole documents around them still succeed.
+// before the fault, and in bounded time; whole documents beside them still
+// succeed.
 TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
 {
     const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
