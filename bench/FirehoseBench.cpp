@@ -40,8 +40,8 @@
 #include "engine/protocols/Hdlc.h"
 #include "engine/storage/SerialDevice.h"
 #include "services/Log.h"
-#include "tests/fixtures/SimulatedPhone.h"
-#include "tests/fixtures/SparseBuilder.h"
+#include "simulators/phones/SimulatedPhone.h"
+#include "simulators/SparseBuilder.h"
 
 namespace
 {

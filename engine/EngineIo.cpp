@@ -94,6 +94,11 @@ HRESULT RefuseTextWithoutDocument(IStream* stream)
         return hr;
     if (FAILED(seek))
         return seek;
+    // UTF-16 big-endian by its byte order mark: XmlLite here reads no node of
+    // it and reports the end of a well-formed input, as for a file without
+    // entries.
+    if (got >= 2 && static_cast<BYTE>(head[0]) == 0xFE && static_cast<BYTE>(head[1]) == 0xFF)
+        return static_cast<HRESULT>(MX_E_ENCODING);
     return EndsWithinDeclaration(head, got, got < sizeof(head)) ? static_cast<HRESULT>(MX_E_INPUTEND) : S_OK;
 }
 

@@ -58,7 +58,9 @@ HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read)
 // (without its terminating zero). A text that holds nothing but an XML
 // declaration, or only the start of one ("<?xml" cut short), is refused with
 // MX_E_INPUTEND (0xC00CEE01) before the reader sees it: XmlLite on this
-// platform stops the whole process on such a text.
+// platform stops the whole process on such a text. A text in UTF-16
+// big-endian (by its byte order mark) is refused with MX_E_ENCODING
+// (0xC00CEE02): the reader here would see nothing in it.
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader);
 HRESULT OpenXmlReader(const wchar_t* path, IXmlReader** reader);
 HRESULT OpenXmlReader(const char* text, IXmlReader** reader);

@@ -15,6 +15,10 @@ enum RecordType : BYTE
     kStartLinearAddress = 5,
 };
 
+// The DOS end-of-file mark (Ctrl-Z) that editors and tools of that line often
+// put at the end of a text file.
+constexpr int kEndOfFileMark = 0x1A;
+
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -45,6 +49,18 @@ bool DecodeRecord(const std::string& text, std::vector<BYTE>& bytes)
     return true;
 }
 
+// After an end-of-file mark only one line end may follow before the end of
+// the file: a record or any other text after the mark makes the file invalid.
+bool OnlyLineEndFollows(FILE* file)
+{
+    int c = getc(file);
+    if (c == '\r')
+        c = getc(file);
+    if (c == '\n')
+        c = getc(file);
+    return c == EOF && !ferror(file);
+}
+
 struct FileCloser
 {
     void operator()(FILE* file) const { fclose(file); }
@@ -59,7 +75,8 @@ bool CIntelHexImage::Load(const char* path)
     m_extendedAddress = false;
 
     // Read as bytes: text mode would end the file at a Ctrl-Z and hide what
-    // follows it. Others may keep the file open for writing.
+    // follows it, which must be nothing but a line end. Others may keep the
+    // file open for writing.
     std::unique_ptr<FILE, FileCloser> file(_fsopen(path, "rb", _SH_DENYNO));
     if (!file)
         return false;
@@ -70,11 +87,13 @@ bool CIntelHexImage::Load(const char* path)
     for (;;)
     {
         int c = getc(file.get());
+        if (c == kEndOfFileMark)
+            return OnlyLineEndFollows(file.get());
         if (c != ':')
             return c == EOF && !ferror(file.get());
 
         text.clear();
-        while ((c = getc(file.get())) != EOF && c != '\n')
+        while ((c = getc(file.get())) != EOF && c != '\n' && c != kEndOfFileMark)
             text.push_back(static_cast<char>(c));
         if (ferror(file.get()))
             return false;
@@ -86,6 +105,9 @@ bool CIntelHexImage::Load(const char* path)
             return false;
         if (!DecodeRecord(text, record) || !LoadRecord(record, upper))
             return false;
+        // The mark right after the last record, without a line end between.
+        if (c == kEndOfFileMark)
+            return OnlyLineEndFollows(file.get());
     }
 }
 

@@ -6,6 +6,7 @@
 #include "services/Log.h"
 #include "platform/Handles.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -77,6 +78,10 @@ constexpr DWORD kScratchSize = 255;
 constexpr ULONGLONG kChatterBytes = 64 * 1024;
 constexpr DWORD kMaxLogPackets = 1000;
 
+// A phone that trickles (one byte now and then, each within the silence a
+// byte read allows) is given up on once the receive has taken this long.
+std::atomic<DWORD> g_receiveTimeLimitMs{kReceiveTimeLimitMs};
+
 // 8-bit text from the phone as a wide string, up to its first zero.
 std::wstring PhoneText(const BYTE* text, DWORD length)
 {
@@ -104,9 +109,13 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
     const ULONGLONG byteLimit = kChatterBytes + 2 * (static_cast<ULONGLONG>(capacity) + 2) + 2;
     ULONGLONG wireBytes = 0;
     DWORD logPackets = 0;
+    const ULONGLONG start = GetTickCount64();
+    const DWORD timeLimit = g_receiveTimeLimitMs;
     auto next = [&](BYTE& b) {
         if (wireBytes == byteLimit)
             return HResultFromWin32(ERROR_MORE_DATA);
+        if (GetTickCount64() - start >= timeLimit)
+            return HResultFromWin32(ERROR_TIMEOUT);
         HRESULT hr = ReadRobust(port, &b, 1);
         if (SUCCEEDED(hr))
         {
@@ -188,6 +197,11 @@ HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
             return LogError(HResultFromWin32(ERROR_BAD_LENGTH), L"ReceivePacket", __LINE__);
         return S_OK;
     }
+}
+
+DWORD SetReceiveTimeLimit(DWORD limitMs)
+{
+    return g_receiveTimeLimitMs.exchange(limitMs);
 }
 
 HRESULT OpenSerialPort(const wchar_t* name, DWORD readTimeoutMs, HANDLE* port)

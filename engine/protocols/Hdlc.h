@@ -46,8 +46,21 @@ HRESULT TransmitPacket(HANDLE port, const void* payload, DWORD length);
 // equal to capacity gives 0x80070018; a bad check 0x80070017; a frame under 3
 // bytes 0x8007000B. A phone that keeps sending without closing an answer's
 // frame (64 KiB of wire bytes besides the answer, or 1000 log packets) gives
-// 0x800700EA.
+// 0x800700EA. A receive that has taken the receive time limit gives
+// 0x800705B4 before its next byte: with the wait for one byte (10 reads of at
+// most the port's read time-out, 100 ms apart) a receive ends within the
+// limit and that wait.
 HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact);
+
+// The time one ReceivePacket may take: 10 s. An answer is a few hundred bytes
+// at most, which any phone sends within milliseconds once it starts, and a
+// phone that keeps silent is given up on after about 2 s by the byte reads
+// themselves; only a phone that trickles its bytes reaches this limit.
+constexpr DWORD kReceiveTimeLimitMs = 10000;
+
+// Sets the time limit of every ReceivePacket from now on (for tests); gives
+// the limit set before.
+DWORD SetReceiveTimeLimit(DWORD limitMs);
 
 // Opens a serial port for exclusive read and write. With a read time-out, a
 // read waits at most that many milliseconds; with 0 it returns at once with

@@ -26,6 +26,8 @@ namespace {
 constexpr ULONGLONG kDiskSectorSize = 512;
 // Image data goes to the disk in writes of at most this many sectors.
 constexpr ULONGLONG kSectorsPerWrite = 256;
+// Checksums read the disk in pieces of this many bytes at most.
+constexpr ULONGLONG kBytesPerCrcRead = kSectorsPerWrite * kDiskSectorSize;
 // The largest sector size whose write of kSectorsPerWrite still fits a
 // 32-bit count.
 constexpr ULONGLONG kMaxSectorSize = 0xFFFFFFFFull / kSectorsPerWrite;
@@ -202,32 +204,46 @@ HRESULT CDiskDevice::ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& val
 
 double CDiskDevice::CRC32(double startSector, double byteCount)
 {
-    // A position that no disk holds (negative, or from 2^63 up) and a count
-    // beyond 32 bits fail like a read beyond the disk's end.
+    // A position that no disk holds (negative, or from 2^63 up), a count
+    // beyond 32 bits and whole sectors that reach past the disk's end are
+    // refused before anything is read.
     const double first = std::trunc(startSector * static_cast<double>(kDiskSectorSize));
     HRESULT hr = HResultFromWin32(ERROR_SECTOR_NOT_FOUND);
-    ULONGLONG wanted = 0;
-    std::unique_ptr<BYTE[]> buffer;
+    ULONGLONG position = 0, wanted = 0, count = 0;
     if (first >= 0 && first < 9223372036854775808.0 && byteCount >= 0 && byteCount < 4294967296.0)
     {
+        position = static_cast<ULONGLONG>(first);
         wanted = static_cast<ULONGLONG>(byteCount);
-        const ULONGLONG count = (wanted + kDiskSectorSize - 1) / kDiskSectorSize * kDiskSectorSize;
-        if (count <= MAXDWORD)
-        {
-            buffer.reset(new (std::nothrow) BYTE[count ? count : 1]);
-            if (!buffer)
-                throw mu::ParserError();
-            hr = m_access.Read(m_disk.Get(), buffer.get(), static_cast<DWORD>(count), static_cast<ULONGLONG>(first));
-        }
+        count = (wanted + kDiskSectorSize - 1) / kDiskSectorSize * kDiskSectorSize;
+        ULONGLONG length = 0;
+        hr = m_access.GetLength(m_disk.Get(), &length);
+        if (SUCCEEDED(hr) && (position > length || count > length - position))
+            hr = HResultFromWin32(ERROR_SECTOR_NOT_FOUND);
     }
     if (FAILED(hr))
     {
         LogError(hr, L"CDiskDevice::CRC32", __LINE__);
         throw mu::ParserError();
     }
+    // Read in pieces, so that the memory taken does not grow with the range.
+    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[std::min(count, kBytesPerCrcRead)]);
+    if (!buffer)
+        throw mu::ParserError();
     ULONG crc = 0;
-    for (ULONGLONG i = 0; i < wanted; ++i)
-        crc = UpdateCrc32(crc, buffer[i]);
+    for (ULONGLONG done = 0; done < count;)
+    {
+        const DWORD piece = static_cast<DWORD>(std::min(count - done, kBytesPerCrcRead));
+        hr = m_access.Read(m_disk.Get(), buffer.get(), piece, position + done);
+        if (FAILED(hr))
+        {
+            LogError(hr, L"CDiskDevice::CRC32", __LINE__);
+            throw mu::ParserError();
+        }
+        const ULONGLONG used = std::min<ULONGLONG>(piece, wanted - done);
+        for (ULONGLONG i = 0; i < used; ++i)
+            crc = UpdateCrc32(crc, buffer[i]);
+        done += piece;
+    }
     return static_cast<double>(crc);
 }
 

@@ -48,8 +48,10 @@ public:
     // disk's length in 512-byte sectors) and CRC32(start sector, byte count).
     HRESULT ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& value);
     // The CRC-32 of `byteCount` bytes of the disk from `startSector` (in
-    // units of 512 bytes). Called while an expression of this device is
-    // being evaluated; a failed read ends the evaluation with a parser error.
+    // units of 512 bytes), read as whole sectors in pieces of at most 256
+    // sectors. Called while an expression of this device is being evaluated;
+    // sectors past the disk's end (refused before any read) or a failed read
+    // end the evaluation with a parser error.
     double CRC32(double startSector, double byteCount);
 
 protected:

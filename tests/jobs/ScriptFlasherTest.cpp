@@ -2,7 +2,7 @@
 #include "jobs/ScriptReport.h"
 #include "services/Log.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/DeviceTable.h"
+#include "simulators/phones/DeviceTable.h"
 #include "tests/jobs/JobTestSupport.h"
 
 #include <algorithm>

@@ -29,8 +29,8 @@
 // reaches the phone named by "-s" through a named pipe and flashes
 // partitions into its storage (the partitions one after another, in the
 // order they were first flashed).
-#include "tools/phones/Phones.h"
-#include "tests/fixtures/DeviceTable.h"
+#include "simulators/phones/Phones.h"
+#include "simulators/phones/DeviceTable.h"
 #include "platform/Handles.h"
 
 #include <shellapi.h>

@@ -11,11 +11,11 @@
 //
 // With --shots it asks for pictures of the screen before, during and after
 // the flash: it creates NAME.request there and waits for NAME.done.
-#include "tests/fixtures/DeviceTable.h"
-#include "tests/fixtures/IntelHexText.h"
+#include "simulators/phones/DeviceTable.h"
+#include "simulators/IntelHexText.h"
 #include "platform/Handles.h"
-#include "tools/ToolSupport.h"
-#include "tools/remote/RemoteControl.h"
+#include "simulators/SimulatorSupport.h"
+#include "simulators/remote/RemoteControl.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>

@@ -8,7 +8,7 @@
 #include "tests/engine/automation/TypeLibraries.h"
 #include "tests/fixtures/AutomationCalls.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/DeviceTable.h"
+#include "simulators/phones/DeviceTable.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <string>

@@ -132,20 +132,27 @@ TEST_F(DiskExpressions, DiskSectorsCountWholeSectorsOfTheDisk)
     EXPECT_EQ(33554399u, value);
 }
 
-TEST_F(DiskExpressions, Crc32ReadsWholeSectorsOfTheDiskAsItIsThen)
+TEST_F(DiskExpressions, Crc32ReadsWholeSectorsOfTheDiskAsItIsThenInBoundedPieces)
 {
-    Open(64, 1);
+    Open(600, 1);
+    using Reads = std::vector<std::pair<ULONGLONG, DWORD>>;
     struct Case
     {
         const wchar_t* expression;
         ULONG crc;
-        ULONGLONG position;
-        DWORD count;
+        Reads reads; // position and count of each read, in order
     } cases[] = {
-        {L"CRC32(1,92)", BitwiseCrc32Of(before, 512, 92), 512, 512},
-        {L"CRC32(0,600)", BitwiseCrc32Of(before, 0, 600), 0, 1024},
-        {L"CRC32(2,1024)", BitwiseCrc32Of(before, 1024, 1024), 1024, 1024},
-        {L"CRC32(3,0)", 0, 1536, 0},
+        {L"CRC32(1,92)", BitwiseCrc32Of(before, 512, 92), {{512, 512}}},
+        {L"CRC32(0,600)", BitwiseCrc32Of(before, 0, 600), {{0, 1024}}},
+        {L"CRC32(2,1024)", BitwiseCrc32Of(before, 1024, 1024), {{1024, 1024}}},
+        {L"CRC32(3,0)", 0, {}},
+        {L"CRC32(600,0)", 0, {}},
+        // Pieces of 256 sectors at most, the last one cut to what is left.
+        {L"CRC32(4,256*512)", BitwiseCrc32Of(before, 2048, 256 * 512), {{2048, 256 * 512}}},
+        {L"CRC32(4,256*512+1)", BitwiseCrc32Of(before, 2048, 256 * 512 + 1), {{2048, 256 * 512}, {133120, 512}}},
+        // Up to the disk's last byte.
+        {L"CRC32(0,600*512)", BitwiseCrc32Of(before), {{0, 256 * 512}, {256 * 512, 256 * 512}, {512 * 512, 88 * 512}}},
+        {L"CRC32(599,512)", BitwiseCrc32Of(before, 599 * 512), {{599 * 512, 512}}},
     };
     for (const Case& c : cases)
     {
@@ -154,9 +161,10 @@ TEST_F(DiskExpressions, Crc32ReadsWholeSectorsOfTheDiskAsItIsThen)
         ULONGLONG value = 0;
         ASSERT_EQ(S_OK, Disk(device)->ParseXmlAttrValue(c.expression, value));
         EXPECT_EQ(c.crc, value);
-        ASSERT_EQ(1u, disks.Reads().size());
-        EXPECT_EQ(c.position, disks.Reads()[0].position);
-        EXPECT_EQ(c.count, disks.Reads()[0].count);
+        Reads reads;
+        for (const DiskTransfer& read : disks.Reads())
+            reads.emplace_back(read.position, read.count);
+        EXPECT_EQ(c.reads, reads);
     }
 
     // Every evaluation reads the disk as it is then, as a checksum patch
@@ -168,13 +176,17 @@ TEST_F(DiskExpressions, Crc32ReadsWholeSectorsOfTheDiskAsItIsThen)
     ASSERT_EQ(S_OK, Disk(device)->ParseXmlAttrValue(L"CRC32(1,92)", value));
     EXPECT_EQ(BitwiseCrc32Of(changed), value);
 
-    // Outside the disk the whole expression fails and the value stays.
-    for (const wchar_t* expression : {L"CRC32(63,513)", L"CRC32(-1,16)", L"1+CRC32(0,-1)"})
+    // Outside the disk the whole expression fails before anything is read,
+    // and the value stays.
+    for (const wchar_t* expression : {L"CRC32(599,513)", L"CRC32(601,0)", L"CRC32(0,2147483647)",
+                                      L"CRC32(-1,16)", L"1+CRC32(0,-1)", L"CRC32(0,2^32)"})
     {
         SCOPED_TRACE(expression);
+        disks.ClearTransfers();
         value = 42;
         EXPECT_EQ(static_cast<HRESULT>(0xFFFFFFFF), Disk(device)->ParseXmlAttrValue(expression, value));
         EXPECT_EQ(42u, value);
+        EXPECT_THAT(disks.Reads(), IsEmpty());
     }
 }
 

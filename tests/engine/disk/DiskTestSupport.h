@@ -2,9 +2,9 @@
 // that the co-installer stand-in lists, and a status sink that counts the
 // references held on it.
 #pragma once
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ListedDisks.h"
-#include "tests/fixtures/SimulatedPhone.h"
+#include "simulators/phones/SimulatedPhone.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 class DiskTest : public ListedDiskTest

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "DiskTestSupport.h"
-#include "tests/fixtures/SparseBuilder.h"
+#include "simulators/SparseBuilder.h"
 
 using ::testing::IsEmpty;
 

@@ -37,6 +37,9 @@ TEST(AttrExpression, ValuesAndFailures)
         {L"2^63", S_OK, 0x8000000000000000ull},
         {L"2^63+2^62", S_OK, 0xC000000000000000ull},
         {L"-(2^63)", S_OK, 0x8000000000000000ull},
+        // The largest double below 2^64, either sign.
+        {L"2^64-2048", S_OK, 0xFFFFFFFFFFFFF800ull},
+        {L"-(2^64-2048)", S_OK, 2048},
         // The parser's own error codes; an unexpected operator is code 0.
         {L"3+*4", ParserCode(0), kUntouched},
         {L"NUM_DISK_SECTORS-1", ParserCode(mu::ecUNASSIGNABLE_TOKEN), kUntouched},
@@ -45,6 +48,7 @@ TEST(AttrExpression, ValuesAndFailures)
         {L"", ParserCode(mu::ecEMPTY_EXPRESSION), kUntouched},
         // No 64-bit meaning.
         {L"2^64", kOverflow, kUntouched},
+        {L"-(2^64)", kOverflow, kUntouched},
         {L"1/0", kOverflow, kUntouched},
         {L"sqrt(-1)", kOverflow, kUntouched},
     };

@@ -9,12 +9,12 @@
 #include "engine/Crc.h"
 #include "engine/images/RawProgram.h"
 #include "engine/storage/SerialDevice.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "simulators/phones/FirehosePhone.h"
+#include "simulators/SparseBuilder.h"
 #include "tests/fixtures/BoundedRun.h"
-#include "tests/fixtures/FirehosePhone.h"
 #include "tests/fixtures/PhoneTime.h"
-#include "tests/fixtures/SparseBuilder.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 using Microsoft::WRL::ComPtr;

@@ -8,9 +8,9 @@
 
 #include "engine/storage/SerialDevice.h"
 #include "tests/fixtures/BoundedRun.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/FirehosePhone.h"
+#include "simulators/phones/FirehosePhone.h"
 #include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
 

@@ -2,8 +2,9 @@
 #include "engine/Crc.h"
 #include "engine/protocols/Hdlc.h"
 #include "services/Log.h"
+#include "tests/fixtures/BoundedRun.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/SimulatedPhone.h"
+#include "simulators/phones/SimulatedPhone.h"
 
 #include <gtest/gtest.h>
 
@@ -227,28 +228,49 @@ TEST_F(FramingOverPort, SilenceEndsInShortReadAfterTheRetries)
     EXPECT_EQ(static_cast<HRESULT>(0x80070026), ReceivePacket(port, &answer, 1, true));
     // Ten reads of 100 ms, 100 ms apart.
     EXPECT_GE(GetTickCount64() - start, 1500u);
+
+    // An answer after half of that silence is still taken.
+    std::thread late([&] {
+        Sleep(1000);
+        phoneIdle.SendFrame({0x05});
+    });
+    EXPECT_EQ(S_OK, ReceivePacket(port, &answer, 1, true));
+    late.join();
+    EXPECT_EQ(0x05, answer);
 }
 
-// A phone that keeps sending without ever answering: bytes that never close a
+// A phone that keeps sending without answering: bytes that never close a
 // frame, nothing but flags, no flag at all, one log packet after another. The
 // phone sends first the prefix, then the pattern until it has sent limit
-// bytes, more than the reader takes; a reader without a bound of its own
-// would read it all and end in silence (0x80070026).
-TEST_F(FramingOverPort, ChatterWithoutAnAnswerEndsWithAnError)
+// bytes, then the answer where one is given. A reader without a bound of its
+// own would read it all and end in silence (0x80070026) or on the answer.
+TEST_F(FramingOverPort, ChatterBeforeTheAnswerIsBoundedByBytesAndLogPackets)
 {
+    const HRESULT kChatter = static_cast<HRESULT>(0x800700EA);
     const ByteVector logPacket = CSimulatedPhone::BuildFrame({0x0E, 'x'});
+    const ByteVector payload = {1, 2, 3, 4, 5, 6, 7, 8};
+    const ByteVector answer = CSimulatedPhone::BuildFrame(payload);
+    ASSERT_EQ(12u, answer.size()); // no byte of it escaped
+    // 64 KiB besides the answer, every byte of the answer and its check
+    // escaped, and its two flags.
+    const size_t byteBound = 64 * 1024 + 2 * (payload.size() + 2) + 2;
     const struct
     {
         const char* what;
         ByteVector prefix;
         ByteVector pattern;
         size_t limit;
+        bool answer;
+        HRESULT result;
     } cases[] = {
-        {"no closing flag", {0x7E}, {0x41, 0x7D, 0x5D}, 256 * 1024},
-        {"only flags", {}, {0x7E}, 256 * 1024},
-        {"no flag", {}, {0x00, 0xFF, 0x7D}, 256 * 1024},
+        {"no closing flag", {0x7E}, {0x41, 0x7D, 0x5D}, 256 * 1024, false, kChatter},
+        {"only flags", {}, {0x7E}, 256 * 1024, false, kChatter},
+        {"no flag", {}, {0x00, 0xFF, 0x7D}, 256 * 1024, false, kChatter},
+        {"garbage that fills the byte bound with the answer", {}, {0x00}, byteBound - answer.size(), true, S_OK},
+        {"one byte of garbage more", {}, {0x00}, byteBound - answer.size() + 1, true, kChatter},
         // Short log packets: far fewer bytes than the byte bound.
-        {"log packets", {}, logPacket, 1001 * logPacket.size()},
+        {"999 log packets", {}, logPacket, 999 * logPacket.size(), true, S_OK},
+        {"1000 log packets", {}, logPacket, 1000 * logPacket.size(), true, kChatter},
     };
     for (const auto& c : cases)
     {
@@ -260,10 +282,16 @@ TEST_F(FramingOverPort, ChatterWithoutAnAnswerEndsWithAnError)
                 chunk.insert(chunk.end(), c.pattern.begin(), c.pattern.end());
             for (size_t sent = 0; ok && !stop && sent < c.limit; sent += chunk.size())
                 ok = phoneIdle.Write(chunk.data(), std::min(chunk.size(), c.limit - sent));
+            if (ok && !stop && c.answer)
+                phoneIdle.Write(answer);
             done = true;
         });
-        BYTE answer[8];
-        EXPECT_EQ(static_cast<HRESULT>(0x800700EA), ReceivePacket(port, answer, sizeof answer, false)) << c.what;
+        BYTE received[8] = {};
+        EXPECT_EQ(c.result, ReceivePacket(port, received, sizeof received, true)) << c.what;
+        if (c.result == S_OK)
+        {
+            EXPECT_EQ(payload, ByteVector(received, received + sizeof received)) << c.what;
+        }
         // Take what is still under way, so that the phone's writes end.
         stop = true;
         BYTE sink[4096];
@@ -272,6 +300,52 @@ TEST_F(FramingOverPort, ChatterWithoutAnAnswerEndsWithAnError)
             if (!ReadFile(port, sink, sizeof sink, &read, nullptr))
                 break;
         chatter.join();
+    }
+}
+
+// A phone that sends each byte of its answer within the silence that one byte
+// read allows, but so slowly that the answer never ends in useful time.
+TEST(FramingTimeLimit, AReceiveEndsAtItsTimeLimitWhateverTheBytesDo)
+{
+    constexpr DWORD limitMs = 3000;
+    struct LimitForThisTest
+    {
+        const DWORD previous = SetReceiveTimeLimit(limitMs);
+        ~LimitForThisTest() { SetReceiveTimeLimit(previous); }
+    } limit;
+    EXPECT_EQ(10000u, limit.previous);
+    const ByteVector payload = {1, 2, 3, 4, 5, 6, 7, 8};
+    const struct
+    {
+        DWORD trickleMs; // 11 pauses between the 12 wire bytes
+        HRESULT result;
+    } cases[] = {
+        {1500, HRESULT_FROM_WIN32(ERROR_TIMEOUT)},
+        // Done well within the limit, though slower than one byte read waits.
+        {150, S_OK},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.trickleMs);
+        CSimulatedPhone phone;
+        FrameFaults slow;
+        slow.trickleMs = c.trickleMs;
+        ASSERT_TRUE(phone.Start([&](CSimulatedPhone& p) { p.SendFrame(payload, slow); }));
+        HANDLE port = INVALID_HANDLE_VALUE;
+        ASSERT_EQ(S_OK, OpenSerialPort(phone.HostPort().c_str(), 100, &port));
+        BYTE received[8] = {};
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(c.result, RunBounded(60000, [&] { return ReceivePacket(port, received, sizeof received, true); }));
+        if (c.result == S_OK)
+        {
+            EXPECT_EQ(payload, ByteVector(received, received + sizeof received));
+        }
+        else
+        {
+            EXPECT_GE(GetTickCount64() - start, limitMs);
+        }
+        phone.Stop();
+        CloseHandle(port);
     }
 }
 

@@ -1,7 +1,7 @@
 #include "engine/images/IntelHexImage.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/IntelHexText.h"
+#include "simulators/IntelHexText.h"
 
 #include <gtest/gtest.h>
 
@@ -91,19 +91,50 @@ TEST_F(IntelHexImageTest, BrokenRecordsFailTheWholeLoad)
     }
 }
 
-TEST_F(IntelHexImageTest, AnythingAfterTheLastRecordFailsTheLoad)
+TEST_F(IntelHexImageTest, OnlyOneEndOfFileMarkMayFollowTheLastRecord)
 {
-    EXPECT_FALSE(LoadText(":00000001FF\n\n"));
-    EXPECT_FALSE(LoadText(":00000001FF\r\n\r\n"));
-    EXPECT_FALSE(LoadText(":00000001FF\nend\n"));
-    EXPECT_FALSE(LoadText(" :00000001FF\n"));
-    // The file is read as bytes: a Ctrl-Z ends nothing, it is trailing text
-    // itself, whatever follows it.
-    EXPECT_FALSE(LoadText(":00000001FF\r\n\x1A"));
-    EXPECT_FALSE(LoadText(":00000001FF\r\n\x1A" + IntelHexRecord(0, 0, {1}) + "\r\n"));
-    EXPECT_FALSE(LoadText(":00000001FF\x1A\r\n"));
-    // The last line may end without a line feed.
-    EXPECT_TRUE(LoadText(":00000001FF"));
+    const std::string data = IntelHexRecord(0, 0x20, {0xC0, 0xDE});
+    const std::string end = ":00000001FF";
+    const struct
+    {
+        std::string tail; // after the data record and its line end
+        bool valid;
+    } cases[] = {
+        {end, true}, // the last line may end without a line feed
+        {end + "\n\n", false},
+        {end + "\r\n\r\n", false},
+        {end + "\nend\n", false},
+        {" " + end + "\n", false},
+        // A DOS end-of-file mark, on a line of its own or right after the
+        // last record, with or without a line end after it.
+        {end + "\r\n\x1A", true},
+        {end + "\r\n\x1A\r\n", true},
+        {end + "\n\x1A\n", true},
+        {end + "\x1A", true},
+        {end + "\x1A\r\n", true},
+        {"\x1A", true},
+        // Only one mark, one line end after it, nothing before it on its line.
+        {end + "\r\n\x1A\x1A", false},
+        {end + "\r\n\x1A\r\n\r\n", false},
+        {end + "\r\n\x1A" + IntelHexRecord(0, 0, {1}) + "\r\n", false},
+        {end + "\r\n\x1A\r\n" + IntelHexRecord(0, 0, {1}), false},
+        {end + "\r\n\x1A" + "end", false},
+        {end + "\r\n\r\n\x1A", false},
+        {end + "\r\n \x1A", false},
+        {":00000001\x1A", false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(::testing::PrintToString(c.tail));
+        EXPECT_EQ(c.valid, LoadText(data + "\r\n" + c.tail));
+        if (c.valid)
+        {
+            EXPECT_EQ((std::map<ULONG, Bytes>{{0x20u, {0xC0, 0xDE}}}), m_image.GetRuns());
+        }
+    }
+    // A mark in place of the file's only line.
+    EXPECT_TRUE(LoadText("\x1A"));
+    EXPECT_TRUE(m_image.GetRuns().empty());
 }
 
 TEST_F(IntelHexImageTest, CoalesceJoinsOnlyRunsThatTouch)

@@ -4,7 +4,7 @@
 #include "tests/engine/images/RecordingDevice.h"
 #include "tests/fixtures/BoundedRun.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/SparseBuilder.h"
+#include "simulators/SparseBuilder.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 namespace
@@ -110,16 +110,24 @@ TEST_F(RawProgram, SparseEntriesGoThroughTheSparseWriterOnce)
     EXPECT_EQ(1u, device.Calls(L"WriteFile").size());
 }
 
-// Files cut short or broken fail after the entries before the fault, and in
-// bounded time: the reader stops at a document cut short (the texts that
-// hold no document at all are the XML reader's own cases).
+// Files cut short, broken or without any element fail after the entries
+// before the fault, and in bounded time; whole documents beside them still
+// succeed.
 TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
 {
     const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
+    const HRESULT kEncoding = static_cast<HRESULT>(0xC00CEE02);
     const HRESULT kAnyFailure = 1;
-    const std::string two = "<?xml version=\"1.0\" ?>\n<data>\n<program filename=\"a.img\" start_sector=\"1\"/>\n"
-                            "<program filename=\"a.img\" start_sector=\"2\"/>";
+    const std::string declaration = "<?xml version=\"1.0\" ?>\n";
+    const std::string two = declaration + "<data>\n<program filename=\"a.img\" start_sector=\"1\"/>\n"
+                                          "<program filename=\"a.img\" start_sector=\"2\"/>";
     const std::string patch = "<data><patch filename=\"DISK\" value=\"1\"/><patch filename=\"DISK\" value=\"2\"/>";
+    const std::string ended = "<data>\n<program filename=\"a.img\" start_sector=\"1\"></program>\n"
+                              "<group><program filename=\"a.img\" start_sector=\"2\"></program></group>";
+    std::string utf16be = "\xFE\xFF";
+    for (char c : "<?xml version=\"1.0\" encoding=\"UTF-16\" ?>\n<data><program filename=\"a.img\"/></data>\n")
+        if (c)
+            utf16be += std::string{'\0', c};
     struct Case
     {
         std::string text;
@@ -130,14 +138,28 @@ TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
         {two + "\n", false, kInputEnd, 2},
         {two, false, kInputEnd, 2},
         {two + "\n<program filename=\"a.img\" start_sector=\"3\" </oops>\n</data>\n", false, kAnyFailure, 2},
+        {two + "\n</data></data>", false, kAnyFailure, 2},
+        {two + "\n</data>", false, S_OK, 2},
+        // Cut right after an end tag, the root never closed.
+        {declaration + ended, false, kInputEnd, 2},
+        {declaration + ended + "</data>", false, S_OK, 2},
+        {"<data><patch filename=\"DISK\" value=\"1\"></patch>", true, kInputEnd, 1},
+        // No element at all.
         {"<?xml version=\"1.0\" ?>", false, kInputEnd, 0},
+        {declaration, false, kInputEnd, 0},
+        {"<?xml version=\"1.0\" ?>\r\n", true, kInputEnd, 0},
+        {"<!-- no entries -->\n", false, kInputEnd, 0},
+        {"<?target no entries?>", true, kInputEnd, 0},
+        {declaration + "<data/>\n", false, S_OK, 0},
         {patch, true, kInputEnd, 2},
         {"<?x", true, kInputEnd, 0},
+        // Read here as nothing at all: refused, never an empty success.
+        {utf16be, false, kEncoding, 0},
     };
     Image(L"a.img");
     for (const Case& c : cases)
     {
-        SCOPED_TRACE(c.text);
+        SCOPED_TRACE(::testing::PrintToString(c.text));
         device.calls.clear();
         const std::wstring path = dir / L"cut.xml";
         ASSERT_TRUE(WriteWholeFile(path, c.text));

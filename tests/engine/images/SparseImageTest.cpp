@@ -3,7 +3,7 @@
 #include "engine/images/SparseImage.h"
 #include "tests/engine/images/RecordingDevice.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/SparseBuilder.h"
+#include "simulators/SparseBuilder.h"
 
 namespace
 {

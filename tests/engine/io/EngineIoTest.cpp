@@ -1,6 +1,6 @@
 #include "engine/EngineIo.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/SimulatedPhone.h"
+#include "simulators/phones/SimulatedPhone.h"
 #include "engine/XmlElements.h"
 #include "engine/protocols/Hdlc.h"
 #include "tests/fixtures/BoundedRun.h"

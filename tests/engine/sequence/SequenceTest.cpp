@@ -6,15 +6,15 @@
 #include "engine/AtmnServer.h"
 #include "engine/DownloadSettings.h"
 #include "engine/SoftwareDownload.h"
-#include "tests/engine/sequence/SequencePhones.h"
+#include "simulators/phones/SequencePhones.h"
 #include "tests/fixtures/AutomationCalls.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/DeviceTable.h"
+#include "simulators/phones/DeviceTable.h"
 #include "tests/fixtures/FileBackedDisk.h"
-#include "tests/fixtures/FirehosePhone.h"
+#include "simulators/phones/FirehosePhone.h"
 #include "tests/fixtures/StatusRecorder.h"
-#include "tests/fixtures/StreamingPhone.h"
+#include "simulators/phones/StreamingPhone.h"
 
 #include <thread>
 

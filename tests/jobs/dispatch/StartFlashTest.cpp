@@ -12,7 +12,7 @@
 #include "jobs/ScriptReport.h"
 #include "platform/Module.h"
 #include "DispatchTestSupport.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The co-installer queries, run through rundll32.exe and the stand-in
 // qcCoInstaller.dll answering from a device table of this test.
 #include "services/CoInstaller.h"
-#include "tests/fixtures/DeviceTable.h"
+#include "simulators/phones/DeviceTable.h"
 #include "tests/services/process/TestSupport.h"
 
 #include <gtest/gtest.h>

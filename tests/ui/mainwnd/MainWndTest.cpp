@@ -1,5 +1,5 @@
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/DeviceTable.h"
+#include "simulators/phones/DeviceTable.h"
 #include "platform/ComObject.h"
 #include "tests/ui/UiTest.h"
 #include "services/InstallerResources.h"

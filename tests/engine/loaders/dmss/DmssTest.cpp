@@ -1,10 +1,10 @@
 #include "engine/images/IntelHexImage.h"
 #include "engine/protocols/Dmss.h"
 #include "services/Log.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/DmssPhone.h"
-#include "tests/fixtures/IntelHexText.h"
+#include "simulators/phones/DmssPhone.h"
+#include "simulators/IntelHexText.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <gtest/gtest.h>
@@ -82,7 +82,8 @@ TEST_F(DmssTest, RunsThatTouchGoAsOneAndNoStartAddressJumpsToZero)
 {
     // Records of 16 bytes make touching runs; 0x1FFF0 to 0x20010 crosses a page.
     const Runs runs = {{0x0001FFF0, RandomBytes(0x20, 3)}, {0x00030000, RandomBytes(10, 4)}};
-    WriteProgrammer(runs, 0);
+    // Ended as DOS editors end a text file.
+    ASSERT_TRUE(WriteWholeFile(m_path, IntelHexFile(runs, 0) + "\x1A"));
     CDmssPhone phone(CDmssPhone::Options{});
     ASSERT_EQ(S_OK, Load(phone));
     EXPECT_EQ(runs, phone.Memory());
@@ -132,8 +133,8 @@ TEST_F(DmssTest, AnswerThatIsNotRightEndsTheLoad)
 TEST_F(DmssTest, ProgrammerThatIsNoIntelHexFailsBeforeThePortIsOpened)
 {
     const HRESULT badFormat = HResultFromWin32(ERROR_BAD_FORMAT);
-    // Read as bytes: a Ctrl-Z is no end of the file. A record whose bytes
-    // reach past 0xFFFFFFFF would be written at address 0.
+    // A record after a Ctrl-Z is not hidden by it. A record whose bytes reach
+    // past 0xFFFFFFFF would be written at address 0.
     const std::string files[] = {
         ":04000000DEADBEEFC5\r\n:00000001FF\r\n",
         ":00000001FF\r\n\x1A:04000000DEADBEEFC4\r\n",

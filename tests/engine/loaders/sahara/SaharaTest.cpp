@@ -1,9 +1,9 @@
 #include "engine/protocols/Sahara.h"
 #include "services/Log.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "simulators/phones/SaharaPhone.h"
 #include "tests/fixtures/PhoneTime.h"
-#include "tests/fixtures/SaharaPhone.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <gtest/gtest.h>

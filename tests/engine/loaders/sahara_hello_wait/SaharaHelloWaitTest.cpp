@@ -4,7 +4,7 @@
 #include "engine/protocols/Sahara.h"
 #include "services/Log.h"
 #include "tests/fixtures/ChildProcess.h"
-#include "tests/fixtures/SaharaPhone.h"
+#include "simulators/phones/SaharaPhone.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <gtest/gtest.h>

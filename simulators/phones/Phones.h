@@ -1,8 +1,8 @@
-// The simulated phones of KestrupPhones.exe (see PhoneSim.cpp), made of the
-// test fixtures' phone personalities; tests that run the whole program use
-// them too.
+// The simulated phones of KestrupPhones.exe (see tools/phones/PhoneSim.cpp),
+// made of the phone personalities beside them; tests that run the whole
+// program use them too.
 #pragma once
-#include "tools/ToolSupport.h"
+#include "simulators/SimulatorSupport.h"
 
 #include <memory>
 #include <string>

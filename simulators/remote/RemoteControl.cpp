@@ -1,6 +1,6 @@
-#include "tools/remote/RemoteControl.h"
+#include "simulators/remote/RemoteControl.h"
 
-#include "tools/ToolSupport.h"
+#include "simulators/SimulatorSupport.h"
 
 #include <shlwapi.h>
 

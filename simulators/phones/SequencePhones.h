@@ -3,8 +3,8 @@
 // simulated Firehose or streaming download personality) runs on the same
 // port.
 #pragma once
-#include "tests/fixtures/DmssPhone.h"
-#include "tests/fixtures/SaharaPhone.h"
+#include "simulators/phones/DmssPhone.h"
+#include "simulators/phones/SaharaPhone.h"
 
 #include <atomic>
 #include <functional>

@@ -6,7 +6,7 @@
 #include "platform/Handles.h"
 
 #include "services/Text.h"
-#include "tests/fixtures/BuiltFiles.h"
+#include "simulators/BuiltFiles.h"
 
 // Texts in the ANSI code page, as the program's log and the phones' output.
 inline std::string Narrow(const std::wstring& text)

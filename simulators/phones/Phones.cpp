@@ -1,7 +1,7 @@
-#include "tools/phones/Phones.h"
+#include "simulators/phones/Phones.h"
 
-#include "tests/engine/sequence/SequencePhones.h"
-#include "tests/fixtures/FirehosePhone.h"
+#include "simulators/phones/SequencePhones.h"
+#include "simulators/phones/FirehosePhone.h"
 #include "platform/Handles.h"
 
 #include <algorithm>
