@@ -152,9 +152,14 @@ DWORD& PhoneTimeDivisor()
     return divisor;
 }
 
+DWORD PhoneTimeMs(DWORD ms)
+{
+    return ms / std::max<DWORD>(PhoneTimeDivisor(), 1);
+}
+
 DWORD PortWriteBoundMs(DWORD count)
 {
-    return (kPortWritePauseMs + count / kPortWriteBytesPerMs) / std::max<DWORD>(PhoneTimeDivisor(), 1);
+    return PhoneTimeMs(kPortWritePauseMs + count / kPortWriteBytesPerMs);
 }
 
 HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position)

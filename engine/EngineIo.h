@@ -30,6 +30,8 @@ constexpr LONGLONG kNoPosition = -1;
 // Tests make the bounds on a phone's pace (port writes, answer waits) pass
 // this many times faster; 1 in the program.
 DWORD& PhoneTimeDivisor();
+// Such a bound of ms milliseconds as it applies now.
+DWORD PhoneTimeMs(DWORD ms);
 
 // The longest a write of count bytes to a port may take: 10 s, and 1 ms for
 // each 32 bytes (as if the phone read no faster than 32 KB/s).

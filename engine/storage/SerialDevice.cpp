@@ -68,11 +68,6 @@ HRESULT AwaitByte(HANDLE port, DWORD waitMs, char& first)
     return FAILED(restored) ? restored : read == 1 ? S_OK : S_FALSE;
 }
 
-DWORD Scaled(DWORD ms)
-{
-    return ms / std::max<DWORD>(PhoneTimeDivisor(), 1);
-}
-
 // Text put into a command's attribute value, with the characters that would
 // end the value or begin markup written as references.
 std::wstring Escaped(const wchar_t* text)
@@ -246,7 +241,7 @@ HRESULT CSerialDevice::ReadAnswer(const std::string& document, bool& acknowledge
 
 HRESULT CSerialDevice::WaitForAnswers()
 {
-    const ULONGLONG deadline = GetTickCount64() + Scaled(kAnswerWaitMs);
+    const ULONGLONG deadline = GetTickCount64() + PhoneTimeMs(kAnswerWaitMs);
     HRESULT hr = S_OK;
     while (m_awaited > 0 && SUCCEEDED(hr))
     {
@@ -282,15 +277,15 @@ HRESULT CSerialDevice::WaitForAnswers()
 
 HRESULT CSerialDevice::DropUntilQuiet()
 {
-    const ULONGLONG limit = GetTickCount64() + Scaled(kQuietWaitLimitMs);
+    const ULONGLONG limit = GetTickCount64() + PhoneTimeMs(kQuietWaitLimitMs);
     for (;;)
     {
         const ULONGLONG now = GetTickCount64();
         if (now >= limit)
             return LogError(HResultFromWin32(ERROR_TIMEOUT), L"CSerialDevice::Reset", __LINE__);
+        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(PhoneTimeMs(kQuietPortMs), limit - now));
         char first = 0;
-        HRESULT hr = AwaitByte(m_port.Get(), static_cast<DWORD>(std::min<ULONGLONG>(Scaled(kQuietPortMs), limit - now)),
-                               first);
+        HRESULT hr = AwaitByte(m_port.Get(), wait, first);
         RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
         if (hr == S_FALSE)
             return S_OK;

@@ -51,9 +51,11 @@ public:
     HRESULT STDMETHODCALLTYPE SetBootableStorageDrive() override;
 
     // Formats one command (wide printf rules), sends it as 8-bit text and
-    // reads the answer; responseFlag 1 requires an acknowledgement.
+    // reads the answer; responseFlag 1 requires an acknowledgement. What has
+    // come before the command is read first: nothing is sent out of step.
     HRESULT SendCommand(int responseFlag, const wchar_t* format, ...);
-    // Reads and interprets what the programmer has sent so far.
+    // Reads and interprets what the programmer has sent so far; with
+    // responseFlag 1 a final ACK to a command sent must be among it.
     HRESULT GetResponse(int responseFlag);
 
     // Sectors of the device's size that one transfer may carry; 0 until the

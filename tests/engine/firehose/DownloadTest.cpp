@@ -282,8 +282,8 @@ TEST_F(FirehoseDownload, NoDownloadSucceedsWhenThePhoneRefusedACommand)
              o.delayedPrograms = 1;
          },
          true, kAnyFailure},
-        {"two ACKs left by an earlier session", [&](FirehoseOptions& o) { o.leftFromEarlierSession = ack + ack; }, true,
-         E_UNEXPECTED},
+        {"two ACKs left by an earlier session", [&](FirehoseOptions& o) { o.leftFromEarlierSession = ack + ack; },
+         true, E_UNEXPECTED},
         {"patches answered once more with ACK", [](FirehoseOptions& o) { o.answeredTwice = {"patch"}; }, true,
          kAnyFailure},
         {"configure answered twice", [](FirehoseOptions& o) { o.answeredTwice = {"configure"}; }, true,
@@ -308,10 +308,11 @@ TEST_F(FirehoseDownload, NoDownloadSucceedsWhenThePhoneRefusedACommand)
         ASSERT_TRUE(WaitingInPort(phone.HostPort(), static_cast<DWORD>(options.leftFromEarlierSession.size())));
         // The second patch lies past the end of the phone's storage when
         // the phone is to refuse it.
-        std::wstring p = Xml(L"patch0.xml", std::string("<patch filename=\"DISK\" start_sector=\"1\" size_in_bytes=\"1\" "
-                                                        "value=\"7\"/>\n<patch filename=\"DISK\" start_sector=\"") +
-                                                (c.refused ? "NUM_DISK_SECTORS+5" : "2") +
-                                                "\" size_in_bytes=\"1\" value=\"9\"/>\n");
+        const std::string second = c.refused ? "NUM_DISK_SECTORS+5" : "2";
+        std::wstring p = Xml(L"patch0.xml",
+                             "<patch filename=\"DISK\" start_sector=\"1\" size_in_bytes=\"1\" value=\"7\"/>\n"
+                             "<patch filename=\"DISK\" start_sector=\"" + second +
+                                 "\" size_in_bytes=\"1\" value=\"9\"/>\n");
         ComPtr<IQDevice> device;
         const HRESULT hr = RunBounded(120000, [&] {
             HRESULT created = CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE);

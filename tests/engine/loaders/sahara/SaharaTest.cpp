@@ -1,6 +1,7 @@
 #include "engine/protocols/Sahara.h"
 #include "services/Log.h"
 #include "simulators/BuiltFiles.h"
+#include "tests/fixtures/BoundedRun.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "simulators/phones/SaharaPhone.h"
 #include "tests/fixtures/PhoneTime.h"
@@ -163,7 +164,9 @@ TEST_F(SaharaTest, PhoneThatGoesWrongEndsTheLoad)
         c.change(options);
         CSaharaPhone phone(options);
         ASSERT_TRUE(phone.Start());
-        EXPECT_EQ(c.result, DownloadFlashProgrammerSahara(phone.HostPort().c_str(), m_path.c_str(), &status, FALSE));
+        EXPECT_EQ(c.result, RunBounded(60000, [&] {
+                      return DownloadFlashProgrammerSahara(phone.HostPort().c_str(), m_path.c_str(), &status, FALSE);
+                  }));
         EXPECT_TRUE(phone.WaitDone(30000));
         if (!c.lastText.empty())
         {
