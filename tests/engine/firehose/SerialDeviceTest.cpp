@@ -264,9 +264,9 @@ TEST(SerialDeviceReset, FailsWhenThePayloadIsNeverReportedWhole)
 // Reset, which drops it.
 TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
 {
-    // The waits run four times faster; the delays below are as the engine
-    // counts them.
-    constexpr DWORD kSpeed = 4;
+    // The waits run twice as fast; the delays below are as the engine counts
+    // them, each a second or more from the edge it tests.
+    constexpr DWORD kSpeed = 2;
     CFastPhoneTime fast(kSpeed);
     using Answer = FirehoseOptions::ProgramAnswer;
     struct Case
@@ -345,10 +345,15 @@ TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
         }
         if (c.recovers)
         {
+            // A late answer must not stand in for a refused patch's.
+            HRESULT refused = E_FAIL;
             EXPECT_EQ(S_OK, RunBounded(kHangLimitMs, [&] {
                 HRESULT hr = device->Reset();
+                if (SUCCEEDED(hr))
+                    refused = device->ApplyPatch(L"NUM_DISK_SECTORS", L"0", L"6", L"1", L"512", L"0");
                 return SUCCEEDED(hr) ? device->ApplyPatch(L"3", L"0", L"6", L"1", L"512", L"0") : hr;
             }));
+            EXPECT_EQ(E_UNEXPECTED, refused);
             EXPECT_EQ('\x06', phone.Storage(0)[3 * 512]);
         }
     }
