@@ -522,6 +522,11 @@ TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
     EXPECT_EQ("<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>",
               WaitForCommands(*phone, commands.size() + 1).back());
     EXPECT_EQ(L"Set boot partition 1", sink.WithPrefix(L"Set boot").at(0));
+
+    // A command refused before the patch's own answer fails the patch too.
+    ASSERT_EQ(S_OK, Serial(device.Get())->SendCommand(0, kQuestion));
+    EXPECT_EQ(E_UNEXPECTED, device->ApplyPatch(L"2", L"0", L"1", L"1", L"512", L"0"));
+    EXPECT_EQ(S_OK, device->ApplyPatch(L"2", L"0", L"1", L"1", L"512", L"0"));
 }
 
 // Texts from the files are values on the wire, never markup: the programmer
