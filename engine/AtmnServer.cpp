@@ -32,7 +32,7 @@ bool FindMember(ITypeInfo* info, DISPID id, WORD flags, SHORT* parameters)
 
 HRESULT CAtmnServer::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_marshaler);
+    return m_marshaler.Aggregate(GetControllingUnknown());
 }
 
 IUnknown* CAtmnServer::GetControllingUnknown()
@@ -132,7 +132,7 @@ HRESULT CPortProxy::CreateInstance(const wchar_t* portName, IQPortProxy** port)
 
 HRESULT CPortProxy::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(static_cast<IQPortProxy*>(this), &m_marshaler);
+    return m_marshaler.Aggregate(static_cast<IQPortProxy*>(this));
 }
 
 STDMETHODIMP CPortProxy::get_PhoneStatus(VARIANT* pVal)

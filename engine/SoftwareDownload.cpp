@@ -75,7 +75,7 @@ HRESULT CSoftwareDownload::CreateInstance(const wchar_t* portName, IQSoftwareDow
 
 HRESULT CSoftwareDownload::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(static_cast<IQSoftwareDownload*>(this), &m_marshaler);
+    return m_marshaler.Aggregate(static_cast<IQSoftwareDownload*>(this));
 }
 
 STDMETHODIMP CSoftwareDownload::put_StatusReport(IUnknown* pSink)

@@ -17,7 +17,7 @@ CDeviceReport::~CDeviceReport() = default;
 
 HRESULT CDeviceReport::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_marshaler);
+    return m_marshaler.Aggregate(GetControllingUnknown());
 }
 
 IUnknown* CDeviceReport::GetControllingUnknown()

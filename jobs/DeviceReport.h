@@ -49,7 +49,7 @@ class CDeviceReport : public IDeviceReport, public CComObjectRootWithLock
 public:
     BEGIN_COM_MAP(CDeviceReport)
         COM_INTERFACE_ENTRY(IDeviceReport)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // IDeviceReport
@@ -95,7 +95,7 @@ protected:
     HRESULT m_status = JOB_NOT_STARTED;
     std::wstring m_deviceName;
     double m_progress = 0.0;
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
     std::deque<std::wstring> m_logLines; // oldest first
 
 private:

@@ -36,7 +36,7 @@ class CStatusReport : public IQStatusReport, public CComObjectRoot
 public:
     BEGIN_COM_MAP(CStatusReport)
         COM_INTERFACE_ENTRY(IQStatusReport)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // Makes the sink for `owner`; the caller gets a reference. The job keeps
@@ -60,7 +60,7 @@ public:
     {
         HRESULT hr = m_ownerLock.Init();
         if (SUCCEEDED(hr))
-            hr = CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_marshaler);
+            hr = m_marshaler.Aggregate(GetControllingUnknown());
         return hr;
     }
 
@@ -85,6 +85,6 @@ public:
 
 private:
     T* m_owner = nullptr; // not a reference: the job outlives its download
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
     CComCriticalSection m_ownerLock;
 };

@@ -84,10 +84,10 @@ class CFakeServer : public IDispatch, public CComObjectRoot
 public:
     BEGIN_COM_MAP(CFakeServer)
         COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
-    HRESULT FinalConstruct() { return CoCreateFreeThreadedMarshaler(static_cast<IDispatch*>(this), &m_marshaler); }
+    HRESULT FinalConstruct() { return m_marshaler.Aggregate(static_cast<IDispatch*>(this)); }
     virtual ~CFakeServer() = default;
 
     STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
@@ -127,7 +127,7 @@ public:
     }
 
 private:
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
 };
 
 template <class T>
