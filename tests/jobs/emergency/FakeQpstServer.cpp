@@ -165,7 +165,7 @@ CFakeQpst::CFakeQpst() : m_withdraw(CreateEventW(nullptr, TRUE, FALSE, nullptr))
     const CHandle registered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HRESULT results[2] = {E_FAIL, E_FAIL};
     m_host = std::thread([this, &registered, &results] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        const CComInitializer apartment(COINIT_MULTITHREADED);
         results[0] = CoRegisterClassObject(CLSID_AtmnServer, &g_serverFactory, CLSCTX_LOCAL_SERVER,
                                            REGCLS_MULTIPLEUSE, &m_serverCookie);
         results[1] = CoRegisterClassObject(CLSID_DownloadSettings, &g_settingsFactory, CLSCTX_LOCAL_SERVER,
@@ -174,7 +174,6 @@ CFakeQpst::CFakeQpst() : m_withdraw(CreateEventW(nullptr, TRUE, FALSE, nullptr))
         WaitForSingleObject(m_withdraw.Get(), 600000);
         CoRevokeClassObject(m_serverCookie);
         CoRevokeClassObject(m_settingsCookie);
-        CoUninitialize();
     });
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(registered.Get(), 30000));
     EXPECT_EQ(S_OK, results[0]);
