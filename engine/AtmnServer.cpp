@@ -111,23 +111,11 @@ HRESULT CAtmnServer::GetPort(DISPPARAMS* params, VARIANT* result, UINT* argument
 
 HRESULT CPortProxy::CreateInstance(const wchar_t* portName, IQPortProxy** port)
 {
-    if (!port)
-        return E_POINTER;
-    *port = nullptr;
-    CComObject<CPortProxy>* object = nullptr;
-    HRESULT hr = CComObject<CPortProxy>::CreateInstance(&object);
-    RETURN_IF_FAILED(hr, L"CPortProxy::CreateInstance", __LINE__);
-    ComPtr<IUnknown> hold(static_cast<IQPortProxy*>(object));
-    try
-    {
-        object->m_portName = portName ? portName : L"";
-    }
-    catch (const std::bad_alloc&)
-    {
-        return LogError(E_OUTOFMEMORY, L"CPortProxy::CreateInstance", __LINE__);
-    }
-    hr = object->QueryInterface(__uuidof(IQPortProxy), reinterpret_cast<void**>(port));
-    return FAILED(hr) ? LogError(hr, L"CPortProxy::CreateInstance", __LINE__) : S_OK;
+    HRESULT hr = MakeComObject<CPortProxy>(port, [portName](CPortProxy& object) {
+        object.m_portName = portName ? portName : L"";
+        return S_OK;
+    });
+    return LogError(hr, L"CPortProxy::CreateInstance", __LINE__);
 }
 
 HRESULT CPortProxy::FinalConstruct()

@@ -123,13 +123,9 @@ public:
 template <class T, class Prepare>
 HRESULT CreateJob(const wchar_t* creatorName, IDeviceReport** out, Prepare prepare)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    CComObject<T>* object = nullptr;
-    HRESULT hr = CComObject<T>::CreateInstance(&object);
-    RETURN_IF_FAILED(hr, creatorName, __LINE__);
-    ComPtr<IDeviceReport> job(object); // released on a failure below: the teardown runs
-    prepare(*object);
-    return LogError(job.CopyTo(out), creatorName, __LINE__);
+    HRESULT hr = MakeComObject<T>(out, [&prepare](T& job) {
+        prepare(job);
+        return S_OK;
+    });
+    return LogError(hr, creatorName, __LINE__);
 }

@@ -46,14 +46,13 @@ public:
         const wchar_t* name = StatusReportTraits<T>::kCreateName;
         if (!out)
             return LogError(E_POINTER, name, __LINE__);
-        *out = nullptr;
-        CComObject<CStatusReport>* object = nullptr;
-        HRESULT hr = CComObject<CStatusReport>::CreateInstance(&object);
-        RETURN_IF_FAILED(hr, name, __LINE__);
-        object->m_owner = owner;
-        object->AddRef();
-        *out = object;
-        return S_OK;
+        ComPtr<CComObject<CStatusReport>> sink;
+        HRESULT hr = MakeComObject<CStatusReport>(sink, [owner](CStatusReport& object) {
+            object.m_owner = owner;
+            return S_OK;
+        });
+        *out = sink.Detach();
+        return LogError(hr, name, __LINE__);
     }
 
     HRESULT FinalConstruct()

@@ -70,21 +70,14 @@ bool IsBlank(const std::string& text)
 HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* sink, IQDevice** device, BOOL ufs,
                                       BOOL provision)
 {
-    if (!device)
-        return LogError(E_POINTER, L"CSerialDevice::CreateInstance", __LINE__);
-    *device = nullptr;
-    CComObject<CSerialDevice>* object = nullptr;
-    HRESULT hr = CComObject<CSerialDevice>::CreateInstance(&object);
-    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
-    ComPtr<IQDevice> result(object);
-    object->m_portName = portName ? portName : L"";
-    object->m_sink = sink;
-    object->m_ufs = ufs;
-    object->m_provision = provision;
-    hr = result->Reset();
-    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
-    *device = result.Detach();
-    return hr;
+    HRESULT hr = MakeComObject<CSerialDevice>(device, [&](CSerialDevice& object) {
+        object.m_portName = portName ? portName : L"";
+        object.m_sink = sink;
+        object.m_ufs = ufs;
+        object.m_provision = provision;
+        return object.Reset();
+    });
+    return LogError(hr, L"CSerialDevice::CreateInstance", __LINE__);
 }
 
 void CSerialDevice::ClosePort()
