@@ -6,7 +6,6 @@
 #include <memory>
 #include <vector>
 
-#include "engine/AnsiText.h"
 #include "engine/EngineIo.h"
 #include "engine/XmlElements.h"
 #include "engine/images/AttrExpression.h"
@@ -14,6 +13,7 @@
 #include "engine/protocols/Hdlc.h"
 #include "services/Dump.h"
 #include "services/Log.h"
+#include "services/Text.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -97,7 +97,7 @@ HRESULT CSerialDevice::SendCommand(int responseFlag, const wchar_t* format, ...)
 HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
 {
     ReportStatus(m_sink.Get(), L"cmd %s", text.c_str());
-    std::string bytes = ToThreadAnsi(text);
+    std::string bytes = ToNarrow(text);
     HRESULT hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ++m_unanswered;
