@@ -170,7 +170,7 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count)
             return S_OK;
         LogError(hr, L"ReadRobust", __LINE__);
     }
-    return LogError(hr, L"ReadRobust", __LINE__);
+    return hr; // the last attempt's failure has its line above
 }
 
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader)

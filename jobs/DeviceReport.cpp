@@ -17,7 +17,7 @@ CDeviceReport::~CDeviceReport() = default;
 
 HRESULT CDeviceReport::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_marshaler);
+    return m_marshaler.Aggregate(GetControllingUnknown());
 }
 
 IUnknown* CDeviceReport::GetControllingUnknown()
@@ -126,9 +126,9 @@ void CDeviceReport::StartFlash(const wchar_t* deviceName)
 unsigned __stdcall CDeviceReport::ThreadProc(void* job)
 {
     CDeviceReport* self = static_cast<CDeviceReport*>(job);
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    bool joined = SUCCEEDED(hr);
-    if (joined)
+    const CComInitializer apartment(COINIT_MULTITHREADED);
+    HRESULT hr = apartment.Result();
+    if (SUCCEEDED(hr))
         hr = self->DoWork();
     else
         LogError(hr, L"CDeviceReport::ThreadProc", 115);
@@ -136,8 +136,6 @@ unsigned __stdcall CDeviceReport::ThreadProc(void* job)
     // through COM. The job may be destroyed as soon as this returns.
     self->SetResult(hr);
     self->m_leaving = true;
-    if (joined)
-        CoUninitialize();
     return static_cast<unsigned>(hr);
 }
 

@@ -6,7 +6,6 @@
 #include <memory>
 #include <vector>
 
-#include "engine/AnsiText.h"
 #include "engine/EngineIo.h"
 #include "engine/XmlElements.h"
 #include "engine/images/AttrExpression.h"
@@ -14,6 +13,7 @@
 #include "engine/protocols/Hdlc.h"
 #include "services/Dump.h"
 #include "services/Log.h"
+#include "services/Text.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -70,21 +70,14 @@ bool IsBlank(const std::string& text)
 HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* sink, IQDevice** device, BOOL ufs,
                                       BOOL provision)
 {
-    if (!device)
-        return LogError(E_POINTER, L"CSerialDevice::CreateInstance", __LINE__);
-    *device = nullptr;
-    CComObject<CSerialDevice>* object = nullptr;
-    HRESULT hr = CComObject<CSerialDevice>::CreateInstance(&object);
-    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
-    ComPtr<IQDevice> result(object);
-    object->m_portName = portName ? portName : L"";
-    object->m_sink = sink;
-    object->m_ufs = ufs;
-    object->m_provision = provision;
-    hr = result->Reset();
-    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
-    *device = result.Detach();
-    return hr;
+    HRESULT hr = MakeComObject<CSerialDevice>(device, [&](CSerialDevice& object) {
+        object.m_portName = portName ? portName : L"";
+        object.m_sink = sink;
+        object.m_ufs = ufs;
+        object.m_provision = provision;
+        return object.Reset();
+    });
+    return LogError(hr, L"CSerialDevice::CreateInstance", __LINE__);
 }
 
 void CSerialDevice::ClosePort()
@@ -104,7 +97,7 @@ HRESULT CSerialDevice::SendCommand(int responseFlag, const wchar_t* format, ...)
 HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
 {
     ReportStatus(m_sink.Get(), L"cmd %s", text.c_str());
-    std::string bytes = ToThreadAnsi(text);
+    std::string bytes = ToNarrow(text);
     HRESULT hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ++m_unanswered;
