@@ -102,16 +102,19 @@ TEST_F(ScriptFlasher, OutputLinesAndExitCodeDecideTheResult)
     struct Case
     {
         const char* name;
+        bool nvflash;
         std::string body;
         HRESULT result;
         const char* lastLine; // the newest line of the finished job
     };
     const Case cases[] = {
-        {"exit 0", "echo all done\r\nexit /b 0", S_OK, ""},
-        {"exit 2", "echo all done\r\nexit /b 2", static_cast<HRESULT>(0xFFFFFFFE), ""},
-        {"capital FAILED", "echo FAILED (remote: unknown partition)\r\necho after\r\nexit /b 0", E_FAIL,
+        {"exit 0", false, "echo all done\r\nexit /b 0", S_OK, ""},
+        {"exit 2", false, "echo all done\r\nexit /b 2", static_cast<HRESULT>(0xFFFFFFFE), ""},
+        {"capital FAILED", false, "echo FAILED (remote: unknown partition)\r\necho after\r\nexit /b 0", E_FAIL,
          "FAILED (remote: unknown partition)"},
-        {"zero errors", "echo flashed with 0 errors\r\nexit /b 0", E_FAIL, "flashed with 0 errors"},
+        {"zero errors", false, "echo flashed with 0 errors\r\nexit /b 0", E_FAIL, "flashed with 0 errors"},
+        {"nvflash Failed", true, "echo bootloader Failed\r\necho after\r\nexit /b 0", E_FAIL, "bootloader Failed"},
+        {"nvflash ERROR", true, "echo ERROR: no device\r\necho after\r\nexit /b 0", E_FAIL, "ERROR: no device"},
     };
     int n = 0;
     for (const Case& c : cases)
@@ -120,7 +123,10 @@ TEST_F(ScriptFlasher, OutputLinesAndExitCodeDecideTheResult)
         std::wstring device = L"CASE" + std::to_wstring(++n);
         std::wstring script = WriteScript(device + L".cmd", "@echo off\r\n" + c.body + "\r\n");
         ComPtr<IDeviceReport> job;
-        ASSERT_EQ(S_OK, CFastBootFlasher::StartFlash(device.c_str(), script.c_str(), &job));
+        if (c.nvflash)
+            ASSERT_EQ(S_OK, CNvBootFlasher::StartFlash(device.c_str(), script.c_str(), &job));
+        else
+            ASSERT_EQ(S_OK, CFastBootFlasher::StartFlash(device.c_str(), script.c_str(), &job));
         ASSERT_TRUE(WaitFinished(job.Get()));
         EXPECT_EQ(c.result, job->GetResult());
         std::vector<std::string> texts = JobLogTexts(device);
