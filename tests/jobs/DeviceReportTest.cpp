@@ -295,8 +295,8 @@ TEST(DeviceReport, ReleaseEndsAWorkerByForceOnlyPastItsBound)
         DWORD needMs;
         bool forced;
     };
-    for (Case c : {Case{false, 900, false}, Case{false, 1100, true}, Case{true, 20000, false},
-                   Case{true, 40000, true}})
+    for (Case c :
+         {Case{false, 900, false}, Case{false, 1100, true}, Case{true, 20000, false}, Case{true, 40000, true}})
     {
         SCOPED_TRACE(testing::Message() << (c.leaving ? "leaving" : "running") << " worker needs " << c.needMs);
         auto job = MakeJob([](CTestJob& self) {

@@ -303,12 +303,11 @@ TEST_F(ListEditing, TheTitleTipShowsOnlyATextThatDoesNotFit)
         const wchar_t* text;
         std::wstring shown; // empty: no tip
     };
-    for (const Case& c : {Case{ITEM_FORMAT_NONE, text.c_str(), text}, Case{ITEM_FORMAT_EDIT, text.c_str(), text},
-                          Case{ITEM_FORMAT_COMBO, text.c_str(), text},
-                          Case{ITEM_FORMAT_HYPERLINK, text.c_str(), text},
-                          Case{ITEM_FORMAT_DATETIME, L"20160401130709", dateText},
-                          Case{ITEM_FORMAT_CHECKBOX, text.c_str(), L""}, Case{ITEM_FORMAT_CHECKBOX3, text.c_str(), L""},
-                          Case{ITEM_FORMAT_PROGRESS, text.c_str(), L""}})
+    for (const Case& c :
+         {Case{ITEM_FORMAT_NONE, text.c_str(), text}, Case{ITEM_FORMAT_EDIT, text.c_str(), text},
+          Case{ITEM_FORMAT_COMBO, text.c_str(), text}, Case{ITEM_FORMAT_HYPERLINK, text.c_str(), text},
+          Case{ITEM_FORMAT_DATETIME, L"20160401130709", dateText}, Case{ITEM_FORMAT_CHECKBOX, text.c_str(), L""},
+          Case{ITEM_FORMAT_CHECKBOX3, text.c_str(), L""}, Case{ITEM_FORMAT_PROGRESS, text.c_str(), L""}})
     {
         SCOPED_TRACE(testing::Message() << "format " << c.format);
         list.FindCell(0, kPlain)->format = c.format;
