@@ -79,8 +79,8 @@ public:
     void Log(const wchar_t* format, ...);
     void LogV(const wchar_t* format, va_list args);
     std::wstring GetDeviceName();
-    // Gives the worker one second to end, then ends it by force; a worker
-    // that has recorded its result gets longer to leave.
+    // Gives the worker one second to end, then ends it by force (logged); a
+    // worker that has recorded its result gets longer to leave.
     void StopThread();
 
 protected:
@@ -116,6 +116,12 @@ public:
     // reference added for the caller.
     static void GetInstance(IDeviceReport** out);
 };
+
+// How the teardown waits for a worker thread to end: WaitForSingleObject
+// unless replaced (a test passes the teardown's bounds in a time of its own
+// instead of waiting them out). Returns the previous wait.
+using WorkerWait = DWORD(WINAPI*)(HANDLE thread, DWORD milliseconds);
+WorkerWait SetWorkerWait(WorkerWait wait);
 
 // The common steps of a job's creator: makes the object, lets `prepare`
 // store its fields and start it, and hands out its IDeviceReport. A failure

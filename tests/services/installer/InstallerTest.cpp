@@ -294,6 +294,8 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
     EXPECT_EQ("Install backend component", report["line1"]);
 
     std::vector<std::string> calls = Recorded();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ("vcredist_x86.exe|/quiet", calls.front()) << "packages go before the QPST servers";
     EXPECT_EQ(Count(calls, "vcredist_x86.exe|/quiet"), "vcredist_x86.exe|/quiet x1");
     EXPECT_EQ(Count(calls, "umdf.exe|/quiet"), "umdf.exe|/quiet x0");
     EXPECT_EQ(Count(calls, "AtmnServer.exe|/RegServer"), "AtmnServer.exe|/RegServer x1");
