@@ -32,7 +32,7 @@ bool FindMember(ITypeInfo* info, DISPID id, WORD flags, SHORT* parameters)
 
 HRESULT CAtmnServer::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_marshaler);
+    return m_marshaler.Aggregate(GetControllingUnknown());
 }
 
 IUnknown* CAtmnServer::GetControllingUnknown()
@@ -111,28 +111,16 @@ HRESULT CAtmnServer::GetPort(DISPPARAMS* params, VARIANT* result, UINT* argument
 
 HRESULT CPortProxy::CreateInstance(const wchar_t* portName, IQPortProxy** port)
 {
-    if (!port)
-        return E_POINTER;
-    *port = nullptr;
-    CComObject<CPortProxy>* object = nullptr;
-    HRESULT hr = CComObject<CPortProxy>::CreateInstance(&object);
-    RETURN_IF_FAILED(hr, L"CPortProxy::CreateInstance", __LINE__);
-    ComPtr<IUnknown> hold(static_cast<IQPortProxy*>(object));
-    try
-    {
-        object->m_portName = portName ? portName : L"";
-    }
-    catch (const std::bad_alloc&)
-    {
-        return LogError(E_OUTOFMEMORY, L"CPortProxy::CreateInstance", __LINE__);
-    }
-    hr = object->QueryInterface(__uuidof(IQPortProxy), reinterpret_cast<void**>(port));
-    return FAILED(hr) ? LogError(hr, L"CPortProxy::CreateInstance", __LINE__) : S_OK;
+    HRESULT hr = MakeComObject<CPortProxy>(port, [portName](CPortProxy& object) {
+        object.m_portName = portName ? portName : L"";
+        return S_OK;
+    });
+    return LogError(hr, L"CPortProxy::CreateInstance", __LINE__);
 }
 
 HRESULT CPortProxy::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(static_cast<IQPortProxy*>(this), &m_marshaler);
+    return m_marshaler.Aggregate(static_cast<IQPortProxy*>(this));
 }
 
 STDMETHODIMP CPortProxy::get_PhoneStatus(VARIANT* pVal)

@@ -12,7 +12,7 @@ public:
     BEGIN_COM_MAP(CAtmnServer)
         COM_INTERFACE_ENTRY(IAtmnServer)
         COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     HRESULT FinalConstruct();
@@ -37,7 +37,7 @@ public:
 private:
     HRESULT GetPort(DISPPARAMS* params, VARIANT* result, UINT* argumentError);
 
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
 };
 
 class CPortProxy : public CDualDispatch<IQPortProxy, kProxyTypeLibrary>, public CComObjectRoot
@@ -46,7 +46,7 @@ public:
     BEGIN_COM_MAP(CPortProxy)
         COM_INTERFACE_ENTRY(IQPortProxy)
         COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // A new port object for the port name.
@@ -118,6 +118,6 @@ public:
     STDMETHODIMP get_MACAddress(VARIANT*) override { return E_NOTIMPL; }
 
 private:
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
     std::wstring m_portName;
 };

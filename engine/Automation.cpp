@@ -203,8 +203,8 @@ constexpr DWORD kHostBoundMs = 30000;
 
 unsigned __stdcall HostClassObjects(void*)
 {
-    const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HRESULT hr = joined;
+    const CComInitializer apartment(COINIT_MULTITHREADED);
+    HRESULT hr = apartment.Result();
     if (SUCCEEDED(hr))
         hr = RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, g_host.flags);
     g_host.result = hr;
@@ -215,8 +215,6 @@ unsigned __stdcall HostClassObjects(void*)
         WaitForSingleObject(g_host.withdraw.Get(), INFINITE);
         RevokeEngineClassObjects();
     }
-    if (SUCCEEDED(joined))
-        CoUninitialize();
     return 0;
 }
 

@@ -4,7 +4,7 @@
 
 HRESULT CDownloadSettings::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_marshaler);
+    return m_marshaler.Aggregate(GetControllingUnknown());
 }
 
 IUnknown* CDownloadSettings::GetControllingUnknown()

@@ -12,7 +12,7 @@ public:
     BEGIN_COM_MAP(CDownloadSettings)
         COM_INTERFACE_ENTRY(IDownloadSettings)
         COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     HRESULT FinalConstruct();
@@ -32,7 +32,7 @@ private:
     // Index of the first stored name equal to `name`, or -1.
     ptrdiff_t Find(const VARIANT& name) const;
 
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
     std::vector<std::unique_ptr<CVariant>> m_names;
     std::vector<std::unique_ptr<CVariant>> m_values;
 };

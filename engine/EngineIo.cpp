@@ -206,7 +206,8 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position)
 HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read)
 {
     HRESULT hr = ReadAttempts(handle, buffer, capacity, kNoPosition, false, read);
-    RETURN_IF_FAILED(hr, L"ReadRobust", __LINE__);
+    if (FAILED(hr))
+        return hr; // each failure has its line there
     CDumpBuffer dump(L"ReadRobust");
     dump.Append(buffer, static_cast<int>(read));
     return S_OK;
@@ -215,7 +216,7 @@ HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read)
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count)
 {
     DWORD read = 0;
-    return LogError(ReadAttempts(handle, buffer, count, kNoPosition, true, read), L"ReadRobust", __LINE__);
+    return ReadAttempts(handle, buffer, count, kNoPosition, true, read); // each failure has its line there
 }
 
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader)

@@ -50,32 +50,17 @@ HRESULT DownloadFlashProgrammer(const wchar_t* port, const wchar_t* programmer, 
 
 HRESULT CSoftwareDownload::CreateInstance(const wchar_t* portName, IQSoftwareDownload** download)
 {
-    const wchar_t name[] = L"CSoftwareDownload::CreateInstance";
-    if (!download)
-        return E_POINTER;
-    *download = nullptr;
-    CComObject<CSoftwareDownload>* object = nullptr;
-    HRESULT hr = CComObject<CSoftwareDownload>::CreateInstance(&object);
-    RETURN_IF_FAILED(hr, name, __LINE__);
-    ComPtr<IUnknown> hold(static_cast<IQSoftwareDownload*>(object));
-    try
-    {
+    HRESULT hr = MakeComObject<CSoftwareDownload>(download, [portName](CSoftwareDownload& object) {
         const int index = ::GetDeviceIndex(portName ? portName : L"");
-        object->m_deviceIndex = index > 0 ? static_cast<UINT>(index) : 0;
-    }
-    catch (const std::bad_alloc&)
-    {
-        return LogError(E_OUTOFMEMORY, name, __LINE__);
-    }
-    if (object->m_deviceIndex == 0)
-        return LogError(E_INVALIDARG, name, __LINE__);
-    hr = object->QueryInterface(__uuidof(IQSoftwareDownload), reinterpret_cast<void**>(download));
-    return FAILED(hr) ? LogError(hr, name, __LINE__) : S_OK;
+        object.m_deviceIndex = index > 0 ? static_cast<UINT>(index) : 0;
+        return object.m_deviceIndex == 0 ? E_INVALIDARG : S_OK;
+    });
+    return LogError(hr, L"CSoftwareDownload::CreateInstance", __LINE__);
 }
 
 HRESULT CSoftwareDownload::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(static_cast<IQSoftwareDownload*>(this), &m_marshaler);
+    return m_marshaler.Aggregate(static_cast<IQSoftwareDownload*>(this));
 }
 
 STDMETHODIMP CSoftwareDownload::put_StatusReport(IUnknown* pSink)

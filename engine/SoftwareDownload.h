@@ -30,7 +30,7 @@ public:
     BEGIN_COM_MAP(CSoftwareDownload)
         COM_INTERFACE_ENTRY(IQSoftwareDownload)
         COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // A new object for the port name, with the port's device index from the
@@ -80,7 +80,7 @@ private:
     HRESULT RunDownload(IUnknown* settings);
 
     UINT m_deviceIndex = 0;
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
     CGitCookie m_sinkCookie; // the sink's IQStatusReport
 };
 

@@ -9,15 +9,26 @@
 using JobLock = CLockGuard<CDeviceReport>;
 
 namespace {
+// How long a running worker gets to end before it is ended by force.
+constexpr DWORD kWorkerWaitMs = 1000;
 // How long a worker that has recorded its result may take to end.
 constexpr DWORD kLeavingWaitMs = 30000;
+
+WorkerWait s_workerWait = WaitForSingleObject;
 } // namespace
+
+WorkerWait SetWorkerWait(WorkerWait wait)
+{
+    WorkerWait previous = s_workerWait;
+    s_workerWait = wait ? wait : WaitForSingleObject;
+    return previous;
+}
 
 CDeviceReport::~CDeviceReport() = default;
 
 HRESULT CDeviceReport::FinalConstruct()
 {
-    return CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_marshaler);
+    return m_marshaler.Aggregate(GetControllingUnknown());
 }
 
 IUnknown* CDeviceReport::GetControllingUnknown()
@@ -126,9 +137,9 @@ void CDeviceReport::StartFlash(const wchar_t* deviceName)
 unsigned __stdcall CDeviceReport::ThreadProc(void* job)
 {
     CDeviceReport* self = static_cast<CDeviceReport*>(job);
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    bool joined = SUCCEEDED(hr);
-    if (joined)
+    const CComInitializer apartment(COINIT_MULTITHREADED);
+    HRESULT hr = apartment.Result();
+    if (SUCCEEDED(hr))
         hr = self->DoWork();
     else
         LogError(hr, L"CDeviceReport::ThreadProc", 115);
@@ -136,8 +147,6 @@ unsigned __stdcall CDeviceReport::ThreadProc(void* job)
     // through COM. The job may be destroyed as soon as this returns.
     self->SetResult(hr);
     self->m_leaving = true;
-    if (joined)
-        CoUninitialize();
     return static_cast<unsigned>(hr);
 }
 
@@ -200,17 +209,22 @@ void CDeviceReport::StopThread()
     if (!thread)
         return;
     // The lock is free while waiting, so the worker can log and record its end.
-    DWORD waited = WaitForSingleObject(thread, 1000);
+    DWORD waited = s_workerWait(thread, kWorkerWaitMs);
     // A worker that has recorded its result runs none of the job's code any
     // more, but its way out (leaving the apartment, the thread's detach
     // notifications) takes locks of the whole process, which an end by force
     // would leave held for ever. On a busy machine that way can take longer
     // than a second: it gets a bound of its own.
     if (waited != WAIT_OBJECT_0 && m_leaving)
-        waited = WaitForSingleObject(thread, kLeavingWaitMs);
+        waited = s_workerWait(thread, kLeavingWaitMs);
     bool forced = waited != WAIT_OBJECT_0;
     if (forced)
+    {
+        // Logged while the worker still runs: ended by force, it may leave
+        // the heap's lock held.
+        LogError(HRESULT_FROM_WIN32(ERROR_TIMEOUT), L"CDeviceReport::StopThread", __LINE__);
         TerminateThread(thread, 0);
+    }
     // A worker ended by force while it held the job lock leaves the lock owned
     // for ever; the job is going away, so its handle is then closed without it.
     bool locked = forced ? m_lock.TryLock() : (Lock(), true);

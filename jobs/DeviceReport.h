@@ -49,7 +49,7 @@ class CDeviceReport : public IDeviceReport, public CComObjectRootWithLock
 public:
     BEGIN_COM_MAP(CDeviceReport)
         COM_INTERFACE_ENTRY(IDeviceReport)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // IDeviceReport
@@ -79,8 +79,8 @@ public:
     void Log(const wchar_t* format, ...);
     void LogV(const wchar_t* format, va_list args);
     std::wstring GetDeviceName();
-    // Gives the worker one second to end, then ends it by force; a worker
-    // that has recorded its result gets longer to leave.
+    // Gives the worker one second to end, then ends it by force (logged); a
+    // worker that has recorded its result gets longer to leave.
     void StopThread();
 
 protected:
@@ -95,7 +95,7 @@ protected:
     HRESULT m_status = JOB_NOT_STARTED;
     std::wstring m_deviceName;
     double m_progress = 0.0;
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
     std::deque<std::wstring> m_logLines; // oldest first
 
 private:
@@ -117,19 +117,21 @@ public:
     static void GetInstance(IDeviceReport** out);
 };
 
+// How the teardown waits for a worker thread to end: WaitForSingleObject
+// unless replaced (a test passes the teardown's bounds in a time of its own
+// instead of waiting them out). Returns the previous wait.
+using WorkerWait = DWORD(WINAPI*)(HANDLE thread, DWORD milliseconds);
+WorkerWait SetWorkerWait(WorkerWait wait);
+
 // The common steps of a job's creator: makes the object, lets `prepare`
 // store its fields and start it, and hands out its IDeviceReport. A failure
 // is logged under `creatorName` and leaves nothing behind.
 template <class T, class Prepare>
 HRESULT CreateJob(const wchar_t* creatorName, IDeviceReport** out, Prepare prepare)
 {
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    CComObject<T>* object = nullptr;
-    HRESULT hr = CComObject<T>::CreateInstance(&object);
-    RETURN_IF_FAILED(hr, creatorName, __LINE__);
-    ComPtr<IDeviceReport> job(object); // released on a failure below: the teardown runs
-    prepare(*object);
-    return LogError(job.CopyTo(out), creatorName, __LINE__);
+    HRESULT hr = MakeComObject<T>(out, [&prepare](T& job) {
+        prepare(job);
+        return S_OK;
+    });
+    return LogError(hr, creatorName, __LINE__);
 }

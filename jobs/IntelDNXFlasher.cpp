@@ -11,8 +11,18 @@ const wchar_t* const BOOT_COMMAND =
 
 // Queries for the phone in fastboot mode, one a second.
 constexpr int FASTBOOT_WAIT_PASSES = 61;
+constexpr DWORD FASTBOOT_WAIT_PAUSE_MS = 1000;
+
+FastBootWaitPause s_pause = Sleep;
 
 } // namespace
+
+FastBootWaitPause SetFastBootWaitPause(FastBootWaitPause pause)
+{
+    FastBootWaitPause previous = s_pause;
+    s_pause = pause ? pause : Sleep;
+    return previous;
+}
 
 HRESULT CIntelDNXFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* kernelFlinger,
                                      const wchar_t* script, IDeviceReport** out)
@@ -72,6 +82,6 @@ HRESULT CIntelDNXFlasher::DoWork()
         if (pass == FASTBOOT_WAIT_PASSES - 1)
             return LogError(kDeviceNotBackResult, name, __LINE__);
         Log(L"Wait device connect %d", pass);
-        Sleep(1000);
+        s_pause(FASTBOOT_WAIT_PAUSE_MS);
     }
 }

@@ -20,3 +20,9 @@ public:
 protected:
     std::wstring m_kernelFlinger;
 };
+
+// How the wait for the phone in fastboot mode pauses between two queries:
+// Sleep unless replaced (a test passes the wait's sixty seconds without
+// waiting them out). Returns the previous pause.
+using FastBootWaitPause = void(WINAPI*)(DWORD milliseconds);
+FastBootWaitPause SetFastBootWaitPause(FastBootWaitPause pause);

@@ -63,8 +63,8 @@ void ForgetPending(Activation* activation)
 unsigned __stdcall RunActivation(void* argument)
 {
     const CActivationRef activation(static_cast<Activation*>(argument));
-    const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HRESULT hr = joined;
+    const CComInitializer apartment(COINIT_MULTITHREADED);
+    HRESULT hr = apartment.Result();
     CGitCookie cookie;
     if (SUCCEEDED(hr))
     {
@@ -87,8 +87,6 @@ unsigned __stdcall RunActivation(void* argument)
     }
     cookie.Revoke(); // abandoned: nobody takes it any more
     SetEvent(activation->done.Get());
-    if (SUCCEEDED(joined))
-        CoUninitialize();
     return 0;
 }
 

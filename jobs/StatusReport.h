@@ -36,7 +36,7 @@ class CStatusReport : public IQStatusReport, public CComObjectRoot
 public:
     BEGIN_COM_MAP(CStatusReport)
         COM_INTERFACE_ENTRY(IQStatusReport)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // Makes the sink for `owner`; the caller gets a reference. The job keeps
@@ -46,21 +46,20 @@ public:
         const wchar_t* name = StatusReportTraits<T>::kCreateName;
         if (!out)
             return LogError(E_POINTER, name, __LINE__);
-        *out = nullptr;
-        CComObject<CStatusReport>* object = nullptr;
-        HRESULT hr = CComObject<CStatusReport>::CreateInstance(&object);
-        RETURN_IF_FAILED(hr, name, __LINE__);
-        object->m_owner = owner;
-        object->AddRef();
-        *out = object;
-        return S_OK;
+        ComPtr<CComObject<CStatusReport>> sink;
+        HRESULT hr = MakeComObject<CStatusReport>(sink, [owner](CStatusReport& object) {
+            object.m_owner = owner;
+            return S_OK;
+        });
+        *out = sink.Detach();
+        return LogError(hr, name, __LINE__);
     }
 
     HRESULT FinalConstruct()
     {
         HRESULT hr = m_ownerLock.Init();
         if (SUCCEEDED(hr))
-            hr = CoCreateFreeThreadedMarshaler(GetControllingUnknown(), &m_marshaler);
+            hr = m_marshaler.Aggregate(GetControllingUnknown());
         return hr;
     }
 
@@ -85,6 +84,6 @@ public:
 
 private:
     T* m_owner = nullptr; // not a reference: the job outlives its download
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
     CComCriticalSection m_ownerLock;
 };

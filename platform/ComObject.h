@@ -1,7 +1,7 @@
 // The small COM object layer of the program: reference-counted objects with
-// interlocked counts, QueryInterface over a table of interfaces, aggregation of
-// an inner object (the free-threaded marshaler), a critical-section owner, and
-// the creation of objects that count as locks on the server module.
+// interlocked counts, QueryInterface over a table of interfaces, the
+// aggregated free-threaded marshaler, a critical-section owner, and the
+// creation of objects that count as locks on the server module.
 //
 // A class derives from its interfaces and from CComObjectRoot (or
 // CComObjectRootWithLock), leaves IUnknown's three methods abstract and
@@ -9,11 +9,12 @@
 //
 //     BEGIN_COM_MAP(CThing)
 //         COM_INTERFACE_ENTRY(IThing)
-//         COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+//         COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
 //     END_COM_MAP()
 //
-// CComObject<CThing>::CreateInstance makes it. The first entry answers
-// IID_IUnknown, so it must be a plain interface.
+// CComObject<CThing>::CreateInstance makes it; MakeComObject makes it and
+// sets it up in one step. The first entry answers IID_IUnknown, so it must be
+// a plain interface.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
@@ -93,10 +94,28 @@ ComInterfaceEntry ComInterface()
             [](void* object) -> IUnknown* { return static_cast<I*>(static_cast<T*>(object)); }, false};
 }
 
-template <class T, ComPtr<IUnknown> T::*Inner>
-ComInterfaceEntry ComAggregate(const IID& iid)
+// The free-threaded marshaler aggregated by an object, so that the object's
+// interface pointers pass between the apartments of the process unmarshalled.
+// The object makes it in its FinalConstruct on its controlling IUnknown and
+// answers IMarshal from it through COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER.
+class CFreeThreadedMarshaler
 {
-    return {&iid, [](void* object) -> IUnknown* { return (static_cast<T*>(object)->*Inner).Get(); },
+public:
+    HRESULT Aggregate(IUnknown* controllingUnknown)
+    {
+        return CoCreateFreeThreadedMarshaler(controllingUnknown, m_inner.ReleaseAndGetAddressOf());
+    }
+    // The marshaler's own IUnknown; null before Aggregate succeeded.
+    IUnknown* Get() const { return m_inner.Get(); }
+
+private:
+    ComPtr<IUnknown> m_inner;
+};
+
+template <class T, CFreeThreadedMarshaler T::*Marshaler>
+ComInterfaceEntry ComFreeThreadedMarshaler()
+{
+    return {&IID_IMarshal, [](void* object) -> IUnknown* { return (static_cast<T*>(object)->*Marshaler).Get(); },
             true};
 }
 
@@ -113,7 +132,8 @@ HRESULT QueryInterfaceFromTable(void* object, const ComInterfaceEntry* table, RE
     {                                                                                             \
         static const ComInterfaceEntry table[] = {
 #define COM_INTERFACE_ENTRY(I) ComInterface<ComMapClass, I>(),
-#define COM_INTERFACE_ENTRY_AGGREGATE(iid, member) ComAggregate<ComMapClass, &ComMapClass::member>(iid),
+#define COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(member)                                       \
+    ComFreeThreadedMarshaler<ComMapClass, &ComMapClass::member>(),
 #define END_COM_MAP()                                                                             \
     {nullptr, nullptr, false}                                                                     \
     }                                                                                             \
@@ -214,6 +234,50 @@ public:
         return S_OK;
     }
 };
+
+// Makes a T with one reference, held by `object`, and runs `initialize` on it
+// (a callable taking T& and giving an HRESULT): the steps of a class's own
+// creation function, which stores the fields the object is made from. A
+// failure of either step destroys the object and is returned, `object` left
+// empty; memory that `initialize` cannot get (std::bad_alloc) is
+// E_OUTOFMEMORY.
+template <class T, class Initialize>
+HRESULT MakeComObject(ComPtr<CComObject<T>>& object, Initialize&& initialize)
+{
+    object.Reset();
+    CComObject<T>* made = nullptr;
+    HRESULT hr = CComObject<T>::CreateInstance(&made);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<CComObject<T>> held(made);
+    try
+    {
+        hr = initialize(static_cast<T&>(*made));
+    }
+    catch (const std::bad_alloc&)
+    {
+        hr = E_OUTOFMEMORY;
+    }
+    if (SUCCEEDED(hr))
+        object = std::move(held);
+    return hr;
+}
+
+// The same, handing out the object's interface I through `out` (null on any
+// failure): the first failure, else what `initialize` gave.
+template <class T, class I, class Initialize>
+HRESULT MakeComObject(I** out, Initialize&& initialize)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    ComPtr<CComObject<T>> object;
+    HRESULT hr = MakeComObject<T>(object, std::forward<Initialize>(initialize));
+    if (FAILED(hr))
+        return hr;
+    const HRESULT query = object->QueryInterface(__uuidof(I), reinterpret_cast<void**>(out));
+    return FAILED(query) ? query : hr;
+}
 
 // An object that lives as long as the process (a static) and is never deleted
 // by its references: each reference is a lock on the server module.

@@ -1,8 +1,9 @@
 // Owners of the system's resources: one template for every kind of handle,
 // its traits naming the empty value and the call that gives it back, a guard
-// for a GDI selection, a mutex held for a scope, a scope guard, and the cookie of an interface put into
-// the global interface table. An owner is moved, never copied; an early
-// return or an exception gives the resource back.
+// for a GDI selection, a mutex held for a scope, a scope guard, a thread's COM
+// initialisation, and the cookie of an interface put into the global
+// interface table. An owner is moved, never copied; an early return or an
+// exception gives the resource back.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
@@ -259,6 +260,30 @@ public:
 private:
     F m_f;
     bool m_active = true;
+};
+
+// The calling thread's COM initialisation for one scope (CoInitializeEx with
+// the given apartment model). Only a call that succeeded is paired with
+// CoUninitialize, so a thread already in an apartment of the other model
+// (RPC_E_CHANGED_MODE) is left as it was. Made and destroyed on one thread.
+class CComInitializer
+{
+public:
+    explicit CComInitializer(DWORD model) : m_result(CoInitializeEx(nullptr, model)) {}
+    ~CComInitializer()
+    {
+        if (SUCCEEDED(m_result))
+            CoUninitialize();
+    }
+    CComInitializer(const CComInitializer&) = delete;
+    CComInitializer& operator=(const CComInitializer&) = delete;
+
+    // CoInitializeEx's answer: S_OK, S_FALSE when the thread was already in
+    // such an apartment, or the failure.
+    HRESULT Result() const { return m_result; }
+
+private:
+    HRESULT m_result;
 };
 
 // The cookie of an interface registered in the process's global interface

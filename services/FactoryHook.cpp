@@ -83,11 +83,9 @@ struct CFactoryState
     {
         if (!hostCookie.IsRegistered() && !stationCookie.IsRegistered())
             return;
-        HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        const CComInitializer apartment(COINIT_MULTITHREADED);
         stationCookie.Revoke();
         hostCookie.Revoke();
-        if (SUCCEEDED(init))
-            CoUninitialize();
     }
 };
 CFactoryState g_factory;

@@ -1,5 +1,6 @@
 #include "services/Process.h"
 #include "services/Log.h"
+#include "services/Text.h"
 #include "platform/Handles.h"
 
 #include <fcntl.h>
@@ -262,15 +263,7 @@ HRESULT ExecuteCommandV(std::wstring& output, const wchar_t* format, va_list arg
     else if (FAILED(readResult))
         hr = readResult;
 
-    std::wstring text;
-    if (!bytes.empty())
-    {
-        int n = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-        text.resize(static_cast<size_t>(n));
-        if (n > 0)
-            MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], n);
-    }
-    output.swap(text);
+    output = ToWide(bytes);
     fclose(stream);
     return hr;
 }

@@ -4,8 +4,6 @@
 #include "platform/MessageLoop.h"
 #include "platform/Module.h"
 #include "services/Log.h"
-
-#if __has_include("ui/MainDlg.h")
 #include "ui/MainDlg.h"
 
 int Run(const wchar_t*, int show)
@@ -30,10 +28,3 @@ int Run(const wchar_t*, int show)
     RemoveThreadMessageLoop();
     return result;
 }
-#else
-// A build without the main window: it cannot be created.
-int Run(const wchar_t*, int)
-{
-    return LogError(HResultFromWin32(ERROR_CANNOT_MAKE), L"Run", __LINE__), 0;
-}
-#endif

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <new>
 
-#include "engine/AnsiText.h"
 #include "engine/images/MuParser.h"
 #include "services/Log.h"
+#include "services/Text.h"
 
 namespace
 {
@@ -46,7 +46,7 @@ HRESULT ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& value, mu::Parse
     {
         mu::Parser plain;
         mu::Parser& p = parser ? *parser : plain;
-        p.SetExpr(ToThreadAnsi(expression ? expression : L""));
+        p.SetExpr(ToNarrow(expression ? expression : L""));
         double result = p.Eval();
         ULONGLONG converted = 0;
         if (!ToUnsigned64(result, converted))

@@ -5,6 +5,7 @@
 #include "engine/protocols/Hdlc.h"
 #include "engine/protocols/LoaderSupport.h"
 #include "services/Log.h"
+#include "services/Text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -31,17 +32,6 @@ HRESULT ReceiveAck(HANDLE port)
     HRESULT hr = ReceivePacket(port, &answer, 1, true);
     RETURN_IF_FAILED(hr, kName, __LINE__);
     return answer == kAck ? S_OK : LogError(HResultFromWin32(ERROR_INVALID_STATE), kName, __LINE__);
-}
-
-std::string AnsiPath(const wchar_t* path)
-{
-    int size = WideCharToMultiByte(CP_THREAD_ACP, 0, path, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, path, -1, &text[0], size, nullptr, nullptr);
-    text.resize(static_cast<size_t>(size - 1));
-    return text;
 }
 
 // Writes one run in packets of at most maxWrite bytes, each acknowledged.
@@ -74,7 +64,7 @@ HRESULT LoadDmss(const wchar_t* portName, const wchar_t* path, IQStatusReport* s
 {
     ReportStatus(sink, L"Load programmer \"%s\"", path);
     CIntelHexImage image;
-    if (!image.Load(AnsiPath(path).c_str()))
+    if (!image.Load(ToNarrow(path ? path : L"").c_str()))
         return LogError(kBadFormatResult, kName, __LINE__);
     image.Coalesce();
 

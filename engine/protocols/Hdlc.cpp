@@ -4,6 +4,7 @@
 #include "engine/EngineIo.h"
 #include "services/Dump.h"
 #include "services/Log.h"
+#include "services/Text.h"
 #include "platform/Handles.h"
 
 #include <atomic>
@@ -88,15 +89,7 @@ std::wstring PhoneText(const BYTE* text, DWORD length)
     const void* zero = memchr(text, 0, length);
     if (zero)
         length = static_cast<DWORD>(static_cast<const BYTE*>(zero) - text);
-    if (length == 0)
-        return std::wstring();
-    int wide = MultiByteToWideChar(CP_THREAD_ACP, 0, reinterpret_cast<const char*>(text),
-                                   static_cast<int>(length), nullptr, 0);
-    std::wstring result(static_cast<size_t>(wide > 0 ? wide : 0), L'\0');
-    if (wide > 0)
-        MultiByteToWideChar(CP_THREAD_ACP, 0, reinterpret_cast<const char*>(text), static_cast<int>(length),
-                            &result[0], wide);
-    return result;
+    return ToWide(reinterpret_cast<const char*>(text), length);
 }
 } // namespace
 

@@ -87,22 +87,15 @@ CDiskDevice::~CDiskDevice()
 HRESULT CDiskDevice::CreateInstance(const wchar_t* diskName, IQStatusReport* sink, IQDevice** device)
 {
     const wchar_t* name = L"CDiskDevice::CreateInstance";
-    if (!device)
-        return LogError(E_POINTER, name, __LINE__);
-    *device = nullptr;
-    if (!diskName)
-        return LogError(E_INVALIDARG, name, __LINE__);
     return RunLoad(name, [&] {
-        CComObject<CDiskDevice>* object = nullptr;
-        HRESULT hr = CComObject<CDiskDevice>::CreateInstance(&object);
-        RETURN_IF_FAILED(hr, name, __LINE__);
-        ComPtr<IQDevice> result(object);
-        object->m_path = diskName;
-        object->m_sink = sink;
-        hr = result->Reset();
-        RETURN_IF_FAILED(hr, name, __LINE__);
-        *device = result.Detach();
-        return S_OK;
+        HRESULT hr = MakeComObject<CDiskDevice>(device, [&](CDiskDevice& object) {
+            if (!diskName)
+                return E_INVALIDARG;
+            object.m_path = diskName;
+            object.m_sink = sink;
+            return object.Reset();
+        });
+        return LogError(hr, name, __LINE__);
     });
 }
 

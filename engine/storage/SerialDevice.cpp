@@ -6,13 +6,13 @@
 #include <memory>
 #include <vector>
 
-#include "engine/AnsiText.h"
 #include "engine/EngineIo.h"
 #include "engine/XmlElements.h"
 #include "engine/images/AttrExpression.h"
 #include "engine/images/ImageCache.h"
 #include "engine/protocols/Hdlc.h"
 #include "services/Log.h"
+#include "services/Text.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -93,21 +93,14 @@ std::wstring Escaped(const wchar_t* text)
 HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* sink, IQDevice** device, BOOL ufs,
                                       BOOL provision)
 {
-    if (!device)
-        return LogError(E_POINTER, L"CSerialDevice::CreateInstance", __LINE__);
-    *device = nullptr;
-    CComObject<CSerialDevice>* object = nullptr;
-    HRESULT hr = CComObject<CSerialDevice>::CreateInstance(&object);
-    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
-    ComPtr<IQDevice> result(object);
-    object->m_portName = portName ? portName : L"";
-    object->m_sink = sink;
-    object->m_ufs = ufs;
-    object->m_provision = provision;
-    hr = result->Reset();
-    RETURN_IF_FAILED(hr, L"CSerialDevice::CreateInstance", __LINE__);
-    *device = result.Detach();
-    return hr;
+    HRESULT hr = MakeComObject<CSerialDevice>(device, [&](CSerialDevice& object) {
+        object.m_portName = portName ? portName : L"";
+        object.m_sink = sink;
+        object.m_ufs = ufs;
+        object.m_provision = provision;
+        return object.Reset();
+    });
+    return LogError(hr, L"CSerialDevice::CreateInstance", __LINE__);
 }
 
 void CSerialDevice::ClosePort()
@@ -130,7 +123,7 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
     HRESULT hr = GetResponse(0);
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ReportStatus(m_sink.Get(), L"cmd %s", text.c_str());
-    std::string bytes = ToThreadAnsi(text);
+    std::string bytes = ToNarrow(text);
     hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     // A command cut short may yet be answered, or take what follows.
     if (FAILED(hr))

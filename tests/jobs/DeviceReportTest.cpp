@@ -4,7 +4,6 @@
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/jobs/JobTestSupport.h"
 
-#include <atomic>
 #include <functional>
 #include <regex>
 
@@ -238,21 +237,8 @@ TEST(DeviceReport, ReleasingARunningJobEndsItsWorkerWithinAboutASecond)
     }
 }
 
-// Run by the worker thread on its way out, after the job's work and result.
-struct CSlowThreadExit
-{
-    ~CSlowThreadExit()
-    {
-        Sleep(1500);
-        left = true;
-    }
-    static std::atomic<bool> left;
-};
-std::atomic<bool> CSlowThreadExit::left{false};
-
-// Neither a worker that is about to record its result nor one that has
-// recorded it and is slow on its way out is ended by force.
-TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogRecordItsResultAndLeave)
+// A worker about to record its result is not ended by force: it logs last.
+TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogAndRecordItsResult)
 {
     auto ending = MakeJob([](CTestJob& self) {
         self.Open(1);
@@ -265,16 +251,82 @@ TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogRecordItsResultAndLeave)
     ending.Reset();
     // Ended by force, the worker could not have logged.
     EXPECT_EQ(std::vector<std::string>{"last words"}, JobLogTexts(L"ENDING"));
+}
 
-    auto leaving = MakeJob([](CTestJob&) {
-        static thread_local CSlowThreadExit exit;
-        (void)exit;
-        return S_OK;
-    });
-    leaving->StartFlash(L"LEAVING");
-    ASSERT_TRUE(WaitFinished(leaving.Get()));
-    leaving.Reset();
-    EXPECT_TRUE(CSlowThreadExit::left);
+// The teardown's waits in a time of the test's own: the worker needs
+// `needMs` from the release to end. A wait that reaches that point lets a
+// held worker go and returns its real end; a shorter one only moves the
+// clock on. A worker on its way out has already ended for real, so that an
+// end by force never meets it inside the process's locks.
+struct CWorkerClock
+{
+    static CTestJob* job;
+    static ULONGLONG needMs, nowMs;
+
+    static DWORD WINAPI Wait(HANDLE thread, DWORD milliseconds)
+    {
+        if (nowMs + milliseconds >= needMs)
+        {
+            nowMs = needMs;
+            job->Open(0);
+            return WaitForSingleObject(thread, kJobWaitMs);
+        }
+        nowMs += milliseconds;
+        return WAIT_TIMEOUT;
+    }
+};
+CTestJob* CWorkerClock::job = nullptr;
+ULONGLONG CWorkerClock::needMs = 0;
+ULONGLONG CWorkerClock::nowMs = 0;
+
+size_t ForcedEnds()
+{
+    return LogLinesWith("CDeviceReport::StopThread(").size();
+}
+
+// A running worker gets one second; one that has recorded its result gets a
+// grace of its own for its way out (the apartment, the thread's detach
+// notifications), long beside a few seconds and still bounded.
+TEST(DeviceReport, ReleaseEndsAWorkerByForceOnlyPastItsBound)
+{
+    struct Case
+    {
+        bool leaving;
+        DWORD needMs;
+        bool forced;
+    };
+    for (Case c :
+         {Case{false, 900, false}, Case{false, 1100, true}, Case{true, 20000, false}, Case{true, 40000, true}})
+    {
+        SCOPED_TRACE(testing::Message() << (c.leaving ? "leaving" : "running") << " worker needs " << c.needMs);
+        auto job = MakeJob([](CTestJob& self) {
+            self.Open(1);
+            self.Pass(0);
+            return S_OK;
+        });
+        if (c.leaving)
+            job->Open(0);
+        job->StartFlash(L"CLOCKED");
+        ASSERT_TRUE(job->Reached(1));
+        DWORD worker = job->workerId;
+        if (c.leaving)
+        {
+            ASSERT_TRUE(WaitFinished(job.Get()));
+            ASSERT_TRUE(ThreadEnded(worker));
+        }
+        CWorkerClock::job = job.Get();
+        CWorkerClock::needMs = c.needMs;
+        CWorkerClock::nowMs = 0;
+        size_t forcedBefore = ForcedEnds();
+        WorkerWait previous = SetWorkerWait(CWorkerClock::Wait);
+        job.Reset();
+        SetWorkerWait(previous);
+        EXPECT_TRUE(ThreadEnded(worker));
+        EXPECT_EQ(forcedBefore + (c.forced ? 1 : 0), ForcedEnds());
+    }
+    std::vector<std::string> forced = LogLinesWith("CDeviceReport::StopThread(");
+    ASSERT_FALSE(forced.empty());
+    EXPECT_NE(std::string::npos, forced.back().find("(0x800705b4)"));
 }
 
 // A factory station that refuses every result and notes the device it got.

@@ -102,16 +102,19 @@ TEST_F(ScriptFlasher, OutputLinesAndExitCodeDecideTheResult)
     struct Case
     {
         const char* name;
+        bool nvflash;
         std::string body;
         HRESULT result;
         const char* lastLine; // the newest line of the finished job
     };
     const Case cases[] = {
-        {"exit 0", "echo all done\r\nexit /b 0", S_OK, ""},
-        {"exit 2", "echo all done\r\nexit /b 2", static_cast<HRESULT>(0xFFFFFFFE), ""},
-        {"capital FAILED", "echo FAILED (remote: unknown partition)\r\necho after\r\nexit /b 0", E_FAIL,
+        {"exit 0", false, "echo all done\r\nexit /b 0", S_OK, ""},
+        {"exit 2", false, "echo all done\r\nexit /b 2", static_cast<HRESULT>(0xFFFFFFFE), ""},
+        {"capital FAILED", false, "echo FAILED (remote: unknown partition)\r\necho after\r\nexit /b 0", E_FAIL,
          "FAILED (remote: unknown partition)"},
-        {"zero errors", "echo flashed with 0 errors\r\nexit /b 0", E_FAIL, "flashed with 0 errors"},
+        {"zero errors", false, "echo flashed with 0 errors\r\nexit /b 0", E_FAIL, "flashed with 0 errors"},
+        {"nvflash Failed", true, "echo bootloader Failed\r\necho after\r\nexit /b 0", E_FAIL, "bootloader Failed"},
+        {"nvflash ERROR", true, "echo ERROR: no device\r\necho after\r\nexit /b 0", E_FAIL, "ERROR: no device"},
     };
     int n = 0;
     for (const Case& c : cases)
@@ -120,7 +123,10 @@ TEST_F(ScriptFlasher, OutputLinesAndExitCodeDecideTheResult)
         std::wstring device = L"CASE" + std::to_wstring(++n);
         std::wstring script = WriteScript(device + L".cmd", "@echo off\r\n" + c.body + "\r\n");
         ComPtr<IDeviceReport> job;
-        ASSERT_EQ(S_OK, CFastBootFlasher::StartFlash(device.c_str(), script.c_str(), &job));
+        if (c.nvflash)
+            ASSERT_EQ(S_OK, CNvBootFlasher::StartFlash(device.c_str(), script.c_str(), &job));
+        else
+            ASSERT_EQ(S_OK, CFastBootFlasher::StartFlash(device.c_str(), script.c_str(), &job));
         ASSERT_TRUE(WaitFinished(job.Get()));
         EXPECT_EQ(c.result, job->GetResult());
         std::vector<std::string> texts = JobLogTexts(device);
@@ -176,22 +182,43 @@ protected:
         m_table.SetAnswer({"qcGetDeviceIndex", "7", 0});
         m_table.Set({7, 5, L"DNX7", {}});
         m_script = WriteScript(L"flash-all.bat", Script({"@echo off", "echo serial %1 %2", "exit /b 0"}));
+        s_table = &m_table;
+        s_pausedMs = 0;
+        s_backAfterMs = 0;
+        m_previousPause = SetFastBootWaitPause(Pause);
+    }
+    ~IntelDNX() override
+    {
+        SetFastBootWaitPause(m_previousPause);
+        s_table = nullptr;
+    }
+
+    // The wait's pauses pass at once but count; once they add up to
+    // s_backAfterMs (0: never) the phone is back in fastboot mode as "FB7".
+    static void WINAPI Pause(DWORD milliseconds)
+    {
+        s_pausedMs += milliseconds;
+        if (s_backAfterMs && s_pausedMs >= s_backAfterMs)
+            s_table->Set({7, 3, L"FB7", {}});
     }
 
     CDeviceTable m_table;
     std::wstring m_script;
+    FastBootWaitPause m_previousPause = nullptr;
+    static CDeviceTable* s_table;
+    static DWORD s_pausedMs;
+    static DWORD s_backAfterMs;
 };
+CDeviceTable* IntelDNX::s_table = nullptr;
+DWORD IntelDNX::s_pausedMs = 0;
+DWORD IntelDNX::s_backAfterMs = 0;
 
 TEST_F(IntelDNX, APhoneBackAfterFiveSecondsGetsTheScriptUnderItsNewName)
 {
     std::wstring loader = WriteScript(L"loader.efi", "efi");
+    s_backAfterMs = 5000;
     ComPtr<IDeviceReport> job;
     ASSERT_EQ(S_OK, CIntelDNXFlasher::StartFlash(L"DNX7", loader.c_str(), m_script.c_str(), &job));
-    ASSERT_TRUE(WaitFor([] {
-        std::vector<std::string> texts = JobLogTexts(L"DNX7");
-        return IndexOf(texts, "Wait device connect 4") < texts.size();
-    })); // each pass runs two queries: slow on a busy machine
-    m_table.Set({7, 3, L"FB7", {}});
     ASSERT_TRUE(WaitFinished(job.Get()));
     EXPECT_EQ(S_OK, job->GetResult());
     EXPECT_EQ(100, job->GetProgress());
@@ -217,6 +244,27 @@ TEST_F(IntelDNX, APhoneBackAfterFiveSecondsGetsTheScriptUnderItsNewName)
     // From the rename on the job logs under the fastboot name.
     std::vector<std::string> after = JobLogTexts(L"FB7");
     EXPECT_EQ((std::vector<std::string>{"execute " + Narrow(m_script), "serial -s FB7", ""}), after);
+}
+
+// Sixty seconds, 61 queries: the last one is not followed by a wait.
+TEST_F(IntelDNX, APhoneThatNeverComesBackEndsTheJobAfterSixtySeconds)
+{
+    std::wstring loader = WriteScript(L"loader.efi", "efi");
+    m_table.Set({7, 5, L"DNX6", {}});
+    ComPtr<IDeviceReport> job;
+    ASSERT_EQ(S_OK, CIntelDNXFlasher::StartFlash(L"DNX6", loader.c_str(), m_script.c_str(), &job));
+    ASSERT_TRUE(WaitFinished(job.Get()));
+    EXPECT_EQ(kDeviceNotBackResult, job->GetResult());
+    EXPECT_EQ(60000u, s_pausedMs);
+
+    std::vector<std::string> waits;
+    for (int pass = 0; pass < 60; ++pass)
+        waits.push_back("Wait device connect " + std::to_string(pass));
+    EXPECT_EQ(waits, JobLogTexts(L"DNX6", "Wait device connect "));
+    std::vector<std::string> texts = JobLogTexts(L"DNX6");
+    EXPECT_EQ(61, std::count(texts.begin(), texts.end(), "GetDeviceIndex  in fastboot 7"));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ("GetDeviceName  in fastboot ", texts.back());
 }
 
 TEST_F(IntelDNX, ABootFailureOrAMissingImageEndsTheJobBeforeAnyWait)

@@ -1,4 +1,5 @@
 #include "platform/ComObject.h"
+#include "platform/Handles.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ public:
     BEGIN_COM_MAP(CThing)
         COM_INTERFACE_ENTRY(ICounter)
         COM_INTERFACE_ENTRY(INamed)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     HRESULT FinalConstruct()
@@ -45,7 +46,7 @@ public:
         ComPtr<INamed> self;
         static_cast<ICounter*>(this)->QueryInterface(IID_PPV_ARGS(&self));
         self.Reset();
-        return CoCreateFreeThreadedMarshaler(static_cast<ICounter*>(this), &m_marshaler);
+        return m_marshaler.Aggregate(static_cast<ICounter*>(this));
     }
     void FinalRelease() { ++g_destroyed; }
 
@@ -54,7 +55,7 @@ public:
 
 private:
     int m_count = 0;
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
 };
 
 class ComObject : public testing::Test
@@ -64,9 +65,8 @@ protected:
     {
         g_destroyed = 0;
         g_constructResult = S_OK;
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        ASSERT_HRESULT_SUCCEEDED(m_apartment.Result());
     }
-    void TearDown() override { CoUninitialize(); }
 
     ComPtr<ICounter> Make()
     {
@@ -74,6 +74,9 @@ protected:
         EXPECT_EQ(S_OK, CComObject<CThing>::CreateInstance(&object));
         return ComPtr<ICounter>(object);
     }
+
+private:
+    const CComInitializer m_apartment{COINIT_MULTITHREADED};
 };
 
 TEST_F(ComObject, InterfacesComeFromTheTableWithOneIdentityAndIMarshalFromTheMarshaler)
@@ -153,6 +156,67 @@ TEST_F(ComObject, ObjectsHoldModuleLocksUntilTheyGoAndAFailedConstructionLeavesN
     EXPECT_EQ(E_ACCESSDENIED, CComObject<CThing>::CreateInstance(&object));
     EXPECT_EQ(nullptr, object);
     EXPECT_EQ(4, g_destroyed);
+    EXPECT_EQ(locks, g_Module.GetLockCount());
+}
+
+// The creation helper runs the class's set-up after FinalConstruct, with the
+// object held, and hands out the interface; every failure leaves nothing.
+TEST_F(ComObject, MakeComObjectSetsUpAndHandsOutOrLeavesNothing)
+{
+    const LONG locks = g_Module.GetLockCount();
+    int initialized = 0;
+    auto count = [&](CThing& thing) {
+        ++initialized;
+        // Made and held: the marshaler is there and a reference comes and goes.
+        ComPtr<IMarshal> marshal;
+        EXPECT_EQ(S_OK, static_cast<ICounter*>(&thing)->QueryInterface(IID_PPV_ARGS(&marshal)));
+        EXPECT_EQ(1, thing.Next());
+        return S_FALSE;
+    };
+    INamed* named = reinterpret_cast<INamed*>(1);
+    EXPECT_EQ(S_FALSE, MakeComObject<CThing>(&named, count));
+    ASSERT_NE(nullptr, named);
+    EXPECT_STREQ(L"thing", named->Name());
+    ComPtr<ICounter> counter;
+    ASSERT_EQ(S_OK, named->QueryInterface(IID_PPV_ARGS(&counter)));
+    EXPECT_EQ(2, counter->Next());
+    counter.Reset();
+    EXPECT_EQ(0, g_destroyed);
+    EXPECT_EQ(locks + 1, g_Module.GetLockCount());
+    named->Release();
+    EXPECT_EQ(1, g_destroyed);
+
+    // The class's own form: the caller holds the one reference.
+    ComPtr<CComObject<CThing>> object;
+    ASSERT_EQ(S_FALSE, MakeComObject<CThing>(object, count));
+    EXPECT_EQ(2, object->Next());
+    object.Reset();
+    EXPECT_EQ(2, g_destroyed);
+    EXPECT_EQ(2, initialized);
+
+    // A failing set-up, no memory in it, an interface the class lacks: the
+    // object goes and nothing is handed out.
+    IDispatch* dispatch = reinterpret_cast<IDispatch*>(1);
+    EXPECT_EQ(E_NOINTERFACE, MakeComObject<CThing>(&dispatch, count));
+    EXPECT_EQ(nullptr, dispatch);
+    EXPECT_EQ(3, g_destroyed);
+    named = reinterpret_cast<INamed*>(1);
+    EXPECT_EQ(E_ACCESSDENIED, MakeComObject<CThing>(&named, [](CThing&) { return E_ACCESSDENIED; }));
+    EXPECT_EQ(nullptr, named);
+    EXPECT_EQ(4, g_destroyed);
+    EXPECT_EQ(E_OUTOFMEMORY, MakeComObject<CThing>(&named, [](CThing&) -> HRESULT { throw std::bad_alloc(); }));
+    EXPECT_EQ(nullptr, named);
+    EXPECT_EQ(5, g_destroyed);
+    ASSERT_EQ(E_ACCESSDENIED, MakeComObject<CThing>(object, [](CThing&) { return E_ACCESSDENIED; }));
+    EXPECT_EQ(nullptr, object.Get());
+    EXPECT_EQ(6, g_destroyed);
+
+    // A construction that fails, or nowhere to put the result: no set-up.
+    g_constructResult = E_ABORT;
+    EXPECT_EQ(E_ABORT, MakeComObject<CThing>(&named, count));
+    g_constructResult = S_OK;
+    EXPECT_EQ(E_POINTER, MakeComObject<CThing>(static_cast<INamed**>(nullptr), count));
+    EXPECT_EQ(3, initialized);
     EXPECT_EQ(locks, g_Module.GetLockCount());
 }
 

@@ -4,6 +4,8 @@
 
 #include "platform/ComObject.h"
 
+#include <thread>
+
 namespace {
 
 bool IsOpen(HANDLE h)
@@ -67,9 +69,40 @@ TEST(Handles, SelectionAndScopeGuardUndoAtScopeEnd)
     EXPECT_EQ(1, runs);
 }
 
+// A thread's initialisations are counted: each join that succeeded (S_OK or
+// S_FALSE) is paired, a refused one (the other model) is not. Whether the
+// thread still holds the multithreaded apartment shows in what a join as a
+// single-threaded apartment answers.
+TEST(Handles, ComInitializerPairsOnlyTheJoinsThatSucceeded)
+{
+    HRESULT outer = E_FAIL, nested = E_FAIL, otherModel = E_FAIL, whileHeld = E_FAIL, afterwards = E_FAIL;
+    std::thread([&] {
+        {
+            const CComInitializer apartment(COINIT_MULTITHREADED);
+            outer = apartment.Result();
+            {
+                const CComInitializer again(COINIT_MULTITHREADED);
+                nested = again.Result();
+                const CComInitializer refused(COINIT_APARTMENTTHREADED);
+                otherModel = refused.Result();
+            }
+            const CComInitializer probe(COINIT_APARTMENTTHREADED);
+            whileHeld = probe.Result();
+        }
+        const CComInitializer probe(COINIT_APARTMENTTHREADED);
+        afterwards = probe.Result();
+    }).join();
+    EXPECT_EQ(S_OK, outer);
+    EXPECT_EQ(S_FALSE, nested);
+    EXPECT_EQ(RPC_E_CHANGED_MODE, otherModel);
+    EXPECT_EQ(RPC_E_CHANGED_MODE, whileHeld);
+    EXPECT_EQ(S_OK, afterwards);
+}
+
 TEST(Handles, GitCookieRevokesAtTheEnd)
 {
-    ASSERT_HRESULT_SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    const CComInitializer apartment(COINIT_MULTITHREADED);
+    ASSERT_HRESULT_SUCCEEDED(apartment.Result());
     {
         ComPtr<IGlobalInterfaceTable> table;
         ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
@@ -91,7 +124,6 @@ TEST(Handles, GitCookieRevokesAtTheEnd)
         ComPtr<IStream> gone;
         EXPECT_HRESULT_FAILED(table->GetInterfaceFromGlobal(cookie, IID_IStream, &gone));
     }
-    CoUninitialize();
 }
 
 } // namespace

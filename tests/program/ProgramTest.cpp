@@ -400,7 +400,7 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
     {
         sinks.push_back(std::make_unique<CClientSink>(timeline, i));
         threads.emplace_back([&, i] {
-            CMta apartment;
+            const CComInitializer apartment(COINIT_MULTITHREADED);
             results[i] = DownloadAsAClient(ports[i], parameters, sinks[i].get());
         });
     }

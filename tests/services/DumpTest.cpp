@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -27,14 +28,21 @@ std::string DumpInChild(const std::wstring& dumpValue, const std::wstring& bytes
 
 } // namespace
 
-// Dumps the bytes given as hex text, then writes a closing line.
+// Dumps the bytes given as hex text, the first one alone and the rest as one
+// chunk, then writes a closing line.
 KESTRUP_CHILD(DumpBytes)
 {
     {
         CDumpBuffer dump(L"Title");
         const std::wstring& hex = args.at(0);
+        std::vector<BYTE> bytes;
         for (size_t i = 0; i + 1 < hex.size(); i += 2)
-            dump.Append(static_cast<BYTE>(wcstoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+            bytes.push_back(static_cast<BYTE>(wcstoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+        if (!bytes.empty())
+        {
+            dump.Append(bytes[0]);
+            dump.Append(bytes.data() + 1, static_cast<int>(bytes.size() - 1));
+        }
     }
     WriteLog(L"end");
     return 0;
@@ -52,6 +60,8 @@ TEST(Dump, PrintableRunsFrom20To7EAndLinesHoldSixteenBytes)
               DumpInChild(L"1", L"4142007F20"));
     EXPECT_EQ("Title\n" + full + "\n7E " + std::string(45, ' ') + "~" + std::string(15, ' ') + "\nend\n",
               DumpInChild(L"1", sixteen + L"7E"));
+    // A buffer that received nothing writes no line, not even its title.
+    EXPECT_EQ("end\n", DumpInChild(L"1", L""));
 }
 
 TEST(Dump, OnlyTheExactTextOneSwitchesItOn)

@@ -3,6 +3,7 @@
 #include "tests/fixtures/ChildProcess.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -127,4 +128,33 @@ TEST_F(FindFileTest, DefaultDirectoriesFollowTheCurrentDirectoryAndPath)
     std::wstring found = FindFile(L"in-cwd.txt");
     SetCurrentDirectoryW(cwd);
     EXPECT_EQ(d1 + L"\\in-cwd.txt", found);
+
+    // The same name in every default directory: the program's, the current
+    // one, the PATH entries, Windows, system. Each is found while the ones
+    // before it are gone.
+    wchar_t program[MAX_PATH], windows[MAX_PATH], system[MAX_PATH];
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    GetSystemDirectoryW(system, MAX_PATH);
+    const std::wstring programDir(program, wcsrchr(program, L'\\'));
+    const std::wstring name = L"kestrup-order-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+    const std::wstring order[] = {programDir, d1, d2, windows, system};
+    for (const std::wstring& dir : order)
+        Touch(dir + L"\\" + name);
+    SetEnvironmentVariableW(L"PATH", d2.c_str());
+    SetCurrentDirectoryW(d1.c_str());
+    std::vector<std::wstring> seen;
+    for (const std::wstring& dir : order)
+    {
+        seen.push_back(FindFile(L"%s", name.c_str()));
+        DeleteFileW((dir + L"\\" + name).c_str());
+    }
+    seen.push_back(FindFile(L"%s", name.c_str()));
+    SetCurrentDirectoryW(cwd);
+    SetEnvironmentVariableW(L"PATH", path.c_str());
+    std::vector<std::wstring> expected;
+    for (const std::wstring& dir : order)
+        expected.push_back(dir + L"\\" + name);
+    expected.push_back(name);
+    EXPECT_EQ(expected, seen);
 }

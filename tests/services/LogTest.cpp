@@ -92,6 +92,7 @@ TEST(Log, ErrorLineFormatAndSuccessCodesAreNeverLogged)
 TEST(Log, Win32CodesBecomeHResults)
 {
     EXPECT_EQ(HRESULT(0x80070005), HResultFromWin32(5));
+    EXPECT_EQ(HRESULT(0x80070001), HResultFromWin32(1));
     EXPECT_EQ(HRESULT(0x8007FFFF), HResultFromWin32(0x1FFFF));
     EXPECT_EQ(HRESULT(0), HResultFromWin32(0));
     EXPECT_EQ(HRESULT(0x80004005), HResultFromWin32(static_cast<LONG>(0x80004005)));

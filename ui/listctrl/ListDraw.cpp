@@ -1,6 +1,8 @@
 #include "ui/listctrl/ListDraw.h"
 #include "platform/Handles.h"
 
+#include <cstddef>
+
 void CListColours::Load()
 {
     window = ::GetSysColor(COLOR_WINDOW);
@@ -96,4 +98,44 @@ void DrawListRaisedEdge(HDC dc, const RECT& rect, COLORREF light, COLORREF shado
     FillListRect(dc, line, shadow);
     line = RECT{rect.right - 1, rect.top, rect.right, rect.bottom};
     FillListRect(dc, line, shadow);
+}
+
+bool ListSupportsVisualStyles()
+{
+    static const bool supported = [] {
+        HMODULE library = ::LoadLibraryW(L"uxtheme.dll");
+        if (!library)
+            return false;
+        ::FreeLibrary(library);
+        return true;
+    }();
+    return supported;
+}
+
+BYTE GetThreadCharset()
+{
+    UINT codePage = 0;
+    CHARSETINFO info{};
+    if (::GetLocaleInfoW(::GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                         reinterpret_cast<LPWSTR>(&codePage), sizeof(codePage) / sizeof(wchar_t)) &&
+        ::TranslateCharsetInfo(reinterpret_cast<DWORD*>(static_cast<UINT_PTR>(codePage)), &info, TCI_SRCCODEPAGE))
+        return static_cast<BYTE>(info.ciCharset);
+    return DEFAULT_CHARSET;
+}
+
+BOOL GetListMessageFont(LOGFONTW& font)
+{
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = offsetof(NONCLIENTMETRICSW, iPaddedBorderWidth);
+    if (!::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0))
+        return FALSE;
+    font = metrics.lfMessageFont;
+    font.lfCharSet = GetThreadCharset();
+    return TRUE;
+}
+
+HFONT CreateListMessageFont()
+{
+    LOGFONTW font{};
+    return GetListMessageFont(font) ? ::CreateFontIndirectW(&font) : nullptr;
 }

@@ -5,6 +5,7 @@
 #include "engine/AtmnServer.h"
 #include "engine/DownloadSettings.h"
 #include "engine/SoftwareDownload.h"
+#include "platform/Handles.h"
 #include "tests/fixtures/AutomationCalls.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "simulators/phones/DeviceTable.h"
@@ -31,7 +32,7 @@ protected:
         return settings;
     }
 
-    CMta apartment;
+    const CComInitializer apartment{COINIT_MULTITHREADED};
 };
 
 TEST_F(Automation, ServerAnswersByDispatchIdAndName)
@@ -233,11 +234,10 @@ TEST_F(Automation, ObjectsPassBetweenApartmentsUnmarshalled)
     IDownloadSettings* received = nullptr;
     HRESULT hr = E_FAIL;
     std::thread sta([&] {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        const CComInitializer apartment(COINIT_APARTMENTTHREADED);
         hr = CoGetInterfaceAndReleaseStream(stream.Detach(), IID_PPV_ARGS(&received));
         if (received)
             received->Release();
-        CoUninitialize();
     });
     sta.join();
     EXPECT_EQ(S_OK, hr);

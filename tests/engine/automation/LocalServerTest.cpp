@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Automation.h"
+#include "platform/Handles.h"
 #include "tests/engine/automation/TypeLibraries.h"
 #include "tests/fixtures/AutomationCalls.h"
 #include "tests/fixtures/ChildProcess.h"
@@ -27,7 +28,7 @@ KESTRUP_CHILD(AutomationServer)
     HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, kStopEvent);
     if (!ready || !stop)
         return 10;
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const CComInitializer apartment(COINIT_MULTITHREADED);
     HRESULT hr = RegisterEngineClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE);
     SetEvent(ready);
     int code = FAILED(hr) ? 11 : 0;
@@ -36,7 +37,6 @@ KESTRUP_CHILD(AutomationServer)
     RevokeEngineClassObjects();
     if (code == 0 && g_Module.GetLockCount() != 0)
         code = 13;
-    CoUninitialize();
     CloseHandle(ready);
     CloseHandle(stop);
     return code;
@@ -85,7 +85,7 @@ TEST(LocalServer, JobsRoadThroughAnotherProcess)
     HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, kStopEvent);
     ASSERT_TRUE(ready && stop);
     {
-        CMta apartment;
+        const CComInitializer apartment(COINIT_MULTITHREADED);
         CRegisteredTypeLibraries libraries;
         ChildResult child;
         std::thread server([&] { child = RunChild(L"AutomationServer", {}, L"", {}, 90000); });

@@ -4,6 +4,7 @@
 #include "engine/XmlElements.h"
 #include "engine/protocols/Hdlc.h"
 #include "tests/fixtures/BoundedRun.h"
+#include "tests/fixtures/LogLines.h"
 #include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
 
@@ -74,8 +75,10 @@ TEST(RobustIo, SerialShortReadIsRetriedWithTheNextBytes)
     for (int i = 0; i < 48; ++i)
         EXPECT_EQ(i, buffer[i]);
 
-    // Ten short reads of a silent phone.
+    // Ten short reads of a silent phone, each one log line, the last too.
+    const size_t logged = LogLinesWith("]ReadRobust(").size();
     EXPECT_EQ(static_cast<HRESULT>(0x80070026), ReadRobust(port, buffer, 48));
+    EXPECT_EQ(logged + 10, LogLinesWith("]ReadRobust(").size());
     CloseHandle(port);
     EXPECT_TRUE(phone.Errors().empty());
 }

@@ -6,6 +6,7 @@
 #include "engine/AtmnServer.h"
 #include "engine/DownloadSettings.h"
 #include "engine/SoftwareDownload.h"
+#include "platform/Handles.h"
 #include "simulators/phones/SequencePhones.h"
 #include "tests/fixtures/AutomationCalls.h"
 #include "simulators/BuiltFiles.h"
@@ -117,7 +118,7 @@ protected:
 
     size_t CountWaits() const { return status.CountPrefix(L"Wait device connect "); }
 
-    CMta apartment;
+    const CComInitializer apartment{COINIT_MULTITHREADED};
     CTempDir folder{L"images"};
     CDeviceTable table{folder / L"devices.txt"};
     CFreeThreadedRecorder status;
@@ -147,7 +148,7 @@ TEST_F(DownloadSequence, TwoPhonesAtOnceGetTheFirehoseProgrammerOverSaharaAndThe
     {
         ComPtr<IDownloadSettings> settings = Settings(programmerPath, L"", folder / L"none.xml");
         workers.emplace_back([&, i, settings] {
-            CMta apartment;
+            const CComInitializer apartment(COINIT_MULTITHREADED);
             results[i] = downloads[i]->DownloadBySettings(settings.Get());
         });
     }

@@ -84,10 +84,10 @@ class CFakeServer : public IDispatch, public CComObjectRoot
 public:
     BEGIN_COM_MAP(CFakeServer)
         COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_AGGREGATE(IID_IMarshal, m_marshaler)
+        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
-    HRESULT FinalConstruct() { return CoCreateFreeThreadedMarshaler(static_cast<IDispatch*>(this), &m_marshaler); }
+    HRESULT FinalConstruct() { return m_marshaler.Aggregate(static_cast<IDispatch*>(this)); }
     virtual ~CFakeServer() = default;
 
     STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
@@ -127,7 +127,7 @@ public:
     }
 
 private:
-    ComPtr<IUnknown> m_marshaler;
+    CFreeThreadedMarshaler m_marshaler;
 };
 
 template <class T>
@@ -165,7 +165,7 @@ CFakeQpst::CFakeQpst() : m_withdraw(CreateEventW(nullptr, TRUE, FALSE, nullptr))
     const CHandle registered(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     HRESULT results[2] = {E_FAIL, E_FAIL};
     m_host = std::thread([this, &registered, &results] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        const CComInitializer apartment(COINIT_MULTITHREADED);
         results[0] = CoRegisterClassObject(CLSID_AtmnServer, &g_serverFactory, CLSCTX_LOCAL_SERVER,
                                            REGCLS_MULTIPLEUSE, &m_serverCookie);
         results[1] = CoRegisterClassObject(CLSID_DownloadSettings, &g_settingsFactory, CLSCTX_LOCAL_SERVER,
@@ -174,7 +174,6 @@ CFakeQpst::CFakeQpst() : m_withdraw(CreateEventW(nullptr, TRUE, FALSE, nullptr))
         WaitForSingleObject(m_withdraw.Get(), 600000);
         CoRevokeClassObject(m_serverCookie);
         CoRevokeClassObject(m_settingsCookie);
-        CoUninitialize();
     });
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(registered.Get(), 30000));
     EXPECT_EQ(S_OK, results[0]);

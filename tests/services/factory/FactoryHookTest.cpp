@@ -4,6 +4,7 @@
 #include "services/FactoryHook.h"
 #include "services/Log.h"
 #include "platform/ComObject.h"
+#include "platform/Handles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/LogLines.h"
 
@@ -131,12 +132,6 @@ HRESULT CreateTestStation(const wchar_t* assemblyPath, const wchar_t* typeName, 
     return g_station[which]->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(out));
 }
 
-struct CMultithreaded
-{
-    CMultithreaded() { CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    ~CMultithreaded() { CoUninitialize(); }
-};
-
 int RunCase(const wchar_t* name)
 {
     // A directory of its own, so that its log file is its own too.
@@ -149,7 +144,7 @@ int RunCase(const wchar_t* name)
 
 KESTRUP_CHILD(NoStation)
 {
-    CMultithreaded com;
+    const CComInitializer com(COINIT_MULTITHREADED);
     CHECK(GetSearchPath(L"COM12", L"C:\\images;D:\\more") == L"C:\\images;D:\\more");
     CHECK(SaveFlashResult(L"COM12", S_OK) == S_OK);
     CHECK(SaveFlashResult(L"COM12", E_FAIL) == E_FAIL);
@@ -166,7 +161,7 @@ KESTRUP_CHILD(NoStation)
 
 KESTRUP_CHILD(SecondCandidate)
 {
-    CMultithreaded com;
+    const CComInitializer com(COINIT_MULTITHREADED);
     CTestStation& second = *new CLeakedStation;
     second.check.path = L"D:\\images\\COM12";
     g_station[1] = &second;
@@ -197,7 +192,7 @@ KESTRUP_CHILD(SecondCandidate)
     // The calls may come from another thread of the process.
     HRESULT fromWorker = S_OK;
     std::thread worker([&] {
-        CMultithreaded workerCom;
+        const CComInitializer workerCom(COINIT_MULTITHREADED);
         fromWorker = SaveFlashResult(L"COM13", S_OK);
     });
     worker.join();
@@ -207,7 +202,7 @@ KESTRUP_CHILD(SecondCandidate)
 
 KESTRUP_CHILD(RefusedAtInitCheck)
 {
-    CMultithreaded com;
+    const CComInitializer com(COINIT_MULTITHREADED);
     CTestStation& first = *new CLeakedStation;
     CTestStation& second = *new CLeakedStation;
     first.init.result = false;
@@ -233,7 +228,7 @@ KESTRUP_CHILD(RefusedAtInitCheck)
 
 KESTRUP_CHILD(StationAnswers)
 {
-    CMultithreaded com;
+    const CComInitializer com(COINIT_MULTITHREADED);
     CTestStation& station = *new CLeakedStation;
     g_station[0] = &station;
     SetManagedObjectCreator(CreateTestStation);

@@ -48,7 +48,10 @@ std::wstring ScratchKey()
 // user's key is deleted under the installer ("1"), and the parent's scratch key.
 KESTRUP_CHILD(RunInstaller)
 {
-    if (args.size() < 8 || FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    if (args.size() < 8)
+        return 2;
+    const CComInitializer apartment(COINIT_APARTMENTTHREADED);
+    if (FAILED(apartment.Result()))
         return 2;
     CRegKey classes, user;
     const std::wstring& scratch = args[7];
@@ -83,7 +86,6 @@ KESTRUP_CHILD(RunInstaller)
            << "\nflags=" << record.startFlags << "\nanimation=" << record.animation
            << "\ntitle=" << Narrow(record.title) << "\nline1=" << Narrow(record.lines[1]) << "\n";
     WriteWholeFile(args[4], report.str());
-    CoUninitialize();
     return 0;
 }
 
@@ -292,6 +294,8 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
     EXPECT_EQ("Install backend component", report["line1"]);
 
     std::vector<std::string> calls = Recorded();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ("vcredist_x86.exe|/quiet", calls.front()) << "packages go before the QPST servers";
     EXPECT_EQ(Count(calls, "vcredist_x86.exe|/quiet"), "vcredist_x86.exe|/quiet x1");
     EXPECT_EQ(Count(calls, "umdf.exe|/quiet"), "umdf.exe|/quiet x0");
     EXPECT_EQ(Count(calls, "AtmnServer.exe|/RegServer"), "AtmnServer.exe|/RegServer x1");

@@ -47,7 +47,8 @@ protected:
 TEST_F(RegistrarTest, RegisteringWritesKeysAndValuesAndUnregisteringTakesThemAway)
 {
     const std::wstring script = L"'%ID%' = s 'It''s %% done' "
-                                L"Tool { val Path = s '%PATH%' val Count = d 0x10 Sub = s 'x' }";
+                                L"Tool { val Path = s '%PATH%' val Count = d 0x10 val Max = d '4294967295' "
+                                L"Sub = s 'x' }";
     RegistryReplacements names = {{L"ID", L"{1234}"}, {L"path", L"C:\\a b\\k.exe"}};
     ASSERT_EQ(S_OK, Apply(script, true, names));
     EXPECT_EQ(L"It's % done", Text(L"{1234}", nullptr));
@@ -57,6 +58,9 @@ TEST_F(RegistrarTest, RegisteringWritesKeysAndValuesAndUnregisteringTakesThemAwa
     EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, (m_root + L"\\Tool").c_str(), L"Count",
                                           RRF_RT_REG_DWORD, nullptr, &count, &size));
     EXPECT_EQ(16u, count);
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, (m_root + L"\\Tool").c_str(), L"Max", RRF_RT_REG_DWORD,
+                                          nullptr, &count, &size));
+    EXPECT_EQ(0xFFFFFFFFu, count);
 
     ASSERT_EQ(S_OK, Apply(script, false, names));
     EXPECT_FALSE(Exists(L"{1234}"));
@@ -97,6 +101,7 @@ TEST_F(RegistrarTest, ABrokenScriptChangesNothing)
         L"A = q 'x'",               // unknown value type
         L"A { val = s 'x' }",       // value without a name
         L"A = d 12z",               // not a number
+        L"A = d 4294967296",        // past 32 bits
         L"A = s 'unterminated",     // open quote
         L"A = s '%UNKNOWN%'",       // no such replacement
         L"A { B } }",               // one brace too many

@@ -292,6 +292,32 @@ TEST_F(ListEditing, TheTitleTipShowsOnlyATextThatDoesNotFit)
     hover(0);
     EXPECT_TRUE(tip.IsWindowVisible()) << "back on the long text after the tip went";
     tip.Hide();
+
+    // What the tip shows follows the cell's format: check boxes and progress
+    // bars show no text, a date shows as painted, every other format its text.
+    SYSTEMTIME date{2016, 4, 5, 1, 13, 7, 9, 0};
+    const std::wstring dateText = FormatDate(date) + L" " + FormatTime(date);
+    struct Case
+    {
+        UINT format;
+        const wchar_t* text;
+        std::wstring shown; // empty: no tip
+    };
+    for (const Case& c :
+         {Case{ITEM_FORMAT_NONE, text.c_str(), text}, Case{ITEM_FORMAT_EDIT, text.c_str(), text},
+          Case{ITEM_FORMAT_COMBO, text.c_str(), text}, Case{ITEM_FORMAT_HYPERLINK, text.c_str(), text},
+          Case{ITEM_FORMAT_DATETIME, L"20160401130709", dateText}, Case{ITEM_FORMAT_CHECKBOX, text.c_str(), L""},
+          Case{ITEM_FORMAT_CHECKBOX3, text.c_str(), L""}, Case{ITEM_FORMAT_PROGRESS, text.c_str(), L""}})
+    {
+        SCOPED_TRACE(testing::Message() << "format " << c.format);
+        list.FindCell(0, kPlain)->format = c.format;
+        list.SetItemText(0, kPlain, c.text);
+        hover(0);
+        EXPECT_EQ(tip.IsWindowVisible() != FALSE, !c.shown.empty());
+        if (!c.shown.empty())
+            EXPECT_EQ(Text(tip), c.shown);
+        tip.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(-20, -20));
+    }
 }
 
 TEST_F(ListEditing, ScrollingWhileEditingEndsTheEditAndDestroyingTheListCleansUp)

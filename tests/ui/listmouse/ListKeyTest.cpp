@@ -90,8 +90,9 @@ protected:
         ListInput::SetUp();
         AddRows({L"apple", L"Banana", L"cherry", L"blueberry", L"Brick", L"bread"});
     }
-    // The next key comes after a pause.
-    void Pause() { list.Input().typeAheadTime = ::GetTickCount() - 1000; }
+    // The next key comes this long after the last one: a pause unless shorter
+    // than 800 ms.
+    void Pause(DWORD ms = 1000) { list.Input().typeAheadTime = ::GetTickCount() - ms; }
     int Row() const { return list.GetSelectionState().focusRow; }
 };
 
@@ -101,6 +102,7 @@ TEST_F(ListTypeAhead, LettersFindRowsByTheirBeginning)
     Pause();
     Key('B');
     EXPECT_EQ(Row(), 1); // from the top, in any case
+    Pause(500);
     Key('R'); // "br": row 1 does not match, the next one below does
     EXPECT_EQ(Row(), 4);
     Key('E'); // "bre": row 4 does not match: on to "bread"

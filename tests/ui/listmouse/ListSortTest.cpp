@@ -77,12 +77,17 @@ TEST_F(ListSort, NoSortWhenOffHiddenDraggedOrCancelled)
     EXPECT_EQ(Column(0), unsorted);
     list.SetSortable(TRUE);
 
-    // A press that moves more than 4 pixels becomes a column drag.
+    // A press that moves more than 4 pixels across or down becomes a column
+    // drag.
     Send(WM_LBUTTONDOWN, MK_LBUTTON, X(0), 10);
-    Send(WM_MOUSEMOVE, MK_LBUTTON, X(0) + 3, 13); // not yet
+    Send(WM_MOUSEMOVE, MK_LBUTTON, X(0) + 4, 14); // not yet
     EXPECT_EQ(list.Header().pressedColumn, 0);
     Send(WM_MOUSEMOVE, MK_LBUTTON, X(0) + 5, 10);
     Send(WM_LBUTTONUP, 0, X(0) + 5, 10);
+    EXPECT_EQ(Column(0), unsorted);
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, X(0), 10);
+    Send(WM_MOUSEMOVE, MK_LBUTTON, X(0), 15);
+    Send(WM_LBUTTONUP, 0, X(0), 15);
     EXPECT_EQ(Column(0), unsorted);
 
     Send(WM_LBUTTONDOWN, MK_LBUTTON, X(0), 10);

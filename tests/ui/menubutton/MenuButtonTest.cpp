@@ -147,3 +147,30 @@ TEST_F(MenuButton, TheDefaultFlagFollowsTheDialogManager)
                                                      60, 25, parent, nullptr, nullptr, nullptr)));
     EXPECT_TRUE(taken.IsDefault());
 }
+
+// A drop point off every monitor is pulled into the nearest work area across,
+// never up or down.
+TEST(MenuPoint, OffEveryMonitorOnlyXIsPulledIntoTheWorkArea)
+{
+    if (GetSystemMetrics(SM_CMONITORS) != 1)
+        GTEST_SKIP() << "the points are laid out for one monitor";
+    MONITORINFO info{sizeof(info)};
+    ASSERT_TRUE(GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &info));
+    const RECT screen = info.rcMonitor, work = info.rcWork;
+    const struct
+    {
+        POINT in, out;
+    } cases[] = {
+        {{screen.right - 1, screen.bottom - 1}, {screen.right - 1, screen.bottom - 1}},
+        {{screen.left - 40, screen.top + 5}, {work.left, screen.top + 5}},
+        {{screen.right + 40, screen.top + 5}, {work.right, screen.top + 5}},
+        {{screen.left + 5, screen.bottom + 40}, {screen.left + 5, screen.bottom + 40}},
+        {{screen.left - 40, screen.top - 40}, {work.left, screen.top - 40}},
+    };
+    for (const auto& c : cases)
+    {
+        const POINT clamped = WTLEX::ClampMenuPoint(c.in);
+        EXPECT_EQ(c.out.x, clamped.x) << c.in.x << "," << c.in.y;
+        EXPECT_EQ(c.out.y, clamped.y) << c.in.x << "," << c.in.y;
+    }
+}

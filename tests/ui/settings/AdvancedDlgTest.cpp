@@ -117,8 +117,8 @@ TEST_F(AdvancedDialog, OkCopiesTheTextsUpToOneThatDoesNotFitAndCancelNone)
     EXPECT_EQ((Texts{L"ok7"}), Stored(L"PatchFile"));
 
     // A text too long for its field is cut there, and the fields after it
-    // keep their values; a long list fits its wider field.
-    const std::wstring longText(300, L'p'), list(1500, L'r');
+    // keep their values; texts that fill a field to its last character fit.
+    const std::wstring longText(300, L'p'), fullPath(259, L'q'), list(1559, L'r');
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
         SetDlgItemTextW(dialog, 1012, L"new_fb.bat");
         SetDlgItemTextW(dialog, 1016, longText.c_str());
@@ -132,11 +132,11 @@ TEST_F(AdvancedDialog, OkCopiesTheTextsUpToOneThatDoesNotFitAndCancelNone)
     EXPECT_STREQ(afterOk.PatchFile, m_record.PatchFile);
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
         SetDlgItemTextW(dialog, 1024, list.c_str());
-        SetDlgItemTextW(dialog, 1016, L"prog.mbn");
+        SetDlgItemTextW(dialog, 1016, fullPath.c_str());
         Press(dialog, IDOK);
     }));
     EXPECT_EQ(list, m_record.RawFile);
-    EXPECT_STREQ(L"prog.mbn", m_record.Programmer);
+    EXPECT_EQ(fullPath, m_record.Programmer);
 }
 
 std::wstring g_initial;

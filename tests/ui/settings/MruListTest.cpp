@@ -162,6 +162,7 @@ TEST(MruList, WriteStoresTheShownItemsAndClearsStaleValuesUpTo19)
     ASSERT_TRUE(WriteAsShown(list, key.Base(), L"SearchPath"));
     EXPECT_EQ(6u, key.Number(L"SearchPath", L"DocumentCount"));
     EXPECT_EQ((Texts{L"7", L"6", L"5", L"4", L"3", L"2"}), key.Documents(L"SearchPath"));
+    EXPECT_FALSE(key.Exists(L"SearchPath", L"Document19"));
     EXPECT_TRUE(key.Exists(L"SearchPath", L"Document20"));
 
     // An item the combo does not answer for leaves its value as it was.

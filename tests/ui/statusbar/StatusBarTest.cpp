@@ -129,6 +129,10 @@ TEST_F(StatusBar, OneWindowPerPaneFifteenAtMostOwnedOnesDestroyed)
     EXPECT_FALSE(bar.AddWindow(1, nullptr, TRUE));
     GetWindowRect(loose, &after);
     EXPECT_TRUE(EqualRect(&before, &after));
+    // The last pane takes one.
+    ASSERT_TRUE(bar.AddWindow(4, loose, FALSE));
+    EXPECT_TRUE(OnPane(loose, 4));
+    EXPECT_TRUE(bar.RemoveWindow(4));
 
     // A second window in an owned window's pane destroys the first; a
     // window not owned is only hidden when it leaves.
