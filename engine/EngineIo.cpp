@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 #include <xmllite.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -101,19 +102,71 @@ HRESULT RefuseTextWithoutDocument(IStream* stream)
     return EndsWithinDeclaration(head, got, got < sizeof(head)) ? static_cast<HRESULT>(MX_E_INPUTEND) : S_OK;
 }
 
-// One read attempt: the whole count or 0x80070026.
-HRESULT ReadWhole(HANDLE handle, void* buffer, DWORD count)
+// The retried read: up to 10 attempts 100 ms apart, each at position when
+// one is given. With `whole` an attempt succeeds only with the whole count
+// (a shorter read is 0x80070026), without it with whatever has come. Each
+// failed attempt is logged under "ReadRobust".
+HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position, bool whole, DWORD& read)
 {
-    DWORD read = 0;
-    if (!ReadFile(handle, buffer, count, &read, nullptr))
-        return LastErrorHResult();
-    return read == count ? S_OK : kEndOfFileResult;
+    HRESULT hr = E_FAIL;
+    for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
+    {
+        if (attempt > 0)
+            Sleep(kRobustPauseMs);
+        read = 0;
+        hr = SeekTo(handle, position);
+        if (SUCCEEDED(hr))
+            hr = ReadFile(handle, buffer, count, &read, nullptr) ? S_OK : LastErrorHResult();
+        if (SUCCEEDED(hr) && whole && read != count)
+            hr = kEndOfFileResult;
+        if (SUCCEEDED(hr))
+            return S_OK;
+        LogError(hr, L"ReadRobust", __LINE__);
+    }
+    return hr;
+}
+
+// The rate no phone reads slower than, as the milliseconds one byte may take:
+// 1 ms for each 32 bytes is 32 KB/s, where even a full-speed USB link carries
+// about 1 MB/s. A programmer may pause besides, to store what it has taken.
+constexpr DWORD kPortWriteBytesPerMs = 32;
+constexpr DWORD kPortWritePauseMs = 10000;
+
+// On a port, bounds the write of count bytes through the write time-outs,
+// leaving the read time-outs as they are. S_FALSE for a handle that is no
+// port (a file or a disk: the system bounds those writes).
+HRESULT BoundPortWrite(HANDLE handle, DWORD count)
+{
+    COMMTIMEOUTS timeouts;
+    if (!GetCommTimeouts(handle, &timeouts))
+        return S_FALSE;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = PortWriteBoundMs(count);
+    return SetCommTimeouts(handle, &timeouts) ? S_OK : LastErrorHResult();
 }
 } // namespace
 
+DWORD& PhoneTimeDivisor()
+{
+    static DWORD divisor = 1;
+    return divisor;
+}
+
+DWORD PhoneTimeMs(DWORD ms)
+{
+    return ms / std::max<DWORD>(PhoneTimeDivisor(), 1);
+}
+
+DWORD PortWriteBoundMs(DWORD count)
+{
+    return PhoneTimeMs(kPortWritePauseMs + count / kPortWriteBytesPerMs);
+}
+
 HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position)
 {
-    HRESULT hr = E_FAIL;
+    HRESULT hr = BoundPortWrite(handle, count);
+    RETURN_IF_FAILED(hr, L"WriteRobust", __LINE__);
+    const bool port = hr == S_OK;
     for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
     {
         if (attempt > 0)
@@ -127,7 +180,9 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
         DWORD written = 0;
         if (WriteFile(handle, buffer, count, &written, nullptr))
         {
-            hr = S_OK;
+            // A write that ends short has reached its bound on a port, and
+            // is not tried again: its first bytes are gone already.
+            hr = written == count ? S_OK : HResultFromWin32(port ? ERROR_TIMEOUT : ERROR_WRITE_FAULT);
             break;
         }
         hr = LogError(LastErrorHResult(), L"WriteRobust", __LINE__);
@@ -140,37 +195,28 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
 
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position)
 {
-    HRESULT hr = E_FAIL;
-    for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
-    {
-        if (attempt > 0)
-            Sleep(kRobustPauseMs);
-        hr = SeekTo(handle, position);
-        if (SUCCEEDED(hr))
-            hr = ReadWhole(handle, buffer, count);
-        if (SUCCEEDED(hr))
-            break;
-        LogError(hr, L"ReadRobust", __LINE__);
-    }
+    DWORD read = 0;
+    HRESULT hr = ReadAttempts(handle, buffer, count, position, true, read);
     RETURN_IF_FAILED(hr, L"ReadRobust", __LINE__);
     CDumpBuffer dump(L"ReadRobust");
     dump.Append(buffer, static_cast<int>(count));
     return S_OK;
 }
 
+HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read)
+{
+    HRESULT hr = ReadAttempts(handle, buffer, capacity, kNoPosition, false, read);
+    if (FAILED(hr))
+        return hr; // each failure has its line there
+    CDumpBuffer dump(L"ReadRobust");
+    dump.Append(buffer, static_cast<int>(read));
+    return S_OK;
+}
+
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count)
 {
-    HRESULT hr = E_FAIL;
-    for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
-    {
-        if (attempt > 0)
-            Sleep(kRobustPauseMs);
-        hr = ReadWhole(handle, buffer, count);
-        if (SUCCEEDED(hr))
-            return S_OK;
-        LogError(hr, L"ReadRobust", __LINE__);
-    }
-    return hr; // the last attempt's failure has its line above
+    DWORD read = 0;
+    return ReadAttempts(handle, buffer, count, kNoPosition, true, read); // each failure has its line there
 }
 
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader)
@@ -207,73 +253,6 @@ HRESULT OpenXmlReader(const char* text, IXmlReader** reader)
     if (!stream)
         return LogError(E_FAIL, L"OpenXmlReader", __LINE__);
     return OpenXmlReader(stream.Get(), reader);
-}
-
-size_t XmlDocumentEnd(const char* text, size_t length)
-{
-    size_t depth = 0;
-    size_t i = 0;
-    while (i < length)
-    {
-        if (text[i] != '<')
-        {
-            ++i;
-            continue;
-        }
-        const char* at = text + i;
-        const size_t left = length - i;
-        // Declarations, processing instructions, comments, character data and
-        // document types hold no elements; each ends with its own token.
-        static const char* const kOthers[][2] = {
-            {"<?", "?>"}, {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<!", ">"}};
-        bool other = false;
-        for (const auto& kind : kOthers)
-        {
-            const int begins = Begins(at, left, kind[0]);
-            if (begins < 0)
-                return 0;
-            if (begins > 0)
-            {
-                const size_t end = SkipPast(at, left, kind[1], strlen(kind[0]));
-                if (end == 0)
-                    return 0;
-                i += end;
-                other = true;
-                break;
-            }
-        }
-        if (other)
-            continue;
-        // A tag: its end is the first '>' outside a quoted attribute value.
-        size_t j = 1;
-        char quote = 0;
-        for (; j < left; ++j)
-        {
-            const char c = at[j];
-            if (quote)
-                quote = c == quote ? 0 : quote;
-            else if (c == '"' || c == '\'')
-                quote = c;
-            else if (c == '>')
-                break;
-        }
-        if (j == left)
-            return 0;
-        i += j + 1;
-        const bool closing = at[1] == '/';
-        const bool empty = !closing && at[j - 1] == '/';
-        if (closing)
-            depth = depth > 0 ? depth - 1 : 0; // a stray end tag is left to the reader to refuse
-        else if (!empty)
-            ++depth;
-        if (depth == 0)
-        {
-            while (i < length && (text[i] == ' ' || text[i] == '\t' || text[i] == '\r' || text[i] == '\n'))
-                ++i;
-            return i;
-        }
-    }
-    return 0;
 }
 
 void ReportStatus(IQStatusReport* sink, const wchar_t* format, ...)

@@ -27,8 +27,20 @@ constexpr DWORD kRobustPauseMs = 100;
 // No file position: use the handle's own (a serial port).
 constexpr LONGLONG kNoPosition = -1;
 
+// Tests make the bounds on a phone's pace (port writes, answer waits) pass
+// this many times faster; 1 in the program.
+DWORD& PhoneTimeDivisor();
+// Such a bound of ms milliseconds as it applies now.
+DWORD PhoneTimeMs(DWORD ms);
+
+// The longest a write of count bytes to a port may take: 10 s, and 1 ms for
+// each 32 bytes (as if the phone read no faster than 32 KB/s).
+DWORD PortWriteBoundMs(DWORD count);
+
 // Writes count bytes, at position when one is given, in up to 10 attempts
-// 100 ms apart. The bytes are dumped under "WriteRobust".
+// 100 ms apart. The bytes are dumped under "WriteRobust". A write to a port
+// ends at its bound (PortWriteBoundMs) with 0x800705B4, not tried again; a
+// write that ends short elsewhere is 0x8007001D.
 HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position = kNoPosition);
 
 // Reads exactly count bytes, at position when one is given, in up to 10
@@ -38,6 +50,11 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position);
 
 // The serial form: no position, no dump; otherwise the same.
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count);
+
+// One read of up to capacity bytes from a port, tried again up to 10 times,
+// 100 ms apart, only while the read itself fails: what has come, even
+// nothing, is a success. The bytes are dumped under "ReadRobust".
+HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read);
 
 // XmlLite readers over a stream, a file (read, deny write) and 8-bit text
 // (without its terminating zero). A text that holds nothing but an XML
@@ -49,11 +66,6 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count);
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader);
 HRESULT OpenXmlReader(const wchar_t* path, IXmlReader** reader);
 HRESULT OpenXmlReader(const char* text, IXmlReader** reader);
-
-// Where the XML document at the start of text ends: just past the end of its
-// root element and the white space after it. 0 while the root element has not
-// ended within length bytes (the rest of the document is still to come).
-size_t XmlDocumentEnd(const char* text, size_t length);
 
 // Formats a status text (wide printf rules) and delivers it to the sink as
 // NewStatus(0, NULL, text). Nothing happens without a sink; the sink's result

@@ -11,7 +11,6 @@
 #include "engine/images/AttrExpression.h"
 #include "engine/images/ImageCache.h"
 #include "engine/protocols/Hdlc.h"
-#include "services/Dump.h"
 #include "services/Log.h"
 #include "services/Text.h"
 
@@ -39,13 +38,8 @@ const HRESULT kAttemptRetry = static_cast<HRESULT>(0x800704D5);
 const HRESULT kAttemptRestart = static_cast<HRESULT>(0x800705BB);
 
 constexpr DWORD kResponseBufferSize = 4096;
-// The most bytes of one answer held while its rest is on its way: far more
-// than any programmer's answer or log line.
-constexpr size_t kMaxPendingAnswer = 64 * 1024;
 // A programmer that keeps asking to retry gets this many resends.
 constexpr int kMaxResends = 10;
-// How long a write or patch waits for the programmer's final answer.
-constexpr DWORD kAnswerWaitMs = 5000;
 
 // Reads that wait up to waitMs for all the bytes asked for, or (0) return at
 // once with what has come. Under Wine, MAXDWORD/MAXDWORD/N (return with the
@@ -60,9 +54,38 @@ HRESULT SetReadWait(HANDLE port, DWORD waitMs)
     return SetCommTimeouts(port, &timeouts) ? S_OK : LastErrorHResult();
 }
 
-bool IsBlank(const std::string& text)
+// Waits for the first byte to come, at most waitMs: S_OK when one came (it is
+// in `first`), S_FALSE when none did. The port returns at once again after.
+HRESULT AwaitByte(HANDLE port, DWORD waitMs, char& first)
 {
-    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+    HRESULT hr = SetReadWait(port, waitMs);
+    DWORD read = 0;
+    if (SUCCEEDED(hr))
+        hr = ReadSomeRobust(port, &first, 1, read);
+    const HRESULT restored = SetReadWait(port, 0);
+    if (FAILED(hr))
+        return hr;
+    return FAILED(restored) ? restored : read == 1 ? S_OK : S_FALSE;
+}
+
+// Text put into a command's attribute value, with the characters that would
+// end the value or begin markup written as references.
+std::wstring Escaped(const wchar_t* text)
+{
+    std::wstring escaped;
+    for (; text && *text; ++text)
+    {
+        switch (*text)
+        {
+        case L'&': escaped += L"&amp;"; break;
+        case L'<': escaped += L"&lt;"; break;
+        case L'>': escaped += L"&gt;"; break;
+        case L'"': escaped += L"&quot;"; break;
+        case L'\'': escaped += L"&apos;"; break;
+        default: escaped += *text; break;
+        }
+    }
+    return escaped;
 }
 
 } // namespace
@@ -96,71 +119,52 @@ HRESULT CSerialDevice::SendCommand(int responseFlag, const wchar_t* format, ...)
 
 HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
 {
+    // What came while no command waited for it answers none of those to come.
+    HRESULT hr = GetResponse(0);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ReportStatus(m_sink.Get(), L"cmd %s", text.c_str());
     std::string bytes = ToNarrow(text);
-    HRESULT hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
+    hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
+    // A command cut short may yet be answered, or take what follows.
+    if (FAILED(hr))
+        m_outOfStep = true;
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
-    ++m_unanswered;
+    ++m_awaited;
     return LogError(GetResponse(responseFlag), L"CSerialDevice::SendCommand", __LINE__);
 }
 
 HRESULT CSerialDevice::GetResponse(int responseFlag)
 {
+    if (m_outOfStep)
+        return LogError(kOutOfStepResult, L"CSerialDevice::GetResponse", __LINE__);
     char buffer[kResponseBufferSize];
     DWORD read = 0;
-    HRESULT hr = S_OK;
-    for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
-    {
-        if (attempt > 0)
-            Sleep(kRobustPauseMs);
-        read = 0;
-        hr = ::ReadFile(m_port.Get(), buffer, sizeof(buffer), &read, nullptr) ? S_OK : LastErrorHResult();
-        if (SUCCEEDED(hr))
-            break;
-        LogError(hr, L"ReadRobust", __LINE__);
-    }
+    HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read);
     RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
-    {
-        CDumpBuffer dump(L"ReadRobust");
-        dump.Append(buffer, static_cast<int>(read));
-    }
-    m_pending.append(buffer, read);
+    m_answers.Append(buffer, read);
 
-    // A document runs from its start to the next "<?"; the last one ends
-    // with its root element, and until that has come it stays pending.
     bool acknowledged = false;
     HRESULT status = S_OK;
-    size_t begin = 0;
-    while (begin < m_pending.size())
+    std::string document;
+    while ((hr = m_answers.Next(document)) == S_OK)
     {
-        size_t next = m_pending.find("<?", begin + 1);
-        if (next == std::string::npos)
-        {
-            const size_t end = XmlDocumentEnd(m_pending.data() + begin, m_pending.size() - begin);
-            if (end == 0)
-                break;
-            next = begin + end;
-        }
-        const std::string document = m_pending.substr(begin, next - begin);
-        begin = next;
-        if (IsBlank(document))
-            continue;
         hr = ReadAnswer(document, acknowledged, status);
+        // A document that cannot be read may have held an answer.
+        if (SUCCEEDED(hr) && FAILED(status))
+            hr = status;
+        if (FAILED(hr) && hr != kAttemptRetry && hr != kAttemptRestart)
+            m_outOfStep = true;
         if (FAILED(hr))
-        {
-            m_pending.erase(0, begin);
             return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
-        }
     }
-    m_pending.erase(0, begin);
-    if (m_pending.size() > kMaxPendingAnswer)
-    {
-        m_pending.clear();
-        return LogError(HResultFromWin32(ERROR_INSUFFICIENT_BUFFER), L"CSerialDevice::GetResponse", __LINE__);
-    }
+    if (FAILED(hr))
+        m_outOfStep = true;
+    RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
+    if (m_outOfStep)
+        return LogError(kOutOfStepResult, L"CSerialDevice::GetResponse", __LINE__);
     if (responseFlag && !acknowledged)
         return LogError(E_UNEXPECTED, L"CSerialDevice::GetResponse", __LINE__);
-    return LogError(status, L"CSerialDevice::GetResponse", __LINE__);
+    return S_OK;
 }
 
 HRESULT CSerialDevice::ReadAnswer(const std::string& document, bool& acknowledged, HRESULT& status)
@@ -168,7 +172,10 @@ HRESULT CSerialDevice::ReadAnswer(const std::string& document, bool& acknowledge
     ComPtr<IXmlReader> reader;
     status = OpenXmlReader(document.c_str(), &reader);
     if (status == static_cast<HRESULT>(MX_E_INPUTEND))
-        return S_OK; // no document in it: like one that does not parse
+    {
+        status = S_OK;
+        return S_OK; // no document in it: a declaration alone holds no answer
+    }
     if (FAILED(status))
         return status;
     while ((status = MoveToNextElement(reader.Get(), L"response")) == S_OK)
@@ -179,8 +186,6 @@ HRESULT CSerialDevice::ReadAnswer(const std::string& document, bool& acknowledge
             if (StrCmpIW(name, L"value") == 0)
             {
                 value = text;
-                if (StrCmpIW(text, L"ACK") == 0)
-                    acknowledged = true;
             }
             else if (StrCmpIW(name, L"rawmode") == 0)
             {
@@ -205,9 +210,20 @@ HRESULT CSerialDevice::ReadAnswer(const std::string& document, bool& acknowledge
             return S_OK;
         });
         // An answer in raw mode only says that the data may come; the one
-        // after it decides the command.
-        if (!rawMode && m_unanswered > 0 && --m_unanswered == 0)
-            m_lastValue = value;
+        // after it decides the command. A final answer that no command
+        // waits for puts the device out of step.
+        if (!rawMode && m_awaited == 0)
+        {
+            m_outOfStep = true;
+        }
+        else if (!rawMode)
+        {
+            --m_awaited;
+            if (StrCmpIW(value.c_str(), L"ACK") == 0)
+                acknowledged = true;
+            else
+                m_refused = true;
+        }
         if (FAILED(hr))
             return hr;
     }
@@ -216,69 +232,83 @@ HRESULT CSerialDevice::ReadAnswer(const std::string& document, bool& acknowledge
     return S_OK;
 }
 
-bool CSerialDevice::AnswerIncomplete() const
-{
-    return !IsBlank(m_pending);
-}
-
 HRESULT CSerialDevice::WaitForAnswers()
 {
-    const ULONGLONG deadline = GetTickCount64() + kAnswerWaitMs;
+    const ULONGLONG deadline = GetTickCount64() + PhoneTimeMs(kAnswerWaitMs);
     HRESULT hr = S_OK;
-    // Whether the port may still wait in its reads; each change of the
-    // time-outs is a round trip to the system, so none is made twice.
-    bool waiting = false;
-    while (m_unanswered > 0 && SUCCEEDED(hr))
+    while (m_awaited > 0 && SUCCEEDED(hr))
     {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline)
             break;
-        // Sleep in a read of one byte until the answer starts to come,
-        // then take what has come with it.
-        waiting = true;
-        hr = SetReadWait(m_port.Get(), static_cast<DWORD>(deadline - now));
+        // Sleep in a read of one byte until the answer starts to come, then
+        // take what has come with it.
         char first = 0;
-        DWORD read = 0;
-        if (SUCCEEDED(hr))
-            hr = ::ReadFile(m_port.Get(), &first, 1, &read, nullptr) ? S_OK : LastErrorHResult();
-        if (SUCCEEDED(hr) && read == 1)
+        hr = AwaitByte(m_port.Get(), static_cast<DWORD>(deadline - now), first);
+        if (hr == S_OK)
         {
-            {
-                CDumpBuffer dump(L"ReadRobust");
-                dump.Append(&first, 1);
-            }
-            m_pending.push_back(first);
-            hr = SetReadWait(m_port.Get(), 0);
-            waiting = FAILED(hr);
-            if (SUCCEEDED(hr))
-                hr = GetResponse(0);
+            m_answers.Append(&first, 1);
+            hr = GetResponse(0);
         }
     }
-    const HRESULT restored = waiting ? SetReadWait(m_port.Get(), 0) : S_OK;
+    const bool refused = m_refused;
+    m_refused = false;
     RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
-    RETURN_IF_FAILED(restored, L"CSerialDevice::WaitForAnswers", __LINE__);
-    if (m_unanswered > 0)
+    if (m_awaited > 0)
     {
-        // No final answer in time: the command failed. Answers that come
-        // later are no longer counted on, and a half answer is dropped.
-        m_unanswered = 0;
-        hr = AnswerIncomplete() ? static_cast<HRESULT>(MX_E_INPUTEND) : HResultFromWin32(ERROR_TIMEOUT);
-        m_pending.clear();
+        // No final answer in time: the command failed, and an answer that
+        // comes later could be taken for another command's.
+        m_outOfStep = true;
+        hr = m_answers.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND) : HResultFromWin32(ERROR_TIMEOUT);
+        m_answers.Clear();
         return LogError(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
     }
-    if (StrCmpIW(m_lastValue.c_str(), L"ACK") != 0)
+    if (refused)
         return LogError(E_UNEXPECTED, L"CSerialDevice::WaitForAnswers", __LINE__);
     return S_OK;
+}
+
+HRESULT CSerialDevice::DropUntilQuiet()
+{
+    const ULONGLONG limit = GetTickCount64() + PhoneTimeMs(kQuietWaitLimitMs);
+    for (;;)
+    {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= limit)
+            return LogError(HResultFromWin32(ERROR_TIMEOUT), L"CSerialDevice::Reset", __LINE__);
+        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(PhoneTimeMs(kQuietPortMs), limit - now));
+        char first = 0;
+        HRESULT hr = AwaitByte(m_port.Get(), wait, first);
+        RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+        if (hr == S_FALSE)
+            return S_OK;
+        char rest[kResponseBufferSize];
+        DWORD read = 0;
+        hr = ReadSomeRobust(m_port.Get(), rest, sizeof(rest), read);
+        RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+    }
 }
 
 HRESULT CSerialDevice::Reset()
 {
     ReportStatus(m_sink.Get(), L"Open serial port \"%s\"", m_portName.c_str());
+    // An open port is reset after an exchange that failed: answers to its
+    // commands may still be on their way, and must not answer the next ones.
+    if (m_port)
+    {
+        HRESULT hr = DropUntilQuiet();
+        RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+    }
     ClosePort();
-    m_unanswered = 0;
-    m_pending.clear();
+    m_answers.Clear();
+    m_awaited = 0;
+    m_refused = false;
+    m_outOfStep = false;
     HRESULT hr = OpenSerialPort(m_portName.c_str(), 0, m_port.Receive());
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+    // What an earlier session left in the port answers none of ours.
+    if (!PurgeComm(m_port.Get(), PURGE_RXABORT | PURGE_RXCLEAR))
+        return LogError(LastErrorHResult(), L"CSerialDevice::Reset", __LINE__);
 
     ReportStatus(m_sink.Get(), L"Send nop command");
     hr = SendCommand(0, kNopCommand);
@@ -297,7 +327,7 @@ HRESULT CSerialDevice::Reset()
     }
     // The configure answer never came, or never came whole.
     if (m_maxSectors == 0)
-        return LogError(AnswerIncomplete() ? static_cast<HRESULT>(MX_E_INPUTEND) : E_UNEXPECTED,
+        return LogError(m_answers.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND) : E_UNEXPECTED,
                         L"CSerialDevice::Reset", __LINE__);
     ReportStatus(m_sink.Get(), L"Max buffer sector is %d", static_cast<int>(m_maxSectors));
     return hr;
@@ -340,7 +370,7 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
 
     for (int resend = 0;; ++resend)
     {
-        hr = SendCommand(0, kProgramCommand, size, sectors, startSector, partition);
+        hr = SendCommand(0, kProgramCommand, size, sectors, Escaped(startSector).c_str(), partition);
         RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
         hr = SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset);
         RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
@@ -361,6 +391,14 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
     const ULONGLONG end = firstSector + sectors;
     for (ULONGLONG piece = firstSector; piece < end; piece += pieceLimit)
     {
+        // The final answer to a program comes once all of its data is in:
+        // one that came before answers something else, or the programmer
+        // will not take the rest as data.
+        if (m_awaited == 0)
+        {
+            m_outOfStep = true;
+            return m_refused ? E_UNEXPECTED : kOutOfStepResult;
+        }
         const ULONGLONG count = std::min(pieceLimit, end - piece);
         const DWORD bytes = static_cast<DWORD>(count * sectorSize);
         ReportStatus(m_sink.Get(), L"WriteFile position %#016llx, size %lu", piece * sectorSize, bytes);
@@ -376,6 +414,12 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
             zeros.resize(bytes - fromFile);
             hr = WriteRobust(m_port.Get(), zeros.data(), bytes - fromFile, kNoPosition);
         }
+        // Data cut short leaves the programmer waiting for the rest.
+        if (FAILED(hr))
+            m_outOfStep = true;
+        // What the programmer has sent meanwhile, short of the last piece.
+        if (SUCCEEDED(hr) && end - piece > pieceLimit)
+            hr = GetResponse(0);
         if (FAILED(hr))
             return hr;
     }
@@ -391,8 +435,9 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
     HRESULT hr = S_OK;
     for (int resend = 0;; ++resend)
     {
-        hr = SendCommand(0, kPatchCommand, sectorSize, byteOffset, physicalPartition, sizeInBytes, startSector,
-                         value);
+        hr = SendCommand(0, kPatchCommand, Escaped(sectorSize).c_str(), Escaped(byteOffset).c_str(),
+                         Escaped(physicalPartition).c_str(), Escaped(sizeInBytes).c_str(),
+                         Escaped(startSector).c_str(), Escaped(value).c_str());
         if (SUCCEEDED(hr))
             hr = WaitForAnswers();
         if (hr != kAttemptRetry || resend == kMaxResends)
@@ -420,7 +465,7 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
         std::wstring element = L"<ufs ";
         hr = VisitAttributes(reader.Get(), [&element](const wchar_t* name, const wchar_t* value) {
             if (StrCmpIW(name, L"desc") != 0)
-                element.append(name).append(L"=\"").append(value).append(L"\" ");
+                element.append(name).append(L"=\"").append(Escaped(value)).append(L"\" ");
             return S_OK;
         });
         if (FAILED(hr))

@@ -8,9 +8,24 @@
 #include <string>
 
 #include "engine/StatusReport.h"
+#include "engine/protocols/FirehoseAnswers.h"
 #include "engine/storage/QDevice.h"
 #include "platform/ComObject.h"
 #include "platform/Handles.h"
+
+// Firehose answers carry no command id: an answer that no command waits
+// for, or a wait for one that gave up, leaves the device unable to tell which
+// command a later answer belongs to. Until the next Reset every command then
+// fails with this result (ERROR_INVALID_STATE), before anything is sent.
+constexpr HRESULT kOutOfStepResult = static_cast<HRESULT>(0x8007139F);
+
+// How long the programmer may take over its final answer to a write or a
+// patch, and how long the port must stay quiet before a Reset of an open port
+// drops what the programmer still sends (at most six times as long, else the
+// Reset fails with 0x800705B4). Shortened by PhoneTimeDivisor().
+constexpr DWORD kAnswerWaitMs = 5000;
+constexpr DWORD kQuietPortMs = kAnswerWaitMs;
+constexpr DWORD kQuietWaitLimitMs = 6 * kQuietPortMs;
 
 class CSerialDevice : public IQDevice, public CComObjectRoot
 {
@@ -36,9 +51,11 @@ public:
     HRESULT STDMETHODCALLTYPE SetBootableStorageDrive() override;
 
     // Formats one command (wide printf rules), sends it as 8-bit text and
-    // reads the answer; responseFlag 1 requires an acknowledgement.
+    // reads the answer; responseFlag 1 requires an acknowledgement. What has
+    // come before the command is read first: nothing is sent out of step.
     HRESULT SendCommand(int responseFlag, const wchar_t* format, ...);
-    // Reads and interprets what the programmer has sent so far.
+    // Reads and interprets what the programmer has sent so far; with
+    // responseFlag 1 a final ACK to a command sent must be among it.
     HRESULT GetResponse(int responseFlag);
 
     // Sectors of the device's size that one transfer may carry; 0 until the
@@ -57,10 +74,10 @@ private:
     // the read at once; `status` takes the reader's final status.
     HRESULT ReadAnswer(const std::string& document, bool& acknowledged, HRESULT& status);
     // Reads, blocking on the port, until every command sent has had its final
-    // answer or 5 s have passed; the last final answer must be an ACK.
+    // answer or the answer wait has passed; every final answer must be an ACK.
     HRESULT WaitForAnswers();
-    // Whether bytes of an answer that has not ended yet are held.
-    bool AnswerIncomplete() const;
+    // Lets in and drops what the programmer sends until the port is quiet.
+    HRESULT DropUntilQuiet();
     HRESULT SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
                       ULONGLONG sectorSize, ULONGLONG byteOffset);
     void ClosePort();
@@ -73,11 +90,11 @@ private:
     ComPtr<IQStatusReport> m_sink;
 
     // Commands sent whose final response element (any but rawmode="true")
-    // has not been read yet, and the "value" of the final response element
-    // that answered the last of them.
-    int m_unanswered = 0;
-    std::wstring m_lastValue;
-    // Bytes read that do not make a whole document yet: the start of an
-    // answer whose rest is still on its way.
-    std::string m_pending;
+    // has not been read yet; whether a final answer read since the last wait
+    // refused its command; whether the device is out of step (see
+    // kOutOfStepResult).
+    int m_awaited = 0;
+    bool m_refused = false;
+    bool m_outOfStep = false;
+    CFirehoseAnswerReader m_answers;
 };

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <functional>
+
 #include "engine/Crc.h"
 #include "engine/images/RawProgram.h"
 #include "engine/storage/SerialDevice.h"
@@ -11,6 +13,8 @@
 #include "tests/fixtures/ChildProcess.h"
 #include "simulators/phones/FirehosePhone.h"
 #include "simulators/SparseBuilder.h"
+#include "tests/fixtures/BoundedRun.h"
+#include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 using Microsoft::WRL::ComPtr;
@@ -169,7 +173,7 @@ TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
     options.ufs = true;
     options.partitionSectors = {512, 256};
     options.maxPayload = 65536; // 16 sectors per transfer
-    options.rawModeAnswer = true; // each program answered before and after its data
+    options.answerBeforeData = FirehoseOptions::kRawModeAck; // each program answered before and after its data
     CFirehosePhone phone(options);
     ASSERT_TRUE(phone.Start());
     CExpectedStorage expected(options.partitionSectors, 4096);
@@ -216,6 +220,8 @@ TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
     EXPECT_EQ(1u, sink.WithPrefix(L"WriteFile position 0x00000000010000, size 40960").size());
 }
 
+// As on the disk: lists that do not pair up fail before anything is opened
+// or sent, whichever is longer.
 TEST_F(FirehoseDownload, UnequalListsTouchNothing)
 {
     CFirehosePhone phone;
@@ -226,12 +232,107 @@ TEST_F(FirehoseDownload, UnequalListsTouchNothing)
     ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE));
     size_t before = phone.Commands().size();
-    const std::wstring raws = rp + L";" + rp;
-    EXPECT_EQ(E_UNEXPECTED, DownloadImagesToDevice(device.Get(), raws.c_str(), p.c_str(), folder.Path().c_str(),
-                                                   &sink));
+    const std::pair<std::wstring, std::wstring> lists[] = {{rp + L";" + rp, p}, {rp, p + L";" + p}};
+    for (const auto& pair : lists)
+    {
+        EXPECT_EQ(E_UNEXPECTED, DownloadImagesToDevice(device.Get(), pair.first.c_str(), pair.second.c_str(),
+                                                       folder.Path().c_str(), &sink));
+        EXPECT_EQ(0u, sink.CountPrefix(L"Open program file"));
+    }
     Sleep(100);
     EXPECT_EQ(before, phone.Commands().size());
     EXPECT_EQ(std::string(8192 * 512, '\0'), phone.Storage(0));
+}
+
+// Waits until count bytes that the phone sent are waiting in the host's side
+// of the port, unread.
+bool WaitingInPort(const std::wstring& port, DWORD count)
+{
+    HANDLE h = CreateFileW(port.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    COMSTAT status = {};
+    DWORD errors = 0;
+    for (int wait = 0; wait < 1000 && ClearCommError(h, &errors, &status) && status.cbInQue < count; ++wait)
+        Sleep(10);
+    CloseHandle(h);
+    return status.cbInQue >= count;
+}
+
+// Answers out of step never stand in for the answer of a command that the
+// phone refuses: here the second patch, whatever else the phone does.
+TEST_F(FirehoseDownload, NoDownloadSucceedsWhenThePhoneRefusedACommand)
+{
+    constexpr DWORD kSpeed = 4; // the answer wait, as the engine counts it, passes four times faster
+    CFastPhoneTime fast(kSpeed);
+    const std::string ack = "<?xml version=\"1.0\" ?><data><response value=\"ACK\" /></data>";
+    using Change = std::function<void(FirehoseOptions&)>;
+    const HRESULT kAnyFailure = E_FAIL;
+    const struct
+    {
+        const char* what;
+        Change change;
+        bool refused;
+        HRESULT result; // kAnyFailure where the way it fails depends on timing
+    } cases[] = {
+        {"in step", [](FirehoseOptions&) {}, false, S_OK},
+        {"first program answered 7 s late",
+         [](FirehoseOptions& o) {
+             o.programAnswerDelayMs = 7000 / kSpeed;
+             o.delayedPrograms = 1;
+         },
+         true, kAnyFailure},
+        {"two ACKs left by an earlier session", [&](FirehoseOptions& o) { o.leftFromEarlierSession = ack + ack; },
+         true, E_UNEXPECTED},
+        {"patches answered once more with ACK", [](FirehoseOptions& o) { o.answeredTwice = {"patch"}; }, true,
+         kAnyFailure},
+        {"configure answered twice", [](FirehoseOptions& o) { o.answeredTwice = {"configure"}; }, true,
+         kAnyFailure},
+        {"ACK without raw mode before the data, NAK after",
+         [](FirehoseOptions& o) {
+             o.answerBeforeData = "value=\"ACK\"";
+             o.programAnswer = FirehoseOptions::ProgramAnswer::Nak;
+         },
+         true, kAnyFailure},
+    };
+    Put(L"a.img", Pattern(600 * 512, 1)); // three pieces of the payload
+    std::wstring rp = Xml(L"rawprogram0.xml", "<program filename=\"a.img\" start_sector=\"8\"/>\n");
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        FirehoseOptions options;
+        options.partitionSectors = {1024};
+        c.change(options);
+        CFirehosePhone phone(options);
+        ASSERT_TRUE(phone.Start());
+        ASSERT_TRUE(WaitingInPort(phone.HostPort(), static_cast<DWORD>(options.leftFromEarlierSession.size())));
+        // The second patch lies past the end of the phone's storage when
+        // the phone is to refuse it.
+        const std::string second = c.refused ? "NUM_DISK_SECTORS+5" : "2";
+        std::wstring p = Xml(L"patch0.xml",
+                             "<patch filename=\"DISK\" start_sector=\"1\" size_in_bytes=\"1\" value=\"7\"/>\n"
+                             "<patch filename=\"DISK\" start_sector=\"" + second +
+                                 "\" size_in_bytes=\"1\" value=\"9\"/>\n");
+        ComPtr<IQDevice> device;
+        const HRESULT hr = RunBounded(120000, [&] {
+            HRESULT created = CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE);
+            if (FAILED(created))
+                return created;
+            return DownloadImagesToDevice(device.Get(), rp.c_str(), p.c_str(), folder.Path().c_str(), &sink);
+        });
+        if (c.result == kAnyFailure)
+        {
+            EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+        }
+        else
+        {
+            EXPECT_EQ(c.result, hr);
+        }
+        if (SUCCEEDED(hr))
+        {
+            EXPECT_EQ('\x09', phone.Storage(0)[2 * 512]);
+        }
+    }
 }
 
 } // namespace

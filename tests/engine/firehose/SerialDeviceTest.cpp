@@ -11,6 +11,7 @@
 #include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "simulators/phones/FirehosePhone.h"
+#include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 using Microsoft::WRL::ComPtr;
@@ -22,6 +23,9 @@ const HRESULT kAttemptRetry = static_cast<HRESULT>(0x800704D5);
 const HRESULT kAttemptRestart = static_cast<HRESULT>(0x800705BB);
 const HRESULT kTimeout = static_cast<HRESULT>(0x800705B4);
 const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
+const HRESULT kOutOfStep = static_cast<HRESULT>(0x8007139F);
+// What the platform's XML reader gives for an end tag that closes nothing.
+const HRESULT kStrayEndTag = static_cast<HRESULT>(0xC00CEE3B);
 // Far beyond the engine's own bounds: reaching it means a hang.
 constexpr DWORD kHangLimitMs = 60000;
 
@@ -56,25 +60,34 @@ CSerialDevice* Serial(IQDevice* device)
     return static_cast<CSerialDevice*>(device);
 }
 
-// A programmer played byte by byte: it answers configure with the payload
-// given, then sends whatever the test queues, when the test queues it.
+// A programmer played byte by byte: it answers every nop and configure with
+// an ACK (configure with the payload given), and otherwise sends whatever the
+// test queues, when the test queues it.
 class CScriptedProgrammer
 {
 public:
-    explicit CScriptedProgrammer(const std::string& configureAnswer)
+    explicit CScriptedProgrammer(const std::string& payload)
     {
-        m_phone.Start([this, configureAnswer](CSimulatedPhone& phone) {
+        m_phone.Start([this, payload](CSimulatedPhone& phone) {
             std::string seen;
             char buffer[512];
-            while (!phone.Stopping() && seen.find("<configure") == std::string::npos)
-                seen.append(buffer, phone.ReadSome(buffer, sizeof(buffer), 50));
-            phone.Write(configureAnswer.data(), configureAnswer.size());
             while (!phone.Stopping())
             {
+                seen.append(buffer, phone.ReadSome(buffer, sizeof(buffer), 20));
+                for (size_t at; (at = seen.find("</data>")) != std::string::npos; seen.erase(0, at + 7))
+                {
+                    const std::string command = seen.substr(0, at);
+                    std::string answer;
+                    if (command.find("<configure ") != std::string::npos)
+                        answer = Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"" + payload + "\"/>");
+                    else if (command.find("<nop ") != std::string::npos)
+                        answer = Doc("<response value=\"ACK\"/>");
+                    phone.Write(answer.data(), answer.size());
+                }
                 std::string next;
                 {
-                    std::unique_lock<std::mutex> lock(m_lock);
-                    if (!m_ready.wait_for(lock, std::chrono::milliseconds(20), [this] { return !m_queue.empty(); }))
+                    std::lock_guard<std::mutex> lock(m_lock);
+                    if (m_queue.empty())
                         continue;
                     next = m_queue.front();
                     m_queue.pop_front();
@@ -90,7 +103,6 @@ public:
     {
         std::unique_lock<std::mutex> lock(m_lock);
         m_queue.push_back(bytes);
-        m_ready.notify_all();
         m_sent.wait_for(lock, std::chrono::seconds(5), [this] { return m_queue.empty(); });
         lock.unlock();
         Sleep(150);
@@ -100,79 +112,93 @@ public:
 private:
     CSimulatedPhone m_phone;
     std::mutex m_lock;
-    std::condition_variable m_ready;
     std::condition_variable m_sent;
     std::deque<std::string> m_queue;
 };
 
-TEST(SerialDeviceResponses, DocumentsAcknowledgementsAndRequests)
+// A command that the scripted programmer leaves for the test to answer.
+const wchar_t kQuestion[] = L"<?xml version=\"1.0\" ?><data><peek value=\"1\"/></data>";
+
+TEST(SerialDeviceResponses, AnswersAreReadInStepWithTheCommands)
 {
-    CScriptedProgrammer programmer(Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"131072\"/>"));
+    CFastPhoneTime fast(10);
+    CScriptedProgrammer programmer("131072");
     ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(programmer.HostPort().c_str(), nullptr, &device, FALSE, FALSE));
     CSerialDevice* serial = Serial(device.Get());
     EXPECT_EQ(256u, serial->MaxSectorsPerTransfer());
-
     // Nothing arrived: fine unless an acknowledgement is required.
     EXPECT_EQ(S_OK, serial->GetResponse(0));
     EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
 
-    // Two documents in one read: a log element first, the ACK in the second.
-    programmer.Send(Doc("<log value=\"INFO: hello\"/>") + Doc("<response value=\"ACK\"/>"));
-    EXPECT_EQ(S_OK, serial->GetResponse(1));
-    // A NAK alone is no acknowledgement.
-    programmer.Send(Doc("<log value=\"x\"/>") + Doc("<response value=\"NAK\"/>"));
-    EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
-    // The ACK may stand in any document of the read, names in any case.
-    programmer.Send(Doc("<RESPONSE VALUE=\"ack\"/>") + Doc("<log value=\"after\"/>"));
-    EXPECT_EQ(S_OK, serial->GetResponse(1));
-
-    programmer.Send(Doc("<log value=\"a\"/>") + Doc("<response value=\"NAK\" AttemptRetry=\"\"/>"));
-    EXPECT_EQ(kAttemptRetry, serial->GetResponse(0));
-    programmer.Send(Doc("<response value=\"NAK\" AttemptRestart=\"1\"/>"));
-    EXPECT_EQ(kAttemptRestart, serial->GetResponse(0));
-
-    // A later payload report replaces the transfer size; one below a sector
-    // is ignored so that writes never stall.
-    programmer.Send(Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"4096\"/>"));
-    EXPECT_EQ(S_OK, serial->GetResponse(0));
-    EXPECT_EQ(8u, serial->MaxSectorsPerTransfer());
-    programmer.Send(Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"100\"/>"));
-    EXPECT_EQ(S_OK, serial->GetResponse(0));
-    EXPECT_EQ(8u, serial->MaxSectorsPerTransfer());
-
-    // An answer cut short is held, never parsed half, and read once whole:
-    // here the NAK that completes it is no acknowledgement.
-    programmer.Send(Doc("<response value=\"ACK\"/>") + "<?xml version=\"1.0\" ?><data><response value=");
-    EXPECT_EQ(S_OK, serial->GetResponse(0));
-    programmer.Send("\"NAK\"/></data>");
-    EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
-    // Cut after "<?x", after the declaration, and within a quoted '>'.
-    for (const std::string after : {"<?x", "?>", "\"a>"})
+    const struct
     {
-        SCOPED_TRACE(after);
-        const std::string whole = Doc("<log value=\"a>b\"/><response value=\"ACK\"/>");
-        const size_t cut = whole.find(after) + after.size();
-        programmer.Send(Doc("<log value=\"before\"/>") + whole.substr(0, cut));
-        EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
-        programmer.Send(whole.substr(cut));
+        const char* what;
+        std::string answer;
+        int flag;
+        HRESULT result;
+        DWORD maxSectors;
+    } cases[] = {
+        {"ACK in the second of two documents", Doc("<log value=\"INFO: hello\"/>") + Doc("<response value=\"ACK\"/>"),
+         1, S_OK, 256},
+        {"a NAK is no acknowledgement", Doc("<log value=\"x\"/>") + Doc("<response value=\"NAK\"/>"), 1,
+         E_UNEXPECTED, 256},
+        {"names in any case, a log after", Doc("<RESPONSE VALUE=\"ack\"/>") + Doc("<log value=\"after\"/>"), 1,
+         S_OK, 256},
+        {"an interim answer in raw mode acknowledges nothing",
+         Doc("<response value=\"ACK\" rawmode=\"true\"/>") + Doc("<response value=\"NAK\"/>"), 1, E_UNEXPECTED, 256},
+        {"retry", Doc("<log value=\"a\"/>") + Doc("<response value=\"NAK\" AttemptRetry=\"\"/>"), 0, kAttemptRetry,
+         256},
+        {"restart", Doc("<response value=\"NAK\" AttemptRestart=\"1\"/>"), 0, kAttemptRestart, 256},
+        // A later payload report replaces the transfer size; one below a
+        // sector is ignored so that writes never stall.
+        {"payload", Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"4096\"/>"), 0, S_OK, 8},
+        {"payload under a sector", Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"100\"/>"), 0, S_OK,
+         8},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(S_OK, serial->SendCommand(0, kQuestion));
+        programmer.Send(c.answer);
+        EXPECT_EQ(c.result, serial->GetResponse(c.flag));
+        EXPECT_EQ(c.maxSectors, serial->MaxSectorsPerTransfer());
+    }
+
+    // What no command waits for puts the device out of step: no command is
+    // sent until a Reset, after which the device is in step again.
+    const struct
+    {
+        const char* what;
+        std::string bytes;
+        bool asked;
+        HRESULT result;
+    } outOfStep[] = {
+        {"an answer nobody asked for", Doc("<response value=\"ACK\"/>"), false, kOutOfStep},
+        {"a second answer", Doc("<response value=\"NAK\"/>") + Doc("<response value=\"ACK\"/>"), true, kOutOfStep},
+        {"a broken document", Doc("<response value=\"ACK\"/></oops>"), true, kStrayEndTag},
+        {"an answer that runs on without end", "<?xml version=\"1.0\" ?><data><log value=\"" + std::string(70000, 'x'),
+         true, static_cast<HRESULT>(0x8007007A)},
+    };
+    for (const auto& c : outOfStep)
+    {
+        SCOPED_TRACE(c.what);
+        if (c.asked)
+            ASSERT_EQ(S_OK, serial->SendCommand(0, kQuestion));
+        HRESULT hr = S_OK;
+        for (size_t at = 0; at < c.bytes.size() && hr == S_OK; at += 4000)
+        {
+            programmer.Send(c.bytes.substr(at, 4000));
+            hr = serial->GetResponse(0);
+        }
+        EXPECT_EQ(c.result, hr);
+        EXPECT_EQ(kOutOfStep, serial->GetResponse(0));
+        EXPECT_EQ(kOutOfStep, serial->SendCommand(0, kQuestion));
+        ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return serial->Reset(); }));
+        ASSERT_EQ(S_OK, serial->SendCommand(0, kQuestion));
+        programmer.Send(Doc("<response value=\"ACK\"/>"));
         EXPECT_EQ(S_OK, serial->GetResponse(1));
-        EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1)); // counted once
     }
-    // A broken whole document is a failure even without a required ACK.
-    programmer.Send(Doc("<response value=\"ACK\"/>") + "<?xml version=\"1.0\" ?><data><response/></oops>");
-    EXPECT_TRUE(FAILED(serial->GetResponse(0)));
-    // An answer that runs on without end is dropped at 64 KiB.
-    HRESULT flooded = S_OK;
-    programmer.Send("<?xml version=\"1.0\" ?><data><log value=\"");
-    for (int i = 0; i < 20 && flooded == S_OK; ++i)
-    {
-        programmer.Send(std::string(4000, 'x'));
-        flooded = serial->GetResponse(0);
-    }
-    EXPECT_EQ(static_cast<HRESULT>(0x8007007A), flooded);
-    programmer.Send(Doc("<response value=\"ACK\"/>"));
-    EXPECT_EQ(S_OK, serial->GetResponse(1));
 }
 
 TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
@@ -182,7 +208,7 @@ TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
         SCOPED_TRACE(ufs ? "UFS" : "eMMC");
         FirehoseOptions options;
         options.ufs = ufs;
-        options.configureDelayMs = 250; // the answer comes only while Reset waits for it
+        options.configureDelayMs = 500; // the answer comes only while Reset waits for it
         CFirehosePhone phone(options);
         ASSERT_TRUE(phone.Start());
         CCountingRecorder sink;
@@ -213,13 +239,14 @@ TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
 
 TEST(SerialDeviceReset, FailsWhenThePayloadIsNeverReportedWhole)
 {
-    FirehoseOptions silent, tiny, cut;
+    FirehoseOptions silent, tiny, cut, twice;
     silent.silentConfigure = true;
     tiny.maxPayload = 256; // under one sector: no payload either
     cut.splitAnswersTo = {"configure"};
     cut.splitPauseMs = INFINITE;
+    twice.answeredTwice = {"configure"};
     for (const auto& c : {std::make_pair(silent, E_UNEXPECTED), std::make_pair(tiny, E_UNEXPECTED),
-                          std::make_pair(cut, kInputEnd)})
+                          std::make_pair(cut, kInputEnd), std::make_pair(twice, kOutOfStep)})
     {
         CFirehosePhone phone(c.first);
         ASSERT_TRUE(phone.Start());
@@ -232,9 +259,15 @@ TEST(SerialDeviceReset, FailsWhenThePayloadIsNeverReportedWhole)
 }
 
 // Each write is the session's last command, so no later read can pick up
-// its answer: the wait after the data alone decides it.
+// its answer: the wait after the data alone decides it. An answer that comes
+// after the wait, or before the data, leaves the device out of step until a
+// Reset, which drops it.
 TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
 {
+    // The waits run twice as fast; the delays below are as the engine counts
+    // them, each a second or more from the edge it tests.
+    constexpr DWORD kSpeed = 2;
+    CFastPhoneTime fast(kSpeed);
     using Answer = FirehoseOptions::ProgramAnswer;
     struct Case
     {
@@ -242,60 +275,86 @@ TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
         std::vector<std::string> split;
         const char* after;
         DWORD pause;
-        bool rawMode;
+        std::string beforeData;
         Answer answer;
         DWORD delay;
         HRESULT write;
+        HRESULT next;  // a patch right after the write
+        bool recovers; // a Reset, then a patch
     };
     const std::vector<std::string> setUpAndWrites = {"nop", "program", "patch"};
+    const std::string rawMode = FirehoseOptions::kRawModeAck;
     const Case cases[] = {
-        {"split before </data>", setUpAndWrites, "/>", 300, false, Answer::Checked, 0, S_OK},
-        {"split after the declaration", {"configure", "program", "patch"}, "?>", 100, true, Answer::Checked, 0,
-         S_OK},
-        {"split after <?x", setUpAndWrites, "<?x", 100, true, Answer::Checked, 0, S_OK},
-        {"ACK 300 ms after the data", {}, "", 0, true, Answer::Checked, 300, S_OK},
-        {"NAK 300 ms after the data", {}, "", 0, true, Answer::Nak, 300, E_UNEXPECTED},
-        {"silence after the data", {}, "", 0, true, Answer::None, 0, kTimeout},
-        {"final answer never whole", {"program"}, "/>", INFINITE, true, Answer::Checked, 0, kInputEnd},
+        {"split before </data>", setUpAndWrites, "/>", 300, "", Answer::Checked, 0, S_OK, S_OK, false},
+        {"split after the declaration", {"configure", "program", "patch"}, "?>", 100, rawMode, Answer::Checked, 0,
+         S_OK, S_OK, false},
+        {"split after <?x", setUpAndWrites, "<?x", 100, rawMode, Answer::Checked, 0, S_OK, S_OK, false},
+        {"ACK 3 s after the data", {}, "", 0, rawMode, Answer::Checked, 3000, S_OK, S_OK, false},
+        {"NAK 1 s after the data", {}, "", 0, rawMode, Answer::Nak, 1000, E_UNEXPECTED, S_OK, false},
+        {"ACK 7 s after the data", {}, "", 0, rawMode, Answer::Checked, 7000, kTimeout, kOutOfStep, true},
+        {"silence after the data", {}, "", 0, rawMode, Answer::None, 0, kTimeout, kOutOfStep, true},
+        {"final answer never whole", {"program"}, "/>", INFINITE, rawMode, Answer::Checked, 0, kInputEnd, kOutOfStep,
+         false},
+        {"ACK without raw mode before the data, NAK after", {}, "", 0, "value=\"ACK\"", Answer::Nak, 0, kOutOfStep,
+         kOutOfStep, false},
     };
     CTempDir dir{L"answers"};
-    const std::string image = Pattern(3 * 512, 9);
+    // Three pieces of the programmer's payload.
+    const std::string image = Pattern(600 * 512, 9);
     const std::wstring path = dir / L"image.bin";
     ASSERT_TRUE(WriteWholeFile(path, image));
     for (const Case& c : cases)
     {
         SCOPED_TRACE(c.name);
         FirehoseOptions options;
-        options.partitionSectors = {16};
+        options.partitionSectors = {1024};
         options.splitAnswersTo = c.split;
         options.splitAfter = c.after;
         options.splitPauseMs = c.pause;
-        options.rawModeAnswer = c.rawMode;
+        options.answerBeforeData = c.beforeData;
         options.programAnswer = c.answer;
-        options.programAnswerDelayMs = c.delay;
+        options.programAnswerDelayMs = c.delay / kSpeed;
         CFirehosePhone phone(options);
         ASSERT_TRUE(phone.Start());
         ComPtr<IQDevice> device;
-        HRESULT patched = E_FAIL, written = E_FAIL;
+        HRESULT patched = E_FAIL, written = E_FAIL, next = E_FAIL;
         ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] {
             HRESULT hr = CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
             if (SUCCEEDED(hr))
+            {
                 patched = device->ApplyPatch(L"1", L"0", L"16909060", L"4", L"512", L"0");
-            if (SUCCEEDED(hr))
                 written = device->WriteFile(L"4", L"0", path.c_str(), L"0", L"0", L"512", L"0");
+                next = device->ApplyPatch(L"2", L"0", L"5", L"1", L"512", L"0");
+            }
             return hr;
         }));
         EXPECT_EQ(S_OK, patched);
         EXPECT_EQ(c.write, written);
+        EXPECT_EQ(c.next, next);
         // Sent once: an answer is never taken twice or half, nor is a request
         // to send again made up.
         std::vector<std::string> names = phone.CommandNames();
         EXPECT_EQ(1, std::count(names.begin(), names.end(), "program"));
+        EXPECT_EQ(SUCCEEDED(c.next) ? 2 : 1, std::count(names.begin(), names.end(), "patch"));
         const std::string storage = phone.Storage(0);
         EXPECT_EQ(std::string("\x04\x03\x02\x01", 4), storage.substr(512, 4));
+        EXPECT_EQ(SUCCEEDED(c.next) ? '\x05' : '\0', storage[2 * 512]);
         if (SUCCEEDED(c.write))
         {
             EXPECT_TRUE(image == storage.substr(4 * 512, image.size()));
+        }
+        if (c.recovers)
+        {
+            // A late answer must not stand in for a refused patch's.
+            HRESULT refused = E_FAIL;
+            EXPECT_EQ(S_OK, RunBounded(kHangLimitMs, [&] {
+                HRESULT hr = device->Reset();
+                if (SUCCEEDED(hr))
+                    refused = device->ApplyPatch(L"NUM_DISK_SECTORS", L"0", L"6", L"1", L"512", L"0");
+                return SUCCEEDED(hr) ? device->ApplyPatch(L"3", L"0", L"6", L"1", L"512", L"0") : hr;
+            }));
+            EXPECT_EQ(E_UNEXPECTED, refused);
+            EXPECT_EQ('\x06', phone.Storage(0)[3 * 512]);
         }
     }
 }
@@ -463,6 +522,49 @@ TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
     EXPECT_EQ("<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>",
               WaitForCommands(*phone, commands.size() + 1).back());
     EXPECT_EQ(L"Set boot partition 1", sink.WithPrefix(L"Set boot").at(0));
+
+    // A command refused before the patch's own answer fails the patch too.
+    ASSERT_EQ(S_OK, Serial(device.Get())->SendCommand(0, kQuestion));
+    EXPECT_EQ(E_UNEXPECTED, device->ApplyPatch(L"2", L"0", L"1", L"1", L"512", L"0"));
+    EXPECT_EQ(S_OK, device->ApplyPatch(L"2", L"0", L"1", L"1", L"512", L"0"));
+}
+
+// Texts from the files are values on the wire, never markup: the programmer
+// reads back exactly what the file held, whatever it evaluates to.
+TEST_F(SerialDeviceWrite, TextsFromTheFilesReachTheProgrammerAsTheyAre)
+{
+    FirehoseOptions options;
+    options.partitionSectors = {32};
+    ASSERT_NO_FATAL_FAILURE(Open(options));
+    const std::wstring path = File(Pattern(512, 8));
+    const std::string power = "\"/></data><?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data><!--";
+    const struct
+    {
+        std::string start;
+        std::string value;
+        HRESULT patch;
+        HRESULT write;
+    } cases[] = {
+        {"(1<2)&&(3>2)", "(2>1)?5:6", S_OK, S_OK},
+        {"1", power, E_UNEXPECTED, E_UNEXPECTED},
+        {"'4'", "'", E_UNEXPECTED, E_UNEXPECTED},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.value);
+        const std::wstring start(c.start.begin(), c.start.end()), value(c.value.begin(), c.value.end());
+        EXPECT_EQ(c.patch, device->ApplyPatch(start.c_str(), L"0", value.c_str(), L"1", L"512", L"0"));
+        std::vector<std::map<std::string, std::string>> commands = phone->CommandAttributes();
+        EXPECT_EQ(c.start, commands.back()["start_sector"]);
+        EXPECT_EQ(c.value, commands.back()["value"]);
+        EXPECT_EQ(c.write, device->WriteFile(value.c_str(), L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+        EXPECT_EQ(c.value, phone->CommandAttributes().back()["start_sector"]);
+    }
+    std::vector<std::string> names = phone->CommandNames();
+    EXPECT_EQ(0, std::count(names.begin(), names.end(), "power"));
+    const std::string storage = phone->Storage(0);
+    EXPECT_EQ('\x05', storage[512]);                 // the patch's value evaluated by the phone
+    EXPECT_EQ(Pattern(512, 8), storage.substr(5 * 512, 512)); // written at sector 5
 }
 
 TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
@@ -475,7 +577,8 @@ TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
     ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone->HostPort().c_str(), &sink, &device, TRUE, TRUE));
     std::wstring path = dir / L"provision.xml";
     ASSERT_TRUE(WriteWholeFile(path, "<?xml version=\"1.0\" ?>\n<data>\n"
-                                     "  <ufs bNumberLU=\"2\" desc=\"the whole device\" bBootEnable=\"1\"/>\n"
+                                     "  <ufs bNumberLU=\"2\" desc=\"the whole device\" bBootEnable=\"1\" "
+                                     "LUName=\"a&amp;b&quot;c&lt;&gt;'\"/>\n"
                                      "  <other LUNum=\"9\"/>\n"
                                      "  <UFS LUNum=\"0\" DESC=\"x\" size_in_KB=\"1024\"></UFS>\n"
                                      "</data>\n"));
@@ -483,8 +586,10 @@ TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
     ASSERT_EQ(S_OK, device->Provision(path.c_str()));
     std::vector<std::string> commands = WaitForCommands(*phone, before + 3);
     ASSERT_EQ(before + 3, commands.size());
-    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"2\" bBootEnable=\"1\"  />\n</data>",
+    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"2\" bBootEnable=\"1\" "
+              "LUName=\"a&amp;b&quot;c&lt;&gt;&apos;\"  />\n</data>",
               commands[before]);
+    EXPECT_EQ("a&b\"c<>'", phone->CommandAttributes()[before]["luname"]);
     EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs LUNum=\"0\" size_in_KB=\"1024\"  />\n</data>",
               commands[before + 1]);
     EXPECT_EQ("<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>", commands[before + 2]);

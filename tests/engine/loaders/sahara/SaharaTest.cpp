@@ -1,8 +1,10 @@
 #include "engine/protocols/Sahara.h"
 #include "services/Log.h"
 #include "simulators/BuiltFiles.h"
+#include "tests/fixtures/BoundedRun.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "simulators/phones/SaharaPhone.h"
+#include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 #include <gtest/gtest.h>
@@ -145,7 +147,15 @@ TEST_F(SaharaTest, PhoneThatGoesWrongEndsTheLoad)
         {"unknown command", [](auto& o) { o.unknownCommandAfter = 2; }, E_UNEXPECTED, L"Unknown command 07", false},
         {"transfer ends badly", [](auto& o) { o.endStatus = 5; }, E_FAIL, L"EndTransferPacket id 13, status 5", false},
         {"done answered with another command", [](auto& o) { o.doneResponseId = 0x07; }, E_UNEXPECTED, L"", true},
+        // Far more than the port holds, so the write ends at its bound.
+        {"stops reading while its data is written",
+         [](auto& o) {
+             o.requests = {{false, 0, 4096}, {false, 4096, 100000}};
+             o.stopReadingAt = 1;
+         },
+         HResultFromWin32(ERROR_TIMEOUT), L"ReadDataPacket id 13, offset 0x001000, length 100000", false},
     };
+    CFastPhoneTime fast(10);
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
@@ -154,8 +164,10 @@ TEST_F(SaharaTest, PhoneThatGoesWrongEndsTheLoad)
         c.change(options);
         CSaharaPhone phone(options);
         ASSERT_TRUE(phone.Start());
-        EXPECT_EQ(c.result, DownloadFlashProgrammerSahara(phone.HostPort().c_str(), m_path.c_str(), &status, FALSE));
-        phone.Stop();
+        EXPECT_EQ(c.result, RunBounded(60000, [&] {
+                      return DownloadFlashProgrammerSahara(phone.HostPort().c_str(), m_path.c_str(), &status, FALSE);
+                  }));
+        EXPECT_TRUE(phone.WaitDone(30000));
         if (!c.lastText.empty())
         {
             EXPECT_EQ(c.lastText, status.Texts().back());
