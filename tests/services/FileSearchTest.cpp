@@ -79,8 +79,11 @@ TEST_F(FindFileTest, WildcardGivesAbsolutePathWithStoredName)
     // Relative directories come back absolute.
     wchar_t cwd[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, cwd);
-    std::wstring relative = root.Path().substr(lstrlenW(cwd) + 1) + L"\\d2";
+    const size_t slash = root.Path().rfind(L'\\');
+    ASSERT_TRUE(SetCurrentDirectoryW(root.Path().substr(0, slash).c_str()));
+    std::wstring relative = root.Path().substr(slash + 1) + L"\\d2";
     EXPECT_EQ(d2 + L"\\MPRG8960.hex", FindFile(StringList{relative}, L"MPRG*.hex"));
+    SetCurrentDirectoryW(cwd);
 }
 
 TEST_F(FindFileTest, AbsoluteNamesAreSearchedAsWritten)
