@@ -128,6 +128,46 @@ bool ParseComPort(const std::wstring& deviceName, WPARAM& port)
     return true;
 }
 
+bool CDeviceRows::IsReported(int row) const
+{
+    return row >= 0 && static_cast<size_t>(row) < m_reported.size() && m_reported[static_cast<size_t>(row)];
+}
+
+void CDeviceRows::SetReported(int row)
+{
+    if (row < 0 || row >= GetItemCount())
+        return;
+    if (static_cast<size_t>(row) >= m_reported.size())
+        m_reported.resize(static_cast<size_t>(row) + 1, false);
+    m_reported[static_cast<size_t>(row)] = true;
+}
+
+BOOL CDeviceRows::AppendRow(CListRowBase&& record)
+{
+    if (!CListCtrlData::AppendRow(std::move(record)))
+        return FALSE;
+    m_reported.resize(static_cast<size_t>(GetItemCount()), false); // the new row is unreported
+    return TRUE;
+}
+
+void CDeviceRows::RemoveRow(int row)
+{
+    CListCtrlData::RemoveRow(row);
+    if (static_cast<size_t>(row) < m_reported.size())
+        m_reported.erase(m_reported.begin() + row);
+}
+
+BOOL CDeviceRows::ReorderRows(const std::vector<int>& order)
+{
+    std::vector<bool> marks(order.size(), false);
+    for (size_t i = 0; i < order.size(); ++i)
+        marks[i] = IsReported(order[i]);
+    if (!CListCtrlData::ReorderRows(order))
+        return FALSE;
+    m_reported.swap(marks);
+    return TRUE;
+}
+
 CMainDlg::CMainDlg() : m_browse(IDR_OPTIONS_MENU)
 {
     std::memset(&m_settings, 0, sizeof(m_settings));
@@ -282,6 +322,10 @@ LRESULT CMainDlg::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
         if (position >= 0 && rest >= kMinStatusWidth)
             m_list.SetColumnWidth(position, rest);
     }
+    // A moved control keeps the pixels it had, copied along with it; when
+    // another program resized the window they may be half drawn: everything
+    // is drawn anew.
+    RedrawWindow(nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
     return 0;
 }
 
@@ -329,8 +373,18 @@ BOOL CMainDlg::HasCheckedIdleRow()
     return FALSE;
 }
 
+bool CMainDlg::DeferWhileStarting(UINT message, WPARAM wParam)
+{
+    if (!m_startingJobs)
+        return false;
+    m_deferred.emplace_back(message, wParam);
+    return true;
+}
+
 LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
 {
+    if (DeferWhileStarting(WM_COMMAND, IDC_REFRESH))
+        return 0;
     HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
     for (int row = 0; row < m_list.GetItemCount();) {
         ComPtr<IDeviceReport> job = RowJob(row);
@@ -338,11 +392,8 @@ LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
             ++row;
             continue;
         }
-        if (job) {
-            // A job that ended since the last tick is reported before its row goes.
+        if (job) // a job that ended since the last tick is reported before its row goes
             ReportFinishedRow(row, job.Get());
-            m_reported.erase(std::remove(m_reported.begin(), m_reported.end(), job.Get()), m_reported.end());
-        }
         job.Reset();
         m_list.DeleteItem(row);
     }
@@ -378,6 +429,9 @@ void CMainDlg::GetFlashParameters(FlashParameters& record, const std::wstring& f
 
 LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
 {
+    if (DeferWhileStarting(WM_COMMAND, IDC_FLASH))
+        return 0;
+    m_startingJobs = true;
     const std::wstring folderText = m_searchPath.GetWindowText();
     bool allFinished = true;
     int started = 0;
@@ -412,6 +466,10 @@ LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
         m_startTick = ::GetTickCount();
         m_timerRunning = SetTimer(kFlashTimer, kFlashTimerPeriod) != 0;
     }
+    m_startingJobs = false;
+    for (const auto& [message, wParam] : m_deferred)
+        PostMessage(message, wParam, reinterpret_cast<LPARAM>(m_hWnd));
+    m_deferred.clear();
     return 0;
 }
 
@@ -472,17 +530,12 @@ void CMainDlg::NotifyController(const std::wstring& deviceName, bool success)
         ::PostMessageW(m_controller, WM_FLASH_RESULT, port, success ? 1 : 0);
 }
 
-bool CMainDlg::IsReported(IDeviceReport* job) const
-{
-    return std::find(m_reported.begin(), m_reported.end(), job) != m_reported.end();
-}
-
 void CMainDlg::ReportFinishedRow(int row, IDeviceReport* job)
 {
-    if (row >= kReportedRows || IsReported(job))
+    if (row >= kReportedRows || m_list.IsReported(row))
         return;
     NotifyController(m_list.GetItemText(row, ColumnDevice), !job->IsFailed());
-    m_reported.push_back(job);
+    m_list.SetReported(row);
 }
 
 void CMainDlg::UpdateStatusPrompt()
@@ -658,6 +711,8 @@ LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
 
 LRESULT CMainDlg::CloseDialog(UINT, WPARAM, LPARAM, BOOL&)
 {
+    if (DeferWhileStarting(WM_CLOSE, 0))
+        return 0;
     DestroyWindow();
     ::PostQuitMessage(0);
     return 0;

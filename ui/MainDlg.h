@@ -51,6 +51,25 @@ BOOL FillFlashParameters(FlashParameters& record, const FlashParameters& setting
 // The port number of a device named "COM<number>"; false for other names.
 bool ParseComPort(const std::wstring& deviceName, WPARAM& port);
 
+// The device rows. Each row also carries whether its finished job has been
+// reported to the controller: the mark moves with its row when the list is
+// sorted and goes with it when the row is deleted, whatever job the row
+// holds (rows that could not start all share the never-started job).
+class CDeviceRows : public CListCtrlData<Microsoft::WRL::ComPtr<IDeviceReport>>
+{
+public:
+    bool IsReported(int row) const;
+    void SetReported(int row);
+
+protected:
+    BOOL AppendRow(CListRowBase&& record) override;
+    void RemoveRow(int row) override;
+    BOOL ReorderRows(const std::vector<int>& order) override;
+
+private:
+    std::vector<bool> m_reported; // by row; rows past its end are unreported
+};
+
 class CMainDlg : public CDialogImpl<CMainDlg>,
                  public CDropFilesHandler<CMainDlg>,
                  public CMessageFilter,
@@ -58,7 +77,7 @@ class CMainDlg : public CDialogImpl<CMainDlg>,
 {
 public:
     enum { IDD = IDD_MAIN_DIALOG };
-    using CDeviceList = CListCtrlData<Microsoft::WRL::ComPtr<IDeviceReport>>;
+    using CDeviceList = CDeviceRows;
     using CMPSBarWithAny = ::CMPSBarWithAny;
 
     CMainDlg();
@@ -151,17 +170,17 @@ private:
     // Lets the remote-control messages through the message filter, so that
     // a controller without administrator rights reaches the window.
     void AllowRemoteControl();
-    bool IsReported(IDeviceReport* job) const;
-    // Tells the controlling window a finished row's result, once per job.
+    // While Flash starts jobs, a start may wait for its server and serve this
+    // window's messages meanwhile: Refresh, Flash and Close that come then are
+    // kept and posted again once the starts are done, so that no row goes
+    // from under the loop. True when the message was kept.
+    bool DeferWhileStarting(UINT message, WPARAM wParam);
+    // Tells the controlling window a finished row's result, once per row.
     void ReportFinishedRow(int row, IDeviceReport* job);
 
     DWORD m_startTick = 0;
     FlashParameters m_settings;
     HWND m_controller = nullptr;
-    // The jobs already reported to the controller. A flag belongs to its
-    // row's job, not to a row position, so that sorting the list moves it
-    // with the row; a job leaves the list when Refresh deletes its row.
-    std::vector<const IDeviceReport*> m_reported;
     HACCEL m_accelerators = nullptr;
     WTLEX::CAutoMenuButton m_browse;
     CMruComboCtrl m_searchPath;
@@ -172,6 +191,8 @@ private:
     HWND m_scriptButtons[3] = {};
 
     bool m_timerRunning = false;
+    bool m_startingJobs = false;
+    std::vector<std::pair<UINT, WPARAM>> m_deferred; // messages kept while jobs start
     Anchor m_anchors[7] = {};
     SIZE m_initialClient = {};
     SIZE m_minTrack = {};

@@ -142,6 +142,21 @@ private:
     }
 };
 
+// Stands in for a local server whose first start takes long: it registers
+// the engine's classes only once the test lets it.
+constexpr wchar_t kLetServerUp[] = L"Local\\KestrupTestLetServerUp";
+KESTRUP_CHILD(RegistersWhenLetUp)
+{
+    CHandle letUp(OpenEventW(SYNCHRONIZE, FALSE, kLetServerUp));
+    if (!letUp.IsValid() || WaitForSingleObject(letUp.Get(), 60000) != WAIT_OBJECT_0)
+        return 1;
+    if (FAILED(PublishEngineClassObjects(REGCLS_MULTIPLEUSE)))
+        return 2;
+    Sleep(60000); // serves until the test ends it
+    WithdrawEngineClassObjects();
+    return 0;
+}
+
 // Stands in for a local server that starts but never registers its classes.
 KESTRUP_CHILD(NeverRegisters)
 {
@@ -434,13 +449,18 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
     ASSERT_TRUE(flashed && silent) << why;
     ASSERT_TRUE(flashed->Begin() && silent->Begin());
     ASSERT_TRUE(table.Set({1, 1, flashed->Name(), {}}) && table.Set({2, 1, silent->Name(), {}}));
+    // Three rows whose job cannot even be made (a device type that has no
+    // job): they all hold the one never-started job, and each is reported.
+    const unsigned neverStarted[] = {95, 96, 97};
+    for (unsigned port : neverStarted)
+        ASSERT_TRUE(table.Set({port, 99, L"COM" + std::to_wstring(port), {}}));
     Remote::CController controller;
     ASSERT_TRUE(controller.SetImageFolder(main, work.Path()));
     ASSERT_TRUE(controller.Refresh(main));
     ASSERT_TRUE(controller.Flash(main));
     auto supervise = [&] {
         flashed->Supervise();
-        return controller.Results().size() >= 2;
+        return controller.Results().size() >= 5;
     };
     EXPECT_TRUE(controller.Pump(240000, supervise)) << "results: " << controller.Results().size();
     controller.Pump(1500, [&] { return supervise() && false; }); // anything sent twice comes by now
@@ -453,7 +473,10 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
 
     // One result per serial port, with the port's number and outcome.
     auto port = [](const CPhone& phone) { return static_cast<unsigned>(_wtoi(phone.Name().c_str() + 3)); };
-    EXPECT_EQ((std::map<unsigned, std::vector<bool>>{{port(*flashed), {true}}, {port(*silent), {false}}}), reported);
+    std::map<unsigned, std::vector<bool>> expectedResults{{port(*flashed), {true}}, {port(*silent), {false}}};
+    for (unsigned port : neverStarted)
+        expectedResults[port] = {false};
+    EXPECT_EQ(expectedResults, reported);
     flashed->End();
     std::string expected(8192 * 512, '\0');
     expected.replace(40 * 512, boot.size(), boot);
@@ -486,31 +509,44 @@ protected:
         // only after its own time (30 s under Wine); until then no new one starts.
         ASSERT_TRUE(WaitUntil([] { return CQPSTReport::PendingActivations() == 0; }, 60000));
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        CQPSTReport::activationBoundMs = kBoundMs; // not the two minutes a real server is given
         ASSERT_TRUE(m_dialog.Create(nullptr));
     }
     void TearDown() override
     {
         if (m_dialog.m_hWnd)
             m_dialog.DestroyWindow();
+        CQPSTReport::activationBoundMs = CQPSTReport::kActivationBoundMs;
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
         Program::TearDown();
     }
 
-    // Refresh lists the rows, Flash gives each its job.
-    void RefreshAndFlash(int rows)
+    static constexpr DWORD kBoundMs = 8000;
+
+    // Refresh lists the rows, Flash gives each its job; the jobs of the
+    // rows that are to fail at their start ("failing" rows from the first).
+    std::vector<ComPtr<IDeviceReport>> RefreshAndFlash(int rows, int failing)
     {
+        std::vector<ComPtr<IDeviceReport>> jobs;
         m_dialog.SendMessage(WM_COMMAND, IDC_REFRESH);
-        ASSERT_EQ(rows, m_dialog.DeviceList().GetItemCount());
+        EXPECT_EQ(rows, m_dialog.DeviceList().GetItemCount());
         m_dialog.SendMessage(WM_COMMAND, IDC_FLASH);
-        for (int row = 0; row < rows; ++row)
+        for (int row = 0; row < m_dialog.DeviceList().GetItemCount(); ++row)
         {
             ComPtr<IDeviceReport> job;
             m_dialog.DeviceList().GetItemData(row, job);
-            ASSERT_TRUE(job) << row;
-            EXPECT_TRUE(job->IsFinished()) << row << ": the job did not fail at its start";
-            EXPECT_TRUE(job->IsFailed()) << row;
+            EXPECT_TRUE(job) << row;
+            if (!job)
+                continue;
+            if (row < failing)
+            {
+                EXPECT_TRUE(job->IsFinished()) << row << ": the job did not fail at its start";
+                EXPECT_TRUE(job->IsFailed()) << row;
+            }
             m_results.push_back(job->GetResult());
+            jobs.push_back(job);
         }
+        return jobs;
     }
     // The error pane shows the failure as the prefix, the system's text and the code.
     void ExpectErrorPane(HRESULT hr)
@@ -536,7 +572,7 @@ TEST_F(WindowFlash, ServerWithNothingToPublishFailsTheFlashIntoTheErrorPaneAndEn
     CMachine machine(0);
     CRegisteredClasses classes(Quoted(BuiltProgramPath()));
     ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}));
-    RefreshAndFlash(1);
+    RefreshAndFlash(1, 1);
     ASSERT_EQ(1u, m_results.size());
     ExpectErrorPane(m_results[0]);
     // The server that COM started for it does not linger.
@@ -563,9 +599,16 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
             Sleep(100);
         }
     });
-    RefreshAndFlash(2);
+    // A Refresh that comes while the jobs start waits until they have.
+    m_dialog.PostMessage(WM_COMMAND, IDC_REFRESH);
+    RefreshAndFlash(2, 2);
     flashing = false;
     other.join();
+    PumpPending();
+    EXPECT_EQ(2, m_dialog.DeviceList().GetItemCount()) << "the Refresh was lost";
+    ComPtr<IDeviceReport> relisted;
+    m_dialog.DeviceList().GetItemData(0, relisted);
+    EXPECT_FALSE(relisted) << "the Refresh did not run after the Flash";
 
     EXPECT_EQ((std::vector<HRESULT>{CO_E_SERVER_EXEC_FAILURE, CO_E_SERVER_EXEC_FAILURE}), m_results);
     ExpectErrorPane(CO_E_SERVER_EXEC_FAILURE);
@@ -582,5 +625,52 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
             WaitForSingleObject(process.Get(), 10000);
         }
     }
+}
+
+// Whether the log has a line with `text` past `from` (its size when the test began).
+bool LogHas(const std::string& text, size_t from)
+{
+    std::string log;
+    return ReadFileBytes(GetLogFileName(), log) && log.find(text, from) != std::string::npos;
+}
+
+TEST_F(WindowFlash, ServerThatComesUpLateServesTheRowThatWaitedForIt)
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    CRegisteredClasses classes(Quoted(self) + L" --child RegistersWhenLetUp");
+    const wchar_t* exeName = PathFindFileNameW(self);
+    ASSERT_FALSE(Running(exeName));
+    CHandle letUp(CreateEventW(nullptr, TRUE, FALSE, kLetServerUp));
+    ASSERT_TRUE(letUp.IsValid());
+    ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}) && m_table.Set({4, 1, L"COM94"}));
+
+    // The first row gives the server up after the bound; the server comes up
+    // while the second row waits for that same start.
+    std::string before;
+    ReadFileBytes(GetLogFileName(), before);
+    std::thread server([&] {
+        WaitUntil([&] { return LogHas("(0x80080005)", before.size()); }, 120000);
+        SetEvent(letUp.Get());
+    });
+    const std::vector<ComPtr<IDeviceReport>> jobs = RefreshAndFlash(2, 1);
+    server.join();
+    ASSERT_EQ(2u, m_results.size());
+    EXPECT_EQ(CO_E_SERVER_EXEC_FAILURE, m_results[0]);
+    EXPECT_NE(CO_E_SERVER_EXEC_FAILURE, m_results[1]) << "the second row gave up the server that came up";
+    EXPECT_FALSE(jobs[1]->IsFinished() && jobs[1]->IsFailed()) << std::hex << jobs[1]->GetResult();
+    EXPECT_EQ(1u, FindProcesses(exeName).size()) << "one server start for both rows";
+
+    // The server goes; the running job ends on its own.
+    for (DWORD id : FindProcesses(exeName))
+    {
+        CHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+        if (process.IsValid())
+        {
+            TerminateProcess(process.Get(), 99);
+            WaitForSingleObject(process.Get(), 10000);
+        }
+    }
+    EXPECT_TRUE(WaitUntil([&] { return jobs[1]->IsFinished() != FALSE; }, 60000));
 }
 } // namespace

@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -346,17 +347,59 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
         EXPECT_GT(colours.size(), 1u) << "script button " << i << " shows no text";
     }
 
-    // Growing the window gives the Status column the rest of the list.
+    // Growing the window gives the Status column the rest of the list, and
+    // the controls it moved are drawn anew, not left with the pixels copied
+    // along with them.
+    PumpPending();
+    static std::map<HWND, int> paints;
+    static std::map<HWND, WNDPROC> procedures;
+    paints.clear();
+    for (int id : {IDC_REFRESH, IDC_FLASH, ID_APP_HELP}) {
+        const HWND button = Dlg().GetDlgItem(id);
+        procedures[button] = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+            button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+                paints[w] += m == WM_PAINT;
+                return CallWindowProcW(procedures[w], w, m, wp, lp);
+            })));
+    }
     RECT rect{};
     GetWindowRect(Dlg().m_hWnd, &rect);
     SetWindowPos(Dlg().m_hWnd, nullptr, 0, 0, rect.right - rect.left + 200, rect.bottom - rect.top + 50,
                  SWP_NOMOVE | SWP_NOZORDER);
+    PumpPending();
+    for (const auto& [button, procedure] : procedures) {
+        EXPECT_LT(0, paints[button]) << GetDlgCtrlID(button);
+        SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+    }
     RECT client{};
     list.GetClientRect(&client);
     int others = 0;
     for (int i = 0; i < 5; ++i)
         others += list.GetColumnWidth(i);
     EXPECT_EQ(client.right - others, list.GetColumnWidth(5));
+}
+
+TEST_F(MainWindow, ClosingPausesOnlyForWhatHoldsTheModuleBesidesTheWindow)
+{
+    CScopeGuard restore([timeOut = g_Module.m_dwTimeOut, pause = g_Module.m_dwPause] {
+        g_Module.m_dwTimeOut = timeOut;
+        g_Module.m_dwPause = pause;
+    });
+    // A job (or an outside client's object) holds the module: the pause stands.
+    g_Module.m_dwTimeOut = 5000;
+    g_Module.m_dwPause = 1000;
+    {
+        const auto job = MakeJob();
+        Dlg().DestroyWindow();
+    }
+    EXPECT_EQ(5000u, g_Module.m_dwTimeOut);
+    EXPECT_EQ(1000u, g_Module.m_dwPause);
+    // Only the window, with everything that lives inside it: no pause.
+    CMainDlg other;
+    ASSERT_TRUE(other.Create(nullptr));
+    other.DestroyWindow();
+    EXPECT_EQ(0u, g_Module.m_dwTimeOut);
+    EXPECT_EQ(0u, g_Module.m_dwPause);
 }
 
 TEST_F(MainWindow, ScriptChoiceAndIdlePromptsFollowTheState)
@@ -368,10 +411,17 @@ TEST_F(MainWindow, ScriptChoiceAndIdlePromptsFollowTheState)
     Dlg().StatusBar().SendMessage(SB_GETTIPTEXTW, MAKEWPARAM(0, 512), reinterpret_cast<LPARAM>(tip));
     EXPECT_EQ(Prompt(), tip);
 
-    // The button's command reaches the window through the status bar.
-    SendMessageW(Dlg().ScriptButton(2), BM_CLICK, 0, 0);
-    EXPECT_STREQ(L"flash_all_except_data_storage.bat", Dlg().Settings().FtBootScript);
-    EXPECT_EQ("001", Checks());
+    // Each button's command reaches the window through the status bar and
+    // sets its own script, whichever was chosen before.
+    const wchar_t* const scripts[] = {L"flash_all.bat", L"flash_all_except_storage.bat",
+                                      L"flash_all_except_data_storage.bat"};
+    for (int button : {2, 0, 1, 2}) {
+        SendMessageW(Dlg().ScriptButton(button), BM_CLICK, 0, 0);
+        EXPECT_STREQ(scripts[button], Dlg().Settings().FtBootScript) << "button " << button;
+        std::string marks = "000";
+        marks[static_cast<size_t>(button)] = '1';
+        EXPECT_EQ(marks, Checks()) << "button " << button;
+    }
     wcscpy(Dlg().Settings().FtBootScript, L"FLASH_ALL.BAT");
     EXPECT_EQ("100", Checks());
     wcscpy(Dlg().Settings().FtBootScript, L"my_own.bat");
@@ -535,4 +585,23 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     PumpPending();
     EXPECT_EQ(0, Rows());
     EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{1, 1}, {2, 1}, {3, 0}}), controller.results);
+
+    // Rows that all hold the one never-started job: each is reported, once,
+    // and only the first 100 rows are reported at all.
+    controller.results.clear();
+    const auto neverStarted = MakeJob();
+    neverStarted->finished = TRUE;
+    neverStarted->failed = TRUE;
+    for (int port = 1; port <= kReportedRows + 1; ++port) {
+        const int row = list.AddItem(L"1");
+        list.SetItemText(row, ColumnDevice, (L"COM" + std::to_wstring(port)).c_str());
+        list.SetItemData(row, ComPtr<IDeviceReport>(neverStarted));
+    }
+    tick();
+    tick();
+    PumpPending();
+    std::vector<std::pair<WPARAM, LPARAM>> expected;
+    for (WPARAM port = 1; port <= kReportedRows; ++port)
+        expected.emplace_back(port, 0);
+    EXPECT_EQ(expected, controller.results);
 }
