@@ -144,15 +144,18 @@ private:
 
 // Stands in for a local server whose first start takes long: it registers
 // the engine's classes only once the test lets it.
+// It withdraws them when told: a server that is ended instead stays in
+// Wine's table of running classes, and later activations fail at once.
 constexpr wchar_t kLetServerUp[] = L"Local\\KestrupTestLetServerUp";
+constexpr wchar_t kLetServerGo[] = L"Local\\KestrupTestLetServerGo";
 KESTRUP_CHILD(RegistersWhenLetUp)
 {
-    CHandle letUp(OpenEventW(SYNCHRONIZE, FALSE, kLetServerUp));
-    if (!letUp.IsValid() || WaitForSingleObject(letUp.Get(), 60000) != WAIT_OBJECT_0)
+    CHandle letUp(OpenEventW(SYNCHRONIZE, FALSE, kLetServerUp)), letGo(OpenEventW(SYNCHRONIZE, FALSE, kLetServerGo));
+    if (!letUp.IsValid() || !letGo.IsValid() || WaitForSingleObject(letUp.Get(), 60000) != WAIT_OBJECT_0)
         return 1;
     if (FAILED(PublishEngineClassObjects(REGCLS_MULTIPLEUSE)))
         return 2;
-    Sleep(60000); // serves until the test ends it
+    WaitForSingleObject(letGo.Get(), 120000);
     WithdrawEngineClassObjects();
     return 0;
 }
@@ -604,15 +607,15 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
     RefreshAndFlash(2, 2);
     flashing = false;
     other.join();
+
+    EXPECT_EQ((std::vector<HRESULT>{CO_E_SERVER_EXEC_FAILURE, CO_E_SERVER_EXEC_FAILURE}), m_results);
+    ExpectErrorPane(CO_E_SERVER_EXEC_FAILURE);
+    EXPECT_LT(0, answered.load()) << "the window did not answer while it waited";
     PumpPending();
     EXPECT_EQ(2, m_dialog.DeviceList().GetItemCount()) << "the Refresh was lost";
     ComPtr<IDeviceReport> relisted;
     m_dialog.DeviceList().GetItemData(0, relisted);
     EXPECT_FALSE(relisted) << "the Refresh did not run after the Flash";
-
-    EXPECT_EQ((std::vector<HRESULT>{CO_E_SERVER_EXEC_FAILURE, CO_E_SERVER_EXEC_FAILURE}), m_results);
-    ExpectErrorPane(CO_E_SERVER_EXEC_FAILURE);
-    EXPECT_LT(0, answered.load()) << "the window did not answer while it waited";
     // The second row did not start a server of its own.
     const std::vector<DWORD> servers = FindProcesses(exeName);
     EXPECT_EQ(1u, servers.size());
@@ -627,11 +630,20 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
     }
 }
 
-// Whether the log has a line with `text` past `from` (its size when the test began).
-bool LogHas(const std::string& text, size_t from)
+// This process's log so far (it is open for writing).
+std::string ReadOwnLog()
 {
-    std::string log;
-    return ReadFileBytes(GetLogFileName(), log) && log.find(text, from) != std::string::npos;
+    const CFileHandle file(CreateFileW(GetLogFileName().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > (64 << 20))
+        return std::string();
+    std::string log(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!log.empty() && !ReadFile(file.Get(), &log[0], static_cast<DWORD>(log.size()), &got, nullptr))
+        got = 0;
+    log.resize(got);
+    return log;
 }
 
 TEST_F(WindowFlash, ServerThatComesUpLateServesTheRowThatWaitedForIt)
@@ -639,18 +651,19 @@ TEST_F(WindowFlash, ServerThatComesUpLateServesTheRowThatWaitedForIt)
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     CRegisteredClasses classes(Quoted(self) + L" --child RegistersWhenLetUp");
+    CRegisteredTypeLibraries libraries(BuiltProgramPath()); // the server's interfaces cross processes
     const wchar_t* exeName = PathFindFileNameW(self);
     ASSERT_FALSE(Running(exeName));
-    CHandle letUp(CreateEventW(nullptr, TRUE, FALSE, kLetServerUp));
-    ASSERT_TRUE(letUp.IsValid());
+    CHandle letUp(CreateEventW(nullptr, TRUE, FALSE, kLetServerUp)), letGo(CreateEventW(nullptr, TRUE, FALSE, kLetServerGo));
+    ASSERT_TRUE(letUp.IsValid() && letGo.IsValid());
+    CScopeGuard serverGoes([&] { SetEvent(letGo.Get()); });
     ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}) && m_table.Set({4, 1, L"COM94"}));
 
     // The first row gives the server up after the bound; the server comes up
     // while the second row waits for that same start.
-    std::string before;
-    ReadFileBytes(GetLogFileName(), before);
+    const size_t before = ReadOwnLog().size();
     std::thread server([&] {
-        WaitUntil([&] { return LogHas("(0x80080005)", before.size()); }, 120000);
+        WaitUntil([&] { return ReadOwnLog().find("(0x80080005)", before) != std::string::npos; }, 60000);
         SetEvent(letUp.Get());
     });
     const std::vector<ComPtr<IDeviceReport>> jobs = RefreshAndFlash(2, 1);
@@ -662,15 +675,8 @@ TEST_F(WindowFlash, ServerThatComesUpLateServesTheRowThatWaitedForIt)
     EXPECT_EQ(1u, FindProcesses(exeName).size()) << "one server start for both rows";
 
     // The server goes; the running job ends on its own.
-    for (DWORD id : FindProcesses(exeName))
-    {
-        CHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-        if (process.IsValid())
-        {
-            TerminateProcess(process.Get(), 99);
-            WaitForSingleObject(process.Get(), 10000);
-        }
-    }
+    SetEvent(letGo.Get());
+    EXPECT_TRUE(WaitUntil([&] { return !Running(exeName); }, 30000));
     EXPECT_TRUE(WaitUntil([&] { return jobs[1]->IsFinished() != FALSE; }, 60000));
 }
 } // namespace
