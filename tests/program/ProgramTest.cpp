@@ -594,7 +594,11 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
     // Another program's messages get answers while the server is awaited.
     std::atomic<bool> flashing{true};
     std::atomic<int> answered{0};
+    // Its first message, a Refresh, reaches the window while the jobs start
+    // (the first time the window waits); it runs once they have.
     std::thread other([&, window = m_dialog.m_hWnd] {
+        DWORD_PTR refreshed = 0;
+        SendMessageTimeoutW(window, WM_COMMAND, IDC_REFRESH, 0, SMTO_NORMAL, 60000, &refreshed);
         while (flashing)
         {
             DWORD_PTR result = 0;
@@ -602,8 +606,6 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
             Sleep(100);
         }
     });
-    // A Refresh that comes while the jobs start waits until they have.
-    m_dialog.PostMessage(WM_COMMAND, IDC_REFRESH);
     RefreshAndFlash(2, 2);
     flashing = false;
     other.join();

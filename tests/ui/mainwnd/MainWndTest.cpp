@@ -394,7 +394,11 @@ TEST_F(MainWindow, ClosingPausesOnlyForWhatHoldsTheModuleBesidesTheWindow)
     }
     EXPECT_EQ(5000u, g_Module.m_dwTimeOut);
     EXPECT_EQ(1000u, g_Module.m_dwPause);
-    // Only the window, with everything that lives inside it: no pause.
+    // Only the window, with everything that lives inside it (with OLE, as
+    // the program has it, the list's drag and drop objects): no pause.
+    const HRESULT ole = OleInitialize(nullptr);
+    ASSERT_TRUE(SUCCEEDED(ole));
+    CScopeGuard leaveOle([] { OleUninitialize(); });
     CMainDlg other;
     ASSERT_TRUE(other.Create(nullptr));
     other.DestroyWindow();
