@@ -21,7 +21,7 @@
 #include "tests/ui/UiTest.h"
 #include "tools/phones/Phones.h"
 #include "tools/remote/RemoteControl.h"
-#include "ui/MainDlg.h"
+#include "tests/ui/MainDlgProbe.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -532,12 +532,12 @@ protected:
     {
         std::vector<ComPtr<IDeviceReport>> jobs;
         m_dialog.SendMessage(WM_COMMAND, IDC_REFRESH);
-        EXPECT_EQ(rows, m_dialog.DeviceList().GetItemCount());
+        EXPECT_EQ(rows, CMainDlgProbe(m_dialog).DeviceList().GetItemCount());
         m_dialog.SendMessage(WM_COMMAND, IDC_FLASH);
-        for (int row = 0; row < m_dialog.DeviceList().GetItemCount(); ++row)
+        for (int row = 0; row < CMainDlgProbe(m_dialog).DeviceList().GetItemCount(); ++row)
         {
             ComPtr<IDeviceReport> job;
-            m_dialog.DeviceList().GetItemData(row, job);
+            CMainDlgProbe(m_dialog).DeviceList().GetItemData(row, job);
             EXPECT_TRUE(job) << row;
             if (!job)
                 continue;
@@ -561,7 +561,7 @@ protected:
             message.erase(std::remove(message.begin(), message.end(), breaks), message.end());
         wchar_t code[16];
         swprintf(code, 16, L"(0x%08x)", static_cast<unsigned>(hr));
-        EXPECT_EQ(prefix + message + code, m_dialog.StatusBar().GetPaneText(ID_DEFAULT_PANE));
+        EXPECT_EQ(prefix + message + code, CMainDlgProbe(m_dialog).StatusBar().GetPaneText(ID_DEFAULT_PANE));
     }
 
     CTempDir m_folder{L"flash"};
@@ -614,9 +614,9 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
     ExpectErrorPane(CO_E_SERVER_EXEC_FAILURE);
     EXPECT_LT(0, answered.load()) << "the window did not answer while it waited";
     PumpPending();
-    EXPECT_EQ(2, m_dialog.DeviceList().GetItemCount()) << "the Refresh was lost";
+    EXPECT_EQ(2, CMainDlgProbe(m_dialog).DeviceList().GetItemCount()) << "the Refresh was lost";
     ComPtr<IDeviceReport> relisted;
-    m_dialog.DeviceList().GetItemData(0, relisted);
+    CMainDlgProbe(m_dialog).DeviceList().GetItemData(0, relisted);
     EXPECT_FALSE(relisted) << "the Refresh did not run after the Flash";
     // The second row did not start a server of its own.
     const std::vector<DWORD> servers = FindProcesses(exeName);
