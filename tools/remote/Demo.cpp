@@ -267,7 +267,9 @@ int Run(const std::map<std::wstring, std::wstring>& options)
 
     // The settings as the program keeps them: one most-recently-used list each.
     const std::pair<const wchar_t*, std::wstring> settings[] = {
-        {L"SearchPath", folders[prepareOnly ? 1 : 0].path}, // by hand: the eMMC phone's folder        {L"FtBootScript", L"flash_all.bat"},
+        // By hand (--prepare) the eMMC phone's folder comes first.
+        {L"SearchPath", folders[prepareOnly ? 1 : 0].path},
+        {L"FtBootScript", L"flash_all.bat"},
         {L"NvBootScript", L"nvflash_all.bat"},   {L"Programmer", L"prog_*_firehose_*.*"},
         {L"BootImage", L"*_msimage.mbn"},        {L"KernelFlinger", L"loader.efi"},
         {L"Provision", L"provision*.xml"},       {L"RawFile", L"rawprogram*.xml"},
