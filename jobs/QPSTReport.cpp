@@ -90,6 +90,16 @@ unsigned __stdcall RunActivation(void* argument)
     return 0;
 }
 
+// Waits until `done` is set or the activation bound has passed; the calling
+// thread keeps serving its apartment's calls and paints meanwhile.
+void WaitForActivation(HANDLE done)
+{
+    DWORD index = 0;
+    const DWORD bound = CQPSTReport::activationBoundMs;
+    if (CoWaitForMultipleHandles(0, bound, 1, &done, &index) == CO_E_NOTINITIALIZED)
+        WaitForSingleObject(done, bound);
+}
+
 } // namespace
 
 size_t CQPSTReport::PendingActivations()
@@ -108,16 +118,36 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
     activation->done.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!activation->done)
         return LogError(LastErrorHResult(), name, __LINE__);
+    // An earlier activation of the class whose server is still starting: one
+    // more would only start another server. Waited for instead, and once its
+    // server is up (however late), this activation goes to that server.
+    CActivationRef earlier;
+    {
+        std::lock_guard<std::mutex> lock(g_activationLock);
+        for (Activation* pending : g_pendingActivations)
+        {
+            if (InlineIsEqualGUID(pending->clsid, clsid))
+            {
+                earlier.reset(pending->AddRef());
+                break;
+            }
+        }
+    }
+    if (earlier)
+    {
+        WaitForActivation(earlier->done.Get());
+        std::lock_guard<std::mutex> lock(g_activationLock);
+        if (!earlier->finished)
+            return LogError(CO_E_SERVER_EXEC_FAILURE, name, __LINE__);
+        if (FAILED(earlier->result))
+            return LogError(earlier->result, name, __LINE__);
+    }
     {
         std::lock_guard<std::mutex> lock(g_activationLock);
         for (const Activation* pending : g_pendingActivations)
         {
             if (InlineIsEqualGUID(pending->clsid, clsid))
-            {
-                // Its server has not answered yet: another activation would
-                // only start another server and wait as long.
-                return LogError(CO_E_SERVER_EXEC_FAILURE, name, __LINE__);
-            }
+                return LogError(CO_E_SERVER_EXEC_FAILURE, name, __LINE__); // another start began meanwhile
         }
         g_pendingActivations.push_back(activation.get());
     }
@@ -136,10 +166,7 @@ HRESULT CQPSTReport::CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID i
     forThread.release(); // the thread's now
 
     // The finished flag decides below, whatever ended the wait.
-    DWORD index = 0;
-    HANDLE done = activation->done.Get();
-    if (CoWaitForMultipleHandles(0, kActivationBoundMs, 1, &done, &index) == CO_E_NOTINITIALIZED)
-        WaitForSingleObject(done, kActivationBoundMs);
+    WaitForActivation(activation->done.Get());
     HRESULT hr;
     {
         std::lock_guard<std::mutex> lock(g_activationLock);

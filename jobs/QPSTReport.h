@@ -19,6 +19,14 @@ public:
     // Activations whose server has not answered yet (see CreateInGlobalTable).
     static size_t PendingActivations();
 
+    // How long an activation waits for its server. Windows gives a local
+    // server that it starts 120 s to register its class objects before it
+    // fails the activation itself, and a real server's first start on a busy
+    // station can take tens of seconds: the job waits as long as COM would,
+    // so it never gives up a server that COM still accepts. Tests shorten it.
+    static constexpr DWORD kActivationBoundMs = 120000;
+    static inline DWORD activationBoundMs = kActivationBoundMs;
+
 protected:
     // Creates the automation server (a local server) for the calling thread,
     // which waits a bounded time for it (CreateInGlobalTable).
@@ -29,11 +37,12 @@ protected:
     void CreateServer(DWORD context);
     // Creates an object of `clsid` through `context` and registers its `iid`
     // in the global interface table (`cookie`). The activation runs on a
-    // thread of the multithreaded apartment and is given kActivationBoundMs:
+    // thread of the multithreaded apartment and is given activationBoundMs:
     // a server that does not answer by then fails it with
-    // CO_E_SERVER_EXEC_FAILURE, and so does every further activation of the
-    // class while that one has not come back. The calling thread keeps
-    // serving its apartment's calls and paints while it waits.
+    // CO_E_SERVER_EXEC_FAILURE. A further activation of the class while that
+    // one has not come back waits for it as long, then goes to its server
+    // once it is up. The calling thread keeps serving its apartment's calls
+    // and paints while it waits.
     static HRESULT CreateInGlobalTable(REFCLSID clsid, DWORD context, REFIID iid, CGitCookie* cookie);
     // Calls the server method `method` with positional arguments (in the
     // order given); the result, if asked for, goes to `result`.
@@ -44,10 +53,6 @@ protected:
 
     CGitCookie m_serverCookie; // IDispatch of the AtmnServer
     HRESULT m_serverResult = E_UNEXPECTED; // of the server's creation
-
-    // A server started for us registers within a few seconds, even on a
-    // loaded machine; one that takes longer is taken as not coming.
-    static constexpr DWORD kActivationBoundMs = 10000;
 
     // Passes of the port wait and its pause between passes (milliseconds).
     static constexpr int kPortWaitPasses = 31;

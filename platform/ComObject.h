@@ -20,6 +20,7 @@
 #include <objbase.h>
 #include <climits>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <wrl/client.h>
 
@@ -173,8 +174,20 @@ protected:
     CComCriticalSection m_lock;
 };
 
+// Whether the objects of a class hold the server module. Every class does,
+// except one that declares `static constexpr bool kLocksModule = false`: an
+// object that lives only inside a window, which holds the module itself.
+template <class T, class = void>
+struct LocksModule : std::true_type
+{
+};
+template <class T>
+struct LocksModule<T, std::void_t<decltype(T::kLocksModule)>> : std::bool_constant<T::kLocksModule>
+{
+};
+
 // The created object: its IUnknown, its life by reference count, and one lock
-// on the server module for as long as it exists.
+// on the server module for as long as it exists (see LocksModule).
 template <class Base>
 class CComObject final : public Base
 {
@@ -182,14 +195,16 @@ public:
     template <class... Args>
     explicit CComObject(Args&&... args) : Base(std::forward<Args>(args)...)
     {
-        g_Module.Lock();
+        if constexpr (LocksModule<Base>::value)
+            g_Module.Lock();
     }
     ~CComObject()
     {
         // A reference taken and dropped while tearing down must not delete again.
         this->m_refCount = -(LONG_MAX / 2);
         this->FinalRelease();
-        g_Module.Unlock();
+        if constexpr (LocksModule<Base>::value)
+            g_Module.Unlock();
     }
 
     STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }

@@ -9,8 +9,6 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 #include <algorithm>
-#include <cstring>
-#include <cwchar>
 
 #include "ui/AdvancedDlg.h"
 #include "ui/FolderPicker.h"
@@ -33,40 +31,6 @@ const int kScriptIds[3] = {ID_FLASH_ALL, ID_FLASH_ALL_EXCEPT_STORAGE, ID_FLASH_A
 const wchar_t* const kScripts[3] = {L"flash_all.bat", L"flash_all_except_storage.bat",
                                     L"flash_all_except_data_storage.bat"};
 
-// The record's fields in the order of the settings (kSettings).
-struct Field
-{
-    wchar_t* text;
-    size_t chars;
-};
-template <size_t N>
-Field MakeField(wchar_t (&text)[N])
-{
-    return Field{text, N};
-}
-void GetFields(FlashParameters& p, Field (&fields)[9])
-{
-    fields[0] = MakeField(p.FtBootScript);
-    fields[1] = MakeField(p.NvBootScript);
-    fields[2] = MakeField(p.Programmer);
-    fields[3] = MakeField(p.BootImage);
-    fields[4] = MakeField(p.KernelFlinger);
-    fields[5] = MakeField(p.Provision);
-    fields[6] = MakeField(p.RawFile);
-    fields[7] = MakeField(p.PatchFile);
-    fields[8] = MakeField(p.SearchPath);
-}
-
-bool CopyField(const Field& field, const std::wstring& text)
-{
-    if (text.size() >= field.chars) {
-        field.text[0] = L'\0';
-        return false;
-    }
-    std::wmemcpy(field.text, text.c_str(), text.size() + 1);
-    return true;
-}
-
 std::wstring LoadResourceString(UINT id)
 {
     const wchar_t* text = nullptr;
@@ -81,56 +45,8 @@ void OpenWithShell(const wchar_t* target)
 
 } // namespace
 
-StringList BuildSearchList(const std::wstring& folderText)
-{
-    StringList folders, list;
-    SplitList(folderText, folders);
-    for (const std::wstring& folder : folders) {
-        for (const wchar_t* more : {L"images", L"", L".."}) {
-            wchar_t path[MAX_PATH];
-            if (!::PathCombineW(path, folder.c_str(), more))
-                continue;
-            if (!*more)
-                ::PathRemoveBackslashW(path);
-            if (::PathFileExistsW(path))
-                list.push_back(path);
-        }
-    }
-    return list;
-}
-
-BOOL FillFlashParameters(FlashParameters& record, const FlashParameters& settings, const std::wstring& folderText)
-{
-    const StringList search = BuildSearchList(folderText);
-    Field out[9], in[9];
-    GetFields(record, out);
-    GetFields(const_cast<FlashParameters&>(settings), in);
-    bool fits = true;
-    for (int i = 0; i < 6; ++i)
-        fits &= CopyField(out[i], FindFile(search, L"%s", in[i].text));
-    for (int i = 6; i < 8; ++i)
-        fits &= CopyField(out[i], FindFiles(search, L"%s", in[i].text));
-    fits &= CopyField(out[8], JoinList(search));
-    return fits ? TRUE : FALSE;
-}
-
-bool ParseComPort(const std::wstring& deviceName, WPARAM& port)
-{
-    if (deviceName.compare(0, 3, L"COM") != 0)
-        return false;
-    size_t i = 3;
-    while (i < deviceName.size() && (deviceName[i] == L' ' || deviceName[i] == L'\t'))
-        ++i;
-    WPARAM number = 0;
-    for (; i < deviceName.size() && deviceName[i] >= L'0' && deviceName[i] <= L'9'; ++i)
-        number = number * 10 + static_cast<WPARAM>(deviceName[i] - L'0');
-    port = number;
-    return true;
-}
-
 CMainDlg::CMainDlg() : m_browse(IDR_OPTIONS_MENU)
 {
-    std::memset(&m_settings, 0, sizeof(m_settings));
     LoadSettings();
     CDeviceList::RegisterListClass();
 }
@@ -139,10 +55,7 @@ CMainDlg::~CMainDlg() = default;
 
 void CMainDlg::LoadSettings()
 {
-    Field fields[9];
-    GetFields(m_settings, fields);
-    for (int i = 0; i < 9; ++i)
-        ReadSettingValue(kSettingsKey, kSettings[i].subkey, fields[i].text, fields[i].chars, kSettings[i].defaultValue);
+    m_settings.Load();
 }
 
 BOOL CMainDlg::PreTranslateMessage(MSG* msg)
@@ -190,7 +103,7 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     AllowRemoteControl();
 
     m_searchPath.SetAutoComplete(SHACF_FILESYS_DIRS);
-    m_searchPath.SetWindowText(m_settings.SearchPath);
+    m_searchPath.SetWindowText(m_settings.Block().SearchPath);
     m_searchPath.ReadFromRegistry(kSettingsKey, L"SearchPath");
 
     m_list.AddColumn(L"", 0, 9, TRUE, ITEM_FORMAT_CHECKBOX);
@@ -215,62 +128,30 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
 
 void CMainDlg::InitLayout()
 {
-    // moveX, moveY, sizeX, sizeY per control.
-    static const struct { int id; BYTE mx, my, sx, sy; } rules[] = {
-        {IDC_BROWSE, 0, 0, 0, 0},  {IDC_SEARCH_PATH, 0, 0, 1, 0}, {IDC_REFRESH, 1, 0, 0, 0},
-        {IDC_FLASH, 1, 0, 0, 0},   {ID_APP_HELP, 1, 0, 0, 0},     {IDC_DEVICE_LIST, 0, 0, 1, 1},
-        {IDC_STATUS_BAR, 0, 1, 1, 0},
+    static const CDialogLayout::Rule rules[] = {
+        {IDC_BROWSE, 0, 0, 0, 0, 0},  {IDC_SEARCH_PATH, 0, 0, 1, 0, 0}, {IDC_REFRESH, 1, 0, 0, 0, 0},
+        {IDC_FLASH, 1, 0, 0, 0, 0},   {ID_APP_HELP, 1, 0, 0, 0, 0},     {IDC_DEVICE_LIST, 0, 0, 1, 1, 0},
+        {IDC_STATUS_BAR, 0, 1, 1, 0, 1},
     };
-    RECT client{};
-    GetClientRect(&client);
-    m_initialClient = SIZE{client.right, client.bottom};
-    RECT window{};
-    ::GetWindowRect(m_hWnd, &window);
-    m_minTrack = SIZE{window.right - window.left, window.bottom - window.top};
-    for (size_t i = 0; i < std::size(rules); ++i) {
-        Anchor& a = m_anchors[i];
-        a = Anchor{rules[i].id, {}, rules[i].mx, rules[i].my, rules[i].sx, rules[i].sy};
-        HWND control = GetDlgItem(a.id);
-        if (!control)
-            continue;
-        ::GetWindowRect(control, &a.rect);
-        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&a.rect), 2);
-    }
+    m_layout.Init(m_hWnd, rules, std::size(rules));
 }
 
 LRESULT CMainDlg::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, BOOL& bHandled)
 {
-    if (m_minTrack.cx <= 0) {
+    POINT size{};
+    if (!m_layout.GetMinTrackSize(size)) {
         bHandled = FALSE;
         return 0;
     }
-    reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = POINT{m_minTrack.cx, m_minTrack.cy};
+    reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = size;
     return 0;
 }
 
 LRESULT CMainDlg::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
 {
-    if (wParam == SIZE_MINIMIZED || m_initialClient.cx <= 0)
+    if (wParam == SIZE_MINIMIZED ||
+        !m_layout.Apply(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))))
         return 0;
-    const int dx = static_cast<short>(LOWORD(lParam)) - m_initialClient.cx;
-    const int dy = static_cast<short>(HIWORD(lParam)) - m_initialClient.cy;
-    for (const Anchor& a : m_anchors) {
-        HWND control = a.id ? GetDlgItem(a.id) : nullptr;
-        if (!control)
-            continue;
-        if (a.id == IDC_STATUS_BAR) {
-            ::SendMessageW(control, WM_SIZE, 0, 0); // the bar keeps itself at the bottom
-            continue;
-        }
-        RECT r = a.rect;
-        ::OffsetRect(&r, a.moveX ? dx : 0, a.moveY ? dy : 0);
-        if (a.sizeX)
-            r.right = std::max(r.left, r.right + dx);
-        if (a.sizeY)
-            r.bottom = std::max(r.top, r.bottom + dy);
-        ::SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
-    }
     if (m_list.m_hWnd) {
         const int position = m_list.FindColumn(ColumnStatus);
         RECT client{};
@@ -282,18 +163,11 @@ LRESULT CMainDlg::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
         if (position >= 0 && rest >= kMinStatusWidth)
             m_list.SetColumnWidth(position, rest);
     }
+    // A moved control keeps the pixels it had, copied along with it; when
+    // another program resized the window they may be half drawn: everything
+    // is drawn anew.
+    RedrawWindow(nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
     return 0;
-}
-
-void CMainDlg::AllowRemoteControl()
-{
-    // The program runs elevated; a controller that does not would have
-    // these three dropped by the window's message filter.
-    for (UINT message : {WM_REMOTE_REFRESH, WM_REMOTE_FLASH, static_cast<UINT>(WM_COPYDATA)}) {
-        CHANGEFILTERSTRUCT change{sizeof(change), 0};
-        if (!::ChangeWindowMessageFilterEx(m_hWnd, message, MSGFLT_ALLOW, &change))
-            LogError(LastErrorHResult(), L"CMainDlg::AllowRemoteControl", 236);
-    }
 }
 
 ComPtr<IDeviceReport> CMainDlg::RowJob(int row)
@@ -329,8 +203,18 @@ BOOL CMainDlg::HasCheckedIdleRow()
     return FALSE;
 }
 
+bool CMainDlg::DeferWhileStarting(UINT message, WPARAM wParam)
+{
+    if (!m_startingJobs)
+        return false;
+    m_deferred.emplace_back(message, wParam);
+    return true;
+}
+
 LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
 {
+    if (DeferWhileStarting(WM_COMMAND, IDC_REFRESH))
+        return 0;
     HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
     for (int row = 0; row < m_list.GetItemCount();) {
         ComPtr<IDeviceReport> job = RowJob(row);
@@ -338,11 +222,8 @@ LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
             ++row;
             continue;
         }
-        if (job) {
-            // A job that ended since the last tick is reported before its row goes.
+        if (job) // a job that ended since the last tick is reported before its row goes
             ReportFinishedRow(row, job.Get());
-            m_reported.erase(std::remove(m_reported.begin(), m_reported.end(), job.Get()), m_reported.end());
-        }
         job.Reset();
         m_list.DeleteItem(row);
     }
@@ -372,12 +253,15 @@ LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
 
 void CMainDlg::GetFlashParameters(FlashParameters& record, const std::wstring& folderText)
 {
-    if (!FillFlashParameters(record, m_settings, folderText))
+    if (!m_settings.Fill(record, folderText))
         LogError(HResultFromWin32(ERROR_FILENAME_EXCED_RANGE), L"CMainDlg::GetFlashParameters", __LINE__);
 }
 
 LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
 {
+    if (DeferWhileStarting(WM_COMMAND, IDC_FLASH))
+        return 0;
+    m_startingJobs = true;
     const std::wstring folderText = m_searchPath.GetWindowText();
     bool allFinished = true;
     int started = 0;
@@ -394,7 +278,7 @@ LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
         const std::wstring rowFolder = GetSearchPath(device.c_str(), folderText);
         m_searchPath.SetWindowText(rowFolder.c_str());
         FlashParameters record;
-        if (FillFlashParameters(record, m_settings, rowFolder)) {
+        if (m_settings.Fill(record, rowFolder)) {
             StartFlash(device.c_str(), &record, job.GetAddressOf());
             // A job that could not even start (no server to reach, ...).
             if (job && job->IsFinished() && job->IsFailed())
@@ -412,6 +296,10 @@ LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
         m_startTick = ::GetTickCount();
         m_timerRunning = SetTimer(kFlashTimer, kFlashTimerPeriod) != 0;
     }
+    m_startingJobs = false;
+    for (const auto& [message, wParam] : m_deferred)
+        PostMessage(message, wParam, reinterpret_cast<LPARAM>(m_hWnd));
+    m_deferred.clear();
     return 0;
 }
 
@@ -465,24 +353,12 @@ LRESULT CMainDlg::OnCtlColorStatic(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHa
     return reinterpret_cast<LRESULT>(PaintPaneBackground(control, reinterpret_cast<HDC>(wParam)));
 }
 
-void CMainDlg::NotifyController(const std::wstring& deviceName, bool success)
-{
-    WPARAM port = 0;
-    if (m_controller && ParseComPort(deviceName, port))
-        ::PostMessageW(m_controller, WM_FLASH_RESULT, port, success ? 1 : 0);
-}
-
-bool CMainDlg::IsReported(IDeviceReport* job) const
-{
-    return std::find(m_reported.begin(), m_reported.end(), job) != m_reported.end();
-}
-
 void CMainDlg::ReportFinishedRow(int row, IDeviceReport* job)
 {
-    if (row >= kReportedRows || IsReported(job))
+    if (row >= kReportedRows || m_list.IsReported(row))
         return;
     NotifyController(m_list.GetItemText(row, ColumnDevice), !job->IsFailed());
-    m_reported.push_back(job);
+    m_list.SetReported(row);
 }
 
 void CMainDlg::UpdateStatusPrompt()
@@ -501,7 +377,7 @@ BOOL CMainDlg::OnIdle()
     for (int i = 0; i < 3; ++i)
         if (m_scriptButtons[i])
             ::SendMessageW(m_scriptButtons[i], BM_SETCHECK,
-                           ::lstrcmpiW(m_settings.FtBootScript, kScripts[i]) == 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+                           ::lstrcmpiW(m_settings.Block().FtBootScript, kScripts[i]) == 0 ? BST_CHECKED : BST_UNCHECKED, 0);
     return FALSE;
 }
 
@@ -542,6 +418,11 @@ std::wstring CMainDlg::GetSearchPathText() const
     return m_searchPath.GetWindowText();
 }
 
+void CMainDlg::SetSearchPathText(const std::wstring& text)
+{
+    m_searchPath.SetWindowText(text.c_str());
+}
+
 LRESULT CMainDlg::OnBrowse(WORD, WORD, HWND, BOOL&)
 {
     StringList folders;
@@ -561,7 +442,7 @@ LRESULT CMainDlg::OnHelp(WORD, WORD, HWND, BOOL&)
 
 LRESULT CMainDlg::OnAdvanced(WORD, WORD, HWND, BOOL&)
 {
-    CAdvancedDlg dialog(&m_settings);
+    CAdvancedDlg dialog(&m_settings.Block());
     dialog.DoModal(m_hWnd);
     return 0;
 }
@@ -582,26 +463,21 @@ LRESULT CMainDlg::OnReadMe(WORD, WORD, HWND, BOOL&)
     return 0;
 }
 
-void CMainDlg::SetScript(const wchar_t* script)
-{
-    ::lstrcpynW(m_settings.FtBootScript, script, static_cast<int>(std::size(m_settings.FtBootScript)));
-}
-
 LRESULT CMainDlg::OnFlashAll(WORD, WORD, HWND, BOOL&)
 {
-    SetScript(kScripts[0]);
+    m_settings.SetScript(kScripts[0]);
     return 0;
 }
 
 LRESULT CMainDlg::OnFlashAllExceptStorage(WORD, WORD, HWND, BOOL&)
 {
-    SetScript(kScripts[1]);
+    m_settings.SetScript(kScripts[1]);
     return 0;
 }
 
 LRESULT CMainDlg::OnFlashAllExceptDataStorage(WORD, WORD, HWND, BOOL&)
 {
-    SetScript(kScripts[2]);
+    m_settings.SetScript(kScripts[2]);
     return 0;
 }
 
@@ -611,26 +487,6 @@ BOOL CMainDlg::OnDropFile(UINT index, const wchar_t* path)
         return TRUE;
     const std::wstring current = index == 0 ? std::wstring() : m_searchPath.GetWindowText();
     m_searchPath.SetWindowText(MergeLists(current, path).c_str());
-    return TRUE;
-}
-
-LRESULT CMainDlg::OnRemoteCommand(UINT uMsg, WPARAM wParam, LPARAM, BOOL&)
-{
-    m_controller = reinterpret_cast<HWND>(wParam);
-    PostMessage(WM_COMMAND, uMsg == WM_REMOTE_REFRESH ? IDC_REFRESH : IDC_FLASH, reinterpret_cast<LPARAM>(m_hWnd));
-    return TRUE;
-}
-
-LRESULT CMainDlg::OnCopyData(UINT, WPARAM, LPARAM lParam, BOOL&)
-{
-    const COPYDATASTRUCT* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    if (!data || data->dwData != COPYDATA_SEARCH_PATH)
-        return TRUE;
-    // Read no further than the data that came: a text without terminator
-    // ends with the last whole character.
-    const wchar_t* text = static_cast<const wchar_t*>(data->lpData);
-    const size_t limit = text ? data->cbData / sizeof(wchar_t) : 0;
-    m_searchPath.SetWindowText(std::wstring(text ? text : L"", text ? wcsnlen(text, limit) : 0).c_str());
     return TRUE;
 }
 
@@ -658,6 +514,8 @@ LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
 
 LRESULT CMainDlg::CloseDialog(UINT, WPARAM, LPARAM, BOOL&)
 {
+    if (DeferWhileStarting(WM_CLOSE, 0))
+        return 0;
     DestroyWindow();
     ::PostQuitMessage(0);
     return 0;

@@ -1,31 +1,27 @@
 // The main window: the image-folder text, one row per attached device, the
 // flash jobs of the ticked rows polled every 100 ms, the status prompts, the
-// fastboot script choice, and remote control by window messages.
+// fastboot script choice, and remote control by window messages. Its parts:
+// the control layout (ui/DialogLayout.h), the settings block and the records
+// made from it (ui/FlashSettings.h), the remote-control messages
+// (ui/RemoteControlHandler.h, chained into the message map).
 #pragma once
 #include "platform/Dialog.h"
 #include "platform/Handles.h"
 #include "platform/MessageLoop.h"
-#include "services/FileSearch.h"
+#include "ui/DeviceRows.h"
+#include "ui/DialogLayout.h"
 #include "ui/DropFiles.h"
-#include "jobs/StartFlash.h"
+#include "ui/FlashSettings.h"
 #include "ui/MainResources.h"
 #include "ui/MenuButton.h"
 #include "ui/MruCombo.h"
+#include "ui/RemoteControlHandler.h"
 #include "ui/StatusBar.h"
-#include "ui/listctrl/ListCtrlData.h"
 
 #include <wrl/client.h>
 #include <string>
+#include <utility>
 #include <vector>
-
-// Remote control: WM_COPYDATA with this dwData sets the image-folder text.
-constexpr ULONG_PTR COPYDATA_SEARCH_PATH = 5025;
-// To the main window, wParam the controller window: Refresh, Flash.
-constexpr UINT WM_REMOTE_REFRESH = 5026;
-constexpr UINT WM_REMOTE_FLASH = 5027;
-// Posted to the controller per finished serial-port row: wParam the port
-// number, lParam 1 success, 0 failure.
-constexpr UINT WM_FLASH_RESULT = 5028;
 
 // Rows that are reported to the controller.
 constexpr int kReportedRows = 100;
@@ -41,24 +37,15 @@ enum MainColumn : int
     ColumnStatus = 5,
 };
 
-// The search list of an image-folder text: for each folder its "images"
-// subfolder, itself and its parent, those that exist.
-StringList BuildSearchList(const std::wstring& folderText);
-// Fills `record` from the settings block's patterns along the search list
-// of `folderText`. FALSE when a resolved text does not fit its field (the
-// field is then left empty).
-BOOL FillFlashParameters(FlashParameters& record, const FlashParameters& settings, const std::wstring& folderText);
-// The port number of a device named "COM<number>"; false for other names.
-bool ParseComPort(const std::wstring& deviceName, WPARAM& port);
-
 class CMainDlg : public CDialogImpl<CMainDlg>,
+                 public CRemoteControl<CMainDlg>,
                  public CDropFilesHandler<CMainDlg>,
                  public CMessageFilter,
                  public CIdleHandler
 {
 public:
     enum { IDD = IDD_MAIN_DIALOG };
-    using CDeviceList = CListCtrlData<Microsoft::WRL::ComPtr<IDeviceReport>>;
+    using CDeviceList = CDeviceRows;
     using CMPSBarWithAny = ::CMPSBarWithAny;
 
     CMainDlg();
@@ -72,9 +59,7 @@ public:
         MESSAGE_HANDLER(WM_ENTERIDLE, OnEnterIdle)
         MESSAGE_HANDLER(WM_SIZE, OnSize)
         MESSAGE_HANDLER(WM_GETMINMAXINFO, OnGetMinMaxInfo)
-        MESSAGE_HANDLER(WM_COPYDATA, OnCopyData)
-        MESSAGE_HANDLER(WM_REMOTE_REFRESH, OnRemoteCommand)
-        MESSAGE_HANDLER(WM_REMOTE_FLASH, OnRemoteCommand)
+        CHAIN_MSG_MAP(CRemoteControl<CMainDlg>) // WM_COPYDATA, WM_REMOTE_REFRESH, WM_REMOTE_FLASH
         MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
         MESSAGE_HANDLER(WM_CLOSE, CloseDialog)
         MESSAGE_HANDLER(WM_TIMER, OnTimer)
@@ -97,8 +82,6 @@ public:
     LRESULT OnEnterIdle(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnSize(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnGetMinMaxInfo(UINT, WPARAM, LPARAM, BOOL&);
-    LRESULT OnCopyData(UINT, WPARAM, LPARAM, BOOL&);
-    LRESULT OnRemoteCommand(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT CloseDialog(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnTimer(UINT, WPARAM, LPARAM, BOOL&);
@@ -124,44 +107,29 @@ public:
     BOOL HasCheckedIdleRow();
     void SetStatusPrompt(UINT promptId);
     void ReportError(HRESULT hr);
-    void NotifyController(const std::wstring& deviceName, bool success);
     // The idle prompt for the rows' state; the timer runs it too, since its
     // ticks and redraws keep idle time from coming while jobs run.
     void UpdateStatusPrompt();
 
-    // The settings block that the Advanced dialog edits.
-    FlashParameters& Settings() { return m_settings; }
+    // The image-folder text (the combo box's window text).
     std::wstring GetSearchPathText() const;
-    HWND GetController() const { return m_controller; }
-    CDeviceList& DeviceList() { return m_list; }
-    CMPSBarWithAny& StatusBar() { return m_statusBar; }
-    HWND ScriptButton(int i) const { return m_scriptButtons[i]; }
-    bool IsTimerRunning() const { return m_timerRunning; }
+    void SetSearchPathText(const std::wstring& text);
 
 private:
-    struct Anchor
-    {
-        int id;
-        RECT rect;      // the control's rectangle at start, in client coordinates
-        BYTE moveX, moveY, sizeX, sizeY;
-    };
+    friend class CMainDlgProbe; // what tests look at
+
     void InitLayout();
-    void SetScript(const wchar_t* script);
     Microsoft::WRL::ComPtr<IDeviceReport> RowJob(int row);
-    // Lets the remote-control messages through the message filter, so that
-    // a controller without administrator rights reaches the window.
-    void AllowRemoteControl();
-    bool IsReported(IDeviceReport* job) const;
-    // Tells the controlling window a finished row's result, once per job.
+    // While Flash starts jobs, a start may wait for its server and serve this
+    // window's messages meanwhile: Refresh, Flash and Close that come then are
+    // kept and posted again once the starts are done, so that no row goes
+    // from under the loop. True when the message was kept.
+    bool DeferWhileStarting(UINT message, WPARAM wParam);
+    // Tells the controlling window a finished row's result, once per row.
     void ReportFinishedRow(int row, IDeviceReport* job);
 
     DWORD m_startTick = 0;
-    FlashParameters m_settings;
-    HWND m_controller = nullptr;
-    // The jobs already reported to the controller. A flag belongs to its
-    // row's job, not to a row position, so that sorting the list moves it
-    // with the row; a job leaves the list when Refresh deletes its row.
-    std::vector<const IDeviceReport*> m_reported;
+    CFlashSettings m_settings;
     HACCEL m_accelerators = nullptr;
     WTLEX::CAutoMenuButton m_browse;
     CMruComboCtrl m_searchPath;
@@ -172,9 +140,9 @@ private:
     HWND m_scriptButtons[3] = {};
 
     bool m_timerRunning = false;
-    Anchor m_anchors[7] = {};
-    SIZE m_initialClient = {};
-    SIZE m_minTrack = {};
+    bool m_startingJobs = false;
+    std::vector<std::pair<UINT, WPARAM>> m_deferred; // messages kept while jobs start
+    CDialogLayout m_layout;
     CIcon m_bigIcon;
     CIcon m_smallIcon;
 };

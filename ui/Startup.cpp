@@ -40,6 +40,40 @@ bool IsWithoutQpst()
     return SHRegGetBoolUSValueW(KESTRUP_MACHINE_KEY L"\\", L"NoQPST", TRUE, FALSE) != FALSE;
 }
 
+// Keeps the multithreaded apartment alive while it exists. Activations of
+// the automation server run on short-lived threads of that apartment, and
+// the objects they leave in the global interface table belong to it: without
+// a thread that stays in it, Windows tears it down when such a thread ends
+// and the job's proxies are disconnected before the job takes them. Windows
+// 8 and later have the call; it is looked up so that the program still
+// starts where it is missing.
+class CMtaUsage
+{
+public:
+    CMtaUsage()
+    {
+        using Increment = HRESULT(WINAPI*)(HANDLE*);
+        const auto increment =
+            reinterpret_cast<Increment>(GetProcAddress(GetModuleHandleW(L"ole32.dll"), "CoIncrementMTAUsage"));
+        const HRESULT hr = increment ? increment(&m_cookie) : HResultFromWin32(ERROR_PROC_NOT_FOUND);
+        if (FAILED(LogError(hr, L"StartProgram", __LINE__)))
+            m_cookie = nullptr;
+    }
+    ~CMtaUsage()
+    {
+        using Decrement = HRESULT(WINAPI*)(HANDLE);
+        const auto decrement =
+            reinterpret_cast<Decrement>(GetProcAddress(GetModuleHandleW(L"ole32.dll"), "CoDecrementMTAUsage"));
+        if (m_cookie && decrement)
+            LogError(decrement(m_cookie), L"StartProgram", __LINE__);
+    }
+    CMtaUsage(const CMtaUsage&) = delete;
+    CMtaUsage& operator=(const CMtaUsage&) = delete;
+
+private:
+    HANDLE m_cookie = nullptr; // CO_MTA_USAGE_COOKIE, declared only for Windows 8 and later
+};
+
 // The loop of server mode: no window, until WM_QUIT.
 int RunServer()
 {
@@ -74,6 +108,7 @@ StartupSteps ProgramSteps()
 int StartProgram(const wchar_t* commandLine, int show, const StartupSteps& steps)
 {
     const HRESULT ole = OleInitialize(nullptr);
+    std::unique_ptr<CMtaUsage> mta;
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     g_Module.m_dwTimeOut = 5000;
@@ -87,6 +122,7 @@ int StartProgram(const wchar_t* commandLine, int show, const StartupSteps& steps
     }
     else
     {
+        mta = std::make_unique<CMtaUsage>(); // for the program's life, in every mode that runs
         std::unique_ptr<CAutoExecutor> monitor = steps.startDeviceMonitor();
         // The watch posts WM_QUIT to this thread: give it its queue first.
         MSG msg;
@@ -125,6 +161,7 @@ int StartProgram(const wchar_t* commandLine, int show, const StartupSteps& steps
         monitor.reset();
     }
     g_Module.EndMonitor();
+    mta.reset();
     if (SUCCEEDED(ole))
         OleUninitialize();
     return exitCode;

@@ -21,7 +21,7 @@
 #include "tests/ui/UiTest.h"
 #include "simulators/phones/Phones.h"
 #include "simulators/remote/RemoteControl.h"
-#include "ui/MainDlg.h"
+#include "tests/ui/MainDlgProbe.h"
 
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -141,6 +141,24 @@ private:
         return keys;
     }
 };
+
+// Stands in for a local server whose first start takes long: it registers
+// the engine's classes only once the test lets it.
+// It withdraws them when told: a server that is ended instead stays in
+// Wine's table of running classes, and later activations fail at once.
+constexpr wchar_t kLetServerUp[] = L"Local\\KestrupTestLetServerUp";
+constexpr wchar_t kLetServerGo[] = L"Local\\KestrupTestLetServerGo";
+KESTRUP_CHILD(RegistersWhenLetUp)
+{
+    CHandle letUp(OpenEventW(SYNCHRONIZE, FALSE, kLetServerUp)), letGo(OpenEventW(SYNCHRONIZE, FALSE, kLetServerGo));
+    if (!letUp.IsValid() || !letGo.IsValid() || WaitForSingleObject(letUp.Get(), 60000) != WAIT_OBJECT_0)
+        return 1;
+    if (FAILED(PublishEngineClassObjects(REGCLS_MULTIPLEUSE)))
+        return 2;
+    WaitForSingleObject(letGo.Get(), 120000);
+    WithdrawEngineClassObjects();
+    return 0;
+}
 
 // Stands in for a local server that starts but never registers its classes.
 KESTRUP_CHILD(NeverRegisters)
@@ -434,13 +452,18 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
     ASSERT_TRUE(flashed && silent) << why;
     ASSERT_TRUE(flashed->Begin() && silent->Begin());
     ASSERT_TRUE(table.Set({1, 1, flashed->Name(), {}}) && table.Set({2, 1, silent->Name(), {}}));
+    // Three rows whose job cannot even be made (a device type that has no
+    // job): they all hold the one never-started job, and each is reported.
+    const unsigned neverStarted[] = {95, 96, 97};
+    for (unsigned port : neverStarted)
+        ASSERT_TRUE(table.Set({port, 99, L"COM" + std::to_wstring(port), {}}));
     Remote::CController controller;
     ASSERT_TRUE(controller.SetImageFolder(main, work.Path()));
     ASSERT_TRUE(controller.Refresh(main));
     ASSERT_TRUE(controller.Flash(main));
     auto supervise = [&] {
         flashed->Supervise();
-        return controller.Results().size() >= 2;
+        return controller.Results().size() >= 5;
     };
     EXPECT_TRUE(controller.Pump(240000, supervise)) << "results: " << controller.Results().size();
     controller.Pump(1500, [&] { return supervise() && false; }); // anything sent twice comes by now
@@ -453,7 +476,10 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
 
     // One result per serial port, with the port's number and outcome.
     auto port = [](const CPhone& phone) { return static_cast<unsigned>(_wtoi(phone.Name().c_str() + 3)); };
-    EXPECT_EQ((std::map<unsigned, std::vector<bool>>{{port(*flashed), {true}}, {port(*silent), {false}}}), reported);
+    std::map<unsigned, std::vector<bool>> expectedResults{{port(*flashed), {true}}, {port(*silent), {false}}};
+    for (unsigned port : neverStarted)
+        expectedResults[port] = {false};
+    EXPECT_EQ(expectedResults, reported);
     flashed->End();
     std::string expected(8192 * 512, '\0');
     expected.replace(40 * 512, boot.size(), boot);
@@ -486,31 +512,44 @@ protected:
         // only after its own time (30 s under Wine); until then no new one starts.
         ASSERT_TRUE(WaitUntil([] { return CQPSTReport::PendingActivations() == 0; }, 60000));
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
+        CQPSTReport::activationBoundMs = kBoundMs; // not the two minutes a real server is given
         ASSERT_TRUE(m_dialog.Create(nullptr));
     }
     void TearDown() override
     {
         if (m_dialog.m_hWnd)
             m_dialog.DestroyWindow();
+        CQPSTReport::activationBoundMs = CQPSTReport::kActivationBoundMs;
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
         Program::TearDown();
     }
 
-    // Refresh lists the rows, Flash gives each its job.
-    void RefreshAndFlash(int rows)
+    static constexpr DWORD kBoundMs = 8000;
+
+    // Refresh lists the rows, Flash gives each its job; the jobs of the
+    // rows that are to fail at their start ("failing" rows from the first).
+    std::vector<ComPtr<IDeviceReport>> RefreshAndFlash(int rows, int failing)
     {
+        std::vector<ComPtr<IDeviceReport>> jobs;
         m_dialog.SendMessage(WM_COMMAND, IDC_REFRESH);
-        ASSERT_EQ(rows, m_dialog.DeviceList().GetItemCount());
+        EXPECT_EQ(rows, CMainDlgProbe(m_dialog).DeviceList().GetItemCount());
         m_dialog.SendMessage(WM_COMMAND, IDC_FLASH);
-        for (int row = 0; row < rows; ++row)
+        for (int row = 0; row < CMainDlgProbe(m_dialog).DeviceList().GetItemCount(); ++row)
         {
             ComPtr<IDeviceReport> job;
-            m_dialog.DeviceList().GetItemData(row, job);
-            ASSERT_TRUE(job) << row;
-            EXPECT_TRUE(job->IsFinished()) << row << ": the job did not fail at its start";
-            EXPECT_TRUE(job->IsFailed()) << row;
+            CMainDlgProbe(m_dialog).DeviceList().GetItemData(row, job);
+            EXPECT_TRUE(job) << row;
+            if (!job)
+                continue;
+            if (row < failing)
+            {
+                EXPECT_TRUE(job->IsFinished()) << row << ": the job did not fail at its start";
+                EXPECT_TRUE(job->IsFailed()) << row;
+            }
             m_results.push_back(job->GetResult());
+            jobs.push_back(job);
         }
+        return jobs;
     }
     // The error pane shows the failure as the prefix, the system's text and the code.
     void ExpectErrorPane(HRESULT hr)
@@ -522,7 +561,7 @@ protected:
             message.erase(std::remove(message.begin(), message.end(), breaks), message.end());
         wchar_t code[16];
         swprintf(code, 16, L"(0x%08x)", static_cast<unsigned>(hr));
-        EXPECT_EQ(prefix + message + code, m_dialog.StatusBar().GetPaneText(ID_DEFAULT_PANE));
+        EXPECT_EQ(prefix + message + code, CMainDlgProbe(m_dialog).StatusBar().GetPaneText(ID_DEFAULT_PANE));
     }
 
     CTempDir m_folder{L"flash"};
@@ -536,7 +575,7 @@ TEST_F(WindowFlash, ServerWithNothingToPublishFailsTheFlashIntoTheErrorPaneAndEn
     CMachine machine(0);
     CRegisteredClasses classes(Quoted(BuiltProgramPath()));
     ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}));
-    RefreshAndFlash(1);
+    RefreshAndFlash(1, 1);
     ASSERT_EQ(1u, m_results.size());
     ExpectErrorPane(m_results[0]);
     // The server that COM started for it does not linger.
@@ -555,7 +594,11 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
     // Another program's messages get answers while the server is awaited.
     std::atomic<bool> flashing{true};
     std::atomic<int> answered{0};
+    // Its first message, a Refresh, reaches the window while the jobs start
+    // (the first time the window waits); it runs once they have.
     std::thread other([&, window = m_dialog.m_hWnd] {
+        DWORD_PTR refreshed = 0;
+        SendMessageTimeoutW(window, WM_COMMAND, IDC_REFRESH, 0, SMTO_NORMAL, 60000, &refreshed);
         while (flashing)
         {
             DWORD_PTR result = 0;
@@ -563,13 +606,18 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
             Sleep(100);
         }
     });
-    RefreshAndFlash(2);
+    RefreshAndFlash(2, 2);
     flashing = false;
     other.join();
 
     EXPECT_EQ((std::vector<HRESULT>{CO_E_SERVER_EXEC_FAILURE, CO_E_SERVER_EXEC_FAILURE}), m_results);
     ExpectErrorPane(CO_E_SERVER_EXEC_FAILURE);
     EXPECT_LT(0, answered.load()) << "the window did not answer while it waited";
+    PumpPending();
+    EXPECT_EQ(2, CMainDlgProbe(m_dialog).DeviceList().GetItemCount()) << "the Refresh was lost";
+    ComPtr<IDeviceReport> relisted;
+    CMainDlgProbe(m_dialog).DeviceList().GetItemData(0, relisted);
+    EXPECT_FALSE(relisted) << "the Refresh did not run after the Flash";
     // The second row did not start a server of its own.
     const std::vector<DWORD> servers = FindProcesses(exeName);
     EXPECT_EQ(1u, servers.size());
@@ -582,5 +630,55 @@ TEST_F(WindowFlash, ServerThatNeverRegistersIsGivenUpOnceForEveryRowWhileTheWind
             WaitForSingleObject(process.Get(), 10000);
         }
     }
+}
+
+// This process's log so far (it is open for writing).
+std::string ReadOwnLog()
+{
+    const CFileHandle file(CreateFileW(GetLogFileName().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > (64 << 20))
+        return std::string();
+    std::string log(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!log.empty() && !ReadFile(file.Get(), &log[0], static_cast<DWORD>(log.size()), &got, nullptr))
+        got = 0;
+    log.resize(got);
+    return log;
+}
+
+TEST_F(WindowFlash, ServerThatComesUpLateServesTheRowThatWaitedForIt)
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    CRegisteredClasses classes(Quoted(self) + L" --child RegistersWhenLetUp");
+    CRegisteredTypeLibraries libraries(BuiltProgramPath()); // the server's interfaces cross processes
+    const wchar_t* exeName = PathFindFileNameW(self);
+    ASSERT_FALSE(Running(exeName));
+    CHandle letUp(CreateEventW(nullptr, TRUE, FALSE, kLetServerUp)), letGo(CreateEventW(nullptr, TRUE, FALSE, kLetServerGo));
+    ASSERT_TRUE(letUp.IsValid() && letGo.IsValid());
+    CScopeGuard serverGoes([&] { SetEvent(letGo.Get()); });
+    ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}) && m_table.Set({4, 1, L"COM94"}));
+
+    // The first row gives the server up after the bound; the server comes up
+    // while the second row waits for that same start.
+    const size_t before = ReadOwnLog().size();
+    std::thread server([&] {
+        WaitUntil([&] { return ReadOwnLog().find("(0x80080005)", before) != std::string::npos; }, 60000);
+        SetEvent(letUp.Get());
+    });
+    const std::vector<ComPtr<IDeviceReport>> jobs = RefreshAndFlash(2, 1);
+    server.join();
+    ASSERT_EQ(2u, m_results.size());
+    EXPECT_EQ(CO_E_SERVER_EXEC_FAILURE, m_results[0]);
+    EXPECT_NE(CO_E_SERVER_EXEC_FAILURE, m_results[1]) << "the second row gave up the server that came up";
+    EXPECT_FALSE(jobs[1]->IsFinished() && jobs[1]->IsFailed()) << std::hex << jobs[1]->GetResult();
+    EXPECT_EQ(1u, FindProcesses(exeName).size()) << "one server start for both rows";
+
+    // The server goes; the running job ends on its own.
+    SetEvent(letGo.Get());
+    EXPECT_TRUE(WaitUntil([&] { return !Running(exeName); }, 30000));
+    EXPECT_TRUE(WaitUntil([&] { return jobs[1]->IsFinished() != FALSE; }, 60000));
 }
 } // namespace

@@ -230,9 +230,11 @@ int Run(const std::map<std::wstring, std::wstring>& options)
     };
     const std::wstring program = option(L"--program"), phonesExe = option(L"--phones"), work = option(L"--work"),
                        shots = option(L"--shots");
-    if (program.empty() || phonesExe.empty() || work.empty())
+    // --prepare 1: only the image folders and the settings, for a run by hand.
+    const bool prepareOnly = option(L"--prepare") == L"1";
+    if (work.empty() || (!prepareOnly && (program.empty() || phonesExe.empty())))
         return Fail("usage: KestrupDemo.exe --program KESTRUP.EXE --phones KESTRUPPHONES.EXE --work FOLDER "
-                    "[--shots FOLDER]");
+                    "[--shots FOLDER] | KestrupDemo.exe --work FOLDER --prepare 1");
 
     // Image folders, one Flash each, in the order they are flashed.
     std::vector<Folder> folders(3);
@@ -265,7 +267,9 @@ int Run(const std::map<std::wstring, std::wstring>& options)
 
     // The settings as the program keeps them: one most-recently-used list each.
     const std::pair<const wchar_t*, std::wstring> settings[] = {
-        {L"SearchPath", folders[0].path},        {L"FtBootScript", L"flash_all.bat"},
+        // By hand (--prepare) the eMMC phone's folder comes first.
+        {L"SearchPath", folders[prepareOnly ? 1 : 0].path},
+        {L"FtBootScript", L"flash_all.bat"},
         {L"NvBootScript", L"nvflash_all.bat"},   {L"Programmer", L"prog_*_firehose_*.*"},
         {L"BootImage", L"*_msimage.mbn"},        {L"KernelFlinger", L"loader.efi"},
         {L"Provision", L"provision*.xml"},       {L"RawFile", L"rawprogram*.xml"},
@@ -275,6 +279,18 @@ int Run(const std::map<std::wstring, std::wstring>& options)
     {
         if (!WriteSetting(setting.first, setting.second))
             return Fail("cannot write the setting " + Narrow(setting.first));
+    }
+
+    if (prepareOnly)
+    {
+        // Beside each folder's images, what a phone flashed from it holds.
+        for (const Folder& folder : folders)
+        {
+            if (!WriteFileBytes(folder.path + L"\\expected-storage.bin", ExpectedStorage(folder)))
+                return Fail("cannot write the expected storage of " + Narrow(folder.name));
+            std::printf("%s\n", Narrow(folder.path).c_str());
+        }
+        return 0;
     }
 
     std::vector<Phone> phones = {

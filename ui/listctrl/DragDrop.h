@@ -17,6 +17,10 @@
 class CDropSource : public IDropSource, public CComObjectRoot
 {
 public:
+    // Lives inside the list's window, which holds the server module while it
+    // exists: closing the main window waits for outside clients, not for this.
+    static constexpr bool kLocksModule = false;
+
     BEGIN_COM_MAP(CDropSource)
         COM_INTERFACE_ENTRY(IDropSource)
     END_COM_MAP()
@@ -30,6 +34,8 @@ class CDataObject : public IDataObject, public CComObjectRoot
 {
 public:
     explicit CDataObject(CDropSource* dropSource);
+
+    static constexpr bool kLocksModule = false; // as CDropSource
 
     BEGIN_COM_MAP(CDataObject)
         COM_INTERFACE_ENTRY(IDataObject)
@@ -81,6 +87,8 @@ class CDropTarget : public IDropTarget, public CComObjectRoot
 {
 public:
     explicit CDropTarget(HWND target);
+
+    static constexpr bool kLocksModule = false; // as CDropSource
 
     BEGIN_COM_MAP(CDropTarget)
         COM_INTERFACE_ENTRY(IDropTarget)

@@ -3,11 +3,12 @@
 #include "platform/ComObject.h"
 #include "tests/ui/UiTest.h"
 #include "services/InstallerResources.h"
-#include "ui/MainDlg.h"
+#include "tests/ui/MainDlgProbe.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <set>
 #include <tuple>
@@ -150,9 +151,10 @@ protected:
     }
 
     CMainDlg& Dlg() { return m_dialog; }
-    std::wstring Cell(int row, int id) { return Dlg().DeviceList().GetItemText(row, id); }
-    int Rows() { return Dlg().DeviceList().GetItemCount(); }
-    std::wstring Prompt() { return Dlg().StatusBar().GetPaneText(ID_DEFAULT_PANE); }
+    CMainDlgProbe Probe() { return CMainDlgProbe(m_dialog); }
+    std::wstring Cell(int row, int id) { return Probe().DeviceList().GetItemText(row, id); }
+    int Rows() { return Probe().DeviceList().GetItemCount(); }
+    std::wstring Prompt() { return Probe().StatusBar().GetPaneText(ID_DEFAULT_PANE); }
     void Command(WORD id) { Dlg().SendMessage(WM_COMMAND, id, 0); }
     // The script buttons' marks after an idle moment, "1" for each selected.
     std::string Checks()
@@ -160,7 +162,7 @@ protected:
         Dlg().OnIdle();
         std::string marks;
         for (int i = 0; i < 3; ++i)
-            marks += SendMessageW(Dlg().ScriptButton(i), BM_GETCHECK, 0, 0) == BST_CHECKED ? '1' : '0';
+            marks += SendMessageW(Probe().ScriptButton(i), BM_GETCHECK, 0, 0) == BST_CHECKED ? '1' : '0';
         return marks;
     }
     void SetFolderText(const std::wstring& text)
@@ -245,9 +247,9 @@ TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
     CMainDlg dialog;
     ASSERT_TRUE(dialog.Create(nullptr));
     std::vector<std::wstring> texts{LoadText(IDS_PROMPT_BUSY)};
-    for (int position = 1; position < dialog.DeviceList().GetColumnCount(); ++position) {
+    for (int position = 1; position < CMainDlgProbe(dialog).DeviceList().GetColumnCount(); ++position) {
         CListColumn column;
-        dialog.DeviceList().GetColumn(position, column);
+        CMainDlgProbe(dialog).DeviceList().GetColumn(position, column);
         texts.push_back(column.title);
     }
     for (const std::wstring& text : texts)
@@ -255,7 +257,7 @@ TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
 
     // The list's own font, and the one its editors and title tip make.
     HFONT editors = CreateListMessageFont();
-    for (HFONT font : {dialog.DeviceList().GetListFont(), editors}) {
+    for (HFONT font : {CMainDlgProbe(dialog).DeviceList().GetListFont(), editors}) {
         HGDIOBJ old = SelectObject(dc, font);
         EXPECT_EQ(GB2312_CHARSET, GetTextCharset(dc));
         for (std::wstring text : texts) {
@@ -309,7 +311,7 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
     }
     EXPECT_EQ((std::set<UINT>{kRemoteRefresh, kRemoteFlash, WM_COPYDATA}), allowed);
 
-    CMainDlg::CDeviceList& list = Dlg().DeviceList();
+    CMainDlg::CDeviceList& list = Probe().DeviceList();
     ASSERT_EQ(6, list.GetColumnCount());
     EXPECT_EQ(ColumnStatus, list.GetColumnId(5));
     EXPECT_EQ(LoadText(IDS_COLUMN_STATUS), [&] {
@@ -317,20 +319,20 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
         list.GetColumn(5, column);
         return column.title;
     }());
-    EXPECT_EQ(5, Dlg().StatusBar().GetPaneCount());
+    EXPECT_EQ(5, Probe().StatusBar().GetPaneCount());
     // Each script button shows its pane's text beside its mark: right of
     // the mark it holds the pixels of the status bar beneath, text and all.
     SIZE barSize{};
     Dlg().ShowWindow(SW_SHOWNOACTIVATE); // a hidden status bar paints nothing
-    const std::vector<COLORREF> bar = PrintClient(Dlg().StatusBar().m_hWnd, barSize, WM_PAINT);
+    const std::vector<COLORREF> bar = PrintClient(Probe().StatusBar().m_hWnd, barSize, WM_PAINT);
     for (int i = 0; i < 3; ++i) {
-        const HWND button = Dlg().ScriptButton(i);
+        const HWND button = Probe().ScriptButton(i);
         ASSERT_TRUE(IsWindow(button));
-        EXPECT_EQ(Dlg().StatusBar().m_hWnd, GetParent(button));
+        EXPECT_EQ(Probe().StatusBar().m_hWnd, GetParent(button));
         SIZE size{};
         const std::vector<COLORREF> shown = PrintClient(button, size);
         POINT origin{};
-        MapWindowPoints(button, Dlg().StatusBar().m_hWnd, &origin, 1);
+        MapWindowPoints(button, Probe().StatusBar().m_hWnd, &origin, 1);
         const int markWidth = GetSystemMetrics(SM_CXMENUCHECK) + 3;
         ASSERT_GT(size.cx, markWidth);
         std::set<COLORREF> colours;
@@ -346,11 +348,30 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
         EXPECT_GT(colours.size(), 1u) << "script button " << i << " shows no text";
     }
 
-    // Growing the window gives the Status column the rest of the list.
+    // Growing the window gives the Status column the rest of the list, and
+    // the controls it moved are drawn anew, not left with the pixels copied
+    // along with them.
+    PumpPending();
+    static std::map<HWND, int> paints;
+    static std::map<HWND, WNDPROC> procedures;
+    paints.clear();
+    for (int id : {IDC_REFRESH, IDC_FLASH, ID_APP_HELP}) {
+        const HWND button = Dlg().GetDlgItem(id);
+        procedures[button] = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+            button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+                paints[w] += m == WM_PAINT;
+                return CallWindowProcW(procedures[w], w, m, wp, lp);
+            })));
+    }
     RECT rect{};
     GetWindowRect(Dlg().m_hWnd, &rect);
     SetWindowPos(Dlg().m_hWnd, nullptr, 0, 0, rect.right - rect.left + 200, rect.bottom - rect.top + 50,
                  SWP_NOMOVE | SWP_NOZORDER);
+    PumpPending();
+    for (const auto& [button, procedure] : procedures) {
+        EXPECT_LT(0, paints[button]) << GetDlgCtrlID(button);
+        SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
+    }
     RECT client{};
     list.GetClientRect(&client);
     int others = 0;
@@ -359,22 +380,56 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
     EXPECT_EQ(client.right - others, list.GetColumnWidth(5));
 }
 
+TEST_F(MainWindow, ClosingPausesOnlyForWhatHoldsTheModuleBesidesTheWindow)
+{
+    CScopeGuard restore([timeOut = g_Module.m_dwTimeOut, pause = g_Module.m_dwPause] {
+        g_Module.m_dwTimeOut = timeOut;
+        g_Module.m_dwPause = pause;
+    });
+    // A job (or an outside client's object) holds the module: the pause stands.
+    g_Module.m_dwTimeOut = 5000;
+    g_Module.m_dwPause = 1000;
+    {
+        const auto job = MakeJob();
+        Dlg().DestroyWindow();
+    }
+    EXPECT_EQ(5000u, g_Module.m_dwTimeOut);
+    EXPECT_EQ(1000u, g_Module.m_dwPause);
+    // Only the window, with everything that lives inside it (with OLE, as
+    // the program has it, the list's drag and drop objects): no pause.
+    const HRESULT ole = OleInitialize(nullptr);
+    ASSERT_TRUE(SUCCEEDED(ole));
+    CScopeGuard leaveOle([] { OleUninitialize(); });
+    CMainDlg other;
+    ASSERT_TRUE(other.Create(nullptr));
+    other.DestroyWindow();
+    EXPECT_EQ(0u, g_Module.m_dwTimeOut);
+    EXPECT_EQ(0u, g_Module.m_dwPause);
+}
+
 TEST_F(MainWindow, ScriptChoiceAndIdlePromptsFollowTheState)
 {
     EXPECT_EQ("010", Checks()) << "the default script is the second choice";
     EXPECT_EQ(LoadText(IDS_PROMPT_REFRESH), Prompt());
     // A prompt wider than its pane can be read whole in the pane's tip.
     wchar_t tip[512] = {};
-    Dlg().StatusBar().SendMessage(SB_GETTIPTEXTW, MAKEWPARAM(0, 512), reinterpret_cast<LPARAM>(tip));
+    Probe().StatusBar().SendMessage(SB_GETTIPTEXTW, MAKEWPARAM(0, 512), reinterpret_cast<LPARAM>(tip));
     EXPECT_EQ(Prompt(), tip);
 
-    // The button's command reaches the window through the status bar.
-    SendMessageW(Dlg().ScriptButton(2), BM_CLICK, 0, 0);
-    EXPECT_STREQ(L"flash_all_except_data_storage.bat", Dlg().Settings().FtBootScript);
-    EXPECT_EQ("001", Checks());
-    wcscpy(Dlg().Settings().FtBootScript, L"FLASH_ALL.BAT");
+    // Each button's command reaches the window through the status bar and
+    // sets its own script, whichever was chosen before.
+    const wchar_t* const scripts[] = {L"flash_all.bat", L"flash_all_except_storage.bat",
+                                      L"flash_all_except_data_storage.bat"};
+    for (int button : {2, 0, 1, 2}) {
+        SendMessageW(Probe().ScriptButton(button), BM_CLICK, 0, 0);
+        EXPECT_STREQ(scripts[button], Probe().Settings().FtBootScript) << "button " << button;
+        std::string marks = "000";
+        marks[static_cast<size_t>(button)] = '1';
+        EXPECT_EQ(marks, Checks()) << "button " << button;
+    }
+    wcscpy(Probe().Settings().FtBootScript, L"FLASH_ALL.BAT");
     EXPECT_EQ("100", Checks());
-    wcscpy(Dlg().Settings().FtBootScript, L"my_own.bat");
+    wcscpy(Probe().Settings().FtBootScript, L"my_own.bat");
     EXPECT_EQ("000", Checks());
 
     // An error stays until a Refresh succeeds.
@@ -446,35 +501,35 @@ TEST_F(MainWindow, RefreshAndRemoteFlashListReportAndDropTheRows)
     EXPECT_EQ(LoadText(IDS_PROMPT_FLASH), Prompt());
 
     // An unticked row is not flashed.
-    Dlg().DeviceList().SetItemText(2, ColumnTick, L"0");
+    Probe().DeviceList().SetItemText(2, ColumnTick, L"0");
     EXPECT_EQ(TRUE, Dlg().SendMessage(kRemoteFlash, reinterpret_cast<WPARAM>(controller.m_hWnd), 0));
-    ASSERT_TRUE(PumpUntil([this] { return Dlg().IsTimerRunning(); }));
-    ASSERT_TRUE(PumpUntil([this] { return !Dlg().IsTimerRunning(); }));
+    ASSERT_TRUE(PumpUntil([this] { return Probe().IsTimerRunning(); }));
+    ASSERT_TRUE(PumpUntil([this] { return !Probe().IsTimerRunning(); }));
     PumpPending();
     EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{12, 1}, {13, 0}}), controller.results);
     EXPECT_EQ(L"100", Cell(0, ColumnProgress)); // a job that succeeds ends at 100
     EXPECT_EQ(L's', Cell(0, ColumnTime).back());
     EXPECT_FALSE(Cell(1, ColumnStatus).empty());
     COLORREF background = 0, text = 0;
-    ASSERT_TRUE(Dlg().DeviceList().GetItemColours(1, ColumnStatus, background, text));
+    ASSERT_TRUE(Probe().DeviceList().GetItemColours(1, ColumnStatus, background, text));
     EXPECT_EQ(RGB(255, 0, 0), text);
-    Dlg().DeviceList().GetItemColours(0, ColumnStatus, background, text);
+    Probe().DeviceList().GetItemColours(0, ColumnStatus, background, text);
     EXPECT_NE(RGB(255, 0, 0), text);
     ComPtr<IDeviceReport> job;
-    Dlg().DeviceList().GetItemData(2, job);
+    Probe().DeviceList().GetItemData(2, job);
     EXPECT_FALSE(job);
-    EXPECT_NE(std::wstring::npos, Dlg().StatusBar().GetPaneText(ID_PANE_TIME).find(L's'));
+    EXPECT_NE(std::wstring::npos, Probe().StatusBar().GetPaneText(ID_PANE_TIME).find(L's'));
 
     // A second Flash has no new ticked idle row: nothing starts, no timer.
     Command(IDC_FLASH);
-    EXPECT_FALSE(Dlg().IsTimerRunning());
+    EXPECT_FALSE(Probe().IsTimerRunning());
 
     // Finished and idle rows go at the next Refresh; the devices come back
     // as idle rows.
     table.Remove(7);
     Command(IDC_REFRESH);
     ASSERT_EQ(2, Rows());
-    Dlg().DeviceList().GetItemData(0, job);
+    Probe().DeviceList().GetItemData(0, job);
     EXPECT_FALSE(job);
     // Two devices with the same index text: only the first gets a row.
     table.SetAnswer({"qcGetDeviceIndex", "4", 0});
@@ -495,7 +550,7 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
 
     // COM2 runs, COM1 has finished. No idle handler runs here, as none
     // does while the timer and the redraws keep the queue full.
-    CMainDlg::CDeviceList& list = Dlg().DeviceList();
+    CMainDlg::CDeviceList& list = Probe().DeviceList();
     const auto running = MakeJob(), done = MakeJob();
     done->finished = TRUE;
     for (const auto& row : {std::make_pair(L"COM2", running), std::make_pair(L"COM1", done)}) {
@@ -535,4 +590,23 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     PumpPending();
     EXPECT_EQ(0, Rows());
     EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{1, 1}, {2, 1}, {3, 0}}), controller.results);
+
+    // Rows that all hold the one never-started job: each is reported, once,
+    // and only the first 100 rows are reported at all.
+    controller.results.clear();
+    const auto neverStarted = MakeJob();
+    neverStarted->finished = TRUE;
+    neverStarted->failed = TRUE;
+    for (int port = 1; port <= kReportedRows + 1; ++port) {
+        const int row = list.AddItem(L"1");
+        list.SetItemText(row, ColumnDevice, (L"COM" + std::to_wstring(port)).c_str());
+        list.SetItemData(row, ComPtr<IDeviceReport>(neverStarted));
+    }
+    tick();
+    tick();
+    PumpPending();
+    std::vector<std::pair<WPARAM, LPARAM>> expected;
+    for (WPARAM port = 1; port <= kReportedRows; ++port)
+        expected.emplace_back(port, 0);
+    EXPECT_EQ(expected, controller.results);
 }

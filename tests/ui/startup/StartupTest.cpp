@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 namespace
 {
@@ -53,7 +54,21 @@ struct Record
     int runShow = -1;
     DWORD timeOut = 0;
     DWORD pause = 0;
+    bool mtaWhileRunning = false;
 } g_record;
+
+// Whether the multithreaded apartment exists, as a thread outside COM sees it.
+bool MtaAlive()
+{
+    bool alive = false;
+    std::thread([&] {
+        APTTYPE type{};
+        APTTYPEQUALIFIER qualifier{};
+        alive = CoGetApartmentType(&type, &qualifier) == S_OK && type == APTTYPE_MTA &&
+                qualifier == APTTYPEQUALIFIER_IMPLICIT_MTA;
+    }).join();
+    return alive;
+}
 
 // The stand-in steps leave `pause` as the closing pause behind them.
 StartupSteps FakeSteps()
@@ -72,6 +87,7 @@ StartupSteps FakeSteps()
                 g_record.runShow = show;
                 g_record.timeOut = g_Module.m_dwTimeOut;
                 g_record.pause = g_Module.m_dwPause;
+                g_record.mtaWhileRunning = MtaAlive();
                 g_Module.m_dwPause = 2000; // a window that changed it while it ran
                 return 7;
             }};
@@ -92,8 +108,13 @@ TEST(StartProgram, InstallerSwitchesEndAtOnceWithZeroAndTheWindowLoopIsFollowedB
         EXPECT_EQ(0, g_record.runs);
     }
 
+    // The window's loop runs with the multithreaded apartment held open, and
+    // only then.
+    ASSERT_FALSE(MtaAlive());
     const auto start = Clock::now();
     EXPECT_EQ(7, StartProgram(L"Kestrup.exe /RegServer /x", SW_SHOWMINIMIZED, FakeSteps()));
+    EXPECT_TRUE(g_record.mtaWhileRunning);
+    EXPECT_FALSE(MtaAlive());
     EXPECT_EQ(0, g_record.installs);
     EXPECT_EQ(1, g_record.monitors);
     EXPECT_EQ(1, g_record.runs);
