@@ -18,7 +18,12 @@ wine_start() {
   # the next program that needs it starts it again with that program's
   # stderr, on which ctest then waits (for ever when a headless console of a
   # test's child started it).
-  wine64 notepad.exe </dev/null >/dev/null 2>&1 &
+  # `wine_start minimized` keeps it out of sight on a real display.
+  if [ "${1:-}" = minimized ]; then
+    wine64 start /min /wait notepad.exe </dev/null >/dev/null 2>&1 &
+  else
+    wine64 notepad.exe </dev/null >/dev/null 2>&1 &
+  fi
 }
 wine_stop() {
   wineserver -k </dev/null >/dev/null 2>&1 || true
