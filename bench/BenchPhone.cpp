@@ -85,8 +85,7 @@ public:
 
     // Exactly `bytes` bytes in blocks of up to 1 MiB, each handed to `take`;
     // false when the data stops for longer than the data wait, or on a stop.
-    template <typename Take>
-    bool ReadExact(ULONGLONG bytes, Take take)
+    template <typename Take> bool ReadExact(ULONGLONG bytes, Take take)
     {
         ULONGLONG lastData = GetTickCount64();
         while (bytes > 0 && !g_stop)

@@ -43,8 +43,8 @@ inline ULONG UpdateFastCrc32(ULONG crc, const void* data, size_t size)
         memcpy(&a, p, 4);
         memcpy(&b, p + 4, 4);
         a ^= crc;
-        crc = t[7][a & 0xFF] ^ t[6][(a >> 8) & 0xFF] ^ t[5][(a >> 16) & 0xFF] ^ t[4][a >> 24] ^
-              t[3][b & 0xFF] ^ t[2][(b >> 8) & 0xFF] ^ t[1][(b >> 16) & 0xFF] ^ t[0][b >> 24];
+        crc = t[7][a & 0xFF] ^ t[6][(a >> 8) & 0xFF] ^ t[5][(a >> 16) & 0xFF] ^ t[4][a >> 24] ^ t[3][b & 0xFF] ^
+              t[2][(b >> 8) & 0xFF] ^ t[1][(b >> 16) & 0xFF] ^ t[0][b >> 24];
     }
     for (; size > 0; ++p, --size)
         crc = t[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);

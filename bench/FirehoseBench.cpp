@@ -91,8 +91,7 @@ SIZE_T PrivateBytes()
 {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof(counters));
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters));
     // The commit charge: Windows reports it in both fields, Wine only in
     // PagefileUsage.
     return std::max(counters.PrivateUsage, counters.PagefileUsage);
@@ -148,7 +147,7 @@ public:
     explicit CLoggingSink(const std::wstring& port) : m_port(port), m_start(Now()) {}
 
     BEGIN_COM_MAP(CLoggingSink)
-        COM_INTERFACE_ENTRY(IQStatusReport)
+    COM_INTERFACE_ENTRY(IQStatusReport)
     END_COM_MAP()
 
     STDMETHODIMP NewStatus(LONG, BSTR, BSTR text) override
@@ -213,8 +212,8 @@ public:
         std::wstring command =
             L"\"" + ProgramDirectory() + L"kestrup_bench_phone.exe\" " + readyName + L" " + stopName + L" " + args;
         PROCESS_INFORMATION info = {};
-        BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                      nullptr, &startup, &info);
+        BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                      &startup, &info);
         writeEnd.Reset();
         if (!started)
             return false;
@@ -375,9 +374,8 @@ EngineRun RunEngine(size_t phones, bool ufs, int payload, DWORD answerDelayMs, c
     EngineRun run;
     std::vector<std::unique_ptr<CPortPair>> pairs;
     CPhoneProcess phone;
-    if (!ClaimPairs(phones, pairs) ||
-        !phone.Start(L"firehose " + std::to_wstring(payload) + L" " + std::to_wstring(answerDelayMs) +
-                     JoinPhonePorts(pairs)))
+    if (!ClaimPairs(phones, pairs) || !phone.Start(L"firehose " + std::to_wstring(payload) + L" " +
+                                                   std::to_wstring(answerDelayMs) + JoinPhonePorts(pairs)))
     {
         run.failure = "no port pairs or phone process";
         return run;
@@ -578,17 +576,17 @@ int main(int argc, char** argv)
     waitWrite.bytes = kWaitWriteBytes;
     waitWrite.programs = 1;
     made = made && WriteWhole(sparsePath, [&](HANDLE file) {
-        CSparseBuilder builder;
-        std::string chunk(kSparseChunkBytes, '\0');
-        for (int i = 0; i < kSparseChunks; ++i)
-        {
-            noise.Fill(reinterpret_cast<BYTE*>(&chunk[0]), chunk.size());
-            sparse.crc = bench::UpdateFastCrc32(sparse.crc, chunk.data(), chunk.size());
-            builder.Raw(chunk);
-        }
-        const std::string bytes = builder.Build();
-        return WriteBytes(file, bytes.data(), static_cast<DWORD>(bytes.size()));
-    });
+               CSparseBuilder builder;
+               std::string chunk(kSparseChunkBytes, '\0');
+               for (int i = 0; i < kSparseChunks; ++i)
+               {
+                   noise.Fill(reinterpret_cast<BYTE*>(&chunk[0]), chunk.size());
+                   sparse.crc = bench::UpdateFastCrc32(sparse.crc, chunk.data(), chunk.size());
+                   builder.Raw(chunk);
+               }
+               const std::string bytes = builder.Build();
+               return WriteBytes(file, bytes.data(), static_cast<DWORD>(bytes.size()));
+           });
     sparse.bytes = static_cast<ULONGLONG>(kSparseChunks) * kSparseChunkBytes;
     sparse.programs = kSparseChunks;
     std::shared_ptr<CSharedFileMapping> mapping;
@@ -597,8 +595,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "cannot make the %llu MiB image\n", mebibytes);
         return 1;
     }
-    printf("image %llu MiB (CRC-32 %08lX), sparse image of %d chunks of %lu KiB; %d rounds\n", mebibytes,
-           image.crc, kSparseChunks, kSparseChunkBytes / 1024, rounds);
+    printf("image %llu MiB (CRC-32 %08lX), sparse image of %d chunks of %lu KiB; %d rounds\n", mebibytes, image.crc,
+           kSparseChunks, kSparseChunkBytes / 1024, rounds);
 
     auto writeImage = [&](bool ufs) -> DeviceWork {
         const ULONGLONG sector = ufs ? 4096 : 512;

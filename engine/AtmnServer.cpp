@@ -65,8 +65,8 @@ STDMETHODIMP CAtmnServer::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCI
     return FAILED(hr) ? hr : DispGetIDsOfNames(info.Get(), names, count, ids);
 }
 
-STDMETHODIMP CAtmnServer::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                 EXCEPINFO*, UINT* argumentError)
+STDMETHODIMP CAtmnServer::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                 UINT* argumentError)
 {
     ComPtr<ITypeInfo> info;
     SHORT parameters = 0;

@@ -10,9 +10,9 @@ class CAtmnServer : public IAtmnServer, public CAggregatableRoot
 {
 public:
     BEGIN_COM_MAP(CAtmnServer)
-        COM_INTERFACE_ENTRY(IAtmnServer)
-        COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
+    COM_INTERFACE_ENTRY(IAtmnServer)
+    COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     HRESULT FinalConstruct();
@@ -44,9 +44,9 @@ class CPortProxy : public CDualDispatch<IQPortProxy, kProxyTypeLibrary>, public 
 {
 public:
     BEGIN_COM_MAP(CPortProxy)
-        COM_INTERFACE_ENTRY(IQPortProxy)
-        COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
+    COM_INTERFACE_ENTRY(IQPortProxy)
+    COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // A new port object for the port name.

@@ -73,7 +73,7 @@ class CEngineClassFactory : public IClassFactory, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CEngineClassFactory)
-        COM_INTERFACE_ENTRY(IClassFactory)
+    COM_INTERFACE_ENTRY(IClassFactory)
     END_COM_MAP()
 
     explicit CEngineClassFactory(const EngineClass& entry) : m_entry(entry) {}
@@ -101,8 +101,8 @@ const EngineClass g_classes[] = {
 };
 constexpr size_t kClassCount = sizeof g_classes / sizeof g_classes[0];
 
-CComObjectStatic<CEngineClassFactory> g_factories[kClassCount] = {
-    CComObjectStatic<CEngineClassFactory>(g_classes[0]), CComObjectStatic<CEngineClassFactory>(g_classes[1])};
+CComObjectStatic<CEngineClassFactory> g_factories[kClassCount] = {CComObjectStatic<CEngineClassFactory>(g_classes[0]),
+                                                                  CComObjectStatic<CEngineClassFactory>(g_classes[1])};
 DWORD g_cookies[kClassCount] = {};
 } // namespace
 
@@ -249,8 +249,9 @@ HRESULT PublishEngineClassObjects(DWORD flags)
     HANDLE waits[] = {g_host.registered.Get(), g_host.thread.Get()};
     const DWORD wait = WaitForMultipleObjects(2, waits, FALSE, kHostBoundMs);
     // The thread ending before it reported cannot happen; counted as a failure all the same.
-    const HRESULT hr = wait == WAIT_OBJECT_0 ? g_host.result
-                                             : HResultFromWin32(wait == WAIT_TIMEOUT ? ERROR_TIMEOUT : ERROR_INVALID_STATE);
+    const HRESULT hr = wait == WAIT_OBJECT_0
+                           ? g_host.result
+                           : HResultFromWin32(wait == WAIT_TIMEOUT ? ERROR_TIMEOUT : ERROR_INVALID_STATE);
     if (FAILED(hr))
     {
         WithdrawEngineClassObjects();

@@ -25,8 +25,7 @@ HRESULT GetProgramTypeInfo(int library, REFIID iid, bool vtablePart, ITypeInfo**
 
 // IDispatch of a dual interface I, answered from its description in type
 // library Library: calls by name or dispatch ID reach the vtable.
-template <class I, int Library>
-class CDualDispatch : public I
+template <class I, int Library> class CDualDispatch : public I
 {
 public:
     STDMETHODIMP GetTypeInfoCount(UINT* count) override
@@ -51,15 +50,14 @@ public:
         HRESULT hr = GetProgramTypeInfo(Library, __uuidof(I), true, &info);
         return FAILED(hr) ? hr : DispGetIDsOfNames(info.Get(), names, count, ids);
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* exception, UINT* argumentError) override
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                        UINT* argumentError) override
     {
         ComPtr<ITypeInfo> info;
         HRESULT hr = GetProgramTypeInfo(Library, __uuidof(I), true, &info);
         if (FAILED(hr))
             return hr;
-        return DispInvoke(static_cast<I*>(this), info.Get(), id, flags, params, result, exception,
-                          argumentError);
+        return DispInvoke(static_cast<I*>(this), info.Get(), id, flags, params, result, exception, argumentError);
     }
 };
 

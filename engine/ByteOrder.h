@@ -23,7 +23,19 @@ inline ULONG SwapBytes32(ULONG v)
 }
 
 // Also reads big-endian fields: the conversion is its own inverse.
-inline USHORT ToBigEndian16(USHORT v) { return IsBigEndianHost() ? v : SwapBytes16(v); }
-inline ULONG ToBigEndian32(ULONG v) { return IsBigEndianHost() ? v : SwapBytes32(v); }
-inline USHORT ToLittleEndian16(USHORT v) { return IsBigEndianHost() ? SwapBytes16(v) : v; }
-inline ULONG ToLittleEndian32(ULONG v) { return IsBigEndianHost() ? SwapBytes32(v) : v; }
+inline USHORT ToBigEndian16(USHORT v)
+{
+    return IsBigEndianHost() ? v : SwapBytes16(v);
+}
+inline ULONG ToBigEndian32(ULONG v)
+{
+    return IsBigEndianHost() ? v : SwapBytes32(v);
+}
+inline USHORT ToLittleEndian16(USHORT v)
+{
+    return IsBigEndianHost() ? SwapBytes16(v) : v;
+}
+inline ULONG ToLittleEndian32(ULONG v)
+{
+    return IsBigEndianHost() ? SwapBytes32(v) : v;
+}

@@ -21,8 +21,7 @@ ptrdiff_t CDownloadSettings::Find(const VARIANT& name) const
             continue;
         // Case-sensitive: no flags.
         if (V_VT(&name) == VT_NULL ||
-            VarCmp(const_cast<VARIANT*>(&stored), const_cast<VARIANT*>(&name), LOCALE_USER_DEFAULT, 0) ==
-                VARCMP_EQ)
+            VarCmp(const_cast<VARIANT*>(&stored), const_cast<VARIANT*>(&name), LOCALE_USER_DEFAULT, 0) == VARCMP_EQ)
             return static_cast<ptrdiff_t>(i);
     }
     return -1;

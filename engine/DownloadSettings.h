@@ -10,9 +10,9 @@ class CDownloadSettings : public CDualDispatch<IDownloadSettings, kProxyTypeLibr
 {
 public:
     BEGIN_COM_MAP(CDownloadSettings)
-        COM_INTERFACE_ENTRY(IDownloadSettings)
-        COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
+    COM_INTERFACE_ENTRY(IDownloadSettings)
+    COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     HRESULT FinalConstruct();

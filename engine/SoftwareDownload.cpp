@@ -18,8 +18,7 @@ const wchar_t kParameterName[] = L"CSoftwareDownload::GetDownloadParameter";
 
 HRESULT GetGlobalInterfaceTable(ComPtr<IGlobalInterfaceTable>& table)
 {
-    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_PPV_ARGS(&table));
+    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&table));
 }
 
 // A file matches the path (a name or a pattern).
@@ -160,8 +159,8 @@ HRESULT CSoftwareDownload::RunDownload(IUnknown* settings)
         const wchar_t* name;
         std::wstring* value;
     } parameters[] = {
-        {L"filepathxml", &rawprogram},      {L"emmcfilepathboot", &bootImage}, {L"filepathpatch", &patch},
-        {L"searchpaths", &searchPath},      {L"flashprogrammer", &programmer}, {L"provision", &provision},
+        {L"filepathxml", &rawprogram}, {L"emmcfilepathboot", &bootImage}, {L"filepathpatch", &patch},
+        {L"searchpaths", &searchPath}, {L"flashprogrammer", &programmer}, {L"provision", &provision},
     };
     for (const auto& parameter : parameters)
     {

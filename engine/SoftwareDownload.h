@@ -28,9 +28,9 @@ class CSoftwareDownload : public CDualDispatch<IQSoftwareDownload, kProxyTypeLib
 {
 public:
     BEGIN_COM_MAP(CSoftwareDownload)
-        COM_INTERFACE_ENTRY(IQSoftwareDownload)
-        COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
+    COM_INTERFACE_ENTRY(IQSoftwareDownload)
+    COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // A new object for the port name, with the port's device index from the

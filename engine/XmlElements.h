@@ -58,8 +58,7 @@ inline HRESULT MoveToNextElement(IXmlReader* reader, const wchar_t* name)
 // Calls visit(name, value) for each attribute of the current element, in
 // document order, until it returns something other than S_OK; gives that
 // result, a reader error, or S_OK after the last attribute.
-template <class Visit>
-HRESULT VisitAttributes(IXmlReader* reader, Visit visit)
+template <class Visit> HRESULT VisitAttributes(IXmlReader* reader, Visit visit)
 {
     HRESULT hr;
     for (hr = reader->MoveToFirstAttribute(); hr == S_OK; hr = reader->MoveToNextAttribute())

@@ -8,7 +8,8 @@
 
 using JobLock = CLockGuard<CDeviceReport>;
 
-namespace {
+namespace
+{
 // How long a running worker gets to end before it is ended by force.
 constexpr DWORD kWorkerWaitMs = 1000;
 // How long a worker that has recorded its result may take to end.

@@ -21,7 +21,7 @@ IDeviceReport : public IUnknown
     virtual double STDMETHODCALLTYPE GetElapsedTime() = 0;
     virtual LONG STDMETHODCALLTYPE GetProgress() = 0;
     virtual HRESULT STDMETHODCALLTYPE GetResult() = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetStatusText(BSTR* text) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetStatusText(BSTR * text) = 0;
 };
 __CRT_UUID_DECL(IDeviceReport, 0x3f0c9a7e, 0x5b21, 0x4c8d, 0x9e, 0x63, 0x7a, 0x14, 0xd2, 0xb8, 0xc5, 0xf0)
 
@@ -48,8 +48,8 @@ class CDeviceReport : public IDeviceReport, public CComObjectRootWithLock
 {
 public:
     BEGIN_COM_MAP(CDeviceReport)
-        COM_INTERFACE_ENTRY(IDeviceReport)
-        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
+    COM_INTERFACE_ENTRY(IDeviceReport)
+    COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // IDeviceReport
@@ -126,8 +126,7 @@ WorkerWait SetWorkerWait(WorkerWait wait);
 // The common steps of a job's creator: makes the object, lets `prepare`
 // store its fields and start it, and hands out its IDeviceReport. A failure
 // is logged under `creatorName` and leaves nothing behind.
-template <class T, class Prepare>
-HRESULT CreateJob(const wchar_t* creatorName, IDeviceReport** out, Prepare prepare)
+template <class T, class Prepare> HRESULT CreateJob(const wchar_t* creatorName, IDeviceReport** out, Prepare prepare)
 {
     HRESULT hr = MakeComObject<T>(out, [&prepare](T& job) {
         prepare(job);

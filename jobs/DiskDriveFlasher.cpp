@@ -21,8 +21,8 @@ HRESULT CDiskDriveFlasher::DoWork()
     HRESULT hr = CStatusReport<CDiskDriveFlasher>::CreateInstance(this, &sink);
     RETURN_IF_FAILED(hr, name, __LINE__);
     std::wstring deviceName = GetDeviceName();
-    hr = DownloadImagesToDisk(deviceName.c_str(), m_rawprogramList.c_str(), m_patchList.c_str(),
-                              m_searchPath.c_str(), sink.Get());
+    hr = DownloadImagesToDisk(deviceName.c_str(), m_rawprogramList.c_str(), m_patchList.c_str(), m_searchPath.c_str(),
+                              sink.Get());
     // Whoever still holds the sink no longer reaches this job.
     sink->Detach(); // the sink's own Detach: the pointer keeps its reference
     return LogError(hr, name, __LINE__);

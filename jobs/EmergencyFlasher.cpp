@@ -2,9 +2,9 @@
 
 #include "services/ProcessObjects.h"
 
-HRESULT CEmergencyFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* programmer,
-                                      const wchar_t* bootImage, const wchar_t* provision, const wchar_t* rawFiles,
-                                      const wchar_t* patchFiles, const wchar_t* searchPaths, IDeviceReport** out)
+HRESULT CEmergencyFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* programmer, const wchar_t* bootImage,
+                                      const wchar_t* provision, const wchar_t* rawFiles, const wchar_t* patchFiles,
+                                      const wchar_t* searchPaths, IDeviceReport** out)
 {
     return CreateJob<CEmergencyFlasher>(L"CEmergencyFlasher::StartFlash", out, [&](CEmergencyFlasher& job) {
         // Without a server the job could only fail later; and a settings
@@ -24,9 +24,11 @@ HRESULT CEmergencyFlasher::SetDownloadParameters(const wchar_t* programmer, cons
                                                  const wchar_t* patchFiles, const wchar_t* searchPaths)
 {
     const std::pair<const wchar_t*, const wchar_t*> parameters[] = {
-        {L"flashprogrammer", programmer}, {L"emmcfilepathboot", bootImage}, {L"provision", provision},
-        {L"filepathxml", rawFiles},       {L"filepathpatch", patchFiles},   {L"searchpaths", searchPaths},
-        {L"downloadtarget", L"emmc"},     {L"skipreset", L"1"},             {L"usetrustedmode", L"1"},
+        {L"flashprogrammer", programmer}, {L"emmcfilepathboot", bootImage},
+        {L"provision", provision},        {L"filepathxml", rawFiles},
+        {L"filepathpatch", patchFiles},   {L"searchpaths", searchPaths},
+        {L"downloadtarget", L"emmc"},     {L"skipreset", L"1"},
+        {L"usetrustedmode", L"1"},
     };
     for (const auto& parameter : parameters)
     {

@@ -4,7 +4,8 @@
 
 #include <shlwapi.h>
 
-namespace {
+namespace
+{
 
 const wchar_t* const BOOT_COMMAND =
     L"cmd.exe /C pushd \"%s\"&&prompt $$&&set PATH=\"%s\";%%PATH%%&&fastboot boot \"%s\" -s %s&&popd";
@@ -24,8 +25,8 @@ FastBootWaitPause SetFastBootWaitPause(FastBootWaitPause pause)
     return previous;
 }
 
-HRESULT CIntelDNXFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* kernelFlinger,
-                                     const wchar_t* script, IDeviceReport** out)
+HRESULT CIntelDNXFlasher::StartFlash(const wchar_t* deviceName, const wchar_t* kernelFlinger, const wchar_t* script,
+                                     IDeviceReport** out)
 {
     return CreateJob<CIntelDNXFlasher>(L"CIntelDNXFlasher::StartFlash", out, [&](CIntelDNXFlasher& job) {
         job.m_kernelFlinger = kernelFlinger ? kernelFlinger : L"";

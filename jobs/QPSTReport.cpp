@@ -8,7 +8,8 @@
 #include <mutex>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Phone status of a port that is ready to use.
 constexpr LONG kPortReady = 5;
@@ -204,8 +205,7 @@ void CQPSTReport::CreateServer(DWORD context)
                               L"CQPSTReport::CreateServer", __LINE__);
 }
 
-HRESULT CQPSTReport::InvokeServer(IDispatch* server, const wchar_t* method, VARIANT* args, UINT count,
-                                  VARIANT* result)
+HRESULT CQPSTReport::InvokeServer(IDispatch* server, const wchar_t* method, VARIANT* args, UINT count, VARIANT* result)
 {
     LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
     DISPID id = 0;

@@ -51,7 +51,7 @@ protected:
     // Makes `variant` (empty) a VT_BSTR copy of `text` (null: empty).
     static HRESULT SetText(CVariant& variant, const wchar_t* text);
 
-    CGitCookie m_serverCookie; // IDispatch of the AtmnServer
+    CGitCookie m_serverCookie;             // IDispatch of the AtmnServer
     HRESULT m_serverResult = E_UNEXPECTED; // of the server's creation
 
     // Passes of the port wait and its pause between passes (milliseconds).

@@ -10,7 +10,8 @@
 const wchar_t* const FASTBOOT_SCRIPT_COMMAND =
     L"cmd.exe /C pushd \"%s\"&&prompt $$&&set PATH=\"%s\";%%PATH%%&&\"%s\" -s %s&&popd";
 
-namespace {
+namespace
+{
 
 const wchar_t* const NVFLASH_SCRIPT_COMMAND =
     L"cmd.exe /C pushd \"%s\"&&prompt $$&&set PATH=\"%s\";%%PATH%%&&\"%s\" --instance %s&&popd";
@@ -47,12 +48,10 @@ std::wstring CScriptReport::GetScriptPath()
     return m_scriptPath;
 }
 
-std::wstring CScriptReport::FormatToolCommand(const wchar_t* format, const wchar_t* tool,
-                                              const std::wstring& path)
+std::wstring CScriptReport::FormatToolCommand(const wchar_t* format, const wchar_t* tool, const std::wstring& path)
 {
     std::wstring toolFolder = FindFile(L"%s", tool);
-    return FormatString(format, FolderOf(path).c_str(), toolFolder.c_str(), path.c_str(),
-                        GetDeviceName().c_str());
+    return FormatString(format, FolderOf(path).c_str(), toolFolder.c_str(), path.c_str(), GetDeviceName().c_str());
 }
 
 HRESULT CScriptReport::DoWork()
@@ -64,8 +63,7 @@ HRESULT CScriptReport::DoWork()
     return RunAndReadOutput(BuildCommandLine(), true, L"CScriptReport::DoWork");
 }
 
-HRESULT CScriptReport::RunAndReadOutput(const std::wstring& commandLine, bool useExitCode,
-                                        const wchar_t* logName)
+HRESULT CScriptReport::RunAndReadOutput(const std::wstring& commandLine, bool useExitCode, const wchar_t* logName)
 {
     FILE* stream = nullptr;
     CHandle process;

@@ -9,11 +9,11 @@
 #include <cwchar>
 #include <string>
 
-namespace {
+namespace
+{
 
 // A field's text, never read past the field's end even without its NUL.
-template <size_t N>
-std::wstring Field(const wchar_t (&field)[N])
+template <size_t N> std::wstring Field(const wchar_t (&field)[N])
 {
     return std::wstring(field, wcsnlen(field, N));
 }

@@ -12,15 +12,12 @@ class CEmergencyFlasher;
 class CDiskDriveFlasher;
 
 // The name under which CStatusReport<T>::CreateInstance logs its failures.
-template <class T>
-struct StatusReportTraits;
-template <>
-struct StatusReportTraits<CEmergencyFlasher>
+template <class T> struct StatusReportTraits;
+template <> struct StatusReportTraits<CEmergencyFlasher>
 {
     static constexpr const wchar_t* kCreateName = L"CStatusReport<class CEmergencyFlasher>::CreateInstance";
 };
-template <>
-struct StatusReportTraits<CDiskDriveFlasher>
+template <> struct StatusReportTraits<CDiskDriveFlasher>
 {
     static constexpr const wchar_t* kCreateName = L"CStatusReport<class CDiskDriveFlasher>::CreateInstance";
 };
@@ -30,13 +27,12 @@ struct StatusReportTraits<CDiskDriveFlasher>
 // free-threaded marshaler, so a server calls it directly from any apartment.
 // The job detaches it when its download has returned: a server that calls the
 // sink later never reaches the job.
-template <class T>
-class CStatusReport : public IQStatusReport, public CComObjectRoot
+template <class T> class CStatusReport : public IQStatusReport, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CStatusReport)
-        COM_INTERFACE_ENTRY(IQStatusReport)
-        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
+    COM_INTERFACE_ENTRY(IQStatusReport)
+    COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     // Makes the sink for `owner`; the caller gets a reference. The job keeps

@@ -65,8 +65,7 @@ private:
 };
 
 // Holds any object with Lock and Unlock for one scope.
-template <class T>
-class CLockGuard
+template <class T> class CLockGuard
 {
 public:
     explicit CLockGuard(T& lock) : m_lock(lock) { m_lock.Lock(); }
@@ -88,11 +87,9 @@ struct ComInterfaceEntry
     bool delegates;
 };
 
-template <class T, class I>
-ComInterfaceEntry ComInterface()
+template <class T, class I> ComInterfaceEntry ComInterface()
 {
-    return {&__uuidof(I),
-            [](void* object) -> IUnknown* { return static_cast<I*>(static_cast<T*>(object)); }, false};
+    return {&__uuidof(I), [](void* object) -> IUnknown* { return static_cast<I*>(static_cast<T*>(object)); }, false};
 }
 
 // The free-threaded marshaler aggregated by an object, so that the object's
@@ -113,8 +110,7 @@ private:
     ComPtr<IUnknown> m_inner;
 };
 
-template <class T, CFreeThreadedMarshaler T::*Marshaler>
-ComInterfaceEntry ComFreeThreadedMarshaler()
+template <class T, CFreeThreadedMarshaler T::*Marshaler> ComInterfaceEntry ComFreeThreadedMarshaler()
 {
     return {&IID_IMarshal, [](void* object) -> IUnknown* { return (static_cast<T*>(object)->*Marshaler).Get(); },
             true};
@@ -123,23 +119,25 @@ ComInterfaceEntry ComFreeThreadedMarshaler()
 // Looks `iid` up in `table`; `object` is the object as the declaring class.
 HRESULT QueryInterfaceFromTable(void* object, const ComInterfaceEntry* table, REFIID iid, void** out);
 
-#define BEGIN_COM_MAP(Class)                                                                      \
-    using ComMapClass = Class;                                                                    \
-    HRESULT InternalQueryInterface(REFIID iid, void** out)                                        \
-    {                                                                                             \
-        return QueryInterfaceFromTable(this, GetInterfaceTable(), iid, out);                      \
-    }                                                                                             \
-    static const ComInterfaceEntry* GetInterfaceTable()                                           \
-    {                                                                                             \
+#define BEGIN_COM_MAP(Class)                                                 \
+    using ComMapClass = Class;                                               \
+    HRESULT InternalQueryInterface(REFIID iid, void** out)                   \
+    {                                                                        \
+        return QueryInterfaceFromTable(this, GetInterfaceTable(), iid, out); \
+    }                                                                        \
+    static const ComInterfaceEntry* GetInterfaceTable()                      \
+    {                                                                        \
         static const ComInterfaceEntry table[] = {
 #define COM_INTERFACE_ENTRY(I) ComInterface<ComMapClass, I>(),
-#define COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(member)                                       \
+#define COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(member) \
     ComFreeThreadedMarshaler<ComMapClass, &ComMapClass::member>(),
-#define END_COM_MAP()                                                                             \
-    {nullptr, nullptr, false}                                                                     \
-    }                                                                                             \
-    ;                                                                                             \
-    return table;                                                                                 \
+#define END_COM_MAP()           \
+    {                           \
+        nullptr, nullptr, false \
+    }                           \
+    }                           \
+    ;                           \
+    return table;               \
     }
 
 // The reference count of an object, changed with interlocked operations, and
@@ -177,23 +175,19 @@ protected:
 // Whether the objects of a class hold the server module. Every class does,
 // except one that declares `static constexpr bool kLocksModule = false`: an
 // object that lives only inside a window, which holds the module itself.
-template <class T, class = void>
-struct LocksModule : std::true_type
+template <class T, class = void> struct LocksModule : std::true_type
 {
 };
-template <class T>
-struct LocksModule<T, std::void_t<decltype(T::kLocksModule)>> : std::bool_constant<T::kLocksModule>
+template <class T> struct LocksModule<T, std::void_t<decltype(T::kLocksModule)>> : std::bool_constant<T::kLocksModule>
 {
 };
 
 // The created object: its IUnknown, its life by reference count, and one lock
 // on the server module for as long as it exists (see LocksModule).
-template <class Base>
-class CComObject final : public Base
+template <class Base> class CComObject final : public Base
 {
 public:
-    template <class... Args>
-    explicit CComObject(Args&&... args) : Base(std::forward<Args>(args)...)
+    template <class... Args> explicit CComObject(Args&&... args) : Base(std::forward<Args>(args)...)
     {
         if constexpr (LocksModule<Base>::value)
             g_Module.Lock();
@@ -215,15 +209,11 @@ public:
             delete this;
         return count;
     }
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
-    {
-        return this->InternalQueryInterface(iid, out);
-    }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override { return this->InternalQueryInterface(iid, out); }
 
     // Makes an object with no reference yet, the class built from args; on
     // failure nothing is left.
-    template <class... Args>
-    static HRESULT CreateInstance(CComObject** out, Args&&... args)
+    template <class... Args> static HRESULT CreateInstance(CComObject** out, Args&&... args)
     {
         if (!out)
             return E_POINTER;
@@ -256,8 +246,7 @@ public:
 // failure of either step destroys the object and is returned, `object` left
 // empty; memory that `initialize` cannot get (std::bad_alloc) is
 // E_OUTOFMEMORY.
-template <class T, class Initialize>
-HRESULT MakeComObject(ComPtr<CComObject<T>>& object, Initialize&& initialize)
+template <class T, class Initialize> HRESULT MakeComObject(ComPtr<CComObject<T>>& object, Initialize&& initialize)
 {
     object.Reset();
     CComObject<T>* made = nullptr;
@@ -280,8 +269,7 @@ HRESULT MakeComObject(ComPtr<CComObject<T>>& object, Initialize&& initialize)
 
 // The same, handing out the object's interface I through `out` (null on any
 // failure): the first failure, else what `initialize` gave.
-template <class T, class I, class Initialize>
-HRESULT MakeComObject(I** out, Initialize&& initialize)
+template <class T, class I, class Initialize> HRESULT MakeComObject(I** out, Initialize&& initialize)
 {
     if (!out)
         return E_POINTER;
@@ -296,8 +284,7 @@ HRESULT MakeComObject(I** out, Initialize&& initialize)
 
 // An object that lives as long as the process (a static) and is never deleted
 // by its references: each reference is a lock on the server module.
-template <class Base>
-class CComObjectGlobal final : public Base
+template <class Base> class CComObjectGlobal final : public Base
 {
 public:
     CComObjectGlobal()
@@ -310,10 +297,7 @@ public:
 
     STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(g_Module.Lock()); }
     STDMETHOD_(ULONG, Release)() override { return static_cast<ULONG>(g_Module.Unlock()); }
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
-    {
-        return this->InternalQueryInterface(iid, out);
-    }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override { return this->InternalQueryInterface(iid, out); }
 
     HRESULT GetConstructResult() const { return m_constructResult; }
 
@@ -330,8 +314,7 @@ protected:
 };
 
 // The class as part of an aggregate: its IUnknown is the outer object's.
-template <class Base>
-class CComContainedObject final : public Base
+template <class Base> class CComContainedObject final : public Base
 {
 public:
     explicit CComContainedObject(IUnknown* outer) { this->m_outerUnknown = outer; }
@@ -345,8 +328,7 @@ public:
 
 // The inner, non-delegating IUnknown of an aggregated object. It counts its
 // own references and holds one lock on the server module while it lives.
-template <class Base>
-class CComAggObject final : public IUnknown
+template <class Base> class CComAggObject final : public IUnknown
 {
 public:
     static HRESULT CreateInstance(IUnknown* outer, CComAggObject** out)
@@ -406,8 +388,7 @@ private:
 };
 
 // Makes a plain or, with an outer object, an aggregated T and asks it for iid.
-template <class T>
-HRESULT CreateComObject(IUnknown* outer, REFIID iid, void** out)
+template <class T> HRESULT CreateComObject(IUnknown* outer, REFIID iid, void** out)
 {
     if (!out)
         return E_POINTER;
@@ -438,19 +419,12 @@ HRESULT CreateComObject(IUnknown* outer, REFIID iid, void** out)
 // An object that lives as long as the process (a static) and whose references
 // do not count: a class object, which holds the server only through
 // IClassFactory::LockServer.
-template <class Base>
-class CComObjectStatic final : public Base
+template <class Base> class CComObjectStatic final : public Base
 {
 public:
-    template <class... Args>
-    explicit CComObjectStatic(Args&&... args) : Base(std::forward<Args>(args)...)
-    {
-    }
+    template <class... Args> explicit CComObjectStatic(Args&&... args) : Base(std::forward<Args>(args)...) {}
 
     STDMETHOD_(ULONG, AddRef)() override { return 2; }
     STDMETHOD_(ULONG, Release)() override { return 1; }
-    STDMETHOD(QueryInterface)(REFIID iid, void** out) override
-    {
-        return this->InternalQueryInterface(iid, out);
-    }
+    STDMETHOD(QueryInterface)(REFIID iid, void** out) override { return this->InternalQueryInterface(iid, out); }
 };

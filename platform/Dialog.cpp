@@ -1,6 +1,7 @@
 #include "platform/Dialog.h"
 
-namespace {
+namespace
+{
 
 thread_local CDialogImplRoot* t_creatingDialog = nullptr;
 
@@ -8,7 +9,8 @@ thread_local CDialogImplRoot* t_creatingDialog = nullptr;
 // through DWLP_MSGRESULT.
 bool ReturnsDirectly(UINT uMsg)
 {
-    switch (uMsg) {
+    switch (uMsg)
+    {
     case WM_COMPAREITEM:
     case WM_VKEYTOITEM:
     case WM_CHARTOITEM:

@@ -21,8 +21,7 @@ protected:
     bool m_modal = false;
 };
 
-template <class T, class TBase = CWindow>
-class CDialogImpl : public TBase, public CDialogImplRoot
+template <class T, class TBase = CWindow> class CDialogImpl : public TBase, public CDialogImplRoot
 {
 public:
     HWND Create(HWND parent, LPARAM initParam = 0)

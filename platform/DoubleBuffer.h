@@ -7,8 +7,7 @@
 
 // Draws paint(dc) into a memory bitmap over target's rectangle and copies
 // it there. False when no memory DC or bitmap could be made (nothing drawn).
-template <class Paint>
-BOOL PaintBuffered(HDC target, const RECT& rect, Paint paint)
+template <class Paint> BOOL PaintBuffered(HDC target, const RECT& rect, Paint paint)
 {
     int width = rect.right - rect.left, height = rect.bottom - rect.top;
     if (width <= 0 || height <= 0)
@@ -27,14 +26,13 @@ BOOL PaintBuffered(HDC target, const RECT& rect, Paint paint)
     return TRUE;
 }
 
-template <class T>
-class CDoubleBufferImpl
+template <class T> class CDoubleBufferImpl
 {
 public:
     BEGIN_MSG_MAP(CDoubleBufferImpl)
-        MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER(WM_PAINT, OnPaint)
-        MESSAGE_HANDLER(WM_PRINTCLIENT, OnPaint)
+    MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER(WM_PAINT, OnPaint)
+    MESSAGE_HANDLER(WM_PRINTCLIENT, OnPaint)
     END_MSG_MAP()
 
     LRESULT OnEraseBackground(UINT, WPARAM, LPARAM, BOOL&) { return 1; }
@@ -43,11 +41,14 @@ public:
     {
         T* self = static_cast<T*>(this);
         auto paint = [self](HDC dc) { self->DoPaint(dc); };
-        if (wParam) {
+        if (wParam)
+        {
             RECT client{};
             ::GetClientRect(self->m_hWnd, &client);
             PaintBuffered(reinterpret_cast<HDC>(wParam), client, paint);
-        } else {
+        }
+        else
+        {
             PAINTSTRUCT ps{};
             HDC dc = ::BeginPaint(self->m_hWnd, &ps);
             if (dc)

@@ -13,8 +13,7 @@
 
 #include <utility>
 
-template <class Traits>
-class CUniqueResource
+template <class Traits> class CUniqueResource
 {
 public:
     using Type = typename Traits::Type;
@@ -96,8 +95,7 @@ struct ViewTraits
     static void Close(Type view) { UnmapViewOfFile(view); }
 };
 
-template <class T>
-struct GdiObjectTraits
+template <class T> struct GdiObjectTraits
 {
     using Type = T;
     static Type Invalid() { return nullptr; }
@@ -169,8 +167,7 @@ using CFileHandle = CUniqueResource<FileHandleTraits>;
 using CFindHandle = CUniqueResource<FindHandleTraits>;
 using CRegKey = CUniqueResource<RegKeyTraits>;
 using CMappedView = CUniqueResource<ViewTraits>;
-template <class T>
-using CGdiObject = CUniqueResource<GdiObjectTraits<T>>;
+template <class T> using CGdiObject = CUniqueResource<GdiObjectTraits<T>>;
 using CMemoryDc = CUniqueResource<MemoryDcTraits>;
 using CImageList = CUniqueResource<ImageListTraits>;
 using CTheme = CUniqueResource<ThemeTraits>;
@@ -243,8 +240,7 @@ private:
 };
 
 // Runs a function when the scope ends, unless dismissed.
-template <class F>
-class CScopeGuard
+template <class F> class CScopeGuard
 {
 public:
     explicit CScopeGuard(F f) : m_f(std::move(f)) {}
@@ -338,11 +334,7 @@ public:
             return E_UNEXPECTED;
         return m_table->GetInterfaceFromGlobal(m_cookie, iid, out);
     }
-    template <class I>
-    HRESULT Get(I** out) const
-    {
-        return Get(__uuidof(I), reinterpret_cast<void**>(out));
-    }
+    template <class I> HRESULT Get(I** out) const { return Get(__uuidof(I), reinterpret_cast<void**>(out)); }
     DWORD Cookie() const { return m_cookie; }
     bool IsRegistered() const { return m_table != nullptr; }
     // The table's answer to the revocation; S_OK when nothing was registered.

@@ -1,12 +1,12 @@
 #include "platform/MessageLoop.h"
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 thread_local CMessageLoop* t_loop = nullptr;
 
-template <class T>
-BOOL AddUnique(std::vector<T*>& list, T* item)
+template <class T> BOOL AddUnique(std::vector<T*>& list, T* item)
 {
     if (!item || std::find(list.begin(), list.end(), item) != list.end())
         return FALSE;
@@ -14,8 +14,7 @@ BOOL AddUnique(std::vector<T*>& list, T* item)
     return TRUE;
 }
 
-template <class T>
-BOOL Remove(std::vector<T*>& list, T* item)
+template <class T> BOOL Remove(std::vector<T*>& list, T* item)
 {
     auto found = std::find(list.begin(), list.end(), item);
     if (found == list.end())
@@ -26,15 +25,28 @@ BOOL Remove(std::vector<T*>& list, T* item)
 
 } // namespace
 
-BOOL CMessageLoop::AddMessageFilter(CMessageFilter* filter) { return AddUnique(m_filters, filter); }
-BOOL CMessageLoop::RemoveMessageFilter(CMessageFilter* filter) { return Remove(m_filters, filter); }
-BOOL CMessageLoop::AddIdleHandler(CIdleHandler* handler) { return AddUnique(m_idleHandlers, handler); }
-BOOL CMessageLoop::RemoveIdleHandler(CIdleHandler* handler) { return Remove(m_idleHandlers, handler); }
+BOOL CMessageLoop::AddMessageFilter(CMessageFilter* filter)
+{
+    return AddUnique(m_filters, filter);
+}
+BOOL CMessageLoop::RemoveMessageFilter(CMessageFilter* filter)
+{
+    return Remove(m_filters, filter);
+}
+BOOL CMessageLoop::AddIdleHandler(CIdleHandler* handler)
+{
+    return AddUnique(m_idleHandlers, handler);
+}
+BOOL CMessageLoop::RemoveIdleHandler(CIdleHandler* handler)
+{
+    return Remove(m_idleHandlers, handler);
+}
 
 BOOL CMessageLoop::PreTranslateMessage(MSG* msg)
 {
     // Indexes, not iterators: a filter may remove itself or others.
-    for (size_t i = m_filters.size(); i-- > 0;) {
+    for (size_t i = m_filters.size(); i-- > 0;)
+    {
         if (i < m_filters.size() && m_filters[i]->PreTranslateMessage(msg))
             return TRUE;
     }
@@ -44,7 +56,8 @@ BOOL CMessageLoop::PreTranslateMessage(MSG* msg)
 BOOL CMessageLoop::OnIdle(int)
 {
     BOOL more = FALSE;
-    for (size_t i = 0; i < m_idleHandlers.size(); ++i) {
+    for (size_t i = 0; i < m_idleHandlers.size(); ++i)
+    {
         if (m_idleHandlers[i]->OnIdle())
             more = TRUE;
     }
@@ -53,7 +66,8 @@ BOOL CMessageLoop::OnIdle(int)
 
 BOOL CMessageLoop::IsIdleMessage(const MSG* msg)
 {
-    switch (msg->message) {
+    switch (msg->message)
+    {
     case WM_MOUSEMOVE:
     case WM_NCMOUSEMOVE:
     case WM_PAINT:
@@ -69,8 +83,10 @@ int CMessageLoop::Run()
     MSG msg{};
     bool idle = true;
     int idleCount = 0;
-    for (;;) {
-        while (idle && !::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+    for (;;)
+    {
+        while (idle && !::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE))
+        {
             if (!OnIdle(idleCount++))
                 idle = false;
         }
@@ -79,11 +95,13 @@ int CMessageLoop::Run()
             return -1;
         if (!got)
             break;
-        if (!PreTranslateMessage(&msg)) {
+        if (!PreTranslateMessage(&msg))
+        {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
-        if (IsIdleMessage(&msg)) {
+        if (IsIdleMessage(&msg))
+        {
             idle = true;
             idleCount = 0;
         }
@@ -107,4 +125,7 @@ BOOL RemoveThreadMessageLoop()
     return TRUE;
 }
 
-CMessageLoop* GetThreadMessageLoop() { return t_loop; }
+CMessageLoop* GetThreadMessageLoop()
+{
+    return t_loop;
+}

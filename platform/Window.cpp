@@ -1,7 +1,8 @@
 #include "platform/WindowImpl.h"
 #include <cwchar>
 
-namespace {
+namespace
+{
 
 // The property under which a window keeps its object.
 const wchar_t kObjectProperty[] = L"Kestrup.WindowObject";
@@ -18,7 +19,8 @@ BOOL CWindow::ModifyLong(int index, DWORD remove, DWORD add, UINT swpFlags)
         return FALSE;
     ::SetWindowLongPtrW(m_hWnd, index, static_cast<LONG_PTR>(changed));
     if (swpFlags)
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | swpFlags);
+        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0,
+                       SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | swpFlags);
     return TRUE;
 }
 
@@ -39,16 +41,24 @@ BOOL CWindow::CenterWindow(HWND center)
         center = parent ? parent : ::GetWindow(m_hWnd, GW_OWNER);
     // The area to centre on, in the coordinates the window is placed in.
     RECT area{};
-    if (parent) {
-        if (center == parent) {
+    if (parent)
+    {
+        if (center == parent)
+        {
             ::GetClientRect(parent, &area);
-        } else {
+        }
+        else
+        {
             ::GetWindowRect(center, &area);
             ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
         }
-    } else if (center && ::IsWindowVisible(center) && !::IsIconic(center)) {
+    }
+    else if (center && ::IsWindowVisible(center) && !::IsIconic(center))
+    {
         ::GetWindowRect(center, &area);
-    } else {
+    }
+    else
+    {
         MONITORINFO info{sizeof(info)};
         if (!::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTONEAREST), &info))
             return FALSE;
@@ -63,24 +73,29 @@ BOOL CWindow::CenterWindow(HWND center)
 
 ATOM CWndClassInfo::Register(WNDPROC startProc, WNDPROC* defaultProc)
 {
-    if (atom) {
+    if (atom)
+    {
         if (baseProc)
             *defaultProc = baseProc;
         return atom;
     }
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSEXW wc{sizeof(wc)};
-    if (baseClassName) {
+    if (baseClassName)
+    {
         if (!::GetClassInfoExW(nullptr, baseClassName, &wc) && !::GetClassInfoExW(instance, baseClassName, &wc))
             return 0;
         baseProc = wc.lpfnWndProc;
         *defaultProc = baseProc;
-    } else {
+    }
+    else
+    {
         wc.style = style;
         wc.hCursor = cursor ? cursor : ::LoadCursorW(nullptr, IDC_ARROW);
         wc.hbrBackground = background;
     }
-    if (!className) {
+    if (!className)
+    {
         std::swprintf(generatedName, sizeof(generatedName) / sizeof(generatedName[0]), L"Kestrup:%p",
                       static_cast<void*>(this));
         className = generatedName;
@@ -91,7 +106,8 @@ ATOM CWndClassInfo::Register(WNDPROC startProc, WNDPROC* defaultProc)
     wc.lpszClassName = className;
     wc.lpszMenuName = nullptr;
     atom = ::RegisterClassExW(&wc);
-    if (!atom && ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS) {
+    if (!atom && ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS)
+    {
         WNDCLASSEXW existing{sizeof(existing)};
         atom = static_cast<ATOM>(::GetClassInfoExW(instance, className, &existing));
     }
@@ -196,7 +212,8 @@ LRESULT CALLBACK CWindowImplRoot::WindowProc(HWND hWnd, UINT uMsg, WPARAM wParam
 LRESULT ReflectNotifications(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 {
     HWND child = nullptr;
-    switch (uMsg) {
+    switch (uMsg)
+    {
     case WM_COMMAND:
         child = reinterpret_cast<HWND>(lParam);
         break;
@@ -204,7 +221,8 @@ LRESULT ReflectNotifications(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
         child = reinterpret_cast<LPNMHDR>(lParam)->hwndFrom;
         break;
     case WM_PARENTNOTIFY:
-        switch (LOWORD(wParam)) {
+        switch (LOWORD(wParam))
+        {
         case WM_CREATE:
         case WM_DESTROY:
             child = reinterpret_cast<HWND>(lParam);
@@ -246,7 +264,8 @@ LRESULT ReflectNotifications(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
     default:
         break;
     }
-    if (!child || child == hWnd) {
+    if (!child || child == hWnd)
+    {
         bHandled = FALSE;
         return 1;
     }
@@ -255,7 +274,8 @@ LRESULT ReflectNotifications(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
 
 BOOL DefaultReflectionHandler(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
 {
-    switch (uMsg) {
+    switch (uMsg)
+    {
     case OCM__BASE + WM_COMMAND:
     case OCM__BASE + WM_NOTIFY:
     case OCM__BASE + WM_PARENTNOTIFY:

@@ -10,18 +10,27 @@ public:
     HWND m_hWnd = nullptr;
 
     CWindow(HWND hWnd = nullptr) : m_hWnd(hWnd) {}
-    CWindow& operator=(HWND hWnd) { m_hWnd = hWnd; return *this; }
+    CWindow& operator=(HWND hWnd)
+    {
+        m_hWnd = hWnd;
+        return *this;
+    }
     operator HWND() const { return m_hWnd; }
 
     void Attach(HWND hWnd) { m_hWnd = hWnd; }
-    HWND Detach() { HWND hWnd = m_hWnd; m_hWnd = nullptr; return hWnd; }
-
-    HWND Create(LPCWSTR className, HWND parent, const RECT& rect, LPCWSTR name, DWORD style,
-                DWORD exStyle = 0, UINT_PTR id = 0, void* createParam = nullptr)
+    HWND Detach()
     {
-        m_hWnd = ::CreateWindowExW(exStyle, className, name, style, rect.left, rect.top,
-                                   rect.right - rect.left, rect.bottom - rect.top, parent,
-                                   reinterpret_cast<HMENU>(id), ::GetModuleHandleW(nullptr), createParam);
+        HWND hWnd = m_hWnd;
+        m_hWnd = nullptr;
+        return hWnd;
+    }
+
+    HWND Create(LPCWSTR className, HWND parent, const RECT& rect, LPCWSTR name, DWORD style, DWORD exStyle = 0,
+                UINT_PTR id = 0, void* createParam = nullptr)
+    {
+        m_hWnd = ::CreateWindowExW(exStyle, className, name, style, rect.left, rect.top, rect.right - rect.left,
+                                   rect.bottom - rect.top, parent, reinterpret_cast<HMENU>(id),
+                                   ::GetModuleHandleW(nullptr), createParam);
         return m_hWnd;
     }
     BOOL DestroyWindow()
@@ -46,8 +55,14 @@ public:
     DWORD GetExStyle() const { return static_cast<DWORD>(::GetWindowLongPtrW(m_hWnd, GWL_EXSTYLE)); }
     // Changes the style bits; with swpFlags the frame is told of the change.
     // False when nothing had to change.
-    BOOL ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0) { return ModifyLong(GWL_STYLE, remove, add, swpFlags); }
-    BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags = 0) { return ModifyLong(GWL_EXSTYLE, remove, add, swpFlags); }
+    BOOL ModifyStyle(DWORD remove, DWORD add, UINT swpFlags = 0)
+    {
+        return ModifyLong(GWL_STYLE, remove, add, swpFlags);
+    }
+    BOOL ModifyStyleEx(DWORD remove, DWORD add, UINT swpFlags = 0)
+    {
+        return ModifyLong(GWL_EXSTYLE, remove, add, swpFlags);
+    }
 
     HWND GetParent() const { return ::GetParent(m_hWnd); }
     HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
@@ -68,7 +83,8 @@ public:
     }
     BOOL SetWindowPos(HWND after, const RECT& rect, UINT flags)
     {
-        return ::SetWindowPos(m_hWnd, after, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, flags);
+        return ::SetWindowPos(m_hWnd, after, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                              flags);
     }
     BOOL MoveWindow(const RECT& rect, BOOL repaint = TRUE)
     {
@@ -106,7 +122,10 @@ public:
         return ::SetScrollInfo(m_hWnd, bar, info, redraw);
     }
     int GetScrollPos(int bar) const { return ::GetScrollPos(m_hWnd, bar); }
-    int SetScrollPos(int bar, int position, BOOL redraw = TRUE) { return ::SetScrollPos(m_hWnd, bar, position, redraw); }
+    int SetScrollPos(int bar, int position, BOOL redraw = TRUE)
+    {
+        return ::SetScrollPos(m_hWnd, bar, position, redraw);
+    }
 
 private:
     BOOL ModifyLong(int index, DWORD remove, DWORD add, UINT swpFlags);

@@ -23,18 +23,24 @@ constexpr UINT OCM_CTLCOLORSTATIC = OCM__BASE + WM_CTLCOLORSTATIC;
 class CMessageMap
 {
 public:
-    virtual BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam,
-                                      LRESULT& lResult, DWORD dwMsgMapID = 0) = 0;
+    virtual BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
+                                      DWORD dwMsgMapID = 0) = 0;
 };
 
-#define BEGIN_MSG_MAP(theClass)                                                                          \
-public:                                                                                                  \
-    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,     \
-                              DWORD dwMsgMapID = 0)                                                      \
-    {                                                                                                    \
-        BOOL bHandled = TRUE;                                                                            \
-        (void)hWnd; (void)uMsg; (void)wParam; (void)lParam; (void)lResult; (void)bHandled;               \
-        switch (dwMsgMapID) {                                                                            \
+#define BEGIN_MSG_MAP(theClass)                                                                     \
+public:                                                                                             \
+    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult, \
+                              DWORD dwMsgMapID = 0)                                                 \
+    {                                                                                               \
+        BOOL bHandled = TRUE;                                                                       \
+        (void)hWnd;                                                                                 \
+        (void)uMsg;                                                                                 \
+        (void)wParam;                                                                               \
+        (void)lParam;                                                                               \
+        (void)lResult;                                                                              \
+        (void)bHandled;                                                                             \
+        switch (dwMsgMapID)                                                                         \
+        {                                                                                           \
         case 0:
 
 #define ALT_MSG_MAP(mapId) \
@@ -51,50 +57,55 @@ public:                                                                         
 
 // LRESULT func(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
 #define MESSAGE_HANDLER(msg, func) \
-    if (uMsg == (msg)) KESTRUP_CALL_HANDLER(func(uMsg, wParam, lParam, bHandled))
+    if (uMsg == (msg))             \
+    KESTRUP_CALL_HANDLER(func(uMsg, wParam, lParam, bHandled))
 
 #define MESSAGE_RANGE_HANDLER(msgFirst, msgLast, func) \
-    if (uMsg >= (msgFirst) && uMsg <= (msgLast)) KESTRUP_CALL_HANDLER(func(uMsg, wParam, lParam, bHandled))
+    if (uMsg >= (msgFirst) && uMsg <= (msgLast))       \
+    KESTRUP_CALL_HANDLER(func(uMsg, wParam, lParam, bHandled))
 
 // LRESULT func(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled)
 #define KESTRUP_COMMAND_CALL(func) func(HIWORD(wParam), LOWORD(wParam), reinterpret_cast<HWND>(lParam), bHandled)
 
-#define COMMAND_ID_HANDLER(id, func) \
-    if (uMsg == WM_COMMAND && LOWORD(wParam) == (id)) KESTRUP_CALL_HANDLER(KESTRUP_COMMAND_CALL(func))
+#define COMMAND_ID_HANDLER(id, func)                  \
+    if (uMsg == WM_COMMAND && LOWORD(wParam) == (id)) \
+    KESTRUP_CALL_HANDLER(KESTRUP_COMMAND_CALL(func))
 
-#define COMMAND_HANDLER(id, code, func)                                        \
+#define COMMAND_HANDLER(id, code, func)                                           \
     if (uMsg == WM_COMMAND && LOWORD(wParam) == (id) && HIWORD(wParam) == (code)) \
     KESTRUP_CALL_HANDLER(KESTRUP_COMMAND_CALL(func))
 
-#define COMMAND_RANGE_HANDLER(idFirst, idLast, func)                                  \
+#define COMMAND_RANGE_HANDLER(idFirst, idLast, func)                                     \
     if (uMsg == WM_COMMAND && LOWORD(wParam) >= (idFirst) && LOWORD(wParam) <= (idLast)) \
     KESTRUP_CALL_HANDLER(KESTRUP_COMMAND_CALL(func))
 
-#define COMMAND_RANGE_CODE_HANDLER(idFirst, idLast, code, func)                                 \
-    if (uMsg == WM_COMMAND && HIWORD(wParam) == (code) && LOWORD(wParam) >= (idFirst) && \
-        LOWORD(wParam) <= (idLast))                                                      \
+#define COMMAND_RANGE_CODE_HANDLER(idFirst, idLast, code, func)                                                      \
+    if (uMsg == WM_COMMAND && HIWORD(wParam) == (code) && LOWORD(wParam) >= (idFirst) && LOWORD(wParam) <= (idLast)) \
     KESTRUP_CALL_HANDLER(KESTRUP_COMMAND_CALL(func))
 
 // LRESULT func(int idCtrl, LPNMHDR pnmh, BOOL& bHandled)
-#define NOTIFY_CODE_HANDLER(cd, func)                                                                  \
-    if (uMsg == WM_NOTIFY && reinterpret_cast<LPNMHDR>(lParam)->code == static_cast<UINT>(cd))          \
+#define NOTIFY_CODE_HANDLER(cd, func)                                                          \
+    if (uMsg == WM_NOTIFY && reinterpret_cast<LPNMHDR>(lParam)->code == static_cast<UINT>(cd)) \
     KESTRUP_CALL_HANDLER(func(static_cast<int>(wParam), reinterpret_cast<LPNMHDR>(lParam), bHandled))
 
-#define NOTIFY_HANDLER(id, cd, func)                                                          \
+#define NOTIFY_HANDLER(id, cd, func)                                                                   \
     if (uMsg == WM_NOTIFY && reinterpret_cast<LPNMHDR>(lParam)->idFrom == static_cast<UINT_PTR>(id) && \
-        reinterpret_cast<LPNMHDR>(lParam)->code == static_cast<UINT>(cd))                      \
+        reinterpret_cast<LPNMHDR>(lParam)->code == static_cast<UINT>(cd))                              \
     KESTRUP_CALL_HANDLER(func(static_cast<int>(wParam), reinterpret_cast<LPNMHDR>(lParam), bHandled))
 
-#define CHAIN_MSG_MAP(theChainClass) \
-    if (theChainClass::ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult)) return TRUE;
+#define CHAIN_MSG_MAP(theChainClass)                                              \
+    if (theChainClass::ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult)) \
+        return TRUE;
 
-#define CHAIN_MSG_MAP_MEMBER(theChainMember) \
-    if ((theChainMember).ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult)) return TRUE;
+#define CHAIN_MSG_MAP_MEMBER(theChainMember)                                        \
+    if ((theChainMember).ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult)) \
+        return TRUE;
 
 #define REFLECT_NOTIFICATIONS() KESTRUP_CALL_HANDLER(ReflectNotifications(hWnd, uMsg, wParam, lParam, bHandled))
 
-#define DEFAULT_REFLECTION_HANDLER() \
-    if (DefaultReflectionHandler(hWnd, uMsg, wParam, lParam, lResult)) return TRUE;
+#define DEFAULT_REFLECTION_HANDLER()                                   \
+    if (DefaultReflectionHandler(hWnd, uMsg, wParam, lParam, lResult)) \
+        return TRUE;
 
 #define END_MSG_MAP() \
     break;            \
@@ -120,8 +131,7 @@ BOOL RegisterPlainWindowClass(LPCWSTR className, UINT style = CS_DBLCLKS, HCURSO
                               HBRUSH background = nullptr);
 
 // Window styles a window class gives its windows unless Create is told others.
-template <DWORD t_dwStyle = 0, DWORD t_dwExStyle = 0>
-struct CWinTraits
+template <DWORD t_dwStyle = 0, DWORD t_dwExStyle = 0> struct CWinTraits
 {
     static DWORD GetWndStyle(DWORD style) { return style == 0 ? t_dwStyle : style; }
     static DWORD GetWndExStyle(DWORD exStyle) { return exStyle == 0 ? t_dwExStyle : exStyle; }
@@ -147,19 +157,25 @@ struct CWndClassInfo
 };
 
 // Inside a class: its window class, by name (null: a generated name).
-#define DECLARE_WND_CLASS(name)                                                               \
-    static CWndClassInfo& GetWndClassInfo()                                                   \
-    {                                                                                         \
-        static CWndClassInfo info = {name, nullptr, CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,     \
-                                     nullptr, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), 0, nullptr, {}}; \
-        return info;                                                                          \
+#define DECLARE_WND_CLASS(name)                                                  \
+    static CWndClassInfo& GetWndClassInfo()                                      \
+    {                                                                            \
+        static CWndClassInfo info = {name,                                       \
+                                     nullptr,                                    \
+                                     CS_HREDRAW | CS_VREDRAW | CS_DBLCLKS,       \
+                                     nullptr,                                    \
+                                     reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1), \
+                                     0,                                          \
+                                     nullptr,                                    \
+                                     {}};                                        \
+        return info;                                                             \
     }
 
-#define DECLARE_WND_SUPERCLASS(name, baseName)                                  \
-    static CWndClassInfo& GetWndClassInfo()                                     \
-    {                                                                           \
+#define DECLARE_WND_SUPERCLASS(name, baseName)                                             \
+    static CWndClassInfo& GetWndClassInfo()                                                \
+    {                                                                                      \
         static CWndClassInfo info = {name, baseName, 0, nullptr, nullptr, 0, nullptr, {}}; \
-        return info;                                                            \
+        return info;                                                                       \
     }
 
 // What every object-backed window shares: the handle, the procedure it
@@ -204,8 +220,7 @@ protected:
     bool m_destroyed = false;
 };
 
-template <class TBase = CWindow>
-class CWindowImplBaseT : public TBase, public CWindowImplRoot
+template <class TBase = CWindow> class CWindowImplBaseT : public TBase, public CWindowImplRoot
 {
 public:
     // An object that dies before its window leaves the window to its old
@@ -263,9 +278,8 @@ class CWindowImpl : public CWindowImplBaseT<TBase>
 public:
     DECLARE_WND_CLASS(nullptr)
 
-    HWND Create(HWND parent, const RECT& rect = RECT{0, 0, 0, 0},
-                LPCWSTR name = nullptr, DWORD style = 0, DWORD exStyle = 0, UINT_PTR id = 0,
-                void* createParam = nullptr)
+    HWND Create(HWND parent, const RECT& rect = RECT{0, 0, 0, 0}, LPCWSTR name = nullptr, DWORD style = 0,
+                DWORD exStyle = 0, UINT_PTR id = 0, void* createParam = nullptr)
     {
         if (this->m_hWnd)
             return nullptr;

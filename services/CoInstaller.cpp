@@ -4,7 +4,8 @@
 #include <cwchar>
 #include <climits>
 
-namespace {
+namespace
+{
 
 // A decimal number from the start of the text (white space skipped, an
 // optional sign, digits up to the first other character); 0 without digits,

@@ -11,9 +11,7 @@ bool IsDumpEnabled()
     return ProcessObjects().bDumpEnabled;
 }
 
-CDumpBuffer::CDumpBuffer(const wchar_t* title) : m_title(title ? title : L"")
-{
-}
+CDumpBuffer::CDumpBuffer(const wchar_t* title) : m_title(title ? title : L"") {}
 
 CDumpBuffer::~CDumpBuffer()
 {

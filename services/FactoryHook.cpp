@@ -9,7 +9,8 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
+namespace
+{
 
 // The managed object handle that AppDomain.CreateInstanceFrom gives.
 struct _ObjectHandle : public IDispatch
@@ -29,6 +30,7 @@ struct _ObjectHandle : public IDispatch
 struct _AppDomain : public IUnknown
 {
 #define KESTRUP_SLOT(n) virtual HRESULT STDMETHODCALLTYPE Slot##n() = 0;
+    // clang-format off
     // Dispatch members, object members, lifetime, evidence, seven event
     // pairs and nine DefineDynamicAssembly overloads: slots 3 to 36.
     KESTRUP_SLOT(3) KESTRUP_SLOT(4) KESTRUP_SLOT(5) KESTRUP_SLOT(6) KESTRUP_SLOT(7) KESTRUP_SLOT(8)
@@ -40,6 +42,7 @@ struct _AppDomain : public IUnknown
 #undef KESTRUP_SLOT
     virtual HRESULT STDMETHODCALLTYPE CreateInstance(BSTR assemblyName, BSTR typeName, _ObjectHandle** handle) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateInstanceFrom(BSTR assemblyFile, BSTR typeName, _ObjectHandle** handle) = 0;
+    // clang-format on
 };
 
 // The runtime host's class and interface.
@@ -49,8 +52,8 @@ const IID kIidCorRuntimeHost = {0xCB2F6722, 0xAB3A, 0x11D2, {0x9C, 0x40, 0x00, 0
 // {05F696DC-2B29-3663-AD8B-C4389CF2A713}
 const IID IID_AppDomain = {0x05F696DC, 0x2B29, 0x3663, {0xAD, 0x8B, 0xC4, 0x38, 0x9C, 0xF2, 0xA7, 0x13}};
 
-using CorBindToRuntimeExFn = HRESULT(WINAPI*)(LPCWSTR version, LPCWSTR flavor, DWORD flags, REFCLSID clsid,
-                                              REFIID iid, void** out);
+using CorBindToRuntimeExFn = HRESULT(WINAPI*)(LPCWSTR version, LPCWSTR flavor, DWORD flags, REFCLSID clsid, REFIID iid,
+                                              void** out);
 
 const HRESULT kNoStation = static_cast<HRESULT>(0x800704DB); // ERROR_SERVICE_NOT_FOUND
 const LCID kLocale = 0x400;
@@ -67,8 +70,7 @@ const CStation kStations[] = {
 
 HRESULT GlobalTable(ComPtr<IGlobalInterfaceTable>& table)
 {
-    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_PPV_ARGS(&table));
+    return CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&table));
 }
 
 // The hook's process-wide state; the cookies are revoked at exit.
@@ -160,14 +162,14 @@ HRESULT RuntimeHost(ComPtr<ICorRuntimeHost>& host)
     HRESULT hr = GlobalTable(table);
     RETURN_IF_FAILED(hr, L"CreateManagedObject", 1364);
     if (g_factory.hostCookie.IsRegistered())
-        return LogError(g_factory.hostCookie.Get(kIidCorRuntimeHost,
-                                                 reinterpret_cast<void**>(host.ReleaseAndGetAddressOf())),
-                        L"CreateManagedObject", 1376);
+        return LogError(
+            g_factory.hostCookie.Get(kIidCorRuntimeHost, reinterpret_cast<void**>(host.ReleaseAndGetAddressOf())),
+            L"CreateManagedObject", 1376);
 
     // Found at run time: the program must start where .NET is missing.
     HMODULE mscoree = LoadLibraryW(L"mscoree.dll");
-    auto bind = mscoree ? reinterpret_cast<CorBindToRuntimeExFn>(GetProcAddress(mscoree, "CorBindToRuntimeEx"))
-                        : nullptr;
+    auto bind =
+        mscoree ? reinterpret_cast<CorBindToRuntimeExFn>(GetProcAddress(mscoree, "CorBindToRuntimeEx")) : nullptr;
     hr = bind ? bind(nullptr, nullptr, 0, kClsidCorRuntimeHost, kIidCorRuntimeHost,
                      reinterpret_cast<void**>(host.ReleaseAndGetAddressOf()))
               : LastErrorHResult();
@@ -214,8 +216,8 @@ HRESULT CreateManagedObject(const wchar_t* assemblyPath, const wchar_t* typeName
     VariantInit(&instance);
     hr = handle->Unwrap(&instance);
     RETURN_IF_FAILED(hr, L"CreateManagedObject", 1396);
-    IUnknown* object = (V_VT(&instance) == VT_UNKNOWN || V_VT(&instance) == VT_DISPATCH) ? V_UNKNOWN(&instance)
-                                                                                        : nullptr;
+    IUnknown* object =
+        (V_VT(&instance) == VT_UNKNOWN || V_VT(&instance) == VT_DISPATCH) ? V_UNKNOWN(&instance) : nullptr;
     hr = object ? object->QueryInterface(IID_PPV_ARGS(out)) : E_NOINTERFACE;
     VariantClear(&instance);
     return LogError(hr, L"CreateManagedObject", 1400);

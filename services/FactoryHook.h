@@ -22,6 +22,5 @@ HRESULT SaveFlashResult(const wchar_t* deviceId, HRESULT flashResult);
 // Where the station candidates are instantiated; CreateManagedObject unless
 // replaced (a test puts its own station objects here, since the .NET runtime
 // may be missing). Returns the previous creator.
-using ManagedObjectCreator = HRESULT (*)(const wchar_t* assemblyPath, const wchar_t* typeName,
-                                         IDispatch** out);
+using ManagedObjectCreator = HRESULT (*)(const wchar_t* assemblyPath, const wchar_t* typeName, IDispatch** out);
 ManagedObjectCreator SetManagedObjectCreator(ManagedObjectCreator creator);

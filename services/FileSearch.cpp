@@ -6,21 +6,22 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-namespace {
+namespace
+{
 
 bool IsBlank(const std::wstring& s, const wchar_t* blanks)
 {
     return s.find_first_not_of(blanks) == std::wstring::npos;
 }
 
-std::wstring AskString(DWORD (WINAPI* ask)(DWORD, LPWSTR))
+std::wstring AskString(DWORD(WINAPI* ask)(DWORD, LPWSTR))
 {
     wchar_t buffer[MAX_PATH];
     DWORD n = ask(MAX_PATH, buffer);
     return n > 0 && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring();
 }
 
-std::wstring AskWindowsString(UINT (WINAPI* ask)(LPWSTR, UINT))
+std::wstring AskWindowsString(UINT(WINAPI* ask)(LPWSTR, UINT))
 {
     wchar_t buffer[MAX_PATH];
     UINT n = ask(buffer, MAX_PATH);

@@ -49,17 +49,16 @@ const VersionedEntry kPackages[] = {
 };
 
 const VersionedEntry kDrivers[] = {
-    {L"Google\\Driver\\android_winusb.inf", false},
-    {L"Nvidia\\Driver\\NvidiaUsb.inf", false},
-    {L"Microsoft\\Driver\\tetherxp.inf", true},
-    {L"Microsoft\\Driver\\wpdmtphw.inf", true},
+    {L"Google\\Driver\\android_winusb.inf", false}, {L"Nvidia\\Driver\\NvidiaUsb.inf", false},
+    {L"Microsoft\\Driver\\tetherxp.inf", true},     {L"Microsoft\\Driver\\wpdmtphw.inf", true},
     {L"Qualcomm\\Driver\\qcser.inf", false},
 };
 
 const wchar_t* const kQpstComponents[] = {
-    L"AtmnServer.exe",     L"ConfigAgentLib.dll", L"ConfigAgentMarshal.dll",  L"DownloadAgentLib.dll",
-    L"PhoneLib.dll",       L"PhoneMarshal.dll",   L"QpstMarshal.dll",         L"QPSTools.dll",
-    L"QPSTProxyComponents.dll", L"QPSTServer.exe", L"SerialPortLib.dll",
+    L"AtmnServer.exe",       L"ConfigAgentLib.dll", L"ConfigAgentMarshal.dll",
+    L"DownloadAgentLib.dll", L"PhoneLib.dll",       L"PhoneMarshal.dll",
+    L"QpstMarshal.dll",      L"QPSTools.dll",       L"QPSTProxyComponents.dll",
+    L"QPSTServer.exe",       L"SerialPortLib.dll",
 };
 
 bool FileExists(const std::wstring& path)
@@ -95,8 +94,7 @@ HRESULT RegisterResourceTypeLib(const std::wstring& program, const wchar_t* inde
         hr = typeLib->GetLibAttr(&attr);
         if (SUCCEEDED(hr))
         {
-            hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
-                                   attr->syskind);
+            hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
             typeLib->ReleaseTLibAttr(attr);
         }
     }
@@ -131,9 +129,7 @@ InstallerMachine InstallerMachine::Current()
     return machine;
 }
 
-CInstaller::CInstaller(bool install, bool force) : CInstaller(install, force, InstallerMachine::Current())
-{
-}
+CInstaller::CInstaller(bool install, bool force) : CInstaller(install, force, InstallerMachine::Current()) {}
 
 CInstaller::CInstaller(bool install, bool force, const InstallerMachine& machine) : m_machine(machine)
 {
@@ -226,8 +222,7 @@ bool CInstaller::CopyFileW(bool install)
     return ok;
 }
 
-HRESULT CInstaller::CopyOneFile(const std::wstring& source, const std::wstring& destination, bool keep,
-                                bool install)
+HRESULT CInstaller::CopyOneFile(const std::wstring& source, const std::wstring& destination, bool keep, bool install)
 {
     // Without a system directory there is nowhere to copy to or remove from.
     if (destination.empty())
@@ -340,18 +335,17 @@ HRESULT CInstaller::InstallDriver(const std::wstring& infPath, bool install)
     if (!install)
     {
         CRegKey key;
-        HRESULT hr = HResultFromWin32(
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, 0, KEY_READ, key.Receive()));
+        HRESULT hr =
+            HResultFromWin32(RegOpenKeyExW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, 0, KEY_READ, key.Receive()));
         RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 400);
         wchar_t oemName[MAX_PATH + 1] = {};
         DWORD type = 0;
         DWORD size = MAX_PATH * sizeof(wchar_t);
-        hr = HResultFromWin32(RegQueryValueExW(key.Get(), valueName, nullptr, &type,
-                                               reinterpret_cast<BYTE*>(oemName), &size));
+        hr = HResultFromWin32(
+            RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(oemName), &size));
         // A text of at most MAX_PATH characters that carries its terminator.
-        if (SUCCEEDED(hr) &&
-            ((type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t) ||
-             size % sizeof(wchar_t) || oemName[size / sizeof(wchar_t) - 1] != L'\0'))
+        if (SUCCEEDED(hr) && ((type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t) ||
+                              size % sizeof(wchar_t) || oemName[size / sizeof(wchar_t) - 1] != L'\0'))
             hr = HResultFromWin32(ERROR_INVALID_DATA);
         RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 407);
         hr = SetupUninstallOEMInfW(oemName, SUOI_FORCEDELETE, nullptr) ? S_OK : LastErrorHResult();
@@ -361,8 +355,7 @@ HRESULT CInstaller::InstallDriver(const std::wstring& infPath, bool install)
     InstallDriver(infPath, false);
     wchar_t oemPath[MAX_PATH] = {};
     wchar_t* oemName = nullptr;
-    HRESULT hr = SetupCopyOEMInfW(infPath.c_str(), nullptr, SPOST_PATH, 0, oemPath, MAX_PATH, nullptr,
-                                  &oemName)
+    HRESULT hr = SetupCopyOEMInfW(infPath.c_str(), nullptr, SPOST_PATH, 0, oemPath, MAX_PATH, nullptr, &oemName)
                      ? S_OK
                      : LastErrorHResult();
     RETURN_IF_FAILED(hr, L"CInstaller::InstallDriver", 353);
@@ -412,8 +405,8 @@ bool CInstaller::RegisterServer(bool registering)
             DWORD one = 1;
             HRESULT hr = CreateMachineKey(key);
             if (SUCCEEDED(hr))
-                hr = HResultFromWin32(SHRegSetUSValueW(KESTRUP_MACHINE_KEY, L"NoQPST", REG_DWORD, &one,
-                                                       sizeof(one), SHREGSET_FORCE_HKLM));
+                hr = HResultFromWin32(SHRegSetUSValueW(KESTRUP_MACHINE_KEY, L"NoQPST", REG_DWORD, &one, sizeof(one),
+                                                       SHREGSET_FORCE_HKLM));
             if (FAILED(LogError(hr, L"CInstaller::RegisterServer", 442)))
                 ok = false;
             continue;
@@ -450,8 +443,7 @@ HRESULT CInstaller::SaveInstallStamp()
                                          static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t))));
     if (SUCCEEDED(hr))
         hr = HResultFromWin32(RegSetValueExW(key.Get(), L"ExeStamp", 0, REG_BINARY,
-                                             reinterpret_cast<const BYTE*>(&data.ftLastWriteTime),
-                                             sizeof(FILETIME)));
+                                             reinterpret_cast<const BYTE*>(&data.ftLastWriteTime), sizeof(FILETIME)));
     return hr;
 }
 
@@ -476,6 +468,5 @@ bool CInstaller::IsInstalled()
     size = sizeof(stamp);
     return RegQueryValueExW(key.Get(), L"ExeStamp", nullptr, &type, reinterpret_cast<BYTE*>(&stamp), &size) ==
                ERROR_SUCCESS &&
-           type == REG_BINARY && size == sizeof(stamp) &&
-           CompareFileTime(&stamp, &data.ftLastWriteTime) == 0;
+           type == REG_BINARY && size == sizeof(stamp) && CompareFileTime(&stamp, &data.ftLastWriteTime) == 0;
 }

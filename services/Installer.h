@@ -52,8 +52,7 @@ private:
     bool EndStep(HRESULT hr, const wchar_t* stage, int line);
     // Entries for Windows before Vista only are left out on later versions.
     bool IsExcluded(bool beforeVistaOnly) const;
-    HRESULT CopyOneFile(const std::wstring& source, const std::wstring& destination, bool keep,
-                        bool install);
+    HRESULT CopyOneFile(const std::wstring& source, const std::wstring& destination, bool keep, bool install);
     HRESULT RegisterModuleParts(bool registering);
     HRESULT AddAndroidVendor();
 

@@ -30,7 +30,8 @@ std::wstring FormatString(const wchar_t* format, ...)
     return text;
 }
 
-namespace {
+namespace
+{
 
 // Opens the run's log file if no line has yet; called under the log mutex.
 void OpenLogFile(CLogState& log)
@@ -41,8 +42,8 @@ void OpenLogFile(CLogState& log)
         lstrcpyW(computer, L"unknown");
     unsigned seconds = static_cast<unsigned>(static_cast<unsigned long long>(_time64(nullptr)) & 0xFFFFFFFFu);
     log.fileName = FindFile(L"Kestrup-%u@%s.log", seconds, computer);
-    HANDLE h = CreateFileW(log.fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(log.fileName.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     log.hFile.Reset(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
@@ -90,14 +91,15 @@ HRESULT LogError(HRESULT hr, const wchar_t* name, int line)
     return hr;
 }
 
-namespace {
+namespace
+{
 
 bool SystemMessage(DWORD code, std::wstring& text)
 {
     CLocalMemory memory;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                 FORMAT_MESSAGE_FROM_SYSTEM,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(memory.Receive()), 0, nullptr);
+    DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(memory.Receive()), 0, nullptr);
     const wchar_t* buffer = static_cast<const wchar_t*>(memory.Get());
     if (!n || !buffer)
         return false;

@@ -34,12 +34,12 @@ HRESULT LogError(HRESULT hr, const wchar_t* name, int line);
 
 // One step of an operation: a failed result is logged under the function's
 // name and line, and the function returns it.
-#define RETURN_IF_FAILED(hr, name, line)                                                                              \
-    do                                                                                                                \
-    {                                                                                                                 \
-        const HRESULT step_ = (hr);                                                                                   \
-        if (FAILED(step_))                                                                                            \
-            return LogError(step_, name, line);                                                                       \
+#define RETURN_IF_FAILED(hr, name, line)        \
+    do                                          \
+    {                                           \
+        const HRESULT step_ = (hr);             \
+        if (FAILED(step_))                      \
+            return LogError(step_, name, line); \
     } while (0)
 
 std::wstring GetErrorMessage(HRESULT code);

@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 
-namespace {
+namespace
+{
 
 const DWORD kPipeBufferSize = 0x40000;
 const DWORD kPollMs = 5;
@@ -42,8 +43,8 @@ public:
         auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_buffer.data());
         if (size && InitializeProcThreadAttributeList(list, 1, 0, &size))
         {
-            if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, m_handles,
-                                          sizeof(m_handles), nullptr, nullptr))
+            if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, m_handles, sizeof(m_handles),
+                                          nullptr, nullptr))
             {
                 m_info.lpAttributeList = list;
                 m_info.StartupInfo.cb = sizeof(STARTUPINFOEXW);
@@ -313,7 +314,8 @@ CProcessList::CProcessList()
         return;
     _PROCESS_INFORMATION_EX info = {};
     info.entry.dwSize = sizeof(info.entry);
-    for (BOOL more = Process32FirstW(snapshot.Get(), &info.entry); more; more = Process32NextW(snapshot.Get(), &info.entry))
+    for (BOOL more = Process32FirstW(snapshot.Get(), &info.entry); more;
+         more = Process32NextW(snapshot.Get(), &info.entry))
         push_back(info);
 }
 

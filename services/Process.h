@@ -57,7 +57,9 @@ class CProcessList : public std::vector<_PROCESS_INFORMATION_EX>
 public:
     CProcessList();
     // An empty list, for callers that fill it themselves.
-    struct Empty {};
+    struct Empty
+    {
+    };
     explicit CProcessList(Empty) {}
     virtual ~CProcessList() = default;
 };

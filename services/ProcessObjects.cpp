@@ -1,6 +1,7 @@
 #include "services/ProcessObjects.h"
 
-namespace {
+namespace
+{
 
 bool ReadDumpSwitch()
 {

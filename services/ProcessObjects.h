@@ -12,8 +12,8 @@
 
 struct CLogState
 {
-    CHandle hFile;             // empty until the first line opened the file
-    std::wstring fileName;     // empty until the file was named
+    CHandle hFile;         // empty until the first line opened the file
+    std::wstring fileName; // empty until the file was named
 };
 
 struct CProcessObjects

@@ -11,7 +11,13 @@ namespace
 {
 const HRESULT kBadScript = HResultFromWin32(ERROR_INVALID_DATA);
 
-enum class KeyMode { Normal, NoRemove, ForceRemove, Delete };
+enum class KeyMode
+{
+    Normal,
+    NoRemove,
+    ForceRemove,
+    Delete
+};
 
 struct RegValue
 {
@@ -61,7 +67,12 @@ public:
 private:
     static HKEY RootKey(const std::wstring& name)
     {
-        struct { const wchar_t* a; const wchar_t* b; HKEY key; } const roots[] = {
+        struct
+        {
+            const wchar_t* a;
+            const wchar_t* b;
+            HKEY key;
+        } const roots[] = {
             {L"HKCR", L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
             {L"HKCU", L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
             {L"HKLM", L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
@@ -245,16 +256,14 @@ private:
     bool m_ok = true;
 };
 
-
 HRESULT SetValue(HKEY key, const RegValue& value)
 {
     LONG rc;
     if (value.type == REG_DWORD)
-        rc = RegSetValueExW(key, value.name.c_str(), 0, REG_DWORD,
-                            reinterpret_cast<const BYTE*>(&value.number), sizeof(value.number));
+        rc = RegSetValueExW(key, value.name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value.number),
+                            sizeof(value.number));
     else
-        rc = RegSetValueExW(key, value.name.c_str(), 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(value.text.c_str()),
+        rc = RegSetValueExW(key, value.name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text.c_str()),
                             static_cast<DWORD>((value.text.size() + 1) * sizeof(wchar_t)));
     return HResultFromWin32(rc);
 }
@@ -283,8 +292,7 @@ HRESULT RegisterKey(HKEY parent, const RegKey& key)
             return hr;
     }
     HKEY raw = nullptr;
-    LONG rc = RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
-                              &raw, nullptr);
+    LONG rc = RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &raw, nullptr);
     if (rc != ERROR_SUCCESS)
         return HResultFromWin32(rc);
     CRegKey owner(raw);
@@ -319,8 +327,8 @@ HRESULT UnregisterKey(HKEY parent, const RegKey& key)
     if (FAILED(hr) || key.mode == KeyMode::NoRemove)
         return hr;
     DWORD subkeys = 0;
-    rc = RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                          nullptr, nullptr, nullptr);
+    rc = RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr);
     if (rc != ERROR_SUCCESS)
         return HResultFromWin32(rc);
     owner.Reset();
@@ -331,8 +339,7 @@ HRESULT UnregisterKey(HKEY parent, const RegKey& key)
 }
 } // namespace
 
-HRESULT ApplyRegistryScript(const std::wstring& script, bool registering,
-                            const RegistryReplacements& replacements)
+HRESULT ApplyRegistryScript(const std::wstring& script, bool registering, const RegistryReplacements& replacements)
 {
     std::vector<RegRoot> roots;
     if (!CScriptParser(script, replacements).Parse(roots))

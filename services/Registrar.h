@@ -31,8 +31,7 @@ using RegistryReplacements = std::vector<std::pair<std::wstring, std::wstring>>;
 // anything is changed: a syntax error or an unknown replacement gives
 // 0x8007000D. Otherwise the first registry failure ends the run and is
 // returned; on unregistering a key or value that is already gone is no failure.
-HRESULT ApplyRegistryScript(const std::wstring& script, bool registering,
-                            const RegistryReplacements& replacements);
+HRESULT ApplyRegistryScript(const std::wstring& script, bool registering, const RegistryReplacements& replacements);
 
 // The 8-bit text of resource `id` of type "REGISTRY" in `module`.
 HRESULT LoadRegistryScript(HMODULE module, UINT id, std::wstring& script);

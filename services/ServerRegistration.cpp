@@ -19,19 +19,18 @@ const ServerClassRegistration kServerClasses[] = {
     {&kDownloadSettingsClass, L"DownloadSettings Class", &kProxyComponentsLib},
 };
 
-const wchar_t kClassScript[] =
-    L"HKCR\n"
-    L"{\n"
-    L"    NoRemove CLSID\n"
-    L"    {\n"
-    L"        ForceRemove '%CLSID%' = s '%DESCRIPTION%'\n"
-    L"        {\n"
-    L"            LocalServer32 = s '%MODULE%'\n"
-    L"            val AppID = s '%APPID%'\n"
-    L"            TypeLib = s '%LIBID%'\n"
-    L"        }\n"
-    L"    }\n"
-    L"}\n";
+const wchar_t kClassScript[] = L"HKCR\n"
+                               L"{\n"
+                               L"    NoRemove CLSID\n"
+                               L"    {\n"
+                               L"        ForceRemove '%CLSID%' = s '%DESCRIPTION%'\n"
+                               L"        {\n"
+                               L"            LocalServer32 = s '%MODULE%'\n"
+                               L"            val AppID = s '%APPID%'\n"
+                               L"            TypeLib = s '%LIBID%'\n"
+                               L"        }\n"
+                               L"    }\n"
+                               L"}\n";
 } // namespace
 
 const ServerClassRegistration* GetServerClasses(size_t& count)
@@ -51,8 +50,7 @@ HRESULT UpdateServerClassRegistry(const ServerClassRegistration& entry, bool reg
                                   const std::wstring& programPath)
 {
     // A local server's command line: the path quoted when it holds a blank.
-    std::wstring module = programPath.find(L' ') == std::wstring::npos ? programPath
-                                                                        : L"\"" + programPath + L"\"";
+    std::wstring module = programPath.find(L' ') == std::wstring::npos ? programPath : L"\"" + programPath + L"\"";
     return ApplyRegistryScript(kClassScript, registering,
                                {{L"CLSID", GuidText(*entry.clsid)},
                                 {L"DESCRIPTION", entry.description},

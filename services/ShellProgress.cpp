@@ -11,9 +11,10 @@ static const IID kProgressDialogInterface = {
 
 CSHProgressWnd::CSHProgressWnd()
 {
-    HRESULT hr = LogError(CoCreateInstance(kProgressDialogClass, nullptr, CLSCTX_INPROC_SERVER,
-                                           kProgressDialogInterface, reinterpret_cast<void**>(m_dialog.GetAddressOf())),
-                          L"CSHProgressWnd::CSHProgressWnd", 58);
+    HRESULT hr =
+        LogError(CoCreateInstance(kProgressDialogClass, nullptr, CLSCTX_INPROC_SERVER, kProgressDialogInterface,
+                                  reinterpret_cast<void**>(m_dialog.GetAddressOf())),
+                 L"CSHProgressWnd::CSHProgressWnd", 58);
     m_created = SUCCEEDED(hr) && m_dialog;
     if (!m_created)
         m_dialog.Reset();

@@ -30,9 +30,9 @@ inline bool ReadFileBytes(const std::wstring& path, std::string& bytes)
     bool ok = GetFileSizeEx(file.Get(), &size) && size.QuadPart < (1ll << 30);
     bytes.assign(ok ? static_cast<size_t>(size.QuadPart) : 0, '\0');
     DWORD got = 0;
-    return ok && (bytes.empty() || (::ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got,
-                                               nullptr) &&
-                                    got == bytes.size()));
+    return ok &&
+           (bytes.empty() || (::ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+                              got == bytes.size()));
 }
 
 inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
@@ -45,4 +45,3 @@ inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
            (::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
             written == bytes.size());
 }
-

@@ -12,7 +12,10 @@
 class CAdvancedDlg : public CDialogImpl<CAdvancedDlg>, public CIdleHandler
 {
 public:
-    enum { IDD = IDD_ADVANCED };
+    enum
+    {
+        IDD = IDD_ADVANCED
+    };
     using CMruComboCtrl = CAdvancedMruComboCtrl;
     static constexpr int kFieldCount = 8;
 
@@ -27,19 +30,19 @@ public:
     // parameters); it is edited in place and not owned.
     template <class Record>
     explicit CAdvancedDlg(Record* record)
-        : m_fields{Bind(record->FtBootScript), Bind(record->NvBootScript), Bind(record->Programmer),
+        : m_fields{Bind(record->FtBootScript), Bind(record->NvBootScript),  Bind(record->Programmer),
                    Bind(record->BootImage),    Bind(record->KernelFlinger), Bind(record->Provision),
                    Bind(record->RawFile),      Bind(record->PatchFile)}
     {
     }
 
     BEGIN_MSG_MAP(CAdvancedDlg)
-        MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
-        MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
-        COMMAND_ID_HANDLER(IDOK, OnOK)
-        COMMAND_ID_HANDLER(IDCANCEL, OnCancel)
-        COMMAND_RANGE_CODE_HANDLER(IDC_FTBOOT_SCRIPT, IDC_PATCH_FILE_BROWSE, BN_CLICKED, OnBrowse)
-        REFLECT_NOTIFICATIONS()
+    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+    MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+    COMMAND_ID_HANDLER(IDOK, OnOK)
+    COMMAND_ID_HANDLER(IDCANCEL, OnCancel)
+    COMMAND_RANGE_CODE_HANDLER(IDC_FTBOOT_SCRIPT, IDC_PATCH_FILE_BROWSE, BN_CLICKED, OnBrowse)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&);
@@ -61,15 +64,11 @@ public:
     static FilePicker s_pickFile;
 
 private:
-    template <size_t N>
-    static Field Bind(wchar_t (&text)[N])
-    {
-        return {text, static_cast<int>(N)};
-    }
+    template <size_t N> static Field Bind(wchar_t (&text)[N]) { return {text, static_cast<int>(N)}; }
 
     Field m_fields[kFieldCount];
-    CMruComboCtrl m_combos[kFieldCount] = {
-        CMruComboCtrl(L"FtBootScript"), CMruComboCtrl(L"NvBootScript"), CMruComboCtrl(L"Programmer"),
-        CMruComboCtrl(L"BootImage"),    CMruComboCtrl(L"KernelFlinger"), CMruComboCtrl(L"Provision"),
-        CMruComboCtrl(L"RawFile"),      CMruComboCtrl(L"PatchFile")};
+    CMruComboCtrl m_combos[kFieldCount] = {CMruComboCtrl(L"FtBootScript"),  CMruComboCtrl(L"NvBootScript"),
+                                           CMruComboCtrl(L"Programmer"),    CMruComboCtrl(L"BootImage"),
+                                           CMruComboCtrl(L"KernelFlinger"), CMruComboCtrl(L"Provision"),
+                                           CMruComboCtrl(L"RawFile"),       CMruComboCtrl(L"PatchFile")};
 };

@@ -14,7 +14,10 @@ public:
     static LPCWSTR GetWndClassName() { return WC_COMBOBOXW; }
 
     int GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
-    int AddString(LPCWSTR text) { return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
+    int AddString(LPCWSTR text)
+    {
+        return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+    }
     int DeleteString(int index) { return static_cast<int>(SendMessage(CB_DELETESTRING, static_cast<WPARAM>(index))); }
     // Item `index`'s text; false when the combo has no such item.
     bool GetLBText(int index, std::wstring& text) const
@@ -23,7 +26,8 @@ public:
         if (length == CB_ERR)
             return false;
         std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
-        const LRESULT copied = SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
+        const LRESULT copied =
+            SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
         if (copied == CB_ERR)
             return false;
         text.assign(buffer.data(), static_cast<size_t>(copied));
@@ -56,11 +60,13 @@ public:
 
     int GetParts(int count, int* rightEdges) const
     {
-        return static_cast<int>(SendMessage(SB_GETPARTS, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(rightEdges)));
+        return static_cast<int>(
+            SendMessage(SB_GETPARTS, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(rightEdges)));
     }
     BOOL SetParts(int count, const int* rightEdges)
     {
-        return static_cast<BOOL>(SendMessage(SB_SETPARTS, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(rightEdges)));
+        return static_cast<BOOL>(
+            SendMessage(SB_SETPARTS, static_cast<WPARAM>(count), reinterpret_cast<LPARAM>(rightEdges)));
     }
     BOOL GetRect(int part, RECT* rect) const
     {
@@ -73,7 +79,8 @@ public:
     }
     BOOL SetText(int part, LPCWSTR text, int type = 0)
     {
-        return static_cast<BOOL>(SendMessage(SB_SETTEXTW, static_cast<WPARAM>(part | type), reinterpret_cast<LPARAM>(text)));
+        return static_cast<BOOL>(
+            SendMessage(SB_SETTEXTW, static_cast<WPARAM>(part | type), reinterpret_cast<LPARAM>(text)));
     }
     std::wstring GetText(int part) const
     {

@@ -10,7 +10,8 @@ bool IsDropInClient(HWND hWnd, HDROP drop)
 void ForEachDroppedFile(HDROP drop, const std::function<BOOL(UINT index, const wchar_t* path)>& onFile)
 {
     const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT i = 0; i < count; ++i) {
+    for (UINT i = 0; i < count; ++i)
+    {
         // Paths are taken up to MAX_PATH - 1 characters; a longer one would
         // arrive cut, naming another file, and is passed over.
         wchar_t path[MAX_PATH];

@@ -13,12 +13,11 @@ bool IsDropInClient(HWND hWnd, HDROP drop);
 // whole; stops when it returns FALSE.
 void ForEachDroppedFile(HDROP drop, const std::function<BOOL(UINT index, const wchar_t* path)>& onFile);
 
-template <class T>
-class CDropFilesHandler
+template <class T> class CDropFilesHandler
 {
 public:
     BEGIN_MSG_MAP(CDropFilesHandler<T>)
-        MESSAGE_HANDLER(WM_DROPFILES, OnDropFiles)
+    MESSAGE_HANDLER(WM_DROPFILES, OnDropFiles)
     END_MSG_MAP()
 
     // A drop outside the client area is left to default handling.
@@ -26,7 +25,8 @@ public:
     {
         T* pT = static_cast<T*>(this);
         HDROP drop = reinterpret_cast<HDROP>(wParam);
-        if (!IsDropInClient(pT->m_hWnd, drop)) {
+        if (!IsDropInClient(pT->m_hWnd, drop))
+        {
             bHandled = FALSE;
             return 1;
         }

@@ -16,7 +16,8 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
+namespace
+{
 
 constexpr UINT_PTR kFlashTimer = 1;
 constexpr UINT kFlashTimerPeriod = 100;
@@ -25,8 +26,8 @@ constexpr int kMinStatusWidth = 50;
 constexpr int kTimePaneWidth = 50;
 constexpr wchar_t kHelpPage[] = L"https://kestrup.olvane.com/help/";
 
-const int kPanes[] = {ID_DEFAULT_PANE, ID_FLASH_ALL, ID_FLASH_ALL_EXCEPT_STORAGE,
-                      ID_FLASH_ALL_EXCEPT_DATA_STORAGE, ID_PANE_TIME};
+const int kPanes[] = {ID_DEFAULT_PANE, ID_FLASH_ALL, ID_FLASH_ALL_EXCEPT_STORAGE, ID_FLASH_ALL_EXCEPT_DATA_STORAGE,
+                      ID_PANE_TIME};
 const int kScriptIds[3] = {ID_FLASH_ALL, ID_FLASH_ALL_EXCEPT_STORAGE, ID_FLASH_ALL_EXCEPT_DATA_STORAGE};
 const wchar_t* const kScripts[3] = {L"flash_all.bat", L"flash_all_except_storage.bat",
                                     L"flash_all_except_data_storage.bat"};
@@ -90,13 +91,14 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     m_accelerators = ::LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME));
     m_bigIcon.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
                                                     ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0)));
-    m_smallIcon.Reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
-                                                      ::GetSystemMetrics(SM_CXSMICON),
-                                                      ::GetSystemMetrics(SM_CYSMICON), 0)));
+    m_smallIcon.Reset(
+        static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                        ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0)));
     SendMessage(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon.Get()));
     SendMessage(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon.Get()));
 
-    if (CMessageLoop* loop = GetThreadMessageLoop()) {
+    if (CMessageLoop* loop = GetThreadMessageLoop())
+    {
         loop->AddMessageFilter(this);
         loop->AddIdleHandler(this);
     }
@@ -114,7 +116,8 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     m_list.AddColumn(LoadResourceString(IDS_COLUMN_STATUS).c_str(), 250);
 
     m_statusBar.SetPanes(kPanes, static_cast<int>(std::size(kPanes)));
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
+    {
         m_scriptButtons[i] = ::CreateWindowExW(
             0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON, 0, 0, 0, 0, m_statusBar.m_hWnd,
             reinterpret_cast<HMENU>(static_cast<INT_PTR>(kScriptIds[i])), instance, nullptr);
@@ -129,8 +132,8 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
 void CMainDlg::InitLayout()
 {
     static const CDialogLayout::Rule rules[] = {
-        {IDC_BROWSE, 0, 0, 0, 0, 0},  {IDC_SEARCH_PATH, 0, 0, 1, 0, 0}, {IDC_REFRESH, 1, 0, 0, 0, 0},
-        {IDC_FLASH, 1, 0, 0, 0, 0},   {ID_APP_HELP, 1, 0, 0, 0, 0},     {IDC_DEVICE_LIST, 0, 0, 1, 1, 0},
+        {IDC_BROWSE, 0, 0, 0, 0, 0},     {IDC_SEARCH_PATH, 0, 0, 1, 0, 0}, {IDC_REFRESH, 1, 0, 0, 0, 0},
+        {IDC_FLASH, 1, 0, 0, 0, 0},      {ID_APP_HELP, 1, 0, 0, 0, 0},     {IDC_DEVICE_LIST, 0, 0, 1, 1, 0},
         {IDC_STATUS_BAR, 0, 1, 1, 0, 1},
     };
     m_layout.Init(m_hWnd, rules, std::size(rules));
@@ -139,7 +142,8 @@ void CMainDlg::InitLayout()
 LRESULT CMainDlg::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, BOOL& bHandled)
 {
     POINT size{};
-    if (!m_layout.GetMinTrackSize(size)) {
+    if (!m_layout.GetMinTrackSize(size))
+    {
         bHandled = FALSE;
         return 0;
     }
@@ -152,7 +156,8 @@ LRESULT CMainDlg::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     if (wParam == SIZE_MINIMIZED ||
         !m_layout.Apply(static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))))
         return 0;
-    if (m_list.m_hWnd) {
+    if (m_list.m_hWnd)
+    {
         const int position = m_list.FindColumn(ColumnStatus);
         RECT client{};
         m_list.GetClientRect(&client);
@@ -179,7 +184,8 @@ ComPtr<IDeviceReport> CMainDlg::RowJob(int row)
 
 BOOL CMainDlg::IsAnyDeviceBusy()
 {
-    for (int row = 0; row < m_list.GetItemCount(); ++row) {
+    for (int row = 0; row < m_list.GetItemCount(); ++row)
+    {
         ComPtr<IDeviceReport> job = RowJob(row);
         if (job && !job->IsFinished())
             return TRUE;
@@ -216,9 +222,11 @@ LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
     if (DeferWhileStarting(WM_COMMAND, IDC_REFRESH))
         return 0;
     HCURSOR previous = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-    for (int row = 0; row < m_list.GetItemCount();) {
+    for (int row = 0; row < m_list.GetItemCount();)
+    {
         ComPtr<IDeviceReport> job = RowJob(row);
-        if (job && !job->IsFinished()) {
+        if (job && !job->IsFinished())
+        {
             ++row;
             continue;
         }
@@ -230,8 +238,10 @@ LRESULT CMainDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
 
     StringList devices;
     const HRESULT hr = LogError(GetDeviceList(devices), L"CMainDlg::OnRefresh", 273);
-    if (SUCCEEDED(hr)) {
-        for (const std::wstring& name : devices) {
+    if (SUCCEEDED(hr))
+    {
+        for (const std::wstring& name : devices)
+        {
             const std::wstring index = FormatString(L"%d", GetDeviceIndex(name.c_str()));
             bool listed = false;
             for (int row = 0; row < m_list.GetItemCount() && !listed; ++row)
@@ -265,9 +275,11 @@ LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
     const std::wstring folderText = m_searchPath.GetWindowText();
     bool allFinished = true;
     int started = 0;
-    for (int row = 0; row < m_list.GetItemCount(); ++row) {
+    for (int row = 0; row < m_list.GetItemCount(); ++row)
+    {
         ComPtr<IDeviceReport> job = RowJob(row);
-        if (job) {
+        if (job)
+        {
             if (!job->IsFinished())
                 allFinished = false;
             continue;
@@ -278,12 +290,15 @@ LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
         const std::wstring rowFolder = GetSearchPath(device.c_str(), folderText);
         m_searchPath.SetWindowText(rowFolder.c_str());
         FlashParameters record;
-        if (m_settings.Fill(record, rowFolder)) {
+        if (m_settings.Fill(record, rowFolder))
+        {
             StartFlash(device.c_str(), &record, job.GetAddressOf());
             // A job that could not even start (no server to reach, ...).
             if (job && job->IsFinished() && job->IsFailed())
                 ReportError(job->GetResult());
-        } else {
+        }
+        else
+        {
             // A path list too long for its field: the row fails rather than
             // flashing with a cut list.
             ReportError(LogError(HResultFromWin32(ERROR_FILENAME_EXCED_RANGE), L"CMainDlg::OnFlash", __LINE__));
@@ -292,7 +307,8 @@ LRESULT CMainDlg::OnFlash(WORD, WORD, HWND, BOOL&)
         m_list.SetItemData(row, job);
         ++started;
     }
-    if (allFinished && started > 0) {
+    if (allFinished && started > 0)
+    {
         m_startTick = ::GetTickCount();
         m_timerRunning = SetTimer(kFlashTimer, kFlashTimerPeriod) != 0;
     }
@@ -307,7 +323,8 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
 {
     bool allFinished = true;
     bool offerReboot = false;
-    for (int row = 0; row < m_list.GetItemCount(); ++row) {
+    for (int row = 0; row < m_list.GetItemCount(); ++row)
+    {
         ComPtr<IDeviceReport> job = RowJob(row);
         if (!job)
             continue;
@@ -321,9 +338,12 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
         const BOOL failed = job->IsFailed();
         if (failed)
             m_list.SetItemColours(row, ColumnStatus, RGB(255, 255, 255), RGB(255, 0, 0));
-        if (!job->IsFinished()) {
+        if (!job->IsFinished())
+        {
             allFinished = false;
-        } else {
+        }
+        else
+        {
             ReportFinishedRow(row, job.Get());
         }
     }
@@ -331,7 +351,8 @@ LRESULT CMainDlg::OnTimer(UINT, WPARAM, LPARAM, BOOL&)
     UpdateStatusPrompt();
     const unsigned seconds = (::GetTickCount() - m_startTick) / 1000;
     m_statusBar.SetPaneText(ID_PANE_TIME, FormatString(L"%5us", seconds).c_str());
-    if (allFinished) {
+    if (allFinished)
+    {
         KillTimer(kFlashTimer);
         m_timerRunning = false;
         if (offerReboot)
@@ -346,7 +367,8 @@ LRESULT CMainDlg::OnCtlColorStatic(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHa
     const HWND control = reinterpret_cast<HWND>(lParam);
     const HWND* const first = std::begin(m_scriptButtons);
     const HWND* const last = std::end(m_scriptButtons);
-    if (!control || std::find(first, last, control) == last) {
+    if (!control || std::find(first, last, control) == last)
+    {
         bHandled = FALSE;
         return 0;
     }
@@ -376,8 +398,9 @@ BOOL CMainDlg::OnIdle()
     UpdateStatusPrompt();
     for (int i = 0; i < 3; ++i)
         if (m_scriptButtons[i])
-            ::SendMessageW(m_scriptButtons[i], BM_SETCHECK,
-                           ::lstrcmpiW(m_settings.Block().FtBootScript, kScripts[i]) == 0 ? BST_CHECKED : BST_UNCHECKED, 0);
+            ::SendMessageW(
+                m_scriptButtons[i], BM_SETCHECK,
+                ::lstrcmpiW(m_settings.Block().FtBootScript, kScripts[i]) == 0 ? BST_CHECKED : BST_UNCHECKED, 0);
     return FALSE;
 }
 
@@ -401,7 +424,8 @@ void CMainDlg::SetStatusPrompt(UINT promptId)
 void CMainDlg::ReportError(HRESULT hr)
 {
     LogError(hr, L"CMainDlg::ReportError", 504);
-    if (SUCCEEDED(hr)) {
+    if (SUCCEEDED(hr))
+    {
         m_statusBar.SetPaneText(ID_DEFAULT_PANE, L"");
         return;
     }
@@ -492,18 +516,21 @@ BOOL CMainDlg::OnDropFile(UINT index, const wchar_t* path)
 
 LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
 {
-    if (m_timerRunning) {
+    if (m_timerRunning)
+    {
         KillTimer(kFlashTimer);
         m_timerRunning = false;
     }
     m_searchPath.AddToList();
     m_searchPath.WriteToRegistry(kSettingsKey, L"SearchPath");
-    if (CMessageLoop* loop = GetThreadMessageLoop()) {
+    if (CMessageLoop* loop = GetThreadMessageLoop())
+    {
         loop->RemoveMessageFilter(this);
         loop->RemoveIdleHandler(this);
     }
     // Only the window holds the module: nothing to wait for at the end.
-    if (g_Module.GetLockCount() == 1) {
+    if (g_Module.GetLockCount() == 1)
+    {
         g_Module.m_dwTimeOut = 0;
         g_Module.m_dwPause = 0;
     }

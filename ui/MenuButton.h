@@ -7,7 +7,8 @@
 #include "platform/WindowImpl.h"
 #include "ui/Controls.h"
 
-namespace WTLEX {
+namespace WTLEX
+{
 
 // Width of the arrow strip at the button's right end.
 int MenuArrowWidth();
@@ -32,12 +33,12 @@ public:
     explicit CMenuButtonImpl(UINT menuId) : m_menuId(menuId) {}
 
     BEGIN_MSG_MAP(CMenuButtonImpl)
-        MESSAGE_HANDLER(OCM_DRAWITEM, OnDrawItem)
-        MESSAGE_HANDLER(WM_CREATE, OnCreate)
-        MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
-        MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnLButtonDown)
-        MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
-        MESSAGE_HANDLER(BM_SETSTYLE, OnSetStyle)
+    MESSAGE_HANDLER(OCM_DRAWITEM, OnDrawItem)
+    MESSAGE_HANDLER(WM_CREATE, OnCreate)
+    MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
+    MESSAGE_HANDLER(WM_LBUTTONDBLCLK, OnLButtonDown)
+    MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
+    MESSAGE_HANDLER(BM_SETSTYLE, OnSetStyle)
     END_MSG_MAP()
 
     // Takes over a button of a dialog and makes it owner drawn.
@@ -71,7 +72,8 @@ public:
         RECT client{};
         this->GetClientRect(&client);
         const int x = static_cast<short>(LOWORD(lParam));
-        if (x <= client.right - MenuArrowWidth() || (this->GetState() & BST_PUSHED)) {
+        if (x <= client.right - MenuArrowWidth() || (this->GetState() & BST_PUSHED))
+        {
             bHandled = FALSE;
             return 0;
         }
@@ -86,7 +88,8 @@ public:
         if (!msg)
             return DLGC_WANTARROWS | (m_default ? DLGC_DEFPUSHBUTTON : DLGC_UNDEFPUSHBUTTON);
         if (msg->message == WM_KEYDOWN && (msg->wParam == VK_DOWN || msg->wParam == VK_UP) &&
-            ::GetFocus() == this->m_hWnd) {
+            ::GetFocus() == this->m_hWnd)
+        {
             DropMenu(BottomLeft());
             return DLGC_WANTARROWS;
         }
@@ -97,7 +100,8 @@ public:
     // BM_SETSTYLE; the button keeps drawing itself and notes the change.
     LRESULT OnSetStyle(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
     {
-        if (wParam != BS_PUSHBUTTON && wParam != BS_DEFPUSHBUTTON) {
+        if (wParam != BS_PUSHBUTTON && wParam != BS_DEFPUSHBUTTON)
+        {
             bHandled = FALSE;
             return 0;
         }

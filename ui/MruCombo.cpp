@@ -14,7 +14,8 @@ void UpdateMruCombo(HWND combo, const CMruList& list)
 BOOL AddMruComboText(HWND combo, CMruList& list, const wchar_t* text)
 {
     wchar_t windowText[kMruEntryChars];
-    if (!text) {
+    if (!text)
+    {
         if (::GetWindowTextLengthW(combo) >= static_cast<int>(kMruEntryChars))
             return FALSE;
         windowText[0] = L'\0';

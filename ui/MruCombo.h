@@ -51,7 +51,7 @@ class CMruComboCtrl
 {
 public:
     BEGIN_MSG_MAP(CMruComboCtrl)
-        MESSAGE_HANDLER(WM_CREATE, OnCreate)
+    MESSAGE_HANDLER(WM_CREATE, OnCreate)
     END_MSG_MAP()
 
     LRESULT OnCreate(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
@@ -70,9 +70,9 @@ public:
     explicit CAdvancedMruComboCtrl(const wchar_t* subkey) : m_subkey(subkey) {}
 
     BEGIN_MSG_MAP(CAdvancedMruComboCtrl)
-        MESSAGE_HANDLER(WM_CREATE, OnCreate)
-        CHAIN_MSG_MAP(CDropFilesHandler<CAdvancedMruComboCtrl>)
-        MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+    MESSAGE_HANDLER(WM_CREATE, OnCreate)
+    CHAIN_MSG_MAP(CDropFilesHandler<CAdvancedMruComboCtrl>)
+    MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
     END_MSG_MAP()
 
     // Capacity 6, folder auto-completion, the history from the registry.

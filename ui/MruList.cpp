@@ -6,7 +6,8 @@
 #include <new>
 #include <utility>
 
-namespace {
+namespace
+{
 
 // Value data buffers hold 1024 bytes: texts of up to 511 characters.
 constexpr DWORD kValueBytes = 1024;
@@ -39,7 +40,8 @@ bool EntryNumber(const wchar_t* name, DWORD limit, DWORD& number)
     if (*digits < L'1' || *digits > L'9')
         return false;
     unsigned long long n = 0;
-    for (const wchar_t* p = digits; *p; ++p) {
+    for (const wchar_t* p = digits; *p; ++p)
+    {
         if (*p < L'0' || *p > L'9' || p - digits >= 10)
             return false;
         n = n * 10 + static_cast<unsigned>(*p - L'0');
@@ -56,7 +58,8 @@ bool TakeStoredText(DWORD type, const BYTE* data, DWORD size, size_t maxChars, s
 {
     if (type != REG_SZ && type != REG_EXPAND_SZ)
         return false;
-    if (size == 0) {
+    if (size == 0)
+    {
         text.clear();
         return true;
     }
@@ -113,9 +116,12 @@ BOOL CMruList::Add(const wchar_t* text)
         m_entries.erase(m_entries.begin());
     if (m_entries.size() >= kMaxEntries)
         return FALSE;
-    try {
+    try
+    {
         m_entries.push_back(entry);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return FALSE;
     }
     return TRUE;
@@ -136,7 +142,8 @@ BOOL CMruList::Read(const wchar_t* base, const wchar_t* subkey)
     // They are found by walking the values rather than asking for each name,
     // so that a hand-edited capacity of millions costs nothing.
     std::vector<std::pair<DWORD, std::wstring>> found;
-    for (DWORD index = 0;; ++index) {
+    for (DWORD index = 0;; ++index)
+    {
         wchar_t name[32];
         DWORD nameChars = ARRAYSIZE(name);
         alignas(wchar_t) BYTE data[kValueBytes];
@@ -158,7 +165,8 @@ BOOL CMruList::Read(const wchar_t* base, const wchar_t* subkey)
 
     m_capacity = capacity;
     m_entries.clear();
-    for (const auto& [number, text] : found) {
+    for (const auto& [number, text] : found)
+    {
         if (m_entries.size() >= kMaxEntries)
             break;
         Entry entry{};
@@ -180,7 +188,8 @@ BOOL CMruList::Write(const wchar_t* base, const wchar_t* subkey, const ItemReade
     const DWORD capacity = m_capacity;
     RegSetValueExW(key.Get(), kCountName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&capacity), sizeof(capacity));
     const DWORD count = static_cast<DWORD>(m_entries.size());
-    for (DWORD i = count; i >= 1; --i) {
+    for (DWORD i = count; i >= 1; --i)
+    {
         std::wstring text;
         if (!item(static_cast<int>(i - 1), text))
             continue;

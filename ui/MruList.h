@@ -51,8 +51,7 @@ void ReadSettingValue(const wchar_t* base, const wchar_t* subkey, wchar_t* dest,
                       const wchar_t* defaultValue);
 
 template <size_t N>
-void ReadSettingValue(const wchar_t* base, const wchar_t* subkey, wchar_t (&dest)[N],
-                      const wchar_t* defaultValue)
+void ReadSettingValue(const wchar_t* base, const wchar_t* subkey, wchar_t (&dest)[N], const wchar_t* defaultValue)
 {
     ReadSettingValue(base, subkey, dest, N, defaultValue);
 }

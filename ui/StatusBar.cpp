@@ -4,7 +4,8 @@
 
 #include <climits>
 
-namespace {
+namespace
+{
 
 // Blank space on each side of a pane's text.
 constexpr int kPaneMargin = 3;
@@ -27,8 +28,8 @@ size_t DefaultPaneIndex(const std::vector<int>& ids)
 std::wstring LoadPaneString(int id)
 {
     const wchar_t* text = nullptr;
-    const int length = ::LoadStringW(::GetModuleHandleW(nullptr), static_cast<UINT>(id),
-                                     reinterpret_cast<LPWSTR>(&text), 0);
+    const int length =
+        ::LoadStringW(::GetModuleHandleW(nullptr), static_cast<UINT>(id), reinterpret_cast<LPWSTR>(&text), 0);
     return length > 0 ? std::wstring(text, static_cast<size_t>(length)) : std::wstring();
 }
 
@@ -46,11 +47,15 @@ BOOL SetStatusPanes(HWND bar, const std::vector<int>& ids, bool setText)
         const CClientDC dc(bar);
         const CSelectObject font(dc.Get(), status.GetFont() ? status.GetFont() : ::GetStockObject(DEFAULT_GUI_FONT));
         int left = borders[0];
-        for (size_t i = 0; i < ids.size(); ++i) {
-            if (ids[i] == ID_DEFAULT_PANE) {
+        for (size_t i = 0; i < ids.size(); ++i)
+        {
+            if (ids[i] == ID_DEFAULT_PANE)
+            {
                 // Wide for now; the layout gives it what the others leave.
                 edges[i] = INT_MAX / 2;
-            } else {
+            }
+            else
+            {
                 texts[i] = LoadPaneString(ids[i]);
                 SIZE size{};
                 ::GetTextExtentPoint32W(dc.Get(), texts[i].c_str(), static_cast<int>(texts[i].size()), &size);
@@ -93,10 +98,13 @@ BOOL SetStatusPaneWidth(HWND bar, const std::vector<int>& ids, int index, int wi
     const size_t at = static_cast<size_t>(index);
     const int offset = width - (edges[at] - (at == 0 ? 0 : edges[at - 1]));
     const size_t fill = DefaultPaneIndex(ids);
-    if (at < fill) {
+    if (at < fill)
+    {
         for (size_t i = at; i < fill; ++i)
             edges[i] += offset;
-    } else {
+    }
+    else
+    {
         for (size_t i = fill; i < at; ++i)
             edges[i] -= offset;
     }
@@ -140,7 +148,8 @@ BOOL CPaneWindows::AddPaneWindow(HWND bar, int paneCount, int pane, HWND window,
         return FALSE;
     Slot* free = nullptr;
     for (Slot& slot : m_slots)
-        if (!slot.window) {
+        if (!slot.window)
+        {
             free = &slot;
             break;
         }
@@ -159,7 +168,8 @@ BOOL CPaneWindows::RemovePaneWindow(int paneCount, int pane)
 {
     if (pane < 0 || pane >= paneCount)
         return FALSE;
-    for (Slot& slot : m_slots) {
+    for (Slot& slot : m_slots)
+    {
         if (!slot.window || slot.pane != pane)
             continue;
         if (slot.owned && ::IsWindow(slot.window))
@@ -174,7 +184,8 @@ BOOL CPaneWindows::RemovePaneWindow(int paneCount, int pane)
 
 BOOL CPaneWindows::LayoutPaneWindows(HWND bar)
 {
-    for (const Slot& slot : m_slots) {
+    for (const Slot& slot : m_slots)
+    {
         if (!slot.window)
             continue;
         RECT rect{};

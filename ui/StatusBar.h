@@ -33,7 +33,7 @@ public:
     DECLARE_WND_SUPERCLASS(nullptr, TBase::GetWndClassName())
 
     BEGIN_MSG_MAP(CMultiPaneStatusBarCtrlImpl)
-        MESSAGE_HANDLER(WM_SIZE, OnSize)
+    MESSAGE_HANDLER(WM_SIZE, OnSize)
     END_MSG_MAP()
 
     BOOL SetPanes(const int* ids, int count, bool setText = true)
@@ -114,8 +114,7 @@ private:
     Slot m_slots[kSlots];
 };
 
-template <class T>
-class CAnyhingInPaneImpl : public CPaneWindows
+template <class T> class CAnyhingInPaneImpl : public CPaneWindows
 {
 public:
     BOOL AddWindow(int pane, HWND window, BOOL owned)
@@ -129,28 +128,27 @@ public:
 
 // The main window's status bar: panes by id, windows in panes, and the
 // notifications of those windows passed on to the status bar's parent.
-class CMPSBarWithAny : public CMultiPaneStatusBarCtrlImpl<CMPSBarWithAny>,
-                       public CAnyhingInPaneImpl<CMPSBarWithAny>
+class CMPSBarWithAny : public CMultiPaneStatusBarCtrlImpl<CMPSBarWithAny>, public CAnyhingInPaneImpl<CMPSBarWithAny>
 {
 public:
     using Base = CMultiPaneStatusBarCtrlImpl<CMPSBarWithAny>;
 
     BEGIN_MSG_MAP(CMPSBarWithAny)
-        MESSAGE_HANDLER(SB_SIMPLE, OnSimple)
-        MESSAGE_HANDLER(SB_SETTEXTW, OnSetText)
-        CHAIN_MSG_MAP(Base)
-        MESSAGE_HANDLER(WM_COMMAND, OnForward)
-        MESSAGE_HANDLER(WM_NOTIFY, OnForward)
-        MESSAGE_HANDLER(WM_PARENTNOTIFY, OnForward)
-        MESSAGE_HANDLER(WM_DRAWITEM, OnForward)
-        MESSAGE_HANDLER(WM_MEASUREITEM, OnForward)
-        MESSAGE_HANDLER(WM_COMPAREITEM, OnForward)
-        MESSAGE_HANDLER(WM_DELETEITEM, OnForward)
-        MESSAGE_HANDLER(WM_VKEYTOITEM, OnForward)
-        MESSAGE_HANDLER(WM_CHARTOITEM, OnForward)
-        MESSAGE_HANDLER(WM_HSCROLL, OnForward)
-        MESSAGE_HANDLER(WM_VSCROLL, OnForward)
-        MESSAGE_RANGE_HANDLER(WM_CTLCOLORMSGBOX, WM_CTLCOLORSTATIC, OnForward)
+    MESSAGE_HANDLER(SB_SIMPLE, OnSimple)
+    MESSAGE_HANDLER(SB_SETTEXTW, OnSetText)
+    CHAIN_MSG_MAP(Base)
+    MESSAGE_HANDLER(WM_COMMAND, OnForward)
+    MESSAGE_HANDLER(WM_NOTIFY, OnForward)
+    MESSAGE_HANDLER(WM_PARENTNOTIFY, OnForward)
+    MESSAGE_HANDLER(WM_DRAWITEM, OnForward)
+    MESSAGE_HANDLER(WM_MEASUREITEM, OnForward)
+    MESSAGE_HANDLER(WM_COMPAREITEM, OnForward)
+    MESSAGE_HANDLER(WM_DELETEITEM, OnForward)
+    MESSAGE_HANDLER(WM_VKEYTOITEM, OnForward)
+    MESSAGE_HANDLER(WM_CHARTOITEM, OnForward)
+    MESSAGE_HANDLER(WM_HSCROLL, OnForward)
+    MESSAGE_HANDLER(WM_VSCROLL, OnForward)
+    MESSAGE_RANGE_HANDLER(WM_CTLCOLORMSGBOX, WM_CTLCOLORSTATIC, OnForward)
     END_MSG_MAP()
 
     void UpdatePanesLayout()

@@ -30,9 +30,8 @@ bool ToUnsigned64(double v, ULONGLONG& out)
     double t = std::trunc(v);
     bool negative = t < 0;
     double magnitude = negative ? -t : t;
-    ULONGLONG u = magnitude >= two63
-        ? (static_cast<ULONGLONG>(magnitude - two63) | 0x8000000000000000ull)
-        : static_cast<ULONGLONG>(magnitude);
+    ULONGLONG u = magnitude >= two63 ? (static_cast<ULONGLONG>(magnitude - two63) | 0x8000000000000000ull)
+                                     : static_cast<ULONGLONG>(magnitude);
     out = negative ? (0 - u) : u;
     return true;
 }

@@ -5,7 +5,10 @@
 #include <initializer_list>
 #include <utility>
 
-namespace mu { class Parser; }
+namespace mu
+{
+class Parser;
+}
 
 // Evaluates `expression` with `parser` (one that already knows a disk's
 // names) or, when none is given, with a fresh parser that knows only the

@@ -5,7 +5,8 @@
 #include <share.h>
 #include <string>
 
-namespace {
+namespace
+{
 
 enum RecordType : BYTE
 {

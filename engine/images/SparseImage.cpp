@@ -121,8 +121,8 @@ HRESULT WriteSparseFileToDevice(IQDevice* device, const wchar_t* startSector, co
             if (sectors != 0)
             {
                 hr = device->WriteFile(Decimal(sector).c_str(), Decimal(sectors).c_str(), path,
-                                       Decimal(position / size).c_str(), Decimal(position % size).c_str(),
-                                       sectorSize, physicalPartition);
+                                       Decimal(position / size).c_str(), Decimal(position % size).c_str(), sectorSize,
+                                       physicalPartition);
                 if (FAILED(hr))
                     return Fail(hr, __LINE__);
             }

@@ -35,8 +35,8 @@ HRESULT ReceiveAck(HANDLE port)
 }
 
 // Writes one run in packets of at most maxWrite bytes, each acknowledged.
-HRESULT WriteRun(HANDLE port, ULONG start, const std::vector<BYTE>& run, DWORD maxWrite,
-                 std::vector<BYTE>& packet, IQStatusReport* sink)
+HRESULT WriteRun(HANDLE port, ULONG start, const std::vector<BYTE>& run, DWORD maxWrite, std::vector<BYTE>& packet,
+                 IQStatusReport* sink)
 {
     const size_t statusStep = static_cast<size_t>(kPacketsPerStatus) * maxWrite;
     for (size_t offset = 0; offset < run.size(); offset += maxWrite)

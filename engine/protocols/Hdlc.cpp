@@ -95,7 +95,12 @@ std::wstring PhoneText(const BYTE* text, DWORD length)
 
 HRESULT ReceivePacket(HANDLE port, void* buffer, DWORD capacity, bool exact)
 {
-    enum class State { Hunting, AfterFlag, InFrame };
+    enum class State
+    {
+        Hunting,
+        AfterFlag,
+        InFrame
+    };
     BYTE* out = static_cast<BYTE*>(buffer);
     CDumpBuffer dump(L"ReceivePacket");
     // The answer itself, every byte escaped, and the chatter allowed besides.
@@ -199,8 +204,8 @@ DWORD SetReceiveTimeLimit(DWORD limitMs)
 
 HRESULT OpenSerialPort(const wchar_t* name, DWORD readTimeoutMs, HANDLE* port)
 {
-    CFileHandle h(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    CFileHandle h(
+        CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h)
         return LogError(LastErrorHResult(), L"OpenSerialPort", __LINE__);
     COMMTIMEOUTS timeouts = {};

@@ -11,8 +11,7 @@
 
 // Runs load(); a status text or buffer that could not be allocated ends the
 // load with its HRESULT, logged under name.
-template <class Load>
-HRESULT RunLoad(const wchar_t* name, Load load)
+template <class Load> HRESULT RunLoad(const wchar_t* name, Load load)
 {
     try
     {

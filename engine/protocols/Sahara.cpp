@@ -173,7 +173,8 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
         const ULONG command = Field32(packet, 0);
         switch (command)
         {
-        case kReadData: {
+        case kReadData:
+        {
             hr = ReadPacket(port, packet + 4, kReadDataLength - 4);
             RETURN_IF_FAILED(hr, kName, __LINE__);
             const ULONG image = Field32(packet, 2), offset = Field32(packet, 3), length = Field32(packet, 4);
@@ -183,19 +184,20 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
                 return hr;
             break;
         }
-        case kReadData64: {
+        case kReadData64:
+        {
             hr = ReadPacket(port, packet + 4, kReadData64Length - 4);
             RETURN_IF_FAILED(hr, kName, __LINE__);
-            const ULONGLONG image = Field64(packet + 8), offset = Field64(packet + 16),
-                            length = Field64(packet + 24);
-            ReportStatus(sink, L"ReadDataPacket id %lld, offset %#08x, length %llu", image,
-                         static_cast<ULONG>(offset), length);
+            const ULONGLONG image = Field64(packet + 8), offset = Field64(packet + 16), length = Field64(packet + 24);
+            ReportStatus(sink, L"ReadDataPacket id %lld, offset %#08x, length %llu", image, static_cast<ULONG>(offset),
+                         length);
             hr = SendProgrammer(port, programmer, budget, offset, length);
             if (FAILED(hr))
                 return hr;
             break;
         }
-        case kEndImageTransfer: {
+        case kEndImageTransfer:
+        {
             hr = ReadPacket(port, packet + 4, kEndImageTransferLength - 4);
             RETURN_IF_FAILED(hr, kName, __LINE__);
             const ULONG image = Field32(packet, 2), status = Field32(packet, 3);

@@ -12,7 +12,8 @@ static_assert(IOCTL_DISK_DELETE_DRIVE_LAYOUT == 0x7C100 && IOCTL_DISK_UPDATE_PRO
                   IOCTL_DISK_GET_LENGTH_INFO == 0x7405C,
               "disk controls");
 
-namespace {
+namespace
+{
 
 HRESULT OpenDevice(const wchar_t* path, DWORD access, HANDLE* handle)
 {
@@ -24,8 +25,7 @@ HRESULT OpenDevice(const wchar_t* path, DWORD access, HANDLE* handle)
 HRESULT Control(HANDLE handle, DWORD code, void* out = nullptr, DWORD outSize = 0)
 {
     DWORD returned = 0;
-    return DeviceIoControl(handle, code, nullptr, 0, out, outSize, &returned, nullptr) ? S_OK
-                                                                                      : LastErrorHResult();
+    return DeviceIoControl(handle, code, nullptr, 0, out, outSize, &returned, nullptr) ? S_OK : LastErrorHResult();
 }
 
 // The retrying reads and writes take -1 as "no position": keep every real

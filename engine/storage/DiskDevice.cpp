@@ -19,7 +19,8 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
+namespace
+{
 
 // Patches and CRC32 address the disk in sectors of this size, whatever the
 // rawprogram and patch files give as their sector size.
@@ -74,9 +75,7 @@ struct Attribute
 
 // Every operation runs under RunLoad, so that a status text or buffer that
 // cannot be allocated becomes its result instead of leaving the call.
-CDiskDevice::CDiskDevice() : m_access(GetDiskAccess())
-{
-}
+CDiskDevice::CDiskDevice() : m_access(GetDiskAccess()) {}
 
 CDiskDevice::~CDiskDevice()
 {

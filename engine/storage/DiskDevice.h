@@ -15,7 +15,10 @@
 #include "engine/storage/QDevice.h"
 #include "platform/ComObject.h"
 
-namespace mu { class Parser; }
+namespace mu
+{
+class Parser;
+}
 
 class CDiskDevice : public IQDevice, public CComObjectRoot
 {
@@ -25,16 +28,16 @@ public:
     static HRESULT CreateInstance(const wchar_t* diskName, IQStatusReport* sink, IQDevice** device);
 
     BEGIN_COM_MAP(CDiskDevice)
-        COM_INTERFACE_ENTRY(IQDevice)
+    COM_INTERFACE_ENTRY(IQDevice)
     END_COM_MAP()
 
     HRESULT STDMETHODCALLTYPE WriteFile(const wchar_t* startSector, const wchar_t* numPartitionSectors,
                                         const wchar_t* path, const wchar_t* fileSectorOffset,
                                         const wchar_t* byteOffset, const wchar_t* sectorSize,
                                         const wchar_t* physicalPartition) override;
-    HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset,
-                                         const wchar_t* value, const wchar_t* sizeInBytes,
-                                         const wchar_t* sectorSize, const wchar_t* physicalPartition) override;
+    HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset, const wchar_t* value,
+                                         const wchar_t* sizeInBytes, const wchar_t* sectorSize,
+                                         const wchar_t* physicalPartition) override;
     HRESULT STDMETHODCALLTYPE Reset() override;
     // A disk needs neither: both succeed without effect.
     HRESULT STDMETHODCALLTYPE Provision(const wchar_t* provisionPath) override;

@@ -5,8 +5,7 @@
 #include <unknwn.h>
 
 // {DB1EC4DE-9D39-437E-BB7C-8A9A75071497}
-inline constexpr IID IID_IQDevice = {
-    0xdb1ec4de, 0x9d39, 0x437e, {0xbb, 0x7c, 0x8a, 0x9a, 0x75, 0x07, 0x14, 0x97}};
+inline constexpr IID IID_IQDevice = {0xdb1ec4de, 0x9d39, 0x437e, {0xbb, 0x7c, 0x8a, 0x9a, 0x75, 0x07, 0x14, 0x97}};
 
 // Every text argument except a file path is an attribute expression, given
 // as the rawprogram or patch file holds it.
@@ -15,20 +14,14 @@ struct IQDevice : public IUnknown
     // Writes the sectors of one image file, from file_sector_offset sectors
     // plus `byteOffset` bytes into the file, to `startSector` on the storage.
     // num_partition_sectors 0 means no limit.
-    virtual HRESULT STDMETHODCALLTYPE WriteFile(const wchar_t* startSector,
-                                                const wchar_t* numPartitionSectors,
-                                                const wchar_t* path,
-                                                const wchar_t* fileSectorOffset,
-                                                const wchar_t* byteOffset,
-                                                const wchar_t* sectorSize,
+    virtual HRESULT STDMETHODCALLTYPE WriteFile(const wchar_t* startSector, const wchar_t* numPartitionSectors,
+                                                const wchar_t* path, const wchar_t* fileSectorOffset,
+                                                const wchar_t* byteOffset, const wchar_t* sectorSize,
                                                 const wchar_t* physicalPartition) = 0;
     // Stores `value` in `sizeInBytes` bytes at `byteOffset` of one sector.
-    virtual HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector,
-                                                 const wchar_t* byteOffset,
-                                                 const wchar_t* value,
-                                                 const wchar_t* sizeInBytes,
-                                                 const wchar_t* sectorSize,
-                                                 const wchar_t* physicalPartition) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset,
+                                                 const wchar_t* value, const wchar_t* sizeInBytes,
+                                                 const wchar_t* sectorSize, const wchar_t* physicalPartition) = 0;
     // (Re)opens the target and brings it into a state that accepts writes.
     virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
     virtual HRESULT STDMETHODCALLTYPE Provision(const wchar_t* provisionPath) = 0;

@@ -30,8 +30,7 @@ const wchar_t kPatchCommand[] =
     L"<?xml version=\"1.0\" ?><data><patch SECTOR_SIZE_IN_BYTES=\"%s\" byte_offset=\"%s\" filename=\"DISK\" "
     L"physical_partition_number=\"%s\" size_in_bytes=\"%s\" start_sector=\"%s\" value=\"%s\" "
     L"what=\"Update\"/></data>";
-const wchar_t kSetBootableCommand[] =
-    L"<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>";
+const wchar_t kSetBootableCommand[] = L"<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>";
 const wchar_t kPowerCommand[] = L"<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>";
 
 const HRESULT kAttemptRetry = static_cast<HRESULT>(0x800704D5);
@@ -77,12 +76,24 @@ std::wstring Escaped(const wchar_t* text)
     {
         switch (*text)
         {
-        case L'&': escaped += L"&amp;"; break;
-        case L'<': escaped += L"&lt;"; break;
-        case L'>': escaped += L"&gt;"; break;
-        case L'"': escaped += L"&quot;"; break;
-        case L'\'': escaped += L"&apos;"; break;
-        default: escaped += *text; break;
+        case L'&':
+            escaped += L"&amp;";
+            break;
+        case L'<':
+            escaped += L"&lt;";
+            break;
+        case L'>':
+            escaped += L"&gt;";
+            break;
+        case L'"':
+            escaped += L"&quot;";
+            break;
+        case L'\'':
+            escaped += L"&apos;";
+            break;
+        default:
+            escaped += *text;
+            break;
         }
     }
     return escaped;
@@ -315,8 +326,7 @@ HRESULT CSerialDevice::Reset()
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
 
     ReportStatus(m_sink.Get(), L"Send configure command");
-    hr = SendCommand(0, kConfigureCommand, m_ufs ? 1048576 : 131072, m_ufs ? L"ufs" : L"eMMC",
-                     m_provision ? 1 : 0);
+    hr = SendCommand(0, kConfigureCommand, m_ufs ? 1048576 : 131072, m_ufs ? L"ufs" : L"eMMC", m_provision ? 1 : 0);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
 
     for (int attempt = 0; attempt < 10 && m_maxSectors == 0; ++attempt)
@@ -333,9 +343,9 @@ HRESULT CSerialDevice::Reset()
     return hr;
 }
 
-HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPartitionSectors,
-                                 const wchar_t* path, const wchar_t* fileSectorOffset, const wchar_t* byteOffset,
-                                 const wchar_t* sectorSize, const wchar_t* physicalPartition)
+HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numPartitionSectors, const wchar_t* path,
+                                 const wchar_t* fileSectorOffset, const wchar_t* byteOffset, const wchar_t* sectorSize,
+                                 const wchar_t* physicalPartition)
 {
     ReportStatus(m_sink.Get(), L"Writing file \"%s\" to partition at %s", path, startSector);
 
@@ -405,7 +415,8 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
         // The last sector of a file whose size is no multiple of the sector
         // size is completed with zero bytes, never read past the mapping.
         const ULONGLONG position = piece * sectorSize + byteOffset;
-        const DWORD fromFile = position >= fileSize ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(bytes, fileSize - position));
+        const DWORD fromFile =
+            position >= fileSize ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(bytes, fileSize - position));
         HRESULT hr = S_OK;
         if (fromFile > 0)
             hr = WriteRobust(m_port.Get(), view + position, fromFile, kNoPosition);

@@ -35,7 +35,7 @@ public:
                                   BOOL provision);
 
     BEGIN_COM_MAP(CSerialDevice)
-        COM_INTERFACE_ENTRY(IQDevice)
+    COM_INTERFACE_ENTRY(IQDevice)
     END_COM_MAP()
 
     // IQDevice
@@ -43,9 +43,9 @@ public:
                                         const wchar_t* path, const wchar_t* fileSectorOffset,
                                         const wchar_t* byteOffset, const wchar_t* sectorSize,
                                         const wchar_t* physicalPartition) override;
-    HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset,
-                                         const wchar_t* value, const wchar_t* sizeInBytes,
-                                         const wchar_t* sectorSize, const wchar_t* physicalPartition) override;
+    HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset, const wchar_t* value,
+                                         const wchar_t* sizeInBytes, const wchar_t* sectorSize,
+                                         const wchar_t* physicalPartition) override;
     HRESULT STDMETHODCALLTYPE Reset() override;
     HRESULT STDMETHODCALLTYPE Provision(const wchar_t* provisionPath) override;
     HRESULT STDMETHODCALLTYPE SetBootableStorageDrive() override;
@@ -68,7 +68,6 @@ protected:
     ~CSerialDevice() = default;
 
 private:
-
     HRESULT SendText(int responseFlag, const std::wstring& text);
     // Interprets one whole answer document: S_OK, or the failure that ends
     // the read at once; `status` takes the reader's final status.

@@ -14,7 +14,6 @@ std::wstring FastbootPipeName(const std::wstring& phone)
     return L"\\\\.\\pipe\\KestrupFastboot-" + phone;
 }
 
-
 namespace
 {
 constexpr ULONGLONG kEmmcSectors = 8192; // 4 MiB of 512-byte sectors
@@ -23,8 +22,7 @@ constexpr ULONGLONG kUfsSectors = 1024;  // 4 MiB of 4096-byte sectors
 // An emergency download phone: boot code, then Firehose. A boot stage that
 // ended without hearing from a host starts again; the Sahara boot code
 // first clears the host's side of what it said before.
-template <class Phone>
-class CEmergencyPhone : public CPhone
+template <class Phone> class CEmergencyPhone : public CPhone
 {
 public:
     template <class... Args>
@@ -143,10 +141,9 @@ private:
     {
         while (WaitForSingleObject(m_stop.Get(), 0) == WAIT_TIMEOUT)
         {
-            const CFileHandle pipe(CreateNamedPipeW(FastbootPipeName(m_name).c_str(),
-                                                    PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                                    PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096,
-                                                    0, nullptr));
+            const CFileHandle pipe(
+                CreateNamedPipeW(FastbootPipeName(m_name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
             if (!pipe)
             {
                 Error("cannot make the pipe, error " + std::to_string(GetLastError()));
@@ -267,4 +264,3 @@ std::unique_ptr<CPhone> MakePhone(const PhoneRequest& request, unsigned index, s
     why = "unknown kind of phone";
     return nullptr;
 }
-

@@ -10,8 +10,7 @@
 #include <functional>
 
 // Boot is CSaharaPhone or CDmssPhone: its Options, Session and Serve.
-template <class Boot, class Personality>
-class CBootThen : public Personality
+template <class Boot, class Personality> class CBootThen : public Personality
 {
 public:
     template <class... Args>
@@ -64,19 +63,16 @@ private:
 };
 
 // The programmer of programmerSize bytes asked for in order, 4 KiB at a time.
-template <class Personality>
-class CSaharaThen : public CBootThen<CSaharaPhone, Personality>
+template <class Personality> class CSaharaThen : public CBootThen<CSaharaPhone, Personality>
 {
 public:
     template <class... Args>
     explicit CSaharaThen(size_t programmerSize, Args&&... options)
-        : CBootThen<CSaharaPhone, Personality>(CSaharaPhone::InOrder(programmerSize),
-                                               std::forward<Args>(options)...)
+        : CBootThen<CSaharaPhone, Personality>(CSaharaPhone::InOrder(programmerSize), std::forward<Args>(options)...)
     {
     }
     // The programmer as the boot code received it at the last load.
     const ByteVector& Programmer() const { return this->LastLoad().received; }
 };
 
-template <class Personality>
-using CDmssThen = CBootThen<CDmssPhone, Personality>;
+template <class Personality> using CDmssThen = CBootThen<CDmssPhone, Personality>;

@@ -49,8 +49,8 @@ CController::CController()
     windowClass.hInstance = GetModuleHandleW(nullptr);
     windowClass.lpszClassName = kClassName;
     RegisterClassW(&windowClass); // a second controller finds it registered
-    m_window.Reset(CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                   GetModuleHandleW(nullptr), this));
+    m_window.Reset(
+        CreateWindowExW(0, kClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr), this));
 }
 
 CController::~CController() = default;
@@ -142,8 +142,8 @@ std::string ReadLog(const std::wstring& folder)
     } while (FindNextFileW(search.Get(), &found));
     // The program keeps its log open for writing and lets others read it.
     const CFileHandle file(CreateFileW((folder + L"\\" + newest).c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                       OPEN_EXISTING, 0, nullptr));
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       0, nullptr));
     if (!file)
         return std::string();
     std::string text;

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Device
 {
@@ -75,8 +76,9 @@ std::string ReadTable(const std::string& path)
     CFileHandle file;
     for (int attempt = 0; attempt < 50; ++attempt)
     {
-        *file.Receive() = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+        *file.Receive() =
+            CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, 0, nullptr);
         if (file)
             break;
         DWORD error = GetLastError();
@@ -216,90 +218,91 @@ const Device* FindByName(const std::vector<Device>& devices, const char* name)
 
 } // namespace
 
-extern "C" {
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C"
 {
-    if (reason == DLL_PROCESS_ATTACH)
-        g_module = instance;
-    return TRUE;
-}
 
-// The device's type code, 0 when no device has that name.
-void CALLBACK qcGetDeviceType(HWND, HINSTANCE, LPSTR args, int)
-{
-    std::vector<Device> devices = LoadDevices("qcGetDeviceType", args);
-    const Device* device = FindByName(devices, args);
-    Finish(std::to_string(device ? device->type : 0));
-}
-
-// The device's index, 0 when no device has that name.
-void CALLBACK qcGetDeviceIndex(HWND, HINSTANCE, LPSTR args, int)
-{
-    std::vector<Device> devices = LoadDevices("qcGetDeviceIndex", args);
-    const Device* device = FindByName(devices, args);
-    Finish(std::to_string(device ? device->index : 0));
-}
-
-// "index, type": the name of the device with that index while it shows as
-// that type; nothing when there is none.
-void CALLBACK qcGetDeviceName(HWND, HINSTANCE, LPSTR args, int)
-{
-    std::vector<Device> devices = LoadDevices("qcGetDeviceName", args);
-    std::string text = args ? args : "";
-    size_t comma = text.find(',');
-    unsigned index = 0, type = 0;
-    if (comma == std::string::npos || !ReadNumber(text.substr(0, comma), index) ||
-        !ReadNumber(text.substr(comma + 1), type))
-        Fail(ERROR_INVALID_PARAMETER, "expected \"index, type\", got \"" + text + "\"");
-    for (const Device& device : devices)
-        if (device.index == index && device.type == type)
-            Finish(device.name);
-    Finish(std::string());
-}
-
-// Every device's name, each followed by ";".
-void CALLBACK qcGetDeviceList(HWND, HINSTANCE, LPSTR, int)
-{
-    std::string answer;
-    for (const Device& device : LoadDevices("qcGetDeviceList", nullptr))
-        answer += device.name + ";";
-    Finish(answer);
-}
-
-// The named disk's volumes, each followed by ";"; fails for an unknown name.
-void CALLBACK qcGetVolumeList(HWND, HINSTANCE, LPSTR args, int)
-{
-    std::vector<Device> devices = LoadDevices("qcGetVolumeList", args);
-    const Device* device = FindByName(devices, args);
-    if (!device)
-        Fail(ERROR_FILE_NOT_FOUND, std::string("no device named \"") + (args ? args : "") + "\"");
-    std::string answer;
-    size_t at = 0;
-    while (at < device->volumes.size())
+    BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     {
-        size_t end = device->volumes.find(';', at);
-        if (end == std::string::npos)
-            end = device->volumes.size();
-        if (end > at)
-            answer += device->volumes.substr(at, end - at) + ";";
-        at = end + 1;
+        if (reason == DLL_PROCESS_ATTACH)
+            g_module = instance;
+        return TRUE;
     }
-    Finish(answer);
-}
 
-// Nothing to set up in the stand-in: checks that the table can be read.
-void CALLBACK qcInitializeSetting(HWND, HINSTANCE, LPSTR, int)
-{
-    LoadDevices("qcInitializeSetting", nullptr);
-    Finish(std::string());
-}
+    // The device's type code, 0 when no device has that name.
+    void CALLBACK qcGetDeviceType(HWND, HINSTANCE, LPSTR args, int)
+    {
+        std::vector<Device> devices = LoadDevices("qcGetDeviceType", args);
+        const Device* device = FindByName(devices, args);
+        Finish(std::to_string(device ? device->type : 0));
+    }
 
-// Runs until it is ended.
-void CALLBACK qcMonitorDevice(HWND, HINSTANCE, LPSTR, int)
-{
-    for (;;)
-        Sleep(INFINITE);
-}
+    // The device's index, 0 when no device has that name.
+    void CALLBACK qcGetDeviceIndex(HWND, HINSTANCE, LPSTR args, int)
+    {
+        std::vector<Device> devices = LoadDevices("qcGetDeviceIndex", args);
+        const Device* device = FindByName(devices, args);
+        Finish(std::to_string(device ? device->index : 0));
+    }
+
+    // "index, type": the name of the device with that index while it shows as
+    // that type; nothing when there is none.
+    void CALLBACK qcGetDeviceName(HWND, HINSTANCE, LPSTR args, int)
+    {
+        std::vector<Device> devices = LoadDevices("qcGetDeviceName", args);
+        std::string text = args ? args : "";
+        size_t comma = text.find(',');
+        unsigned index = 0, type = 0;
+        if (comma == std::string::npos || !ReadNumber(text.substr(0, comma), index) ||
+            !ReadNumber(text.substr(comma + 1), type))
+            Fail(ERROR_INVALID_PARAMETER, "expected \"index, type\", got \"" + text + "\"");
+        for (const Device& device : devices)
+            if (device.index == index && device.type == type)
+                Finish(device.name);
+        Finish(std::string());
+    }
+
+    // Every device's name, each followed by ";".
+    void CALLBACK qcGetDeviceList(HWND, HINSTANCE, LPSTR, int)
+    {
+        std::string answer;
+        for (const Device& device : LoadDevices("qcGetDeviceList", nullptr))
+            answer += device.name + ";";
+        Finish(answer);
+    }
+
+    // The named disk's volumes, each followed by ";"; fails for an unknown name.
+    void CALLBACK qcGetVolumeList(HWND, HINSTANCE, LPSTR args, int)
+    {
+        std::vector<Device> devices = LoadDevices("qcGetVolumeList", args);
+        const Device* device = FindByName(devices, args);
+        if (!device)
+            Fail(ERROR_FILE_NOT_FOUND, std::string("no device named \"") + (args ? args : "") + "\"");
+        std::string answer;
+        size_t at = 0;
+        while (at < device->volumes.size())
+        {
+            size_t end = device->volumes.find(';', at);
+            if (end == std::string::npos)
+                end = device->volumes.size();
+            if (end > at)
+                answer += device->volumes.substr(at, end - at) + ";";
+            at = end + 1;
+        }
+        Finish(answer);
+    }
+
+    // Nothing to set up in the stand-in: checks that the table can be read.
+    void CALLBACK qcInitializeSetting(HWND, HINSTANCE, LPSTR, int)
+    {
+        LoadDevices("qcInitializeSetting", nullptr);
+        Finish(std::string());
+    }
+
+    // Runs until it is ended.
+    void CALLBACK qcMonitorDevice(HWND, HINSTANCE, LPSTR, int)
+    {
+        for (;;)
+            Sleep(INFINITE);
+    }
 
 } // extern "C"

@@ -7,7 +7,8 @@
 #include <functional>
 #include <regex>
 
-namespace {
+namespace
+{
 
 // A job whose work the test supplies; gates let the test hold it running.
 class CTestJob : public CDeviceReport
@@ -334,7 +335,7 @@ class CRefusingStation : public IDispatch, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CRefusingStation)
-        COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY(IDispatch)
     END_COM_MAP()
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
@@ -344,8 +345,8 @@ public:
         ids[0] = wcscmp(names[0], L"InitCheck") == 0 ? 1 : 2;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                                     EXCEPINFO*, UINT*) override
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override
     {
         for (UINT i = 0; i < params->cArgs; ++i)
         {
@@ -363,9 +364,8 @@ public:
 KESTRUP_CHILD(JobRecordsItsResultThroughTheStation)
 {
     static CComObjectStatic<CRefusingStation> station; // a static of the child
-    SetManagedObjectCreator([](const wchar_t*, const wchar_t*, IDispatch** out) {
-        return station.QueryInterface(IID_PPV_ARGS(out));
-    });
+    SetManagedObjectCreator(
+        [](const wchar_t*, const wchar_t*, IDispatch** out) { return station.QueryInterface(IID_PPV_ARGS(out)); });
     CComObject<CTestJob>* object = nullptr;
     if (FAILED(CComObject<CTestJob>::CreateInstance(&object)))
         return 1;

@@ -13,8 +13,7 @@
 constexpr DWORD kJobWaitMs = 180000;
 
 // Polls `condition` every 10 ms for up to `timeoutMs`; true once it held.
-template <class Condition>
-bool WaitFor(Condition condition, DWORD timeoutMs = kJobWaitMs)
+template <class Condition> bool WaitFor(Condition condition, DWORD timeoutMs = kJobWaitMs)
 {
     DWORD start = GetTickCount();
     while (!condition())

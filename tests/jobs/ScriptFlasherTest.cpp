@@ -7,7 +7,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 std::wstring CurrentDirectory()
 {
@@ -67,15 +68,15 @@ protected:
 TEST_F(ScriptFlasher, FastbootProgressGrowsByFinishedLinesAndIsFullAtTheEnd)
 {
     std::wstring script = WriteScript(L"flash-all.bat", Script({
-        "@echo off",
-        "echo serial %1 %2",
-        "echo path %PATH%",
-        "echo writing boot... finished",
-        "echo writing system... FINISHED",
-        "echo writing userdata... Finished",
-        "fastboot wait \"%~dp0go.flag\"",
-        "exit /b 0",
-    }));
+                                                            "@echo off",
+                                                            "echo serial %1 %2",
+                                                            "echo path %PATH%",
+                                                            "echo writing boot... finished",
+                                                            "echo writing system... FINISHED",
+                                                            "echo writing userdata... Finished",
+                                                            "fastboot wait \"%~dp0go.flag\"",
+                                                            "exit /b 0",
+                                                        }));
     ComPtr<IDeviceReport> job;
     ASSERT_EQ(S_OK, CFastBootFlasher::StartFlash(L"FB01", script.c_str(), &job));
     ASSERT_TRUE(WaitFor([&] { return job->GetProgress() == 15; }));
@@ -151,12 +152,12 @@ TEST_F(ScriptFlasher, NvflashSplitsLongLinesAndRunsWithoutItsToolFolder)
 {
     std::string longLine(3000, 'A');
     std::wstring script = WriteScript(L"nvflash.bat", Script({
-        "@echo off",
-        "echo instance %1 %2",
-        "echo path %PATH%",
-        "echo " + longLine,
-        "exit /b 0",
-    }));
+                                                          "@echo off",
+                                                          "echo instance %1 %2",
+                                                          "echo path %PATH%",
+                                                          "echo " + longLine,
+                                                          "exit /b 0",
+                                                      }));
     ComPtr<IDeviceReport> job;
     ASSERT_EQ(S_OK, CNvBootFlasher::StartFlash(L"NV01", script.c_str(), &job));
     ASSERT_TRUE(WaitFinished(job.Get()));

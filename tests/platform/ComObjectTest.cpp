@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 MIDL_INTERFACE("8D3E51A2-0C6F-4E7B-A915-3B2C7D40E611")
 ICounter : public IUnknown
@@ -22,7 +23,8 @@ INamed : public IUnknown
 __CRT_UUID_DECL(ICounter, 0x8d3e51a2, 0x0c6f, 0x4e7b, 0xa9, 0x15, 0x3b, 0x2c, 0x7d, 0x40, 0xe6, 0x11)
 __CRT_UUID_DECL(INamed, 0x8d3e51a2, 0x0c6f, 0x4e7b, 0xa9, 0x15, 0x3b, 0x2c, 0x7d, 0x40, 0xe6, 0x12)
 
-namespace {
+namespace
+{
 
 int g_destroyed = 0;
 HRESULT g_constructResult = S_OK;
@@ -33,9 +35,9 @@ class CThing : public ICounter, public INamed, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CThing)
-        COM_INTERFACE_ENTRY(ICounter)
-        COM_INTERFACE_ENTRY(INamed)
-        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
+    COM_INTERFACE_ENTRY(ICounter)
+    COM_INTERFACE_ENTRY(INamed)
+    COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     HRESULT FinalConstruct()

@@ -6,7 +6,8 @@
 
 #include <thread>
 
-namespace {
+namespace
+{
 
 bool IsOpen(HANDLE h)
 {
@@ -14,7 +15,10 @@ bool IsOpen(HANDLE h)
     return GetHandleInformation(h, &flags) != FALSE;
 }
 
-HANDLE NewEvent() { return CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+HANDLE NewEvent()
+{
+    return CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
 
 TEST(Handles, OwnersCloseOnceAndHandOverOnMove)
 {
@@ -105,8 +109,8 @@ TEST(Handles, GitCookieRevokesAtTheEnd)
     ASSERT_HRESULT_SUCCEEDED(apartment.Result());
     {
         ComPtr<IGlobalInterfaceTable> table;
-        ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                                  IID_PPV_ARGS(&table)));
+        ASSERT_HRESULT_SUCCEEDED(
+            CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&table)));
         ComPtr<IStream> stream;
         ASSERT_HRESULT_SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream));
         DWORD cookie = 0;

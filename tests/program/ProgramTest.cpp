@@ -73,8 +73,7 @@ bool Running(const wchar_t* exeName, DWORD parent = 0)
     return !FindProcesses(exeName, parent).empty();
 }
 
-template <class Condition>
-bool WaitUntil(Condition condition, DWORD ms)
+template <class Condition> bool WaitUntil(Condition condition, DWORD ms)
 {
     const auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (!condition())
@@ -94,8 +93,8 @@ public:
     explicit CMachine(DWORD noQpst)
     {
         DWORD size = sizeof(m_old);
-        m_had = SHGetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", nullptr, &m_old, &size) ==
-                ERROR_SUCCESS;
+        m_had =
+            SHGetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", nullptr, &m_old, &size) == ERROR_SUCCESS;
         SHSetValueW(HKEY_LOCAL_MACHINE, KESTRUP_MACHINE_KEY, L"NoQPST", REG_DWORD, &noQpst, sizeof(noQpst));
         RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsKey);
     }
@@ -120,9 +119,9 @@ public:
     explicit CRegisteredClasses(const std::wstring& command)
     {
         for (const std::wstring& key : Keys())
-            EXPECT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key + L"\\LocalServer32").c_str(), nullptr,
-                                                     REG_SZ, command.c_str(),
-                                                     static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))));
+            EXPECT_EQ(ERROR_SUCCESS,
+                      RegSetKeyValueW(HKEY_LOCAL_MACHINE, (key + L"\\LocalServer32").c_str(), nullptr, REG_SZ,
+                                      command.c_str(), static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))));
     }
     ~CRegisteredClasses()
     {
@@ -380,9 +379,14 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
     ASSERT_TRUE(WriteFileBytes(clients + L"\\raw.xml", Rawprogram("system.img", 64, 8)));
     ASSERT_TRUE(WriteFileBytes(clients + L"\\none.xml", "<?xml version=\"1.0\" ?>\n<data>\n</data>\n"));
     const Parameters parameters = {
-        {L"flashprogrammer", programmerPath},   {L"emmcfilepathboot", L""},          {L"provision", L""},
-        {L"filepathxml", clients + L"\\raw.xml"}, {L"filepathpatch", clients + L"\\none.xml"},
-        {L"searchpaths", clients},              {L"downloadtarget", L"emmc"},        {L"skipreset", L"1"},
+        {L"flashprogrammer", programmerPath},
+        {L"emmcfilepathboot", L""},
+        {L"provision", L""},
+        {L"filepathxml", clients + L"\\raw.xml"},
+        {L"filepathpatch", clients + L"\\none.xml"},
+        {L"searchpaths", clients},
+        {L"downloadtarget", L"emmc"},
+        {L"skipreset", L"1"},
         {L"usetrustedmode", L"1"},
     };
 
@@ -656,7 +660,8 @@ TEST_F(WindowFlash, ServerThatComesUpLateServesTheRowThatWaitedForIt)
     CRegisteredTypeLibraries libraries(BuiltProgramPath()); // the server's interfaces cross processes
     const wchar_t* exeName = PathFindFileNameW(self);
     ASSERT_FALSE(Running(exeName));
-    CHandle letUp(CreateEventW(nullptr, TRUE, FALSE, kLetServerUp)), letGo(CreateEventW(nullptr, TRUE, FALSE, kLetServerGo));
+    CHandle letUp(CreateEventW(nullptr, TRUE, FALSE, kLetServerUp)),
+        letGo(CreateEventW(nullptr, TRUE, FALSE, kLetServerGo));
     ASSERT_TRUE(letUp.IsValid() && letGo.IsValid());
     CScopeGuard serverGoes([&] { SetEvent(letGo.Get()); });
     ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}) && m_table.Set({4, 1, L"COM94"}));

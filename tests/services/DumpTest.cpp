@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Dumps `bytes` (hex text) in a child whose "DumpKestrup" is `dumpValue`,
 // and returns the child's log text without the thread prefixes.
@@ -67,7 +68,8 @@ TEST(Dump, PrintableRunsFrom20To7EAndLinesHoldSixteenBytes)
 TEST(Dump, OnlyTheExactTextOneSwitchesItOn)
 {
     for (const wchar_t* value : {L"1 ", L"01", L"", L"true"})
-        EXPECT_EQ("end\n", DumpInChild(value, L"4142")) << "DumpKestrup=" << std::string(value, value + lstrlenW(value));
+        EXPECT_EQ("end\n", DumpInChild(value, L"4142"))
+            << "DumpKestrup=" << std::string(value, value + lstrlenW(value));
 }
 
 TEST(Dump, NothingHeldWhileOff)

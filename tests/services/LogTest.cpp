@@ -6,7 +6,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
-namespace {
+namespace
+{
 
 std::string Narrow(const std::wstring& w)
 {
@@ -130,7 +131,7 @@ TEST(ProcessObjects, DownloadSemaphoreIsSharedByName)
     ASSERT_TRUE(h);
     // Test programs running beside this one download through it too: wait
     // for it as a job would, within the tests' job bound.
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h.Get(), 180000)); // count 1 ...
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(h.Get(), 180000));                             // count 1 ...
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(ProcessObjects().hDownloadSemaphore.Get(), 0)); // ... and max 1
     ReleaseSemaphore(h.Get(), 1, nullptr);
 }

@@ -36,8 +36,8 @@ public:
     std::vector<WORD> commands;
 
     BEGIN_MSG_MAP(CCommandParent)
-        MESSAGE_HANDLER(WM_COMMAND, OnCommand)
-        REFLECT_NOTIFICATIONS()
+    MESSAGE_HANDLER(WM_COMMAND, OnCommand)
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
     LRESULT OnCommand(UINT, WPARAM wParam, LPARAM, BOOL&)
@@ -49,13 +49,14 @@ public:
 
 // Dispatches this thread's messages until `done` holds (true) or the time is
 // up (false); a time of 0 dispatches what is waiting once.
-template <class Condition>
-bool PumpUntil(Condition done, DWORD timeoutMs = 60000)
+template <class Condition> bool PumpUntil(Condition done, DWORD timeoutMs = 60000)
 {
     const DWORD start = GetTickCount();
-    for (;;) {
+    for (;;)
+    {
         MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }

@@ -99,7 +99,8 @@ int RunPhones(const std::vector<std::wstring>& args)
             PhoneRequest request;
             const size_t equals = arg.find(L'='), comma = arg.find(L',', equals);
             request.kind = arg.substr(0, equals);
-            request.storage = arg.substr(equals + 1, comma == std::wstring::npos ? std::wstring::npos : comma - equals - 1);
+            request.storage =
+                arg.substr(equals + 1, comma == std::wstring::npos ? std::wstring::npos : comma - equals - 1);
             if (comma != std::wstring::npos)
                 request.programmer = arg.substr(comma + 1);
             if (request.storage.empty())

@@ -55,8 +55,8 @@ std::string Rawprogram(const Folder& f)
 {
     auto program = [&](const char* file, ULONGLONG start, size_t bytes) {
         return "<program SECTOR_SIZE_IN_BYTES=\"" + std::to_string(f.sectorSize) + "\" filename=\"" + file +
-               "\" label=\"" + std::string(file, static_cast<size_t>(strchr(file, '.') - file)) + "\" num_partition_sectors=\"" +
-               std::to_string((bytes + f.sectorSize - 1) / f.sectorSize) +
+               "\" label=\"" + std::string(file, static_cast<size_t>(strchr(file, '.') - file)) +
+               "\" num_partition_sectors=\"" + std::to_string((bytes + f.sectorSize - 1) / f.sectorSize) +
                "\" physical_partition_number=\"0\" start_sector=\"" + std::to_string(start) + "\"/>\n";
     };
     return "<?xml version=\"1.0\" ?>\n<data>\n" + program("boot.img", kBootSector, f.boot.size()) +
@@ -108,7 +108,8 @@ bool WriteFolder(const std::wstring& root, Folder& f, unsigned seed)
         programmer = Pattern(40 * 1024, seed + 2);
     return WriteFileBytes(f.path + L"\\" + f.programmer, programmer) &&
            WriteFileBytes(f.path + L"\\boot.img", f.boot) && WriteFileBytes(f.path + L"\\system.img", f.system) &&
-           WriteFileBytes(f.path + L"\\rawprogram0.xml", Rawprogram(f)) && WriteFileBytes(f.path + L"\\patch0.xml", Patch(f)) &&
+           WriteFileBytes(f.path + L"\\rawprogram0.xml", Rawprogram(f)) &&
+           WriteFileBytes(f.path + L"\\patch0.xml", Patch(f)) &&
            WriteFileBytes(f.path + L"\\flash_all.bat", kFlashAll);
 }
 
@@ -270,9 +271,12 @@ int Run(const std::map<std::wstring, std::wstring>& options)
         // By hand (--prepare) the eMMC phone's folder comes first.
         {L"SearchPath", folders[prepareOnly ? 1 : 0].path},
         {L"FtBootScript", L"flash_all.bat"},
-        {L"NvBootScript", L"nvflash_all.bat"},   {L"Programmer", L"prog_*_firehose_*.*"},
-        {L"BootImage", L"*_msimage.mbn"},        {L"KernelFlinger", L"loader.efi"},
-        {L"Provision", L"provision*.xml"},       {L"RawFile", L"rawprogram*.xml"},
+        {L"NvBootScript", L"nvflash_all.bat"},
+        {L"Programmer", L"prog_*_firehose_*.*"},
+        {L"BootImage", L"*_msimage.mbn"},
+        {L"KernelFlinger", L"loader.efi"},
+        {L"Provision", L"provision*.xml"},
+        {L"RawFile", L"rawprogram*.xml"},
         {L"PatchFile", L"patch*.xml"},
     };
     for (const auto& setting : settings)
@@ -487,8 +491,10 @@ int Run(const std::map<std::wstring, std::wstring>& options)
         const bool asExpected = answered && success == phone.expectSuccess && storageOk;
         allAsExpected = allAsExpected && asExpected;
         std::printf("%-7s %-34s %-8s %6.1fs  %s%s%s\n", Narrow(phone.name).c_str(), phone.title.c_str(),
-                    !answered ? "none" : success ? "success" : "failure", seconds, storageOk ? "yes" : "no",
-                    asExpected ? "" : "  <- not as expected", note.c_str());
+                    !answered ? "none"
+                    : success ? "success"
+                              : "failure",
+                    seconds, storageOk ? "yes" : "no", asExpected ? "" : "  <- not as expected", note.c_str());
     }
     return allAsExpected ? 0 : 1;
 }

@@ -2,7 +2,8 @@
 #include <cstring>
 #include <cwchar>
 
-namespace {
+namespace
+{
 
 // A copy of a medium that the receiver releases on its own: the data is
 // duplicated (or the stream or storage counted again), so the copy has no
@@ -11,7 +12,8 @@ HRESULT CopyMedium(const STGMEDIUM& from, CLIPFORMAT format, STGMEDIUM& to)
 {
     to = STGMEDIUM{};
     to.tymed = from.tymed;
-    switch (from.tymed) {
+    switch (from.tymed)
+    {
     case TYMED_HGLOBAL:
     case TYMED_GDI:
     case TYMED_MFPICT:
@@ -20,7 +22,8 @@ HRESULT CopyMedium(const STGMEDIUM& from, CLIPFORMAT format, STGMEDIUM& to)
         if (!to.hGlobal)
             return to.tymed = TYMED_NULL, E_OUTOFMEMORY;
         break;
-    case TYMED_FILE: {
+    case TYMED_FILE:
+    {
         // A file name is task memory, not a global block.
         size_t bytes = ((from.lpszFileName ? std::wcslen(from.lpszFileName) : 0) + 1) * sizeof(WCHAR);
         to.lpszFileName = static_cast<LPOLESTR>(::CoTaskMemAlloc(bytes));
@@ -49,7 +52,6 @@ HRESULT CopyMedium(const STGMEDIUM& from, CLIPFORMAT format, STGMEDIUM& to)
 
 // ---- CDropSource -------------------------------------------------------
 
-
 HRESULT CDropSource::QueryContinueDrag(BOOL escapePressed, DWORD keys)
 {
     if (escapePressed)
@@ -59,7 +61,10 @@ HRESULT CDropSource::QueryContinueDrag(BOOL escapePressed, DWORD keys)
     return S_OK;
 }
 
-HRESULT CDropSource::GiveFeedback(DWORD) { return DRAGDROP_S_USEDEFAULTCURSORS; }
+HRESULT CDropSource::GiveFeedback(DWORD)
+{
+    return DRAGDROP_S_USEDEFAULTCURSORS;
+}
 
 // ---- CDataObject -------------------------------------------------------
 
@@ -74,15 +79,16 @@ CDataObject::~CDataObject()
         ::ReleaseStgMedium(&medium);
 }
 
-
 HRESULT CDataObject::GetData(FORMATETC* format, STGMEDIUM* medium)
 {
     if (!format || !medium)
         return E_INVALIDARG;
     *medium = STGMEDIUM{};
-    for (size_t i = 0; i < m_formats.size(); ++i) {
+    for (size_t i = 0; i < m_formats.size(); ++i)
+    {
         const FORMATETC& stored = m_formats[i];
-        if (stored.cfFormat != format->cfFormat || stored.dwAspect != format->dwAspect || !(stored.tymed & format->tymed))
+        if (stored.cfFormat != format->cfFormat || stored.dwAspect != format->dwAspect ||
+            !(stored.tymed & format->tymed))
             continue;
         if (m_media[i].tymed != TYMED_NULL)
             return CopyMedium(m_media[i], stored.cfFormat, *medium);
@@ -92,7 +98,10 @@ HRESULT CDataObject::GetData(FORMATETC* format, STGMEDIUM* medium)
     return DV_E_FORMATETC;
 }
 
-HRESULT CDataObject::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
+HRESULT CDataObject::GetDataHere(FORMATETC*, STGMEDIUM*)
+{
+    return E_NOTIMPL;
+}
 
 HRESULT CDataObject::QueryGetData(FORMATETC* format)
 {
@@ -125,31 +134,40 @@ HRESULT CDataObject::SetData(FORMATETC* format, STGMEDIUM* medium, BOOL release)
     if (format->ptd)
         return DV_E_DVTARGETDEVICE;
     STGMEDIUM kept = *medium;
-    if (!release) {
+    if (!release)
+    {
         HRESULT hr = CopyMedium(*medium, format->cfFormat, kept);
         if (FAILED(hr))
             return hr;
     }
     // New data for a format already held replaces the old (the shell's drag
     // image sets its formats again on every drag).
-    for (size_t i = 0; i < m_formats.size(); ++i) {
+    for (size_t i = 0; i < m_formats.size(); ++i)
+    {
         if (m_formats[i].cfFormat == format->cfFormat && m_formats[i].dwAspect == format->dwAspect &&
-            m_formats[i].lindex == format->lindex) {
+            m_formats[i].lindex == format->lindex)
+        {
             ::ReleaseStgMedium(&m_media[i]);
             m_formats[i] = *format;
             m_media[i] = kept;
             return S_OK;
         }
     }
-    try {
+    try
+    {
         m_formats.push_back(*format);
-        try {
+        try
+        {
             m_media.push_back(kept);
-        } catch (...) {
+        }
+        catch (...)
+        {
             m_formats.pop_back();
             throw;
         }
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         if (!release)
             ::ReleaseStgMedium(&kept);
         return E_OUTOFMEMORY;
@@ -166,9 +184,12 @@ HRESULT CDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** out)
         return E_NOTIMPL;
     CComObject<CEnumFormatEtc>* formats = nullptr;
     HRESULT hr = E_OUTOFMEMORY;
-    try {
+    try
+    {
         hr = CComObject<CEnumFormatEtc>::CreateInstance(&formats, m_formats);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return E_OUTOFMEMORY;
     }
     if (FAILED(hr))
@@ -178,11 +199,23 @@ HRESULT CDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** out)
     return S_OK;
 }
 
-HRESULT CDataObject::DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) { return OLE_E_ADVISENOTSUPPORTED; }
-HRESULT CDataObject::DUnadvise(DWORD) { return E_NOTIMPL; }
-HRESULT CDataObject::EnumDAdvise(IEnumSTATDATA**) { return OLE_E_ADVISENOTSUPPORTED; }
+HRESULT CDataObject::DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*)
+{
+    return OLE_E_ADVISENOTSUPPORTED;
+}
+HRESULT CDataObject::DUnadvise(DWORD)
+{
+    return E_NOTIMPL;
+}
+HRESULT CDataObject::EnumDAdvise(IEnumSTATDATA**)
+{
+    return OLE_E_ADVISENOTSUPPORTED;
+}
 
-BOOL CDataObject::OnRenderData(const FORMATETC&, STGMEDIUM&, BOOL) { return FALSE; }
+BOOL CDataObject::OnRenderData(const FORMATETC&, STGMEDIUM&, BOOL)
+{
+    return FALSE;
+}
 
 // ---- CEnumFormatEtc ----------------------------------------------------
 
@@ -190,7 +223,6 @@ CEnumFormatEtc::CEnumFormatEtc(std::vector<FORMATETC> formats, int position)
     : m_position(position), m_formats(std::move(formats))
 {
 }
-
 
 HRESULT CEnumFormatEtc::Next(ULONG count, FORMATETC* formats, ULONG* fetched)
 {
@@ -228,9 +260,12 @@ HRESULT CEnumFormatEtc::Clone(IEnumFORMATETC** out)
     *out = nullptr;
     CComObject<CEnumFormatEtc>* copy = nullptr;
     HRESULT hr = E_OUTOFMEMORY;
-    try {
+    try
+    {
         hr = CComObject<CEnumFormatEtc>::CreateInstance(&copy, m_formats, m_position);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return E_OUTOFMEMORY;
     }
     if (FAILED(hr))
@@ -254,12 +289,14 @@ CDropTarget::~CDropTarget()
     Forget();
 }
 
-
 BOOL CDropTarget::AddFormat(CLIPFORMAT format)
 {
-    try {
+    try
+    {
         m_formats.push_back(FORMATETC{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL});
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return FALSE;
     }
     return TRUE;
@@ -270,7 +307,8 @@ DWORD CDropTarget::EffectFromKeys(BOOL accepted, DWORD keys, DWORD allowed)
     if (!accepted)
         return DROPEFFECT_NONE;
     const bool control = keys & MK_CONTROL, shift = keys & MK_SHIFT;
-    if (control || shift) {
+    if (control || shift)
+    {
         DWORD chosen = control && shift ? DROPEFFECT_LINK : control ? DROPEFFECT_COPY : DROPEFFECT_MOVE;
         return (allowed & chosen) ? chosen : DROPEFFECT_NONE;
     }
@@ -304,10 +342,12 @@ HRESULT CDropTarget::DragEnter(IDataObject* data, DWORD keys, POINTL point, DWOR
     if (m_helper)
         m_helper->DragEnter(m_target, data, &screen, *effect);
     Forget();
-    for (FORMATETC& format : m_formats) {
+    for (FORMATETC& format : m_formats)
+    {
         FORMATETC wanted = format;
         STGMEDIUM medium{};
-        if (SUCCEEDED(data->GetData(&wanted, &medium))) {
+        if (SUCCEEDED(data->GetData(&wanted, &medium)))
+        {
             m_accepted = TRUE;
             m_format = format;
             m_medium = medium;
@@ -352,14 +392,18 @@ HRESULT CDropTarget::Drop(IDataObject* data, DWORD keys, POINTL point, DWORD* ef
     if (m_helper)
         m_helper->Drop(data, &screen, *effect);
     DWORD chosen = EffectFromKeys(m_accepted && m_format.cfFormat, keys, *effect);
-    if (chosen != DROPEFFECT_NONE) {
+    if (chosen != DROPEFFECT_NONE)
+    {
         FORMATETC format = m_format;
         STGMEDIUM fresh{};
-        if (SUCCEEDED(data->GetData(&format, &fresh))) {
+        if (SUCCEEDED(data->GetData(&format, &fresh)))
+        {
             if (!OnDrop(format, fresh, chosen, ClientPoint(point)))
                 chosen = DROPEFFECT_NONE;
             ::ReleaseStgMedium(&fresh);
-        } else {
+        }
+        else
+        {
             chosen = DROPEFFECT_NONE;
         }
     }
@@ -368,7 +412,16 @@ HRESULT CDropTarget::Drop(IDataObject* data, DWORD keys, POINTL point, DWORD* ef
     return S_OK;
 }
 
-DWORD CDropTarget::OnDragEnter(FORMATETC&, STGMEDIUM&, DWORD, POINT) { return DROPEFFECT_NONE; }
-DWORD CDropTarget::OnDragOver(FORMATETC&, STGMEDIUM&, DWORD, POINT) { return DROPEFFECT_NONE; }
-BOOL CDropTarget::OnDrop(FORMATETC&, STGMEDIUM&, DWORD, POINT) { return FALSE; }
+DWORD CDropTarget::OnDragEnter(FORMATETC&, STGMEDIUM&, DWORD, POINT)
+{
+    return DROPEFFECT_NONE;
+}
+DWORD CDropTarget::OnDragOver(FORMATETC&, STGMEDIUM&, DWORD, POINT)
+{
+    return DROPEFFECT_NONE;
+}
+BOOL CDropTarget::OnDrop(FORMATETC&, STGMEDIUM&, DWORD, POINT)
+{
+    return FALSE;
+}
 void CDropTarget::OnDragLeave() {}

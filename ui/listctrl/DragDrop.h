@@ -22,7 +22,7 @@ public:
     static constexpr bool kLocksModule = false;
 
     BEGIN_COM_MAP(CDropSource)
-        COM_INTERFACE_ENTRY(IDropSource)
+    COM_INTERFACE_ENTRY(IDropSource)
     END_COM_MAP()
 
     HRESULT STDMETHODCALLTYPE QueryContinueDrag(BOOL escapePressed, DWORD keys) override;
@@ -38,7 +38,7 @@ public:
     static constexpr bool kLocksModule = false; // as CDropSource
 
     BEGIN_COM_MAP(CDataObject)
-        COM_INTERFACE_ENTRY(IDataObject)
+    COM_INTERFACE_ENTRY(IDataObject)
     END_COM_MAP()
 
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* format, STGMEDIUM* medium) override;
@@ -69,7 +69,7 @@ public:
     CEnumFormatEtc(std::vector<FORMATETC> formats, int position = 0);
 
     BEGIN_COM_MAP(CEnumFormatEtc)
-        COM_INTERFACE_ENTRY(IEnumFORMATETC)
+    COM_INTERFACE_ENTRY(IEnumFORMATETC)
     END_COM_MAP()
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, FORMATETC* formats, ULONG* fetched) override;
@@ -91,7 +91,7 @@ public:
     static constexpr bool kLocksModule = false; // as CDropSource
 
     BEGIN_COM_MAP(CDropTarget)
-        COM_INTERFACE_ENTRY(IDropTarget)
+    COM_INTERFACE_ENTRY(IDropTarget)
     END_COM_MAP()
 
     HRESULT STDMETHODCALLTYPE DragEnter(IDataObject* data, DWORD keys, POINTL point, DWORD* effect) override;
@@ -125,8 +125,7 @@ protected:
 };
 
 // The list's data object: renders the list's header format.
-template <class T>
-class CDataObjectT : public CDataObject
+template <class T> class CDataObjectT : public CDataObject
 {
 public:
     explicit CDataObjectT(CDropSource* dropSource) : CDataObject(dropSource) {}
@@ -139,7 +138,8 @@ public:
         if (!block)
             return FALSE;
         auto* window = static_cast<HWND*>(::GlobalLock(block));
-        if (!window) {
+        if (!window)
+        {
             ::GlobalFree(block);
             return FALSE;
         }
@@ -155,8 +155,7 @@ public:
 };
 
 // The list's drop target: passes the accepted data on to the list.
-template <class T>
-class CDropTargetT : public CDropTarget
+template <class T> class CDropTargetT : public CDropTarget
 {
 public:
     CDropTargetT(HWND target, T* list) : CDropTarget(target), m_list(list) {}
@@ -179,8 +178,7 @@ public:
 
 // A window's drag and drop: its drop target and, for a drag source, the
 // drop source and the data object it offers.
-template <class T>
-class CDragDrop
+template <class T> class CDragDrop
 {
 public:
     CDragDrop() = default;
@@ -208,13 +206,15 @@ public:
         if (FAILED(::RegisterDragDrop(m_hWnd, held.Get())))
             return FALSE;
         m_dropTarget = target;
-        if (source) {
+        if (source)
+        {
             CComObject<CDropSource>* dropSource = nullptr;
             if (SUCCEEDED(CComObject<CDropSource>::CreateInstance(&dropSource)))
                 m_dropSource = dropSource;
             CComObject<CDataObjectT<T>>* dataObject = nullptr;
             if (m_dropSource &&
-                SUCCEEDED(CComObject<CDataObjectT<T>>::CreateInstance(&dataObject, m_dropSource.Get()))) {
+                SUCCEEDED(CComObject<CDataObjectT<T>>::CreateInstance(&dataObject, m_dropSource.Get())))
+            {
                 m_dataObject = dataObject;
                 m_dataObject->m_list = list;
             }
@@ -242,10 +242,12 @@ public:
         HRESULT hr = S_FALSE;
         CGdiObject<HBITMAP> bitmap(image ? image->hbmpDragImage : nullptr);
         ComPtr<IDragSourceHelper> helper;
-        if (m_dataObject) {
+        if (m_dataObject)
+        {
             if (bitmap &&
                 SUCCEEDED(::CoCreateInstance(CLSID_DragDropHelper, nullptr, CLSCTX_INPROC_SERVER,
-                                             IID_IDragSourceHelper, reinterpret_cast<void**>(helper.GetAddressOf()))) &&
+                                             IID_IDragSourceHelper,
+                                             reinterpret_cast<void**>(helper.GetAddressOf()))) &&
                 SUCCEEDED(helper->InitializeFromBitmap(image, m_dataObject.Get())))
                 bitmap.Detach(); // the shell keeps it
             hr = ::DoDragDrop(m_dataObject.Get(), m_dropSource.Get(), allowed, &done);

@@ -22,12 +22,15 @@ BOOL CDropArrows::Create(HWND owner, int gap, BOOL vertical)
         return FALSE;
 
     POINT first[7], second[7];
-    if (vertical) {
+    if (vertical)
+    {
         const POINT down[7] = {{8, 0}, {8, 4}, {11, 4}, {6, 9}, {1, 4}, {4, 4}, {4, 0}};
         const POINT up[7] = {{4, L}, {4, L - 4}, {0, L - 4}, {6, L - 10}, {12, L - 4}, {8, L - 4}, {8, L}};
         std::copy(down, down + 7, first);
         std::copy(up, up + 7, second);
-    } else {
+    }
+    else
+    {
         const POINT right[7] = {{0, 9}, {4, 9}, {4, 12}, {10, 6}, {4, 0}, {4, 4}, {0, 4}};
         const POINT left[7] = {{L, 4}, {L - 4, 4}, {L - 4, 0}, {L - 10, 6}, {L - 4, 12}, {L - 4, 9}, {L, 9}};
         std::copy(right, right + 7, first);
@@ -35,7 +38,8 @@ BOOL CDropArrows::Create(HWND owner, int gap, BOOL vertical)
     }
     CGdiObject<HRGN> a(::CreatePolygonRgn(first, 7, ALTERNATE));
     CGdiObject<HRGN> b(::CreatePolygonRgn(second, 7, ALTERNATE));
-    if (a && b && ::CombineRgn(a.Get(), a.Get(), b.Get(), RGN_OR) != ERROR) {
+    if (a && b && ::CombineRgn(a.Get(), a.Get(), b.Get(), RGN_OR) != ERROR)
+    {
         // The window owns the region from here on.
         if (::SetWindowRgn(m_hWnd, a.Get(), FALSE))
             a.Detach();

@@ -7,8 +7,7 @@
 #include <new>
 #include <vector>
 
-template <class TItem>
-class CListCtrlData : public CListImpl
+template <class TItem> class CListCtrlData : public CListImpl
 {
 public:
     using Row = CListRow<TItem>;
@@ -35,9 +34,12 @@ public:
     {
         if (m_rows.size() >= kMaxListRows)
             return -1;
-        try {
+        try
+        {
             m_rows.push_back(row);
-        } catch (const std::bad_alloc&) {
+        }
+        catch (const std::bad_alloc&)
+        {
             return -1;
         }
         ResetScrollBars(SB_BOTH, -1, FALSE);
@@ -80,11 +82,14 @@ protected:
     {
         if (m_rows.size() >= kMaxListRows)
             return FALSE;
-        try {
+        try
+        {
             Row row;
             static_cast<CListRowBase&>(row) = std::move(record);
             m_rows.push_back(std::move(row));
-        } catch (const std::bad_alloc&) {
+        }
+        catch (const std::bad_alloc&)
+        {
             return FALSE;
         }
         return TRUE;
@@ -95,9 +100,12 @@ protected:
     BOOL ReorderRows(const std::vector<int>& order) override
     {
         std::vector<Row> reordered;
-        try {
+        try
+        {
             reordered.reserve(m_rows.size());
-        } catch (const std::bad_alloc&) {
+        }
+        catch (const std::bad_alloc&)
+        {
             return FALSE;
         }
         // Rows move whole: their item data references are moved, not copied.
@@ -109,16 +117,11 @@ protected:
 
     // Smart pointers compare what they point to (a ComPtr's == would
     // compare its conversion to bool).
-    template <class U>
-    static auto SameItem(const U& a, const U& b, int) -> decltype(a.Get() == b.Get())
+    template <class U> static auto SameItem(const U& a, const U& b, int) -> decltype(a.Get() == b.Get())
     {
         return a.Get() == b.Get();
     }
-    template <class U>
-    static bool SameItem(const U& a, const U& b, long)
-    {
-        return a == b;
-    }
+    template <class U> static bool SameItem(const U& a, const U& b, long) { return a == b; }
 
     std::vector<Row> m_rows;
 };

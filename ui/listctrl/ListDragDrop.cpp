@@ -23,7 +23,8 @@ void CListImpl::BeginHeaderDrag()
     HideTitleTip();
     const int pressed = m_header.pressedColumn;
     RECT column{};
-    if (GetColumnRect(pressed, column)) {
+    if (GetColumnRect(pressed, column))
+    {
         m_drag.draggedColumn = pressed;
         SHDRAGIMAGE image{};
         image.hbmpDragImage = MakeHeaderDragImage(pressed);
@@ -48,22 +49,27 @@ void CListImpl::ShowDropArrows(POINT point)
     int position = -1;
     UINT bits = 0;
     RECT column{};
-    if (HitTestDivider(point, position, bits) && GetColumnRect(position, column)) {
+    if (HitTestDivider(point, position, bits) && GetColumnRect(position, column))
+    {
         m_header.hotColumn = position;
         m_drag.dropPosition = DropPositionAt(point.x, position, column, m_drag.draggedColumn);
     }
     CDropArrows& arrows = m_children->dropArrows;
     const int drop = m_drag.dropPosition;
-    if (drop == -1) {
+    if (drop == -1)
+    {
         arrows.Hide();
         return;
     }
     POINT arrow{0, GetHeaderHeight() / 2};
     RECT edge{};
-    if (drop >= GetColumnCount()) {
+    if (drop >= GetColumnCount())
+    {
         GetColumnRect(GetColumnCount() - 1, edge);
         arrow.x = edge.right;
-    } else {
+    }
+    else
+    {
         GetColumnRect(drop, edge);
         arrow.x = edge.left;
     }

@@ -79,7 +79,8 @@ void BlendListRect(HDC dc, const RECT& rect, COLORREF colour, COLORREF frame)
         return;
     CMemoryDc source(::CreateCompatibleDC(dc));
     CGdiObject<HBITMAP> pixel(::CreateCompatibleBitmap(dc, 1, 1));
-    if (source && pixel) {
+    if (source && pixel)
+    {
         CSelectObject selected(source.Get(), pixel.Get());
         ::SetPixel(source.Get(), 0, 0, colour);
         BLENDFUNCTION blend{AC_SRC_OVER, 0, 75, 0};

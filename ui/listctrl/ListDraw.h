@@ -14,8 +14,8 @@ struct CListColours
     COLORREF highlight;
     COLORREF highlightText;
     COLORREF cellText;
-    COLORREF selectionFrameFocused[2];   // outer, inner
-    COLORREF selectionFillFocused[2];    // top, bottom
+    COLORREF selectionFrameFocused[2]; // outer, inner
+    COLORREF selectionFillFocused[2];  // top, bottom
     COLORREF selectionFrameUnfocused[2];
     COLORREF selectionFillUnfocused[2];
     COLORREF focusCellFill[2];

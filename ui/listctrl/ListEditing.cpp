@@ -24,19 +24,22 @@ BOOL CListImpl::EditItem(int row, int position)
     };
     CListChildren& children = *m_children;
     BOOL shown;
-    switch (GetItemFormat(row, id)) {
+    switch (GetItemFormat(row, id))
+    {
     case ITEM_FORMAT_EDIT:
         open();
         shown = children.edit.Show(m_hWnd, row, position, cell, flags, text.c_str());
         break;
-    case ITEM_FORMAT_DATETIME: {
+    case ITEM_FORMAT_DATETIME:
+    {
         SYSTEMTIME time{};
         ParseItemDate(text, time);
         open();
         shown = children.date.Show(m_hWnd, row, position, cell, flags, time);
         break;
     }
-    case ITEM_FORMAT_COMBO: {
+    case ITEM_FORMAT_COMBO:
+    {
         CListStrings choices;
         if (!GetItemComboList(row, id, choices) || choices.empty())
             return FALSE;
@@ -47,7 +50,8 @@ BOOL CListImpl::EditItem(int row, int position)
     default:
         return TRUE;
     }
-    if (!shown) {
+    if (!shown)
+    {
         m_input.editing = FALSE;
         Invalidate();
     }
@@ -59,7 +63,8 @@ LRESULT CListImpl::OnEndEdit(int, LPNMHDR header, BOOL&)
     const auto* notify = reinterpret_cast<const ListNotify*>(header);
     m_input.editing = FALSE;
     const int id = GetColumnId(notify->column);
-    if (notify->key != VK_ESCAPE) {
+    if (notify->key != VK_ESCAPE)
+    {
         if (notify->key == VK_DELETE)
             SetItemText(notify->row, id, L"");
         else if (notify->date && notify->text && std::wcstol(notify->text, nullptr, 10) != 0)
@@ -95,7 +100,8 @@ void CListImpl::ShowTitleTip(POINT point, int row, int position)
     if (m_input.editing || (row == m_input.tipRow && position == m_input.tipColumn && titleTip.IsWindowVisible()))
         return;
     RECT cell{};
-    if (!GetItemRect(row, position, cell)) {
+    if (!GetItemRect(row, position, cell))
+    {
         HideTitleTip();
         return;
     }
@@ -112,10 +118,13 @@ void CListImpl::ShowTitleTip(POINT point, int row, int position)
     else if (format != ITEM_FORMAT_CHECKBOX && format != ITEM_FORMAT_CHECKBOX3 && format != ITEM_FORMAT_PROGRESS)
         shown = GetItemText(row, id);
     ::MapWindowPoints(m_hWnd, nullptr, reinterpret_cast<POINT*>(&text), 2);
-    if (!shown.empty() && titleTip.Show(text, shown, GetItemTipText(row))) {
+    if (!shown.empty() && titleTip.Show(text, shown, GetItemTipText(row)))
+    {
         m_input.tipRow = row;
         m_input.tipColumn = position;
-    } else {
+    }
+    else
+    {
         HideTitleTip();
     }
 }

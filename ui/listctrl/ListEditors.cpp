@@ -8,7 +8,8 @@
 #include <cwctype>
 #include <vector>
 
-namespace {
+namespace
+{
 
 std::wstring WindowText(HWND window)
 {
@@ -27,16 +28,22 @@ bool ScanCandidate(UINT flags, const std::wstring& candidate)
     int dots = 0, lessCount = 0, equalCount = 0, greaterCount = 0;
     const bool real = (flags & ITEM_FLAGS_EDIT_FLOAT) != 0;
     const bool operators = (flags & ITEM_FLAGS_EDIT_OPERATOR) != 0;
-    for (size_t i = 0; i < candidate.size(); ++i) {
+    for (size_t i = 0; i < candidate.size(); ++i)
+    {
         const wchar_t c = candidate[i];
         const int at = static_cast<int>(i);
-        if (c == L'-') {
+        if (c == L'-')
+        {
             minus = at;
-        } else if (c == L'.') {
+        }
+        else if (c == L'.')
+        {
             if (!real)
                 return false;
             ++dots;
-        } else if (c == L'<' || c == L'=' || c == L'>') {
+        }
+        else if (c == L'<' || c == L'=' || c == L'>')
+        {
             if (!operators)
                 return false;
             if (c == L'<')
@@ -45,10 +52,14 @@ bool ScanCandidate(UINT flags, const std::wstring& candidate)
                 ++equalCount, equal = at;
             else
                 ++greaterCount, greater = at;
-        } else if (c >= L'0' && c <= L'9') {
+        }
+        else if (c >= L'0' && c <= L'9')
+        {
             if (firstDigit == -1)
                 firstDigit = at;
-        } else {
+        }
+        else
+        {
             return false;
         }
         if (dots > 1 || lessCount > 1 || equalCount > 1 || greaterCount > 1)
@@ -71,14 +82,18 @@ NumberKey CheckNumberKey(UINT flags, wchar_t key, std::wstring& text, DWORD& sta
         return NumberKey::Accept;
     start = std::min<DWORD>(start, static_cast<DWORD>(text.size()));
     end = std::min<DWORD>(std::max(end, start), static_cast<DWORD>(text.size()));
-    if ((flags & ITEM_FLAGS_EDIT_NEGATIVE) && key == L'-') {
+    if ((flags & ITEM_FLAGS_EDIT_NEGATIVE) && key == L'-')
+    {
         wchar_t number[64];
         bool negative;
-        if (flags & ITEM_FLAGS_EDIT_FLOAT) {
+        if (flags & ITEM_FLAGS_EDIT_FLOAT)
+        {
             double value = std::wcstod(text.c_str(), nullptr);
             negative = value < 0;
             std::swprintf(number, 64, L"%lf", -value);
-        } else {
+        }
+        else
+        {
             long value = std::wcstol(text.c_str(), nullptr, 10);
             negative = value < 0;
             std::swprintf(number, 64, L"%ld", -value);
@@ -119,7 +134,8 @@ BOOL CListEditorBase::CreateControl(LPCWSTR className, HWND list, const RECT& re
     if (!window)
         return FALSE;
     CGdiObject<HFONT> font(CreateListMessageFont());
-    if (!font || !SubclassWindow(window)) {
+    if (!font || !SubclassWindow(window))
+    {
         ::DestroyWindow(window);
         return FALSE;
     }
@@ -140,14 +156,18 @@ BOOL CListEditorBase::HandleExitKey(WPARAM key)
 BOOL CListEditorBase::PassNumberKey(WPARAM key, DWORD start, DWORD end, bool combo)
 {
     std::wstring text = WindowText(m_hWnd);
-    switch (CheckNumberKey(m_flags, static_cast<wchar_t>(key), text, start, end)) {
+    switch (CheckNumberKey(m_flags, static_cast<wchar_t>(key), text, start, end))
+    {
     case NumberKey::Accept:
         return FALSE;
     case NumberKey::Replaced:
         SetWindowText(text.c_str());
-        if (combo) {
+        if (combo)
+        {
             SendMessage(CB_SETEDITSEL, 0, MAKELPARAM(start, end));
-        } else {
+        }
+        else
+        {
             SendMessage(EM_SETSEL, start, end);
             SendMessage(EM_SCROLLCARET);
         }
@@ -161,7 +181,8 @@ BOOL CListEditorBase::PassNumberKey(WPARAM key, DWORD start, DWORD end, bool com
 void CListEditorBase::SendEndEdit(LPCWSTR text, SYSTEMTIME* date)
 {
     HWND list = GetParent();
-    if (list) {
+    if (list)
+    {
         ListNotify notify{};
         notify.header.hwndFrom = m_hWnd;
         notify.header.idFrom = static_cast<UINT_PTR>(::GetDlgCtrlID(m_hWnd));
@@ -254,20 +275,25 @@ BOOL CListCombo::Show(HWND list, int row, int column, const RECT& cell, UINT fla
     for (const std::wstring& choice : choices)
         SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.c_str()));
     const std::wstring cellText = text ? text : L"";
-    if (editable) {
+    if (editable)
+    {
         SetWindowText(cellText.c_str());
         SendMessage(CB_SETEDITSEL, 0, MAKELPARAM(0, -1));
-    } else {
+    }
+    else
+    {
         SendMessage(CB_SETCURSEL, static_cast<WPARAM>(-1));
         const int count = static_cast<int>(SendMessage(CB_GETCOUNT));
-        for (int index = 0; index < count; ++index) {
+        for (int index = 0; index < count; ++index)
+        {
             LRESULT length = SendMessage(CB_GETLBTEXTLEN, index);
             if (length < 0 || static_cast<size_t>(length) != cellText.size())
                 continue;
             std::wstring choice(static_cast<size_t>(length) + 1, L'\0');
             SendMessage(CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&choice[0]));
             choice.resize(static_cast<size_t>(length));
-            if (choice == cellText) {
+            if (choice == cellText)
+            {
                 SendMessage(CB_SETCURSEL, index);
                 break;
             }
@@ -276,7 +302,8 @@ BOOL CListCombo::Show(HWND list, int row, int column, const RECT& cell, UINT fla
 
     SendMessage(CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), std::max(height - 6, 1));
     COMBOBOXINFO info{sizeof(info)};
-    if (!::GetComboBoxInfo(m_hWnd, &info)) {
+    if (!::GetComboBoxInfo(m_hWnd, &info))
+    {
         DestroyWindow();
         return FALSE;
     }
@@ -309,7 +336,8 @@ std::wstring CListCombo::EditedText() const
 
 LRESULT CListCombo::OnMouse(UINT message, WPARAM, LPARAM, BOOL& handled)
 {
-    if (message == WM_MOUSEMOVE && !m_tracking) {
+    if (message == WM_MOUSEMOVE && !m_tracking)
+    {
         TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, m_hWnd, 0};
         m_tracking = ::_TrackMouseEvent(&track);
     }
@@ -328,7 +356,8 @@ LRESULT CListCombo::OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&)
 
 LRESULT CListCombo::OnReflectedCommand(UINT, WPARAM wParam, LPARAM, BOOL& handled)
 {
-    if (HIWORD(wParam) != CBN_KILLFOCUS) {
+    if (HIWORD(wParam) != CBN_KILLFOCUS)
+    {
         handled = FALSE;
         return 0;
     }
@@ -350,7 +379,8 @@ LRESULT CListCombo::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
 {
     PAINTSTRUCT ps{};
     HDC dc = ::BeginPaint(m_hWnd, &ps);
-    if (dc) {
+    if (dc)
+    {
         RECT client{};
         GetClientRect(&client);
         PaintBuffered(dc, client, [this, &client](HDC memory) { Paint(memory, client); });
@@ -363,7 +393,8 @@ void CListCombo::Paint(HDC dc, const RECT& client)
 {
     const bool wholeButton = EqualRect(&client, &m_buttonRect) != FALSE;
     HWND parent = GetParent();
-    if (!wholeButton && parent) {
+    if (!wholeButton && parent)
+    {
         // The list paints itself beneath, so that it shows around the field.
         RECT window{};
         GetWindowRect(&window);
@@ -382,11 +413,13 @@ void CListCombo::Paint(HDC dc, const RECT& client)
     bool hot = m_hot && PtInRect(dropList ? &client : &m_buttonRect, cursor);
     bool pressed = hot && (::GetKeyState(m_swappedButtons ? VK_RBUTTON : VK_LBUTTON) & 0x8000);
 
-    if (dropList) {
+    if (dropList)
+    {
         if (!wholeButton)
             FillListRect(dc, m_textRect, m_background);
         std::wstring text = EditedText();
-        if (!text.empty()) {
+        if (!text.empty())
+        {
             RECT rect = m_textRect;
             OffsetRect(&rect, 1, 1);
             CSelectObject font(dc, m_font.Get());
@@ -397,10 +430,13 @@ void CListCombo::Paint(HDC dc, const RECT& client)
         }
     }
 
-    if (m_useThemes && m_theme) {
+    if (m_useThemes && m_theme)
+    {
         int state = pressed ? CBXS_PRESSED : hot ? CBXS_HOT : CBXS_NORMAL;
         ::DrawThemeBackground(m_theme.Get(), dc, CP_DROPDOWNBUTTON, state, &m_buttonRect, nullptr);
-    } else {
+    }
+    else
+    {
         RECT button = m_buttonRect;
         ::DrawFrameControl(dc, &button, DFC_SCROLL, DFCS_SCROLLDOWN | (pressed ? DFCS_PUSHED | DFCS_FLAT : 0));
     }
@@ -408,7 +444,8 @@ void CListCombo::Paint(HDC dc, const RECT& client)
 
 // ---- Date picker --------------------------------------------------------------
 
-namespace {
+namespace
+{
 
 std::wstring LocaleText(LCTYPE type)
 {
@@ -432,13 +469,15 @@ BOOL CListDate::Show(HWND list, int row, int column, const RECT& cell, UINT flag
     ModifyStyleEx(WS_EX_CLIENTEDGE, 0, SWP_FRAMECHANGED);
     SendMessage(DTM_SETMCFONT, reinterpret_cast<WPARAM>(m_font.Get()), TRUE);
 
-    std::wstring format = (flags & ITEM_FLAGS_DATE_ONLY)   ? LocaleText(LOCALE_SSHORTDATE)
-                          : (flags & ITEM_FLAGS_TIME_ONLY) ? LocaleText(LOCALE_STIMEFORMAT)
-                                                           : LocaleText(LOCALE_SSHORTDATE) + L" " + LocaleText(LOCALE_STIMEFORMAT);
+    std::wstring format = (flags & ITEM_FLAGS_DATE_ONLY) ? LocaleText(LOCALE_SSHORTDATE)
+                          : (flags & ITEM_FLAGS_TIME_ONLY)
+                              ? LocaleText(LOCALE_STIMEFORMAT)
+                              : LocaleText(LOCALE_SSHORTDATE) + L" " + LocaleText(LOCALE_STIMEFORMAT);
     SendMessage(DTM_SETFORMATW, 0, reinterpret_cast<LPARAM>(format.c_str()));
 
     SYSTEMTIME value = time;
-    if (flags & ITEM_FLAGS_TIME_ONLY) {
+    if (flags & ITEM_FLAGS_TIME_ONLY)
+    {
         SYSTEMTIME now{};
         SendMessage(DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&now));
         value.wYear = now.wYear;
@@ -467,11 +506,16 @@ LRESULT CListDate::OnKillFocus(UINT, WPARAM wParam, LPARAM, BOOL& handled)
     SYSTEMTIME time{};
     LRESULT state = SendMessage(DTM_GETSYSTEMTIME, 0, reinterpret_cast<LPARAM>(&time));
     const bool valid = state == GDT_VALID;
-    if (!valid) {
+    if (!valid)
+    {
         time = SYSTEMTIME{};
-    } else if (m_flags & ITEM_FLAGS_DATE_ONLY) {
+    }
+    else if (m_flags & ITEM_FLAGS_DATE_ONLY)
+    {
         time.wHour = time.wMinute = time.wSecond = time.wMilliseconds = 0;
-    } else if (m_flags & ITEM_FLAGS_TIME_ONLY) {
+    }
+    else if (m_flags & ITEM_FLAGS_TIME_ONLY)
+    {
         time.wYear = time.wMonth = time.wDayOfWeek = time.wDay = 0;
     }
     SendEndEdit(valid ? L"1" : L"0", &time);
@@ -513,7 +557,8 @@ BOOL CTitleTip::Create(HWND owner, BOOL styled)
     m_gradientBottom = RGB(0xEB, 0xEB, 0xEB);
     if (!m_hWnd && !CWindowImpl::Create(owner))
         return FALSE;
-    if (!m_tooltip.IsWindow()) {
+    if (!m_tooltip.IsWindow())
+    {
         m_tooltip.Create(TOOLTIPS_CLASSW, m_hWnd, RECT{}, nullptr, 0);
         if (!m_tooltip.m_hWnd)
             return FALSE;
@@ -550,7 +595,8 @@ BOOL CTitleTip::Show(const RECT& rect, const std::wstring& text, const std::wstr
     if (width <= rect.right - rect.left - 1)
         return FALSE;
 
-    if (m_tooltip.m_hWnd) {
+    if (m_tooltip.m_hWnd)
+    {
         TTTOOLINFOW tool{};
         tool.cbSize = TTTOOLINFOW_V2_SIZE;
         tool.hwnd = m_hWnd;
@@ -585,13 +631,15 @@ LRESULT CTitleTip::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled)
 
 LRESULT CTitleTip::OnMouse(UINT message, WPARAM wParam, LPARAM lParam, BOOL&)
 {
-    if (m_tooltip.m_hWnd) {
+    if (m_tooltip.m_hWnd)
+    {
         MSG msg{m_hWnd, message, wParam, lParam, 0, {0, 0}};
         m_tooltip.SendMessage(TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
     }
     POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
     ClientToScreen(&point);
-    if (message == WM_MOUSEMOVE) {
+    if (message == WM_MOUSEMOVE)
+    {
         RECT window{};
         GetWindowRect(&window);
         if (!PtInRect(&window, point))
@@ -601,10 +649,13 @@ LRESULT CTitleTip::OnMouse(UINT message, WPARAM wParam, LPARAM lParam, BOOL&)
     if (!m_owner)
         return 0;
     LRESULT hit = ::SendMessageW(m_owner, WM_NCHITTEST, 0, MAKELPARAM(point.x, point.y));
-    if (hit == HTCLIENT) {
+    if (hit == HTCLIENT)
+    {
         ::ScreenToClient(m_owner, &point);
         ::PostMessageW(m_owner, message, wParam, MAKELPARAM(point.x, point.y));
-    } else if (message >= WM_LBUTTONDOWN && message <= WM_MBUTTONDBLCLK) {
+    }
+    else if (message >= WM_LBUTTONDOWN && message <= WM_MBUTTONDBLCLK)
+    {
         ::PostMessageW(m_owner, message - WM_LBUTTONDOWN + WM_NCLBUTTONDOWN, static_cast<WPARAM>(hit),
                        MAKELPARAM(point.x, point.y));
     }
@@ -619,7 +670,8 @@ LRESULT CTitleTip::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
         return 0;
     RECT rect{};
     GetClientRect(&rect);
-    if (Styled()) {
+    if (Styled())
+    {
         CGdiObject<HPEN> outer(::CreatePen(PS_SOLID, 1, m_outerBorder));
         CGdiObject<HPEN> inner(::CreatePen(PS_SOLID, 1, m_innerBorder));
         {
@@ -633,7 +685,9 @@ LRESULT CTitleTip::OnPaint(UINT, WPARAM, LPARAM, BOOL&)
         }
         DrawListGradient(dc, rect, m_gradientTop, m_gradientBottom);
         GetClientRect(&rect);
-    } else {
+    }
+    else
+    {
         FillListRect(dc, rect, m_background);
         FrameListRect(dc, rect, m_text);
     }

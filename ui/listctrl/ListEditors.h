@@ -30,8 +30,7 @@ class CListContainedWindow : public CWindowImplBaseT<CWindow>
 public:
     CListContainedWindow(CMessageMap* owner, DWORD mapId) : m_owner(owner), m_mapId(mapId) {}
 
-    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult,
-                              DWORD = 0) override
+    BOOL ProcessWindowMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult, DWORD = 0) override
     {
         return m_owner->ProcessWindowMessage(hWnd, uMsg, wParam, lParam, lResult, m_mapId);
     }
@@ -87,9 +86,9 @@ public:
     }
 
     BEGIN_MSG_MAP(CListEdit)
-        MESSAGE_HANDLER(WM_KILLFOCUS, OnKillFocus)
-        MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
-        MESSAGE_HANDLER(WM_CHAR, OnChar)
+    MESSAGE_HANDLER(WM_KILLFOCUS, OnKillFocus)
+    MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
+    MESSAGE_HANDLER(WM_CHAR, OnChar)
     END_MSG_MAP()
 
     BOOL Show(HWND list, int row, int column, const RECT& cell, UINT flags, LPCWSTR text);
@@ -107,17 +106,17 @@ public:
     ~CListCombo() override;
 
     BEGIN_MSG_MAP(CListCombo)
-        MESSAGE_RANGE_HANDLER(WM_MOUSEFIRST, WM_MOUSELAST, OnMouse)
-        MESSAGE_HANDLER(WM_MOUSELEAVE, OnMouseLeave)
-        MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER(WM_PAINT, OnPaint)
-        MESSAGE_HANDLER(OCM_COMMAND, OnReflectedCommand)
-        MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
-        MESSAGE_HANDLER(WM_CHAR, OnChar)
-        DEFAULT_REFLECTION_HANDLER()
+    MESSAGE_RANGE_HANDLER(WM_MOUSEFIRST, WM_MOUSELAST, OnMouse)
+    MESSAGE_HANDLER(WM_MOUSELEAVE, OnMouseLeave)
+    MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER(WM_PAINT, OnPaint)
+    MESSAGE_HANDLER(OCM_COMMAND, OnReflectedCommand)
+    MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
+    MESSAGE_HANDLER(WM_CHAR, OnChar)
+    DEFAULT_REFLECTION_HANDLER()
     ALT_MSG_MAP(1)
-        MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
-        MESSAGE_HANDLER(WM_CHAR, OnChar)
+    MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
+    MESSAGE_HANDLER(WM_CHAR, OnChar)
     END_MSG_MAP()
 
     BOOL Show(HWND list, int row, int column, const RECT& cell, UINT flags, LPCWSTR text, BOOL useThemes,
@@ -158,11 +157,11 @@ public:
     }
 
     BEGIN_MSG_MAP(CListDate)
-        MESSAGE_HANDLER(WM_KILLFOCUS, OnKillFocus)
-        MESSAGE_HANDLER(OCM_NOTIFY, OnReflectedNotify)
-        MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
-        MESSAGE_HANDLER(WM_CHAR, OnChar)
-        DEFAULT_REFLECTION_HANDLER()
+    MESSAGE_HANDLER(WM_KILLFOCUS, OnKillFocus)
+    MESSAGE_HANDLER(OCM_NOTIFY, OnReflectedNotify)
+    MESSAGE_HANDLER(WM_GETDLGCODE, OnGetDlgCode)
+    MESSAGE_HANDLER(WM_CHAR, OnChar)
+    DEFAULT_REFLECTION_HANDLER()
     END_MSG_MAP()
 
     BOOL Show(HWND list, int row, int column, const RECT& cell, UINT flags, const SYSTEMTIME& time);
@@ -184,10 +183,10 @@ public:
     ~CTitleTip() override;
 
     BEGIN_MSG_MAP(CTitleTip)
-        MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
-        MESSAGE_RANGE_HANDLER(WM_MOUSEFIRST, WM_MOUSELAST, OnMouse)
-        MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
-        MESSAGE_HANDLER(WM_PAINT, OnPaint)
+    MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+    MESSAGE_RANGE_HANDLER(WM_MOUSEFIRST, WM_MOUSELAST, OnMouse)
+    MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+    MESSAGE_HANDLER(WM_PAINT, OnPaint)
     END_MSG_MAP()
 
     BOOL Create(HWND owner, BOOL styled);

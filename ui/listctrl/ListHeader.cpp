@@ -13,7 +13,10 @@ BOOL CListImpl::HitTestDivider(POINT point, int& position, UINT& bits)
     return HitTestDividers(m_columns, GetScrollPos(SB_HORZ), point.x, position, bits);
 }
 
-void CListImpl::OnResizeColumn(int tick) { OnResizeColumn(tick, PointFromLParam(static_cast<LPARAM>(::GetMessagePos())).x); }
+void CListImpl::OnResizeColumn(int tick)
+{
+    OnResizeColumn(tick, PointFromLParam(static_cast<LPARAM>(::GetMessagePos())).x);
+}
 
 void CListImpl::OnResizeColumn(int tick, int x)
 {
@@ -24,10 +27,13 @@ void CListImpl::OnResizeColumn(int tick, int x)
     GetClientRect(&client);
     const int rightEnd = m_geometry.totalWidth - client.right - 1;
     const int scroll = GetScrollPos(SB_HORZ);
-    if (tick == 0) {
+    if (tick == 0)
+    {
         const int width = std::max(header.resizeStartWidth + (x - header.resizeStartX), 0);
-        if (m_geometry.horzBarShown && scroll >= rightEnd && width < GetColumnWidth(header.resizedColumn)) {
-            if (!header.shrinkTimerRunning) {
+        if (m_geometry.horzBarShown && scroll >= rightEnd && width < GetColumnWidth(header.resizedColumn))
+        {
+            if (!header.shrinkTimerRunning)
+            {
                 header.shrinkStartX = x;
                 SetTimer(TIMER_AUTOSCROLL_RESIZE, 20);
                 header.shrinkTimerRunning = TRUE;
@@ -38,7 +44,8 @@ void CListImpl::OnResizeColumn(int tick, int x)
             SetColumnWidth(header.resizedColumn, width);
         return;
     }
-    if (header.resizing && m_geometry.horzBarShown && x <= header.shrinkStartX) {
+    if (header.resizing && m_geometry.horzBarShown && x <= header.shrinkStartX)
+    {
         if (x >= header.resizeStartX || scroll < rightEnd)
             return;
         const int width = std::max(GetColumnWidth(header.resizedColumn) + (x - header.shrinkStartX), 0);
@@ -82,7 +89,8 @@ void CListImpl::DrawHeader(HDC dc)
         FillListRect(dc, strip, m_colours.headerFace);
 
     int x = -GetScrollPos(SB_HORZ);
-    for (int position = 0; position < GetColumnCount(); ++position) {
+    for (int position = 0; position < GetColumnCount(); ++position)
+    {
         const CListColumn& column = m_columns[position];
         RECT rect{x, strip.top, x + column.width, strip.bottom};
         x += column.width;
@@ -92,9 +100,12 @@ void CListImpl::DrawHeader(HDC dc)
             break;
         const bool pressed = position == m_header.pressedColumn;
         const int state = pressed ? HIS_PRESSED : position == m_header.hotColumn ? HIS_HOT : HIS_NORMAL;
-        if (themed) {
+        if (themed)
+        {
             ::DrawThemeBackground(m_headerTheme.Get(), dc, HP_HEADERITEM, state, &rect, nullptr);
-        } else {
+        }
+        else
+        {
             if (pressed)
                 FillListRect(dc, rect, m_colours.headerPressed);
             RECT line{rect.right - 1, rect.top + 4, rect.right, rect.bottom - 4};
@@ -104,12 +115,16 @@ void CListImpl::DrawHeader(HDC dc)
         }
         DrawHeaderContent(dc, position, rect, themed);
     }
-    if (themed) {
-        if (x < strip.right) {
+    if (themed)
+    {
+        if (x < strip.right)
+        {
             RECT rest{x, strip.top, strip.right + 2, strip.bottom};
             ::DrawThemeBackground(m_headerTheme.Get(), dc, HP_HEADERITEM, HIS_NORMAL, &rest, nullptr);
         }
-    } else if (m_geometry.totalWidth > 0) {
+    }
+    else if (m_geometry.totalWidth > 0)
+    {
         DrawListRaisedEdge(dc, strip, m_colours.headerLight, m_colours.headerShadow);
     }
 }
@@ -132,10 +147,13 @@ HBITMAP CListImpl::MakeHeaderDragImage(int position)
     {
         CSelectObject selected(dc.Get(), bitmap.Get());
         const bool themed = Themed();
-        if (themed) {
+        if (themed)
+        {
             FillListRect(dc.Get(), rect, m_colours.window);
             ::DrawThemeBackground(m_headerTheme.Get(), dc.Get(), HP_HEADERITEM, HIS_PRESSED, &rect, nullptr);
-        } else {
+        }
+        else
+        {
             FillListRect(dc.Get(), rect, m_colours.headerFace);
             DrawListRaisedEdge(dc.Get(), rect, m_colours.headerLight, m_colours.headerShadow);
         }
@@ -156,7 +174,8 @@ void CListImpl::DrawHeaderContent(HDC dc, int position, const RECT& rect, bool t
     if (arrow)
         content.right -= 15;
     const SIZE icon = ItemIconSize();
-    if (column.image != -1 && m_itemImages) {
+    if (column.image != -1 && m_itemImages)
+    {
         int ix = content.left;
         if (column.title.empty())
             ix = content.left + (content.right - content.left) / 2 - icon.cx / 2 - (themed ? 1 : 0);
@@ -174,7 +193,8 @@ void CListImpl::DrawHeaderContent(HDC dc, int position, const RECT& rect, bool t
         ::DrawTextW(dc, column.title.c_str(), static_cast<int>(column.title.size()), &content,
                     align | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
     }
-    if (arrow && withArrow && m_itemImages) {
+    if (arrow && withArrow && m_itemImages)
+    {
         const int ay = content.top + (content.bottom - content.top) / 2 - 3;
         DrawClippedImage(dc, m_header.sortAscending ? 1 : 0, content.right + 4, ay, rect.right, GetHeaderHeight());
     }
@@ -195,10 +215,12 @@ int CListImpl::AutoSizeColumn(int position)
         CSelectObject font(dc, m_listFont.Get());
         SIZE extent{};
         measured = ::GetTextExtentPoint32W(dc, column.title.c_str(), static_cast<int>(column.title.size()), &extent);
-        if (measured) {
+        if (measured)
+        {
             width = extent.cx + 20;
             const SIZE icon = CellIconSize();
-            for (int row = 0; row < GetItemCount() && measured; ++row) {
+            for (int row = 0; row < GetItemCount() && measured; ++row)
+            {
                 const CListCell* cell = FindCell(row, column.id);
                 const std::wstring& text = cell ? cell->text : EmptyText();
                 measured = ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);

@@ -16,10 +16,13 @@ BOOL CListImpl::SelectItem(int row, int position, UINT keyFlags)
 
     // A cell that shows whole gets its editor at once; one that must be
     // scrolled into view first gets it a moment later.
-    if (IsItemVisible(row, m_selection.rows.size() < 2 ? position : -1, FALSE)) {
+    if (IsItemVisible(row, m_selection.rows.size() < 2 ? position : -1, FALSE))
+    {
         if (m_selection.focusRow != -1 && m_selection.focusColumn != -1)
             EditItem(m_selection.focusRow, m_selection.focusColumn);
-    } else {
+    }
+    else
+    {
         SetTimer(TIMER_EDIT_DELAY, 250);
     }
     Invalidate();
@@ -42,7 +45,8 @@ void CListImpl::ToggleCell(int row, int position)
     if (!cell || (GetItemFlags(row, id) & ITEM_FLAGS_READ_ONLY))
         return;
     const long value = std::wcstol(cell->text.c_str(), nullptr, 10);
-    switch (GetItemFormat(row, id)) {
+    switch (GetItemFormat(row, id))
+    {
     case ITEM_FORMAT_CHECKBOX:
         cell->text = value >= 1 ? L"0" : L"1";
         break;
@@ -70,22 +74,28 @@ LRESULT CListImpl::OnLButtonDown(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
 
     int row = -1, position = -1;
     UINT bits = 0;
-    if (HitTestDivider(point, position, bits)) {
-        if (m_columns[position].fixed || !(bits & 0x1)) {
+    if (HitTestDivider(point, position, bits))
+    {
+        if (m_columns[position].fixed || !(bits & 0x1))
+        {
             m_header.pressedColumn = position;
             InvalidateHeader();
-        } else {
+        }
+        else
+        {
             ::SetCursor(m_dividerCursor);
             BeginResize(position, PointFromLParam(static_cast<LPARAM>(::GetMessagePos())).x);
         }
         return 0;
     }
-    if (!HitTest(point, row, position)) {
+    if (!HitTest(point, row, position))
+    {
         m_selection.anchorRow = -1;
         m_input.dragArmed = TRUE;
         return 0;
     }
-    if (!(keys & (MK_SHIFT | MK_CONTROL)) && position != 0) {
+    if (!(keys & (MK_SHIFT | MK_CONTROL)) && position != 0)
+    {
         m_input.dragArmed = TRUE;
         m_selection.anchorRow = row;
     }
@@ -94,7 +104,8 @@ LRESULT CListImpl::OnLButtonDown(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     const int id = GetColumnId(position);
     if (GetItemFlags(row, id) & ITEM_FLAGS_READ_ONLY)
         return 0;
-    switch (GetItemFormat(row, id)) {
+    switch (GetItemFormat(row, id))
+    {
     case ITEM_FORMAT_CHECKBOX:
     case ITEM_FORMAT_CHECKBOX3:
         ToggleCell(row, position);
@@ -118,7 +129,8 @@ LRESULT CListImpl::OnLButtonUp(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     if (m_input.buttonDown)
         ::ReleaseCapture();
     CListHeaderState& header = m_header;
-    if (header.resizing || header.pressedColumn != -1) {
+    if (header.resizing || header.pressedColumn != -1)
+    {
         if (!header.resizing)
             SortColumn(header.pressedColumn);
         header.resizing = FALSE;
@@ -129,14 +141,18 @@ LRESULT CListImpl::OnLButtonUp(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     m_input.dragArmed = m_input.buttonDown = FALSE;
     m_input.pressPoint = POINT{};
     m_input.bandAnchor = POINT{};
-    if (m_input.bandActive) {
+    if (m_input.bandActive)
+    {
         EndBand();
         return 0;
     }
     int row = -1, position = -1;
-    if (!HitTest(point, row, position)) {
+    if (!HitTest(point, row, position))
+    {
         row = position = -1;
-    } else if (IsPlainClickInSelection(row, keys)) {
+    }
+    else if (IsPlainClickInSelection(row, keys))
+    {
         SelectItem(row, position, keys);
     }
     NotifyParent(row, position, LCN_LEFTCLICK);
@@ -175,7 +191,8 @@ LRESULT CListImpl::OnRButtonUp(UINT, WPARAM, LPARAM lParam, BOOL&)
 {
     const POINT point = PointFromLParam(lParam);
     int row = -1, position = -1;
-    if (!HitTest(point, row, position)) {
+    if (!HitTest(point, row, position))
+    {
         ClearSelection();
         Invalidate();
     }
@@ -188,32 +205,39 @@ LRESULT CListImpl::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     const UINT keys = static_cast<UINT>(wParam);
     const POINT point = PointFromLParam(lParam);
     CListInputState& input = m_input;
-    if (!(keys & MK_LBUTTON)) {
+    if (!(keys & MK_LBUTTON))
+    {
         if (input.buttonDown)
             ::ReleaseCapture();
         input.buttonDown = FALSE;
     }
-    if (!input.mouseTracking) {
+    if (!input.mouseTracking)
+    {
         TRACKMOUSEEVENT track{sizeof(track), TME_LEAVE, m_hWnd, 0};
         input.mouseTracking = ::TrackMouseEvent(&track);
     }
 
     int row = -1, position = -1;
-    if (input.buttonDown) {
-        if (m_header.resizing) {
+    if (input.buttonDown)
+    {
+        if (m_header.resizing)
+        {
             OnResizeColumn(0);
             return 0;
         }
         const int dx = std::abs(point.x - input.pressPoint.x), dy = std::abs(point.y - input.pressPoint.y);
         // A header press turns into a column drag, never into a band.
-        if (m_header.pressedColumn != -1) {
+        if (m_header.pressedColumn != -1)
+        {
             if (dx > 4 || dy > 4)
                 BeginHeaderDrag();
             return 0;
         }
-        if (dx > 3 || dy > 3) {
+        if (dx > 3 || dy > 3)
+        {
             if ((input.dragArmed || !m_options.swipeSelect) && !m_options.singleSelect && !input.editing &&
-                !input.bandActive) {
+                !input.bandActive)
+            {
                 input.bandActive = TRUE;
                 SetRectEmpty(&input.bandRect);
             }
@@ -226,11 +250,14 @@ LRESULT CListImpl::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     }
 
     UINT bits = 0;
-    if (m_options.showHeader && point.y >= 0 && point.y < GetHeaderHeight()) {
+    if (m_options.showHeader && point.y >= 0 && point.y < GetHeaderHeight())
+    {
         const bool onColumn = HitTestDivider(point, position, bits);
-        if (Themed()) {
+        if (Themed())
+        {
             const int hot = onColumn ? position : -1;
-            if (hot != m_header.hotColumn) {
+            if (hot != m_header.hotColumn)
+            {
                 m_header.hotColumn = hot;
                 InvalidateHeader();
             }
@@ -240,7 +267,8 @@ LRESULT CListImpl::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
             ::SetCursor(m_dividerCursor);
         return 0;
     }
-    if (m_header.hotColumn != -1) {
+    if (m_header.hotColumn != -1)
+    {
         m_header.hotColumn = -1;
         InvalidateHeader();
     }
@@ -253,7 +281,8 @@ LRESULT CListImpl::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     const bool overCell = HitTest(point, row, position);
     if (!overCell)
         row = position = -1;
-    if (row != input.hotRow || position != input.hotColumn) {
+    if (row != input.hotRow || position != input.hotColumn)
+    {
         if (isLink(input.hotRow, input.hotColumn))
             InvalidateItem(input.hotRow, input.hotColumn);
         input.hotRow = row;
@@ -266,7 +295,8 @@ LRESULT CListImpl::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
 
     // The row tooltip: one tool over the row under the pointer.
     CWindow& tooltip = m_children->tooltip;
-    if (tooltip.IsWindow()) {
+    if (tooltip.IsWindow())
+    {
         TOOLINFOW tool{};
         tool.cbSize = TTTOOLINFOW_V2_SIZE;
         tool.hwnd = m_hWnd;
@@ -274,14 +304,17 @@ LRESULT CListImpl::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
         tooltip.SendMessage(TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
         std::wstring tip = overCell ? GetItemTipText(row) : std::wstring();
         RECT rect{};
-        if (!tip.empty() && GetItemRect(row, -1, rect)) {
+        if (!tip.empty() && GetItemRect(row, -1, rect))
+        {
             if (tip.size() > 32767)
                 tip.resize(32767);
             tool.rect = rect;
             tool.lpszText = &tip[0];
             tooltip.SendMessage(TTM_ACTIVATE, TRUE);
             tooltip.SendMessage(TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-        } else {
+        }
+        else
+        {
             tooltip.SendMessage(TTM_ACTIVATE, FALSE);
         }
     }
@@ -295,11 +328,13 @@ LRESULT CListImpl::OnMouseMove(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
 LRESULT CListImpl::OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&)
 {
     m_input.mouseTracking = FALSE;
-    if (m_header.hotColumn != -1) {
+    if (m_header.hotColumn != -1)
+    {
         m_header.hotColumn = -1;
         InvalidateHeader();
     }
-    if (m_input.hotRow != -1 || m_input.hotColumn != -1) {
+    if (m_input.hotRow != -1 || m_input.hotColumn != -1)
+    {
         m_input.hotRow = m_input.hotColumn = -1;
         Invalidate();
     }
@@ -309,7 +344,8 @@ LRESULT CListImpl::OnMouseLeave(UINT, WPARAM, LPARAM, BOOL&)
 LRESULT CListImpl::OnRelayToTooltip(UINT message, WPARAM wParam, LPARAM lParam, BOOL& handled)
 {
     CWindow& tooltip = m_children->tooltip;
-    if (tooltip.IsWindow()) {
+    if (tooltip.IsWindow())
+    {
         MSG msg{m_hWnd, message, wParam, lParam, 0, {0, 0}};
         tooltip.SendMessage(TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
     }
@@ -347,7 +383,8 @@ LRESULT CListImpl::OnKeyDown(UINT, WPARAM wParam, LPARAM, BOOL&)
         Invalidate();
     };
 
-    switch (wParam) {
+    switch (wParam)
+    {
     case VK_TAB:
         if (ctrl)
             return 0;
@@ -370,7 +407,8 @@ LRESULT CListImpl::OnKeyDown(UINT, WPARAM wParam, LPARAM, BOOL&)
                                    : current + 1);
         break;
     case VK_LEFT:
-    case VK_RIGHT: {
+    case VK_RIGHT:
+    {
         const int sign = wParam == VK_LEFT ? -1 : 1;
         if (m_options.cellFocus && lastColumn >= 0)
             moveColumn(sign);
@@ -378,25 +416,33 @@ LRESULT CListImpl::OnKeyDown(UINT, WPARAM wParam, LPARAM, BOOL&)
             scrollBy(sign * (ctrl ? 50 : 5));
         break;
     }
-    case VK_SPACE: {
+    case VK_SPACE:
+    {
         const int id = GetColumnId(column);
         const UINT format = GetItemFormat(current, id);
         if ((format == ITEM_FORMAT_CHECKBOX || format == ITEM_FORMAT_CHECKBOX3) &&
-            !(GetItemFlags(current, id) & ITEM_FLAGS_READ_ONLY)) {
+            !(GetItemFlags(current, id) & ITEM_FLAGS_READ_ONLY))
+        {
             ToggleCell(current, column);
-        } else if (!ctrl) {
+        }
+        else if (!ctrl)
+        {
             TypeAhead(static_cast<wchar_t>(wParam));
         }
         return 0;
     }
     default:
-        if (ctrl && wParam == 'A') {
-            if (!m_options.singleSelect) {
+        if (ctrl && wParam == 'A')
+        {
+            if (!m_options.singleSelect)
+            {
                 for (int row = 0; row < count; ++row)
                     selection.rows.insert(row);
                 Invalidate();
             }
-        } else if (!ctrl) {
+        }
+        else if (!ctrl)
+        {
             TypeAhead(static_cast<wchar_t>(wParam));
         }
         return 0;
@@ -425,22 +471,29 @@ void CListImpl::TypeAhead(wchar_t key)
     };
     int start = current + 1;
     const bool sameKey = !typed.empty() && typed[0] == key;
-    if (now - m_input.typeAheadTime >= 800) {
+    if (now - m_input.typeAheadTime >= 800)
+    {
         if (!sameKey)
             start = 0;
         typed.assign(1, key);
-    } else {
+    }
+    else
+    {
         if (!sameKey)
             typed += key;
-        if (typed.size() > 1 && beginsWithBuffer(current)) {
+        if (typed.size() > 1 && beginsWithBuffer(current))
+        {
             m_input.typeAheadTime = now;
             return;
         }
     }
     m_input.typeAheadTime = now;
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int row = pass == 0 ? std::max(start, 0) : 0; row < count; ++row) {
-            if (beginsWithBuffer(row)) {
+    for (int pass = 0; pass < 2; ++pass)
+    {
+        for (int row = pass == 0 ? std::max(start, 0) : 0; row < count; ++row)
+        {
+            if (beginsWithBuffer(row))
+            {
                 const int position = CurrentColumn();
                 SelectItem(row, position, MK_LBUTTON);
                 EnsureVisible(row, position);
@@ -463,7 +516,8 @@ LRESULT CListImpl::OnCancelMode(UINT, WPARAM, LPARAM, BOOL&)
         ::ReleaseCapture();
     HideTitleTip();
     m_children->dropArrows.Hide();
-    if (m_header.pressedColumn != -1) {
+    if (m_header.pressedColumn != -1)
+    {
         m_header.pressedColumn = -1;
         InvalidateHeader();
     }
@@ -472,17 +526,21 @@ LRESULT CListImpl::OnCancelMode(UINT, WPARAM, LPARAM, BOOL&)
 
 LRESULT CListImpl::OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& handled)
 {
-    switch (wParam) {
+    switch (wParam)
+    {
     case TIMER_AUTOSCROLL_RESIZE:
         OnResizeColumn(1);
         break;
     case TIMER_AUTOSCROLL_SELECT:
-        if (m_input.bandActive) {
+        if (m_input.bandActive)
+        {
             POINT point = PointFromLParam(static_cast<LPARAM>(::GetMessagePos()));
             ScreenToClient(&point);
             AutoScrollBand(point);
             SelectRowsInRect(m_input.bandRect);
-        } else {
+        }
+        else
+        {
             KillTimer(TIMER_AUTOSCROLL_SELECT);
         }
         break;
@@ -536,7 +594,8 @@ void CListImpl::OnBandMove(POINT point)
 void CListImpl::SelectRowsInRect(const RECT& band)
 {
     int top = 0, bottom = -1;
-    if (band.left < GetTotalWidth() && m_geometry.rowHeight > 0) {
+    if (band.left < GetTotalWidth() && m_geometry.rowHeight > 0)
+    {
         const int scroll = GetScrollPos(SB_VERT);
         top = RowFromClientY(band.top - scroll);
         bottom = RowFromClientY(band.bottom - scroll);
@@ -552,36 +611,46 @@ BOOL CListImpl::AutoScrollBand(POINT point)
     const POINT anchor = m_input.bandAnchor;
     BOOL scrolled = FALSE;
     const int vertical = GetScrollPos(SB_VERT);
-    if (point.y < GetHeaderHeight()) {
+    if (point.y < GetHeaderHeight())
+    {
         SendMessage(WM_VSCROLL, SB_LINEUP);
         const int now = GetScrollPos(SB_VERT);
-        if (now != vertical) {
+        if (now != vertical)
+        {
             scrolled = TRUE;
             band.top = now + GetHeaderHeight() - 1;
             band.bottom = std::max<LONG>(anchor.y, now + point.y - 1);
         }
-    } else if (point.y > client.bottom) {
+    }
+    else if (point.y > client.bottom)
+    {
         SendMessage(WM_VSCROLL, SB_LINEDOWN);
         const int now = GetScrollPos(SB_VERT);
-        if (now != vertical) {
+        if (now != vertical)
+        {
             scrolled = TRUE;
             band.top = std::min<LONG>(anchor.y, now + point.y + 1);
             band.bottom = now + client.bottom + 1;
         }
     }
     const int horizontal = GetScrollPos(SB_HORZ);
-    if (point.x < client.left) {
+    if (point.x < client.left)
+    {
         SendMessage(WM_HSCROLL, SB_LINELEFT);
         const int now = GetScrollPos(SB_HORZ);
-        if (now != horizontal) {
+        if (now != horizontal)
+        {
             scrolled = TRUE;
             band.left = now + client.left - 1;
             band.right = std::max<LONG>(anchor.x, now + point.x - 1);
         }
-    } else if (point.x > client.right) {
+    }
+    else if (point.x > client.right)
+    {
         SendMessage(WM_HSCROLL, SB_LINERIGHT);
         const int now = GetScrollPos(SB_HORZ);
-        if (now != horizontal) {
+        if (now != horizontal)
+        {
             scrolled = TRUE;
             band.left = std::min<LONG>(anchor.x, now + point.x + 1);
             band.right = now + client.right + 1;
@@ -594,7 +663,8 @@ void CListImpl::EndBand()
 {
     m_input.bandActive = FALSE;
     SetRectEmpty(&m_input.bandRect);
-    if (m_hWnd) {
+    if (m_hWnd)
+    {
         KillTimer(TIMER_AUTOSCROLL_SELECT);
         Invalidate();
     }
@@ -614,29 +684,39 @@ BOOL CListImpl::SortColumn(int position)
     } wait;
     const int count = GetItemCount();
     std::vector<int> order;
-    try {
-        if (id == m_header.sortColumn) {
+    try
+    {
+        if (id == m_header.sortColumn)
+        {
             // The same column again: the rows only turn round, so rows added
             // since the last sort keep their place relative to the others.
             order.resize(static_cast<size_t>(count));
             for (int place = 0; place < count; ++place)
                 order[static_cast<size_t>(place)] = count - 1 - place;
-        } else {
+        }
+        else
+        {
             std::vector<const std::wstring*> texts(static_cast<size_t>(count));
-            for (int row = 0; row < count; ++row) {
+            for (int row = 0; row < count; ++row)
+            {
                 const CListCell* cell = FindCell(row, id);
                 texts[static_cast<size_t>(row)] = cell ? &cell->text : &EmptyText();
             }
             SortOrder(texts, order);
         }
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return FALSE;
     }
     if (!ReorderRows(order))
         return FALSE;
-    if (id == m_header.sortColumn) {
+    if (id == m_header.sortColumn)
+    {
         m_header.sortAscending = !m_header.sortAscending;
-    } else {
+    }
+    else
+    {
         m_header.sortAscending = TRUE;
         m_header.sortColumn = id;
     }

@@ -15,12 +15,16 @@ BOOL CListImpl::AddColumn(LPCWSTR title, int width, int image, BOOL fixed, UINT 
     if (m_columns.size() >= kMaxListColumns)
         return FALSE;
     CListColumn column;
-    try {
+    try
+    {
         column.title = title ? title : L"";
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return FALSE;
     }
-    if (column.title.empty() && image != -1) {
+    if (column.title.empty() && image != -1)
+    {
         width = ItemIconSize().cx + 5;
         flags |= ITEM_FLAGS_CENTRE;
     }
@@ -30,9 +34,12 @@ BOOL CListImpl::AddColumn(LPCWSTR title, int width, int image, BOOL fixed, UINT 
     column.format = format;
     column.flags = NormaliseFlags(flags);
     column.id = static_cast<int>(m_columns.size());
-    try {
+    try
+    {
         m_columns.push_back(std::move(column));
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return FALSE;
     }
     ResetScrollBars(SB_BOTH, -1, TRUE);
@@ -41,12 +48,15 @@ BOOL CListImpl::AddColumn(LPCWSTR title, int width, int image, BOOL fixed, UINT 
 
 BOOL CListImpl::InsertColumn(int position, const CListColumn& column)
 {
-    try {
+    try
+    {
         if (position < 0 || position >= GetColumnCount())
             m_columns.push_back(column);
         else
             m_columns.insert(m_columns.begin() + position, column);
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return FALSE;
     }
     return TRUE;
@@ -91,7 +101,8 @@ int CListImpl::AddItem(LPCWSTR text, int image, UINT format, UINT flags)
     const int columns = GetColumnCount();
     if (columns == 0 || static_cast<size_t>(columns) > kMaxListCells)
         return -1;
-    try {
+    try
+    {
         CListRowBase row;
         CListCell cell;
         cell.format = format;
@@ -103,7 +114,9 @@ int CListImpl::AddItem(LPCWSTR text, int image, UINT format, UINT flags)
         row.cells[0].image = image;
         if (!AppendRow(std::move(row)))
             return -1;
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return -1;
     }
     ResetScrollBars(SB_BOTH, -1, FALSE);
@@ -139,9 +152,12 @@ BOOL CListImpl::SetItemText(int row, int id, LPCWSTR text)
     CListCell* cell = FindCell(row, id);
     if (!cell)
         return FALSE;
-    try {
+    try
+    {
         cell->text = text ? text : L"";
-    } catch (const std::bad_alloc&) {
+    }
+    catch (const std::bad_alloc&)
+    {
         return FALSE;
     }
     return TRUE;
@@ -204,7 +220,8 @@ BOOL CListImpl::GetItemComboList(int row, int id, CListStrings& items) const
     const CListCell* cell = FindCell(row, id);
     if (!cell)
         return FALSE;
-    if (!cell->items.empty()) {
+    if (!cell->items.empty())
+    {
         items = cell->items;
         return TRUE;
     }

@@ -7,7 +7,8 @@
 #include <cmath>
 #include <cwchar>
 
-namespace {
+namespace
+{
 
 void DrawCellText(HDC dc, const std::wstring& text, RECT rect, UINT format)
 {
@@ -15,7 +16,10 @@ void DrawCellText(HDC dc, const std::wstring& text, RECT rect, UINT format)
         ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rect, format);
 }
 
-int CheckBoxImage(const std::wstring& text) { return std::wcstol(text.c_str(), nullptr, 10) < 1 ? 2 : 3; }
+int CheckBoxImage(const std::wstring& text)
+{
+    return std::wcstol(text.c_str(), nullptr, 10) < 1 ? 2 : 3;
+}
 
 int ThreeStateImage(const std::wstring& text)
 {
@@ -61,7 +65,8 @@ void CListImpl::DrawBackground(HDC dc)
     if (!source)
         return;
     CSelectObject selected(source.Get(), background);
-    if (m_options.tileBackground) {
+    if (m_options.tileBackground)
+    {
         // The grid starts at the client's top, so it counts rows over the
         // whole client height: counted below the header only, a header
         // taller than the bitmap would leave the bottom uncovered.
@@ -71,14 +76,18 @@ void CListImpl::DrawBackground(HDC dc)
             for (int c = 0; c < columns; ++c)
                 ::BitBlt(dc, c * info.bmWidth, r * info.bmHeight, info.bmWidth, info.bmHeight, source.Get(), 0, 0,
                          SRCCOPY);
-    } else {
+    }
+    else
+    {
         int x = 0, width = client.right;
-        if (info.bmWidth < client.right) {
+        if (info.bmWidth < client.right)
+        {
             x = client.right / 2 - info.bmWidth / 2;
             width = info.bmWidth;
         }
         int y = GetHeaderHeight(), height = below;
-        if (info.bmHeight + 16 < below) {
+        if (info.bmHeight + 16 < below)
+        {
             y = below / 2 - (info.bmHeight + 16) / 2;
             height = info.bmHeight;
         }
@@ -92,9 +101,11 @@ void CListImpl::DrawItems(HDC dc)
     if (::GetClipBox(dc, &clip) == ERROR || m_geometry.rowHeight <= 0)
         return;
     RECT row{-GetScrollPos(SB_HORZ), GetHeaderHeight(), GetTotalWidth(), GetHeaderHeight()};
-    for (int index = FirstVisibleRow(); index < GetItemCount(); ++index) {
+    for (int index = FirstVisibleRow(); index < GetItemCount(); ++index)
+    {
         row.bottom = row.top + m_geometry.rowHeight;
-        if (row.bottom >= clip.top && row.right >= clip.left) {
+        if (row.bottom >= clip.top && row.right >= clip.left)
+        {
             if (row.top > clip.bottom || row.left > clip.right)
                 break;
             DrawItem(dc, index, row);
@@ -116,10 +127,14 @@ void CListImpl::DrawItem(HDC dc, int row, const RECT& rowRect)
     const bool focused = HasListFocus();
     const bool editing = m_input.editing;
 
-    if (selected) {
-        if (!themed) {
+    if (selected)
+    {
+        if (!themed)
+        {
             FillListRect(dc, rowRect, m_colours.highlight);
-        } else {
+        }
+        else
+        {
             const COLORREF* frame = focused ? m_colours.selectionFrameFocused : m_colours.selectionFrameUnfocused;
             const COLORREF* fill = focused ? m_colours.selectionFillFocused : m_colours.selectionFillUnfocused;
             DrawSelectionFrame(dc, rowRect, frame[0], frame[1]);
@@ -132,7 +147,8 @@ void CListImpl::DrawItem(HDC dc, int row, const RECT& rowRect)
     HIMAGELIST cellImages = m_options.cellImages;
     const SIZE cellIcon = CellIconSize();
     int left = rowRect.left;
-    for (int position = 0; position < GetColumnCount(); ++position) {
+    for (int position = 0; position < GetColumnCount(); ++position)
+    {
         RECT cell{left, rowRect.top, left + m_columns[position].width - 1, rowRect.bottom};
         left = cell.right + 1;
         if (cell.right < clip.left || cell.right == cell.left)
@@ -150,17 +166,25 @@ void CListImpl::DrawItem(HDC dc, int row, const RECT& rowRect)
         const bool focusCell = cellFocus && row == currentRow && position == currentColumn;
 
         COLORREF background = m_colours.window, textColour = m_colours.cellText;
-        if (!focusCell) {
+        if (!focusCell)
+        {
             if (GetItemColours(row, id, background, textColour) && background != m_colours.window)
                 RoundListRect(dc, cell, background, background, 3);
-        } else if (!themed) {
-            if (editing) {
+        }
+        else if (!themed)
+        {
+            if (editing)
+            {
                 FillListRect(dc, cell, m_colours.window);
                 FrameListRect(dc, cell, m_colours.focusCellNoTheme);
-            } else {
+            }
+            else
+            {
                 FillListRect(dc, cell, m_colours.focusCellNoTheme);
             }
-        } else if (focused) {
+        }
+        else if (focused)
+        {
             DrawSelectionFrame(dc, cell, m_colours.selectionFrameFocused[0], m_colours.selectionFrameFocused[1]);
             RECT inner = cell;
             InflateRect(&inner, -2, -2);
@@ -171,12 +195,14 @@ void CListImpl::DrawItem(HDC dc, int row, const RECT& rowRect)
         }
 
         RECT textRect = CellTextRect(cell, position);
-        if (cellImages && image != -1 && !(focusCell && editing)) {
+        if (cellImages && image != -1 && !(focusCell && editing))
+        {
             int x = textRect.left;
             if (text.empty())
                 x = textRect.left + (textRect.right - textRect.left) / 2 - cellIcon.cx / 2 - (themed ? 1 : 0);
             const int y = cell.top + (cell.bottom - cell.top) / 2 - cellIcon.cy / 2;
-            const int cx = std::min<int>(cellIcon.cx, cell.right - x), cy = std::min<int>(cellIcon.cy, cell.bottom - y);
+            const int cx = std::min<int>(cellIcon.cx, cell.right - x),
+                      cy = std::min<int>(cellIcon.cy, cell.bottom - y);
             if (cx > 0 && cy > 0)
                 ::ImageList_DrawEx(cellImages, image, dc, x, y, cx, cy, CLR_DEFAULT, CLR_DEFAULT, ILD_TRANSPARENT);
             textRect.left += cellIcon.cx + 4;
@@ -193,8 +219,10 @@ void CListImpl::DrawItem(HDC dc, int row, const RECT& rowRect)
         ::SetBkMode(dc, TRANSPARENT);
         const UINT drawFormat = (flags & ITEM_FLAGS_CENTRE) ? 0x8825 : (flags & ITEM_FLAGS_RIGHT) ? 0x8826 : 0x8824;
 
-        switch (format) {
-        case ITEM_FORMAT_DATETIME: {
+        switch (format)
+        {
+        case ITEM_FORMAT_DATETIME:
+        {
             const std::wstring shown = DateText(text, flags);
             if (!shown.empty())
                 DrawCellText(dc, shown, textRect, drawFormat);
@@ -207,7 +235,8 @@ void CListImpl::DrawItem(HDC dc, int row, const RECT& rowRect)
             DrawCheckImage(dc, ThreeStateImage(text), textRect, cell);
             break;
         case ITEM_FORMAT_HYPERLINK:
-            if (row == m_input.hotRow && position == m_input.hotColumn && !(flags & ITEM_FLAGS_READ_ONLY)) {
+            if (row == m_input.hotRow && position == m_input.hotColumn && !(flags & ITEM_FLAGS_READ_ONLY))
+            {
                 ::SelectObject(dc, m_linkFont.Get());
                 ::SetTextColor(dc, m_colours.link);
             }
@@ -262,7 +291,8 @@ void CListImpl::DrawProgress(HDC dc, const RECT& cell, UINT flags, double percen
 {
     RECT bar = cell;
     InflateRect(&bar, -3, -2);
-    if (m_options.useThemes && m_progressTheme && !(flags & ITEM_FLAGS_PROGRESS_SOLID)) {
+    if (m_options.useThemes && m_progressTheme && !(flags & ITEM_FLAGS_PROGRESS_SOLID))
+    {
         ::DrawThemeBackground(m_progressTheme.Get(), dc, PP_BAR, 0, &bar, nullptr);
         RECT chunk{bar.left + 3, bar.top + 3, bar.right - 2, bar.bottom - 3};
         chunk.right = chunk.left + static_cast<int>((chunk.right - chunk.left) * percent / 100);
@@ -322,12 +352,14 @@ BOOL CListImpl::AnimateScroll(int from, int to)
         memory.Reset(::CreateCompatibleDC(windowDc.Get()));
         m_animationBitmap.Reset(::CreateCompatibleBitmap(windowDc.Get(), client.right, height));
     }
-    if (memory && m_animationBitmap) {
+    if (memory && m_animationBitmap)
+    {
         CSelectObject selected(memory.Get(), m_animationBitmap.Get());
         ::IntersectClipRect(memory.Get(), 0, 0, client.right, height);
         DrawBackground(memory.Get());
         RECT row{-GetScrollPos(SB_HORZ), 0, GetTotalWidth(), 0};
-        for (int index = std::min(from, to); index < GetItemCount() && row.top < height; ++index) {
+        for (int index = std::min(from, to); index < GetItemCount() && row.top < height; ++index)
+        {
             row.bottom = row.top + rowHeight;
             DrawItem(memory.Get(), index, row);
             row.top = row.bottom;
@@ -342,11 +374,14 @@ BOOL CListImpl::AnimateScroll(int from, int to)
 BOOL CListImpl::AnimateStep()
 {
     CListAnimation& animation = m_animation;
-    if (animation.remaining > animation.steps) {
+    if (animation.remaining > animation.steps)
+    {
         animation.remaining -= animation.step;
         if (animation.remaining < animation.step)
             animation.remaining = animation.steps;
-    } else {
+    }
+    else
+    {
         animation.remaining -= 1;
     }
     if (!m_animationBitmap || animation.remaining < 0)
@@ -355,12 +390,12 @@ BOOL CListImpl::AnimateStep()
     ::GetObjectW(m_animationBitmap.Get(), sizeof(info), &info);
     RECT client{};
     GetClientRect(&client);
-    const int y = animation.down
-                      ? info.bmHeight - m_geometry.rowHeight * animation.visibleRows - animation.remaining
-                      : animation.remaining;
+    const int y = animation.down ? info.bmHeight - m_geometry.rowHeight * animation.visibleRows - animation.remaining
+                                 : animation.remaining;
     const CClientDC windowDc(m_hWnd);
     CMemoryDc memory(::CreateCompatibleDC(windowDc.Get()));
-    if (memory) {
+    if (memory)
+    {
         CSelectObject selected(memory.Get(), m_animationBitmap.Get());
         ::BitBlt(windowDc.Get(), 0, GetHeaderHeight(), client.right, client.bottom - GetHeaderHeight(), memory.Get(),
                  0, y, SRCCOPY);

@@ -18,7 +18,8 @@ bool HitTestColumns(const std::vector<CListColumn>& columns, int scroll, int x, 
 {
     const int count = static_cast<int>(columns.size());
     int right = -scroll;
-    for (position = 0; position < count; ++position) {
+    for (position = 0; position < count; ++position)
+    {
         const int left = right;
         right += columns[position].width;
         if (right > x && left < x)
@@ -32,24 +33,32 @@ bool HitTestDividers(const std::vector<CListColumn>& columns, int scroll, int x,
     bits = 0;
     const int count = static_cast<int>(columns.size());
     int right = -scroll;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < count; ++i)
+    {
         const int width = columns[i].width;
         right += width;
-        if (x >= right - 5 && x <= right + 4) {
+        if (x >= right - 5 && x <= right + 4)
+        {
             position = i;
             bits = 0x1;
-            if (x < right) {
+            if (x < right)
+            {
                 bits |= 0x2;
-            } else if (i + 1 < count - 1) {
+            }
+            else if (i + 1 < count - 1)
+            {
                 while (position + 1 < count && columns[position + 1].width == 0)
                     ++position;
                 bits |= 0x4;
-            } else {
+            }
+            else
+            {
                 bits |= 0x2;
             }
             return true;
         }
-        if (right - width < x && x < right) {
+        if (right - width < x && x < right)
+        {
             position = i;
             return true;
         }
@@ -62,22 +71,31 @@ bool ApplyClick(CListSelection& selection, int row, int position, UINT keyFlags,
     const bool range = !singleSelect && (keyFlags & MK_SHIFT);
     const bool toggle = !range && (keyFlags & MK_CONTROL);
     bool add = false, notify = false;
-    if (toggle) {
+    if (toggle)
+    {
         if (singleSelect)
             selection.rows.clear();
-        if (!selection.IsSelected(row)) {
+        if (!selection.IsSelected(row))
+        {
             add = true;
-        } else {
+        }
+        else
+        {
             selection.rows.erase(row);
             selection.anchorRow = selection.focusRow = row;
             selection.focusColumn = selection.rows.size() <= 1 ? position : -1;
         }
-    } else if (selection.rows.size() == 1 && selection.IsSelected(row)) {
+    }
+    else if (selection.rows.size() == 1 && selection.IsSelected(row))
+    {
         selection.anchorRow = selection.focusRow = row;
         selection.focusColumn = position;
-    } else {
+    }
+    else
+    {
         selection.rows.clear();
-        if (range) {
+        if (range)
+        {
             // An anchor left behind by deleted rows is held to the rows.
             if (selection.anchorRow < 0)
                 selection.anchorRow = row;
@@ -87,11 +105,14 @@ bool ApplyClick(CListSelection& selection, int row, int position, UINT keyFlags,
             selection.focusColumn = selection.rows.size() == 1 ? position : -1;
             selection.focusRow = row;
             notify = true;
-        } else {
+        }
+        else
+        {
             add = true;
         }
     }
-    if (add) {
+    if (add)
+    {
         selection.anchorRow = row;
         selection.rows.insert(row);
         selection.focusColumn = selection.rows.size() == 1 ? position : -1;
@@ -105,13 +126,15 @@ void SelectRowRange(CListSelection& selection, int top, int bottom, int count)
 {
     selection.rows.clear();
     int first = -1, last = -1;
-    for (int row = std::max(top, 0); row <= bottom && row < count; ++row) {
+    for (int row = std::max(top, 0); row <= bottom && row < count; ++row)
+    {
         selection.rows.insert(row);
         if (first == -1)
             first = row;
         last = row;
     }
-    if (last != -1) {
+    if (last != -1)
+    {
         selection.focusRow = last;
         selection.focusColumn = -1;
     }

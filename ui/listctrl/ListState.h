@@ -22,7 +22,7 @@ struct CListOptions
     UINT allowHorzBar = TRUE;
     UINT allowVertBar = TRUE;
     BOOL tileBackground = FALSE;
-    HBITMAP background = nullptr;   // owned by the caller
+    HBITMAP background = nullptr;    // owned by the caller
     HIMAGELIST cellImages = nullptr; // owned by the caller
 };
 

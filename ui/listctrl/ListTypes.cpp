@@ -22,12 +22,13 @@ UINT NormaliseFlags(UINT flags)
 std::wstring FormatItemDate(const SYSTEMTIME& time)
 {
     wchar_t text[64];
-    std::swprintf(text, 64, L"%04d%02d%02d%02d%02d%02d", time.wYear, time.wMonth, time.wDay, time.wHour,
-                  time.wMinute, time.wSecond);
+    std::swprintf(text, 64, L"%04d%02d%02d%02d%02d%02d", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+                  time.wSecond);
     return text;
 }
 
-namespace {
+namespace
+{
 
 // The decimal value of text[first, first + count), as far as the text reaches.
 WORD Slice(const std::wstring& text, size_t first, size_t count)

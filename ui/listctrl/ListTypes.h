@@ -104,8 +104,7 @@ struct CListRowBase
 
 // One row; TItem is a counted reference (copying it adds a reference,
 // destroying it releases one).
-template <class TItem>
-struct CListRow : CListRowBase
+template <class TItem> struct CListRow : CListRowBase
 {
     TItem itemData{};
 };

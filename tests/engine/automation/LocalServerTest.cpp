@@ -61,8 +61,12 @@ void UseServer(const std::wstring& folder, CFreeThreadedRecorder& sink)
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_DownloadSettings, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&settings)));
     EXPECT_EQ(E_NOTIMPL, settings->get_IsKnownConfiguration(&status));
     const std::wstring programmer = folder + L"\\missing_programmer.mbn";
-    SetParams(settings.Get(), {{L"flashprogrammer", programmer}, {L"emmcfilepathboot", L""}, {L"provision", L""},
-                               {L"filepathxml", L""}, {L"filepathpatch", L""}, {L"searchpaths", folder}});
+    SetParams(settings.Get(), {{L"flashprogrammer", programmer},
+                               {L"emmcfilepathboot", L""},
+                               {L"provision", L""},
+                               {L"filepathxml", L""},
+                               {L"filepathpatch", L""},
+                               {L"searchpaths", folder}});
 
     ComPtr<IUnknown> object;
     ASSERT_EQ(S_OK, proxy->get_SoftwareDownload(&object));

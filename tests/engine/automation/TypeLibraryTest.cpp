@@ -17,8 +17,7 @@ ComPtr<ITypeLib> LoadEmbedded(int index)
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
     ComPtr<ITypeLib> lib;
-    EXPECT_EQ(S_OK, LoadTypeLibEx((std::wstring(path) + L"\\" + std::to_wstring(index)).c_str(), REGKIND_NONE,
-                                  &lib));
+    EXPECT_EQ(S_OK, LoadTypeLibEx((std::wstring(path) + L"\\" + std::to_wstring(index)).c_str(), REGKIND_NONE, &lib));
     return lib;
 }
 
@@ -61,7 +60,9 @@ TEST(TypeLibraries, IdentitiesOfTheThreeLibraries)
         const wchar_t* name;
         GUID libid;
     } libraries[] = {
-        {kKestrupTypeLibrary, L"KestrupLib", {0x24CEB9FF, 0xC573, 0x4658, {0xB4, 0x0B, 0x1E, 0x3E, 0x38, 0x3D, 0x8D, 0x50}}},
+        {kKestrupTypeLibrary,
+         L"KestrupLib",
+         {0x24CEB9FF, 0xC573, 0x4658, {0xB4, 0x0B, 0x1E, 0x3E, 0x38, 0x3D, 0x8D, 0x50}}},
         {kAtmnServerTypeLibrary, L"QPSTAtmnServerLib", LIBID_QPSTAtmnServerLib},
         {kProxyTypeLibrary, L"QPSTPROXYCOMPONENTSLib", LIBID_QPSTPROXYCOMPONENTSLib},
     };
@@ -150,7 +151,8 @@ struct CSinkProbe : IQStatusReport
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP NewStatus(LONG id, BSTR first, BSTR second) override
     {
-        calls.push_back(std::to_wstring(id) + L"|" + (first ? first : L"(null)") + L"|" + (second ? second : L"(null)"));
+        calls.push_back(std::to_wstring(id) + L"|" + (first ? first : L"(null)") + L"|" +
+                        (second ? second : L"(null)"));
         return S_OK;
     }
     std::vector<std::wstring> calls;

@@ -12,7 +12,8 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-namespace {
+namespace
+{
 
 const wchar_t kDisk[] = L"\\\\.\\PhysicalDrive7";
 const wchar_t kVolumeE[] = L"\\\\.\\E:";
@@ -48,11 +49,10 @@ TEST_F(DiskReset, LocksAndDismountsEveryVolumeBeforeOpeningAndKeepsThemLocked)
     MakeDisk(kDisk, 1 << 20, {kVolumeE, kVolumeF});
     ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CDiskDevice::CreateInstance(kDisk, &sink, &device));
-    EXPECT_THAT(disks.Calls(),
-                ElementsAre(L"open volume \\\\.\\E:", L"lock \\\\.\\E:", L"dismount \\\\.\\E:",
-                            L"open volume \\\\.\\F:", L"lock \\\\.\\F:", L"dismount \\\\.\\F:",
-                            L"open disk \\\\.\\PhysicalDrive7", L"delete layout \\\\.\\PhysicalDrive7",
-                            L"update properties \\\\.\\PhysicalDrive7"));
+    EXPECT_THAT(disks.Calls(), ElementsAre(L"open volume \\\\.\\E:", L"lock \\\\.\\E:", L"dismount \\\\.\\E:",
+                                           L"open volume \\\\.\\F:", L"lock \\\\.\\F:", L"dismount \\\\.\\F:",
+                                           L"open disk \\\\.\\PhysicalDrive7", L"delete layout \\\\.\\PhysicalDrive7",
+                                           L"update properties \\\\.\\PhysicalDrive7"));
     EXPECT_THAT(sink.Texts(), ElementsAre(L"Dismount volume \"\\\\.\\E:\"", L"Dismount volume \"\\\\.\\F:\"",
                                           L"Open disk \"\\\\.\\PhysicalDrive7\"", L"Delete drive layout"));
     EXPECT_THAT(disks.LockedVolumes(), UnorderedElementsAre(kVolumeE, kVolumeF));
@@ -178,8 +178,8 @@ TEST_F(DiskExpressions, Crc32ReadsWholeSectorsOfTheDiskAsItIsThenInBoundedPieces
 
     // Outside the disk the whole expression fails before anything is read,
     // and the value stays.
-    for (const wchar_t* expression : {L"CRC32(599,513)", L"CRC32(601,0)", L"CRC32(0,2147483647)",
-                                      L"CRC32(-1,16)", L"1+CRC32(0,-1)", L"CRC32(0,2^32)"})
+    for (const wchar_t* expression : {L"CRC32(599,513)", L"CRC32(601,0)", L"CRC32(0,2147483647)", L"CRC32(-1,16)",
+                                      L"1+CRC32(0,-1)", L"CRC32(0,2^32)"})
     {
         SCOPED_TRACE(expression);
         disks.ClearTransfers();

@@ -10,7 +10,8 @@
 
 using ::testing::IsEmpty;
 
-namespace {
+namespace
+{
 
 const wchar_t kDisk[] = L"\\\\.\\PhysicalDrive3";
 const wchar_t kVolume[] = L"\\\\.\\G:";
@@ -152,9 +153,8 @@ TEST_P(DownloadToDisk, GptLayoutFollowsTheDiskItIsWrittenTo)
     const std::string expected = ExpectedDisk(before, sectors);
     ASSERT_EQ(expected.size(), after.size());
     auto differ = std::mismatch(expected.begin(), expected.end(), after.begin());
-    EXPECT_TRUE(differ.first == expected.end())
-        << "first difference at byte " << (differ.first - expected.begin()) << " (sector "
-        << (differ.first - expected.begin()) / kSector << ")";
+    EXPECT_TRUE(differ.first == expected.end()) << "first difference at byte " << (differ.first - expected.begin())
+                                                << " (sector " << (differ.first - expected.begin()) / kSector << ")";
 
     // The headers check out as a reader of the table would check them.
     std::string header = after.substr(kSector, 92);
@@ -178,8 +178,8 @@ using DownloadToDiskFailures = DiskTest;
 TEST_F(DownloadToDiskFailures, MissingImageResetsTheDiskBetweenAttemptsAndFails)
 {
     MakeDisk(kDisk, 64 * kSector, {kVolume});
-    ASSERT_TRUE(WriteWholeFile(Path(L"raw.xml"),
-                               "<data><program filename=\"absent.img\" start_sector=\"0\"/></data>"));
+    ASSERT_TRUE(
+        WriteWholeFile(Path(L"raw.xml"), "<data><program filename=\"absent.img\" start_sector=\"0\"/></data>"));
     ASSERT_TRUE(WriteWholeFile(Path(L"patch.xml"), "<patches/>"));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
               DownloadImagesToDisk(kDisk, Path(L"raw.xml").c_str(), Path(L"patch.xml").c_str(), m_dir.Path().c_str(),
@@ -209,8 +209,8 @@ TEST_F(DownloadToDiskFailures, UnpairedListsWriteNothingWhicheverIsLonger)
     };
     for (const auto& pair : lists)
     {
-        EXPECT_EQ(E_UNEXPECTED, DownloadImagesToDisk(kDisk, pair.first.c_str(), pair.second.c_str(),
-                                                     m_dir.Path().c_str(), &sink));
+        EXPECT_EQ(E_UNEXPECTED,
+                  DownloadImagesToDisk(kDisk, pair.first.c_str(), pair.second.c_str(), m_dir.Path().c_str(), &sink));
         EXPECT_THAT(disks.Writes(), IsEmpty());
         EXPECT_TRUE(ReadWholeFile(file) == before);
         EXPECT_EQ(0u, sink.CountPrefix(L"Open program file"));

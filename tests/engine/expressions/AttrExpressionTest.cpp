@@ -60,7 +60,10 @@ TEST(AttrExpression, ValuesAndFailures)
     }
 }
 
-double Twice(double x) { return 2 * x; }
+double Twice(double x)
+{
+    return 2 * x;
+}
 
 TEST(AttrExpression, UsesTheGivenParserWithItsNames)
 {

@@ -93,8 +93,8 @@ TEST(FirehoseAnswerReader, AnAnswerThatNeverEndsIsDroppedPastItsBound)
     EXPECT_EQ(kInsufficientBuffer, reader.Next(document));
     EXPECT_FALSE(reader.Holding());
     // What comes after is read as usual; a whole answer past the bound too.
-    const std::string large = "<?xml version=\"1.0\" ?><data><log value=\"" + std::string(kMaxHeldAnswer, 'y') +
-                              "\"/></data>";
+    const std::string large =
+        "<?xml version=\"1.0\" ?><data><log value=\"" + std::string(kMaxHeldAnswer, 'y') + "\"/></data>";
     reader.Append(large.data(), large.size());
     reader.Append(kSecond.data(), kSecond.size());
     EXPECT_EQ((std::vector<std::string>{large, kSecond}), Drain(reader));

@@ -64,9 +64,9 @@ private:
     size_t i = 0;
     while (i < expected.size() && i < actual.size() && expected[i] == actual[i])
         ++i;
-    return ::testing::AssertionFailure() << "sizes " << expected.size() << " and " << actual.size()
-                                         << ", first difference at byte " << i << " (sector " << i / 512 << "/"
-                                         << i / 4096 << ")";
+    return ::testing::AssertionFailure()
+           << "sizes " << expected.size() << " and " << actual.size() << ", first difference at byte " << i
+           << " (sector " << i / 512 << "/" << i / 4096 << ")";
 }
 
 class FirehoseDownload : public ::testing::Test
@@ -111,41 +111,41 @@ TEST_F(FirehoseDownload, EmmcFolderIsWrittenAndPatchedExactly)
     Put(L"filler.img", filler);
     Put(L"system.img", CSparseBuilder(4096).Raw(raw1).DontCare(10).Raw(raw2).Build());
     Put(L"gpt_backup0.bin", backup);
-    std::wstring rawprogram = Xml(
-        L"rawprogram0.xml",
-        "<program SECTOR_SIZE_IN_BYTES=\"512\" filename=\"gpt_main0.bin\" label=\"PrimaryGPT\" "
-        "num_partition_sectors=\"34\" physical_partition_number=\"0\" start_sector=\"0\"/>\n"
-        "<program filename=\"boot.img\" label=\"boot\" num_partition_sectors=\"64\" start_sector=\"40\"/>\n"
-        "<program filename=\"modem.img\" num_partition_sectors=\"10\" file_sector_offset=\"4\" "
-        "start_sector=\"100\"/>\n"
-        "<program filename=\"\" label=\"misc\" num_partition_sectors=\"10\" start_sector=\"120\"/>\n"
-        "<program label=\"cache\" num_partition_sectors=\"10\" start_sector=\"130\"/>\n"
-        "<program filename=\"filler.img\" num_partition_sectors=\"0\" start_sector=\"200\"/>\n"
-        "<program filename=\"system.img\" sparse=\"true\" num_partition_sectors=\"200\" start_sector=\"200\"/>\n"
-        "<program filename=\"gpt_backup0.bin\" num_partition_sectors=\"33\" "
-        "start_sector=\"NUM_DISK_SECTORS-33.\"/>\n");
-    std::wstring patch = Xml(
-        L"patch0.xml",
-        "<patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"32\" filename=\"gpt_main0.bin\" "
-        "physical_partition_number=\"0\" size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\" "
-        "what=\"image only\"/>\n"
-        "<patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"32\" filename=\"DISK\" physical_partition_number=\"0\" "
-        "size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\" what=\"Update last LBA\"/>\n"
-        "<patch byte_offset=\"24\" filename=\"DISK\" size_in_bytes=\"8\" start_sector=\"NUM_DISK_SECTORS-1.\" "
-        "value=\"NUM_DISK_SECTORS-1.\"/>\n"
-        "<patch byte_offset=\"88\" filename=\"DISK\" size_in_bytes=\"4\" start_sector=\"1\" "
-        "value=\"CRC32(2,4096)\"/>\n"
-        "<patch byte_offset=\"16\" filename=\"disk\" size_in_bytes=\"4\" start_sector=\"1\" value=\"0\"/>\n"
-        "<patch byte_offset=\"16\" filename=\"DISK\" size_in_bytes=\"4\" start_sector=\"1\" "
-        "value=\"CRC32(1,92)\"/>\n");
+    std::wstring rawprogram =
+        Xml(L"rawprogram0.xml",
+            "<program SECTOR_SIZE_IN_BYTES=\"512\" filename=\"gpt_main0.bin\" label=\"PrimaryGPT\" "
+            "num_partition_sectors=\"34\" physical_partition_number=\"0\" start_sector=\"0\"/>\n"
+            "<program filename=\"boot.img\" label=\"boot\" num_partition_sectors=\"64\" start_sector=\"40\"/>\n"
+            "<program filename=\"modem.img\" num_partition_sectors=\"10\" file_sector_offset=\"4\" "
+            "start_sector=\"100\"/>\n"
+            "<program filename=\"\" label=\"misc\" num_partition_sectors=\"10\" start_sector=\"120\"/>\n"
+            "<program label=\"cache\" num_partition_sectors=\"10\" start_sector=\"130\"/>\n"
+            "<program filename=\"filler.img\" num_partition_sectors=\"0\" start_sector=\"200\"/>\n"
+            "<program filename=\"system.img\" sparse=\"true\" num_partition_sectors=\"200\" start_sector=\"200\"/>\n"
+            "<program filename=\"gpt_backup0.bin\" num_partition_sectors=\"33\" "
+            "start_sector=\"NUM_DISK_SECTORS-33.\"/>\n");
+    std::wstring patch =
+        Xml(L"patch0.xml",
+            "<patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"32\" filename=\"gpt_main0.bin\" "
+            "physical_partition_number=\"0\" size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\" "
+            "what=\"image only\"/>\n"
+            "<patch SECTOR_SIZE_IN_BYTES=\"512\" byte_offset=\"32\" filename=\"DISK\" physical_partition_number=\"0\" "
+            "size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\" what=\"Update last LBA\"/>\n"
+            "<patch byte_offset=\"24\" filename=\"DISK\" size_in_bytes=\"8\" start_sector=\"NUM_DISK_SECTORS-1.\" "
+            "value=\"NUM_DISK_SECTORS-1.\"/>\n"
+            "<patch byte_offset=\"88\" filename=\"DISK\" size_in_bytes=\"4\" start_sector=\"1\" "
+            "value=\"CRC32(2,4096)\"/>\n"
+            "<patch byte_offset=\"16\" filename=\"disk\" size_in_bytes=\"4\" start_sector=\"1\" value=\"0\"/>\n"
+            "<patch byte_offset=\"16\" filename=\"DISK\" size_in_bytes=\"4\" start_sector=\"1\" "
+            "value=\"CRC32(1,92)\"/>\n");
 
     // What the files describe, in the same order.
     expected.Put(0, 0, gpt);
     expected.Put(0, 40, boot);
     expected.Put(0, 100, modem.substr(4 * 512, 10 * 512));
     expected.Put(0, 200, filler);
-    expected.Put(0, 200, raw1);      // 16 sectors, then 80 left alone
-    expected.Put(0, 296, raw2);      // 8 sectors
+    expected.Put(0, 200, raw1); // 16 sectors, then 80 left alone
+    expected.Put(0, 296, raw2); // 8 sectors
     const ULONGLONG last = expected.Sectors(0) - 1;
     expected.Put(0, last - 32, backup);
     expected.Patch(0, 1, 32, 8, last);
@@ -156,11 +156,12 @@ TEST_F(FirehoseDownload, EmmcFolderIsWrittenAndPatchedExactly)
 
     ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE));
-    ASSERT_EQ(S_OK, DownloadImagesToDevice(device.Get(), rawprogram.c_str(), patch.c_str(), folder.Path().c_str(),
-                                           &sink));
+    ASSERT_EQ(S_OK,
+              DownloadImagesToDevice(device.Get(), rawprogram.c_str(), patch.c_str(), folder.Path().c_str(), &sink));
     EXPECT_TRUE(SameStorage(expected.Area(0), phone.Storage(0)));
     EXPECT_TRUE(phone.Errors().empty());
-    EXPECT_EQ(1u, sink.WithPrefix(L"write image file \"" + (folder / L"gpt_main0.bin") + L"\" failed, try agian.").size());
+    EXPECT_EQ(1u,
+              sink.WithPrefix(L"write image file \"" + (folder / L"gpt_main0.bin") + L"\" failed, try agian.").size());
     // The sparse image's raw chunks each went as one program command.
     std::vector<std::string> names = phone.CommandNames();
     EXPECT_EQ(3 + 4 + 2, std::count(names.begin(), names.end(), "program"));
@@ -172,7 +173,7 @@ TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
     FirehoseOptions options;
     options.ufs = true;
     options.partitionSectors = {512, 256};
-    options.maxPayload = 65536; // 16 sectors per transfer
+    options.maxPayload = 65536;                              // 16 sectors per transfer
     options.answerBeforeData = FirehoseOptions::kRawModeAck; // each program answered before and after its data
     CFirehosePhone phone(options);
     ASSERT_TRUE(phone.Start());
@@ -184,16 +185,15 @@ TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
     Put(L"xbl.elf", xbl);
     Put(L"userdata.img", CSparseBuilder(4096).DontCare(7).Raw(raw).DontCare(100).Build());
     Put(L"tail.bin", tail);
-    std::wstring rp0 = Xml(
-        L"rawprogram0.xml",
-        "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"userdata.img\" num_partition_sectors=\"300\" "
-        "physical_partition_number=\"0\" sparse=\"true\" start_sector=\"6*2\"/>\n"
-        "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"tail.bin\" physical_partition_number=\"0\" "
-        "start_sector=\"NUM_DISK_SECTORS-2\"/>\n");
-    std::wstring rp1 = Xml(
-        L"rawprogram1.xml",
-        "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"xbl.elf\" num_partition_sectors=\"64\" "
-        "physical_partition_number=\"1\" start_sector=\"6\"/>\n");
+    std::wstring rp0 =
+        Xml(L"rawprogram0.xml",
+            "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"userdata.img\" num_partition_sectors=\"300\" "
+            "physical_partition_number=\"0\" sparse=\"true\" start_sector=\"6*2\"/>\n"
+            "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"tail.bin\" physical_partition_number=\"0\" "
+            "start_sector=\"NUM_DISK_SECTORS-2\"/>\n");
+    std::wstring rp1 = Xml(L"rawprogram1.xml",
+                           "<program SECTOR_SIZE_IN_BYTES=\"4096\" filename=\"xbl.elf\" num_partition_sectors=\"64\" "
+                           "physical_partition_number=\"1\" start_sector=\"6\"/>\n");
     std::wstring p0 = Xml(L"patch0.xml", "<patch SECTOR_SIZE_IN_BYTES=\"4096\" byte_offset=\"4000\" filename=\"DISK\" "
                                          "physical_partition_number=\"0\" size_in_bytes=\"8\" start_sector=\"1\" "
                                          "value=\"CRC32(19,3*4096)\"/>\n");
@@ -212,8 +212,7 @@ TEST_F(FirehoseDownload, UfsLogicalUnitsFromTwoFilePairs)
     EXPECT_EQ(16u, static_cast<CSerialDevice*>(device.Get())->MaxSectorsPerTransfer());
     const std::wstring raws = rp0 + L";" + rp1, patches = p0 + L";" + p1;
     ASSERT_EQ(S_OK, device->SetBootableStorageDrive());
-    ASSERT_EQ(S_OK, DownloadImagesToDevice(device.Get(), raws.c_str(), patches.c_str(), folder.Path().c_str(),
-                                           &sink));
+    ASSERT_EQ(S_OK, DownloadImagesToDevice(device.Get(), raws.c_str(), patches.c_str(), folder.Path().c_str(), &sink));
     EXPECT_TRUE(SameStorage(expected.Area(0), phone.Storage(0)));
     EXPECT_TRUE(SameStorage(expected.Area(1), phone.Storage(1)));
     // 26 sectors in pieces of 16: two pieces.
@@ -228,7 +227,8 @@ TEST_F(FirehoseDownload, UnequalListsTouchNothing)
     ASSERT_TRUE(phone.Start());
     Put(L"a.img", Pattern(512, 1));
     std::wstring rp = Xml(L"rawprogram0.xml", "<program filename=\"a.img\" start_sector=\"0\"/>\n");
-    std::wstring p = Xml(L"patch0.xml", "<patch filename=\"DISK\" start_sector=\"0\" size_in_bytes=\"1\" value=\"1\"/>\n");
+    std::wstring p =
+        Xml(L"patch0.xml", "<patch filename=\"DISK\" start_sector=\"0\" size_in_bytes=\"1\" value=\"1\"/>\n");
     ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE));
     size_t before = phone.Commands().size();
@@ -286,8 +286,7 @@ TEST_F(FirehoseDownload, NoDownloadSucceedsWhenThePhoneRefusedACommand)
          true, E_UNEXPECTED},
         {"patches answered once more with ACK", [](FirehoseOptions& o) { o.answeredTwice = {"patch"}; }, true,
          kAnyFailure},
-        {"configure answered twice", [](FirehoseOptions& o) { o.answeredTwice = {"configure"}; }, true,
-         kAnyFailure},
+        {"configure answered twice", [](FirehoseOptions& o) { o.answeredTwice = {"configure"}; }, true, kAnyFailure},
         {"ACK without raw mode before the data, NAK after",
          [](FirehoseOptions& o) {
              o.answerBeforeData = "value=\"ACK\"";
@@ -309,10 +308,10 @@ TEST_F(FirehoseDownload, NoDownloadSucceedsWhenThePhoneRefusedACommand)
         // The second patch lies past the end of the phone's storage when
         // the phone is to refuse it.
         const std::string second = c.refused ? "NUM_DISK_SECTORS+5" : "2";
-        std::wstring p = Xml(L"patch0.xml",
-                             "<patch filename=\"DISK\" start_sector=\"1\" size_in_bytes=\"1\" value=\"7\"/>\n"
-                             "<patch filename=\"DISK\" start_sector=\"" + second +
-                                 "\" size_in_bytes=\"1\" value=\"9\"/>\n");
+        std::wstring p =
+            Xml(L"patch0.xml", "<patch filename=\"DISK\" start_sector=\"1\" size_in_bytes=\"1\" value=\"7\"/>\n"
+                               "<patch filename=\"DISK\" start_sector=\"" +
+                                   second + "\" size_in_bytes=\"1\" value=\"9\"/>\n");
         ComPtr<IQDevice> device;
         const HRESULT hr = RunBounded(120000, [&] {
             HRESULT created = CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE);

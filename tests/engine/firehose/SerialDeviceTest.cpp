@@ -141,10 +141,10 @@ TEST(SerialDeviceResponses, AnswersAreReadInStepWithTheCommands)
     } cases[] = {
         {"ACK in the second of two documents", Doc("<log value=\"INFO: hello\"/>") + Doc("<response value=\"ACK\"/>"),
          1, S_OK, 256},
-        {"a NAK is no acknowledgement", Doc("<log value=\"x\"/>") + Doc("<response value=\"NAK\"/>"), 1,
-         E_UNEXPECTED, 256},
-        {"names in any case, a log after", Doc("<RESPONSE VALUE=\"ack\"/>") + Doc("<log value=\"after\"/>"), 1,
-         S_OK, 256},
+        {"a NAK is no acknowledgement", Doc("<log value=\"x\"/>") + Doc("<response value=\"NAK\"/>"), 1, E_UNEXPECTED,
+         256},
+        {"names in any case, a log after", Doc("<RESPONSE VALUE=\"ack\"/>") + Doc("<log value=\"after\"/>"), 1, S_OK,
+         256},
         {"an interim answer in raw mode acknowledges nothing",
          Doc("<response value=\"ACK\" rawmode=\"true\"/>") + Doc("<response value=\"NAK\"/>"), 1, E_UNEXPECTED, 256},
         {"retry", Doc("<log value=\"a\"/>") + Doc("<response value=\"NAK\" AttemptRetry=\"\"/>"), 0, kAttemptRetry,
@@ -153,8 +153,7 @@ TEST(SerialDeviceResponses, AnswersAreReadInStepWithTheCommands)
         // A later payload report replaces the transfer size; one below a
         // sector is ignored so that writes never stall.
         {"payload", Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"4096\"/>"), 0, S_OK, 8},
-        {"payload under a sector", Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"100\"/>"), 0, S_OK,
-         8},
+        {"payload under a sector", Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"100\"/>"), 0, S_OK, 8},
     };
     for (const auto& c : cases)
     {
@@ -224,13 +223,12 @@ TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
                   L"\"1048576\" MemoryName=\"ufs\" SkipStorageInit=\"1\"/></data>"
                 : L"<?xml version=\"1.0\" ?><data><configure ZlpAwareHost=\"1\" MaxPayloadSizeToTargetInBytes="
                   L"\"131072\" MemoryName=\"eMMC\" SkipStorageInit=\"1\"/></data>";
-        std::vector<std::wstring> expected = {
-            L"Open serial port \"" + phone.HostPort() + L"\"",
-            L"Send nop command",
-            L"cmd <?xml version=\"1.0\" ?><data><nop value=\"ping\"/></data>",
-            L"Send configure command",
-            L"cmd " + configure,
-            L"Max buffer sector is 256"};
+        std::vector<std::wstring> expected = {L"Open serial port \"" + phone.HostPort() + L"\"",
+                                              L"Send nop command",
+                                              L"cmd <?xml version=\"1.0\" ?><data><nop value=\"ping\"/></data>",
+                                              L"Send configure command",
+                                              L"cmd " + configure,
+                                              L"Max buffer sector is 256"};
         EXPECT_EQ(expected, texts);
         device.Reset();
         EXPECT_EQ(1, sink.References());
@@ -252,8 +250,8 @@ TEST(SerialDeviceReset, FailsWhenThePayloadIsNeverReportedWhole)
         ASSERT_TRUE(phone.Start());
         ComPtr<IQDevice> device;
         EXPECT_EQ(c.second, RunBounded(kHangLimitMs, [&] {
-            return CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
-        }));
+                      return CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
+                  }));
         EXPECT_EQ(nullptr, device.Get());
     }
 }
@@ -286,17 +284,41 @@ TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
     const std::string rawMode = FirehoseOptions::kRawModeAck;
     const Case cases[] = {
         {"split before </data>", setUpAndWrites, "/>", 300, "", Answer::Checked, 0, S_OK, S_OK, false},
-        {"split after the declaration", {"configure", "program", "patch"}, "?>", 100, rawMode, Answer::Checked, 0,
-         S_OK, S_OK, false},
+        {"split after the declaration",
+         {"configure", "program", "patch"},
+         "?>",
+         100,
+         rawMode,
+         Answer::Checked,
+         0,
+         S_OK,
+         S_OK,
+         false},
         {"split after <?x", setUpAndWrites, "<?x", 100, rawMode, Answer::Checked, 0, S_OK, S_OK, false},
         {"ACK 3 s after the data", {}, "", 0, rawMode, Answer::Checked, 3000, S_OK, S_OK, false},
         {"NAK 1 s after the data", {}, "", 0, rawMode, Answer::Nak, 1000, E_UNEXPECTED, S_OK, false},
         {"ACK 7 s after the data", {}, "", 0, rawMode, Answer::Checked, 7000, kTimeout, kOutOfStep, true},
         {"silence after the data", {}, "", 0, rawMode, Answer::None, 0, kTimeout, kOutOfStep, true},
-        {"final answer never whole", {"program"}, "/>", INFINITE, rawMode, Answer::Checked, 0, kInputEnd, kOutOfStep,
+        {"final answer never whole",
+         {"program"},
+         "/>",
+         INFINITE,
+         rawMode,
+         Answer::Checked,
+         0,
+         kInputEnd,
+         kOutOfStep,
          false},
-        {"ACK without raw mode before the data, NAK after", {}, "", 0, "value=\"ACK\"", Answer::Nak, 0, kOutOfStep,
-         kOutOfStep, false},
+        {"ACK without raw mode before the data, NAK after",
+         {},
+         "",
+         0,
+         "value=\"ACK\"",
+         Answer::Nak,
+         0,
+         kOutOfStep,
+         kOutOfStep,
+         false},
     };
     CTempDir dir{L"answers"};
     // Three pieces of the programmer's payload.
@@ -319,15 +341,16 @@ TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
         ComPtr<IQDevice> device;
         HRESULT patched = E_FAIL, written = E_FAIL, next = E_FAIL;
         ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] {
-            HRESULT hr = CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
-            if (SUCCEEDED(hr))
-            {
-                patched = device->ApplyPatch(L"1", L"0", L"16909060", L"4", L"512", L"0");
-                written = device->WriteFile(L"4", L"0", path.c_str(), L"0", L"0", L"512", L"0");
-                next = device->ApplyPatch(L"2", L"0", L"5", L"1", L"512", L"0");
-            }
-            return hr;
-        }));
+                      HRESULT hr =
+                          CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
+                      if (SUCCEEDED(hr))
+                      {
+                          patched = device->ApplyPatch(L"1", L"0", L"16909060", L"4", L"512", L"0");
+                          written = device->WriteFile(L"4", L"0", path.c_str(), L"0", L"0", L"512", L"0");
+                          next = device->ApplyPatch(L"2", L"0", L"5", L"1", L"512", L"0");
+                      }
+                      return hr;
+                  }));
         EXPECT_EQ(S_OK, patched);
         EXPECT_EQ(c.write, written);
         EXPECT_EQ(c.next, next);
@@ -348,11 +371,11 @@ TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
             // A late answer must not stand in for a refused patch's.
             HRESULT refused = E_FAIL;
             EXPECT_EQ(S_OK, RunBounded(kHangLimitMs, [&] {
-                HRESULT hr = device->Reset();
-                if (SUCCEEDED(hr))
-                    refused = device->ApplyPatch(L"NUM_DISK_SECTORS", L"0", L"6", L"1", L"512", L"0");
-                return SUCCEEDED(hr) ? device->ApplyPatch(L"3", L"0", L"6", L"1", L"512", L"0") : hr;
-            }));
+                          HRESULT hr = device->Reset();
+                          if (SUCCEEDED(hr))
+                              refused = device->ApplyPatch(L"NUM_DISK_SECTORS", L"0", L"6", L"1", L"512", L"0");
+                          return SUCCEEDED(hr) ? device->ApplyPatch(L"3", L"0", L"6", L"1", L"512", L"0") : hr;
+                      }));
             EXPECT_EQ(E_UNEXPECTED, refused);
             EXPECT_EQ('\x06', phone.Storage(0)[3 * 512]);
         }
@@ -448,12 +471,12 @@ TEST_F(SerialDeviceWrite, RefusesRangesPastTheFileAndBadSectorSizes)
     ASSERT_NO_FATAL_FAILURE(Open(FirehoseOptions()));
     std::wstring path = File(Pattern(4 * 512, 3));
     size_t before = phone->Commands().size();
-    EXPECT_EQ(static_cast<HRESULT>(0x80070026),
-              device->WriteFile(L"0", L"0", path.c_str(), L"5", L"0", L"512", L"0"));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070026), device->WriteFile(L"0", L"0", path.c_str(), L"5", L"0", L"512", L"0"));
     EXPECT_EQ(static_cast<HRESULT>(0x80070026),
               device->WriteFile(L"0", L"0", path.c_str(), L"0", L"4096", L"512", L"0"));
     EXPECT_EQ(static_cast<HRESULT>(0x8007000B), device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"0", L"0"));
-    EXPECT_EQ(static_cast<HRESULT>(0x80070000u), device->WriteFile(L"0", L"3+*4", path.c_str(), L"0", L"0", L"512", L"0"));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070000u),
+              device->WriteFile(L"0", L"3+*4", path.c_str(), L"0", L"0", L"512", L"0"));
     EXPECT_EQ(static_cast<HRESULT>(0x80070002),
               device->WriteFile(L"0", L"0", (dir / L"missing.bin").c_str(), L"0", L"0", L"512", L"0"));
     // Nothing left to send: no command at all.
@@ -515,8 +538,9 @@ TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
     EXPECT_EQ(patch, commands[commands.size() - 2]);
     EXPECT_EQ(patch, commands.back());
     EXPECT_EQ(std::string("\x21\0\0\0", 4), phone->Storage(0).substr(31 * 512 + 8, 4));
-    EXPECT_EQ(std::vector<std::wstring>{L"ApplyPatch sector NUM_DISK_SECTORS-1, offset 8, value NUM_DISK_SECTORS+1, size 4"},
-              sink.WithPrefix(L"ApplyPatch"));
+    EXPECT_EQ(
+        std::vector<std::wstring>{L"ApplyPatch sector NUM_DISK_SECTORS-1, offset 8, value NUM_DISK_SECTORS+1, size 4"},
+        sink.WithPrefix(L"ApplyPatch"));
 
     ASSERT_EQ(S_OK, device->SetBootableStorageDrive());
     EXPECT_EQ("<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>",
@@ -563,7 +587,7 @@ TEST_F(SerialDeviceWrite, TextsFromTheFilesReachTheProgrammerAsTheyAre)
     std::vector<std::string> names = phone->CommandNames();
     EXPECT_EQ(0, std::count(names.begin(), names.end(), "power"));
     const std::string storage = phone->Storage(0);
-    EXPECT_EQ('\x05', storage[512]);                 // the patch's value evaluated by the phone
+    EXPECT_EQ('\x05', storage[512]);                          // the patch's value evaluated by the phone
     EXPECT_EQ(Pattern(512, 8), storage.substr(5 * 512, 512)); // written at sector 5
 }
 

@@ -7,7 +7,8 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<BYTE>;
 
@@ -50,8 +51,8 @@ TEST_F(IntelHexImageTest, RecordsGiveRunsAtTheirAddresses)
     EXPECT_FALSE(m_image.HasExtendedAddress());
     EXPECT_EQ((std::map<ULONG, Bytes>{{0x1234u, {0x55}}}), m_image.GetRuns());
     // A later record at the same address replaces the earlier.
-    ASSERT_TRUE(
-        LoadLines({IntelHexRecord(0, 0x10, {1, 2, 3, 4}), IntelHexRecord(0, 0x10, {9}), IntelHexRecord(0, 0x12, {7})}));
+    ASSERT_TRUE(LoadLines(
+        {IntelHexRecord(0, 0x10, {1, 2, 3, 4}), IntelHexRecord(0, 0x10, {9}), IntelHexRecord(0, 0x12, {7})}));
     EXPECT_EQ((std::map<ULONG, Bytes>{{0x10u, {9}}, {0x12u, {7}}}), m_image.GetRuns());
     // An empty file is a valid empty image; a missing one is not.
     ASSERT_TRUE(LoadText(""));
@@ -152,8 +153,9 @@ TEST_F(IntelHexImageTest, CoalesceJoinsOnlyRunsThatTouch)
     EXPECT_EQ(2u, m_image.GetRuns().size());
 
     // A chain becomes one run; an overlap and a gap stay apart.
-    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x00, {1, 2}), IntelHexRecord(0, 0x02, {3}), IntelHexRecord(0, 0x03, {4, 5}),
-                           IntelHexRecord(0, 0x04, {6, 7}), IntelHexRecord(0, 0x08, {8})}));
+    ASSERT_TRUE(
+        LoadLines({IntelHexRecord(0, 0x00, {1, 2}), IntelHexRecord(0, 0x02, {3}), IntelHexRecord(0, 0x03, {4, 5}),
+                   IntelHexRecord(0, 0x04, {6, 7}), IntelHexRecord(0, 0x08, {8})}));
     m_image.Coalesce();
     ASSERT_EQ(3u, m_image.GetRuns().size());
     EXPECT_EQ((Bytes{1, 2, 3, 4, 5}), m_image.GetRuns().at(0x00));
@@ -164,7 +166,8 @@ TEST_F(IntelHexImageTest, CoalesceJoinsOnlyRunsThatTouch)
 TEST_F(IntelHexImageTest, RunAtTheTopOfTheAddressSpaceTouchesNothing)
 {
     // The last run ends at 2^32, which wraps to 0 in 32 bits.
-    ASSERT_TRUE(LoadLines({IntelHexRecord(0, 0x0000, {1}), IntelHexRecord(4, 0, {0xFF, 0xFF}), IntelHexRecord(0, 0xFFFF, {2})}));
+    ASSERT_TRUE(LoadLines(
+        {IntelHexRecord(0, 0x0000, {1}), IntelHexRecord(4, 0, {0xFF, 0xFF}), IntelHexRecord(0, 0xFFFF, {2})}));
     m_image.Coalesce();
     ASSERT_EQ(2u, m_image.GetRuns().size());
     EXPECT_EQ(Bytes{2}, m_image.GetRuns().at(0xFFFFFFFFu));

@@ -65,10 +65,9 @@ TEST_F(RawProgram, ProgramEntriesWithDefaultsLookupAndSkips)
     // A name that no directory holds is tried as it stands.
     EXPECT_EQ(L"nowhere.img", writes[2].args[2]);
 
-    std::vector<std::wstring> expected = {L"Open program file \"" + rawprogram + L"\"",
-                                          L"write image file \"" + boot + L"\" on NUM_DISK_SECTORS-100",
-                                          L"write image file \"" + system + L"\" on 0",
-                                          L"write image file \"nowhere.img\" on 0"};
+    std::vector<std::wstring> expected = {
+        L"Open program file \"" + rawprogram + L"\"", L"write image file \"" + boot + L"\" on NUM_DISK_SECTORS-100",
+        L"write image file \"" + system + L"\" on 0", L"write image file \"nowhere.img\" on 0"};
     EXPECT_EQ(expected, sink.Texts());
 }
 
@@ -180,14 +179,14 @@ TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
 
 TEST_F(RawProgram, OnlyDiskPatchesAreApplied)
 {
-    std::wstring patch = Xml(L"patch0.xml",
-                             "<patch filename=\"gpt_main0.bin\" start_sector=\"2\" byte_offset=\"16\" value=\"1\" "
-                             "size_in_bytes=\"4\"/>\n"
-                             "<patch filename=\"DISK\" start_sector=\"NUM_DISK_SECTORS-1.\" byte_offset=\"32\" "
-                             "value=\"CRC32(2,4096)\" size_in_bytes=\"8\" SECTOR_SIZE_IN_BYTES=\"512\" "
-                             "physical_partition_number=\"1\" what=\"Update\"/>\n"
-                             "<patch filename=\"disk\"/>\n"
-                             "<patch FileName=\"Disk\" value=\"9\"/>\n");
+    std::wstring patch =
+        Xml(L"patch0.xml", "<patch filename=\"gpt_main0.bin\" start_sector=\"2\" byte_offset=\"16\" value=\"1\" "
+                           "size_in_bytes=\"4\"/>\n"
+                           "<patch filename=\"DISK\" start_sector=\"NUM_DISK_SECTORS-1.\" byte_offset=\"32\" "
+                           "value=\"CRC32(2,4096)\" size_in_bytes=\"8\" SECTOR_SIZE_IN_BYTES=\"512\" "
+                           "physical_partition_number=\"1\" what=\"Update\"/>\n"
+                           "<patch filename=\"disk\"/>\n"
+                           "<patch FileName=\"Disk\" value=\"9\"/>\n");
     ASSERT_EQ(S_OK, ApplyPatchesToDevice(&device, patch.c_str(), &sink));
     std::vector<DeviceCall> patches = device.Calls(L"ApplyPatch");
     ASSERT_EQ(3u, patches.size());
@@ -222,8 +221,8 @@ TEST_F(RawProgram, PairsAreTriedThreeTimesWithResetBetweenAndUnpairedListsWriteN
     // The first pair's patch fails once: the pair is written again.
     device.patchResults = {E_FAIL};
     ASSERT_EQ(S_OK, DownloadImagesToDevice(&device, raws.c_str(), patches.c_str(), images.Path().c_str(), &sink));
-    std::vector<std::wstring> expected = {L"WriteFile", L"ApplyPatch", L"Reset",     L"WriteFile",
-                                          L"ApplyPatch", L"WriteFile", L"ApplyPatch"};
+    std::vector<std::wstring> expected = {L"WriteFile",  L"ApplyPatch", L"Reset",     L"WriteFile",
+                                          L"ApplyPatch", L"WriteFile",  L"ApplyPatch"};
     EXPECT_EQ(expected, Operations());
     EXPECT_EQ(L"9", device.calls[5].args[0]);
     EXPECT_EQ(L"2", device.calls[6].args[2]);

@@ -48,14 +48,14 @@ public:
                                         const wchar_t* byteOffset, const wchar_t* sectorSize,
                                         const wchar_t* physicalPartition) override
     {
-        calls.push_back({L"WriteFile",
-                         {startSector, numPartitionSectors, path, fileSectorOffset, byteOffset, sectorSize,
-                          physicalPartition}});
+        calls.push_back(
+            {L"WriteFile",
+             {startSector, numPartitionSectors, path, fileSectorOffset, byteOffset, sectorSize, physicalPartition}});
         return Next(writeResults);
     }
-    HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset,
-                                         const wchar_t* value, const wchar_t* sizeInBytes,
-                                         const wchar_t* sectorSize, const wchar_t* physicalPartition) override
+    HRESULT STDMETHODCALLTYPE ApplyPatch(const wchar_t* startSector, const wchar_t* byteOffset, const wchar_t* value,
+                                         const wchar_t* sizeInBytes, const wchar_t* sectorSize,
+                                         const wchar_t* physicalPartition) override
     {
         calls.push_back({L"ApplyPatch", {startSector, byteOffset, value, sizeInBytes, sectorSize, physicalPartition}});
         return Next(patchResults);

@@ -44,17 +44,13 @@ protected:
 
 TEST_F(SparseImage, RawChunksAreWrittenFromTheirPlaceInTheFileWhateverTheHeaderSizes)
 {
-    std::string image = CSparseBuilder(4096)
-                            .Raw(std::string(2 * 4096, 'a'))
-                            .DontCare(10)
-                            .Raw(std::string(4096, 'b'))
-                            .Build();
+    std::string image =
+        CSparseBuilder(4096).Raw(std::string(2 * 4096, 'a')).DontCare(10).Raw(std::string(4096, 'b')).Build();
     ASSERT_EQ(S_OK, Write(image, L"50+50", L"0", L"0", L"2*256"));
     // The first raw chunk starts at byte 40: sector 0 of the file, offset 40.
     // The don't-care chunk of 10 blocks of 4096 moves the next one 80 sectors.
-    std::vector<std::vector<std::wstring>> expected = {
-        {L"100", L"16", L"0", L"40", L"2*256", L"2"},
-        {L"196", L"8", L"16", L"64", L"2*256", L"2"}};
+    std::vector<std::vector<std::wstring>> expected = {{L"100", L"16", L"0", L"40", L"2*256", L"2"},
+                                                       {L"196", L"8", L"16", L"64", L"2*256", L"2"}};
     EXPECT_EQ(expected, Writes());
 
     // Header sizes larger than their fields are honoured.
@@ -120,8 +116,11 @@ TEST_F(SparseImage, BadChunksStopTheImageAfterWhatWasWritten)
 
     // A failing target ends the image with its result.
     device.writeResults = {S_OK, E_ACCESSDENIED};
-    EXPECT_EQ(E_ACCESSDENIED, Write(CSparseBuilder().Raw(std::string(4096, 'a')).Raw(std::string(4096, 'b'))
-                                        .Raw(std::string(4096, 'c')).Build()));
+    EXPECT_EQ(E_ACCESSDENIED, Write(CSparseBuilder()
+                                        .Raw(std::string(4096, 'a'))
+                                        .Raw(std::string(4096, 'b'))
+                                        .Raw(std::string(4096, 'c'))
+                                        .Build()));
     EXPECT_EQ(3u, device.Calls(L"WriteFile").size());
 }
 
@@ -148,8 +147,8 @@ TEST_F(SparseImage, ChunksNeverLandOutsideThePartition)
         {"start -8, skipped then raw", CSparseBuilder().DontCare(1).Raw(block).Build(), L"-8", L"0", kOverflow, 0},
         {"start -16, one chunk up to the last sector", CSparseBuilder().Raw(block).Build(), L"-16", L"0", S_OK, 1,
          L"18446744073709551600"},
-        {"more raw blocks than counted", CSparseBuilder().TotalBlocks(1).Raw(block).Raw(block).Build(), L"0",
-         L"0", kBadFormat, 1, L"0"},
+        {"more raw blocks than counted", CSparseBuilder().TotalBlocks(1).Raw(block).Raw(block).Build(), L"0", L"0",
+         kBadFormat, 1, L"0"},
         {"more blocks than counted, past the partition",
          CSparseBuilder().TotalBlocks(1).Raw(block).DontCare(1).Raw(block).Build(), L"0", L"8", kBadFormat, 1, L"0"},
     };

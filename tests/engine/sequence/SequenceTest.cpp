@@ -57,13 +57,13 @@ protected:
         Put(L"system.img", system);
         const std::string size = std::to_string(sectorSize);
         const std::string head = "<?xml version=\"1.0\" ?>\n<data>\n";
-        rawprogram = Put(L"rawprogram0.xml",
-                         head + "<program SECTOR_SIZE_IN_BYTES=\"" + size +
-                             "\" filename=\"boot.img\" num_partition_sectors=\"16\" "
-                             "physical_partition_number=\"0\" start_sector=\"10\"/>\n"
-                             "<program SECTOR_SIZE_IN_BYTES=\"" + size +
-                             "\" filename=\"system.img\" num_partition_sectors=\"16\" "
-                             "physical_partition_number=\"0\" start_sector=\"40\"/>\n</data>\n");
+        rawprogram = Put(L"rawprogram0.xml", head + "<program SECTOR_SIZE_IN_BYTES=\"" + size +
+                                                 "\" filename=\"boot.img\" num_partition_sectors=\"16\" "
+                                                 "physical_partition_number=\"0\" start_sector=\"10\"/>\n"
+                                                 "<program SECTOR_SIZE_IN_BYTES=\"" +
+                                                 size +
+                                                 "\" filename=\"system.img\" num_partition_sectors=\"16\" "
+                                                 "physical_partition_number=\"0\" start_sector=\"40\"/>\n</data>\n");
         patch = Put(L"patch0.xml", head + "<patch SECTOR_SIZE_IN_BYTES=\"" + size +
                                        "\" byte_offset=\"8\" filename=\"DISK\" physical_partition_number=\"0\" "
                                        "size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\"/>\n"
@@ -83,10 +83,15 @@ protected:
     {
         ComPtr<IDownloadSettings> settings;
         EXPECT_EQ(S_OK, CreateComObject<CDownloadSettings>(nullptr, IID_PPV_ARGS(&settings)));
-        SetParams(settings.Get(), {{L"flashprogrammer", programmer}, {L"emmcfilepathboot", bootImage},
-                                   {L"provision", provision}, {L"filepathxml", rawprogram},
-                                   {L"filepathpatch", patch}, {L"searchpaths", folder.Path()},
-                                   {L"downloadtarget", L"emmc"}, {L"skipreset", L"1"}, {L"usetrustedmode", L"1"}});
+        SetParams(settings.Get(), {{L"flashprogrammer", programmer},
+                                   {L"emmcfilepathboot", bootImage},
+                                   {L"provision", provision},
+                                   {L"filepathxml", rawprogram},
+                                   {L"filepathpatch", patch},
+                                   {L"searchpaths", folder.Path()},
+                                   {L"downloadtarget", L"emmc"},
+                                   {L"skipreset", L"1"},
+                                   {L"usetrustedmode", L"1"}});
         return settings;
     }
 
@@ -244,8 +249,9 @@ TEST_F(DownloadSequence, UfsProvisioningRestartsThePhoneWhichIsAwaitedAndHeardSa
     // Provisioned without storage init, then configured afresh with it; the
     // bootable drive is set once, before the images.
     const std::vector<std::string> names = phone.CommandNames();
-    const std::vector<std::string> road = {"nop",  "configure", "ufs",   "ufs",     "power", "nop",
-                                           "configure", "setbootablestoragedrive", "program", "program", "patch"};
+    const std::vector<std::string> road = {"nop",     "configure", "ufs",       "ufs",
+                                           "power",   "nop",       "configure", "setbootablestoragedrive",
+                                           "program", "program",   "patch"};
     EXPECT_EQ(road, names);
     const std::vector<std::string> commands = phone.Commands();
     ASSERT_EQ(road.size(), commands.size());
@@ -295,8 +301,11 @@ TEST_F(DownloadSequence, MissingParameterOrSinkEndsBeforeThePortIsAwaited)
 
     ComPtr<IDownloadSettings> partial;
     ASSERT_EQ(S_OK, CreateComObject<CDownloadSettings>(nullptr, IID_PPV_ARGS(&partial)));
-    SetParams(partial.Get(), {{L"filepathxml", L"x"}, {L"emmcfilepathboot", L"x"}, {L"filepathpatch", L"x"},
-                              {L"flashprogrammer", L"x"}, {L"provision", L"x"}});
+    SetParams(partial.Get(), {{L"filepathxml", L"x"},
+                              {L"emmcfilepathboot", L"x"},
+                              {L"filepathpatch", L"x"},
+                              {L"flashprogrammer", L"x"},
+                              {L"provision", L"x"}});
     EXPECT_EQ(E_INVALIDARG, download->DownloadBySettings(partial.Get()));
     // Not a settings object at all.
     EXPECT_EQ(E_INVALIDARG, download->DownloadBySettings(download.Get()));

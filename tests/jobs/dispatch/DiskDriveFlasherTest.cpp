@@ -6,7 +6,8 @@
 #include "services/Log.h"
 #include "DispatchTestSupport.h"
 
-namespace {
+namespace
+{
 
 const wchar_t kDisk[] = L"\\\\.\\PhysicalDrive7";
 
@@ -47,7 +48,8 @@ TEST_F(DiskDriveFlasher, AFailedDownloadKeepsTheEngineTextsAndTheProgressTheyMad
     EXPECT_EQ("Open disk \"" + Narrow(kDisk) + "\"", texts.front());
     // Three attempts at the pair, each writing the 120 small images first.
     EXPECT_EQ(360, std::count_if(texts.begin(), texts.end(), [](const std::string& text) {
-                  return text.rfind("write image file \"", 0) == 0 && text.find("small.img\" on ") != std::string::npos;
+                  return text.rfind("write image file \"", 0) == 0 &&
+                         text.find("small.img\" on ") != std::string::npos;
               }));
     // Each text adds 0.004 percent; a failed job shows what it reached.
     double progress = 0.0;

@@ -14,10 +14,10 @@
 #include "DispatchTestSupport.h"
 #include "simulators/BuiltFiles.h"
 
-namespace {
+namespace
+{
 
-template <size_t N>
-void SetField(wchar_t (&field)[N], const std::wstring& text)
+template <size_t N> void SetField(wchar_t (&field)[N], const std::wstring& text)
 {
     ASSERT_LT(text.size(), N);
     wcscpy(field, text.c_str());
@@ -43,8 +43,8 @@ FlashParameters NamedFields()
 // the record's layout: each field at its character offset with its width.
 TEST(FlashParametersLayout, NineFieldsAtFixedCharacterOffsets)
 {
-#define KESTRUP_FIELD(name) #name, offsetof(FlashParameters, name) / sizeof(wchar_t), \
-        sizeof(FlashParameters::name) / sizeof(wchar_t)
+#define KESTRUP_FIELD(name) \
+#name, offsetof(FlashParameters, name) / sizeof(wchar_t), sizeof(FlashParameters::name) / sizeof(wchar_t)
     const struct
     {
         const char* name;

@@ -265,9 +265,9 @@ TEST_F(QpstServer, PortReadyOnTheThirdPassRunsTheDownloadWithTheNineParameters)
     EXPECT_EQ(1u, JobLogTexts(L"COM72", "first step").size());
     EXPECT_EQ(1u, JobLogTexts(L"COM72", "second step").size());
     const std::vector<std::wstring> parameters = {
-        L"flashprogrammer=C:\\p;q.mbn", L"emmcfilepathboot=", L"provision=", L"filepathxml=r.xml",
-        L"filepathpatch=", L"searchpaths=C:\\images", L"downloadtarget=emmc", L"skipreset=1",
-        L"usetrustedmode=1"};
+        L"flashprogrammer=C:\\p;q.mbn", L"emmcfilepathboot=", L"provision=",
+        L"filepathxml=r.xml",           L"filepathpatch=",    L"searchpaths=C:\\images",
+        L"downloadtarget=emmc",         L"skipreset=1",       L"usetrustedmode=1"};
     EXPECT_EQ(parameters, fake->Parameters());
     EXPECT_TRUE(SemaphoreFree());
 }
@@ -348,8 +348,8 @@ TEST_F(QpstServer, ParameterThatCannotBeSetFailsTheJobWithoutAWorker)
 {
     fake->script.failingParameter = L"filepathxml";
     ComPtr<IDeviceReport> job;
-    ASSERT_EQ(S_OK, CEmergencyFlasher::StartFlash(L"COM77", L"p.mbn", L"b.img", L"v.xml", L"r.xml", L"x.xml",
-                                                  L"C:\\", &job));
+    ASSERT_EQ(S_OK, CEmergencyFlasher::StartFlash(L"COM77", L"p.mbn", L"b.img", L"v.xml", L"r.xml", L"x.xml", L"C:\\",
+                                                  &job));
     EXPECT_TRUE(job->IsFinished());
     EXPECT_EQ(E_ACCESSDENIED, job->GetResult());
     EXPECT_EQ((std::vector<std::wstring>{L"flashprogrammer=p.mbn", L"emmcfilepathboot=b.img", L"provision=v.xml"}),

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 CFakeQpst* g_fake = nullptr;
 
@@ -83,14 +84,18 @@ class CFakeServer : public IDispatch, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CFakeServer)
-        COM_INTERFACE_ENTRY(IDispatch)
-        COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
+    COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY_FREE_THREADED_MARSHALER(m_marshaler)
     END_COM_MAP()
 
     HRESULT FinalConstruct() { return m_marshaler.Aggregate(static_cast<IDispatch*>(this)); }
     virtual ~CFakeServer() = default;
 
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { *count = 0; return S_OK; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
     {
@@ -130,12 +135,11 @@ private:
     CFreeThreadedMarshaler m_marshaler;
 };
 
-template <class T>
-class CFactory : public IClassFactory, public CComObjectRoot
+template <class T> class CFactory : public IClassFactory, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CFactory)
-        COM_INTERFACE_ENTRY(IClassFactory)
+    COM_INTERFACE_ENTRY(IClassFactory)
     END_COM_MAP()
 
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override
@@ -166,8 +170,8 @@ CFakeQpst::CFakeQpst() : m_withdraw(CreateEventW(nullptr, TRUE, FALSE, nullptr))
     HRESULT results[2] = {E_FAIL, E_FAIL};
     m_host = std::thread([this, &registered, &results] {
         const CComInitializer apartment(COINIT_MULTITHREADED);
-        results[0] = CoRegisterClassObject(CLSID_AtmnServer, &g_serverFactory, CLSCTX_LOCAL_SERVER,
-                                           REGCLS_MULTIPLEUSE, &m_serverCookie);
+        results[0] = CoRegisterClassObject(CLSID_AtmnServer, &g_serverFactory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                                           &m_serverCookie);
         results[1] = CoRegisterClassObject(CLSID_DownloadSettings, &g_settingsFactory, CLSCTX_LOCAL_SERVER,
                                            REGCLS_MULTIPLEUSE, &m_settingsCookie);
         SetEvent(registered.Get());

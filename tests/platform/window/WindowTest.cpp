@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr UINT WM_PROBE = WM_APP + 1;
 
@@ -19,11 +20,11 @@ public:
     HWND finalHandle = nullptr;
 
     BEGIN_MSG_MAP(CProbeWindow)
-        MESSAGE_HANDLER(WM_PROBE, OnFirst)
-        MESSAGE_HANDLER(WM_PROBE, OnSecond)
-        COMMAND_ID_HANDLER(7, OnCommand)
-        ALT_MSG_MAP(1)
-        MESSAGE_HANDLER(WM_PROBE, OnAlternate)
+    MESSAGE_HANDLER(WM_PROBE, OnFirst)
+    MESSAGE_HANDLER(WM_PROBE, OnSecond)
+    COMMAND_ID_HANDLER(7, OnCommand)
+    ALT_MSG_MAP(1)
+    MESSAGE_HANDLER(WM_PROBE, OnAlternate)
     END_MSG_MAP()
 
     LRESULT OnFirst(UINT, WPARAM, LPARAM, BOOL& handled)
@@ -94,8 +95,8 @@ class CSubclasser : public CWindowImpl<CSubclasser>
 public:
     int seen = 0;
     BEGIN_MSG_MAP(CSubclasser)
-        MESSAGE_HANDLER(WM_PROBE, OnProbe)
-        MESSAGE_HANDLER(WM_SETTEXT, OnSetText)
+    MESSAGE_HANDLER(WM_PROBE, OnProbe)
+    MESSAGE_HANDLER(WM_SETTEXT, OnSetText)
     END_MSG_MAP()
     LRESULT OnProbe(UINT, WPARAM, LPARAM, BOOL&) { return ++seen; }
     LRESULT OnSetText(UINT, WPARAM, LPARAM, BOOL& handled)
@@ -131,7 +132,7 @@ class CReflectingParent : public CWindowImpl<CReflectingParent>
 {
 public:
     BEGIN_MSG_MAP(CReflectingParent)
-        REFLECT_NOTIFICATIONS()
+    REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 };
 
@@ -140,8 +141,8 @@ class CReflectedChild : public CWindowImpl<CReflectedChild>
 public:
     std::vector<UINT> codes;
     BEGIN_MSG_MAP(CReflectedChild)
-        MESSAGE_HANDLER(OCM_COMMAND, OnCommand)
-        DEFAULT_REFLECTION_HANDLER()
+    MESSAGE_HANDLER(OCM_COMMAND, OnCommand)
+    DEFAULT_REFLECTION_HANDLER()
     END_MSG_MAP()
     LRESULT OnCommand(UINT, WPARAM wParam, LPARAM, BOOL&)
     {
@@ -169,7 +170,7 @@ class CBufferedWindow : public CWindowImpl<CBufferedWindow>, public CDoubleBuffe
 {
 public:
     BEGIN_MSG_MAP(CBufferedWindow)
-        CHAIN_MSG_MAP(CDoubleBufferImpl<CBufferedWindow>)
+    CHAIN_MSG_MAP(CDoubleBufferImpl<CBufferedWindow>)
     END_MSG_MAP()
 
     void DoPaint(HDC dc)
@@ -286,15 +287,18 @@ constexpr UINT WM_END_PROBE = WM_APP + 2;
 class CTestDialog : public CDialogImpl<CTestDialog>
 {
 public:
-    enum { IDD = 100 };
+    enum
+    {
+        IDD = 100
+    };
     LPARAM initParam = -1;
     int clicks = 0;
     int finalMessages = 0;
 
     BEGIN_MSG_MAP(CTestDialog)
-        MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
-        MESSAGE_HANDLER(WM_END_PROBE, OnEnd)
-        COMMAND_ID_HANDLER(1001, OnGo)
+    MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+    MESSAGE_HANDLER(WM_END_PROBE, OnEnd)
+    COMMAND_ID_HANDLER(1001, OnGo)
     END_MSG_MAP()
 
     LRESULT OnInitDialog(UINT, WPARAM, LPARAM lParam, BOOL&)

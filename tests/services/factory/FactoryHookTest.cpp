@@ -13,14 +13,15 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Ends the child with the failing line as its exit code.
-#define CHECK(condition)                                                                                   \
-    do                                                                                                     \
-    {                                                                                                      \
-        if (!(condition))                                                                                  \
-            return __LINE__;                                                                               \
+#define CHECK(condition)     \
+    do                       \
+    {                        \
+        if (!(condition))    \
+            return __LINE__; \
     } while (0)
 
 size_t LogCount(const std::string& marker)
@@ -31,10 +32,10 @@ size_t LogCount(const std::string& marker)
 struct Call
 {
     std::wstring method;
-    std::vector<VARTYPE> types;     // in the order of the argument array
-    std::vector<bool> nullBefore;   // for by-reference strings: null when called
-    std::wstring device;            // the device id, when given
-    int pass = 1;                   // the boolean, when given (-1 or 0)
+    std::vector<VARTYPE> types;   // in the order of the argument array
+    std::vector<bool> nullBefore; // for by-reference strings: null when called
+    std::wstring device;          // the device id, when given
+    int pass = 1;                 // the boolean, when given (-1 or 0)
 };
 
 // A station whose answers the test sets: for each method whether the call
@@ -43,7 +44,7 @@ class CTestStation : public IDispatch, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CTestStation)
-        COM_INTERFACE_ENTRY(IDispatch)
+    COM_INTERFACE_ENTRY(IDispatch)
     END_COM_MAP()
 
     struct Answer

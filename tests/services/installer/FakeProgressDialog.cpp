@@ -5,14 +5,13 @@ __CRT_UUID_DECL(IProgressDialog, 0xEBBC7C04, 0x315E, 0x11D2, 0xB6, 0x2F, 0x00, 0
 
 namespace
 {
-const CLSID kProgressDialogClass = {
-    0xF8383852, 0xFCD3, 0x11D1, {0xA6, 0xB9, 0x00, 0x60, 0x97, 0xDF, 0x5B, 0xD4}};
+const CLSID kProgressDialogClass = {0xF8383852, 0xFCD3, 0x11D1, {0xA6, 0xB9, 0x00, 0x60, 0x97, 0xDF, 0x5B, 0xD4}};
 
 class CFakeDialog : public IProgressDialog, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CFakeDialog)
-        COM_INTERFACE_ENTRY(IProgressDialog)
+    COM_INTERFACE_ENTRY(IProgressDialog)
     END_COM_MAP()
 
     explicit CFakeDialog(ProgressRecord& record) : m_record(record) { ++m_record.liveObjects; }
@@ -68,7 +67,7 @@ class CFakeFactory : public IClassFactory, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CFakeFactory)
-        COM_INTERFACE_ENTRY(IClassFactory)
+    COM_INTERFACE_ENTRY(IClassFactory)
     END_COM_MAP()
 
     explicit CFakeFactory(ProgressRecord& record) : m_record(record) {}
@@ -100,8 +99,8 @@ CFakeProgressDialogClass::CFakeProgressDialogClass(ProgressRecord& record)
     if (FAILED(CComObject<CFakeFactory>::CreateInstance(&factory, record)))
         return;
     m_factory = factory;
-    if (FAILED(CoRegisterClassObject(kProgressDialogClass, m_factory.Get(), CLSCTX_INPROC_SERVER,
-                                     REGCLS_MULTIPLEUSE, &m_cookie)))
+    if (FAILED(CoRegisterClassObject(kProgressDialogClass, m_factory.Get(), CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                     &m_cookie)))
         m_cookie = 0;
 }
 

@@ -55,8 +55,8 @@ KESTRUP_CHILD(RunInstaller)
         return 2;
     CRegKey classes, user;
     const std::wstring& scratch = args[7];
-    RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\Classes").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, classes.Receive(), nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\Classes").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    classes.Receive(), nullptr);
     RegCreateKeyExW(HKEY_CURRENT_USER, (scratch + L"\\User").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                     user.Receive(), nullptr);
     if (args[6] == L"1") // nothing can be made below it any more
@@ -129,8 +129,8 @@ protected:
         {
             wchar_t name[MAX_PATH], data[MAX_PATH];
             DWORD nameLength = MAX_PATH, size = sizeof(data), type = 0;
-            for (DWORD i = 0; !RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, &type,
-                                             reinterpret_cast<BYTE*>(data), &size);
+            for (DWORD i = 0;
+                 !RegEnumValueW(key.Get(), i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
                  ++i, nameLength = MAX_PATH, size = sizeof(data))
                 if (type == REG_SZ && PathMatchSpecW(name, L"*.inf"))
                     DeleteFileW((InfDirectory() + data).c_str());
@@ -210,12 +210,11 @@ protected:
     {
         std::wstring reportFile = m_files / L"report.txt";
         DeleteFileW(reportFile.c_str());
-        ChildResult result = RunChild(L"RunInstaller",
-                                      {mode, force ? L"1" : L"0", m_system.Path(), std::to_wstring(windowsMajor),
-                                       reportFile, std::to_wstring(cancelAfter), deletedUser ? L"1" : L"0", ScratchKey()},
-                                      m_files.Path(),
-                                      {{L"KESTRUP_INSTALL_RECORD", m_record}, {L"KESTRUP_INSTALL_FAIL", failing}},
-                                      120000);
+        ChildResult result = RunChild(
+            L"RunInstaller",
+            {mode, force ? L"1" : L"0", m_system.Path(), std::to_wstring(windowsMajor), reportFile,
+             std::to_wstring(cancelAfter), deletedUser ? L"1" : L"0", ScratchKey()},
+            m_files.Path(), {{L"KESTRUP_INSTALL_RECORD", m_record}, {L"KESTRUP_INSTALL_FAIL", failing}}, 120000);
         EXPECT_FALSE(result.timedOut);
         EXPECT_EQ(0u, result.exitCode);
         Report report;
@@ -335,9 +334,9 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
         EXPECT_EQ(program, Text(HKEY_CURRENT_USER, key + L"\\LocalServer32", nullptr));
         EXPECT_EQ(appId, Text(HKEY_CURRENT_USER, key, L"AppID"));
     }
-    EXPECT_EQ(std::wstring(program) + L"\\2",
-              Text(HKEY_CURRENT_USER, Classes(L"TypeLib\\{F6F37A12-F62A-4603-8757-6266058CF48E}\\1.0\\0\\win64"),
-                   nullptr));
+    EXPECT_EQ(
+        std::wstring(program) + L"\\2",
+        Text(HKEY_CURRENT_USER, Classes(L"TypeLib\\{F6F37A12-F62A-4603-8757-6266058CF48E}\\1.0\\0\\win64"), nullptr));
 
     // Installed already: nothing runs without force.
     report = Run(L"install", 10, false);
@@ -381,8 +380,7 @@ TEST_F(InstallerTest, OldWindowsGetsTheirPackagesAndDriversAndNoQpstSwitchesToTh
     // 2 files, the module, 3 packages, 5 drivers (the missing one too), no QPST server.
     EXPECT_EQ(11, report.Number("steps"));
     std::vector<std::string> calls = Recorded();
-    EXPECT_EQ((std::vector<std::string>{"vcredist_x86.exe|/quiet", "umdf.exe|/quiet", "wmfdist11.exe|/quiet"}),
-              calls);
+    EXPECT_EQ((std::vector<std::string>{"vcredist_x86.exe|/quiet", "umdf.exe|/quiet", "wmfdist11.exe|/quiet"}), calls);
     EXPECT_EQ(1u, MachineNumber(L"NoQPST"));
     EXPECT_NE(L"<none>", MachineText(L"tetherxp.inf"));
     EXPECT_EQ(L"<none>", MachineText(L"wpdmtphw.inf"));

@@ -35,8 +35,7 @@ protected:
     {
         wchar_t text[256] = {};
         DWORD size = sizeof(text);
-        if (RegGetValueW(HKEY_CURRENT_USER, (m_root + L"\\" + sub).c_str(), name, RRF_RT_REG_SZ, nullptr,
-                         text, &size))
+        if (RegGetValueW(HKEY_CURRENT_USER, (m_root + L"\\" + sub).c_str(), name, RRF_RT_REG_SZ, nullptr, text, &size))
             return L"<none>";
         return text;
     }
@@ -55,8 +54,8 @@ TEST_F(RegistrarTest, RegisteringWritesKeysAndValuesAndUnregisteringTakesThemAwa
     EXPECT_EQ(L"C:\\a b\\k.exe", Text(L"Tool", L"Path"));
     EXPECT_EQ(L"x", Text(L"Tool\\Sub", nullptr));
     DWORD count = 0, size = sizeof(count);
-    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, (m_root + L"\\Tool").c_str(), L"Count",
-                                          RRF_RT_REG_DWORD, nullptr, &count, &size));
+    EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, (m_root + L"\\Tool").c_str(), L"Count", RRF_RT_REG_DWORD,
+                                          nullptr, &count, &size));
     EXPECT_EQ(16u, count);
     EXPECT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_CURRENT_USER, (m_root + L"\\Tool").c_str(), L"Max", RRF_RT_REG_DWORD,
                                           nullptr, &count, &size));
@@ -97,14 +96,14 @@ TEST_F(RegistrarTest, ABrokenScriptChangesNothing)
 {
     const HRESULT bad = HRESULT(0x8007000D);
     const wchar_t* const broken[] = {
-        L"A = s 'x' B { ",         // block never closed
-        L"A = q 'x'",               // unknown value type
-        L"A { val = s 'x' }",       // value without a name
-        L"A = d 12z",               // not a number
-        L"A = d 4294967296",        // past 32 bits
-        L"A = s 'unterminated",     // open quote
-        L"A = s '%UNKNOWN%'",       // no such replacement
-        L"A { B } }",               // one brace too many
+        L"A = s 'x' B { ",      // block never closed
+        L"A = q 'x'",           // unknown value type
+        L"A { val = s 'x' }",   // value without a name
+        L"A = d 12z",           // not a number
+        L"A = d 4294967296",    // past 32 bits
+        L"A = s 'unterminated", // open quote
+        L"A = s '%UNKNOWN%'",   // no such replacement
+        L"A { B } }",           // one brace too many
     };
     for (const wchar_t* body : broken)
     {

@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 class CoInstaller : public testing::Test
 {
@@ -24,7 +25,8 @@ TEST_F(CoInstaller, ListsTheAttachedDevices)
     EXPECT_TRUE(list.empty());
 
     ASSERT_TRUE(table.Set(SimDevice{5, 1, L"COM12"}));
-    ASSERT_TRUE(table.Set(SimDevice{6, 2, L"\\\\?\\usbstor#disk&ven_q#6", {L"\\\\?\\Volume{1}", L"\\\\?\\Volume{2}"}}));
+    ASSERT_TRUE(
+        table.Set(SimDevice{6, 2, L"\\\\?\\usbstor#disk&ven_q#6", {L"\\\\?\\Volume{1}", L"\\\\?\\Volume{2}"}}));
     EXPECT_EQ(S_OK, GetDeviceList(list));
     EXPECT_EQ((StringList{L"COM12", L"\\\\?\\usbstor#disk&ven_q#6"}), list);
 
@@ -134,8 +136,8 @@ TEST_F(CoInstaller, MonitorRunsUntilItsOwnerGoes)
     {
         std::unique_ptr<CAutoExecutor> executor = StartDeviceMonitor();
         ASSERT_NE(nullptr, executor->Process());
-        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), executor->Process(), GetCurrentProcess(),
-                                    monitor.Receive(), 0, FALSE, DUPLICATE_SAME_ACCESS));
+        ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), executor->Process(), GetCurrentProcess(), monitor.Receive(),
+                                    0, FALSE, DUPLICATE_SAME_ACCESS));
         EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(monitor.Get(), 300));
     }
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(monitor.Get(), 0));
@@ -150,7 +152,8 @@ TEST(DeviceTable, RefusesWhatTheFormatCannotHold)
     EXPECT_FALSE(FormatDeviceTable({SimDevice{1, 1, L"#1"}}, {}, text));
     EXPECT_FALSE(FormatDeviceTable({SimDevice{1, 2, L"disk", {L"a;b"}}}, {}, text));
     EXPECT_FALSE(FormatDeviceTable({}, {{"qcGetDeviceList", "a|b", 0}}, text));
-    ASSERT_TRUE(FormatDeviceTable({SimDevice{1, 2, L"disk", {L"v1", L"v2"}}}, {{"qcGetDeviceList", "x\r\n\\", 2}}, text));
+    ASSERT_TRUE(
+        FormatDeviceTable({SimDevice{1, 2, L"disk", {L"v1", L"v2"}}}, {{"qcGetDeviceList", "x\r\n\\", 2}}, text));
     EXPECT_EQ("# index|type|name|volumes\r\n!qcGetDeviceList|x\\r\\n\\\\|2\r\n1|2|disk|v1;v2;\r\n", text);
 
     CTempDir dir(L"table");

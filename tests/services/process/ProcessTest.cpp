@@ -7,7 +7,8 @@
 #include <mutex>
 #include <thread>
 
-namespace {
+namespace
+{
 
 std::string Decode(const std::wstring& text)
 {
@@ -216,8 +217,8 @@ TEST(ExecuteCommand, CapturesOutputAndErrorWholeAndTheExitCodeBecomesTheResult)
     for (const auto& c : cases)
     {
         text = L"left over";
-        EXPECT_EQ(c.result, ExecuteCommand(text, L"%s --child EmitText \"%s\" \"%s\" %s", QuotedSelf().c_str(),
-                                           c.out, c.err, c.exitCode))
+        EXPECT_EQ(c.result, ExecuteCommand(text, L"%s --child EmitText \"%s\" \"%s\" %s", QuotedSelf().c_str(), c.out,
+                                           c.err, c.exitCode))
             << c.exitCode;
         EXPECT_EQ(c.text, text) << c.exitCode;
     }

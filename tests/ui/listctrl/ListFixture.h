@@ -69,7 +69,7 @@ public:
     std::vector<Note> notes;
 
     BEGIN_MSG_MAP(CListParent)
-        MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
+    MESSAGE_HANDLER(WM_NOTIFY, OnNotify)
     END_MSG_MAP()
 
     LRESULT OnNotify(UINT, WPARAM, LPARAM lParam, BOOL&)

@@ -1,6 +1,7 @@
 #include "ListFixture.h"
 
-namespace {
+namespace
+{
 
 class ListGeometry : public ListTest
 {
@@ -186,8 +187,8 @@ TEST_F(ListGeometry, FixedColumnsKeepTheirWidth)
 TEST_F(ListGeometry, ADialogsListControlIsTakenOverBySubclassing)
 {
     ASSERT_TRUE(CTestList::RegisterListClass());
-    HWND control = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"ListCtrl", L"", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0,
-                                     200, 100, parent, reinterpret_cast<HMENU>(7), ::GetModuleHandleW(nullptr), nullptr);
+    HWND control = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"ListCtrl", L"", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 200,
+                                     100, parent, reinterpret_cast<HMENU>(7), ::GetModuleHandleW(nullptr), nullptr);
     ASSERT_TRUE(control);
     CTestList subclassed;
     ASSERT_TRUE(subclassed.SubclassWindow(control));
@@ -197,7 +198,8 @@ TEST_F(ListGeometry, ADialogsListControlIsTakenOverBySubclassing)
     subclassed.AddColumn(L"A", 50);
     EXPECT_EQ(subclassed.AddItem(L"x"), 0);
     EXPECT_EQ(subclassed.SendMessage(WM_ERASEBKGND), 1); // the list's own messages now
-    EXPECT_EQ(subclassed.SendMessage(WM_GETDLGCODE), static_cast<LRESULT>(DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS));
+    EXPECT_EQ(subclassed.SendMessage(WM_GETDLGCODE),
+              static_cast<LRESULT>(DLGC_WANTARROWS | DLGC_WANTTAB | DLGC_WANTCHARS));
 }
 
 TEST_F(ListGeometry, TheRubberBandSelectsTheRowsUnderItsClientRectangle)
@@ -205,7 +207,7 @@ TEST_F(ListGeometry, TheRubberBandSelectsTheRowsUnderItsClientRectangle)
     list.SetRowHeight(20);
     list.AddColumn(L"A", 100);
     AddRows(5);
-    list.BeginBand(POINT{50, 30}); // row 0
+    list.BeginBand(POINT{50, 30});  // row 0
     list.OnBandMove(POINT{80, 75}); // row 2
     EXPECT_EQ(list.GetSelection(), (std::set<int>{0, 1, 2}));
     list.BeginBand(POINT{150, 30}); // right of the columns: nothing

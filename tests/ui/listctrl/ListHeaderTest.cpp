@@ -1,6 +1,7 @@
 #include "ListFixture.h"
 
-namespace {
+namespace
+{
 
 using ListHeader = ListTest;
 
@@ -105,7 +106,7 @@ TEST_F(ListHeader, DropArrowsShowOnlyWhereTheColumnWouldMove)
 TEST_F(ListHeader, UnthemedButtonsShowPressedStateDividersAndSortArrowsOnlyWhereTheyFit)
 {
     MakeList(400, 150);
-    list.AddColumn(L"", 0, 9, TRUE);  // the check column: image, no title, fixed
+    list.AddColumn(L"", 0, 9, TRUE); // the check column: image, no title, fixed
     list.AddColumn(L"Alpha", 100);
     list.AddColumn(L"N", 15);
     list.AddColumn(L"Fixed", 60, -1, TRUE);

@@ -1,17 +1,21 @@
 #include "ListFixture.h"
 
-namespace {
+namespace
+{
 
 TEST(ListFlags, NormalisingKeepsOneAlignmentAndOnlyTheBitsThatFitTheEditor)
 {
-    struct Case { UINT in, out; };
+    struct Case
+    {
+        UINT in, out;
+    };
     const Case cases[] = {
-        {0x0013, 0x0012},                  // right beats left; upper case stays on a text edit
-        {0x00B0, 0x00A0},                  // a number edit drops upper case, keeps negative
-        {0x0200 | 0x1C00, 0x0200},         // an editable combo drops every date bit
-        {0x0007, 0x0004},                  // centre beats both
-        {0x0C00, 0x0400},                  // date only beats time only
-        {0x0180, 0x0000},                  // negative and operator need a number edit
+        {0x0013, 0x0012},          // right beats left; upper case stays on a text edit
+        {0x00B0, 0x00A0},          // a number edit drops upper case, keeps negative
+        {0x0200 | 0x1C00, 0x0200}, // an editable combo drops every date bit
+        {0x0007, 0x0004},          // centre beats both
+        {0x0C00, 0x0400},          // date only beats time only
+        {0x0180, 0x0000},          // negative and operator need a number edit
         {0x0040 | 0x0100 | 0x0010, 0x0140},
     };
     for (const Case& c : cases)
@@ -102,7 +106,8 @@ TEST_F(ListModel, RowsGetOneCellPerColumnAndOutOfRangeAnswersNeverFault)
     EXPECT_EQ(list.GetItemFlags(1, 1), 0x0012u);
     EXPECT_EQ(list.GetItemFont(0, 1), list.GetListFont());
 
-    for (int row : {-1, 2, 100}) {
+    for (int row : {-1, 2, 100})
+    {
         EXPECT_EQ(list.GetItemText(row, 0), L"");
         EXPECT_FALSE(list.SetItemText(row, 0, L"x"));
         EXPECT_FALSE(list.GetItem(row, 0, cell));
@@ -182,7 +187,6 @@ TEST_F(ListModel, ItemDataIsCountedOncePerRowAndReleasedWithTheRow)
     EXPECT_EQ(list.Selection().rows, (std::set<int>{1})); // only the deleted index leaves
     ASSERT_TRUE(list.DeleteItem(0));
     EXPECT_EQ(second.count, 1u);
-
 }
 
 TEST(ListLifetime, DestroyingTheListReleasesEveryRowsItemData)

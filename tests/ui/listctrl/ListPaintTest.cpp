@@ -1,6 +1,7 @@
 #include "ListFixture.h"
 
-namespace {
+namespace
+{
 
 class ListPaint : public ListTest
 {
@@ -18,8 +19,7 @@ protected:
         return rect;
     }
     // Pixels for which test holds.
-    template <class Test>
-    static int CountWhere(const CListPicture& picture, const RECT& area, Test test)
+    template <class Test> static int CountWhere(const CListPicture& picture, const RECT& area, Test test)
     {
         int n = 0;
         for (COLORREF pixel : picture.Area(area))
@@ -59,7 +59,12 @@ TEST_F(ListPaint, CheckBoxesShowTheImageOfTheirValue)
     MakeList(300, 300);
     list.SetRowHeight(20);
     list.AddColumn(L"Tick", 40);
-    struct Case { const wchar_t* text; UINT format; int image; };
+    struct Case
+    {
+        const wchar_t* text;
+        UINT format;
+        int image;
+    };
     const Case cases[] = {
         {L"0", ITEM_FORMAT_CHECKBOX, 2},  {L"", ITEM_FORMAT_CHECKBOX, 2},   {L"-1", ITEM_FORMAT_CHECKBOX, 2},
         {L"1", ITEM_FORMAT_CHECKBOX, 3},  {L"7", ITEM_FORMAT_CHECKBOX, 3},  {L"-1", ITEM_FORMAT_CHECKBOX3, 5},
@@ -70,7 +75,8 @@ TEST_F(ListPaint, CheckBoxesShowTheImageOfTheirValue)
     CListPicture picture(list);
     // Each image of the list's bitmap has a colour of its own: 3 a black
     // tick, 4 a green tick, 5 a red cross, 2 none of them.
-    for (size_t row = 0; row < sizeof(cases) / sizeof(cases[0]); ++row) {
+    for (size_t row = 0; row < sizeof(cases) / sizeof(cases[0]); ++row)
+    {
         RECT area = CellArea(static_cast<int>(row), 0);
         int black = picture.Count(area, RGB(0, 0, 0));
         int green = picture.Count(area, RGB(0, 128, 0));
@@ -89,7 +95,8 @@ TEST_F(ListPaint, AHiddenCellHidesItselfAndTheCellsToItsRightButNotTheSelection)
     list.AddColumn(L"A", 60);
     list.AddColumn(L"B", 60);
     list.AddColumn(L"C", 60);
-    for (int row = 0; row < 2; ++row) {
+    for (int row = 0; row < 2; ++row)
+    {
         list.AddItem(L"WWW");
         list.SetItemText(row, 1, L"WWW");
         list.SetItemText(row, 2, L"WWW");
@@ -105,8 +112,10 @@ TEST_F(ListPaint, AHiddenCellHidesItselfAndTheCellsToItsRightButNotTheSelection)
     EXPECT_EQ(picture.Count(b, window), (b.right - b.left) * (b.bottom - b.top));
     EXPECT_EQ(picture.Count(c, window), (c.right - c.left) * (c.bottom - c.top));
     RECT selectedB = CellArea(1, 1), selectedA = CellArea(1, 0);
-    EXPECT_EQ(picture.Count(selectedB, highlight), (selectedB.right - selectedB.left) * (selectedB.bottom - selectedB.top));
-    EXPECT_LT(picture.Count(selectedA, highlight), (selectedA.right - selectedA.left) * (selectedA.bottom - selectedA.top));
+    EXPECT_EQ(picture.Count(selectedB, highlight),
+              (selectedB.right - selectedB.left) * (selectedB.bottom - selectedB.top));
+    EXPECT_LT(picture.Count(selectedA, highlight),
+              (selectedA.right - selectedA.left) * (selectedA.bottom - selectedA.top));
 }
 
 TEST_F(ListPaint, CellColoursFillOnlyWhenTheyDifferFromTheWindow)
@@ -125,7 +134,8 @@ TEST_F(ListPaint, CellColoursFillOnlyWhenTheyDifferFromTheWindow)
     RECT plain = CellArea(0, 0);
     EXPECT_EQ(picture.Count(plain, window), (plain.right - plain.left) * (plain.bottom - plain.top));
     RECT coloured = CellArea(1, 0);
-    EXPECT_EQ(picture.At((coloured.left + coloured.right) / 2, (coloured.top + coloured.bottom) / 2), RGB(200, 100, 50));
+    EXPECT_EQ(picture.At((coloured.left + coloured.right) / 2, (coloured.top + coloured.bottom) / 2),
+              RGB(200, 100, 50));
     EXPECT_EQ(picture.At(coloured.right, coloured.top + 5), window); // the cell's last pixel column stays
     RECT failed = CellArea(2, 1);
     EXPECT_GT(CountWhere(picture, failed, [](int r, int g, int b) { return r > 150 && g < 100 && b < 100; }), 0);
@@ -135,7 +145,8 @@ TEST_F(ListPaint, WithoutThemesASelectedRowTurnsToHighlightTextExceptTheFocusCel
 {
     list.AddColumn(L"A", 80);
     list.AddColumn(L"B", 80);
-    for (int row = 0; row < 2; ++row) {
+    for (int row = 0; row < 2; ++row)
+    {
         list.AddItem(L"WWWW");
         list.SetItemText(row, 1, L"WWWW");
     }
@@ -171,13 +182,15 @@ TEST_F(ListPaint, DateCellsShowTheUsersDateOrTimeTextAsTheirFlagsAsk)
     ASSERT_FALSE(date.empty());
     const UINT flags[] = {ITEM_FLAGS_DATE_ONLY, ITEM_FLAGS_TIME_ONLY, 0};
     const std::wstring shown[] = {date, clock, date + L" " + clock};
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
+    {
         list.AddItem(FormatItemDate(time).c_str(), -1, ITEM_FORMAT_DATETIME, flags[i]);
         list.AddItem(shown[i].c_str(), -1, ITEM_FORMAT_NONE, flags[i]);
     }
     list.AddItem(L"", -1, ITEM_FORMAT_DATETIME);
     CListPicture picture(list);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
+    {
         RECT dateCell = CellArea(2 * i, 0), textCell = CellArea(2 * i + 1, 0);
         EXPECT_EQ(picture.Area(dateCell), picture.Area(textCell)) << i;
     }
@@ -212,8 +225,12 @@ TEST_F(ListPaint, ScrollAnimationTakesFourToEightStepsAndEnds)
     for (int row = 0; row < 40; ++row)
         list.AddItem(std::to_wstring(row).c_str());
     EXPECT_FALSE(list.AnimateScroll(5, 5));
-    struct Case { int from, to, steps; };
-    for (const Case& c : {Case{0, 1, 4}, Case{0, 2, 4}, Case{3, 0, 4}, Case{0, 6, 6}, Case{0, 20, 8}}) {
+    struct Case
+    {
+        int from, to, steps;
+    };
+    for (const Case& c : {Case{0, 1, 4}, Case{0, 2, 4}, Case{3, 0, 4}, Case{0, 6, 6}, Case{0, 20, 8}})
+    {
         ASSERT_TRUE(list.AnimateScroll(c.from, c.to));
         EXPECT_EQ(list.GetAnimation().steps, c.steps) << c.to;
         int calls = 0;
@@ -240,7 +257,7 @@ TEST_F(ListPaint, TheRubberBandIsBlendedOverTheRowsWithAFrame)
     EXPECT_NEAR(GetGValue(inside), blended(GetGValue(under), GetGValue(band)), 2);
     EXPECT_NEAR(GetBValue(inside), blended(GetBValue(under), GetBValue(band)), 2);
     EXPECT_EQ(picture.At(20, 50), list.GetColours().cellText); // the frame
-    EXPECT_EQ(picture.At(150, 50), under);                  // beside the band
+    EXPECT_EQ(picture.At(150, 50), under);                     // beside the band
     EXPECT_EQ(picture.At(250, 50), list.GetColours().window);  // right of the rows
     list.EndBand();
 }

@@ -2,12 +2,14 @@
 #include "ui/listctrl/ListState.h"
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 std::vector<CListColumn> Columns(std::initializer_list<int> widths)
 {
     std::vector<CListColumn> columns;
-    for (int width : widths) {
+    for (int width : widths)
+    {
         CListColumn column;
         column.width = width;
         column.id = static_cast<int>(columns.size());
@@ -35,15 +37,15 @@ TEST(ListHitTest, DividersResizeTheClosedColumnOrPullOutAHiddenOne)
         UINT bits;
     };
     const Case cases[] = {
-        {50, true, 0, 0x0},   // inside the first
-        {95, true, 0, 0x3},   // 5 left of its right edge
-        {104, true, 2, 0x5},  // 4 right of it: the last hidden column comes out
-        {105, true, 3, 0x0},  // inside the fourth
-        {198, true, 3, 0x3},
-        {202, true, 3, 0x3},  // right of the last column: the column itself
+        {50, true, 0, 0x0},                         // inside the first
+        {95, true, 0, 0x3},                         // 5 left of its right edge
+        {104, true, 2, 0x5},                        // 4 right of it: the last hidden column comes out
+        {105, true, 3, 0x0},                        // inside the fourth
+        {198, true, 3, 0x3},   {202, true, 3, 0x3}, // right of the last column: the column itself
         {205, false, -9, 0x0},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
+    {
         int position = -9;
         UINT bits = 0xFF;
         EXPECT_EQ(HitTestDividers(columns, 0, c.x, position, bits), c.hit) << c.x;
@@ -130,10 +132,11 @@ TEST(ListColumnDrop, AColumnLandsOnTheBoundaryNearestTheCursorNeverOnItsOwnPlace
         std::vector<int> ids;
     };
     const Case cases[] = {
-        {0, 3, {1, 2, 0}}, {0, 9, {1, 2, 0}}, {2, 0, {2, 0, 1}}, {0, 2, {1, 0, 2}},
+        {0, 3, {1, 2, 0}}, {0, 9, {1, 2, 0}}, {2, 0, {2, 0, 1}},  {0, 2, {1, 0, 2}},
         {1, 1, {0, 1, 2}}, {3, 0, {0, 1, 2}}, {0, -1, {0, 1, 2}},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
+    {
         auto columns = Columns({10, 20, 30});
         MoveColumn(columns, c.from, c.drop);
         EXPECT_EQ(Ids(columns), c.ids) << c.from << " to " << c.drop;

@@ -5,7 +5,8 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
+namespace
+{
 
 class COleApartment : public testing::Environment
 {
@@ -25,7 +26,8 @@ protected:
         ListTest::SetUp();
         ASSERT_TRUE(list2.Create(parent, RECT{300, 0, 600, 150}, nullptr, 0, 0));
         list2.SetUseThemes(FALSE);
-        for (CTestList* each : {&list, &list2}) {
+        for (CTestList* each : {&list, &list2})
+        {
             each->SetRowHeight(20);
             for (LPCWSTR title : {L"A", L"B", L"C"})
                 each->AddColumn(title, 100);
@@ -85,7 +87,8 @@ TEST_F(ListDragDrop, HeaderDataIsTheSourceListsWindowRenderedOnEveryRequest)
     STGMEDIUM first{}, second{};
     ASSERT_EQ(Data1()->GetData(&format, &first), S_OK);
     ASSERT_EQ(Data1()->GetData(&format, &second), S_OK);
-    for (STGMEDIUM* medium : {&first, &second}) {
+    for (STGMEDIUM* medium : {&first, &second})
+    {
         ASSERT_EQ(medium->tymed, static_cast<DWORD>(TYMED_HGLOBAL));
         EXPECT_EQ(::GlobalSize(medium->hGlobal), 8u);
         auto* window = static_cast<HWND*>(::GlobalLock(medium->hGlobal));

@@ -1,14 +1,21 @@
 #include "tests/ui/UiTest.h"
 #include "tests/ui/listctrl/ListFixture.h"
 
-namespace {
+namespace
+{
 
 // Columns: 0 plain, 1 text edit, 2 date, 3 combo; two rows. The parent is
 // shown (on the test's own desktop) so that the list can hold the focus.
 class ListEditing : public ListTest
 {
 protected:
-    enum { kPlain, kEdit, kDate, kCombo };
+    enum
+    {
+        kPlain,
+        kEdit,
+        kDate,
+        kCombo
+    };
 
     DWORD ParentStyle() const override { return WS_POPUP | WS_VISIBLE; }
     void SetUp() override
@@ -19,7 +26,8 @@ protected:
         list.AddColumn(L"Text", 80, -1, FALSE, ITEM_FORMAT_EDIT);
         list.AddColumn(L"Date", 100, -1, FALSE, ITEM_FORMAT_DATETIME);
         list.AddColumn(L"Choice", 80, -1, FALSE, ITEM_FORMAT_COMBO);
-        for (int row = 0; row < 2; ++row) {
+        for (int row = 0; row < 2; ++row)
+        {
             ASSERT_EQ(list.AddItem(L"phone"), row);
             list.SetItemText(row, kEdit, L"old");
         }

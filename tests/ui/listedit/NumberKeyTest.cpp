@@ -1,17 +1,20 @@
 #include "ui/listctrl/ListEditors.h"
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // Types text into an empty field one key at a time, the caret at the end;
 // returns what the field holds afterwards.
 std::wstring Type(UINT flags, const std::wstring& keys)
 {
     std::wstring text;
-    for (wchar_t key : keys) {
+    for (wchar_t key : keys)
+    {
         DWORD start = static_cast<DWORD>(text.size()), end = start;
         std::wstring candidate = text;
-        switch (CheckNumberKey(flags, key, candidate, start, end)) {
+        switch (CheckNumberKey(flags, key, candidate, start, end))
+        {
         case NumberKey::Accept:
             text += key;
             break;

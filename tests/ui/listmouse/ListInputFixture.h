@@ -61,6 +61,9 @@ protected:
         ::SetKeyboardState(state);
     }
 
-    std::vector<int> Selection() const { return std::vector<int>(list.GetSelection().begin(), list.GetSelection().end()); }
+    std::vector<int> Selection() const
+    {
+        return std::vector<int>(list.GetSelection().begin(), list.GetSelection().end());
+    }
     std::wstring Text(int row, int id = 0) const { return list.GetItemText(row, id); }
 };

@@ -1,6 +1,7 @@
 #include "ListInputFixture.h"
 
-namespace {
+namespace
+{
 
 using ListKeys = ListInput;
 
@@ -14,9 +15,10 @@ TEST_F(ListKeys, ArrowsPagesAndEndsMoveTheSelectedRow)
         int row;
     };
     // Six whole rows show: a page moves five.
-    const Step steps[] = {{VK_DOWN, 1}, {VK_NEXT, 6}, {VK_NEXT, 11}, {VK_UP, 10}, {VK_PRIOR, 5},
-                          {VK_PRIOR, 0}, {VK_UP, 0},  {VK_END, 29},  {VK_DOWN, 29}, {VK_HOME, 0}};
-    for (const Step& step : steps) {
+    const Step steps[] = {{VK_DOWN, 1},  {VK_NEXT, 6}, {VK_NEXT, 11}, {VK_UP, 10},   {VK_PRIOR, 5},
+                          {VK_PRIOR, 0}, {VK_UP, 0},   {VK_END, 29},  {VK_DOWN, 29}, {VK_HOME, 0}};
+    for (const Step& step : steps)
+    {
         Key(step.key);
         EXPECT_EQ(Selection(), std::vector<int>{step.row}) << "key " << step.key;
         EXPECT_EQ(list.Selection().focusRow, step.row);
@@ -124,7 +126,8 @@ TEST_F(ListTypeAhead, TheSameLetterStepsThroughItsRows)
     Click(0, 1);
     Pause();
     std::vector<int> rows;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 5; ++i)
+    {
         Key('B');
         rows.push_back(Row());
     }

@@ -1,6 +1,7 @@
 #include "ListInputFixture.h"
 
-namespace {
+namespace
+{
 
 using ListSelect = ListInput;
 
@@ -118,7 +119,8 @@ TEST_F(ListSelect, CheckBoxesToggleOnPressAndDoubleClick)
     EXPECT_EQ(Count(LCN_DBLCLICK), 1);
 
     std::vector<std::wstring> states;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
+    {
         Click(1, 1);
         states.push_back(Text(1, 1));
     }

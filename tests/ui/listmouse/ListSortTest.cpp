@@ -1,6 +1,7 @@
 #include "ListInputFixture.h"
 
-namespace {
+namespace
+{
 
 class ListSort : public ListInput
 {
@@ -24,7 +25,8 @@ TEST_F(ListSort, RowsMoveWholeWithTheirItemData)
 {
     CCountedItem items[3];
     AddRows({L"c", L"a", L"b"});
-    for (int row = 0; row < 3; ++row) {
+    for (int row = 0; row < 3; ++row)
+    {
         list.SetItemText(row, 2, std::to_wstring(row).c_str());
         list.SetItemData(row, CItem(&items[row]));
     }

@@ -15,7 +15,8 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
+namespace
+{
 
 // The message-filter changes this program makes (window, message, action),
 // recorded on their way to the system by pointing its import at a recorder.
@@ -33,11 +34,13 @@ bool RecordFilterChanges()
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
     const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); dll->Name; ++dll) {
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); dll->Name; ++dll)
+    {
         auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
         auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
         for (; lstrcmpiA(reinterpret_cast<char*>(base + dll->Name), "user32.dll") == 0 && name->u1.AddressOfData;
-             ++name, ++slot) {
+             ++name, ++slot)
+        {
             const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
             DWORD protection = 0;
             if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
@@ -58,7 +61,7 @@ class CTestJob : public IDeviceReport, public CComObjectRoot
 {
 public:
     BEGIN_COM_MAP(CTestJob)
-        COM_INTERFACE_ENTRY(IDeviceReport)
+    COM_INTERFACE_ENTRY(IDeviceReport)
     END_COM_MAP()
 
     BOOL finished = FALSE;
@@ -123,7 +126,7 @@ public:
     std::vector<std::pair<WPARAM, LPARAM>> results;
 
     BEGIN_MSG_MAP(CController)
-        MESSAGE_HANDLER(kFlashResult, OnResult)
+    MESSAGE_HANDLER(kFlashResult, OnResult)
     END_MSG_MAP()
 
     LRESULT OnResult(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
@@ -216,7 +219,8 @@ TEST(MainWindowHelpers, ComPortNumberFollowsTheThreeLetters)
     // Leading blanks skipped, reading ends at the first non-digit; only "COM" in capitals.
     const std::pair<const wchar_t*, int> cases[] = {
         {L"COM12", 12}, {L"COM  7x3", 7}, {L"COM", 0}, {L"com12", -1}, {L"\\\\.\\PhysicalDrive1", -1}};
-    for (const auto& [name, expected] : cases) {
+    for (const auto& [name, expected] : cases)
+    {
         WPARAM port = 99;
         EXPECT_EQ(expected >= 0, ParseComPort(name, port)) << name;
         if (expected >= 0)
@@ -239,7 +243,8 @@ TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
     };
     int fonts = 0;
     EnumFontFamiliesExW(dc, &wanted, count, reinterpret_cast<LPARAM>(&fonts), 0);
-    if (fonts == 0) {
+    if (fonts == 0)
+    {
         DeleteDC(dc);
         GTEST_SKIP() << "no font with Simplified Chinese characters here";
     }
@@ -247,7 +252,8 @@ TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
     CMainDlg dialog;
     ASSERT_TRUE(dialog.Create(nullptr));
     std::vector<std::wstring> texts{LoadText(IDS_PROMPT_BUSY)};
-    for (int position = 1; position < CMainDlgProbe(dialog).DeviceList().GetColumnCount(); ++position) {
+    for (int position = 1; position < CMainDlgProbe(dialog).DeviceList().GetColumnCount(); ++position)
+    {
         CListColumn column;
         CMainDlgProbe(dialog).DeviceList().GetColumn(position, column);
         texts.push_back(column.title);
@@ -257,10 +263,12 @@ TEST(MainWindowInChinese, TheListsFontsRenderTheResourceTexts)
 
     // The list's own font, and the one its editors and title tip make.
     HFONT editors = CreateListMessageFont();
-    for (HFONT font : {CMainDlgProbe(dialog).DeviceList().GetListFont(), editors}) {
+    for (HFONT font : {CMainDlgProbe(dialog).DeviceList().GetListFont(), editors})
+    {
         HGDIOBJ old = SelectObject(dc, font);
         EXPECT_EQ(GB2312_CHARSET, GetTextCharset(dc));
-        for (std::wstring text : texts) {
+        for (std::wstring text : texts)
+        {
             // The resource language's own characters; the Latin ones of
             // the same texts may come from a linked font.
             text.erase(std::remove_if(text.begin(), text.end(), [](wchar_t c) { return c < 0x2E80; }), text.end());
@@ -283,8 +291,8 @@ TEST(ProgramResources, TheInstallersAnimationOpensAndPlaysInTheAnimationControl)
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_ANIMATE_CLASS};
     InitCommonControlsEx(&icc);
     HWND parent = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 300, 100, nullptr, nullptr, nullptr, nullptr);
-    HWND animation = CreateWindowExW(0, ANIMATE_CLASSW, L"", WS_CHILD | ACS_TRANSPARENT, 0, 0, 1, 1, parent,
-                                     nullptr, nullptr, nullptr);
+    HWND animation = CreateWindowExW(0, ANIMATE_CLASSW, L"", WS_CHILD | ACS_TRANSPARENT, 0, 0, 1, 1, parent, nullptr,
+                                     nullptr, nullptr);
     ASSERT_TRUE(animation);
     const WPARAM module = reinterpret_cast<WPARAM>(GetModuleHandleW(nullptr));
     EXPECT_EQ(0, SendMessageW(animation, ACM_OPENW, module, reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(IDR_MAINFRAME))))
@@ -305,7 +313,8 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
     // Exactly the remote-control messages pass the window's message filter.
     ASSERT_TRUE(g_recordingFilterChanges);
     std::set<UINT> allowed;
-    for (const auto& change : g_filterChanges) {
+    for (const auto& change : g_filterChanges)
+    {
         if (std::get<0>(change) == Dlg().m_hWnd && std::get<2>(change) == MSGFLT_ALLOW)
             allowed.insert(std::get<1>(change));
     }
@@ -325,7 +334,8 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
     SIZE barSize{};
     Dlg().ShowWindow(SW_SHOWNOACTIVATE); // a hidden status bar paints nothing
     const std::vector<COLORREF> bar = PrintClient(Probe().StatusBar().m_hWnd, barSize, WM_PAINT);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
+    {
         const HWND button = Probe().ScriptButton(i);
         ASSERT_TRUE(IsWindow(button));
         EXPECT_EQ(Probe().StatusBar().m_hWnd, GetParent(button));
@@ -337,8 +347,10 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
         ASSERT_GT(size.cx, markWidth);
         std::set<COLORREF> colours;
         int differing = 0;
-        for (int y = 0; y < size.cy; ++y) {
-            for (int x = markWidth; x < size.cx; ++x) {
+        for (int y = 0; y < size.cy; ++y)
+        {
+            for (int x = markWidth; x < size.cx; ++x)
+            {
                 const COLORREF pixel = shown[static_cast<size_t>(y) * size.cx + x];
                 colours.insert(pixel);
                 differing += pixel != bar[static_cast<size_t>(y + origin.y) * barSize.cx + x + origin.x];
@@ -355,7 +367,8 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
     static std::map<HWND, int> paints;
     static std::map<HWND, WNDPROC> procedures;
     paints.clear();
-    for (int id : {IDC_REFRESH, IDC_FLASH, ID_APP_HELP}) {
+    for (int id : {IDC_REFRESH, IDC_FLASH, ID_APP_HELP})
+    {
         const HWND button = Dlg().GetDlgItem(id);
         procedures[button] = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
             button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
@@ -368,7 +381,8 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
     SetWindowPos(Dlg().m_hWnd, nullptr, 0, 0, rect.right - rect.left + 200, rect.bottom - rect.top + 50,
                  SWP_NOMOVE | SWP_NOZORDER);
     PumpPending();
-    for (const auto& [button, procedure] : procedures) {
+    for (const auto& [button, procedure] : procedures)
+    {
         EXPECT_LT(0, paints[button]) << GetDlgCtrlID(button);
         SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure));
     }
@@ -420,7 +434,8 @@ TEST_F(MainWindow, ScriptChoiceAndIdlePromptsFollowTheState)
     // sets its own script, whichever was chosen before.
     const wchar_t* const scripts[] = {L"flash_all.bat", L"flash_all_except_storage.bat",
                                       L"flash_all_except_data_storage.bat"};
-    for (int button : {2, 0, 1, 2}) {
+    for (int button : {2, 0, 1, 2})
+    {
         SendMessageW(Probe().ScriptButton(button), BM_CLICK, 0, 0);
         EXPECT_STREQ(scripts[button], Probe().Settings().FtBootScript) << "button " << button;
         std::string marks = "000";
@@ -553,7 +568,8 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     CMainDlg::CDeviceList& list = Probe().DeviceList();
     const auto running = MakeJob(), done = MakeJob();
     done->finished = TRUE;
-    for (const auto& row : {std::make_pair(L"COM2", running), std::make_pair(L"COM1", done)}) {
+    for (const auto& row : {std::make_pair(L"COM2", running), std::make_pair(L"COM1", done)})
+    {
         const int index = list.AddItem(L"1");
         list.SetItemText(index, ColumnDevice, row.first);
         list.SetItemData(index, ComPtr<IDeviceReport>(row.second));
@@ -597,7 +613,8 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     const auto neverStarted = MakeJob();
     neverStarted->finished = TRUE;
     neverStarted->failed = TRUE;
-    for (int port = 1; port <= kReportedRows + 1; ++port) {
+    for (int port = 1; port <= kReportedRows + 1; ++port)
+    {
         const int row = list.AddItem(L"1");
         list.SetItemText(row, ColumnDevice, (L"COM" + std::to_wstring(port)).c_str());
         list.SetItemData(row, ComPtr<IDeviceReport>(neverStarted));

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 constexpr UINT kMenu = 202;
 constexpr WORD kButtonId = 1001;
@@ -48,8 +49,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(parent.Create(nullptr, RECT{100, 100, 500, 300}, L"main"));
-        ASSERT_TRUE(button.Create(parent, RECT{10, 10, 110, 35}, L"B&rowse...", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                  0, kButtonId));
+        ASSERT_TRUE(button.Create(parent, RECT{10, 10, 110, 35}, L"B&rowse...", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0,
+                                  kButtonId));
         other = CreateWindowExW(0, L"BUTTON", L"&Refresh", WS_CHILD | WS_VISIBLE, 120, 10, 60, 25, parent,
                                 reinterpret_cast<HMENU>(1003), nullptr, nullptr);
         g_visit = MenuVisit{};
@@ -58,8 +59,7 @@ protected:
     void TearDown() override { parent.DestroyWindow(); }
 
     // Runs `action`; a menu it shows is answered as g_visit says.
-    template <class Action>
-    void WithMenu(int downs, Action action)
+    template <class Action> void WithMenu(int downs, Action action)
     {
         g_visit.downs = downs;
         const UINT_PTR timer = SetTimer(nullptr, 0, 50, OnMenuTimer);
@@ -143,8 +143,8 @@ TEST_F(MenuButton, TheDefaultFlagFollowsTheDialogManager)
 
     // A dialog's default push button, taken over, starts as the default.
     WTLEX::CAutoMenuButton taken(kMenu);
-    ASSERT_TRUE(taken.SubclassWindow(CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | BS_DEFPUSHBUTTON | BS_CENTER, 0, 0,
-                                                     60, 25, parent, nullptr, nullptr, nullptr)));
+    ASSERT_TRUE(taken.SubclassWindow(CreateWindowExW(0, L"BUTTON", L"OK", WS_CHILD | BS_DEFPUSHBUTTON | BS_CENTER, 0,
+                                                     0, 60, 25, parent, nullptr, nullptr, nullptr)));
     EXPECT_TRUE(taken.IsDefault());
 }
 

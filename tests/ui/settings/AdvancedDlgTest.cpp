@@ -31,11 +31,11 @@ protected:
         RegDeleteTreeW(HKEY_CURRENT_USER, m_scratch.c_str());
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyW(HKEY_CURRENT_USER, m_scratch.c_str(), &m_user));
         ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_CURRENT_USER, m_user));
-        const wchar_t* initial[] = {L"fb.bat", L"nv.bat", L"MPRG*.hex;MPRG*.mbn;prog_*_firehose_*.*", L"boot.mbn",
-                                    L"loader.efi", L"provision*.xml", L"rawprogram*.xml", L"patch*.xml"};
-        wchar_t* fields[] = {m_record.FtBootScript, m_record.NvBootScript, m_record.Programmer,
-                             m_record.BootImage,    m_record.KernelFlinger, m_record.Provision,
-                             m_record.RawFile,      m_record.PatchFile};
+        const wchar_t* initial[] = {L"fb.bat",          L"nv.bat",     L"MPRG*.hex;MPRG*.mbn;prog_*_firehose_*.*",
+                                    L"boot.mbn",        L"loader.efi", L"provision*.xml",
+                                    L"rawprogram*.xml", L"patch*.xml"};
+        wchar_t* fields[] = {m_record.FtBootScript,  m_record.NvBootScript, m_record.Programmer, m_record.BootImage,
+                             m_record.KernelFlinger, m_record.Provision,    m_record.RawFile,    m_record.PatchFile};
         for (int i = 0; i < 8; ++i)
             wcscpy(fields[i], initial[i]);
         wcscpy(m_record.SearchPath, L"C:\\images");
@@ -89,13 +89,13 @@ TEST_F(AdvancedDialog, OkCopiesTheTextsUpToOneThatDoesNotFitAndCancelNone)
 {
     std::wstring shown[8];
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
-        for (int i = 0; i < 8; ++i)
-        {
-            shown[i] = Text(dialog, kCombos[i]);
-            SetDlgItemTextW(dialog, kCombos[i], (L"ok" + std::to_wstring(i)).c_str());
-        }
-        Press(dialog, IDOK);
-    }));
+                  for (int i = 0; i < 8; ++i)
+                  {
+                      shown[i] = Text(dialog, kCombos[i]);
+                      SetDlgItemTextW(dialog, kCombos[i], (L"ok" + std::to_wstring(i)).c_str());
+                  }
+                  Press(dialog, IDOK);
+              }));
     EXPECT_EQ(L"fb.bat", shown[0]);
     EXPECT_EQ(L"MPRG*.hex;MPRG*.mbn;prog_*_firehose_*.*", shown[2]);
     EXPECT_EQ(L"patch*.xml", shown[7]);
@@ -109,9 +109,9 @@ TEST_F(AdvancedDialog, OkCopiesTheTextsUpToOneThatDoesNotFitAndCancelNone)
     // entry, on top of the history each combo loaded.
     const FlashParameters afterOk = m_record;
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
-        SetDlgItemTextW(dialog, 1018, L"edited_boot.mbn");
-        Press(dialog, IDCANCEL);
-    }));
+                  SetDlgItemTextW(dialog, 1018, L"edited_boot.mbn");
+                  Press(dialog, IDCANCEL);
+              }));
     EXPECT_EQ(0, memcmp(&afterOk, &m_record, sizeof(m_record)));
     EXPECT_EQ((Texts{L"edited_boot.mbn", L"ok3"}), Stored(L"BootImage"));
     EXPECT_EQ((Texts{L"ok7"}), Stored(L"PatchFile"));
@@ -120,21 +120,21 @@ TEST_F(AdvancedDialog, OkCopiesTheTextsUpToOneThatDoesNotFitAndCancelNone)
     // keep their values; texts that fill a field to its last character fit.
     const std::wstring longText(300, L'p'), fullPath(259, L'q'), list(1559, L'r');
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
-        SetDlgItemTextW(dialog, 1012, L"new_fb.bat");
-        SetDlgItemTextW(dialog, 1016, longText.c_str());
-        SetDlgItemTextW(dialog, 1018, L"new_boot.mbn");
-        SetDlgItemTextW(dialog, 1026, L"new_patch.xml");
-        Press(dialog, IDOK);
-    }));
+                  SetDlgItemTextW(dialog, 1012, L"new_fb.bat");
+                  SetDlgItemTextW(dialog, 1016, longText.c_str());
+                  SetDlgItemTextW(dialog, 1018, L"new_boot.mbn");
+                  SetDlgItemTextW(dialog, 1026, L"new_patch.xml");
+                  Press(dialog, IDOK);
+              }));
     EXPECT_STREQ(L"new_fb.bat", m_record.FtBootScript);
     EXPECT_EQ(longText.substr(0, 259), m_record.Programmer);
     EXPECT_STREQ(afterOk.BootImage, m_record.BootImage);
     EXPECT_STREQ(afterOk.PatchFile, m_record.PatchFile);
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
-        SetDlgItemTextW(dialog, 1024, list.c_str());
-        SetDlgItemTextW(dialog, 1016, fullPath.c_str());
-        Press(dialog, IDOK);
-    }));
+                  SetDlgItemTextW(dialog, 1024, list.c_str());
+                  SetDlgItemTextW(dialog, 1016, fullPath.c_str());
+                  Press(dialog, IDOK);
+              }));
     EXPECT_EQ(list, m_record.RawFile);
     EXPECT_EQ(fullPath, m_record.Programmer);
 }
@@ -154,19 +154,19 @@ TEST_F(AdvancedDialog, BrowseFillsTheComboBeforeIt)
     CAdvancedDlg::s_pickFile = FakePicker;
     std::wstring programmer, patch, raw, initialPattern, initialLong;
     EXPECT_EQ(0, RunDialog([&](HWND dialog) {
-        g_confirm = true;
-        Press(dialog, 1017);
-        programmer = Text(dialog, 1016);
-        initialPattern = g_initial;
-        SetDlgItemTextW(dialog, 1026, std::wstring(400, L'x').c_str());
-        Press(dialog, 1027);
-        patch = Text(dialog, 1026);
-        initialLong = g_initial;
-        g_confirm = false;
-        Press(dialog, 1025);
-        raw = Text(dialog, 1024);
-        Press(dialog, IDCANCEL);
-    }));
+                  g_confirm = true;
+                  Press(dialog, 1017);
+                  programmer = Text(dialog, 1016);
+                  initialPattern = g_initial;
+                  SetDlgItemTextW(dialog, 1026, std::wstring(400, L'x').c_str());
+                  Press(dialog, 1027);
+                  patch = Text(dialog, 1026);
+                  initialLong = g_initial;
+                  g_confirm = false;
+                  Press(dialog, 1025);
+                  raw = Text(dialog, 1024);
+                  Press(dialog, IDCANCEL);
+              }));
     CAdvancedDlg::s_pickFile = real;
     EXPECT_EQ(L"MPRG*.hex;MPRG*.mbn;prog_*_firehose_*.*", initialPattern);
     EXPECT_EQ(std::wstring(259, L'x'), initialLong) << "the initial name is cut to the buffer";

@@ -7,7 +7,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-namespace {
+namespace
+{
 
 Texts ComboItems(const CComboBox& combo)
 {

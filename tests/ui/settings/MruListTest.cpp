@@ -4,7 +4,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 // The list's entries, newest first, as the registry orders them.
 Texts NewestFirst(const CMruList& list)
@@ -55,7 +56,8 @@ TEST(ReadSettingValue, TakesOnlyWellFormedTextsThatFit)
         {L"OverField", REG_SZ, bytes(std::wstring(260, L'y')), nullptr},
     };
     wchar_t field[260];
-    for (const auto& c : cases) {
+    for (const auto& c : cases)
+    {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
         key.SetRaw(c.subkey, L"Document1", c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
         ReadSettingValue(key.Base(), c.subkey, field, L"default.bat");

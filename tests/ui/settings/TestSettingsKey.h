@@ -13,7 +13,8 @@ using Texts = std::vector<std::wstring>;
 inline Texts StoredDocuments(const std::wstring& key)
 {
     Texts texts;
-    for (int i = 1;; ++i) {
+    for (int i = 1;; ++i)
+    {
         wchar_t text[1024];
         DWORD size = sizeof(text);
         if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), (L"Document" + std::to_wstring(i)).c_str(), RRF_RT_REG_SZ,
@@ -42,11 +43,11 @@ public:
     void SetRaw(const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data, DWORD size) const
     {
         using SetValueKey = NTSTATUS(NTAPI*)(HANDLE, PUNICODE_STRING, ULONG, ULONG, PVOID, ULONG);
-        static const auto setValueKey = reinterpret_cast<SetValueKey>(
-            GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetValueKey"));
+        static const auto setValueKey =
+            reinterpret_cast<SetValueKey>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtSetValueKey"));
         HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, (m_base + subkey).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, nullptr) != ERROR_SUCCESS)
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, (m_base + subkey).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS)
             return;
         std::wstring valueName = name;
         UNICODE_STRING nameString;

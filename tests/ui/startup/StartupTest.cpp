@@ -95,8 +95,8 @@ StartupSteps FakeSteps()
 
 TEST(StartProgram, InstallerSwitchesEndAtOnceWithZeroAndTheWindowLoopIsFollowedByThePause)
 {
-    for (const auto& [line, install] : {std::make_pair(L"Kestrup.exe /regserver", true),
-                                        std::make_pair(L"Kestrup.exe -UnregServer", false)})
+    for (const auto& [line, install] :
+         {std::make_pair(L"Kestrup.exe /regserver", true), std::make_pair(L"Kestrup.exe -UnregServer", false)})
     {
         SCOPED_TRACE(testing::Message() << line);
         int exitCode = -1;

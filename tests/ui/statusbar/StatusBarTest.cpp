@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 constexpr int kPanes[] = {ID_DEFAULT_PANE, 32780, 32781, 32782, 32783};
 

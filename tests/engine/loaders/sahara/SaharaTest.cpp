@@ -105,7 +105,8 @@ TEST_F(SaharaTest, PhonePastItsHelloIsRecoveredThroughCommandMode)
     CSaharaPhone phone(options);
     ASSERT_EQ(S_OK, Load(phone));
     EXPECT_TRUE(phone.Errors().empty()) << phone.Errors().front();
-    EXPECT_EQ((std::vector<ULONG>{CSaharaPhone::kModeCommand, CSaharaPhone::kModeImageTransfer}), phone.HelloResponseModes());
+    EXPECT_EQ((std::vector<ULONG>{CSaharaPhone::kModeCommand, CSaharaPhone::kModeImageTransfer}),
+              phone.HelloResponseModes());
     EXPECT_EQ(m_programmer, phone.Received());
     std::vector<std::wstring> texts = m_status.Texts();
     ASSERT_GE(texts.size(), 7u);
