@@ -140,8 +140,12 @@ HRESULT BoundPortWrite(HANDLE handle, DWORD count)
     COMMTIMEOUTS timeouts;
     if (!GetCommTimeouts(handle, &timeouts))
         return S_FALSE;
+    // Pieces of one size keep one bound: no second round trip to the system.
+    const DWORD bound = PortWriteBoundMs(count);
+    if (timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == bound)
+        return S_OK;
     timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = PortWriteBoundMs(count);
+    timeouts.WriteTotalTimeoutConstant = bound;
     return SetCommTimeouts(handle, &timeouts) ? S_OK : LastErrorHResult();
 }
 } // namespace
