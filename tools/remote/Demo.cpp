@@ -375,7 +375,22 @@ int Run(const std::map<std::wstring, std::wstring>& options)
         }
     };
 
-    // One Flash per folder; its phones are plugged in just before.
+    // Whether every phone of the folders before `end` has its result, each
+    // unplugged once it has.
+    auto allDone = [&](size_t end) {
+        unplugFinished();
+        for (const Phone& phone : phones)
+        {
+            if (phone.folder < end && (phone.kind == L"fastboot" ? !fastbootDone(phone) : resultsOf(phone).empty()))
+                return false;
+        }
+        return true;
+    };
+
+    // One Flash per folder; its phones are plugged in just before. A phone
+    // that ends while the next folder's Refresh runs would be listed again
+    // before the operator could unplug it, and flashed a second time: the
+    // next folder waits for this one's results.
     for (size_t f = 0; f < folders.size(); ++f)
     {
         for (Phone& phone : phones)
@@ -409,17 +424,11 @@ int Run(const std::map<std::wstring, std::wstring>& options)
         // The picture with the most rows at work: the eMMC folder's three.
         if (f == 1 && !Shot(shots, L"during", main))
             return Fail("no picture during the flash");
+        if (f + 1 < folders.size() && !controller.Pump(kResultsMs, [&] { return allDone(f + 1); }))
+            return Fail("the phones of the folder " + Narrow(folders[f].name) + " did not all end");
     }
 
-    controller.Pump(kResultsMs, [&] {
-        unplugFinished();
-        for (const Phone& phone : phones)
-        {
-            if (phone.kind == L"fastboot" ? !fastbootDone(phone) : resultsOf(phone).empty())
-                return false;
-        }
-        return true;
-    });
+    controller.Pump(kResultsMs, [&] { return allDone(folders.size()); });
     // Anything posted twice would have come by now.
     controller.Pump(1000, [] { return false; });
     if (!Shot(shots, L"after", main))
