@@ -435,12 +435,13 @@ TEST_F(Program, WithItsWindowServesFourOutsideProgramsSideBySideAndReportsEachRe
         EXPECT_TRUE(phones[i]->Errors().empty()) << i;
         EXPECT_LE(20u, sinks[i]->CountPrefix(L"WriteFile position ")) << i;
     }
-    // Side by side, each pair's events interleave again and again. A download
-    // run inside another's status callback (or after it) makes at most two
-    // switches: into the inner one and back.
+    // Side by side, each pair's events interleave. A download run inside
+    // another's status callback (or after it) makes at most two switches:
+    // into the inner one and back; a third shows them side by side, however
+    // a loaded machine deals out the time.
     for (int a = 0; a < kClients; ++a)
         for (int b = a + 1; b < kClients; ++b)
-            EXPECT_LE(4, timeline.Switches(a, b)) << a << " and " << b;
+            EXPECT_LE(3, timeline.Switches(a, b)) << a << " and " << b;
     // The sinks go before this apartment: COM lets go of them first.
     for (const auto& sink : sinks)
         CoDisconnectObject(static_cast<IQStatusReport*>(sink.get()), 0);
@@ -530,6 +531,7 @@ protected:
 
     static constexpr DWORD kBoundMs = 8000;
     static constexpr DWORD kShortBoundMs = 3000;
+    static constexpr DWORD kLongBoundMs = 15000;
 
     // Refresh lists the rows, Flash gives each its job; the jobs of the
     // rows that are to fail at their start ("failing" rows from the first).
@@ -618,7 +620,9 @@ TEST_F(WindowFlash, ServerThatComesUpLateServesTheRowThatWaitedForIt)
     ASSERT_TRUE(m_table.Set({3, 1, L"COM93"}) && m_table.Set({4, 1, L"COM94"}));
 
     // The first row gives the server up after the bound; the server comes up
-    // while the second row waits for that same start.
+    // while the second row waits for that same start. That wait holds the
+    // server's registration and COM's polling for it on a loaded machine.
+    CQPSTReport::activationBoundMs = kLongBoundMs;
     const size_t before = ReadOwnLog().size();
     std::thread server([&] {
         WaitUntil([&] { return ReadOwnLog().find("(0x80080005)", before) != std::string::npos; }, 60000);
