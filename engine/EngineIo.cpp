@@ -126,27 +126,25 @@ HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position
     return hr;
 }
 
-// The rate no phone reads slower than, as the milliseconds one byte may take:
-// 1 ms for each 32 bytes is 32 KB/s, where even a full-speed USB link carries
-// about 1 MB/s. A programmer may pause besides, to store what it has taken.
-constexpr DWORD kPortWriteBytesPerMs = 32;
-constexpr DWORD kPortWritePauseMs = 10000;
+// How long one write call to a port may wait for the phone to take bytes.
+constexpr DWORD kPortWriteBoundMs = 10000;
 
-// On a port, bounds the write of count bytes through the write time-outs,
-// leaving the read time-outs as they are. S_FALSE for a handle that is no
-// port (a file or a disk: the system bounds those writes).
-HRESULT BoundPortWrite(HANDLE handle, DWORD count)
+// A write that ended short. On a port its bound ended it: the rest goes out
+// in further calls for as long as each one moves bytes, so that no write
+// waits longer than the bound without progress. Elsewhere a short write is a
+// fault. The bytes already written are never sent again.
+HRESULT WriteRest(HANDLE handle, const BYTE* bytes, DWORD count, DWORD done)
 {
     COMMTIMEOUTS timeouts;
     if (!GetCommTimeouts(handle, &timeouts))
-        return S_FALSE;
-    // Pieces of one size keep one bound: no second round trip to the system.
-    const DWORD bound = PortWriteBoundMs(count);
-    if (timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == bound)
-        return S_OK;
-    timeouts.WriteTotalTimeoutMultiplier = 0;
-    timeouts.WriteTotalTimeoutConstant = bound;
-    return SetCommTimeouts(handle, &timeouts) ? S_OK : LastErrorHResult();
+        return HResultFromWin32(ERROR_WRITE_FAULT);
+    for (DWORD written = done; written > 0 && done < count; done += written)
+    {
+        written = 0;
+        if (!::WriteFile(handle, bytes + done, count - done, &written, nullptr))
+            return LastErrorHResult();
+    }
+    return done == count ? S_OK : HResultFromWin32(ERROR_TIMEOUT);
 }
 } // namespace
 
@@ -161,16 +159,25 @@ DWORD PhoneTimeMs(DWORD ms)
     return ms / std::max<DWORD>(PhoneTimeDivisor(), 1);
 }
 
-DWORD PortWriteBoundMs(DWORD count)
+DWORD PortWriteBoundMs()
 {
-    return PhoneTimeMs(kPortWritePauseMs + count / kPortWriteBytesPerMs);
+    return PhoneTimeMs(kPortWriteBoundMs);
+}
+
+HRESULT SetPortTimeouts(HANDLE port, DWORD readWaitMs)
+{
+    COMMTIMEOUTS timeouts = {};
+    if (readWaitMs != 0)
+        timeouts.ReadTotalTimeoutConstant = readWaitMs;
+    else
+        timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.WriteTotalTimeoutConstant = PortWriteBoundMs();
+    return SetCommTimeouts(port, &timeouts) ? S_OK : LastErrorHResult();
 }
 
 HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position)
 {
-    HRESULT hr = BoundPortWrite(handle, count);
-    RETURN_IF_FAILED(hr, L"WriteRobust", __LINE__);
-    const bool port = hr == S_OK;
+    HRESULT hr = E_FAIL;
     for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
     {
         if (attempt > 0)
@@ -182,18 +189,20 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
             continue;
         }
         DWORD written = 0;
-        if (WriteFile(handle, buffer, count, &written, nullptr))
+        if (::WriteFile(handle, buffer, count, &written, nullptr))
         {
-            // A write that ends short has reached its bound on a port, and
-            // is not tried again: its first bytes are gone already.
-            hr = written == count ? S_OK : HResultFromWin32(port ? ERROR_TIMEOUT : ERROR_WRITE_FAULT);
+            // Once bytes are out the write is not tried again from its start.
+            hr = written == count ? S_OK : WriteRest(handle, static_cast<const BYTE*>(buffer), count, written);
             break;
         }
         hr = LogError(LastErrorHResult(), L"WriteRobust", __LINE__);
     }
     RETURN_IF_FAILED(hr, L"WriteRobust", __LINE__);
-    CDumpBuffer dump(L"WriteRobust");
-    dump.Append(buffer, static_cast<int>(count));
+    if (IsDumpEnabled())
+    {
+        CDumpBuffer dump(L"WriteRobust");
+        dump.Append(buffer, static_cast<int>(count));
+    }
     return S_OK;
 }
 

@@ -33,14 +33,21 @@ DWORD& PhoneTimeDivisor();
 // Such a bound of ms milliseconds as it applies now.
 DWORD PhoneTimeMs(DWORD ms);
 
-// The longest a write of count bytes to a port may take: 10 s, and 1 ms for
-// each 32 bytes (as if the phone read no faster than 32 KB/s).
-DWORD PortWriteBoundMs(DWORD count);
+// The longest one write call to a port waits for the phone to take bytes:
+// 10 s.
+DWORD PortWriteBoundMs();
+
+// Sets a port's time-outs: reads wait up to readWaitMs for all the bytes
+// asked for, or (0) return at once with what has come; every write call ends
+// at PortWriteBoundMs().
+HRESULT SetPortTimeouts(HANDLE port, DWORD readWaitMs);
 
 // Writes count bytes, at position when one is given, in up to 10 attempts
-// 100 ms apart. The bytes are dumped under "WriteRobust". A write to a port
-// ends at its bound (PortWriteBoundMs) with 0x800705B4, not tried again; a
-// write that ends short elsewhere is 0x8007001D.
+// 100 ms apart. The bytes are dumped under "WriteRobust". On a port opened
+// with SetPortTimeouts a call that reaches its bound is followed by another
+// for the rest while each one moves bytes; a call that moves none ends the
+// write with 0x800705B4, not tried again. A write that ends short elsewhere
+// is 0x8007001D.
 HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position = kNoPosition);
 
 // Reads exactly count bytes, at position when one is given, in up to 10

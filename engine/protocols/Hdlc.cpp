@@ -208,13 +208,8 @@ HRESULT OpenSerialPort(const wchar_t* name, DWORD readTimeoutMs, HANDLE* port)
         CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h)
         return LogError(LastErrorHResult(), L"OpenSerialPort", __LINE__);
-    COMMTIMEOUTS timeouts = {};
-    if (readTimeoutMs != 0)
-        timeouts.ReadTotalTimeoutConstant = readTimeoutMs;
-    else
-        timeouts.ReadIntervalTimeout = MAXDWORD;
-    if (!SetCommTimeouts(h.Get(), &timeouts))
-        return LogError(LastErrorHResult(), L"OpenSerialPort", __LINE__);
+    HRESULT hr = SetPortTimeouts(h.Get(), readTimeoutMs);
+    RETURN_IF_FAILED(hr, L"OpenSerialPort", __LINE__);
     // A handle already held is closed once the new one stands.
     CFileHandle previous(*port ? *port : INVALID_HANDLE_VALUE);
     *port = h.Detach();

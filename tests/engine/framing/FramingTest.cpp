@@ -356,7 +356,9 @@ TEST_F(FramingOverPort, OpenSerialPortSetsBothTimeOutForms)
     EXPECT_EQ(0u, t.ReadIntervalTimeout);
     EXPECT_EQ(100u, t.ReadTotalTimeoutConstant);
     EXPECT_EQ(0u, t.ReadTotalTimeoutMultiplier);
-    EXPECT_EQ(0u, t.WriteTotalTimeoutConstant);
+    // Each write call waits at most 10 s for the phone to take bytes.
+    EXPECT_EQ(10000u, t.WriteTotalTimeoutConstant);
+    EXPECT_EQ(0u, t.WriteTotalTimeoutMultiplier);
 
     // A handle held by the out argument is closed first.
     CloseHandle(port);
