@@ -124,6 +124,11 @@ HRESULT DownloadImagesToDevice(IQDevice* device, const wchar_t* rawProgramList, 
     if (rawPrograms.size() != patches.size())
         return LogError(E_UNEXPECTED, L"DownloadImagesToDevice", __LINE__);
 
+    // A target that hears answers without command ids makes sure after each
+    // pair that none of them is still on its way.
+    ComPtr<IQDeviceSync> sync;
+    if (device)
+        device->QueryInterface(IID_IQDeviceSync, reinterpret_cast<void**>(sync.GetAddressOf()));
     HRESULT hr = S_OK;
     for (size_t i = 0; i < rawPrograms.size(); ++i)
     {
@@ -134,6 +139,8 @@ HRESULT DownloadImagesToDevice(IQDevice* device, const wchar_t* rawProgramList, 
             if (SUCCEEDED(hr))
                 hr = LogError(ApplyPatchesToDevice(device, patches[i].c_str(), sink), L"DownloadImagesToDevice",
                               __LINE__);
+            if (SUCCEEDED(hr) && sync)
+                hr = LogError(sync->Synchronize(), L"DownloadImagesToDevice", __LINE__);
             if (SUCCEEDED(hr))
                 break;
             if (FAILED(LogError(device->Reset(), L"DownloadImagesToDevice", __LINE__)))

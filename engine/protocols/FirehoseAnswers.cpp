@@ -1,8 +1,14 @@
 #include "engine/protocols/FirehoseAnswers.h"
 
+#include "engine/EngineIo.h"
+#include "engine/XmlElements.h"
 #include "services/Log.h"
 
+#include <wrl/client.h>
+
 #include <string_view>
+
+using Microsoft::WRL::ComPtr;
 
 namespace
 {
@@ -19,6 +25,9 @@ bool IsXmlSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
+
+// Answered commands whose results are kept for their senders to look up.
+constexpr size_t kKeptAnswers = 8;
 } // namespace
 
 size_t XmlDocumentEnd(const char* text, size_t length)
@@ -122,4 +131,117 @@ bool CFirehoseAnswerReader::Holding() const
             return true;
     }
     return false;
+}
+
+ULONGLONG CFirehoseExchange::Sent(bool checked)
+{
+    m_commands.push_back({checked, S_FALSE});
+    ++m_waiting;
+    while (m_commands.size() - m_waiting > kKeptAnswers)
+    {
+        m_commands.pop_front();
+        ++m_first;
+    }
+    return m_first + m_commands.size() - 1;
+}
+
+HRESULT CFirehoseExchange::Take(const char* bytes, size_t count)
+{
+    if (m_outOfStep)
+        return kOutOfStepResult;
+    m_reader.Append(bytes, count);
+    std::string document;
+    HRESULT hr;
+    while ((hr = m_reader.Next(document)) == S_OK)
+    {
+        hr = Read(document);
+        if (FAILED(hr))
+            break;
+    }
+    if (FAILED(hr))
+    {
+        m_outOfStep = true;
+        m_reader.Clear();
+        return hr;
+    }
+    return S_OK;
+}
+
+HRESULT CFirehoseExchange::Read(const std::string& document)
+{
+    ComPtr<IXmlReader> reader;
+    HRESULT hr = OpenXmlReader(document.c_str(), &reader);
+    if (hr == static_cast<HRESULT>(MX_E_INPUTEND))
+        return S_OK; // a declaration alone holds no answer
+    if (FAILED(hr))
+        return hr;
+    while ((hr = MoveToNextElement(reader.Get(), L"response")) == S_OK)
+    {
+        bool acknowledged = false, rawMode = false;
+        HRESULT request = S_OK;
+        hr = VisitAttributes(reader.Get(), [&](const wchar_t* name, const wchar_t* text) {
+            if (StrCmpIW(name, L"value") == 0)
+            {
+                acknowledged = StrCmpIW(text, L"ACK") == 0;
+            }
+            else if (StrCmpIW(name, L"rawmode") == 0)
+            {
+                rawMode = StrCmpIW(text, L"true") == 0;
+            }
+            else if (StrCmpIW(name, L"MaxPayloadSizeToTargetInBytes") == 0)
+            {
+                // A payload under one sector would stall every write: such a
+                // report is ignored and the known size kept.
+                const int payload = StrToIntW(text);
+                if (payload >= static_cast<int>(m_sectorSize))
+                    m_maxSectors = static_cast<DWORD>(payload) / m_sectorSize;
+            }
+            else if (StrCmpIW(name, L"AttemptRetry") == 0 && request == S_OK)
+            {
+                request = kAttemptRetryResult;
+            }
+            else if (StrCmpIW(name, L"AttemptRestart") == 0 && request == S_OK)
+            {
+                request = kAttemptRestartResult;
+            }
+            return S_OK;
+        });
+        if (FAILED(hr))
+            return hr;
+        // An answer in raw mode only says that the data may come.
+        if (rawMode)
+            continue;
+        if (m_waiting == 0)
+            return kOutOfStepResult;
+        Command& command = m_commands[m_commands.size() - m_waiting--];
+        command.result = FAILED(request) ? request : acknowledged || !command.checked ? S_OK : E_UNEXPECTED;
+    }
+    return hr == S_FALSE ? S_OK : hr;
+}
+
+HRESULT CFirehoseExchange::ResultOf(ULONGLONG number) const
+{
+    if (number < m_first || number - m_first >= m_commands.size())
+        return E_INVALIDARG;
+    return m_commands[static_cast<size_t>(number - m_first)].result;
+}
+
+void CFirehoseExchange::Restart()
+{
+    m_reader.Clear();
+    m_first += m_commands.size(); // numbers of earlier commands stay unknown
+    m_commands.clear();
+    m_waiting = 0;
+    m_outOfStep = false;
+}
+
+bool HoldsResponse(const std::string& document)
+{
+    ComPtr<IXmlReader> reader;
+    HRESULT hr = OpenXmlReader(document.c_str(), &reader);
+    if (hr == static_cast<HRESULT>(MX_E_INPUTEND))
+        return false;
+    if (SUCCEEDED(hr))
+        hr = MoveToNextElement(reader.Get(), L"response");
+    return hr != S_FALSE;
 }

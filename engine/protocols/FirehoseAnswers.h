@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <deque>
 #include <string>
 
 // The most bytes of one answer held while its rest is on its way: far more
@@ -34,3 +35,67 @@ public:
 private:
     std::string m_held;
 };
+
+// Results of the exchange with a Firehose programmer.
+// The exchange is out of step (ERROR_INVALID_STATE): see CFirehoseExchange.
+constexpr HRESULT kOutOfStepResult = static_cast<HRESULT>(0x8007139F);
+// The programmer asks for the command to be sent again ("AttemptRetry").
+constexpr HRESULT kAttemptRetryResult = static_cast<HRESULT>(0x800704D5);
+// The programmer asks for a restart ("AttemptRestart").
+constexpr HRESULT kAttemptRestartResult = static_cast<HRESULT>(0x800705BB);
+
+// The host's side of the exchange: the commands sent, oldest first, and what
+// each one's final answer said. Answers carry no command id, and a programmer
+// handles its commands in order: a final answer (any response element but one
+// with rawmode="true") belongs to the oldest command still waiting for one.
+// Once it cannot tell which command an answer belongs to (a final answer
+// comes while no command waits, a document cannot be read, or an answer
+// outgrows kMaxHeldAnswer) the exchange is out of step until Restart.
+class CFirehoseExchange
+{
+public:
+    explicit CFirehoseExchange(DWORD sectorSize) : m_sectorSize(sectorSize) {}
+
+    // A command has gone out; gives its number. A checked command succeeds
+    // only with an ACK (any other value is E_UNEXPECTED); for an unchecked one
+    // only a request to retry or restart is a failure.
+    ULONGLONG Sent(bool checked);
+    // Bytes as they came from the port; every document they complete is read
+    // in order. A failure puts the exchange out of step.
+    HRESULT Take(const char* bytes, size_t count);
+    // The result of command `number`: S_FALSE while its final answer has not
+    // come; else S_OK, E_UNEXPECTED, kAttemptRetryResult or
+    // kAttemptRestartResult. Only the last few answered are kept.
+    HRESULT ResultOf(ULONGLONG number) const;
+    // Commands still waiting for their final answer.
+    size_t Waiting() const { return m_waiting; }
+    bool OutOfStep() const { return m_outOfStep; }
+    void SetOutOfStep() { m_outOfStep = true; }
+    // Whether bytes of a document that has not ended are held.
+    bool Holding() const { return m_reader.Holding(); }
+    // Sectors per transfer from the last MaxPayloadSizeToTargetInBytes of at
+    // least one sector in any response; 0 until one came. Kept by Restart.
+    DWORD MaxSectors() const { return m_maxSectors; }
+    // The port was opened afresh: no command waits, nothing is held.
+    void Restart();
+
+private:
+    struct Command
+    {
+        bool checked;
+        HRESULT result; // S_FALSE while waiting
+    };
+    HRESULT Read(const std::string& document);
+
+    DWORD m_sectorSize;
+    DWORD m_maxSectors = 0;
+    CFirehoseAnswerReader m_reader;
+    std::deque<Command> m_commands; // answered ones first, then the waiting
+    ULONGLONG m_first = 1;          // number of m_commands.front()
+    size_t m_waiting = 0;
+    bool m_outOfStep = false;
+};
+
+// Whether a document holds a response element, final or not; one that cannot
+// be read counts as one (it may have).
+bool HoldsResponse(const std::string& document);

@@ -31,3 +31,19 @@ struct IQDevice : public IUnknown
 #ifdef __CRT_UUID_DECL
 __CRT_UUID_DECL(IQDevice, 0xdb1ec4de, 0x9d39, 0x437e, 0xbb, 0x7c, 0x8a, 0x9a, 0x75, 0x07, 0x14, 0x97)
 #endif
+
+// {FAC77EC6-2D19-421B-8D47-420CA782F2E0}
+inline constexpr IID IID_IQDeviceSync = {0xfac77ec6, 0x2d19, 0x421b, {0x8d, 0x47, 0x42, 0x0c, 0xa7, 0x82, 0xf2, 0xe0}};
+
+// A target that hears its answers over a stream without command ids: before
+// a pair of rawprogram and patch files counts as written, Synchronize makes
+// sure that no answer to the pair's commands is still on its way, where it
+// could be taken for the answer to a later command.
+struct IQDeviceSync : public IUnknown
+{
+    virtual HRESULT STDMETHODCALLTYPE Synchronize() = 0;
+};
+
+#ifdef __CRT_UUID_DECL
+__CRT_UUID_DECL(IQDeviceSync, 0xfac77ec6, 0x2d19, 0x421b, 0x8d, 0x47, 0x42, 0x0c, 0xa7, 0x82, 0xf2, 0xe0)
+#endif

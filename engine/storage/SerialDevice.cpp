@@ -33,35 +33,25 @@ const wchar_t kPatchCommand[] =
 const wchar_t kSetBootableCommand[] = L"<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>";
 const wchar_t kPowerCommand[] = L"<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>";
 
-const HRESULT kAttemptRetry = static_cast<HRESULT>(0x800704D5);
-const HRESULT kAttemptRestart = static_cast<HRESULT>(0x800705BB);
-
 constexpr DWORD kResponseBufferSize = 4096;
+// Reads of what has come, one after another while each fills the buffer: a
+// programmer that floods the port is read in later rounds.
+constexpr int kReadsAtOnce = 16;
 // A programmer that keeps asking to retry gets this many resends.
 constexpr int kMaxResends = 10;
 
-// Reads that wait up to waitMs for all the bytes asked for, or (0) return at
-// once with what has come. Under Wine, MAXDWORD/MAXDWORD/N (return with the
-// first bytes, on Windows) always waits the whole N, and an interval time-out
-// returns late on a busy machine; a read of one byte with a total time-out
-// returns as soon as that byte is in, and the thread sleeps meanwhile.
-HRESULT SetReadWait(HANDLE port, DWORD waitMs)
-{
-    COMMTIMEOUTS timeouts = {};
-    timeouts.ReadIntervalTimeout = waitMs ? 0 : MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = waitMs;
-    return SetCommTimeouts(port, &timeouts) ? S_OK : LastErrorHResult();
-}
-
 // Waits for the first byte to come, at most waitMs: S_OK when one came (it is
-// in `first`), S_FALSE when none did. The port returns at once again after.
+// in `first`), S_FALSE when none did. A read of one byte with a total time-out
+// returns as soon as that byte is in, and the thread sleeps meanwhile (under
+// Wine an interval time-out returns late on a busy machine). The port returns
+// at once again after.
 HRESULT AwaitByte(HANDLE port, DWORD waitMs, char& first)
 {
-    HRESULT hr = SetReadWait(port, waitMs);
+    HRESULT hr = SetPortTimeouts(port, waitMs);
     DWORD read = 0;
     if (SUCCEEDED(hr))
         hr = ReadSomeRobust(port, &first, 1, read);
-    const HRESULT restored = SetReadWait(port, 0);
+    const HRESULT restored = SetPortTimeouts(port, 0);
     if (FAILED(hr))
         return hr;
     return FAILED(restored) ? restored : read == 1 ? S_OK : S_FALSE;
@@ -108,6 +98,7 @@ HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* s
         object.m_portName = portName ? portName : L"";
         object.m_sink = sink;
         object.m_ufs = ufs;
+        object.m_exchange = CFirehoseExchange(ufs ? 4096 : 512);
         object.m_provision = provision;
         return object.Reset();
     });
@@ -128,218 +119,201 @@ HRESULT CSerialDevice::SendCommand(int responseFlag, const wchar_t* format, ...)
     return SendText(responseFlag, text);
 }
 
-HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
+HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text, bool checked)
 {
-    // What came while no command waited for it answers none of those to come.
-    HRESULT hr = GetResponse(0);
+    // What came since the last read answers no command still to be sent.
+    HRESULT hr = ReadArrived();
+    if (SUCCEEDED(hr))
+        hr = WaitForRestOfDocument();
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ReportStatus(m_sink.Get(), L"cmd %s", text.c_str());
     std::string bytes = ToNarrow(text);
     hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     // A command cut short may yet be answered, or take what follows.
     if (FAILED(hr))
-        m_outOfStep = true;
+        m_exchange.SetOutOfStep();
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
-    ++m_awaited;
+    m_lastCommand = m_exchange.Sent(checked);
     return LogError(GetResponse(responseFlag), L"CSerialDevice::SendCommand", __LINE__);
+}
+
+HRESULT CSerialDevice::ReadArrived()
+{
+    HRESULT hr = S_OK;
+    DWORD read = kResponseBufferSize;
+    for (int round = 0; round < kReadsAtOnce && read == kResponseBufferSize && SUCCEEDED(hr); ++round)
+    {
+        if (m_exchange.OutOfStep())
+            return kOutOfStepResult;
+        char buffer[kResponseBufferSize];
+        hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read);
+        // What the port held is lost with a read that failed.
+        if (FAILED(hr))
+            m_exchange.SetOutOfStep();
+        else if (read > 0)
+            hr = m_exchange.Take(buffer, read);
+    }
+    return hr;
 }
 
 HRESULT CSerialDevice::GetResponse(int responseFlag)
 {
-    if (m_outOfStep)
-        return LogError(kOutOfStepResult, L"CSerialDevice::GetResponse", __LINE__);
-    char buffer[kResponseBufferSize];
-    DWORD read = 0;
-    HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read);
+    HRESULT hr = ReadArrived();
     RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
-    m_answers.Append(buffer, read);
+    if (!responseFlag)
+        return S_OK;
+    hr = m_exchange.ResultOf(m_lastCommand);
+    return LogError(hr == S_FALSE || hr == E_INVALIDARG ? E_UNEXPECTED : hr, L"CSerialDevice::GetResponse", __LINE__);
+}
 
-    bool acknowledged = false;
-    HRESULT status = S_OK;
-    std::string document;
-    while ((hr = m_answers.Next(document)) == S_OK)
-    {
-        hr = ReadAnswer(document, acknowledged, status);
-        // A document that cannot be read may have held an answer.
-        if (SUCCEEDED(hr) && FAILED(status))
-            hr = status;
-        if (FAILED(hr) && hr != kAttemptRetry && hr != kAttemptRestart)
-            m_outOfStep = true;
-        if (FAILED(hr))
-            return LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
-    }
+HRESULT CSerialDevice::AwaitArrival(DWORD waitMs)
+{
+    char first = 0;
+    HRESULT hr = AwaitByte(m_port.Get(), waitMs, first);
     if (FAILED(hr))
-        m_outOfStep = true;
-    RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
-    if (m_outOfStep)
-        return LogError(kOutOfStepResult, L"CSerialDevice::GetResponse", __LINE__);
-    if (responseFlag && !acknowledged)
-        return LogError(E_UNEXPECTED, L"CSerialDevice::GetResponse", __LINE__);
-    return S_OK;
+        m_exchange.SetOutOfStep();
+    if (hr != S_OK)
+        return hr;
+    hr = m_exchange.Take(&first, 1);
+    return SUCCEEDED(hr) ? ReadArrived() : hr;
 }
 
-HRESULT CSerialDevice::ReadAnswer(const std::string& document, bool& acknowledged, HRESULT& status)
+HRESULT CSerialDevice::WaitForRestOfDocument()
 {
-    ComPtr<IXmlReader> reader;
-    status = OpenXmlReader(document.c_str(), &reader);
-    if (status == static_cast<HRESULT>(MX_E_INPUTEND))
-    {
-        status = S_OK;
-        return S_OK; // no document in it: a declaration alone holds no answer
-    }
-    if (FAILED(status))
-        return status;
-    while ((status = MoveToNextElement(reader.Get(), L"response")) == S_OK)
-    {
-        std::wstring value;
-        bool rawMode = false;
-        HRESULT hr = VisitAttributes(reader.Get(), [&](const wchar_t* name, const wchar_t* text) {
-            if (StrCmpIW(name, L"value") == 0)
-            {
-                value = text;
-            }
-            else if (StrCmpIW(name, L"rawmode") == 0)
-            {
-                rawMode = StrCmpIW(text, L"true") == 0;
-            }
-            else if (StrCmpIW(name, L"MaxPayloadSizeToTargetInBytes") == 0)
-            {
-                // A payload under one sector would stall every write:
-                // such a report is ignored and the known size kept.
-                int payload = StrToIntW(text);
-                if (payload >= static_cast<int>(DeviceSectorSize()))
-                    m_maxSectors = static_cast<DWORD>(payload) / DeviceSectorSize();
-            }
-            else if (StrCmpIW(name, L"AttemptRetry") == 0)
-            {
-                return kAttemptRetry;
-            }
-            else if (StrCmpIW(name, L"AttemptRestart") == 0)
-            {
-                return kAttemptRestart;
-            }
-            return S_OK;
-        });
-        // An answer in raw mode only says that the data may come; the one
-        // after it decides the command. A final answer that no command
-        // waits for puts the device out of step.
-        if (!rawMode && m_awaited == 0)
-        {
-            m_outOfStep = true;
-        }
-        else if (!rawMode)
-        {
-            --m_awaited;
-            if (StrCmpIW(value.c_str(), L"ACK") == 0)
-                acknowledged = true;
-            else
-                m_refused = true;
-        }
-        if (FAILED(hr))
-            return hr;
-    }
-    if (status == S_FALSE)
-        status = S_OK;
-    return S_OK;
-}
-
-HRESULT CSerialDevice::WaitForAnswers()
-{
+    // The start of a document that has come belongs to an answer or a log
+    // that no command still to be sent can own: it is read whole first.
     const ULONGLONG deadline = GetTickCount64() + PhoneTimeMs(kAnswerWaitMs);
-    HRESULT hr = S_OK;
-    while (m_awaited > 0 && SUCCEEDED(hr))
+    while (m_exchange.Holding())
     {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline)
-            break;
-        // Sleep in a read of one byte until the answer starts to come, then
-        // take what has come with it.
-        char first = 0;
-        hr = AwaitByte(m_port.Get(), static_cast<DWORD>(deadline - now), first);
-        if (hr == S_OK)
         {
-            m_answers.Append(&first, 1);
-            hr = GetResponse(0);
+            m_exchange.SetOutOfStep();
+            return LogError(static_cast<HRESULT>(MX_E_INPUTEND), L"CSerialDevice::SendCommand", __LINE__);
         }
+        HRESULT hr = AwaitArrival(static_cast<DWORD>(deadline - now));
+        RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     }
-    const bool refused = m_refused;
-    m_refused = false;
-    RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
-    if (m_awaited > 0)
-    {
-        // No final answer in time: the command failed, and an answer that
-        // comes later could be taken for another command's.
-        m_outOfStep = true;
-        hr = m_answers.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND) : HResultFromWin32(ERROR_TIMEOUT);
-        m_answers.Clear();
-        return LogError(hr, L"CSerialDevice::WaitForAnswers", __LINE__);
-    }
-    if (refused)
-        return LogError(E_UNEXPECTED, L"CSerialDevice::WaitForAnswers", __LINE__);
     return S_OK;
 }
 
-HRESULT CSerialDevice::DropUntilQuiet()
+HRESULT CSerialDevice::WaitForAnswer(ULONGLONG command)
 {
-    const ULONGLONG limit = GetTickCount64() + PhoneTimeMs(kQuietWaitLimitMs);
+    const ULONGLONG deadline = GetTickCount64() + PhoneTimeMs(kAnswerWaitMs);
+    HRESULT result;
+    while ((result = m_exchange.ResultOf(command)) == S_FALSE)
+    {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+        {
+            // No final answer in time: the command failed, and an answer that
+            // comes later could be taken for another command's.
+            m_exchange.SetOutOfStep();
+            return LogError(m_exchange.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND)
+                                                 : HResultFromWin32(ERROR_TIMEOUT),
+                            L"CSerialDevice::WaitForAnswer", __LINE__);
+        }
+        HRESULT hr = AwaitArrival(static_cast<DWORD>(deadline - now));
+        RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswer", __LINE__);
+    }
+    // Two final answers in one read: the second answers nothing.
+    if (m_exchange.OutOfStep())
+        return LogError(kOutOfStepResult, L"CSerialDevice::WaitForAnswer", __LINE__);
+    return LogError(result, L"CSerialDevice::WaitForAnswer", __LINE__);
+}
+
+void CSerialDevice::DropAnswersStillComing()
+{
+    CFirehoseAnswerReader documents;
+    const ULONGLONG start = GetTickCount64();
+    const ULONGLONG limit = start + PhoneTimeMs(kQuietWaitLimitMs);
+    ULONGLONG lastAnswer = start;
     for (;;)
     {
         const ULONGLONG now = GetTickCount64();
+        const ULONGLONG quiet = lastAnswer + PhoneTimeMs(kQuietPortMs);
+        if (now >= quiet)
+            return;
         if (now >= limit)
-            return LogError(HResultFromWin32(ERROR_TIMEOUT), L"CSerialDevice::Reset", __LINE__);
-        const DWORD wait = static_cast<DWORD>(std::min<ULONGLONG>(PhoneTimeMs(kQuietPortMs), limit - now));
-        char first = 0;
-        HRESULT hr = AwaitByte(m_port.Get(), wait, first);
-        RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
-        if (hr == S_FALSE)
-            return S_OK;
-        char rest[kResponseBufferSize];
+        {
+            LogError(HResultFromWin32(ERROR_TIMEOUT), L"CSerialDevice::Reset", __LINE__);
+            return;
+        }
+        char buffer[kResponseBufferSize];
         DWORD read = 0;
-        hr = ReadSomeRobust(m_port.Get(), rest, sizeof(rest), read);
-        RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+        HRESULT hr = AwaitByte(m_port.Get(), static_cast<DWORD>(std::min(quiet, limit) - now), buffer[0]);
+        if (hr == S_OK)
+        {
+            hr = ReadSomeRobust(m_port.Get(), buffer + 1, sizeof(buffer) - 1, read);
+            ++read;
+        }
+        // A port that went dead (the phone restarted) is opened afresh.
+        if (FAILED(hr))
+        {
+            LogError(hr, L"CSerialDevice::Reset", __LINE__);
+            return;
+        }
+        documents.Append(buffer, read);
+        std::string document;
+        while ((hr = documents.Next(document)) == S_OK)
+        {
+            if (HoldsResponse(document))
+                lastAnswer = GetTickCount64();
+        }
+        if (FAILED(hr))
+            lastAnswer = GetTickCount64(); // too long to tell: taken for an answer
     }
 }
 
 HRESULT CSerialDevice::Reset()
 {
     ReportStatus(m_sink.Get(), L"Open serial port \"%s\"", m_portName.c_str());
-    // An open port is reset after an exchange that failed: answers to its
-    // commands may still be on their way, and must not answer the next ones.
-    if (m_port)
-    {
-        HRESULT hr = DropUntilQuiet();
-        RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
-    }
+    // After an exchange that failed, answers to its commands may still be on
+    // their way: they must not answer the commands to come. Whatever the old
+    // handle does, the port is opened afresh.
+    if (m_port && (m_exchange.OutOfStep() || m_exchange.Waiting() > 0 || m_exchange.Holding()))
+        DropAnswersStillComing();
     ClosePort();
-    m_answers.Clear();
-    m_awaited = 0;
-    m_refused = false;
-    m_outOfStep = false;
+    m_exchange.Restart();
+    m_lastCommand = 0;
     HRESULT hr = OpenSerialPort(m_portName.c_str(), 0, m_port.Receive());
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
     // What an earlier session left in the port answers none of ours.
     if (!PurgeComm(m_port.Get(), PURGE_RXABORT | PURGE_RXCLEAR))
         return LogError(LastErrorHResult(), L"CSerialDevice::Reset", __LINE__);
 
+    // Neither answer is checked for an ACK: a programmer offered more than
+    // it takes may refuse configure, naming its own payload size.
     ReportStatus(m_sink.Get(), L"Send nop command");
-    hr = SendCommand(0, kNopCommand);
+    hr = SendText(0, kNopCommand, false);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+    const ULONGLONG nop = m_lastCommand;
 
     ReportStatus(m_sink.Get(), L"Send configure command");
-    hr = SendCommand(0, kConfigureCommand, m_ufs ? 1048576 : 131072, m_ufs ? L"ufs" : L"eMMC", m_provision ? 1 : 0);
+    hr = SendText(
+        0, FormatString(kConfigureCommand, m_ufs ? 1048576 : 131072, m_ufs ? L"ufs" : L"eMMC", m_provision ? 1 : 0),
+        false);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+    const ULONGLONG configure = m_lastCommand;
 
-    for (int attempt = 0; attempt < 10 && m_maxSectors == 0; ++attempt)
+    // Both answers decide the result; the payload size may come with either.
+    for (int attempt = 0; attempt < 10 && (m_exchange.Waiting() > 0 || MaxSectorsPerTransfer() == 0); ++attempt)
     {
         Sleep(100);
         hr = GetResponse(0);
         RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
     }
-    // The configure answer never came, or never came whole.
-    if (m_maxSectors == 0)
-        return LogError(m_answers.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND) : E_UNEXPECTED,
-                        L"CSerialDevice::Reset", __LINE__);
-    ReportStatus(m_sink.Get(), L"Max buffer sector is %d", static_cast<int>(m_maxSectors));
+    // Answers that have not come may yet come, and answer nothing then.
+    const HRESULT unanswered = m_exchange.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND) : E_UNEXPECTED;
+    if (m_exchange.Waiting() > 0)
+        m_exchange.SetOutOfStep();
+    if (MaxSectorsPerTransfer() == 0 || m_exchange.Waiting() > 0)
+        return LogError(unanswered, L"CSerialDevice::Reset", __LINE__);
+    hr = m_exchange.ResultOf(nop);
+    if (SUCCEEDED(hr))
+        hr = m_exchange.ResultOf(configure);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+    ReportStatus(m_sink.Get(), L"Max buffer sector is %d", static_cast<int>(MaxSectorsPerTransfer()));
     return hr;
 }
 
@@ -380,12 +354,18 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
 
     for (int resend = 0;; ++resend)
     {
+        const ULONGLONG before = m_lastCommand;
         hr = SendCommand(0, kProgramCommand, size, sectors, Escaped(startSector).c_str(), partition);
+        const ULONGLONG program = m_lastCommand;
+        // Once the command is on the wire all of its data follows, whatever
+        // was read meanwhile: the programmer takes the data, and its answer
+        // is read after it.
+        HRESULT sent =
+            program != before ? SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset) : S_OK;
         RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
-        hr = SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset);
-        RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
-        hr = WaitForAnswers();
-        if (hr != kAttemptRetry || resend == kMaxResends)
+        RETURN_IF_FAILED(sent, L"CSerialDevice::WriteFile", __LINE__);
+        hr = WaitForAnswer(program);
+        if (hr != kAttemptRetryResult || resend == kMaxResends)
             return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
     }
 }
@@ -394,21 +374,13 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
                                  ULONGLONG sectorSize, ULONGLONG byteOffset)
 {
     // Pieces of the programmer's payload, each one write of at most 4 GiB.
-    ULONGLONG pieceLimit = std::min<ULONGLONG>(m_maxSectors, 0xFFFFFFFFull / sectorSize);
+    ULONGLONG pieceLimit = std::min<ULONGLONG>(MaxSectorsPerTransfer(), 0xFFFFFFFFull / sectorSize);
     if (pieceLimit == 0)
         return kBadFormatResult;
     std::vector<BYTE> zeros;
     const ULONGLONG end = firstSector + sectors;
     for (ULONGLONG piece = firstSector; piece < end; piece += pieceLimit)
     {
-        // The final answer to a program comes once all of its data is in:
-        // one that came before answers something else, or the programmer
-        // will not take the rest as data.
-        if (m_awaited == 0)
-        {
-            m_outOfStep = true;
-            return m_refused ? E_UNEXPECTED : kOutOfStepResult;
-        }
         const ULONGLONG count = std::min(pieceLimit, end - piece);
         const DWORD bytes = static_cast<DWORD>(count * sectorSize);
         ReportStatus(m_sink.Get(), L"WriteFile position %#016llx, size %lu", piece * sectorSize, bytes);
@@ -427,12 +399,10 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
         }
         // Data cut short leaves the programmer waiting for the rest.
         if (FAILED(hr))
-            m_outOfStep = true;
-        // What the programmer has sent meanwhile, short of the last piece.
-        if (SUCCEEDED(hr) && end - piece > pieceLimit)
-            hr = GetResponse(0);
-        if (FAILED(hr))
+        {
+            m_exchange.SetOutOfStep();
             return hr;
+        }
     }
     return S_OK;
 }
@@ -450,8 +420,8 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
                          Escaped(physicalPartition).c_str(), Escaped(sizeInBytes).c_str(),
                          Escaped(startSector).c_str(), Escaped(value).c_str());
         if (SUCCEEDED(hr))
-            hr = WaitForAnswers();
-        if (hr != kAttemptRetry || resend == kMaxResends)
+            hr = WaitForAnswer(m_lastCommand);
+        if (hr != kAttemptRetryResult || resend == kMaxResends)
             return LogError(hr, L"CSerialDevice::ApplyPatch", __LINE__);
     }
 }
@@ -459,7 +429,24 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
 HRESULT CSerialDevice::SetBootableStorageDrive()
 {
     ReportStatus(m_sink.Get(), L"Set boot partition 1");
-    return SendCommand(0, kSetBootableCommand);
+    HRESULT hr = SendCommand(0, kSetBootableCommand);
+    if (SUCCEEDED(hr))
+        hr = WaitForAnswer(m_lastCommand);
+    return LogError(hr, L"CSerialDevice::SetBootableStorageDrive", __LINE__);
+}
+
+HRESULT CSerialDevice::Synchronize()
+{
+    // The programmer answers in order: an answer to an earlier command comes
+    // before the nop's, and either stands beside it as a second final answer
+    // or, a refusal, takes its place.
+    HRESULT hr = SendText(0, kNopCommand);
+    if (SUCCEEDED(hr))
+        hr = WaitForAnswer(m_lastCommand);
+    // A nop is never refused: the refusal answered something else.
+    if (FAILED(hr))
+        m_exchange.SetOutOfStep();
+    return LogError(hr, L"CSerialDevice::Synchronize", __LINE__);
 }
 
 HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
@@ -494,7 +481,7 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
     LogError(hr, L"CSerialDevice::Provision", __LINE__);
 
     ReportStatus(m_sink.Get(), L"Provision done, reboot now");
-    hr = SendCommand(0, kPowerCommand);
+    hr = SendText(0, kPowerCommand, false);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Provision", __LINE__);
     ClosePort();
     m_provision = FALSE;

@@ -13,21 +13,17 @@
 #include "platform/ComObject.h"
 #include "platform/Handles.h"
 
-// Firehose answers carry no command id: an answer that no command waits
-// for, or a wait for one that gave up, leaves the device unable to tell which
-// command a later answer belongs to. Until the next Reset every command then
-// fails with this result (ERROR_INVALID_STATE), before anything is sent.
-constexpr HRESULT kOutOfStepResult = static_cast<HRESULT>(0x8007139F);
-
-// How long the programmer may take over its final answer to a write or a
-// patch, and how long the port must stay quiet before a Reset of an open port
-// drops what the programmer still sends (at most six times as long, else the
-// Reset fails with 0x800705B4). Shortened by PhoneTimeDivisor().
+// How long the programmer may take over the final answer to a command that
+// is waited for (a write, a patch, the boot drive, the nop that ends a pair)
+// and over the rest of a document whose start has come; how long a port whose
+// exchange failed must go without answers before a Reset drops what is still
+// coming (log documents are no answers), at most six times as long in all.
+// Shortened by PhoneTimeDivisor().
 constexpr DWORD kAnswerWaitMs = 5000;
 constexpr DWORD kQuietPortMs = kAnswerWaitMs;
 constexpr DWORD kQuietWaitLimitMs = 6 * kQuietPortMs;
 
-class CSerialDevice : public IQDevice, public CComObjectRoot
+class CSerialDevice : public IQDevice, public IQDeviceSync, public CComObjectRoot
 {
 public:
     // Makes the object, opens the port and configures the programmer (Reset).
@@ -36,6 +32,7 @@ public:
 
     BEGIN_COM_MAP(CSerialDevice)
     COM_INTERFACE_ENTRY(IQDevice)
+    COM_INTERFACE_ENTRY(IQDeviceSync)
     END_COM_MAP()
 
     // IQDevice
@@ -50,17 +47,22 @@ public:
     HRESULT STDMETHODCALLTYPE Provision(const wchar_t* provisionPath) override;
     HRESULT STDMETHODCALLTYPE SetBootableStorageDrive() override;
 
+    // IQDeviceSync: a nop whose ACK must be the only final answer in its wait.
+    HRESULT STDMETHODCALLTYPE Synchronize() override;
+
     // Formats one command (wide printf rules), sends it as 8-bit text and
-    // reads the answer; responseFlag 1 requires an acknowledgement. What has
-    // come before the command is read first: nothing is sent out of step.
+    // reads what has come; only an ACK answers it well. What came before the
+    // command is read first, a document whose start has come whole: nothing
+    // that answers an earlier command is taken for this one's answer.
+    // responseFlag 1 requires the acknowledgement to be there already.
     HRESULT SendCommand(int responseFlag, const wchar_t* format, ...);
-    // Reads and interprets what the programmer has sent so far; with
-    // responseFlag 1 a final ACK to a command sent must be among it.
+    // Reads what the programmer has sent so far; with responseFlag 1 the
+    // last command sent must have been acknowledged.
     HRESULT GetResponse(int responseFlag);
 
     // Sectors of the device's size that one transfer may carry; 0 until the
     // programmer has reported its payload size.
-    DWORD MaxSectorsPerTransfer() const { return m_maxSectors; }
+    DWORD MaxSectorsPerTransfer() const { return m_exchange.MaxSectors(); }
     DWORD DeviceSectorSize() const { return m_ufs ? 4096 : 512; }
 
 protected:
@@ -68,15 +70,22 @@ protected:
     ~CSerialDevice() = default;
 
 private:
-    HRESULT SendText(int responseFlag, const std::wstring& text);
-    // Interprets one whole answer document: S_OK, or the failure that ends
-    // the read at once; `status` takes the reader's final status.
-    HRESULT ReadAnswer(const std::string& document, bool& acknowledged, HRESULT& status);
-    // Reads, blocking on the port, until every command sent has had its final
-    // answer or the answer wait has passed; every final answer must be an ACK.
-    HRESULT WaitForAnswers();
-    // Lets in and drops what the programmer sends until the port is quiet.
-    HRESULT DropUntilQuiet();
+    // An unchecked command's refusal is no failure (nop, configure, power).
+    HRESULT SendText(int responseFlag, const std::wstring& text, bool checked = true);
+    // Reads what has come, without waiting.
+    HRESULT ReadArrived();
+    // Waits up to waitMs for bytes, then reads what has come: S_OK when some
+    // came, S_FALSE when none did.
+    HRESULT AwaitArrival(DWORD waitMs);
+    // Reads the rest of a document whose start has come, within the answer
+    // wait.
+    HRESULT WaitForRestOfDocument();
+    // Waits until the command numbered `command` has its final answer or the
+    // answer wait has passed; its result.
+    HRESULT WaitForAnswer(ULONGLONG command);
+    // Lets in and drops what the programmer still sends until no answer has
+    // come for kQuietPortMs; never fails.
+    void DropAnswersStillComing();
     HRESULT SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
                       ULONGLONG sectorSize, ULONGLONG byteOffset);
     void ClosePort();
@@ -84,16 +93,10 @@ private:
     BOOL m_ufs = FALSE;
     std::wstring m_portName;
     CFileHandle m_port;
-    DWORD m_maxSectors = 0;
     BOOL m_provision = FALSE;
     ComPtr<IQStatusReport> m_sink;
-
-    // Commands sent whose final response element (any but rawmode="true")
-    // has not been read yet; whether a final answer read since the last wait
-    // refused its command; whether the device is out of step (see
-    // kOutOfStepResult).
-    int m_awaited = 0;
-    bool m_refused = false;
-    bool m_outOfStep = false;
-    CFirehoseAnswerReader m_answers;
+    // The commands sent on the open port and their answers, with the
+    // maximum sectors per transfer; the number of the last command sent.
+    CFirehoseExchange m_exchange{512};
+    ULONGLONG m_lastCommand = 0;
 };

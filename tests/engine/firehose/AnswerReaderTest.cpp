@@ -1,5 +1,5 @@
-// The Firehose answer reader by itself: bytes in, whole documents out, with
-// no port.
+// The Firehose answer reader and the exchange by themselves: bytes in, whole
+// documents and each command's result out, with no port.
 #include <gtest/gtest.h>
 
 #include "engine/protocols/FirehoseAnswers.h"
@@ -117,6 +117,153 @@ TEST(FirehoseAnswerReader, DocumentEndsWithItsRootElementOrTheNextDeclaration)
     // '<' may still be a tag.
     EXPECT_EQ(6u, XmlDocumentEnd("<data><?xml", 11));
     EXPECT_EQ(0u, XmlDocumentEnd("<data><", 7));
+}
+
+// Documents as a programmer writes them.
+std::string Answer(const std::string& attributes)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><data><response " + attributes + " /></data>";
+}
+std::string Log(const std::string& text)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><data><log value=\"" + text + "\" /></data>";
+}
+HRESULT Feed(CFirehoseExchange& exchange, const std::string& bytes)
+{
+    return exchange.Take(bytes.data(), bytes.size());
+}
+
+TEST(FirehoseExchange, EachFinalAnswerBelongsToTheOldestCommandWaiting)
+{
+    const struct
+    {
+        bool checked;
+        std::string answer;
+        HRESULT result;
+    } commands[] = {
+        {true, Answer("value=\"ACK\""), S_OK},
+        {true, Answer("value=\"NAK\""), E_UNEXPECTED},
+        // Configure refused by a programmer offered more than it takes: the
+        // refusal is no failure of an unchecked command, and its size counts.
+        {false, Answer("value=\"NAK\" MaxPayloadSizeToTargetInBytes=\"16384\""), S_OK},
+        {true, Answer("VALUE=\"ack\" RawMode=\"false\""), S_OK},
+        {true, Answer("rawmode=\"false\""), E_UNEXPECTED},
+        {false, Answer("value=\"ACK\" AttemptRetry=\"\""), kAttemptRetryResult},
+        {true, Answer("value=\"NAK\" AttemptRestart=\"1\" AttemptRetry=\"\""), kAttemptRestartResult},
+        {true, Answer("value=\"ACK\" AttemptRetry=\"1\" AttemptRestart=\"\""), kAttemptRetryResult},
+    };
+    CFirehoseExchange exchange(512);
+    std::vector<ULONGLONG> numbers;
+    for (const auto& c : commands)
+        numbers.push_back(exchange.Sent(c.checked));
+    EXPECT_EQ(std::size(commands), exchange.Waiting());
+    for (size_t i = 0; i < std::size(commands); ++i)
+    {
+        SCOPED_TRACE(commands[i].answer);
+        // Logs and answers in raw mode come between, and belong to nothing.
+        EXPECT_EQ(S_OK, Feed(exchange, Log("INFO: busy") + Answer("value=\"ACK\" rawmode=\"true\"")));
+        EXPECT_EQ(S_FALSE, exchange.ResultOf(numbers[i]));
+        EXPECT_EQ(S_OK, Feed(exchange, commands[i].answer));
+        EXPECT_EQ(commands[i].result, exchange.ResultOf(numbers[i]));
+        if (i + 1 < std::size(commands))
+        {
+            EXPECT_EQ(S_FALSE, exchange.ResultOf(numbers[i + 1]));
+        }
+        EXPECT_EQ(std::size(commands) - i - 1, exchange.Waiting());
+    }
+    EXPECT_FALSE(exchange.OutOfStep());
+    EXPECT_EQ(32u, exchange.MaxSectors());
+
+    // Answers that come together are read in order, a split one once whole.
+    const ULONGLONG first = exchange.Sent(true), second = exchange.Sent(true);
+    const std::string both = Answer("value=\"NAK\"") + "\r\n" + Answer("value=\"ACK\"");
+    EXPECT_EQ(S_OK, Feed(exchange, both.substr(0, both.size() - 9)));
+    EXPECT_TRUE(exchange.Holding());
+    EXPECT_EQ(E_UNEXPECTED, exchange.ResultOf(first));
+    EXPECT_EQ(S_FALSE, exchange.ResultOf(second));
+    EXPECT_EQ(S_OK, Feed(exchange, both.substr(both.size() - 9)));
+    EXPECT_FALSE(exchange.Holding());
+    EXPECT_EQ(S_OK, exchange.ResultOf(second));
+}
+
+TEST(FirehoseExchange, PayloadSizeFromAnyResponseOfAtLeastOneSector)
+{
+    const struct
+    {
+        DWORD sectorSize;
+        const char* payload;
+        DWORD sectors;
+    } cases[] = {
+        {512, "131072", 256}, {4096, "1048576", 256}, {512, "512", 1},
+        {512, "511", 7},      {4096, "4095", 7},      {4096, "4096", 1},
+        {512, "-512", 7},     {512, "x", 7},          {512, "1073741824", 2097152},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.payload);
+        CFirehoseExchange exchange(c.sectorSize);
+        // An earlier size stands until a usable one replaces it; one that
+        // comes in raw mode counts too.
+        const std::string earlier = std::to_string(7 * c.sectorSize);
+        exchange.Sent(false);
+        EXPECT_EQ(S_OK, Feed(exchange, Answer("value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"" + earlier + "\"")));
+        exchange.Sent(false);
+        EXPECT_EQ(S_OK, Feed(exchange, Answer("value=\"ACK\" rawmode=\"true\" MaxPayloadSizeToTargetInBytes=\"" +
+                                              std::string(c.payload) + "\"")));
+        EXPECT_EQ(c.sectors, exchange.MaxSectors());
+        // A port opened afresh keeps it.
+        exchange.Restart();
+        EXPECT_EQ(c.sectors, exchange.MaxSectors());
+    }
+}
+
+TEST(FirehoseExchange, AnAnswerItCannotPlaceLeavesItOutOfStepUntilRestart)
+{
+    const struct
+    {
+        const char* what;
+        int commands;
+        std::string bytes;
+        HRESULT result;
+    } cases[] = {
+        {"a final answer nobody waits for", 0, Answer("value=\"ACK\""), kOutOfStepResult},
+        {"a second answer", 1, Answer("value=\"ACK\"") + Answer("value=\"NAK\""), kOutOfStepResult},
+        {"a broken document", 1, "<?xml version=\"1.0\" ?><data><response value=\"ACK\"/></oops></data>",
+         static_cast<HRESULT>(0xC00CEE3B)},
+        {"an answer that runs on", 1, "<?xml version=\"1.0\" ?><data><log value=\"" + std::string(kMaxHeldAnswer, 'x'),
+         static_cast<HRESULT>(0x8007007A)},
+        // Their honest twins.
+        {"logs and raw-mode answers while nobody waits", 0,
+         Log("INFO: a") + Answer("value=\"ACK\" rawmode=\"true\"") + "\n" + Log("INFO: b"), S_OK},
+        {"one answer each", 2, Answer("value=\"ACK\"") + Answer("value=\"NAK\""), S_OK},
+        {"a declaration alone", 1, "<?xml version=\"1.0\" ?>" + Answer("value=\"ACK\""), S_OK},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        CFirehoseExchange exchange(512);
+        exchange.Sent(false);
+        EXPECT_EQ(S_OK, Feed(exchange, Answer("value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"4096\"")));
+        for (int i = 0; i < c.commands; ++i)
+            exchange.Sent(true);
+        EXPECT_EQ(c.result, Feed(exchange, c.bytes));
+        EXPECT_EQ(FAILED(c.result), exchange.OutOfStep());
+        if (SUCCEEDED(c.result))
+            continue;
+        // Nothing more is read until the port is opened afresh.
+        const ULONGLONG next = exchange.Sent(true);
+        EXPECT_EQ(kOutOfStepResult, Feed(exchange, Answer("value=\"ACK\"")));
+        EXPECT_EQ(S_FALSE, exchange.ResultOf(next));
+        EXPECT_FALSE(exchange.Holding());
+        exchange.Restart();
+        EXPECT_FALSE(exchange.OutOfStep());
+        EXPECT_EQ(0u, exchange.Waiting());
+        EXPECT_EQ(E_INVALIDARG, exchange.ResultOf(next)); // a command of the port before
+        EXPECT_EQ(8u, exchange.MaxSectors());
+        const ULONGLONG after = exchange.Sent(true);
+        EXPECT_EQ(S_OK, Feed(exchange, Answer("value=\"ACK\"")));
+        EXPECT_EQ(S_OK, exchange.ResultOf(after));
+    }
 }
 
 } // namespace

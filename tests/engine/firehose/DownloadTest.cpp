@@ -300,7 +300,7 @@ TEST_F(FirehoseDownload, NoDownloadSucceedsWhenThePhoneRefusedACommand)
     {
         SCOPED_TRACE(c.what);
         FirehoseOptions options;
-        options.partitionSectors = {1024};
+        options.partitionSectors = {4096};
         c.change(options);
         CFirehosePhone phone(options);
         ASSERT_TRUE(phone.Start());
@@ -331,6 +331,162 @@ TEST_F(FirehoseDownload, NoDownloadSucceedsWhenThePhoneRefusedACommand)
         {
             EXPECT_EQ('\x09', phone.Storage(0)[2 * 512]);
         }
+    }
+}
+
+// What programmers may do, each honest behaviour next to a hostile one: the
+// honest ones leave the storage byte for byte as the files describe it, the
+// hostile ones never pass for written. Two pairs: the first begins with a
+// sparse image and ends with one patch, the second holds only patches.
+class FirehosePairs : public FirehoseDownload
+{
+protected:
+    using Change = std::function<void(FirehoseOptions&)>;
+    static constexpr HRESULT kAnyFailure = E_FAIL;
+    struct Case
+    {
+        const char* what;
+        Change change;
+        HRESULT result; // kAnyFailure where the way it fails depends on timing
+        int resets;     // of the target, each before the first pair is written again
+    };
+
+    void SetUp() override
+    {
+        // The first chunk is larger than the ports between hold.
+        const std::string raw1 = Pattern(64 * 4096, 21), raw2 = Pattern(4096, 22), kernel = Pattern(70 * 512 + 9, 23);
+        Put(L"system.img", CSparseBuilder(4096).Raw(raw1).DontCare(2).Raw(raw2).Build());
+        Put(L"kernel.img", kernel);
+        const std::wstring rp0 =
+            Xml(L"rawprogram0.xml", "<program filename=\"system.img\" sparse=\"true\" start_sector=\"16\"/>\n"
+                                    "<program filename=\"kernel.img\" start_sector=\"1000\"/>\n");
+        const std::wstring p0 = Xml(L"patch0.xml", "<patch filename=\"DISK\" start_sector=\"1\" byte_offset=\"4\" "
+                                                   "size_in_bytes=\"2\" value=\"NUM_DISK_SECTORS-1\"/>\n");
+        const std::wstring rp1 = Xml(L"rawprogram1.xml", "<!-- nothing to write -->\n");
+        const std::wstring p1 =
+            Xml(L"patch1.xml", "<patch filename=\"DISK\" start_sector=\"2000\" size_in_bytes=\"1\" value=\"7\"/>\n"
+                               "<patch filename=\"DISK\" start_sector=\"2001\" size_in_bytes=\"4\" "
+                               "value=\"CRC32(1000,512)\"/>\n");
+        expected.Put(0, 16, raw1);
+        expected.Put(0, 16 + 66 * 8, raw2);
+        expected.Put(0, 1000, kernel);
+        expected.Patch(0, 1, 4, 2, 4095);
+        expected.Patch(0, 2000, 0, 1, 7);
+        expected.Patch(0, 2001, 0, 4, expected.Crc(0, 1000, 512));
+        raws = rp0 + L";" + rp1;
+        patches = p0 + L";" + p1;
+    }
+
+    void Run(const Case& c)
+    {
+        SCOPED_TRACE(c.what);
+        FirehoseOptions options;
+        options.partitionSectors = {4096};
+        c.change(options);
+        CFirehosePhone phone(options);
+        ASSERT_TRUE(phone.Start());
+        ComPtr<IQDevice> device;
+        const HRESULT hr = RunBounded(120000, [&] {
+            HRESULT created = CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE);
+            if (FAILED(created))
+                return created;
+            return DownloadImagesToDevice(device.Get(), raws.c_str(), patches.c_str(), folder.Path().c_str(), &sink);
+        });
+        if (c.result == kAnyFailure)
+        {
+            EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+            return;
+        }
+        EXPECT_EQ(c.result, hr);
+        if (FAILED(hr))
+            return;
+        EXPECT_TRUE(SameStorage(expected.Area(0), phone.Storage(0)));
+        for (const std::string& error : phone.Errors())
+            ADD_FAILURE() << "phone: " << error;
+        // Written again from the start of the first pair after each Reset,
+        // then each pair ended with a nop.
+        std::vector<std::string> names = phone.CommandNames();
+        EXPECT_EQ(1 + c.resets, std::count(names.begin(), names.end(), "configure"));
+        names.erase(names.begin(), std::find(names.rbegin(), names.rend(), "configure").base());
+        const std::vector<std::string> road = {"program", "program", "program", "patch",
+                                               "nop",     "patch",   "patch",   "nop"};
+        EXPECT_EQ(road, names);
+    }
+
+    CExpectedStorage expected{{4096}, 512};
+    std::wstring raws, patches;
+};
+
+TEST_F(FirehosePairs, HonestProgrammersSucceedAndEveryPairEndsInStep)
+{
+    constexpr DWORD kSpeed = 4; // the answer wait, as the engine counts it, passes four times faster
+    CFastPhoneTime fast(kSpeed);
+    const Case cases[] = {
+        {"in step", [](FirehoseOptions&) {}, S_OK, 0},
+        {"configure refused with the programmer's own size",
+         [](FirehoseOptions& o) {
+             o.maxPayload = 16384;
+             o.refuseLargerOffer = true;
+         },
+         S_OK, 0},
+        {"a log every 100 ms, each cut in two",
+         [](FirehoseOptions& o) {
+             o.logEveryMs = 100;
+             o.splitLogPauseMs = 30;
+         },
+         S_OK, 0},
+        {"an answer 7 s late, dropped while the phone logs every 100 ms",
+         [](FirehoseOptions& o) {
+             o.logEveryMs = 100;
+             o.programAnswerDelayMs = 7000 / kSpeed;
+             o.delayedPrograms = 1;
+         },
+         S_OK, 1},
+        {"the pair's last command answered twice, the second cut across the nop",
+         [](FirehoseOptions& o) {
+             o.answeredTwice = {"patch"};
+             o.answeredTwiceTimes = 1;
+             o.secondAnswer = "value=\"NAK\"";
+             o.splitSecondAnswer = true;
+             o.splitAfter = "<?x";
+         },
+         S_OK, 1},
+        {"the pair's last command answered twice, the second late",
+         [](FirehoseOptions& o) {
+             o.answeredTwice = {"patch"};
+             o.answeredTwiceTimes = 1;
+             o.secondAnswer = "value=\"NAK\"";
+             o.splitSecondAnswer = true;
+             o.splitAfter = "";
+         },
+         S_OK, 1},
+        {"every last command answered twice",
+         [](FirehoseOptions& o) {
+             o.answeredTwice = {"patch"};
+             o.secondAnswer = "value=\"NAK\"";
+         },
+         kAnyFailure, 0},
+        {"restarts without end", [](FirehoseOptions& o) { o.restartPrograms = 1000; }, kAttemptRestartResult, 0},
+    };
+    for (const Case& c : cases)
+        Run(c);
+}
+
+// A phone that restarts after AttemptRestart comes back on a new port pair
+// behind the same names, and the handle on the old one goes dead: whatever
+// the old handle does, a Reset opens the port afresh. At full time, so that
+// the new pair is up within the engine's waits however slow the machine.
+TEST_F(FirehosePairs, APhoneThatRestartsIsOpenedAfresh)
+{
+    for (FirehoseOptions::Moment when : {FirehoseOptions::Moment::AfterData, FirehoseOptions::Moment::AmidData})
+    {
+        Run({when == FirehoseOptions::Moment::AfterData ? "after the data" : "amid the data",
+             [when](FirehoseOptions& o) {
+                 o.restartPrograms = 1;
+                 o.restartsOnNewPair = true;
+                 o.requestsWhen = when;
+             },
+             S_OK, 1});
     }
 }
 

@@ -62,7 +62,7 @@ CSerialDevice* Serial(IQDevice* device)
 
 // A programmer played byte by byte: it answers every nop and configure with
 // an ACK (configure with the payload given), and otherwise sends whatever the
-// test queues, when the test queues it.
+// test queues, when the test queues it, after the pause queued with it.
 class CScriptedProgrammer
 {
 public:
@@ -84,28 +84,36 @@ public:
                         answer = Doc("<response value=\"ACK\"/>");
                     phone.Write(answer.data(), answer.size());
                 }
-                std::string next;
+                std::pair<std::string, DWORD> next;
                 {
                     std::lock_guard<std::mutex> lock(m_lock);
                     if (m_queue.empty())
                         continue;
                     next = m_queue.front();
-                    m_queue.pop_front();
                 }
-                phone.Write(next.data(), next.size());
+                phone.Pause(next.second);
+                phone.Write(next.first.data(), next.first.size());
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_queue.pop_front();
                 m_sent.notify_all();
             }
         });
     }
     // Queues bytes and waits until they are on their way plus a little, so
-    // that the engine's immediate read finds them.
+    // that the engine's next read finds them.
     void Send(const std::string& bytes)
     {
+        SendLater(bytes, 0);
         std::unique_lock<std::mutex> lock(m_lock);
-        m_queue.push_back(bytes);
         m_sent.wait_for(lock, std::chrono::seconds(5), [this] { return m_queue.empty(); });
         lock.unlock();
         Sleep(150);
+    }
+    // Queues bytes to be sent after a pause, and returns at once.
+    void SendLater(const std::string& bytes, DWORD pauseMs)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_queue.emplace_back(bytes, pauseMs);
     }
     const std::wstring& HostPort() const { return m_phone.HostPort(); }
 
@@ -113,91 +121,81 @@ private:
     CSimulatedPhone m_phone;
     std::mutex m_lock;
     std::condition_variable m_sent;
-    std::deque<std::string> m_queue;
+    std::deque<std::pair<std::string, DWORD>> m_queue;
 };
 
 // A command that the scripted programmer leaves for the test to answer.
 const wchar_t kQuestion[] = L"<?xml version=\"1.0\" ?><data><peek value=\"1\"/></data>";
 
-TEST(SerialDeviceResponses, AnswersAreReadInStepWithTheCommands)
+// What came before a command, whole or only begun, is read before the command
+// is sent: an answer among it answers no command to come and leaves the
+// device out of step until a Reset; a log is left behind.
+TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
 {
-    CFastPhoneTime fast(10);
+    CFastPhoneTime fast(4); // the answer wait, as the engine counts it, passes four times faster
     CScriptedProgrammer programmer("131072");
     ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(programmer.HostPort().c_str(), nullptr, &device, FALSE, FALSE));
     CSerialDevice* serial = Serial(device.Get());
     EXPECT_EQ(256u, serial->MaxSectorsPerTransfer());
-    // Nothing arrived: fine unless an acknowledgement is required.
     EXPECT_EQ(S_OK, serial->GetResponse(0));
-    EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
+    EXPECT_EQ(S_OK, serial->GetResponse(1)); // configure was acknowledged
 
+    const std::string ack = Doc("<response value=\"ACK\"/>"), nak = Doc("<response value=\"NAK\"/>");
+    const std::string log = Doc("<log value=\"INFO: hello\"/>");
     const struct
     {
         const char* what;
-        std::string answer;
-        int flag;
-        HRESULT result;
-        DWORD maxSectors;
+        std::string before; // there before the command
+        std::string rest;   // comes 200 ms later
+        HRESULT sent;
     } cases[] = {
-        {"ACK in the second of two documents", Doc("<log value=\"INFO: hello\"/>") + Doc("<response value=\"ACK\"/>"),
-         1, S_OK, 256},
-        {"a NAK is no acknowledgement", Doc("<log value=\"x\"/>") + Doc("<response value=\"NAK\"/>"), 1, E_UNEXPECTED,
-         256},
-        {"names in any case, a log after", Doc("<RESPONSE VALUE=\"ack\"/>") + Doc("<log value=\"after\"/>"), 1, S_OK,
-         256},
-        {"an interim answer in raw mode acknowledges nothing",
-         Doc("<response value=\"ACK\" rawmode=\"true\"/>") + Doc("<response value=\"NAK\"/>"), 1, E_UNEXPECTED, 256},
-        {"retry", Doc("<log value=\"a\"/>") + Doc("<response value=\"NAK\" AttemptRetry=\"\"/>"), 0, kAttemptRetry,
-         256},
-        {"restart", Doc("<response value=\"NAK\" AttemptRestart=\"1\"/>"), 0, kAttemptRestart, 256},
-        // A later payload report replaces the transfer size; one below a
-        // sector is ignored so that writes never stall.
-        {"payload", Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"4096\"/>"), 0, S_OK, 8},
-        {"payload under a sector", Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"100\"/>"), 0, S_OK, 8},
+        {"a log", log, "", S_OK},
+        {"the start of a log", log.substr(0, 30), log.substr(30), S_OK},
+        {"an answer nobody asked for", ack, "", kOutOfStep},
+        {"the start of an answer nobody asked for", nak.substr(0, 30), nak.substr(30), kOutOfStep},
+        {"the start of one that never ends", nak.substr(0, 30), "", kInputEnd},
     };
+    bool acknowledge = false;
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(S_OK, serial->SendCommand(0, kQuestion));
-        programmer.Send(c.answer);
-        EXPECT_EQ(c.result, serial->GetResponse(c.flag));
-        EXPECT_EQ(c.maxSectors, serial->MaxSectorsPerTransfer());
-    }
-
-    // What no command waits for puts the device out of step: no command is
-    // sent until a Reset, after which the device is in step again.
-    const struct
-    {
-        const char* what;
-        std::string bytes;
-        bool asked;
-        HRESULT result;
-    } outOfStep[] = {
-        {"an answer nobody asked for", Doc("<response value=\"ACK\"/>"), false, kOutOfStep},
-        {"a second answer", Doc("<response value=\"NAK\"/>") + Doc("<response value=\"ACK\"/>"), true, kOutOfStep},
-        {"a broken document", Doc("<response value=\"ACK\"/></oops>"), true, kStrayEndTag},
-        {"an answer that runs on without end", "<?xml version=\"1.0\" ?><data><log value=\"" + std::string(70000, 'x'),
-         true, static_cast<HRESULT>(0x8007007A)},
-    };
-    for (const auto& c : outOfStep)
-    {
-        SCOPED_TRACE(c.what);
-        if (c.asked)
-            ASSERT_EQ(S_OK, serial->SendCommand(0, kQuestion));
-        HRESULT hr = S_OK;
-        for (size_t at = 0; at < c.bytes.size() && hr == S_OK; at += 4000)
+        programmer.Send(c.before);
+        if (!c.rest.empty())
+            programmer.SendLater(c.rest, 200);
+        const HRESULT sent = RunBounded(kHangLimitMs, [&] { return serial->SendCommand(0, kQuestion); });
+        EXPECT_EQ(c.sent, sent);
+        if (SUCCEEDED(sent))
         {
-            programmer.Send(c.bytes.substr(at, 4000));
-            hr = serial->GetResponse(0);
+            // The command is answered by its own answer alone.
+            acknowledge = !acknowledge;
+            EXPECT_EQ(E_UNEXPECTED, serial->GetResponse(1));
+            programmer.Send(acknowledge ? ack : nak);
+            EXPECT_EQ(acknowledge ? S_OK : E_UNEXPECTED, serial->GetResponse(1));
+            continue;
         }
-        EXPECT_EQ(c.result, hr);
+        // Nothing is sent until a Reset, after which the device is in step.
         EXPECT_EQ(kOutOfStep, serial->GetResponse(0));
         EXPECT_EQ(kOutOfStep, serial->SendCommand(0, kQuestion));
         ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return serial->Reset(); }));
         ASSERT_EQ(S_OK, serial->SendCommand(0, kQuestion));
-        programmer.Send(Doc("<response value=\"ACK\"/>"));
+        programmer.Send(ack);
         EXPECT_EQ(S_OK, serial->GetResponse(1));
     }
+
+    // The boot drive must be set, not only asked for; a nop that ends a pair
+    // must find its own ACK.
+    ComPtr<IQDeviceSync> sync;
+    ASSERT_EQ(S_OK, device.As(&sync));
+    for (const std::string& answer : {nak, ack})
+    {
+        programmer.SendLater(answer, 100);
+        EXPECT_EQ(answer == ack ? S_OK : E_UNEXPECTED,
+                  RunBounded(kHangLimitMs, [&] { return device->SetBootableStorageDrive(); }));
+        EXPECT_EQ(S_OK, sync->Synchronize());
+    }
+    programmer.Send(ack);
+    EXPECT_EQ(kOutOfStep, sync->Synchronize());
 }
 
 TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
@@ -235,31 +233,55 @@ TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
     }
 }
 
-TEST(SerialDeviceReset, FailsWhenThePayloadIsNeverReportedWhole)
+// The answers to nop and configure decide a Reset, each for its own command:
+// a programmer offered more than it takes refuses configure with its own
+// size, and is used at that size.
+TEST(SerialDeviceReset, DecidedByTheAnswersToNopAndConfigure)
 {
-    FirehoseOptions silent, tiny, cut, twice;
+    CFastPhoneTime fast(2);
+    FirehoseOptions refused, silent, tiny, cut, twice;
+    refused.maxPayload = 16384;
+    refused.refuseLargerOffer = true;
     silent.silentConfigure = true;
     tiny.maxPayload = 256; // under one sector: no payload either
+    tiny.refuseLargerOffer = true;
     cut.splitAnswersTo = {"configure"};
     cut.splitPauseMs = INFINITE;
     twice.answeredTwice = {"configure"};
-    for (const auto& c : {std::make_pair(silent, E_UNEXPECTED), std::make_pair(tiny, E_UNEXPECTED),
-                          std::make_pair(cut, kInputEnd), std::make_pair(twice, kOutOfStep)})
+    const struct
     {
-        CFirehosePhone phone(c.first);
+        FirehoseOptions* options;
+        HRESULT result;
+        DWORD sectors;
+    } cases[] = {{&refused, S_OK, 32},
+                 {&silent, E_UNEXPECTED, 0},
+                 {&tiny, E_UNEXPECTED, 0},
+                 {&cut, kInputEnd, 0},
+                 {&twice, kOutOfStep, 0}};
+    for (const auto& c : cases)
+    {
+        CFirehosePhone phone(*c.options);
         ASSERT_TRUE(phone.Start());
         ComPtr<IQDevice> device;
-        EXPECT_EQ(c.second, RunBounded(kHangLimitMs, [&] {
+        EXPECT_EQ(c.result, RunBounded(kHangLimitMs, [&] {
                       return CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
                   }));
-        EXPECT_EQ(nullptr, device.Get());
+        if (FAILED(c.result))
+        {
+            EXPECT_EQ(nullptr, device.Get());
+            continue;
+        }
+        EXPECT_EQ(c.sectors, Serial(device.Get())->MaxSectorsPerTransfer());
+        // A later Reset knows the payload size already, and still fails when
+        // nothing answers it.
+        phone.Stop();
+        EXPECT_EQ(E_UNEXPECTED, RunBounded(kHangLimitMs, [&] { return device->Reset(); }));
     }
 }
 
 // Each write is the session's last command, so no later read can pick up
 // its answer: the wait after the data alone decides it. An answer that comes
-// after the wait, or before the data, leaves the device out of step until a
-// Reset, which drops it.
+// after the wait leaves the device out of step until a Reset, which drops it.
 TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
 {
     // The waits run twice as fast; the delays below are as the engine counts
@@ -307,16 +329,6 @@ TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
          Answer::Checked,
          0,
          kInputEnd,
-         kOutOfStep,
-         false},
-        {"ACK without raw mode before the data, NAK after",
-         {},
-         "",
-         0,
-         "value=\"ACK\"",
-         Answer::Nak,
-         0,
-         kOutOfStep,
          kOutOfStep,
          false},
     };
@@ -485,30 +497,79 @@ TEST_F(SerialDeviceWrite, RefusesRangesPastTheFileAndBadSectorSizes)
     EXPECT_EQ(before, phone->Commands().size());
 }
 
+// The answer to a program is read once all of its data is on the wire,
+// whenever it came: a request to send again, with the command, amid the data
+// or after it, repeats the whole program, and the programmer takes the data
+// of each whole.
 TEST_F(SerialDeviceWrite, AnswersToTheDataAreHonoured)
 {
-    FirehoseOptions options;
-    options.partitionSectors = {16};
-    options.retryPrograms = 2;
-    ASSERT_NO_FATAL_FAILURE(Open(options));
-    const std::string image = Pattern(3 * 512, 4);
-    std::wstring path = File(image);
-    // Two requests to retry: the whole program is sent three times.
-    ASSERT_EQ(S_OK, device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
-    std::vector<std::string> names = phone->CommandNames();
-    EXPECT_EQ(3, std::count(names.begin(), names.end(), "program"));
-    EXPECT_EQ(image, phone->Storage(0).substr(512, image.size()));
+    using Moment = FirehoseOptions::Moment;
+    const std::string image = Pattern(300 * 512 + 7, 4); // two pieces of the payload
+    for (Moment when : {Moment::WithCommand, Moment::AmidData, Moment::AfterData})
+    {
+        SCOPED_TRACE(static_cast<int>(when));
+        FirehoseOptions options;
+        options.partitionSectors = {512};
+        options.retryPrograms = 2;
+        options.requestsWhen = when;
+        options.answerBeforeData = FirehoseOptions::kRawModeAck;
+        ASSERT_NO_FATAL_FAILURE(Open(options));
+        const std::wstring path = File(image);
+        ASSERT_EQ(S_OK, device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+        std::vector<std::string> names = phone->CommandNames();
+        EXPECT_EQ(3, std::count(names.begin(), names.end(), "program"));
+        std::string expected(512 * 512, '\0');
+        expected.replace(512, image.size(), image);
+        EXPECT_EQ(expected, phone->Storage(0));
+        EXPECT_TRUE(phone->Errors().empty());
+    }
 
     // A programmer that never stops asking gets a bounded number of resends.
+    const std::wstring path = File(image);
     phone->SetRetryPrograms(1000);
     size_t before = phone->Commands().size();
     EXPECT_EQ(kAttemptRetry, device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
     EXPECT_EQ(before + 11, phone->Commands().size());
     phone->SetRetryPrograms(0);
 
-    // A refused program is a failure, not a success: sector 20 is past the
-    // end of this 16-sector storage.
-    EXPECT_EQ(E_UNEXPECTED, device->WriteFile(L"20", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+    // A refused program is a failure, not a success: sector 300 is past the
+    // end of this 512-sector storage.
+    EXPECT_EQ(E_UNEXPECTED, device->WriteFile(L"300", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+}
+
+// Whatever payload the programmer names, a piece goes out whole, and no
+// write waits longer than its bound without progress: a programmer that
+// names 1 GiB and stops reading ends the write, not the download's patience.
+TEST_F(SerialDeviceWrite, APayloadOfAnySizeGoesOutWholeOrEndsAtTheWriteBound)
+{
+    CFastPhoneTime fast(10); // the write bound of 10 s, as 1 s
+    for (bool reads : {true, false})
+    {
+        SCOPED_TRACE(reads ? "reads" : "stops reading");
+        FirehoseOptions options;
+        options.maxPayload = 1 << 30;
+        options.partitionSectors = {8192};
+        if (!reads)
+            options.stopReadingAfter = 65536;
+        ASSERT_NO_FATAL_FAILURE(Open(options));
+        // At the old bound of 1 ms per 32 bytes of the piece, 64 MiB would
+        // have held the write for minutes.
+        const std::string image = Pattern(reads ? 4 << 20 : 64 << 20, 5);
+        const std::wstring path = File(image);
+        EXPECT_EQ(reads ? S_OK : kTimeout, RunBounded(kHangLimitMs, [&] {
+                      return device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"512", L"0");
+                  }));
+        if (reads)
+        {
+            EXPECT_EQ(image, phone->Storage(0));
+            EXPECT_EQ(std::vector<std::wstring>{L"WriteFile position 0000000000000000, size 4194304"},
+                      sink.WithPrefix(L"WriteFile position"));
+        }
+        else
+        {
+            EXPECT_EQ(kOutOfStep, device->ApplyPatch(L"1", L"0", L"1", L"1", L"512", L"0"));
+        }
+    }
 }
 
 TEST_F(SerialDeviceWrite, RestartRequestIsReturned)
@@ -547,10 +608,11 @@ TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
               WaitForCommands(*phone, commands.size() + 1).back());
     EXPECT_EQ(L"Set boot partition 1", sink.WithPrefix(L"Set boot").at(0));
 
-    // A command refused before the patch's own answer fails the patch too.
+    // A refusal belongs to the command refused: the programmer refuses this
+    // unknown command, and the patch after it stands on its own answer.
     ASSERT_EQ(S_OK, Serial(device.Get())->SendCommand(0, kQuestion));
-    EXPECT_EQ(E_UNEXPECTED, device->ApplyPatch(L"2", L"0", L"1", L"1", L"512", L"0"));
-    EXPECT_EQ(S_OK, device->ApplyPatch(L"2", L"0", L"1", L"1", L"512", L"0"));
+    EXPECT_EQ(S_OK, device->ApplyPatch(L"2", L"0", L"7", L"1", L"512", L"0"));
+    EXPECT_EQ('\x07', phone->Storage(0)[2 * 512]);
 }
 
 // Texts from the files are values on the wire, never markup: the programmer

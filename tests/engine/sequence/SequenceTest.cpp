@@ -247,11 +247,12 @@ TEST_F(DownloadSequence, UfsProvisioningRestartsThePhoneWhichIsAwaitedAndHeardSa
     EXPECT_TRUE(phone.Storage(0) == expected);
     EXPECT_TRUE(phone.Errors().empty());
     // Provisioned without storage init, then configured afresh with it; the
-    // bootable drive is set once, before the images.
+    // bootable drive is set once, before the images; the pair ends with a nop
+    // that finds the exchange in step.
     const std::vector<std::string> names = phone.CommandNames();
     const std::vector<std::string> road = {"nop",     "configure", "ufs",       "ufs",
                                            "power",   "nop",       "configure", "setbootablestoragedrive",
-                                           "program", "program",   "patch"};
+                                           "program", "program",   "patch",     "nop"};
     EXPECT_EQ(road, names);
     const std::vector<std::string> commands = phone.Commands();
     ASSERT_EQ(road.size(), commands.size());
