@@ -14,6 +14,7 @@
 #include "simulators/phones/FirehosePhone.h"
 #include "simulators/SparseBuilder.h"
 #include "tests/fixtures/BoundedRun.h"
+#include "tests/fixtures/LogLines.h"
 #include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
 
@@ -386,12 +387,18 @@ protected:
         CFirehosePhone phone(options);
         ASSERT_TRUE(phone.Start());
         ComPtr<IQDevice> device;
+        const size_t resetErrors = LogLinesWith("]CSerialDevice::Reset(").size();
         const HRESULT hr = RunBounded(120000, [&] {
             HRESULT created = CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE);
             if (FAILED(created))
                 return created;
             return DownloadImagesToDevice(device.Get(), raws.c_str(), patches.c_str(), folder.Path().c_str(), &sink);
         });
+        // No Reset waited out its bound for a quiet port, or failed.
+        if (SUCCEEDED(c.result))
+        {
+            EXPECT_EQ(resetErrors, LogLinesWith("]CSerialDevice::Reset(").size());
+        }
         if (c.result == kAnyFailure)
         {
             EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
