@@ -34,8 +34,9 @@ const wchar_t kSetBootableCommand[] = L"<?xml version=\"1.0\" ?><data><setbootab
 const wchar_t kPowerCommand[] = L"<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>";
 
 constexpr DWORD kResponseBufferSize = 4096;
-// Reads of what has come, one after another while each fills the buffer: a
-// programmer that floods the port is read in later rounds.
+// Reads of what has come, one after another until one finds nothing: a
+// port hands out what it holds in pieces. A programmer that floods the port
+// is read in later rounds.
 constexpr int kReadsAtOnce = 16;
 // A programmer that keeps asking to retry gets this many resends.
 constexpr int kMaxResends = 10;
@@ -140,8 +141,8 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text, bool
 HRESULT CSerialDevice::ReadArrived()
 {
     HRESULT hr = S_OK;
-    DWORD read = kResponseBufferSize;
-    for (int round = 0; round < kReadsAtOnce && read == kResponseBufferSize && SUCCEEDED(hr); ++round)
+    DWORD read = 1;
+    for (int round = 0; round < kReadsAtOnce && read > 0 && SUCCEEDED(hr); ++round)
     {
         if (m_exchange.OutOfStep())
             return kOutOfStepResult;

@@ -143,8 +143,11 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
 
     const std::string ack = Doc("<response value=\"ACK\"/>"), nak = Doc("<response value=\"NAK\"/>");
     const std::string log = Doc("<log value=\"INFO: hello\"/>");
-    // Logs that fill one read of the port exactly, whole.
-    const std::string fill = Doc("<log value=\"" + std::string(4096 - Doc("<log value=\"\"/>").size(), 'x') + "\"/>");
+    // Logs that fill what one read of a port hands out, whole, on either
+    // side of its size.
+    auto fill = [](size_t size) {
+        return Doc("<log value=\"" + std::string(size - Doc("<log value=\"\"/>").size(), 'x') + "\"/>");
+    };
     const struct
     {
         const char* what;
@@ -157,7 +160,9 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
         {"an answer nobody asked for", ack, "", kOutOfStep},
         {"the start of an answer nobody asked for", nak.substr(0, 30), nak.substr(30), kOutOfStep},
         {"the start of one that never ends", nak.substr(0, 30), "", kInputEnd},
-        {"one behind a full read of logs", fill + ack, "", kOutOfStep},
+        {"one behind 4094 bytes of logs", fill(4094) + ack, "", kOutOfStep},
+        {"one behind 4095 bytes of logs", fill(4095) + ack, "", kOutOfStep},
+        {"one behind 4096 bytes of logs", fill(4096) + ack, "", kOutOfStep},
     };
     bool acknowledge = false;
     for (const auto& c : cases)
