@@ -271,10 +271,11 @@ TEST(SerialDeviceReset, DecidedByTheAnswersToNopAndConfigure)
         CFirehosePhone phone(*c.options);
         ASSERT_TRUE(phone.Start());
         ComPtr<IQDevice> device;
-        EXPECT_EQ(c.result, RunBounded(kHangLimitMs, [&] {
-                      return CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
-                  }));
-        if (FAILED(c.result))
+        const HRESULT created = RunBounded(kHangLimitMs, [&] {
+            return CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
+        });
+        EXPECT_EQ(c.result, created);
+        if (FAILED(created))
         {
             EXPECT_EQ(nullptr, device.Get());
             continue;
