@@ -6,24 +6,23 @@
 
 // Where the reader stands: a node read again at the same place means that the
 // reader no longer moves on (XmlLite here keeps handing out the last node of a
-// document cut short, with success, for ever).
+// document cut short, with success, for ever; the last start tag of one cut
+// right after it comes again one level deeper each time).
 struct XmlReaderPlace
 {
     XmlNodeType type = XmlNodeType_None;
     UINT line = 0;
     UINT position = 0;
-    UINT depth = 0;
 
     explicit XmlReaderPlace(IXmlReader* reader)
     {
         reader->GetNodeType(&type);
         reader->GetLineNumber(&line);
         reader->GetLinePosition(&position);
-        reader->GetDepth(&depth);
     }
     bool operator==(const XmlReaderPlace& o) const
     {
-        return type == o.type && line == o.line && position == o.position && depth == o.depth;
+        return type == o.type && line == o.line && position == o.position;
     }
 };
 

@@ -135,6 +135,7 @@ TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
         size_t calls;
     } cases[] = {
         {two + "\n", false, kInputEnd, 2},
+        {two + "\n<program filename=\"a.img\" start_sector=\"3\">", false, kInputEnd, 3},
         {two, false, kInputEnd, 2},
         {two + "\n<program filename=\"a.img\" start_sector=\"3\" </oops>\n</data>\n", false, kAnyFailure, 2},
         {two + "\n</data></data>", false, kAnyFailure, 2},
