@@ -1,8 +1,11 @@
-// Walking the elements of an XmlLite reader by name, and their attributes.
+// Walking the elements of an XmlLite reader by name, and their attributes;
+// texts put into attribute values.
 #pragma once
 #include <windows.h>
 #include <shlwapi.h>
 #include <xmllite.h>
+
+#include <string>
 
 // Where the reader stands: a node read again at the same place means that the
 // reader no longer moves on (XmlLite here keeps handing out the last node of a
@@ -73,4 +76,36 @@ template <class Visit> HRESULT VisitAttributes(IXmlReader* reader, Visit visit)
             return hr;
     }
     return FAILED(hr) ? hr : S_OK;
+}
+
+// Text put into an attribute value, with the characters that would end the
+// value or begin markup written as references.
+inline std::wstring XmlEscaped(const wchar_t* text)
+{
+    std::wstring escaped;
+    for (; text && *text; ++text)
+    {
+        switch (*text)
+        {
+        case L'&':
+            escaped += L"&amp;";
+            break;
+        case L'<':
+            escaped += L"&lt;";
+            break;
+        case L'>':
+            escaped += L"&gt;";
+            break;
+        case L'"':
+            escaped += L"&quot;";
+            break;
+        case L'\'':
+            escaped += L"&apos;";
+            break;
+        default:
+            escaped += *text;
+            break;
+        }
+    }
+    return escaped;
 }
