@@ -5,6 +5,7 @@
 #include "engine/EngineIo.h"
 #include "engine/images/EntryReader.h"
 #include "services/Log.h"
+#include "services/Text.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -27,6 +28,9 @@ HRESULT ReadProvisionFile(const wchar_t* path, std::vector<std::wstring>& elemen
         });
         RETURN_IF_FAILED(hr, L"ReadProvisionFile", __LINE__);
         element += L" />";
+        std::string bytes;
+        hr = ToNarrowExact(element, bytes);
+        RETURN_IF_FAILED(hr, L"ReadProvisionFile", __LINE__);
         read.push_back(std::move(element));
     }
     RETURN_IF_FAILED(hr, L"ReadProvisionFile", __LINE__);

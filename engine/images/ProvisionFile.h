@@ -12,6 +12,7 @@
 // value with XmlEscaped, "\" ", and at the end " />". It fails, with
 // `elements` left empty, on the file's first fault: the faults of
 // CEntryReader::Next (a document that is not whole or not well-formed, a
-// control character, an attribute named twice) or no `ufs` element at all
-// (0x80070490, element not found).
+// control character, an attribute named twice), no `ufs` element at all
+// (0x80070490, element not found), or an element text that the thread's
+// code page does not hold exactly (0x80070459).
 HRESULT ReadProvisionFile(const wchar_t* path, std::vector<std::wstring>& elements);

@@ -135,7 +135,9 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text)
     HRESULT hr = GetResponse(0);
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ReportStatus(m_sink.Get(), L"cmd %s", text.c_str());
-    std::string bytes = ToNarrow(text);
+    std::string bytes;
+    hr = ToNarrowExact(text, bytes);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     // A command cut short may yet be answered, or take what follows.
     if (FAILED(hr))

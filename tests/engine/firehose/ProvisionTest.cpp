@@ -1,6 +1,7 @@
-// UFS provisioning over the Firehose serial device against a simulated
-// programmer: nothing goes to the phone from a provision file that is not
-// whole and well-formed.
+// UFS provisioning and the texts of the files, over the Firehose serial
+// device against a simulated programmer: nothing goes to the phone from a
+// provision file that is not whole and well-formed, nor a text that the
+// thread's code page (Western here) holds only by a look-alike.
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
@@ -23,6 +24,7 @@ const HRESULT kControlCharacter = static_cast<HRESULT>(0xC00CEE2B);
 const HRESULT kNamedTwice = static_cast<HRESULT>(0xC00CEE3C);
 const HRESULT kDtdProhibited = static_cast<HRESULT>(0xC00CEE4F);
 const HRESULT kNoUfsElement = static_cast<HRESULT>(0x80070490);
+const HRESULT kNoMapping = static_cast<HRESULT>(0x80070459);
 const HRESULT kAnyFailure = 1; // the reader's own error
 // Far beyond the engine's own bounds: reaching it means a hang.
 constexpr DWORD kHangLimitMs = 60000;
@@ -91,6 +93,8 @@ TEST_F(FirehoseFiles, ProvisionSendsNothingUntilTheWholeFileIsChecked)
          kNamedTwice},
         {"one name in two cases", two + "<ufs LUNum=\"1\" desc=\"x\" DESC=\"y\"/>\n</data>\n", kNamedTwice},
         {"no ufs element", "<?xml version=\"1.0\" ?>\n<data><UFSX LUNum=\"0\"/></data>\n", kNoUfsElement},
+        // U+221E, which a Western code page has only as its look-alike "8".
+        {"a value the code page does not hold", two + "<ufs LUName=\"\xE2\x88\x9E\"/>\n</data>\n", kNoMapping},
     };
     const std::wstring path = dir / L"provision.xml";
     for (const auto& fault : faults)
@@ -131,6 +135,23 @@ TEST_F(FirehoseFiles, ProvisionSendsNothingUntilTheWholeFileIsChecked)
     const std::vector<std::string> reset = NewCommands(2);
     ASSERT_EQ(2u, reset.size());
     EXPECT_NE(std::string::npos, reset[1].find("SkipStorageInit=\"0\""));
+}
+
+// A start sector that the code page holds only as a look-alike goes nowhere;
+// plain digits with blanks are written where they say.
+TEST_F(FirehoseFiles, TextsGoToTheProgrammerOnlyAsTheyAre)
+{
+    const std::wstring image = dir / L"image.bin";
+    ASSERT_TRUE(WriteWholeFile(image, std::string(4096, 'i')));
+    EXPECT_EQ(kNoMapping, device->WriteFile(L"\x221E", L"1", image.c_str(), L"0", L"0", L"4096", L"0"));
+    EXPECT_EQ(kNoMapping, device->WriteFile(L"\xFF18", L"1", image.c_str(), L"0", L"0", L"4096", L"0"));
+    ASSERT_EQ(S_OK, device->WriteFile(L" 9 ", L"1", image.c_str(), L"0", L"0", L"4096", L"0"));
+    const std::vector<std::string> commands = NewCommands(1);
+    ASSERT_EQ(1u, commands.size());
+    EXPECT_NE(std::string::npos, commands[0].find(" start_sector=\" 9 \"")) << commands[0];
+    const std::string storage = phone->Storage(0);
+    EXPECT_EQ(std::string(4096, 'i'), storage.substr(9 * 4096, 4096));
+    EXPECT_EQ(std::string(4096, '\0'), storage.substr(8 * 4096, 4096));
 }
 
 } // namespace
