@@ -1,29 +1,31 @@
-// Walking the elements of an XmlLite reader by name, and their attributes.
+// Walking the elements of an XmlLite reader by name, and their attributes;
+// texts put into attribute values.
 #pragma once
 #include <windows.h>
 #include <shlwapi.h>
 #include <xmllite.h>
 
+#include <string>
+
 // Where the reader stands: a node read again at the same place means that the
 // reader no longer moves on (XmlLite here keeps handing out the last node of a
-// document cut short, with success, for ever).
+// document cut short, with success, for ever; the last start tag of one cut
+// right after it comes again one level deeper each time).
 struct XmlReaderPlace
 {
     XmlNodeType type = XmlNodeType_None;
     UINT line = 0;
     UINT position = 0;
-    UINT depth = 0;
 
     explicit XmlReaderPlace(IXmlReader* reader)
     {
         reader->GetNodeType(&type);
         reader->GetLineNumber(&line);
         reader->GetLinePosition(&position);
-        reader->GetDepth(&depth);
     }
     bool operator==(const XmlReaderPlace& o) const
     {
-        return type == o.type && line == o.line && position == o.position && depth == o.depth;
+        return type == o.type && line == o.line && position == o.position;
     }
 };
 
@@ -74,4 +76,36 @@ template <class Visit> HRESULT VisitAttributes(IXmlReader* reader, Visit visit)
             return hr;
     }
     return FAILED(hr) ? hr : S_OK;
+}
+
+// Text put into an attribute value, with the characters that would end the
+// value or begin markup written as references.
+inline std::wstring XmlEscaped(const wchar_t* text)
+{
+    std::wstring escaped;
+    for (; text && *text; ++text)
+    {
+        switch (*text)
+        {
+        case L'&':
+            escaped += L"&amp;";
+            break;
+        case L'<':
+            escaped += L"&lt;";
+            break;
+        case L'>':
+            escaped += L"&gt;";
+            break;
+        case L'"':
+            escaped += L"&quot;";
+            break;
+        case L'\'':
+            escaped += L"&apos;";
+            break;
+        default:
+            escaped += *text;
+            break;
+        }
+    }
+    return escaped;
 }

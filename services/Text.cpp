@@ -20,12 +20,28 @@ std::string ToNarrow(const wchar_t* text, size_t size, UINT codePage)
     std::string bytes;
     if (!text || size == 0 || size > INT_MAX)
         return bytes;
-    const int n = WideCharToMultiByte(codePage, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+    // Code pages that have no best fit (UTF-8 among them) refuse the flag.
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    int n = WideCharToMultiByte(codePage, flags, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+    if (n <= 0 && GetLastError() == ERROR_INVALID_FLAGS)
+    {
+        flags = 0;
+        n = WideCharToMultiByte(codePage, flags, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+    }
     if (n <= 0)
         return bytes;
     bytes.resize(static_cast<size_t>(n));
-    WideCharToMultiByte(codePage, 0, text, static_cast<int>(size), &bytes[0], n, nullptr, nullptr);
+    WideCharToMultiByte(codePage, flags, text, static_cast<int>(size), &bytes[0], n, nullptr, nullptr);
     return bytes;
+}
+
+HRESULT ToNarrowExact(const std::wstring& text, std::string& bytes, UINT codePage)
+{
+    bytes = ToNarrow(text, codePage);
+    if (ToWide(bytes, codePage) == text)
+        return S_OK;
+    bytes.clear();
+    return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
 }
 
 std::wstring GetProgramPath()

@@ -43,9 +43,13 @@ HRESULT ParseXmlAttrValue(const wchar_t* expression, ULONGLONG& value, mu::Parse
     HRESULT hr = S_OK;
     try
     {
+        // A look-alike of a digit or an operator is not taken for one.
+        std::string text;
+        hr = ToNarrowExact(expression ? expression : L"", text);
+        RETURN_IF_FAILED(hr, L"ParseXmlAttrValue", __LINE__);
         mu::Parser plain;
         mu::Parser& p = parser ? *parser : plain;
-        p.SetExpr(ToNarrow(expression ? expression : L""));
+        p.SetExpr(text);
         double result = p.Eval();
         ULONGLONG converted = 0;
         if (!ToUnsigned64(result, converted))

@@ -63,14 +63,19 @@ HRESULT WriteRun(HANDLE port, ULONG start, const std::vector<BYTE>& run, DWORD m
 HRESULT LoadDmss(const wchar_t* portName, const wchar_t* path, IQStatusReport* sink)
 {
     ReportStatus(sink, L"Load programmer \"%s\"", path);
+    // In the code page of the system's 8-bit file calls; a path narrowed to
+    // a look-alike would open another file.
+    std::string narrowPath;
+    HRESULT hr = ToNarrowExact(path ? path : L"", narrowPath, CP_ACP);
+    RETURN_IF_FAILED(hr, kName, __LINE__);
     CIntelHexImage image;
-    if (!image.Load(ToNarrow(path ? path : L"").c_str()))
+    if (!image.Load(narrowPath.c_str()))
         return LogError(kBadFormatResult, kName, __LINE__);
     image.Coalesce();
 
     ReportStatus(sink, L"Open serial port \"%s\"", portName);
     CFileHandle port;
-    HRESULT hr = OpenSerialPort(portName, kReadTimeoutMs, port.Receive());
+    hr = OpenSerialPort(portName, kReadTimeoutMs, port.Receive());
     RETURN_IF_FAILED(hr, kName, __LINE__);
 
     ReportStatus(sink, L"Send parameters command");

@@ -10,6 +10,7 @@
 #include "engine/XmlElements.h"
 #include "engine/images/AttrExpression.h"
 #include "engine/images/ImageCache.h"
+#include "engine/images/ProvisionFile.h"
 #include "engine/protocols/Hdlc.h"
 #include "services/Log.h"
 #include "services/Text.h"
@@ -128,7 +129,9 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text, bool
         hr = WaitForRestOfDocument();
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     ReportStatus(m_sink.Get(), L"cmd %s", text.c_str());
-    std::string bytes = ToNarrow(text);
+    std::string bytes;
+    hr = ToNarrowExact(text, bytes);
+    RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     // A command cut short may yet be answered, or take what follows.
     if (FAILED(hr))
@@ -453,23 +456,13 @@ HRESULT CSerialDevice::Synchronize()
 HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
 {
     ReportStatus(m_sink.Get(), L"Open provision file \"%s\"", provisionPath);
-    ComPtr<IXmlReader> reader;
-    HRESULT hr = OpenXmlReader(provisionPath, &reader);
+    // The whole file is read and checked before its first command goes out.
+    std::vector<std::wstring> elements;
+    HRESULT hr = ReadProvisionFile(provisionPath, elements);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Provision", __LINE__);
 
-    // Reading ends at the end of the file or at the first node that cannot
-    // be read (a file cut short among them); that is logged, not returned.
-    while ((hr = MoveToNextElement(reader.Get(), L"ufs")) == S_OK)
+    for (const std::wstring& element : elements)
     {
-        std::wstring element = L"<ufs ";
-        hr = VisitAttributes(reader.Get(), [&element](const wchar_t* name, const wchar_t* value) {
-            if (StrCmpIW(name, L"desc") != 0)
-                element.append(name).append(L"=\"").append(Escaped(value)).append(L"\" ");
-            return S_OK;
-        });
-        if (FAILED(hr))
-            break;
-        element += L" />";
         ReportStatus(m_sink.Get(), L"Provision cmd: %s", element.c_str());
         hr = SendText(1, L"<?xml version=\"1.0\" ?>\n<data>\n" + element + L"\n</data>");
         for (int attempt = 0; FAILED(hr) && attempt < 10; ++attempt)
@@ -479,7 +472,6 @@ HRESULT CSerialDevice::Provision(const wchar_t* provisionPath)
         }
         RETURN_IF_FAILED(hr, L"CSerialDevice::Provision", __LINE__);
     }
-    LogError(hr, L"CSerialDevice::Provision", __LINE__);
 
     ReportStatus(m_sink.Get(), L"Provision done, reboot now");
     hr = SendText(0, kPowerCommand, false);

@@ -66,12 +66,14 @@ TEST(Log, FileNameCarriesTimeAndComputer)
     EXPECT_EQ(base.size() - 4 - lstrlenW(computer), base.rfind(std::wstring(L"@") + computer + L".log") + 1);
 }
 
-TEST(Log, PercentInAnArgumentIsWrittenLiterally)
+// An argument is written as it is; in the Western code page, a character
+// that it lacks becomes "?", never a look-alike (U+221E is no "8").
+TEST(Log, ArgumentsAreWrittenAsTheyAre)
 {
-    WriteLog(L"%s", L"pct-marker 100%s %d %%");
+    WriteLog(L"%s", L"pct-marker 100%s %d %% \x221E caf\x00E9");
     std::vector<std::string> lines = LogLinesWith("pct-marker");
     ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(ThreadPrefix() + "pct-marker 100%s %d %%", lines[0]);
+    EXPECT_EQ(ThreadPrefix() + "pct-marker 100%s %d %% ? caf\xE9", lines[0]);
 }
 
 // A failure is one line: the function, the line, the system's message

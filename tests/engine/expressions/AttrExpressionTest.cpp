@@ -8,6 +8,7 @@ namespace
 
 const ULONGLONG kUntouched = 0x5A5A5A5A5A5A5A5Aull;
 const HRESULT kOverflow = HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW);
+const HRESULT kNoMapping = HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
 
 HRESULT ParserCode(int code)
 {
@@ -25,6 +26,13 @@ TEST(AttrExpression, ValuesAndFailures)
         ULONGLONG value;
     } cases[] = {
         {L"0", S_OK, 0},
+        {L" 12 ", S_OK, 12},
+        // Look-alikes of digits are no digits: U+221E has "8" as its best fit
+        // in the Western code page, fullwidth digits the plain ones; a lone
+        // surrogate has no 8-bit form anywhere.
+        {L"\x221E", kNoMapping, kUntouched},
+        {L"\xFF11\xFF12", kNoMapping, kUntouched},
+        {L"1\xD800", kNoMapping, kUntouched},
         {L"61071360-33", S_OK, 61071360u - 33u},
         {L"4096*64", S_OK, 4096u * 64u},
         // Far above 32 bits, exact while a double holds the value.

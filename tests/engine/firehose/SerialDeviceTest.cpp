@@ -662,45 +662,4 @@ TEST_F(SerialDeviceWrite, TextsFromTheFilesReachTheProgrammerAsTheyAre)
     EXPECT_EQ(Pattern(512, 8), storage.substr(5 * 512, 512)); // written at sector 5
 }
 
-TEST_F(SerialDeviceWrite, ProvisionSendsUfsElementsWithoutDescThenPower)
-{
-    FirehoseOptions options;
-    options.ufs = true;
-    options.partitionSectors = {4};
-    phone.reset(new CFirehosePhone(options));
-    ASSERT_TRUE(phone->Start());
-    ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone->HostPort().c_str(), &sink, &device, TRUE, TRUE));
-    std::wstring path = dir / L"provision.xml";
-    ASSERT_TRUE(WriteWholeFile(path, "<?xml version=\"1.0\" ?>\n<data>\n"
-                                     "  <ufs bNumberLU=\"2\" desc=\"the whole device\" bBootEnable=\"1\" "
-                                     "LUName=\"a&amp;b&quot;c&lt;&gt;'\"/>\n"
-                                     "  <other LUNum=\"9\"/>\n"
-                                     "  <UFS LUNum=\"0\" DESC=\"x\" size_in_KB=\"1024\"></UFS>\n"
-                                     "</data>\n"));
-    size_t before = phone->Commands().size();
-    ASSERT_EQ(S_OK, device->Provision(path.c_str()));
-    std::vector<std::string> commands = WaitForCommands(*phone, before + 3);
-    ASSERT_EQ(before + 3, commands.size());
-    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"2\" bBootEnable=\"1\" "
-              "LUName=\"a&amp;b&quot;c&lt;&gt;&apos;\"  />\n</data>",
-              commands[before]);
-    EXPECT_EQ("a&b\"c<>'", phone->CommandAttributes()[before]["luname"]);
-    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs LUNum=\"0\" size_in_KB=\"1024\"  />\n</data>",
-              commands[before + 1]);
-    EXPECT_EQ("<?xml version=\"1.0\" ?><data><power value=\"reset_to_edl\"/></data>", commands[before + 2]);
-    EXPECT_EQ(1u, sink.WithPrefix(L"Provision done, reboot now").size());
-
-    // The programmer that starts again no longer skips storage set-up.
-    ASSERT_EQ(S_OK, device->Reset());
-    EXPECT_NE(std::string::npos, WaitForCommands(*phone, before + 5).back().find("SkipStorageInit=\"0\""));
-
-    // A file cut short ends the reading, once, after what came before the cut.
-    ASSERT_TRUE(WriteWholeFile(path, "<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"3\"/>"));
-    EXPECT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return device->Provision(path.c_str()); }));
-    commands = WaitForCommands(*phone, before + 7);
-    ASSERT_EQ(before + 7, commands.size());
-    EXPECT_EQ("<?xml version=\"1.0\" ?>\n<data>\n<ufs bNumberLU=\"3\"  />\n</data>", commands[before + 5]);
-    EXPECT_NE(std::string::npos, commands[before + 6].find("<power "));
-}
-
 } // namespace

@@ -109,13 +109,15 @@ TEST_F(RawProgram, SparseEntriesGoThroughTheSparseWriterOnce)
     EXPECT_EQ(1u, device.Calls(L"WriteFile").size());
 }
 
-// Files cut short, broken or without any element fail after the entries
-// before the fault, and in bounded time; whole documents beside them still
-// succeed.
+// Files cut short, broken, without any element, with an attribute named
+// twice or a control character fail after the entries before the fault, and
+// in bounded time; whole documents beside them still succeed.
 TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
 {
     const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
     const HRESULT kEncoding = static_cast<HRESULT>(0xC00CEE02);
+    const HRESULT kControlCharacter = static_cast<HRESULT>(0xC00CEE2B);
+    const HRESULT kNamedTwice = static_cast<HRESULT>(0xC00CEE3C);
     const HRESULT kAnyFailure = 1;
     const std::string declaration = "<?xml version=\"1.0\" ?>\n";
     const std::string two = declaration + "<data>\n<program filename=\"a.img\" start_sector=\"1\"/>\n"
@@ -135,6 +137,7 @@ TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
         size_t calls;
     } cases[] = {
         {two + "\n", false, kInputEnd, 2},
+        {two + "\n<program filename=\"a.img\" start_sector=\"3\">", false, kInputEnd, 3},
         {two, false, kInputEnd, 2},
         {two + "\n<program filename=\"a.img\" start_sector=\"3\" </oops>\n</data>\n", false, kAnyFailure, 2},
         {two + "\n</data></data>", false, kAnyFailure, 2},
@@ -154,6 +157,20 @@ TEST_F(RawProgram, MalformedFilesFailAfterTheEntriesBeforeTheFault)
         {"<?x", true, kInputEnd, 0},
         // Read here as nothing at all: refused, never an empty success.
         {utf16be, false, kEncoding, 0},
+        // Taken here as the last value, or as 1+5; refused by other readers.
+        {two + "\n<program filename=\"a.img\" start_sector=\"3\" start_sector=\"4\"/>\n</data>", false, kNamedTwice,
+         2},
+        {two + "\n<program filename=\"a.img\" start_sector=\"3\" START_SECTOR=\"4\"/>\n</data>", false, kNamedTwice,
+         2},
+        {"<data xmlns:p=\"urn:p\" xmlns:q=\"urn:q\"><patch filename=\"DISK\"/><patch p:value=\"1\" "
+         "q:value=\"2\"/></data>",
+         true, kNamedTwice, 1},
+        {two + "\n<program filename=\"a.img\" start_sector=\"1\x01+5\"/>\n</data>", false, kControlCharacter, 2},
+        {patch + "<patch filename=\"DISK\" value=\"\x1F\"/></data>", true, kControlCharacter, 2},
+        {two + "\n<!-- \x02 --></data>", false, kControlCharacter, 2},
+        // Tabs and line ends, and references to them, are taken.
+        {two + "\n<program filename=\"a.img\" start_sector=\"1\t+\r\n5\" file_sector_offset=\"&#9;0\"/>\n</data>",
+         false, S_OK, 3},
     };
     Image(L"a.img");
     for (const Case& c : cases)

@@ -213,6 +213,8 @@ TEST(XmlReader, TextsWithoutADocumentOrCutShortEndTheWalk)
         {"<?xml version=\"1.0\" ?>\r\n", S_OK, 0, S_FALSE},
         {"<a>b", S_OK, 0, kInputEnd},
         {"<a><b/>", S_OK, 1, kInputEnd},
+        // Cut right after a start tag: here handed out again one level deeper.
+        {"<a><b>", S_OK, 1, kInputEnd},
         {"<a><b x=\"1\" y=\"2\"/>", S_OK, 1, kInputEnd},
         {"<?xml version=\"1.0\"?><a><b/><c><b></b></c></a>", S_OK, 2, S_FALSE},
     };

@@ -38,7 +38,8 @@ protected:
     }
 
     CTempDir m_dir{L"dmss"};
-    std::wstring m_path = m_dir / L"MPRG8960.hex";
+    // Not ASCII, but held by the Western code page: narrowed exactly.
+    std::wstring m_path = m_dir / L"MPRG8960\x00E9.hex";
     CStatusRecorder m_status;
 };
 } // namespace
@@ -150,5 +151,12 @@ TEST_F(DmssTest, ProgrammerThatIsNoIntelHexFailsBeforeThePortIsOpened)
     const std::wstring missing = m_dir / L"missing.hex";
     EXPECT_EQ(badFormat, DownloadFlashProgrammerDMSS(L"\\\\.\\COM199", missing.c_str(), &m_status));
     expected.push_back(L"Load programmer \"" + missing + L"\"");
+    // A name that the code page holds only by a look-alike is not narrowed
+    // to it: U+221E is no "8".
+    ASSERT_TRUE(WriteWholeFile(m_dir / L"MPRG8.hex", IntelHexFile({{0, {1, 2}}}, 0)));
+    const std::wstring lookAlike = m_dir / L"MPRG\x221E.hex";
+    EXPECT_EQ(HResultFromWin32(ERROR_NO_UNICODE_TRANSLATION),
+              DownloadFlashProgrammerDMSS(L"\\\\.\\COM199", lookAlike.c_str(), &m_status));
+    expected.push_back(L"Load programmer \"" + lookAlike + L"\"");
     EXPECT_EQ(expected, m_status.Texts());
 }
