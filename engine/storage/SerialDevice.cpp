@@ -59,38 +59,6 @@ HRESULT AwaitByte(HANDLE port, DWORD waitMs, char& first)
     return FAILED(restored) ? restored : read == 1 ? S_OK : S_FALSE;
 }
 
-// Text put into a command's attribute value, with the characters that would
-// end the value or begin markup written as references.
-std::wstring Escaped(const wchar_t* text)
-{
-    std::wstring escaped;
-    for (; text && *text; ++text)
-    {
-        switch (*text)
-        {
-        case L'&':
-            escaped += L"&amp;";
-            break;
-        case L'<':
-            escaped += L"&lt;";
-            break;
-        case L'>':
-            escaped += L"&gt;";
-            break;
-        case L'"':
-            escaped += L"&quot;";
-            break;
-        case L'\'':
-            escaped += L"&apos;";
-            break;
-        default:
-            escaped += *text;
-            break;
-        }
-    }
-    return escaped;
-}
-
 } // namespace
 
 HRESULT CSerialDevice::CreateInstance(const wchar_t* portName, IQStatusReport* sink, IQDevice** device, BOOL ufs,
@@ -359,7 +327,7 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
     for (int resend = 0;; ++resend)
     {
         const ULONGLONG before = m_lastCommand;
-        hr = SendCommand(0, kProgramCommand, size, sectors, Escaped(startSector).c_str(), partition);
+        hr = SendCommand(0, kProgramCommand, size, sectors, XmlEscaped(startSector).c_str(), partition);
         const ULONGLONG program = m_lastCommand;
         // Once the command is on the wire all of its data follows, whatever
         // was read meanwhile: the programmer takes the data, and its answer
@@ -420,9 +388,9 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
     HRESULT hr = S_OK;
     for (int resend = 0;; ++resend)
     {
-        hr = SendCommand(0, kPatchCommand, Escaped(sectorSize).c_str(), Escaped(byteOffset).c_str(),
-                         Escaped(physicalPartition).c_str(), Escaped(sizeInBytes).c_str(),
-                         Escaped(startSector).c_str(), Escaped(value).c_str());
+        hr = SendCommand(0, kPatchCommand, XmlEscaped(sectorSize).c_str(), XmlEscaped(byteOffset).c_str(),
+                         XmlEscaped(physicalPartition).c_str(), XmlEscaped(sizeInBytes).c_str(),
+                         XmlEscaped(startSector).c_str(), XmlEscaped(value).c_str());
         if (SUCCEEDED(hr))
             hr = WaitForAnswer(m_lastCommand);
         if (hr != kAttemptRetryResult || resend == kMaxResends)
