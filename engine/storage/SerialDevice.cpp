@@ -188,7 +188,8 @@ HRESULT CSerialDevice::WaitForAnswer(ULONGLONG command)
         HRESULT hr = AwaitArrival(static_cast<DWORD>(deadline - now));
         RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswer", __LINE__);
     }
-    // Two final answers in one read: the second answers nothing.
+    // An answer that no command waits for came meanwhile: the result may be
+    // another command's.
     if (m_exchange.OutOfStep())
         return LogError(kOutOfStepResult, L"CSerialDevice::WaitForAnswer", __LINE__);
     return LogError(result, L"CSerialDevice::WaitForAnswer", __LINE__);
