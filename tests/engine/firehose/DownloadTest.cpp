@@ -260,85 +260,12 @@ bool WaitingInPort(const std::wstring& port, DWORD count)
     return status.cbInQue >= count;
 }
 
-// Answers out of step never stand in for the answer of a command that the
-// phone refuses: here the second patch, whatever else the phone does.
-TEST_F(FirehoseDownload, NoDownloadSucceedsWhenThePhoneRefusedACommand)
-{
-    constexpr DWORD kSpeed = 4; // the answer wait, as the engine counts it, passes four times faster
-    CFastPhoneTime fast(kSpeed);
-    const std::string ack = "<?xml version=\"1.0\" ?><data><response value=\"ACK\" /></data>";
-    using Change = std::function<void(FirehoseOptions&)>;
-    const HRESULT kAnyFailure = E_FAIL;
-    const struct
-    {
-        const char* what;
-        Change change;
-        bool refused;
-        HRESULT result; // kAnyFailure where the way it fails depends on timing
-    } cases[] = {
-        {"in step", [](FirehoseOptions&) {}, false, S_OK},
-        {"first program answered 7 s late",
-         [](FirehoseOptions& o) {
-             o.programAnswerDelayMs = 7000 / kSpeed;
-             o.delayedPrograms = 1;
-         },
-         true, kAnyFailure},
-        {"two ACKs left by an earlier session", [&](FirehoseOptions& o) { o.leftFromEarlierSession = ack + ack; },
-         true, E_UNEXPECTED},
-        {"patches answered once more with ACK", [](FirehoseOptions& o) { o.answeredTwice = {"patch"}; }, true,
-         kAnyFailure},
-        {"configure answered twice", [](FirehoseOptions& o) { o.answeredTwice = {"configure"}; }, true, kAnyFailure},
-        {"ACK without raw mode before the data, NAK after",
-         [](FirehoseOptions& o) {
-             o.answerBeforeData = "value=\"ACK\"";
-             o.programAnswer = FirehoseOptions::ProgramAnswer::Nak;
-         },
-         true, kAnyFailure},
-    };
-    Put(L"a.img", Pattern(600 * 512, 1)); // three pieces of the payload
-    std::wstring rp = Xml(L"rawprogram0.xml", "<program filename=\"a.img\" start_sector=\"8\"/>\n");
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.what);
-        FirehoseOptions options;
-        options.partitionSectors = {4096};
-        c.change(options);
-        CFirehosePhone phone(options);
-        ASSERT_TRUE(phone.Start());
-        ASSERT_TRUE(WaitingInPort(phone.HostPort(), static_cast<DWORD>(options.leftFromEarlierSession.size())));
-        // The second patch lies past the end of the phone's storage when
-        // the phone is to refuse it.
-        const std::string second = c.refused ? "NUM_DISK_SECTORS+5" : "2";
-        std::wstring p =
-            Xml(L"patch0.xml", "<patch filename=\"DISK\" start_sector=\"1\" size_in_bytes=\"1\" value=\"7\"/>\n"
-                               "<patch filename=\"DISK\" start_sector=\"" +
-                                   second + "\" size_in_bytes=\"1\" value=\"9\"/>\n");
-        ComPtr<IQDevice> device;
-        const HRESULT hr = RunBounded(120000, [&] {
-            HRESULT created = CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE);
-            if (FAILED(created))
-                return created;
-            return DownloadImagesToDevice(device.Get(), rp.c_str(), p.c_str(), folder.Path().c_str(), &sink);
-        });
-        if (c.result == kAnyFailure)
-        {
-            EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-        }
-        else
-        {
-            EXPECT_EQ(c.result, hr);
-        }
-        if (SUCCEEDED(hr))
-        {
-            EXPECT_EQ('\x09', phone.Storage(0)[2 * 512]);
-        }
-    }
-}
-
 // What programmers may do, each honest behaviour next to a hostile one: the
 // honest ones leave the storage byte for byte as the files describe it, the
-// hostile ones never pass for written. Two pairs: the first begins with a
-// sparse image and ends with one patch, the second holds only patches.
+// hostile ones never pass for written, and answers out of step never stand in
+// for the answer to a command that the phone refuses. Two pairs: the first
+// begins with a sparse image and ends with one patch, the second holds only
+// patches, the last of which the phone refuses in the cases that say so.
 class FirehosePairs : public FirehoseDownload
 {
 protected:
@@ -350,6 +277,7 @@ protected:
         Change change;
         HRESULT result; // kAnyFailure where the way it fails depends on timing
         int resets;     // of the target, each before the first pair is written again
+        bool refused = false;
     };
 
     void SetUp() override
@@ -364,10 +292,12 @@ protected:
         const std::wstring p0 = Xml(L"patch0.xml", "<patch filename=\"DISK\" start_sector=\"1\" byte_offset=\"4\" "
                                                    "size_in_bytes=\"2\" value=\"NUM_DISK_SECTORS-1\"/>\n");
         const std::wstring rp1 = Xml(L"rawprogram1.xml", "<!-- nothing to write -->\n");
-        const std::wstring p1 =
-            Xml(L"patch1.xml", "<patch filename=\"DISK\" start_sector=\"2000\" size_in_bytes=\"1\" value=\"7\"/>\n"
+        const std::string p1 = "<patch filename=\"DISK\" start_sector=\"2000\" size_in_bytes=\"1\" value=\"7\"/>\n"
                                "<patch filename=\"DISK\" start_sector=\"2001\" size_in_bytes=\"4\" "
-                               "value=\"CRC32(1000,512)\"/>\n");
+                               "value=\"CRC32(1000,512)\"/>\n";
+        // Past the end of the storage.
+        const std::string refused =
+            "<patch filename=\"DISK\" start_sector=\"NUM_DISK_SECTORS+5\" size_in_bytes=\"1\" value=\"9\"/>\n";
         expected.Put(0, 16, raw1);
         expected.Put(0, 16 + 66 * 8, raw2);
         expected.Put(0, 1000, kernel);
@@ -375,7 +305,8 @@ protected:
         expected.Patch(0, 2000, 0, 1, 7);
         expected.Patch(0, 2001, 0, 4, expected.Crc(0, 1000, 512));
         raws = rp0 + L";" + rp1;
-        patches = p0 + L";" + p1;
+        patches = p0 + L";" + Xml(L"patch1.xml", p1);
+        refusingPatches = p0 + L";" + Xml(L"patch1r.xml", p1 + refused);
     }
 
     void Run(const Case& c)
@@ -386,13 +317,15 @@ protected:
         c.change(options);
         CFirehosePhone phone(options);
         ASSERT_TRUE(phone.Start());
+        ASSERT_TRUE(WaitingInPort(phone.HostPort(), static_cast<DWORD>(options.leftFromEarlierSession.size())));
+        const std::wstring& patchList = c.refused ? refusingPatches : patches;
         ComPtr<IQDevice> device;
         const size_t resetErrors = LogLinesWith("]CSerialDevice::Reset(").size();
         const HRESULT hr = RunBounded(120000, [&] {
             HRESULT created = CSerialDevice::CreateInstance(phone.HostPort().c_str(), &sink, &device, FALSE, FALSE);
             if (FAILED(created))
                 return created;
-            return DownloadImagesToDevice(device.Get(), raws.c_str(), patches.c_str(), folder.Path().c_str(), &sink);
+            return DownloadImagesToDevice(device.Get(), raws.c_str(), patchList.c_str(), folder.Path().c_str(), &sink);
         });
         // No Reset waited out its bound for a quiet port, or failed.
         if (SUCCEEDED(c.result))
@@ -421,7 +354,7 @@ protected:
     }
 
     CExpectedStorage expected{{4096}, 512};
-    std::wstring raws, patches;
+    std::wstring raws, patches, refusingPatches;
 };
 
 TEST_F(FirehosePairs, HonestProgrammersSucceedAndEveryPairEndsInStep)
@@ -474,6 +407,30 @@ TEST_F(FirehosePairs, HonestProgrammersSucceedAndEveryPairEndsInStep)
          },
          kAnyFailure, 0},
         {"restarts without end", [](FirehoseOptions& o) { o.restartPrograms = 1000; }, kAttemptRestartResult, 0},
+        // The last patch refused, whatever else the phone does.
+        {"in step, a patch refused", [](FirehoseOptions&) {}, E_UNEXPECTED, 0, true},
+        {"first program answered 7 s late",
+         [](FirehoseOptions& o) {
+             o.programAnswerDelayMs = 7000 / kSpeed;
+             o.delayedPrograms = 1;
+         },
+         kAnyFailure, 0, true},
+        {"two ACKs left by an earlier session",
+         [](FirehoseOptions& o) {
+             const std::string ack = "<?xml version=\"1.0\" ?><data><response value=\"ACK\" /></data>";
+             o.leftFromEarlierSession = ack + ack;
+         },
+         E_UNEXPECTED, 0, true},
+        {"patches answered once more with ACK", [](FirehoseOptions& o) { o.answeredTwice = {"patch"}; }, kAnyFailure,
+         0, true},
+        {"configure answered twice", [](FirehoseOptions& o) { o.answeredTwice = {"configure"}; }, kAnyFailure, 0,
+         true},
+        {"ACK without raw mode before the data, NAK after",
+         [](FirehoseOptions& o) {
+             o.answerBeforeData = "value=\"ACK\"";
+             o.programAnswer = FirehoseOptions::ProgramAnswer::Nak;
+         },
+         kAnyFailure, 0, true},
     };
     for (const Case& c : cases)
         Run(c);
