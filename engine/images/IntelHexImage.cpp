@@ -16,8 +16,8 @@ enum RecordType : BYTE
     kStartLinearAddress = 5,
 };
 
-// The DOS end-of-file mark (Ctrl-Z) that editors and tools of that line often
-// put at the end of a text file.
+// The DOS end-of-file mark (Ctrl-Z). Editors of that line end a text file with
+// one; block transfers pad the file's last block with them.
 constexpr int kEndOfFileMark = 0x1A;
 
 int HexDigit(char c)
@@ -50,14 +50,14 @@ bool DecodeRecord(const std::string& text, std::vector<BYTE>& bytes)
     return true;
 }
 
-// After an end-of-file mark only one line end may follow before the end of
-// the file: a record or any other text after the mark makes the file invalid.
-bool OnlyLineEndFollows(FILE* file)
+// After the first end-of-file mark only padding may follow up to the end of
+// the file: more marks and line ends, in any order. A record, text or any
+// other byte after the mark makes the file invalid. The file's length bounds
+// the loop.
+bool OnlyPaddingFollows(FILE* file)
 {
     int c = getc(file);
-    if (c == '\r')
-        c = getc(file);
-    if (c == '\n')
+    while (c == kEndOfFileMark || c == '\r' || c == '\n')
         c = getc(file);
     return c == EOF && !ferror(file);
 }
@@ -76,8 +76,8 @@ bool CIntelHexImage::Load(const char* path)
     m_extendedAddress = false;
 
     // Read as bytes: text mode would end the file at a Ctrl-Z and hide what
-    // follows it, which must be nothing but a line end. Others may keep the
-    // file open for writing.
+    // follows it, which must be nothing but padding. Others may keep the file
+    // open for writing.
     std::unique_ptr<FILE, FileCloser> file(_fsopen(path, "rb", _SH_DENYNO));
     if (!file)
         return false;
@@ -89,7 +89,7 @@ bool CIntelHexImage::Load(const char* path)
     {
         int c = getc(file.get());
         if (c == kEndOfFileMark)
-            return OnlyLineEndFollows(file.get());
+            return OnlyPaddingFollows(file.get());
         if (c != ':')
             return c == EOF && !ferror(file.get());
 
@@ -108,7 +108,7 @@ bool CIntelHexImage::Load(const char* path)
             return false;
         // The mark right after the last record, without a line end between.
         if (c == kEndOfFileMark)
-            return OnlyLineEndFollows(file.get());
+            return OnlyPaddingFollows(file.get());
     }
 }
 

@@ -13,11 +13,11 @@ public:
 
     // Reads the whole file as bytes; true only when every line up to the end
     // of the file is a valid record (an empty file is a valid empty image),
-    // lines ending in LF or CR LF. One DOS end-of-file mark (0x1A) may end
-    // the file, right after the last record or on a line of its own, followed
-    // by at most one line end; anything else after it is invalid. A record
-    // whose bytes would reach past 0xFFFFFFFF is invalid. The image holds what
-    // was read before a failure.
+    // lines ending in LF or CR LF. A DOS end-of-file mark (0x1A) may end the
+    // file, right after the last record or on a line of its own; after it only
+    // more marks and line ends may follow (a block's padding), anything else
+    // is invalid. A record whose bytes would reach past 0xFFFFFFFF is
+    // invalid. The image holds what was read before a failure.
     bool Load(const char* path);
 
     // Joins every run that ends exactly where the next one begins.

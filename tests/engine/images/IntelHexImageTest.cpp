@@ -92,10 +92,15 @@ TEST_F(IntelHexImageTest, BrokenRecordsFailTheWholeLoad)
     }
 }
 
-TEST_F(IntelHexImageTest, OnlyOneEndOfFileMarkMayFollowTheLastRecord)
+TEST_F(IntelHexImageTest, OnlyPaddingMayFollowTheFirstEndOfFileMark)
 {
     const std::string data = IntelHexRecord(0, 0x20, {0xC0, 0xDE});
     const std::string end = ":00000001FF";
+    // The file filled up with marks to the end of a block of 128 bytes, as a
+    // block transfer leaves it.
+    const std::string head = data + "\r\n" + end + "\r\n";
+    const std::string block = end + "\r\n" + std::string(128 - head.size(), '\x1A');
+    const std::string nul(1, '\0');
     const struct
     {
         std::string tail; // after the data record and its line end
@@ -106,21 +111,29 @@ TEST_F(IntelHexImageTest, OnlyOneEndOfFileMarkMayFollowTheLastRecord)
         {end + "\r\n\r\n", false},
         {end + "\nend\n", false},
         {" " + end + "\n", false},
-        // A DOS end-of-file mark, on a line of its own or right after the
-        // last record, with or without a line end after it.
+        // Marks on a line of their own or right after the last record, with
+        // or without line ends among and after them.
         {end + "\r\n\x1A", true},
         {end + "\r\n\x1A\r\n", true},
         {end + "\n\x1A\n", true},
         {end + "\x1A", true},
         {end + "\x1A\r\n", true},
         {"\x1A", true},
-        // Only one mark, one line end after it, nothing before it on its line.
-        {end + "\r\n\x1A\x1A", false},
-        {end + "\r\n\x1A\r\n\r\n", false},
+        {end + "\r\n\x1A\x1A", true},
+        {end + "\r\n\x1A\n\x1A", true},
+        {end + "\x1A\r\n\r\n\x1A\x1A\r", true},
+        {block, true},
+        // Anything else after the first mark.
+        {block + IntelHexRecord(0, 0, {1}), false},
+        {block.substr(0, block.size() - 1) + nul, false},
+        {end + "\r\n\x1A" + nul, false},
+        {end + "\r\n\x1A \r\n", false},
         {end + "\r\n\x1A" + IntelHexRecord(0, 0, {1}) + "\r\n", false},
         {end + "\r\n\x1A\r\n" + IntelHexRecord(0, 0, {1}), false},
-        {end + "\r\n\x1A" + "end", false},
+        {end + "\r\n\x1A\n\x1A" + "end", false},
+        // Nothing but records before it: no blank line, no blank.
         {end + "\r\n\r\n\x1A", false},
+        {end + "\n\n\x1A\x1A", false},
         {end + "\r\n \x1A", false},
         {":00000001\x1A", false},
     };
@@ -133,8 +146,9 @@ TEST_F(IntelHexImageTest, OnlyOneEndOfFileMarkMayFollowTheLastRecord)
             EXPECT_EQ((std::map<ULONG, Bytes>{{0x20u, {0xC0, 0xDE}}}), m_image.GetRuns());
         }
     }
-    // A mark in place of the file's only line.
+    // Marks in place of the file's only line.
     EXPECT_TRUE(LoadText("\x1A"));
+    EXPECT_TRUE(LoadText(std::string(128, '\x1A')));
     EXPECT_TRUE(m_image.GetRuns().empty());
 }
 

@@ -339,6 +339,12 @@ protected:
 
 TEST_F(DeviceWait, DeviceThatNeverComesGivesUpAfterSixtyMisses)
 {
+    // The pauses as the program has them, which the tests shorten: a second
+    // after each miss, five seconds for a device that came late, two seconds
+    // after provisioning.
+    EXPECT_EQ(1000u, m_savedTimes.missPauseMs);
+    EXPECT_EQ(5000u, m_savedTimes.settlePauseMs);
+    EXPECT_EQ(2000u, m_savedTimes.provisionPauseMs);
     GetDeviceWaitTimes().missPauseMs = 0;
     ASSERT_TRUE(table.Set({kIndex, 2, L"COM77"}));
     ComPtr<IQSoftwareDownload> holder;

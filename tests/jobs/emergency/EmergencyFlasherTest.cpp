@@ -29,6 +29,7 @@ public:
     // interface table before the start, so that the worker cannot get it back.
     HRESULT Start(const std::wstring& device, const std::wstring& programmer = L"p.mbn", bool loseSettings = false)
     {
+        shippedPortWaitPause = m_portWaitPause;
         m_portWaitPause = 1;
         HRESULT hr = SetDownloadParameters(programmer.c_str(), L"", L"", L"r.xml", L"", L"C:\\images");
         if (SUCCEEDED(hr) && loseSettings)
@@ -44,6 +45,8 @@ public:
     }
     bool HasServer() const { return m_serverCookie.IsRegistered(); }
     using CEmergencyFlasher::SetDeviceName;
+
+    DWORD shippedPortWaitPause = 0; // the pause between passes before Start shortened it
 };
 
 ComPtr<IDeviceReport> MakeJob(CComObject<CTestFlasher>** object)
@@ -225,6 +228,7 @@ TEST_F(QpstServer, PortThatNeverGetsReadyIsAddedThenReAddedAndGivesUpAfterThirty
         ASSERT_EQ(S_OK, object->Start(c.device));
         ASSERT_TRUE(WaitFinished(job.Get()));
         EXPECT_EQ(c.result, job->GetResult());
+        EXPECT_EQ(1000u, object->shippedPortWaitPause) << "a second between passes";
 
         const std::wstring port(c.device);
         std::vector<std::wstring> expected;

@@ -10,12 +10,14 @@
 #include "services/Text.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/LogLines.h"
+#include "simulators/phones/DeviceTable.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <userenv.h>
 
+#include <algorithm>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -312,6 +314,8 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
     }
     EXPECT_EQ(L"<none>", MachineText(L"tetherxp.inf"));
     EXPECT_EQ(L"<none>", MachineText(L"NoQPST"));
+    // The first driver's removal of a previous copy finds no machine key yet.
+    EXPECT_EQ(1u, CountErrorLines(Log(), "CInstaller::InstallDriver", 400, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
     wchar_t program[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, program, MAX_PATH);
     EXPECT_EQ(program, MachineText(L"ExeFile"));
@@ -343,10 +347,12 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
     EXPECT_EQ(0, report.Number("starts"));
     EXPECT_EQ(calls.size(), Recorded().size());
 
-    // Removal, with one stored name gone: that package fails, the others go.
+    // Removal, with one stored name gone and one naming no file, and a QPST
+    // server that fails to unregister: those fail, the others go.
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, L"NvidiaUsb.inf"));
+    ASSERT_TRUE(SetText(HKEY_LOCAL_MACHINE, kMachineKey, L"qcser.inf", L"oem-none.inf"));
     ASSERT_TRUE(SetText(HKEY_CURRENT_USER, UserKey(L"Software\\Olvane\\Kestrup\\RawFile"), L"Document1", L"x"));
-    report = Run(L"uninstall", 10);
+    report = Run(L"uninstall", 10, true, -1, false, L"QPSTServer.exe");
     EXPECT_EQ(18, report.Number("steps"));
     EXPECT_EQ("Uninstall backend component", report["line1"]);
     calls = Recorded();
@@ -356,12 +362,14 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
     EXPECT_EQ(23u, calls.size());
     EXPECT_FALSE(PathFileExistsW((m_system / L"qcCoInstaller.dll").c_str()));
     EXPECT_EQ("old xmllite", ReadWholeFile(m_system / L"xmllite.dll"));
-    EXPECT_FALSE(PathFileExistsW((InfDirectory() + oemNames[L"qcser.inf"]).c_str()));
     EXPECT_FALSE(PathFileExistsW((InfDirectory() + oemNames[L"android_winusb.inf"]).c_str()));
     DeleteFileW((InfDirectory() + oemNames[L"NvidiaUsb.inf"]).c_str());
+    DeleteFileW((InfDirectory() + oemNames[L"qcser.inf"]).c_str());
     std::string log = Log();
     EXPECT_NE(std::string::npos, log.find("CInstaller::InstallDriver(407)"));
     EXPECT_NE(std::string::npos, log.find("NvidiaUsb.inf(0x80070002)"));
+    EXPECT_EQ(1u, CountErrorLines(log, "CInstaller::InstallDriver", 410, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)));
+    EXPECT_EQ(1u, CountErrorLines(log, "CInstaller::RegisterServer", 442, static_cast<HRESULT>(0xFFFFF9BD)));
 
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, UserKey(L"Software\\Olvane\\Kestrup")));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, UserKey(L"Software\\Olvane")));
@@ -376,6 +384,9 @@ TEST_F(InstallerTest, InstallsEverythingThenSkipsWhenInstalledThenRemovesIt)
 TEST_F(InstallerTest, OldWindowsGetsTheirPackagesAndDriversAndNoQpstSwitchesToTheOwnEngine)
 {
     PutPackages(false, true);
+    // The co-installer's settings cannot be made: the serial driver's step fails.
+    CDeviceTable table(m_files / L"devices.txt");
+    ASSERT_TRUE(table.SetAnswer({"qcInitializeSetting", "", 5}));
     Report report = Run(L"install", 5, true, -1, false, L"umdf.exe");
     // 2 files, the module, 3 packages, 5 drivers (the missing one too), no QPST server.
     EXPECT_EQ(11, report.Number("steps"));
@@ -391,6 +402,7 @@ TEST_F(InstallerTest, OldWindowsGetsTheirPackagesAndDriversAndNoQpstSwitchesToTh
     EXPECT_NE(std::string::npos, log.find("umdf.exe(0xfffff9bd)"));
     EXPECT_NE(std::string::npos, log.find("CInstaller::InstallDriver(353)"));
     EXPECT_NE(std::string::npos, log.find("CInstaller::InstallDriver(316)"));
+    EXPECT_EQ(1u, CountErrorLines(log, "CInstaller::InstallDriver", 368, static_cast<HRESULT>(0xFFFFFFFB)));
 
     // Removal without QPST sets the value too, and never clears it.
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kMachineKey, L"NoQPST"));
@@ -428,5 +440,23 @@ TEST_F(InstallerTest, AFailedEarlyPartOfTheModuleRegistrationFailsTheInstall)
     EXPECT_EQ(std::string::npos, log.find("CInstaller::RegisterModule(215)"));
     EXPECT_EQ(std::string::npos, log.find("test_services_installer.exe(0x00000000)"));
     EXPECT_EQ(L"<none>", MachineText(L"ExeFile"));
+
+    // Removed in the same state, the registry script fails both ways; removed
+    // once more, the type libraries and classes are gone too. Each part's
+    // failure is logged at its own line.
+    const HRESULT deleted = HRESULT_FROM_WIN32(ERROR_KEY_DELETED);
+    Run(L"uninstall", 10, true, -1, true);
+    log = Log();
+    EXPECT_EQ(1u, CountErrorLines(log, "CInstaller::RegisterModule", 220, deleted));
+    EXPECT_EQ(1u, CountErrorLines(log, "CInstaller::RegisterModule", 222, deleted));
+    EXPECT_EQ(std::string::npos, log.find("CInstaller::RegisterModule(224)"));
+    Run(L"uninstall", 10, true, -1, true);
+    log = Log();
+    const std::vector<std::string> lines = SplitLines(log);
+    for (const char* part : {"]CInstaller::RegisterModule(224): ", "]CInstaller::RegisterModule(226): ",
+                             "]CInstaller::RegisterModule(228): "})
+        EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(),
+                                   [&](const std::string& line) { return line.find(part) == 9; }))
+            << part;
 }
 } // namespace

@@ -1,5 +1,6 @@
 #include "FakeProgressDialog.h"
 #include "services/ShellProgress.h"
+#include "tests/fixtures/LogLines.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,8 @@ TEST_F(ShellProgressTest, StyleFlagsCollectedBeforeTheStartAreHandedToIt)
 }
 
 // A shown dialog is stopped by the destructor; one whose start failed is
-// never stopped. Either way the dialog object is released.
+// never stopped, and the failure is logged. Either way the dialog object is
+// released.
 TEST_F(ShellProgressTest, DestructionStopsOnlyAShownDialogAndReleasesIt)
 {
     for (HRESULT start : {S_OK, E_FAIL})
@@ -67,7 +69,9 @@ TEST_F(ShellProgressTest, DestructionStopsOnlyAShownDialogAndReleasesIt)
         CFakeProgressDialogClass fake(record);
         {
             CSHProgressWnd window;
+            const size_t before = CountErrorLines("CSHProgressWnd::ShowModeless", 193, E_FAIL);
             EXPECT_EQ(start, window.ShowModeless());
+            EXPECT_EQ(before + (FAILED(start) ? 1 : 0), CountErrorLines("CSHProgressWnd::ShowModeless", 193, E_FAIL));
             EXPECT_EQ(SUCCEEDED(start), window.IsShown());
             if (FAILED(start))
                 window.Close(); // nothing to stop
@@ -83,8 +87,10 @@ TEST_F(ShellProgressTest, WithoutADialogObjectEveryCallIsHarmless)
     ProgressRecord record;
     record.createResult = E_OUTOFMEMORY;
     CFakeProgressDialogClass fake(record);
+    const size_t before = CountErrorLines("CSHProgressWnd::CSHProgressWnd", 58, E_OUTOFMEMORY);
     CSHProgressWnd window;
     EXPECT_FALSE(window.IsCreated());
+    EXPECT_EQ(before + 1, CountErrorLines("CSHProgressWnd::CSHProgressWnd", 58, E_OUTOFMEMORY));
     window.SetTitle(L"t");
     window.SetAnimation(201);
     window.SetRange(1, 2);

@@ -1,6 +1,7 @@
 #include "services/Process.h"
 #include "tests/services/process/TestSupport.h"
 
+#include <aclapi.h>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <atomic>
@@ -329,6 +330,19 @@ TEST(KillProcess, WindowedProcessIsClosedUnlessItEndsByItselfAndAGoneOneIsASucce
     EXPECT_EQ(S_OK, KillProcess(id));
     // An id that no process has (any more) counts as ended.
     EXPECT_EQ(S_OK, KillProcess(static_cast<DWORD>(0x7FFFFFF0)));
+
+    // A handle that may only wait for the process cannot end it, nor find
+    // its windows: the failed termination is logged at its fixed line.
+    HANDLE running = StartNode(0), waitOnly = nullptr;
+    CProcessGuard guardRunning(running);
+    ASSERT_NE(nullptr, running);
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), running, GetCurrentProcess(), &waitOnly, SYNCHRONIZE, FALSE, 0));
+    const CHandle ownWaitOnly(waitOnly);
+    const HRESULT denied = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    const size_t before = CountErrorLines("KillProcess", 522, denied);
+    EXPECT_EQ(denied, KillProcess(waitOnly));
+    EXPECT_EQ(before + 1, CountErrorLines("KillProcess", 522, denied));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(running, 0));
 }
 
 TEST(KillProcess, ByExecutableNameIgnoresCase)
@@ -392,6 +406,32 @@ TEST(KillProcessTree, VisitsEachProcessOnceWhenParentLinksFormACycle)
     EXPECT_EQ(S_OK, KillProcessTree(list, a));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a, 0));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(b, 0));
+}
+
+TEST(KillProcessTree, AChildThatCannotBeOpenedFailsTheTreeWhoseRootIsStillEnded)
+{
+    HANDLE root = StartNode(0), locked = StartNode(0);
+    CProcessGuard guardRoot(root), guardLocked(locked);
+    ASSERT_NE(nullptr, root);
+    ASSERT_NE(nullptr, locked);
+    // Nobody may open the child any more; the handle its start gave still
+    // ends it at the end of the test.
+    ACL empty = {};
+    ASSERT_TRUE(InitializeAcl(&empty, sizeof(empty), ACL_REVISION));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              SetSecurityInfo(locked, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &empty, nullptr));
+    CProcessList list{CProcessList::Empty()};
+    _PROCESS_INFORMATION_EX info = {};
+    info.entry.th32ProcessID = GetProcessId(locked);
+    info.entry.th32ParentProcessID = GetProcessId(root);
+    list.push_back(info);
+
+    const HRESULT denied = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    const size_t before = CountErrorLines("KillProcessTree", 669, denied);
+    EXPECT_EQ(denied, KillProcessTree(list, root));
+    EXPECT_EQ(before + 1, CountErrorLines("KillProcessTree", 669, denied));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(root, 0)) << "the root is ended all the same";
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(locked, 0));
 }
 
 TEST(CAutoExecutor, EndsItsChildWithItsDescendants)

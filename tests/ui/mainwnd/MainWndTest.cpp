@@ -1,4 +1,5 @@
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 #include "simulators/phones/DeviceTable.h"
 #include "platform/ComObject.h"
 #include "tests/ui/UiTest.h"
@@ -447,8 +448,11 @@ TEST_F(MainWindow, ScriptChoiceAndIdlePromptsFollowTheState)
     wcscpy(Probe().Settings().FtBootScript, L"my_own.bat");
     EXPECT_EQ("000", Checks());
 
-    // An error stays until a Refresh succeeds.
-    Dlg().ReportError(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    // An error stays until a Refresh succeeds; it is logged.
+    const HRESULT missing = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    const size_t logged = CountErrorLines("CMainDlg::ReportError", 504, missing);
+    Dlg().ReportError(missing);
+    EXPECT_EQ(logged + 1, CountErrorLines("CMainDlg::ReportError", 504, missing));
     const std::wstring error = Prompt();
     EXPECT_EQ(0u, error.find(LoadText(IDS_ERROR_PREFIX)));
     EXPECT_NE(std::wstring::npos, error.find(L"(0x80070002)"));
@@ -496,7 +500,10 @@ TEST_F(MainWindow, RefreshAndRemoteFlashListReportAndDropTheRows)
     // A device list that cannot be read lists nothing; its error stays
     // until a Refresh succeeds.
     table.SetAnswer({"qcGetDeviceList", "", 5});
+    const HRESULT exitCode5 = static_cast<HRESULT>(0xFFFFFFFB);
+    const size_t logged = CountErrorLines("CMainDlg::OnRefresh", 273, exitCode5);
     Command(IDC_REFRESH);
+    EXPECT_EQ(logged + 1, CountErrorLines("CMainDlg::OnRefresh", 273, exitCode5));
     EXPECT_EQ(0, Rows());
     Dlg().OnIdle();
     EXPECT_EQ(0u, Prompt().find(LoadText(IDS_ERROR_PREFIX)));

@@ -83,8 +83,11 @@ TEST_F(DmssTest, RunsThatTouchGoAsOneAndNoStartAddressJumpsToZero)
 {
     // Records of 16 bytes make touching runs; 0x1FFF0 to 0x20010 crosses a page.
     const Runs runs = {{0x0001FFF0, RandomBytes(0x20, 3)}, {0x00030000, RandomBytes(10, 4)}};
-    // Ended as DOS editors end a text file.
-    ASSERT_TRUE(WriteWholeFile(m_path, IntelHexFile(runs, 0) + "\x1A"));
+    // Its last block of 128 bytes filled up with Ctrl-Z, as a block transfer
+    // leaves a text file.
+    std::string file = IntelHexFile(runs, 0);
+    file.append(128 - file.size() % 128, '\x1A');
+    ASSERT_TRUE(WriteWholeFile(m_path, file));
     CDmssPhone phone(CDmssPhone::Options{});
     ASSERT_EQ(S_OK, Load(phone));
     EXPECT_EQ(runs, phone.Memory());
