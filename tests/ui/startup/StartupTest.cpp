@@ -160,15 +160,28 @@ TEST(ShutdownWatch, QuitsOnlyAfterTheLastUnlockOrAnArmedStartAndAQuietTimeOut)
     g_Module.Lock();
     EXPECT_FALSE(QuitPosted(2000));
 
-    // Activity within the time-out starts the wait again.
-    g_Module.Unlock();
-    Sleep(500);
-    g_Module.Lock();
-    g_Module.Unlock();
-    const auto last = Clock::now();
-    EXPECT_TRUE(QuitPosted(kEnds));
-    EXPECT_GE(SecondsSince(last), 1.4);
-    g_Module.EndMonitor();
+    // Activity within the time-out starts the wait again. A machine that
+    // holds this thread past the time-out between the two unlocks shows
+    // nothing of it: the step is then tried again, at most five times.
+    double quiet = 0;
+    for (int attempt = 0; attempt < 5; ++attempt)
+    {
+        g_Module.Unlock();
+        const auto first = Clock::now();
+        Sleep(500);
+        g_Module.Lock();
+        g_Module.Unlock();
+        const bool within = SecondsSince(first) < 1.0;
+        const auto last = Clock::now();
+        EXPECT_TRUE(QuitPosted(kEnds));
+        quiet = SecondsSince(last);
+        g_Module.EndMonitor();
+        if (within)
+            break;
+        ASSERT_TRUE(g_Module.StartMonitor(GetCurrentThreadId()));
+        g_Module.Lock();
+    }
+    EXPECT_GE(quiet, 1.4);
 
     // Armed at the start of a server: a client that holds the module keeps
     // it past the time-out; without any client the time-out alone ends it.
