@@ -126,25 +126,25 @@ HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position
     return hr;
 }
 
-// How long one write call to a port may wait for the phone to take bytes.
-constexpr DWORD kPortWriteBoundMs = 10000;
-
-// A write that ended short. On a port its bound ended it: the rest goes out
-// in further calls for as long as each one moves bytes, so that no write
-// waits longer than the bound without progress. Elsewhere a short write is a
+// A write that ended short. On a port its call bound ended it: the rest goes
+// out in further calls at the phone's pace. Elsewhere a short write is a
 // fault. The bytes already written are never sent again.
-HRESULT WriteRest(HANDLE handle, const BYTE* bytes, DWORD count, DWORD done)
+HRESULT WriteRest(HANDLE handle, const BYTE* bytes, DWORD count, DWORD done, CWritePace& pace)
 {
     COMMTIMEOUTS timeouts;
     if (!GetCommTimeouts(handle, &timeouts))
         return HResultFromWin32(ERROR_WRITE_FAULT);
-    for (DWORD written = done; written > 0 && done < count; done += written)
+    HRESULT hr = pace.Moved(done, true);
+    while (SUCCEEDED(hr) && done < count)
     {
-        written = 0;
+        pace.Waiting();
+        DWORD written = 0;
         if (!::WriteFile(handle, bytes + done, count - done, &written, nullptr))
             return LastErrorHResult();
+        done += written;
+        hr = pace.Moved(written, done < count);
     }
-    return done == count ? S_OK : HResultFromWin32(ERROR_TIMEOUT);
+    return hr;
 }
 } // namespace
 
@@ -159,11 +159,6 @@ DWORD PhoneTimeMs(DWORD ms)
     return ms / std::max<DWORD>(PhoneTimeDivisor(), 1);
 }
 
-DWORD PortWriteBoundMs()
-{
-    return PhoneTimeMs(kPortWriteBoundMs);
-}
-
 HRESULT SetPortTimeouts(HANDLE port, DWORD readWaitMs)
 {
     COMMTIMEOUTS timeouts = {};
@@ -171,11 +166,43 @@ HRESULT SetPortTimeouts(HANDLE port, DWORD readWaitMs)
         timeouts.ReadTotalTimeoutConstant = readWaitMs;
     else
         timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.WriteTotalTimeoutConstant = PortWriteBoundMs();
+    timeouts.WriteTotalTimeoutConstant = kPortCallBoundMs;
     return SetCommTimeouts(port, &timeouts) ? S_OK : LastErrorHResult();
 }
 
-HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position)
+CWritePace::CWritePace(std::function<void()> whileWaiting)
+    : m_whileWaiting(std::move(whileWaiting)), m_halfStart(GetTickCount64())
+{
+}
+
+HRESULT CWritePace::Moved(DWORD bytes, bool more)
+{
+    m_current += bytes;
+    const ULONGLONG half = std::max<ULONGLONG>(PhoneTimeMs(kPaceWindowMs) / 2, 1);
+    const ULONGLONG now = GetTickCount64();
+    while (now - m_halfStart >= half)
+    {
+        if (more && m_wholeWindow && m_previous + m_current < kPaceFloorBytes)
+            return HResultFromWin32(ERROR_TIMEOUT);
+        m_wholeWindow = true;
+        m_previous = m_current;
+        m_current = 0;
+        m_halfStart += half;
+    }
+    return S_OK;
+}
+
+DWORD CWritePace::DrainMs() const
+{
+    const ULONGLONG window = PhoneTimeMs(kPaceWindowMs);
+    const ULONGLONG ms = GetTickCount64() - m_halfStart + (m_wholeWindow ? window / 2 : 0);
+    const ULONGLONG bytes = m_previous + m_current;
+    if (bytes == 0)
+        return static_cast<DWORD>(window);
+    return static_cast<DWORD>(std::min(window, kPortHoldsBytes * ms / bytes));
+}
+
+HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position, CWritePace* pace)
 {
     HRESULT hr = E_FAIL;
     for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
@@ -192,7 +219,13 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
         if (::WriteFile(handle, buffer, count, &written, nullptr))
         {
             // Once bytes are out the write is not tried again from its start.
-            hr = written == count ? S_OK : WriteRest(handle, static_cast<const BYTE*>(buffer), count, written);
+            if (written == count)
+            {
+                hr = pace ? pace->Moved(count, false) : S_OK;
+                break;
+            }
+            CWritePace own;
+            hr = WriteRest(handle, static_cast<const BYTE*>(buffer), count, written, pace ? *pace : own);
             break;
         }
         hr = LogError(LastErrorHResult(), L"WriteRobust", __LINE__);

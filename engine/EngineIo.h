@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <objidl.h>
+#include <functional>
 #include <stdexcept>
 
 #include "engine/StatusReport.h"
@@ -33,22 +34,64 @@ DWORD& PhoneTimeDivisor();
 // Such a bound of ms milliseconds as it applies now.
 DWORD PhoneTimeMs(DWORD ms);
 
-// The longest one write call to a port waits for the phone to take bytes:
-// 10 s.
-DWORD PortWriteBoundMs();
+// The longest one write call to a port waits for the phone to take bytes
+// before it returns with what went out: short, so that a writer may read
+// what the phone sent meanwhile. A call that ends short is no failure; the
+// write's pace decides (CWritePace).
+constexpr DWORD kPortCallBoundMs = 20;
+
+// The pace a phone must keep while it takes a write: kPaceFloorBytes in every
+// kPaceWindowMs (shortened by PhoneTimeDivisor()), or the write ends with
+// 0x800705B4 within one and a half windows of when the phone slowed down.
+constexpr DWORD kPaceFloorBytes = 64 * 1024;
+constexpr DWORD kPaceWindowMs = 10000;
+// The most bytes the port and the link hold on their way to the phone (here
+// about 40 KB): at the floor's pace they are taken within one window.
+constexpr DWORD kPortHoldsBytes = kPaceFloorBytes;
 
 // Sets a port's time-outs: reads wait up to readWaitMs for all the bytes
 // asked for, or (0) return at once with what has come; every write call ends
-// at PortWriteBoundMs().
+// at kPortCallBoundMs.
 HRESULT SetPortTimeouts(HANDLE port, DWORD readWaitMs);
 
+// The pace of one or more writes to a port, counted in half windows: at the
+// end of each, the two halves before must hold the floor unless the write
+// is done.
+class CWritePace
+{
+public:
+    // whileWaiting runs between two calls of a write, after one ended short:
+    // a phone that waits for its own output to be read takes nothing more.
+    explicit CWritePace(std::function<void()> whileWaiting = nullptr);
+
+    // bytes went out now, and `more` are still to go: 0x800705B4 when the
+    // phone took less than the floor in the last window.
+    HRESULT Moved(DWORD bytes, bool more);
+    void Waiting() const
+    {
+        if (m_whileWaiting)
+            m_whileWaiting();
+    }
+    // How long what the port may still hold takes to reach the phone at the
+    // pace seen over the last window: at most one window.
+    DWORD DrainMs() const;
+
+private:
+    std::function<void()> m_whileWaiting;
+    ULONGLONG m_halfStart;
+    ULONGLONG m_current = 0;  // bytes in the half window now running
+    ULONGLONG m_previous = 0; // bytes in the one before
+    bool m_wholeWindow = false;
+};
+
 // Writes count bytes, at position when one is given, in up to 10 attempts
-// 100 ms apart. The bytes are dumped under "WriteRobust". On a port opened
-// with SetPortTimeouts a call that reaches its bound is followed by another
-// for the rest while each one moves bytes; a call that moves none ends the
-// write with 0x800705B4, not tried again. A write that ends short elsewhere
-// is 0x8007001D.
-HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position = kNoPosition);
+// 100 ms apart. The bytes are dumped under "WriteRobust". On a port a call
+// that ends short is followed by another for the rest, at the pace given (or
+// one of the write's own), and bytes already out are never sent again; the
+// write ends with 0x800705B4 when the phone falls below the floor. A write
+// that ends short elsewhere is 0x8007001D.
+HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position = kNoPosition,
+                    CWritePace* pace = nullptr);
 
 // Reads exactly count bytes, at position when one is given, in up to 10
 // attempts 100 ms apart; a short read is 0x80070026 and is retried. The bytes

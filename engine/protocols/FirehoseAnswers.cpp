@@ -2,6 +2,7 @@
 
 #include "engine/EngineIo.h"
 #include "engine/XmlElements.h"
+#include "engine/images/EntryReader.h"
 #include "services/Log.h"
 
 #include <wrl/client.h>
@@ -104,6 +105,17 @@ size_t XmlDocumentEnd(const char* text, size_t length)
     return 0;
 }
 
+void CFirehoseAnswerReader::Append(const char* bytes, size_t count)
+{
+    m_held.append(bytes, count);
+    if (!m_seeking)
+        return;
+    const size_t start = m_held.find("<?");
+    m_seeking = start == std::string::npos;
+    // A '<' at the end may begin one.
+    m_held.erase(0, m_seeking ? m_held.size() - (m_held.empty() || m_held.back() != '<' ? 0 : 1) : start);
+}
+
 HRESULT CFirehoseAnswerReader::Next(std::string& document)
 {
     size_t begin = 0;
@@ -125,6 +137,8 @@ HRESULT CFirehoseAnswerReader::Next(std::string& document)
 
 bool CFirehoseAnswerReader::Holding() const
 {
+    if (m_seeking)
+        return false;
     for (char c : m_held)
     {
         if (!IsXmlSpace(c))
@@ -135,7 +149,7 @@ bool CFirehoseAnswerReader::Holding() const
 
 ULONGLONG CFirehoseExchange::Sent(bool checked)
 {
-    m_commands.push_back({checked, S_FALSE});
+    m_commands.push_back({checked, CommandState::Waiting});
     ++m_waiting;
     while (m_commands.size() - m_waiting > kKeptAnswers)
     {
@@ -147,7 +161,7 @@ ULONGLONG CFirehoseExchange::Sent(bool checked)
 
 HRESULT CFirehoseExchange::Take(const char* bytes, size_t count)
 {
-    if (m_outOfStep)
+    if (OutOfStep())
         return kOutOfStepResult;
     m_reader.Append(bytes, count);
     std::string document;
@@ -158,13 +172,7 @@ HRESULT CFirehoseExchange::Take(const char* bytes, size_t count)
         if (FAILED(hr))
             break;
     }
-    if (FAILED(hr))
-    {
-        m_outOfStep = true;
-        m_reader.Clear();
-        return hr;
-    }
-    return S_OK;
+    return FAILED(hr) ? LoseStep(hr) : S_OK;
 }
 
 HRESULT CFirehoseExchange::Read(const std::string& document)
@@ -175,11 +183,12 @@ HRESULT CFirehoseExchange::Read(const std::string& document)
         return S_OK; // a declaration alone holds no answer
     if (FAILED(hr))
         return hr;
-    while ((hr = MoveToNextElement(reader.Get(), L"response")) == S_OK)
+    CEntryReader answers(reader.Get());
+    while ((hr = answers.Next(L"response")) == S_OK)
     {
         bool acknowledged = false, rawMode = false;
-        HRESULT request = S_OK;
-        hr = VisitAttributes(reader.Get(), [&](const wchar_t* name, const wchar_t* text) {
+        CommandState asked = CommandState::Waiting;
+        hr = answers.VisitAttributes([&](const wchar_t* name, const wchar_t* text) {
             if (StrCmpIW(name, L"value") == 0)
             {
                 acknowledged = StrCmpIW(text, L"ACK") == 0;
@@ -196,43 +205,70 @@ HRESULT CFirehoseExchange::Read(const std::string& document)
                 if (payload >= static_cast<int>(m_sectorSize))
                     m_maxSectors = static_cast<DWORD>(payload) / m_sectorSize;
             }
-            else if (StrCmpIW(name, L"AttemptRetry") == 0 && request == S_OK)
+            else if (StrCmpIW(name, L"AttemptRetry") == 0 && asked == CommandState::Waiting)
             {
-                request = kAttemptRetryResult;
+                asked = CommandState::RetryAsked;
             }
-            else if (StrCmpIW(name, L"AttemptRestart") == 0 && request == S_OK)
+            else if (StrCmpIW(name, L"AttemptRestart") == 0 && asked == CommandState::Waiting)
             {
-                request = kAttemptRestartResult;
+                asked = CommandState::RestartAsked;
             }
             return S_OK;
         });
         if (FAILED(hr))
             return hr;
-        // An answer in raw mode only says that the data may come.
-        if (rawMode)
+        // An answer in raw mode that asks for nothing only says that the
+        // data may come.
+        if (rawMode && asked == CommandState::Waiting)
             continue;
         if (m_waiting == 0)
             return kOutOfStepResult;
-        Command& command = m_commands[m_commands.size() - m_waiting--];
-        command.result = FAILED(request) ? request : acknowledged || !command.checked ? S_OK : E_UNEXPECTED;
+        m_commands[m_commands.size() - m_waiting--].state = asked != CommandState::Waiting ? asked
+                                                            : acknowledged                 ? CommandState::Acknowledged
+                                                                                           : CommandState::Refused;
     }
     return hr == S_FALSE ? S_OK : hr;
 }
 
-HRESULT CFirehoseExchange::ResultOf(ULONGLONG number) const
+CommandState CFirehoseExchange::StateOf(ULONGLONG number) const
 {
     if (number < m_first || number - m_first >= m_commands.size())
-        return E_INVALIDARG;
-    return m_commands[static_cast<size_t>(number - m_first)].result;
+        return CommandState::Forgotten;
+    return m_commands[static_cast<size_t>(number - m_first)].state;
+}
+
+HRESULT CFirehoseExchange::ResultOf(ULONGLONG number) const
+{
+    switch (StateOf(number))
+    {
+    case CommandState::Acknowledged:
+        return S_OK;
+    case CommandState::Refused:
+        return m_commands[static_cast<size_t>(number - m_first)].checked ? E_UNEXPECTED : S_OK;
+    case CommandState::RetryAsked:
+        return kAttemptRetryResult;
+    case CommandState::RestartAsked:
+        return kAttemptRestartResult;
+    default:
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT CFirehoseExchange::LoseStep(HRESULT why)
+{
+    if (!OutOfStep())
+        m_stepLost = FAILED(why) ? why : kOutOfStepResult;
+    m_reader.Clear();
+    return m_stepLost;
 }
 
 void CFirehoseExchange::Restart()
 {
-    m_reader.Clear();
+    m_reader.SeekDocumentStart();
     m_first += m_commands.size(); // numbers of earlier commands stay unknown
     m_commands.clear();
     m_waiting = 0;
-    m_outOfStep = false;
+    m_stepLost = S_OK;
 }
 
 bool HoldsResponse(const std::string& document)

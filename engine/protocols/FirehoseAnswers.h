@@ -23,7 +23,14 @@ class CFirehoseAnswerReader
 {
 public:
     // Takes bytes as read from the port.
-    void Append(const char* bytes, size_t count) { m_held.append(bytes, count); }
+    void Append(const char* bytes, size_t count);
+    // Drops what comes until a document begins ("<?"): on a port opened
+    // afresh, the rest of a document begun before answers nothing.
+    void SeekDocumentStart()
+    {
+        m_held.clear();
+        m_seeking = true;
+    }
     // The next whole document: S_OK with it, S_FALSE when none is whole yet.
     // White space between documents is skipped. An answer held here that has
     // grown past kMaxHeldAnswer without ending is dropped with 0x8007007A.
@@ -34,6 +41,7 @@ public:
 
 private:
     std::string m_held;
+    bool m_seeking = false;
 };
 
 // Results of the exchange with a Firehose programmer.
@@ -44,35 +52,57 @@ constexpr HRESULT kAttemptRetryResult = static_cast<HRESULT>(0x800704D5);
 // The programmer asks for a restart ("AttemptRestart").
 constexpr HRESULT kAttemptRestartResult = static_cast<HRESULT>(0x800705BB);
 
+// What the final answer to a command said, or that it has not come.
+enum class CommandState
+{
+    Waiting,      // no final answer yet
+    Acknowledged, // ACK
+    Refused,      // any other value
+    RetryAsked,   // AttemptRetry
+    RestartAsked, // AttemptRestart
+    Forgotten     // a number never given, or answered too long ago to be kept
+};
+
 // The host's side of the exchange: the commands sent, oldest first, and what
 // each one's final answer said. Answers carry no command id, and a programmer
 // handles its commands in order: a final answer (any response element but one
-// with rawmode="true") belongs to the oldest command still waiting for one.
-// Once it cannot tell which command an answer belongs to (a final answer
-// comes while no command waits, a document cannot be read, or an answer
-// outgrows kMaxHeldAnswer) the exchange is out of step until Restart.
+// with rawmode="true" that asks for nothing) belongs to the oldest command
+// still waiting for one. Once it cannot tell which command an answer belongs
+// to, the exchange is out of step until Restart (see LoseStep).
 class CFirehoseExchange
 {
 public:
     explicit CFirehoseExchange(DWORD sectorSize) : m_sectorSize(sectorSize) {}
 
     // A command has gone out; gives its number. A checked command succeeds
-    // only with an ACK (any other value is E_UNEXPECTED); for an unchecked one
-    // only a request to retry or restart is a failure.
+    // only with an ACK; for an unchecked one only a request to retry or
+    // restart is a failure.
     ULONGLONG Sent(bool checked);
     // Bytes as they came from the port; every document they complete is read
-    // in order. A failure puts the exchange out of step.
+    // in order, as strictly as an entry file. Dropped while out of step.
     HRESULT Take(const char* bytes, size_t count);
-    // The result of command `number`: S_FALSE while its final answer has not
-    // come; else S_OK, E_UNEXPECTED, kAttemptRetryResult or
-    // kAttemptRestartResult. Only the last few answered are kept.
+    CommandState StateOf(ULONGLONG number) const;
+    // The result of a command's final answer: S_OK for an ACK, or a refusal
+    // of an unchecked command; E_UNEXPECTED for a refusal of a checked one,
+    // and for a command without a final answer; kAttemptRetryResult;
+    // kAttemptRestartResult.
     HRESULT ResultOf(ULONGLONG number) const;
     // Commands still waiting for their final answer.
     size_t Waiting() const { return m_waiting; }
-    bool OutOfStep() const { return m_outOfStep; }
-    void SetOutOfStep() { m_outOfStep = true; }
     // Whether bytes of a document that has not ended are held.
     bool Holding() const { return m_reader.Holding(); }
+    // Whether an answer may still come that no command waits for: the
+    // exchange is out of step, or a command waits, or an answer has begun.
+    bool Unsettled() const { return OutOfStep() || m_waiting > 0 || Holding(); }
+
+    // The one way out of step, with its cause: a final answer that no
+    // command waits for, a document that cannot be read or outgrows
+    // kMaxHeldAnswer, a command or its data cut short, a port read that
+    // failed, a final answer that did not come, or did not end, in time. The
+    // first cause is kept and given back.
+    HRESULT LoseStep(HRESULT why);
+    bool OutOfStep() const { return FAILED(m_stepLost); }
+
     // Sectors per transfer from the last MaxPayloadSizeToTargetInBytes of at
     // least one sector in any response; 0 until one came. Kept by Restart.
     DWORD MaxSectors() const { return m_maxSectors; }
@@ -83,7 +113,7 @@ private:
     struct Command
     {
         bool checked;
-        HRESULT result; // S_FALSE while waiting
+        CommandState state;
     };
     HRESULT Read(const std::string& document);
 
@@ -93,7 +123,7 @@ private:
     std::deque<Command> m_commands; // answered ones first, then the waiting
     ULONGLONG m_first = 1;          // number of m_commands.front()
     size_t m_waiting = 0;
-    bool m_outOfStep = false;
+    HRESULT m_stepLost = S_OK;
 };
 
 // Whether a document holds a response element, final or not; one that cannot

@@ -64,7 +64,7 @@ DWORD SetReceiveTimeLimit(DWORD limitMs);
 
 // Opens a serial port for exclusive read and write. With a read time-out, a
 // read waits at most that many milliseconds; with 0 it returns at once with
-// what has arrived. Each write call ends at PortWriteBoundMs(). On success *port (closed first
-// when it held a handle) takes the new handle; it must hold a handle, NULL or
-// INVALID_HANDLE_VALUE.
+// what has arrived. Each write call ends at kPortCallBoundMs. On success
+// *port (closed first when it held a handle) takes the new handle; it must
+// hold a handle, NULL or INVALID_HANDLE_VALUE.
 HRESULT OpenSerialPort(const wchar_t* name, DWORD readTimeoutMs, HANDLE* port);

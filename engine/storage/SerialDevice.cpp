@@ -41,6 +41,10 @@ constexpr DWORD kResponseBufferSize = 4096;
 constexpr int kReadsAtOnce = 16;
 // A programmer that keeps asking to retry gets this many resends.
 constexpr int kMaxResends = 10;
+// While data goes out, what the programmer sends is read this often at
+// least: a programmer that logs as it takes data must never wait on its own
+// output (the port holds about 40 KB toward the host).
+constexpr DWORD kHearEveryMs = 10;
 
 // Waits for the first byte to come, at most waitMs: S_OK when one came (it is
 // in `first`), S_FALSE when none did. A read of one byte with a total time-out
@@ -103,29 +107,37 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text, bool
     hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
     // A command cut short may yet be answered, or take what follows.
     if (FAILED(hr))
-        m_exchange.SetOutOfStep();
+        m_exchange.LoseStep(hr);
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     m_lastCommand = m_exchange.Sent(checked);
     return LogError(GetResponse(responseFlag), L"CSerialDevice::SendCommand", __LINE__);
 }
 
-HRESULT CSerialDevice::ReadArrived()
+HRESULT CSerialDevice::ReadArrived(bool whileSending)
 {
-    HRESULT hr = S_OK;
+    // Nothing more is taken out of step; but while data goes out what comes
+    // is read all the same, and dropped, and nothing fails.
+    if (m_exchange.OutOfStep() && !whileSending)
+        return kOutOfStepResult;
     DWORD read = 1;
-    for (int round = 0; round < kReadsAtOnce && read > 0 && SUCCEEDED(hr); ++round)
+    for (int round = 0; round < kReadsAtOnce && read > 0; ++round)
     {
-        if (m_exchange.OutOfStep())
-            return kOutOfStepResult;
         char buffer[kResponseBufferSize];
-        hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read);
+        HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read);
         // What the port held is lost with a read that failed.
         if (FAILED(hr))
-            m_exchange.SetOutOfStep();
-        else if (read > 0)
-            hr = m_exchange.Take(buffer, read);
+            return m_exchange.LoseStep(hr);
+        hr = read > 0 ? m_exchange.Take(buffer, read) : S_OK;
+        if (FAILED(hr) && !whileSending)
+            return hr;
     }
-    return hr;
+    return S_OK;
+}
+
+void CSerialDevice::HearWhileSending()
+{
+    m_nextHearing = GetTickCount64() + kHearEveryMs;
+    ReadArrived(true); // judged once the data is out
 }
 
 HRESULT CSerialDevice::GetResponse(int responseFlag)
@@ -134,8 +146,7 @@ HRESULT CSerialDevice::GetResponse(int responseFlag)
     RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
     if (!responseFlag)
         return S_OK;
-    hr = m_exchange.ResultOf(m_lastCommand);
-    return LogError(hr == S_FALSE || hr == E_INVALIDARG ? E_UNEXPECTED : hr, L"CSerialDevice::GetResponse", __LINE__);
+    return LogError(m_exchange.ResultOf(m_lastCommand), L"CSerialDevice::GetResponse", __LINE__);
 }
 
 HRESULT CSerialDevice::AwaitArrival(DWORD waitMs)
@@ -143,7 +154,7 @@ HRESULT CSerialDevice::AwaitArrival(DWORD waitMs)
     char first = 0;
     HRESULT hr = AwaitByte(m_port.Get(), waitMs, first);
     if (FAILED(hr))
-        m_exchange.SetOutOfStep();
+        m_exchange.LoseStep(hr);
     if (hr != S_OK)
         return hr;
     hr = m_exchange.Take(&first, 1);
@@ -159,40 +170,33 @@ HRESULT CSerialDevice::WaitForRestOfDocument()
     {
         const ULONGLONG now = GetTickCount64();
         if (now >= deadline)
-        {
-            m_exchange.SetOutOfStep();
-            return LogError(static_cast<HRESULT>(MX_E_INPUTEND), L"CSerialDevice::SendCommand", __LINE__);
-        }
+            return LogError(m_exchange.LoseStep(MX_E_INPUTEND), L"CSerialDevice::SendCommand", __LINE__);
         HRESULT hr = AwaitArrival(static_cast<DWORD>(deadline - now));
         RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     }
     return S_OK;
 }
 
-HRESULT CSerialDevice::WaitForAnswer(ULONGLONG command)
+HRESULT CSerialDevice::GetResponse(ULONGLONG command, DWORD waitMs)
 {
-    const ULONGLONG deadline = GetTickCount64() + PhoneTimeMs(kAnswerWaitMs);
-    HRESULT result;
-    while ((result = m_exchange.ResultOf(command)) == S_FALSE)
+    const ULONGLONG deadline = GetTickCount64() + waitMs;
+    while (m_exchange.StateOf(command) == CommandState::Waiting)
     {
         const ULONGLONG now = GetTickCount64();
+        // No final answer in time: the command failed, and an answer that
+        // comes later could be taken for another command's.
         if (now >= deadline)
-        {
-            // No final answer in time: the command failed, and an answer that
-            // comes later could be taken for another command's.
-            m_exchange.SetOutOfStep();
-            return LogError(m_exchange.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND)
-                                                 : HResultFromWin32(ERROR_TIMEOUT),
-                            L"CSerialDevice::WaitForAnswer", __LINE__);
-        }
+            return LogError(m_exchange.LoseStep(m_exchange.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND)
+                                                                     : HResultFromWin32(ERROR_TIMEOUT)),
+                            L"CSerialDevice::GetResponse", __LINE__);
         HRESULT hr = AwaitArrival(static_cast<DWORD>(deadline - now));
-        RETURN_IF_FAILED(hr, L"CSerialDevice::WaitForAnswer", __LINE__);
+        RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
     }
     // An answer that no command waits for came meanwhile: the result may be
     // another command's.
     if (m_exchange.OutOfStep())
-        return LogError(kOutOfStepResult, L"CSerialDevice::WaitForAnswer", __LINE__);
-    return LogError(result, L"CSerialDevice::WaitForAnswer", __LINE__);
+        return LogError(kOutOfStepResult, L"CSerialDevice::GetResponse", __LINE__);
+    return LogError(m_exchange.ResultOf(command), L"CSerialDevice::GetResponse", __LINE__);
 }
 
 void CSerialDevice::DropAnswersStillComing()
@@ -238,14 +242,8 @@ void CSerialDevice::DropAnswersStillComing()
     }
 }
 
-HRESULT CSerialDevice::Reset()
+HRESULT CSerialDevice::Reopen()
 {
-    ReportStatus(m_sink.Get(), L"Open serial port \"%s\"", m_portName.c_str());
-    // After an exchange that failed, answers to its commands may still be on
-    // their way: they must not answer the commands to come. Whatever the old
-    // handle does, the port is opened afresh.
-    if (m_port && (m_exchange.OutOfStep() || m_exchange.Waiting() > 0 || m_exchange.Holding()))
-        DropAnswersStillComing();
     ClosePort();
     m_exchange.Restart();
     m_lastCommand = 0;
@@ -254,14 +252,26 @@ HRESULT CSerialDevice::Reset()
     // What an earlier session left in the port answers none of ours.
     if (!PurgeComm(m_port.Get(), PURGE_RXABORT | PURGE_RXCLEAR))
         return LogError(LastErrorHResult(), L"CSerialDevice::Reset", __LINE__);
+    return S_OK;
+}
 
-    // Neither answer is checked for an ACK: a programmer offered more than
-    // it takes may refuse configure, naming its own payload size.
+HRESULT CSerialDevice::Reset()
+{
+    ReportStatus(m_sink.Get(), L"Open serial port \"%s\"", m_portName.c_str());
+    // Drain: after an exchange that failed, answers to its commands may still
+    // be on their way, and must not answer the commands to come.
+    if (m_port && m_exchange.Unsettled())
+        DropAnswersStillComing();
+    // Reopen: whatever the old handle does, the port is opened afresh.
+    HRESULT hr = Reopen();
+    RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+
+    // nop and configure. Neither answer is checked for an ACK: a programmer
+    // offered more than it takes may refuse configure, naming its own size.
     ReportStatus(m_sink.Get(), L"Send nop command");
     hr = SendText(0, kNopCommand, false);
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
     const ULONGLONG nop = m_lastCommand;
-
     ReportStatus(m_sink.Get(), L"Send configure command");
     hr = SendText(
         0, FormatString(kConfigureCommand, m_ufs ? 1048576 : 131072, m_ufs ? L"ufs" : L"eMMC", m_provision ? 1 : 0),
@@ -269,23 +279,15 @@ HRESULT CSerialDevice::Reset()
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
     const ULONGLONG configure = m_lastCommand;
 
-    // Both answers decide the result; the payload size may come with either.
-    for (int attempt = 0; attempt < 10 && (m_exchange.Waiting() > 0 || MaxSectorsPerTransfer() == 0); ++attempt)
-    {
-        Sleep(100);
-        hr = GetResponse(0);
-        RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
-    }
-    // Answers that have not come may yet come, and answer nothing then.
-    const HRESULT unanswered = m_exchange.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND) : E_UNEXPECTED;
-    if (m_exchange.Waiting() > 0)
-        m_exchange.SetOutOfStep();
-    if (MaxSectorsPerTransfer() == 0 || m_exchange.Waiting() > 0)
-        return LogError(unanswered, L"CSerialDevice::Reset", __LINE__);
-    hr = m_exchange.ResultOf(nop);
+    // Their answers, each within the answer wait: a programmer may set up
+    // its storage before it answers configure. The payload size may come
+    // with either.
+    hr = GetResponse(nop, PhoneTimeMs(kAnswerWaitMs));
     if (SUCCEEDED(hr))
-        hr = m_exchange.ResultOf(configure);
+        hr = GetResponse(configure, PhoneTimeMs(kAnswerWaitMs));
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
+    if (MaxSectorsPerTransfer() == 0)
+        return LogError(E_UNEXPECTED, L"CSerialDevice::Reset", __LINE__);
     ReportStatus(m_sink.Get(), L"Max buffer sector is %d", static_cast<int>(MaxSectorsPerTransfer()));
     return hr;
 }
@@ -332,25 +334,32 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
         const ULONGLONG program = m_lastCommand;
         // Once the command is on the wire all of its data follows, whatever
         // was read meanwhile: the programmer takes the data, and its answer
-        // is read after it.
-        HRESULT sent =
-            program != before ? SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset) : S_OK;
+        // is judged after it.
+        DWORD drainMs = 0;
+        HRESULT sent = program != before
+                           ? SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset, drainMs)
+                           : S_OK;
         RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
         RETURN_IF_FAILED(sent, L"CSerialDevice::WriteFile", __LINE__);
-        hr = WaitForAnswer(program);
+        // The answer wait begins once the phone can have taken the last byte.
+        hr = GetResponse(program, PhoneTimeMs(kAnswerWaitMs) + drainMs);
         if (hr != kAttemptRetryResult || resend == kMaxResends)
             return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
     }
 }
 
 HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
-                                 ULONGLONG sectorSize, ULONGLONG byteOffset)
+                                 ULONGLONG sectorSize, ULONGLONG byteOffset, DWORD& drainMs)
 {
     // Pieces of the programmer's payload, each one write of at most 4 GiB.
     ULONGLONG pieceLimit = std::min<ULONGLONG>(MaxSectorsPerTransfer(), 0xFFFFFFFFull / sectorSize);
     if (pieceLimit == 0)
         return kBadFormatResult;
     std::vector<BYTE> zeros;
+    // The programmer is heard while it takes the data: between pieces every
+    // kHearEveryMs, and whenever a write call ends short.
+    CWritePace pace([this] { HearWhileSending(); });
+    m_nextHearing = GetTickCount64() + kHearEveryMs;
     const ULONGLONG end = firstSector + sectors;
     for (ULONGLONG piece = firstSector; piece < end; piece += pieceLimit)
     {
@@ -362,21 +371,21 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
         const ULONGLONG position = piece * sectorSize + byteOffset;
         const DWORD fromFile =
             position >= fileSize ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(bytes, fileSize - position));
+        if (GetTickCount64() >= m_nextHearing)
+            HearWhileSending();
         HRESULT hr = S_OK;
         if (fromFile > 0)
-            hr = WriteRobust(m_port.Get(), view + position, fromFile, kNoPosition);
+            hr = WriteRobust(m_port.Get(), view + position, fromFile, kNoPosition, &pace);
         if (SUCCEEDED(hr) && fromFile < bytes)
         {
             zeros.resize(bytes - fromFile);
-            hr = WriteRobust(m_port.Get(), zeros.data(), bytes - fromFile, kNoPosition);
+            hr = WriteRobust(m_port.Get(), zeros.data(), bytes - fromFile, kNoPosition, &pace);
         }
         // Data cut short leaves the programmer waiting for the rest.
         if (FAILED(hr))
-        {
-            m_exchange.SetOutOfStep();
-            return hr;
-        }
+            return m_exchange.LoseStep(hr);
     }
+    drainMs = pace.DrainMs();
     return S_OK;
 }
 
@@ -393,7 +402,7 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
                          XmlEscaped(physicalPartition).c_str(), XmlEscaped(sizeInBytes).c_str(),
                          XmlEscaped(startSector).c_str(), XmlEscaped(value).c_str());
         if (SUCCEEDED(hr))
-            hr = WaitForAnswer(m_lastCommand);
+            hr = GetResponse(m_lastCommand, PhoneTimeMs(kAnswerWaitMs));
         if (hr != kAttemptRetryResult || resend == kMaxResends)
             return LogError(hr, L"CSerialDevice::ApplyPatch", __LINE__);
     }
@@ -404,7 +413,7 @@ HRESULT CSerialDevice::SetBootableStorageDrive()
     ReportStatus(m_sink.Get(), L"Set boot partition 1");
     HRESULT hr = SendCommand(0, kSetBootableCommand);
     if (SUCCEEDED(hr))
-        hr = WaitForAnswer(m_lastCommand);
+        hr = GetResponse(m_lastCommand, PhoneTimeMs(kAnswerWaitMs));
     return LogError(hr, L"CSerialDevice::SetBootableStorageDrive", __LINE__);
 }
 
@@ -415,10 +424,10 @@ HRESULT CSerialDevice::Synchronize()
     // or, a refusal, takes its place.
     HRESULT hr = SendText(0, kNopCommand);
     if (SUCCEEDED(hr))
-        hr = WaitForAnswer(m_lastCommand);
+        hr = GetResponse(m_lastCommand, PhoneTimeMs(kAnswerWaitMs));
     // A nop is never refused: the refusal answered something else.
     if (FAILED(hr))
-        m_exchange.SetOutOfStep();
+        m_exchange.LoseStep(hr);
     return LogError(hr, L"CSerialDevice::Synchronize", __LINE__);
 }
 

@@ -14,7 +14,8 @@
 #include "platform/Handles.h"
 
 // How long the programmer may take over the final answer to a command that
-// is waited for (a write, a patch, the boot drive, the nop that ends a pair)
+// is waited for (nop and configure in a Reset, a write once its data can
+// have reached the phone, a patch, the boot drive, the nop that ends a pair)
 // and over the rest of a document whose start has come; how long a port whose
 // exchange failed must go without answers before a Reset drops what is still
 // coming (log documents are no answers), at most six times as long in all.
@@ -72,22 +73,28 @@ protected:
 private:
     // An unchecked command's refusal is no failure (nop, configure, power).
     HRESULT SendText(int responseFlag, const std::wstring& text, bool checked = true);
-    // Reads what has come, without waiting.
-    HRESULT ReadArrived();
+    // Reads what has come, without waiting. whileSending: data is going out,
+    // so what comes is read even out of step (and dropped), and nothing fails.
+    HRESULT ReadArrived(bool whileSending = false);
+    void HearWhileSending();
     // Waits up to waitMs for bytes, then reads what has come: S_OK when some
     // came, S_FALSE when none did.
     HRESULT AwaitArrival(DWORD waitMs);
     // Reads the rest of a document whose start has come, within the answer
     // wait.
     HRESULT WaitForRestOfDocument();
-    // Waits until the command numbered `command` has its final answer or the
-    // answer wait has passed; its result.
-    HRESULT WaitForAnswer(ULONGLONG command);
+    // Waits up to waitMs for the final answer to the command numbered
+    // `command`; its result.
+    HRESULT GetResponse(ULONGLONG command, DWORD waitMs);
     // Lets in and drops what the programmer still sends until no answer has
     // come for kQuietPortMs; never fails.
     void DropAnswersStillComing();
+    // Closes the port and opens it afresh, empty, with a new exchange.
+    HRESULT Reopen();
+    // Sends the range's data whole; drainMs: how long what the port may
+    // still hold takes to reach the phone at the pace it took the data.
     HRESULT SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
-                      ULONGLONG sectorSize, ULONGLONG byteOffset);
+                      ULONGLONG sectorSize, ULONGLONG byteOffset, DWORD& drainMs);
     void ClosePort();
 
     BOOL m_ufs = FALSE;
@@ -99,4 +106,5 @@ private:
     // maximum sectors per transfer; the number of the last command sent.
     CFirehoseExchange m_exchange{512};
     ULONGLONG m_lastCommand = 0;
+    ULONGLONG m_nextHearing = 0; // while data goes out
 };

@@ -8,6 +8,9 @@ namespace
 {
 
 const HRESULT kInsufficientBuffer = static_cast<HRESULT>(0x8007007A);
+const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
+const HRESULT kControlCharacter = static_cast<HRESULT>(0xC00CEE2B);
+const HRESULT kNamedTwice = static_cast<HRESULT>(0xC00CEE3C);
 
 // Every document the reader hands out now, in order, without the white space
 // that may follow it.
@@ -135,22 +138,28 @@ HRESULT Feed(CFirehoseExchange& exchange, const std::string& bytes)
 
 TEST(FirehoseExchange, EachFinalAnswerBelongsToTheOldestCommandWaiting)
 {
+    using State = CommandState;
     const struct
     {
         bool checked;
         std::string answer;
+        State state;
         HRESULT result;
     } commands[] = {
-        {true, Answer("value=\"ACK\""), S_OK},
-        {true, Answer("value=\"NAK\""), E_UNEXPECTED},
+        {true, Answer("value=\"ACK\""), State::Acknowledged, S_OK},
+        {true, Answer("value=\"NAK\""), State::Refused, E_UNEXPECTED},
         // Configure refused by a programmer offered more than it takes: the
         // refusal is no failure of an unchecked command, and its size counts.
-        {false, Answer("value=\"NAK\" MaxPayloadSizeToTargetInBytes=\"16384\""), S_OK},
-        {true, Answer("VALUE=\"ack\" RawMode=\"false\""), S_OK},
-        {true, Answer("rawmode=\"false\""), E_UNEXPECTED},
-        {false, Answer("value=\"ACK\" AttemptRetry=\"\""), kAttemptRetryResult},
-        {true, Answer("value=\"NAK\" AttemptRestart=\"1\" AttemptRetry=\"\""), kAttemptRestartResult},
-        {true, Answer("value=\"ACK\" AttemptRetry=\"1\" AttemptRestart=\"\""), kAttemptRetryResult},
+        {false, Answer("value=\"NAK\" MaxPayloadSizeToTargetInBytes=\"16384\""), State::Refused, S_OK},
+        {true, Answer("VALUE=\"ack\" RawMode=\"false\""), State::Acknowledged, S_OK},
+        {true, Answer("rawmode=\"false\""), State::Refused, E_UNEXPECTED},
+        {false, Answer("value=\"ACK\" AttemptRetry=\"\""), State::RetryAsked, kAttemptRetryResult},
+        {true, Answer("value=\"NAK\" AttemptRestart=\"1\" AttemptRetry=\"\""), State::RestartAsked,
+         kAttemptRestartResult},
+        {true, Answer("value=\"ACK\" AttemptRetry=\"1\" AttemptRestart=\"\""), State::RetryAsked, kAttemptRetryResult},
+        // A request counts in raw mode too: it answers the command.
+        {true, Answer("value=\"ACK\" rawmode=\"true\" AttemptRetry=\"\""), State::RetryAsked, kAttemptRetryResult},
+        {false, Answer("rawmode=\"TRUE\" AttemptRestart=\"\""), State::RestartAsked, kAttemptRestartResult},
     };
     CFirehoseExchange exchange(512);
     std::vector<ULONGLONG> numbers;
@@ -162,12 +171,14 @@ TEST(FirehoseExchange, EachFinalAnswerBelongsToTheOldestCommandWaiting)
         SCOPED_TRACE(commands[i].answer);
         // Logs and answers in raw mode come between, and belong to nothing.
         EXPECT_EQ(S_OK, Feed(exchange, Log("INFO: busy") + Answer("value=\"ACK\" rawmode=\"true\"")));
-        EXPECT_EQ(S_FALSE, exchange.ResultOf(numbers[i]));
+        EXPECT_EQ(State::Waiting, exchange.StateOf(numbers[i]));
+        EXPECT_EQ(E_UNEXPECTED, exchange.ResultOf(numbers[i]));
         EXPECT_EQ(S_OK, Feed(exchange, commands[i].answer));
+        EXPECT_EQ(commands[i].state, exchange.StateOf(numbers[i]));
         EXPECT_EQ(commands[i].result, exchange.ResultOf(numbers[i]));
         if (i + 1 < std::size(commands))
         {
-            EXPECT_EQ(S_FALSE, exchange.ResultOf(numbers[i + 1]));
+            EXPECT_EQ(State::Waiting, exchange.StateOf(numbers[i + 1]));
         }
         EXPECT_EQ(std::size(commands) - i - 1, exchange.Waiting());
     }
@@ -180,7 +191,7 @@ TEST(FirehoseExchange, EachFinalAnswerBelongsToTheOldestCommandWaiting)
     EXPECT_EQ(S_OK, Feed(exchange, both.substr(0, both.size() - 9)));
     EXPECT_TRUE(exchange.Holding());
     EXPECT_EQ(E_UNEXPECTED, exchange.ResultOf(first));
-    EXPECT_EQ(S_FALSE, exchange.ResultOf(second));
+    EXPECT_EQ(State::Waiting, exchange.StateOf(second));
     EXPECT_EQ(S_OK, Feed(exchange, both.substr(both.size() - 9)));
     EXPECT_FALSE(exchange.Holding());
     EXPECT_EQ(S_OK, exchange.ResultOf(second));
@@ -232,10 +243,17 @@ TEST(FirehoseExchange, AnAnswerItCannotPlaceLeavesItOutOfStepUntilRestart)
          static_cast<HRESULT>(0xC00CEE3B)},
         {"an answer that runs on", 1, "<?xml version=\"1.0\" ?><data><log value=\"" + std::string(kMaxHeldAnswer, 'x'),
          static_cast<HRESULT>(0x8007007A)},
+        // Read as strictly as an entry file.
+        {"a value named twice", 1, Answer("value=\"NAK\" value=\"ACK\""), kNamedTwice},
+        {"a value named twice in two cases", 1, Answer("VALUE=\"ACK\" value=\"NAK\""), kNamedTwice},
+        {"a control character", 1, Log("a\x01") + Answer("value=\"ACK\""), kControlCharacter},
+        {"text that is no document", 1, "tail\" /></data>" + Answer("value=\"ACK\""), kInputEnd},
         // Their honest twins.
         {"logs and raw-mode answers while nobody waits", 0,
          Log("INFO: a") + Answer("value=\"ACK\" rawmode=\"true\"") + "\n" + Log("INFO: b"), S_OK},
         {"one answer each", 2, Answer("value=\"ACK\"") + Answer("value=\"NAK\""), S_OK},
+        {"attributes named once each", 1, Answer("value=\"ACK\" Value2=\"NAK\" rawmode=\"false\""), S_OK},
+        {"a tab and line ends in a log", 1, Log("a\tb\r\nc") + Answer("value=\"ACK\""), S_OK},
         {"a declaration alone", 1, "<?xml version=\"1.0\" ?>" + Answer("value=\"ACK\""), S_OK},
     };
     for (const auto& c : cases)
@@ -253,16 +271,23 @@ TEST(FirehoseExchange, AnAnswerItCannotPlaceLeavesItOutOfStepUntilRestart)
         // Nothing more is read until the port is opened afresh.
         const ULONGLONG next = exchange.Sent(true);
         EXPECT_EQ(kOutOfStepResult, Feed(exchange, Answer("value=\"ACK\"")));
-        EXPECT_EQ(S_FALSE, exchange.ResultOf(next));
+        EXPECT_EQ(CommandState::Waiting, exchange.StateOf(next));
         EXPECT_FALSE(exchange.Holding());
+        // The first cause is kept.
+        EXPECT_EQ(c.result, exchange.LoseStep(E_FAIL));
         exchange.Restart();
         EXPECT_FALSE(exchange.OutOfStep());
         EXPECT_EQ(0u, exchange.Waiting());
-        EXPECT_EQ(E_INVALIDARG, exchange.ResultOf(next)); // a command of the port before
+        EXPECT_EQ(CommandState::Forgotten, exchange.StateOf(next)); // a command of the port before
         EXPECT_EQ(8u, exchange.MaxSectors());
+        // On the port opened afresh, the rest of a document begun before
+        // it, cut anywhere, answers nothing; the next document counts.
         const ULONGLONG after = exchange.Sent(true);
-        EXPECT_EQ(S_OK, Feed(exchange, Answer("value=\"ACK\"")));
-        EXPECT_EQ(S_OK, exchange.ResultOf(after));
+        const std::string rest = "ml version=\"1.0\" ?><data><response value=\"ACK\"/></data><";
+        EXPECT_EQ(S_OK, Feed(exchange, rest));
+        EXPECT_FALSE(exchange.Holding());
+        EXPECT_EQ(S_OK, Feed(exchange, "?xml version=\"1.0\" ?><data><response value=\"NAK\"/></data>"));
+        EXPECT_EQ(CommandState::Refused, exchange.StateOf(after));
     }
 }
 

@@ -5,11 +5,13 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 
 #include "engine/storage/SerialDevice.h"
 #include "tests/fixtures/BoundedRun.h"
 #include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
+#include "tests/fixtures/LogLines.h"
 #include "simulators/phones/FirehosePhone.h"
 #include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
@@ -26,6 +28,7 @@ const HRESULT kInputEnd = static_cast<HRESULT>(0xC00CEE01);
 const HRESULT kOutOfStep = static_cast<HRESULT>(0x8007139F);
 // What the platform's XML reader gives for an end tag that closes nothing.
 const HRESULT kStrayEndTag = static_cast<HRESULT>(0xC00CEE3B);
+const HRESULT kNamedTwice = static_cast<HRESULT>(0xC00CEE3C);
 // Far beyond the engine's own bounds: reaching it means a hang.
 constexpr DWORD kHangLimitMs = 60000;
 
@@ -77,6 +80,10 @@ public:
                 for (size_t at; (at = seen.find("</data>")) != std::string::npos; seen.erase(0, at + 7))
                 {
                     const std::string command = seen.substr(0, at);
+                    {
+                        std::lock_guard<std::mutex> lock(m_lock);
+                        m_commands.push_back(command);
+                    }
                     std::string answer;
                     if (command.find("<configure ") != std::string::npos)
                         answer = Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"" + payload + "\"/>");
@@ -104,8 +111,13 @@ public:
     void Send(const std::string& bytes)
     {
         SendLater(bytes, 0);
+        WaitSent();
+    }
+    // Waits until all that was queued is on its way plus a little.
+    void WaitSent()
+    {
         std::unique_lock<std::mutex> lock(m_lock);
-        m_sent.wait_for(lock, std::chrono::seconds(5), [this] { return m_queue.empty(); });
+        m_sent.wait_for(lock, std::chrono::seconds(10), [this] { return m_queue.empty(); });
         lock.unlock();
         Sleep(150);
     }
@@ -116,16 +128,43 @@ public:
         m_queue.emplace_back(bytes, pauseMs);
     }
     const std::wstring& HostPort() const { return m_phone.HostPort(); }
+    // The commands received whose text holds `part`.
+    size_t Received(const std::string& part)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return std::count_if(m_commands.begin(), m_commands.end(),
+                             [&part](const std::string& c) { return c.find(part) != std::string::npos; });
+    }
 
 private:
     CSimulatedPhone m_phone;
     std::mutex m_lock;
+    std::vector<std::string> m_commands;
     std::condition_variable m_sent;
     std::deque<std::pair<std::string, DWORD>> m_queue;
 };
 
 // A command that the scripted programmer leaves for the test to answer.
 const wchar_t kQuestion[] = L"<?xml version=\"1.0\" ?><data><peek value=\"1\"/></data>";
+
+// A Reset after the exchange went out of step, while the programmer logs
+// every 50 ms for longer than the drain's bound for a port without answers:
+// the drain ends at that bound, well before its overall limit (which would
+// be logged), and the device is in step again.
+void ResetWhileItLogs(CScriptedProgrammer& programmer, CSerialDevice* serial)
+{
+    EXPECT_EQ(5000u, kQuietPortMs);
+    EXPECT_EQ(30000u, kQuietWaitLimitMs);
+    const std::string log = Doc("<log value=\"INFO: still busy\"/>");
+    for (DWORD sent = 0; sent < PhoneTimeMs(kQuietPortMs) + 250; sent += 50)
+        programmer.SendLater(log, 50);
+    const size_t resetErrors = LogLinesWith("]CSerialDevice::Reset(").size();
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return serial->Reset(); }));
+    EXPECT_LT(GetTickCount64() - start, PhoneTimeMs(kQuietWaitLimitMs));
+    EXPECT_EQ(resetErrors, LogLinesWith("]CSerialDevice::Reset(").size());
+    programmer.WaitSent();
+}
 
 // What came before a command, whole or only begun, is read before the command
 // is sent: an answer among it answers no command to come and leaves the
@@ -191,6 +230,42 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
         EXPECT_EQ(S_OK, serial->GetResponse(1));
     }
 
+    // What comes while a patch waits decides it, and only its own answer
+    // does; a request in raw mode asks all the same.
+    const std::string unreadable = Doc("<response value=\"ACK\"/></oops>");
+    const struct
+    {
+        const char* what;
+        std::vector<std::string> answers; // each 200 ms after the one before
+        HRESULT result;
+        size_t patches; // sent
+    } waits[] = {
+        {"an ACK", {ack}, S_OK, 1},
+        {"a NAK", {nak}, E_UNEXPECTED, 1},
+        {"an ACK with another that nobody waits for", {ack + ack}, kOutOfStep, 1},
+        {"an ACK in raw mode, then its own", {Doc("<response value=\"ACK\" rawmode=\"true\"/>"), ack}, S_OK, 1},
+        {"a retry asked in raw mode, then an ACK",
+         {Doc("<response value=\"NAK\" rawmode=\"true\" AttemptRetry=\"\"/>"), ack},
+         S_OK,
+         2},
+        {"a value named twice", {Doc("<response value=\"NAK\" value=\"ACK\"/>")}, kNamedTwice, 1},
+        {"an answer that cannot be read", {unreadable}, kStrayEndTag, 1},
+    };
+    for (const auto& w : waits)
+    {
+        SCOPED_TRACE(w.what);
+        const size_t before = programmer.Received("<patch ");
+        for (const std::string& answer : w.answers)
+            programmer.SendLater(answer, 200);
+        EXPECT_EQ(w.result,
+                  RunBounded(kHangLimitMs, [&] { return device->ApplyPatch(L"1", L"0", L"1", L"1", L"512", L"0"); }));
+        EXPECT_EQ(w.patches, programmer.Received("<patch ") - before);
+        if (FAILED(w.result))
+        {
+            ASSERT_NO_FATAL_FAILURE(ResetWhileItLogs(programmer, serial));
+        }
+    }
+
     // The boot drive must be set, not only asked for; a nop that ends a pair
     // must find its own ACK.
     ComPtr<IQDeviceSync> sync;
@@ -243,13 +318,16 @@ TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
 
 // The answers to nop and configure decide a Reset, each for its own command:
 // a programmer offered more than it takes refuses configure with its own
-// size, and is used at that size.
+// size, and is used at that size; neither refusal fails, but a request to
+// restart does.
 TEST(SerialDeviceReset, DecidedByTheAnswersToNopAndConfigure)
 {
     CFastPhoneTime fast(2);
-    FirehoseOptions refused, silent, tiny, cut, twice;
+    FirehoseOptions refused, nak, restart, silent, tiny, cut, twice;
     refused.maxPayload = 16384;
     refused.refuseLargerOffer = true;
+    nak.answerTo["nop"] = "value=\"NAK\"";
+    restart.answerTo["nop"] = "value=\"ACK\" AttemptRestart=\"\"";
     silent.silentConfigure = true;
     tiny.maxPayload = 256; // under one sector: no payload either
     tiny.refuseLargerOffer = true;
@@ -261,10 +339,8 @@ TEST(SerialDeviceReset, DecidedByTheAnswersToNopAndConfigure)
         FirehoseOptions* options;
         HRESULT result;
         DWORD sectors;
-    } cases[] = {{&refused, S_OK, 32},
-                 {&silent, E_UNEXPECTED, 0},
-                 {&tiny, E_UNEXPECTED, 0},
-                 {&cut, kInputEnd, 0},
+    } cases[] = {{&refused, S_OK, 32},   {&nak, S_OK, 256},        {&restart, kAttemptRestart, 0},
+                 {&silent, kTimeout, 0}, {&tiny, E_UNEXPECTED, 0}, {&cut, kInputEnd, 0},
                  {&twice, kOutOfStep, 0}};
     for (const auto& c : cases)
     {
@@ -284,7 +360,7 @@ TEST(SerialDeviceReset, DecidedByTheAnswersToNopAndConfigure)
         // A later Reset knows the payload size already, and still fails when
         // nothing answers it.
         phone.Stop();
-        EXPECT_EQ(E_UNEXPECTED, RunBounded(kHangLimitMs, [&] { return device->Reset(); }));
+        EXPECT_EQ(kTimeout, RunBounded(kHangLimitMs, [&] { return device->Reset(); }));
     }
 }
 
@@ -546,38 +622,147 @@ TEST_F(SerialDeviceWrite, AnswersToTheDataAreHonoured)
     EXPECT_EQ(E_UNEXPECTED, device->WriteFile(L"300", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
 }
 
-// Whatever payload the programmer names, a piece goes out whole, and no
-// write waits longer than its bound without progress: a programmer that
-// names 1 GiB and stops reading ends the write, not the download's patience.
-TEST_F(SerialDeviceWrite, APayloadOfAnySizeGoesOutWholeOrEndsAtTheWriteBound)
+// The programmer sets its own pace: it may log while it takes data, as
+// often as it likes, set up its storage before it answers configure, take
+// the data slowly and answer once it has it all, in pieces of any size. A
+// write ends only when the programmer takes less than 64 KiB in 10 s (or
+// an answer is late), each hostile row next to its honest twin.
+TEST_F(SerialDeviceWrite, TheProgrammerSetsItsOwnPace)
 {
-    CFastPhoneTime fast(10); // the write bound of 10 s, as 1 s
-    for (bool reads : {true, false})
+    constexpr DWORD kSpeed = 4; // every bound and pause, as the engine counts them, four times faster
+    CFastPhoneTime fast(kSpeed);
+    constexpr size_t kMiB = 1 << 20;
+    using Change = std::function<void(FirehoseOptions&)>;
+    auto pace = [](ULONGLONG after, size_t bytes, DWORD everyMs) {
+        return [=](FirehoseOptions& o) {
+            o.slowAfter = after;
+            o.slowBytes = bytes;
+            o.slowEveryMs = everyMs / kSpeed;
+        };
+    };
+    const struct
     {
-        SCOPED_TRACE(reads ? "reads" : "stops reading");
+        const char* what;
+        Change change;
+        size_t bytes;
+        HRESULT created;
+        HRESULT written;
+    } cases[] = {
+        {"a log per 16 KiB taken", [](FirehoseOptions& o) { o.logEveryBytes = 16384; }, 64 * kMiB, S_OK, S_OK},
+        {"a log per 16 KiB taken, the image one piece",
+         [](FirehoseOptions& o) {
+             o.logEveryBytes = 16384;
+             o.maxPayload = 1 << 30;
+         },
+         16 * kMiB, S_OK, S_OK},
+        {"16 logs after every read of data", [](FirehoseOptions& o) { o.logsPerRead = 16; }, 16 * kMiB, S_OK, S_OK},
+        {"16 logs after every read, the image one piece",
+         [](FirehoseOptions& o) {
+             o.logsPerRead = 16;
+             o.maxPayload = 1 << 30;
+         },
+         16 * kMiB, S_OK, S_OK},
+        {"logging and no data taken after 64 KiB, the image one piece",
+         [](FirehoseOptions& o) {
+             o.logsPerRead = 16;
+             o.maxPayload = 1 << 30;
+             o.slowAfter = 65536;
+         },
+         64 * kMiB, S_OK, kTimeout},
+        {"configure answered 4 s late", [](FirehoseOptions& o) { o.configureDelayMs = 4000 / kSpeed; }, 65536, S_OK,
+         S_OK},
+        {"configure answered 6 s late", [](FirehoseOptions& o) { o.configureDelayMs = 6000 / kSpeed; }, 0, kTimeout,
+         S_OK},
+        {"64 KiB a second", pace(0, 65536, 1000), kMiB, S_OK, S_OK},
+        {"9 KiB a second, answering 4.5 s after its data",
+         [&](FirehoseOptions& o) {
+             pace(0, 9216, 1000)(o);
+             o.programAnswerDelayMs = 4500 / kSpeed;
+         },
+         128 * 1024, S_OK, S_OK},
+        {"4 KiB every 6 s after 64 KiB", pace(65536, 4096, 6000), kMiB, S_OK, kTimeout},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
         FirehoseOptions options;
-        options.maxPayload = 1 << 30;
-        options.partitionSectors = {8192};
-        if (!reads)
-            options.stopReadingAfter = 65536;
-        ASSERT_NO_FATAL_FAILURE(Open(options));
-        // At the old bound of 1 ms per 32 bytes of the piece, 64 MiB would
-        // have held the write for minutes.
-        const std::string image = Pattern(reads ? 4 << 20 : 64 << 20, 5);
-        const std::wstring path = File(image);
-        EXPECT_EQ(reads ? S_OK : kTimeout, RunBounded(kHangLimitMs, [&] {
-                      return device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"512", L"0");
+        options.partitionSectors = {c.bytes / 512 + 8};
+        c.change(options);
+        phone.reset(new CFirehosePhone(options));
+        ASSERT_TRUE(phone->Start());
+        device.Reset();
+        EXPECT_EQ(c.created, RunBounded(kHangLimitMs, [&] {
+                      return CSerialDevice::CreateInstance(phone->HostPort().c_str(), nullptr, &device, FALSE, FALSE);
                   }));
-        if (reads)
-        {
-            EXPECT_EQ(image, phone->Storage(0));
-            EXPECT_EQ(std::vector<std::wstring>{L"WriteFile position 0000000000000000, size 4194304"},
-                      sink.WithPrefix(L"WriteFile position"));
-        }
-        else
+        if (FAILED(c.created))
+            continue;
+        const std::string image = Pattern(c.bytes, 6);
+        const std::wstring path = File(image);
+        EXPECT_EQ(c.written, RunBounded(kHangLimitMs, [&] {
+                      return device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0");
+                  }));
+        if (FAILED(c.written))
         {
             EXPECT_EQ(kOutOfStep, device->ApplyPatch(L"1", L"0", L"1", L"1", L"512", L"0"));
+            continue;
         }
+        EXPECT_TRUE(image == phone->Storage(0).substr(512, image.size()));
+        EXPECT_TRUE(phone->Errors().empty());
+        // Every Reset waits as long for the answers.
+        EXPECT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return device->Reset(); }));
+        DeleteFileW(path.c_str());
+    }
+}
+
+// Once a program command is on the wire its data follows whole, even when
+// the read right after it fails: the programmer waits for the data. What
+// the programmer said as the command went out is judged after the data.
+TEST_F(SerialDeviceWrite, DataFollowsItsCommandWhateverCameWithIt)
+{
+    // Has the phone say its words just before the program command goes out.
+    class CSayingSink : public CStatusRecorder
+    {
+    public:
+        STDMETHODIMP NewStatus(LONG id, BSTR first, BSTR text) override
+        {
+            if (text && wcsncmp(text, L"cmd ", 4) == 0 && wcsstr(text, L"<program ") && said)
+            {
+                said->first->Write(said->second.data(), said->second.size());
+                Sleep(200);
+            }
+            return CStatusRecorder::NewStatus(id, first, text);
+        }
+        std::pair<CFirehosePhone*, std::string>* said = nullptr;
+    };
+    const struct
+    {
+        const char* what;
+        std::string words;
+        HRESULT written;
+    } cases[] = {
+        {"a log", Doc("<log value=\"INFO: hello\"/>"), S_OK},
+        {"a document that cannot be read", Doc("<response value=\"ACK\"/></oops>"), kStrayEndTag},
+    };
+    const std::string image = Pattern(600 * 512, 7);
+    const std::wstring path = File(image);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        FirehoseOptions options;
+        options.partitionSectors = {1024};
+        phone.reset(new CFirehosePhone(options));
+        ASSERT_TRUE(phone->Start());
+        CSayingSink saying;
+        std::pair<CFirehosePhone*, std::string> said(phone.get(), c.words);
+        saying.said = &said;
+        ComPtr<IQDevice> target;
+        ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone->HostPort().c_str(), &saying, &target, FALSE, FALSE));
+        EXPECT_EQ(c.written, RunBounded(kHangLimitMs, [&] {
+                      return target->WriteFile(L"2", L"0", path.c_str(), L"0", L"0", L"512", L"0");
+                  }));
+        EXPECT_TRUE(image == phone->Storage(0).substr(2 * 512, image.size()));
+        EXPECT_TRUE(phone->Errors().empty());
+        target.Reset();
     }
 }
 
