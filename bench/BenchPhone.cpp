@@ -4,13 +4,15 @@
 // fast CRC-32.
 //
 //   kestrup_bench_phone.exe <ready event> <stop event> raw <bytes> <port>
-//   kestrup_bench_phone.exe <ready event> <stop event> firehose <payload> <answer delay ms> <port>...
+//   kestrup_bench_phone.exe <ready event> <stop event> firehose <payload> <answer delay ms> <log every> <port>...
 //
 // raw: reads <bytes> bytes, then answers the single byte 'D'.
 // firehose: a lean flash programmer. It answers configure with
 // MaxPayloadSizeToTargetInBytes = <payload>, acknowledges a program command
 // once all of its data has come (after <answer delay ms>, a programmer
-// committing its data), and acknowledges every other command.
+// committing its data), and acknowledges every other command. With <log
+// every> not 0 it writes a log document each time another <log every> bytes
+// of data came, and takes no more data while that write waits.
 //
 // The ready event is set once every port is open; the stop event ends the
 // process, which then prints one line per port:
@@ -167,8 +169,8 @@ ULONGLONG Attribute(const std::string& command, const char* name)
 class CLeanProgrammer
 {
 public:
-    CLeanProgrammer(CPhonePort& port, int payload, DWORD answerDelayMs, PhoneResult& result)
-        : m_port(port), m_payload(payload), m_answerDelayMs(answerDelayMs), m_result(result)
+    CLeanProgrammer(CPhonePort& port, int payload, DWORD answerDelayMs, ULONGLONG logEvery, PhoneResult& result)
+        : m_port(port), m_payload(payload), m_answerDelayMs(answerDelayMs), m_logEvery(logEvery), m_result(result)
     {
     }
 
@@ -222,7 +224,11 @@ private:
         ULONGLONG bytes = Attribute(command, "SECTOR_SIZE_IN_BYTES") * Attribute(command, "num_partition_sectors");
         auto take = [this](const char* data, size_t n) {
             m_result.crc = bench::UpdateFastCrc32(m_result.crc, data, n);
+            const ULONGLONG before = m_result.bytes;
             m_result.bytes += n;
+            for (ULONGLONG mark = m_logEvery ? (before / m_logEvery + 1) * m_logEvery : ~0ull; mark <= m_result.bytes;
+                 mark += m_logEvery)
+                Log();
         };
         size_t fromPending = static_cast<size_t>(std::min<ULONGLONG>(bytes, m_pending.size()));
         take(m_pending.data(), fromPending);
@@ -239,6 +245,15 @@ private:
         return true;
     }
 
+    // About 100 bytes, as a programmer's progress line.
+    void Log()
+    {
+        static const std::string text =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><data><log value=\"INFO: data taken, going on\" /></data>";
+        if (!m_port.Write(text.data(), text.size()) && m_result.error.empty())
+            m_result.error = "write-failed";
+    }
+
     void Respond(const std::string& attributes)
     {
         const std::string text =
@@ -250,6 +265,7 @@ private:
     CPhonePort& m_port;
     int m_payload;
     DWORD m_answerDelayMs;
+    ULONGLONG m_logEvery;
     PhoneResult& m_result;
     std::string m_pending;
 };
@@ -258,7 +274,7 @@ int Usage()
 {
     fprintf(stderr, "usage: kestrup_bench_phone.exe <ready event> <stop event> raw <bytes> <port>\n"
                     "       kestrup_bench_phone.exe <ready event> <stop event> firehose <payload> <delay ms> "
-                    "<port>...\n");
+                    "<log every> <port>...\n");
     return 1;
 }
 
@@ -274,7 +290,7 @@ int main()
     const bool raw = mode == L"raw";
     if (!raw && mode != L"firehose")
         return Usage();
-    const int firstPort = raw ? 5 : 6;
+    const int firstPort = raw ? 5 : 7;
     if (argc <= firstPort)
         return Usage();
     const CHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]));
@@ -306,7 +322,8 @@ int main()
             }
             else
             {
-                CLeanProgrammer programmer(*ports[i], _wtoi(argv[4]), wcstoul(argv[5], nullptr, 10), results[i]);
+                CLeanProgrammer programmer(*ports[i], _wtoi(argv[4]), wcstoul(argv[5], nullptr, 10),
+                                           _wcstoui64(argv[6], nullptr, 10), results[i]);
                 programmer.Run();
             }
         });
