@@ -45,6 +45,9 @@ constexpr size_t kBlock = 1u << 20;
 // The shortest command document the host sends (nop): this many bytes can
 // always be waited for without reading past the end of a command.
 constexpr size_t kShortestCommand = 54;
+// A log document of about 100 bytes, as a programmer's progress line.
+const char kLog[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><data><log value=\"INFO: data taken, going on\" /></data>";
 
 std::atomic<bool> g_stop{false};
 
@@ -226,9 +229,13 @@ private:
             m_result.crc = bench::UpdateFastCrc32(m_result.crc, data, n);
             const ULONGLONG before = m_result.bytes;
             m_result.bytes += n;
+            // The logs of what one read took go out in one write.
+            std::string logs;
             for (ULONGLONG mark = m_logEvery ? (before / m_logEvery + 1) * m_logEvery : ~0ull; mark <= m_result.bytes;
                  mark += m_logEvery)
-                Log();
+                logs += kLog;
+            if (!logs.empty() && !m_port.Write(logs.data(), logs.size()) && m_result.error.empty())
+                m_result.error = "write-failed";
         };
         size_t fromPending = static_cast<size_t>(std::min<ULONGLONG>(bytes, m_pending.size()));
         take(m_pending.data(), fromPending);
@@ -246,14 +253,6 @@ private:
     }
 
     // About 100 bytes, as a programmer's progress line.
-    void Log()
-    {
-        static const std::string text =
-            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><data><log value=\"INFO: data taken, going on\" /></data>";
-        if (!m_port.Write(text.data(), text.size()) && m_result.error.empty())
-            m_result.error = "write-failed";
-    }
-
     void Respond(const std::string& attributes)
     {
         const std::string text =

@@ -323,8 +323,12 @@ bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& sec
         return false;
     }
     CFileHandle port;
-    // Reads wait up to 30 s for the phone's answer.
-    if (FAILED(OpenSerialPort(pairs[0]->HostPort().c_str(), 30000, port.Receive())))
+    // Reads wait up to 30 s for the phone's answer; a write call waits until
+    // all of its bytes are out.
+    COMMTIMEOUTS plain = {};
+    plain.ReadTotalTimeoutConstant = 30000;
+    if (FAILED(OpenSerialPort(pairs[0]->HostPort().c_str(), 30000, port.Receive())) ||
+        !SetCommTimeouts(port.Get(), &plain))
     {
         failure = "cannot open the host port";
         return false;
