@@ -121,6 +121,12 @@ public:
         lock.unlock();
         Sleep(150);
     }
+    // Drops what is queued and not yet on its way.
+    void Cancel()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_queue.erase(m_queue.begin() + (m_queue.empty() ? 0 : 1), m_queue.end());
+    }
     // Queues bytes to be sent after a pause, and returns at once.
     void SendLater(const std::string& bytes, DWORD pauseMs)
     {
@@ -148,22 +154,22 @@ private:
 const wchar_t kQuestion[] = L"<?xml version=\"1.0\" ?><data><peek value=\"1\"/></data>";
 
 // A Reset after the exchange went out of step, while the programmer logs
-// every 50 ms for longer than the drain's bound for a port without answers:
-// the drain ends at that bound, well before its overall limit (which would
-// be logged), and the device is in step again.
+// every 50 ms for longer than the drain's overall limit: logs are no
+// answers, so the drain ends once no answer has come for its bound, well
+// before that limit (which would be logged), and the device is in step.
 void ResetWhileItLogs(CScriptedProgrammer& programmer, CSerialDevice* serial)
 {
     EXPECT_EQ(5000u, kQuietPortMs);
     EXPECT_EQ(30000u, kQuietWaitLimitMs);
     const std::string log = Doc("<log value=\"INFO: still busy\"/>");
-    for (DWORD sent = 0; sent < PhoneTimeMs(kQuietPortMs) + 250; sent += 50)
+    for (DWORD sent = 0; sent < PhoneTimeMs(kQuietWaitLimitMs) + 500; sent += 50)
         programmer.SendLater(log, 50);
     const size_t resetErrors = LogLinesWith("]CSerialDevice::Reset(").size();
     const ULONGLONG start = GetTickCount64();
     ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return serial->Reset(); }));
     EXPECT_LT(GetTickCount64() - start, PhoneTimeMs(kQuietWaitLimitMs));
     EXPECT_EQ(resetErrors, LogLinesWith("]CSerialDevice::Reset(").size());
-    programmer.WaitSent();
+    programmer.Cancel();
 }
 
 // What came before a command, whole or only begun, is read before the command
@@ -255,11 +261,15 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
     {
         SCOPED_TRACE(w.what);
         const size_t before = programmer.Received("<patch ");
+        const size_t logged = LogLinesWith("]CSerialDevice::GetResponse(").size();
         for (const std::string& answer : w.answers)
             programmer.SendLater(answer, 200);
         EXPECT_EQ(w.result,
                   RunBounded(kHangLimitMs, [&] { return device->ApplyPatch(L"1", L"0", L"1", L"1", L"512", L"0"); }));
+        programmer.WaitSent(); // and the commands are seen
         EXPECT_EQ(w.patches, programmer.Received("<patch ") - before);
+        // A refusal or a request is the answer's, logged where it is read.
+        EXPECT_EQ(w.result != S_OK || w.patches > 1, LogLinesWith("]CSerialDevice::GetResponse(").size() > logged);
         if (FAILED(w.result))
         {
             ASSERT_NO_FATAL_FAILURE(ResetWhileItLogs(programmer, serial));
@@ -585,27 +595,43 @@ TEST_F(SerialDeviceWrite, RefusesRangesPastTheFileAndBadSectorSizes)
 // The answer to a program is read once all of its data is on the wire,
 // whenever it came: a request to send again, with the command, amid the data
 // or after it, repeats the whole program, and the programmer takes the data
-// of each whole.
+// of each whole. A final answer before the data leaves the request amid the
+// data to no command: the write fails however the first answer read.
 TEST_F(SerialDeviceWrite, AnswersToTheDataAreHonoured)
 {
     using Moment = FirehoseOptions::Moment;
-    const std::string image = Pattern(300 * 512 + 7, 4); // two pieces of the payload
-    for (Moment when : {Moment::WithCommand, Moment::AmidData, Moment::AfterData})
+    const std::string image = Pattern(16384 * 512 + 7, 4); // pieces enough to be heard amid the data
+    const struct
     {
-        SCOPED_TRACE(static_cast<int>(when));
+        Moment when;
+        const char* beforeData;
+        HRESULT written;
+        size_t programs;
+    } cases[] = {
+        {Moment::AmidData, "value=\"ACK\"", kOutOfStep, 1},
+        {Moment::WithCommand, FirehoseOptions::kRawModeAck, S_OK, 3},
+        {Moment::AmidData, FirehoseOptions::kRawModeAck, S_OK, 3},
+        {Moment::AfterData, FirehoseOptions::kRawModeAck, S_OK, 3},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(static_cast<int>(c.when));
+        SCOPED_TRACE(c.beforeData);
         FirehoseOptions options;
-        options.partitionSectors = {512};
+        options.partitionSectors = {16400};
         options.retryPrograms = 2;
-        options.requestsWhen = when;
-        options.answerBeforeData = FirehoseOptions::kRawModeAck;
+        options.requestsWhen = c.when;
+        options.answerBeforeData = c.beforeData;
         ASSERT_NO_FATAL_FAILURE(Open(options));
         const std::wstring path = File(image);
-        ASSERT_EQ(S_OK, device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
+        EXPECT_EQ(c.written, device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
         std::vector<std::string> names = phone->CommandNames();
-        EXPECT_EQ(3, std::count(names.begin(), names.end(), "program"));
-        std::string expected(512 * 512, '\0');
+        EXPECT_EQ(c.programs, std::count(names.begin(), names.end(), "program"));
+        if (FAILED(c.written))
+            continue;
+        std::string expected(16400 * 512, '\0');
         expected.replace(512, image.size(), image);
-        EXPECT_EQ(expected, phone->Storage(0));
+        EXPECT_TRUE(expected == phone->Storage(0));
         EXPECT_TRUE(phone->Errors().empty());
     }
 
@@ -617,8 +643,8 @@ TEST_F(SerialDeviceWrite, AnswersToTheDataAreHonoured)
     EXPECT_EQ(before + 11, phone->Commands().size());
     phone->SetRetryPrograms(0);
 
-    // A refused program is a failure, not a success: sector 300 is past the
-    // end of this 512-sector storage.
+    // A refused program is a failure, not a success: from sector 300 the
+    // image runs past the end of the storage.
     EXPECT_EQ(E_UNEXPECTED, device->WriteFile(L"300", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
 }
 
@@ -691,10 +717,11 @@ TEST_F(SerialDeviceWrite, TheProgrammerSetsItsOwnPace)
         phone.reset(new CFirehosePhone(options));
         ASSERT_TRUE(phone->Start());
         device.Reset();
-        EXPECT_EQ(c.created, RunBounded(kHangLimitMs, [&] {
-                      return CSerialDevice::CreateInstance(phone->HostPort().c_str(), nullptr, &device, FALSE, FALSE);
-                  }));
-        if (FAILED(c.created))
+        const HRESULT created = RunBounded(kHangLimitMs, [&] {
+            return CSerialDevice::CreateInstance(phone->HostPort().c_str(), nullptr, &device, FALSE, FALSE);
+        });
+        EXPECT_EQ(c.created, created);
+        if (FAILED(created))
             continue;
         const std::string image = Pattern(c.bytes, 6);
         const std::wstring path = File(image);
