@@ -3,7 +3,7 @@
 // thread that takes the host's bytes in large blocks and checks them with a
 // fast CRC-32.
 //
-//   kestrup_bench_phone.exe <ready event> <stop event> raw <bytes> <port>
+//   kestrup_bench_phone.exe <ready event> <stop event> raw <bytes> <log every> <port>
 //   kestrup_bench_phone.exe <ready event> <stop event> firehose <payload> <answer delay ms> <log every> <port>...
 //
 // raw: reads <bytes> bytes, then answers the single byte 'D'.
@@ -12,7 +12,7 @@
 // once all of its data has come (after <answer delay ms>, a programmer
 // committing its data), and acknowledges every other command. With <log
 // every> not 0 it writes a log document each time another <log every> bytes
-// of data came, and takes no more data while that write waits.
+// of data came, and takes no more data while that write waits; so does raw.
 //
 // The ready event is set once every port is open; the stop event ends the
 // process, which then prints one line per port:
@@ -147,12 +147,24 @@ struct PhoneResult
     std::string error;
 };
 
-void RunRaw(CPhonePort& port, ULONGLONG bytes, PhoneResult& result)
+// Takes n bytes of data into the result, with a log per logEvery bytes: the
+// logs of what one read took go out in one write.
+void Take(CPhonePort& port, const char* data, size_t n, ULONGLONG logEvery, PhoneResult& result)
 {
-    if (!port.ReadExact(bytes, [&result](const char* data, size_t n) {
-            result.crc = bench::UpdateFastCrc32(result.crc, data, n);
-            result.bytes += n;
-        }))
+    result.crc = bench::UpdateFastCrc32(result.crc, data, n);
+    const ULONGLONG before = result.bytes;
+    result.bytes += n;
+    std::string logs;
+    for (ULONGLONG mark = logEvery ? (before / logEvery + 1) * logEvery : ~0ull; mark <= result.bytes;
+         mark += logEvery)
+        logs += kLog;
+    if (!logs.empty() && !port.Write(logs.data(), logs.size()) && result.error.empty())
+        result.error = "write-failed";
+}
+
+void RunRaw(CPhonePort& port, ULONGLONG bytes, ULONGLONG logEvery, PhoneResult& result)
+{
+    if (!port.ReadExact(bytes, [&](const char* data, size_t n) { Take(port, data, n, logEvery, result); }))
     {
         result.error = "data-stopped";
         return;
@@ -225,18 +237,7 @@ private:
     bool Program(const std::string& command)
     {
         ULONGLONG bytes = Attribute(command, "SECTOR_SIZE_IN_BYTES") * Attribute(command, "num_partition_sectors");
-        auto take = [this](const char* data, size_t n) {
-            m_result.crc = bench::UpdateFastCrc32(m_result.crc, data, n);
-            const ULONGLONG before = m_result.bytes;
-            m_result.bytes += n;
-            // The logs of what one read took go out in one write.
-            std::string logs;
-            for (ULONGLONG mark = m_logEvery ? (before / m_logEvery + 1) * m_logEvery : ~0ull; mark <= m_result.bytes;
-                 mark += m_logEvery)
-                logs += kLog;
-            if (!logs.empty() && !m_port.Write(logs.data(), logs.size()) && m_result.error.empty())
-                m_result.error = "write-failed";
-        };
+        auto take = [this](const char* data, size_t n) { Take(m_port, data, n, m_logEvery, m_result); };
         size_t fromPending = static_cast<size_t>(std::min<ULONGLONG>(bytes, m_pending.size()));
         take(m_pending.data(), fromPending);
         m_pending.erase(0, fromPending);
@@ -271,7 +272,7 @@ private:
 
 int Usage()
 {
-    fprintf(stderr, "usage: kestrup_bench_phone.exe <ready event> <stop event> raw <bytes> <port>\n"
+    fprintf(stderr, "usage: kestrup_bench_phone.exe <ready event> <stop event> raw <bytes> <log every> <port>\n"
                     "       kestrup_bench_phone.exe <ready event> <stop event> firehose <payload> <delay ms> "
                     "<log every> <port>...\n");
     return 1;
@@ -289,7 +290,7 @@ int main()
     const bool raw = mode == L"raw";
     if (!raw && mode != L"firehose")
         return Usage();
-    const int firstPort = raw ? 5 : 7;
+    const int firstPort = raw ? 6 : 7;
     if (argc <= firstPort)
         return Usage();
     const CHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]));
@@ -317,7 +318,7 @@ int main()
         threads.emplace_back([&, i] {
             if (raw)
             {
-                RunRaw(*ports[i], _wcstoui64(argv[4], nullptr, 10), results[i]);
+                RunRaw(*ports[i], _wcstoui64(argv[4], nullptr, 10), _wcstoui64(argv[5], nullptr, 10), results[i]);
             }
             else
             {

@@ -309,15 +309,27 @@ bool Verify(const std::vector<PhoneReport>& reports, size_t phones, const Expect
     return true;
 }
 
+// What has come, at most capacity bytes; never waits.
+DWORD ReadWaiting(HANDLE port, char* buffer, DWORD capacity)
+{
+    COMSTAT status = {};
+    DWORD errors = 0, got = 0;
+    if (!ClearCommError(port, &errors, &status) || status.cbInQue == 0)
+        return 0;
+    return ReadFile(port, buffer, std::min<DWORD>(status.cbInQue, capacity), &got, nullptr) ? got : 0;
+}
+
 // The raw link: writes of `block` bytes from the image's mapping to a phone
 // process that reads them in 1 MiB blocks and answers one byte when it has
-// them all.
+// them all. With logEvery the phone also writes a log document per logEvery
+// bytes it takes, and the writer reads and drops what came every 10 ms.
 bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& seconds, double& cpuMs,
-            std::string& failure)
+            std::string& failure, ULONGLONG logEvery = 0)
 {
     std::vector<std::unique_ptr<CPortPair>> pairs;
     CPhoneProcess phone;
-    if (!ClaimPairs(1, pairs) || !phone.Start(L"raw " + std::to_wstring(image.Size()) + JoinPhonePorts(pairs)))
+    if (!ClaimPairs(1, pairs) || !phone.Start(L"raw " + std::to_wstring(image.Size()) + L" " +
+                                              std::to_wstring(logEvery) + JoinPhonePorts(pairs)))
     {
         failure = "no port pair or phone process";
         return false;
@@ -336,14 +348,28 @@ bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& sec
     const double start = Now();
     const double cpuBefore = ThreadCpuMs();
     bool ok = true;
+    char dropped[4096];
+    ULONGLONG nextRead = GetTickCount64() + 10;
     for (ULONGLONG position = 0; ok && position < image.Size(); position += block)
     {
+        if (logEvery && GetTickCount64() >= nextRead)
+        {
+            while (ReadWaiting(port.Get(), dropped, sizeof(dropped)) > 0)
+                ;
+            nextRead = GetTickCount64() + 10;
+        }
         DWORD piece = static_cast<DWORD>(std::min<ULONGLONG>(block, image.Size() - position));
         ok = WriteBytes(port.Get(), image.View() + position, piece);
     }
-    char answer = 0;
-    DWORD read = 0;
-    ok = ok && ReadFile(port.Get(), &answer, 1, &read, nullptr) && read == 1 && answer == 'D';
+    // The answer, after the logs still on their way (which hold no 'D').
+    bool answered = false;
+    while (ok && !answered)
+    {
+        DWORD got = ReadWaiting(port.Get(), dropped, sizeof(dropped));
+        if (got == 0)
+            ok = ReadFile(port.Get(), dropped, 1, &got, nullptr) && got == 1;
+        answered = ok && memchr(dropped, 'D', got) != nullptr;
+    }
     seconds = Now() - start;
     cpuMs = ThreadCpuMs() - cpuBefore;
     port.Reset();
@@ -624,8 +650,8 @@ int main(int argc, char** argv)
     // Each single-phone case has raw runs of its own, just before its engine
     // runs, so that a change in the machine's load hits both alike: the raw
     // link (1 MiB calls) and the plain writer with the case's piece size.
-    Best raw, plain[3], pairedRaw[2][3], pairedPlain[2][3], single[2][3], logged, chatty, multi[4], sparseBest, wait,
-        bareThread;
+    Best raw, plain[3], pairedRaw[2][3], pairedPlain[2][3], single[2][3], logged, plainChatty, chatty, multi[4],
+        sparseBest, wait, bareThread;
     bool allIntact = true;
     auto report = [&allIntact](const char* name, const EngineRun& run) {
         if (run.ok)
@@ -634,10 +660,10 @@ int main(int argc, char** argv)
         allIntact = false;
         return false;
     };
-    auto runRaw = [&](DWORD block, Best& all, Best& paired) {
+    auto runRaw = [&](DWORD block, Best& all, Best& paired, ULONGLONG logEvery = 0) {
         double seconds = 0, cpuMs = 0;
         std::string failure;
-        if (!RunRaw(*mapping, image.crc, block, seconds, cpuMs, failure))
+        if (!RunRaw(*mapping, image.crc, block, seconds, cpuMs, failure, logEvery))
         {
             printf(" raw FAILED: %s", failure.c_str());
             allIntact = false;
@@ -646,7 +672,7 @@ int main(int argc, char** argv)
         const double rate = size / kMB / seconds, cpuPerMB = cpuMs / (size / kMB);
         all.Take(rate, cpuPerMB, 0, seconds, cpuMs);
         paired.Take(rate, cpuPerMB, 0, seconds, cpuMs);
-        printf(" %s %.1f", block == kRawBlock ? "raw" : "plain", rate);
+        printf(" %s %.1f", block == kRawBlock ? "raw" : logEvery ? "plain/logs" : "plain", rate);
     };
     for (int round = 1; round <= rounds; ++round)
     {
@@ -672,6 +698,7 @@ int main(int argc, char** argv)
                     logged.Add(static_cast<double>(size), run);
                     printf(" logged %.1f", size / kMB / run.seconds);
                 }
+                runRaw(kPayloads[p], plainChatty, plainChatty, kChattyLogEvery);
                 run = RunEngine(1, false, kPayloads[p], 0, writeImage(false), image, false, kChattyLogEvery);
                 if (report("chatty", run))
                 {
@@ -715,6 +742,9 @@ int main(int argc, char** argv)
         printf("%-34s %9.1f %7.1f%% %8s %10.2f\n", name, plain[p].mbPerSecond,
                rawRate > 0 ? 100.0 * plain[p].mbPerSecond / rawRate : 0.0, "", plain[p].cpuMsPerMB);
     }
+    // The same writer facing a programmer that logs, reading every 10 ms.
+    printf("%-34s %9.1f %7.1f%% %8s %10.2f\n", "plain writer, 128 KiB, logs read", plainChatty.mbPerSecond,
+           rawRate > 0 ? 100.0 * plainChatty.mbPerSecond / rawRate : 0.0, "", plainChatty.cpuMsPerMB);
     // One engine case beside the raw link and the plain writer run before it;
     // the share of the raw link.
     auto printSingle = [](const char* name, const Best& b, const Best& pairRaw, const Best& pairPlain) {
@@ -742,10 +772,10 @@ int main(int argc, char** argv)
     }
     // Not held to the targets: the log's own cost is in it.
     printSingle("eMMC, 128 KiB, status to the log", logged, pairedRaw[0][1], pairedPlain[0][1]);
-    // Held to the plain writer: the programmer's logs are read as the data
-    // goes out.
-    printSingle("eMMC, 128 KiB, a log per 16 KiB", chatty, pairedRaw[0][1], pairedPlain[0][1]);
-    Check(chatty.runs > 0 && chatty.mbPerSecond >= kRawShareTarget * pairedPlain[0][1].mbPerSecond,
+    // Held to the plain writer facing the same programmer: the programmer's
+    // logs are read as the data goes out.
+    printSingle("eMMC, 128 KiB, a log per 16 KiB", chatty, pairedRaw[0][1], plainChatty);
+    Check(chatty.runs > 0 && chatty.mbPerSecond >= kRawShareTarget * plainChatty.mbPerSecond,
           "the programmer that logs", shareMisses);
     for (int n = 0; n < 4; ++n)
     {
@@ -764,8 +794,8 @@ int main(int argc, char** argv)
     printf("%-34s %9s %8s %8s %10s   %.0f ms CPU in %.2f s (%.1f%% of a core)\n", "answer after 3 s (64 KiB write)",
            "", "", "", "", wait.cpuMs, wait.seconds, 100.0 * waitShare);
     Check(wait.runs > 0 && waitShare < kWaitCpuTarget, "the answer wait", waitMisses);
-    printf("\ntargets: engine >= 95%% of the raw link from 128 KiB, a programmer that logs >= 95%% of the plain "
-           "writer: %s; <= 5 ms CPU per MB: %s; "
+    printf("\ntargets: engine >= 95%% of the raw link from 128 KiB, facing a programmer that logs >= 95%% of the "
+           "plain writer facing it: %s; <= 5 ms CPU per MB: %s; "
            "no CPU while waiting (< 1%% of a core): %s; <= 1.5 MB private memory per phone: %s\n",
            Verdict(shareMisses).c_str(), Verdict(cpuMisses).c_str(), Verdict(waitMisses).c_str(),
            Verdict(memoryMisses).c_str());

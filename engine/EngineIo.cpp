@@ -102,11 +102,30 @@ HRESULT RefuseTextWithoutDocument(IStream* stream)
     return EndsWithinDeclaration(head, got, got < sizeof(head)) ? static_cast<HRESULT>(MX_E_INPUTEND) : S_OK;
 }
 
+// What a retried read takes: the whole count, whatever has come within the
+// read time-outs, or what a port holds now.
+enum class ReadForm
+{
+    Whole,
+    Some,
+    Waiting
+};
+
+// How many bytes a port holds now, at most count.
+HRESULT WaitingBytes(HANDLE port, DWORD count, DWORD& waiting)
+{
+    COMSTAT status = {};
+    DWORD errors = 0;
+    if (!ClearCommError(port, &errors, &status))
+        return LastErrorHResult();
+    waiting = std::min<DWORD>(status.cbInQue, count);
+    return S_OK;
+}
+
 // The retried read: up to 10 attempts 100 ms apart, each at position when
-// one is given. With `whole` an attempt succeeds only with the whole count
-// (a shorter read is 0x80070026), without it with whatever has come. Each
-// failed attempt is logged under "ReadRobust".
-HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position, bool whole, DWORD& read)
+// one is given. Whole succeeds only with the whole count (a shorter read is
+// 0x80070026). Each failed attempt is logged under "ReadRobust".
+HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position, ReadForm form, DWORD& read)
 {
     HRESULT hr = E_FAIL;
     for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
@@ -114,10 +133,13 @@ HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position
         if (attempt > 0)
             Sleep(kRobustPauseMs);
         read = 0;
+        DWORD asked = count;
         hr = SeekTo(handle, position);
-        if (SUCCEEDED(hr))
-            hr = ReadFile(handle, buffer, count, &read, nullptr) ? S_OK : LastErrorHResult();
-        if (SUCCEEDED(hr) && whole && read != count)
+        if (SUCCEEDED(hr) && form == ReadForm::Waiting)
+            hr = WaitingBytes(handle, count, asked);
+        if (SUCCEEDED(hr) && asked > 0)
+            hr = ReadFile(handle, buffer, asked, &read, nullptr) ? S_OK : LastErrorHResult();
+        if (SUCCEEDED(hr) && form != ReadForm::Some && read != asked)
             hr = kEndOfFileResult;
         if (SUCCEEDED(hr))
             return S_OK;
@@ -242,27 +264,31 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count, LONGLONG position)
 {
     DWORD read = 0;
-    HRESULT hr = ReadAttempts(handle, buffer, count, position, true, read);
+    HRESULT hr = ReadAttempts(handle, buffer, count, position, ReadForm::Whole, read);
     RETURN_IF_FAILED(hr, L"ReadRobust", __LINE__);
     CDumpBuffer dump(L"ReadRobust");
     dump.Append(buffer, static_cast<int>(count));
     return S_OK;
 }
 
-HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read)
+HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read, bool waitingOnly)
 {
-    HRESULT hr = ReadAttempts(handle, buffer, capacity, kNoPosition, false, read);
+    HRESULT hr =
+        ReadAttempts(handle, buffer, capacity, kNoPosition, waitingOnly ? ReadForm::Waiting : ReadForm::Some, read);
     if (FAILED(hr))
         return hr; // each failure has its line there
-    CDumpBuffer dump(L"ReadRobust");
-    dump.Append(buffer, static_cast<int>(read));
+    if (read > 0 && IsDumpEnabled())
+    {
+        CDumpBuffer dump(L"ReadRobust");
+        dump.Append(buffer, static_cast<int>(read));
+    }
     return S_OK;
 }
 
 HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count)
 {
     DWORD read = 0;
-    return ReadAttempts(handle, buffer, count, kNoPosition, true, read); // each failure has its line there
+    return ReadAttempts(handle, buffer, count, kNoPosition, ReadForm::Whole, read); // each failure has its line there
 }
 
 HRESULT OpenXmlReader(IStream* stream, IXmlReader** reader)

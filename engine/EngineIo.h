@@ -103,8 +103,12 @@ HRESULT ReadRobust(HANDLE handle, void* buffer, DWORD count);
 
 // One read of up to capacity bytes from a port, tried again up to 10 times,
 // 100 ms apart, only while the read itself fails: what has come, even
-// nothing, is a success. The bytes are dumped under "ReadRobust".
-HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read);
+// nothing, is a success. The bytes are dumped under "ReadRobust". With
+// waitingOnly the port is first asked how much it holds, and exactly that
+// much (at most capacity) is read: such a read returns at once, costs the
+// platform no look at the read time-outs, and makes no call when nothing
+// has come.
+HRESULT ReadSomeRobust(HANDLE handle, void* buffer, DWORD capacity, DWORD& read, bool waitingOnly = false);
 
 // XmlLite readers over a stream, a file (read, deny write) and 8-bit text
 // (without its terminating zero). A text that holds nothing but an XML

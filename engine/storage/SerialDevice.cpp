@@ -123,7 +123,7 @@ HRESULT CSerialDevice::ReadArrived(bool whileSending)
     for (int round = 0; round < kReadsAtOnce && read > 0; ++round)
     {
         char buffer[kResponseBufferSize];
-        HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read);
+        HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read, true);
         // What the port held is lost with a read that failed.
         if (FAILED(hr))
             return m_exchange.LoseStep(hr);
