@@ -180,7 +180,7 @@ HRESULT CSerialDevice::WaitForRestOfDocument()
 HRESULT CSerialDevice::GetResponse(ULONGLONG command, DWORD waitMs)
 {
     const ULONGLONG deadline = GetTickCount64() + waitMs;
-    while (m_exchange.StateOf(command) == CommandState::Waiting)
+    while (m_exchange.StateOf(command) == CommandState::Waiting && !m_exchange.OutOfStep())
     {
         const ULONGLONG now = GetTickCount64();
         // No final answer in time: the command failed, and an answer that
@@ -192,8 +192,8 @@ HRESULT CSerialDevice::GetResponse(ULONGLONG command, DWORD waitMs)
         HRESULT hr = AwaitArrival(static_cast<DWORD>(deadline - now));
         RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
     }
-    // An answer that no command waits for came meanwhile: the result may be
-    // another command's.
+    // An answer that no command waits for came meanwhile (while the data
+    // went out, say): the result may be another command's.
     if (m_exchange.OutOfStep())
         return LogError(kOutOfStepResult, L"CSerialDevice::GetResponse", __LINE__);
     return LogError(m_exchange.ResultOf(command), L"CSerialDevice::GetResponse", __LINE__);
