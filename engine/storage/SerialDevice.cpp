@@ -123,7 +123,10 @@ HRESULT CSerialDevice::ReadArrived(bool whileSending)
     for (int round = 0; round < kReadsAtOnce && read > 0; ++round)
     {
         char buffer[kResponseBufferSize];
-        HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read, true);
+        // While data goes out only what the port holds is read, at the least
+        // cost. Otherwise the port's own answer counts: one that says it holds
+        // nothing may have the rest of a full read still on its way to it.
+        HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read, whileSending);
         // What the port held is lost with a read that failed.
         if (FAILED(hr))
             return m_exchange.LoseStep(hr);

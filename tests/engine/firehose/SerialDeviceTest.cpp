@@ -677,7 +677,7 @@ TEST_F(SerialDeviceWrite, TheProgrammerSetsItsOwnPace)
     } cases[] = {
         {"a log per 16 KiB taken", 16384, 0, false, 0, kNever, 0, 0, 0, 64 * kMiB, S_OK, S_OK},
         {"a log per 16 KiB taken, one piece", 16384, 0, true, 0, kNever, 0, 0, 0, 16 * kMiB, S_OK, S_OK},
-        {"16 logs after every read", 0, 16, false, 0, kNever, 0, 0, 0, 16 * kMiB, S_OK, S_OK},
+        {"16 logs after every read of 4 KiB", 0, 16, false, 0, 0, 4096, 0, 0, 8 * kMiB, S_OK, S_OK},
         {"16 logs after every read, one piece", 0, 16, true, 0, kNever, 0, 0, 0, 16 * kMiB, S_OK, S_OK},
         {"logging, no data taken after 64 KiB", 0, 16, true, 0, 65536, 0, 0, 0, 64 * kMiB, S_OK, kTimeout},
         {"configure answered 4 s late", 0, 0, false, 4000, kNever, 0, 0, 0, 65536, S_OK, S_OK},
