@@ -123,9 +123,11 @@ HRESULT CSerialDevice::ReadArrived(bool whileSending)
     for (int round = 0; round < kReadsAtOnce && read > 0; ++round)
     {
         char buffer[kResponseBufferSize];
-        // While data goes out only what the port holds is read, at the least
-        // cost. Otherwise the port's own answer counts: one that says it holds
-        // nothing may have the rest of a full read still on its way to it.
+        // While data goes out, only what the port says it holds is read, at
+        // the least cost. Otherwise each read goes to the port itself: asked
+        // right after a full read, a port may say it holds nothing while the
+        // rest is still on its way into it, and a read before a command must
+        // find all that came.
         HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read, whileSending);
         // What the port held is lost with a read that failed.
         if (FAILED(hr))
