@@ -139,7 +139,9 @@ HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position
             hr = WaitingBytes(handle, count, asked);
         if (SUCCEEDED(hr) && asked > 0)
             hr = ReadFile(handle, buffer, asked, &read, nullptr) ? S_OK : LastErrorHResult();
-        if (SUCCEEDED(hr) && form != ReadForm::Some && read != asked)
+        // Only a read of a whole count is short when it brings less: what
+        // came is kept otherwise, even less than the port said it held.
+        if (SUCCEEDED(hr) && form == ReadForm::Whole && read != asked)
             hr = kEndOfFileResult;
         if (SUCCEEDED(hr))
             return S_OK;
@@ -148,38 +150,7 @@ HRESULT ReadAttempts(HANDLE handle, void* buffer, DWORD count, LONGLONG position
     return hr;
 }
 
-// A write that ended short. On a port its call bound ended it: the rest goes
-// out in further calls at the phone's pace. Elsewhere a short write is a
-// fault. The bytes already written are never sent again.
-HRESULT WriteRest(HANDLE handle, const BYTE* bytes, DWORD count, DWORD done, CWritePace& pace)
-{
-    COMMTIMEOUTS timeouts;
-    if (!GetCommTimeouts(handle, &timeouts))
-        return HResultFromWin32(ERROR_WRITE_FAULT);
-    HRESULT hr = pace.Moved(done, true);
-    while (SUCCEEDED(hr) && done < count)
-    {
-        pace.Waiting();
-        DWORD written = 0;
-        if (!::WriteFile(handle, bytes + done, count - done, &written, nullptr))
-            return LastErrorHResult();
-        done += written;
-        hr = pace.Moved(written, done < count);
-    }
-    return hr;
-}
 } // namespace
-
-DWORD& PhoneTimeDivisor()
-{
-    static DWORD divisor = 1;
-    return divisor;
-}
-
-DWORD PhoneTimeMs(DWORD ms)
-{
-    return ms / std::max<DWORD>(PhoneTimeDivisor(), 1);
-}
 
 HRESULT SetPortTimeouts(HANDLE port, DWORD readWaitMs)
 {
@@ -192,40 +163,32 @@ HRESULT SetPortTimeouts(HANDLE port, DWORD readWaitMs)
     return SetCommTimeouts(port, &timeouts) ? S_OK : LastErrorHResult();
 }
 
-CWritePace::CWritePace(std::function<void()> whileWaiting)
-    : m_whileWaiting(std::move(whileWaiting)), m_halfStart(GetTickCount64())
+HRESULT WriteAtPhonePace(const PortWriteCall& call, const void* buffer, DWORD count, CPaceFloor& floor,
+                         CHearing* hearing, DWORD& done)
 {
-}
-
-HRESULT CWritePace::Moved(DWORD bytes, bool more)
-{
-    m_current += bytes;
-    const ULONGLONG half = std::max<ULONGLONG>(PhoneTimeMs(kPaceWindowMs) / 2, 1);
-    const ULONGLONG now = GetTickCount64();
-    while (now - m_halfStart >= half)
+    const BYTE* bytes = static_cast<const BYTE*>(buffer);
+    done = 0;
+    for (;;)
     {
-        if (more && m_wholeWindow && m_previous + m_current < kPaceFloorBytes)
-            return HResultFromWin32(ERROR_TIMEOUT);
-        m_wholeWindow = true;
-        m_previous = m_current;
-        m_current = 0;
-        m_halfStart += half;
+        DWORD written = 0;
+        HRESULT hr = call(bytes + done, count - done, written);
+        if (FAILED(hr))
+            return hr;
+        done += written;
+        hr = floor.Took(written, done < count);
+        if (FAILED(hr) || done == count)
+            return hr;
+        if (hearing)
+            hearing->Now();
     }
-    return S_OK;
 }
 
-DWORD CWritePace::DrainMs() const
+HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position, CPaceFloor* floor,
+                    CHearing* hearing)
 {
-    const ULONGLONG window = PhoneTimeMs(kPaceWindowMs);
-    const ULONGLONG ms = GetTickCount64() - m_halfStart + (m_wholeWindow ? window / 2 : 0);
-    const ULONGLONG bytes = m_previous + m_current;
-    if (bytes == 0)
-        return static_cast<DWORD>(window);
-    return static_cast<DWORD>(std::min(window, kPortHoldsBytes * ms / bytes));
-}
-
-HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position, CWritePace* pace)
-{
+    const PortWriteCall call = [handle](const BYTE* bytes, DWORD size, DWORD& written) {
+        return ::WriteFile(handle, bytes, size, &written, nullptr) ? S_OK : LastErrorHResult();
+    };
     HRESULT hr = E_FAIL;
     for (int attempt = 0; attempt < kRobustAttempts; ++attempt)
     {
@@ -237,20 +200,15 @@ HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG pos
             LogError(hr, L"WriteRobust", __LINE__);
             continue;
         }
-        DWORD written = 0;
-        if (::WriteFile(handle, buffer, count, &written, nullptr))
-        {
-            // Once bytes are out the write is not tried again from its start.
-            if (written == count)
-            {
-                hr = pace ? pace->Moved(count, false) : S_OK;
-                break;
-            }
-            CWritePace own;
-            hr = WriteRest(handle, static_cast<const BYTE*>(buffer), count, written, pace ? *pace : own);
+        DWORD done = 0;
+        if (floor)
+            hr = WriteAtPhonePace(call, buffer, count, *floor, hearing, done);
+        else if (SUCCEEDED(hr = call(static_cast<const BYTE*>(buffer), count, done)) && done != count)
+            hr = HResultFromWin32(ERROR_WRITE_FAULT);
+        // Once bytes are out the write is not tried again from its start.
+        if (SUCCEEDED(hr) || done > 0)
             break;
-        }
-        hr = LogError(LastErrorHResult(), L"WriteRobust", __LINE__);
+        LogError(hr, L"WriteRobust", __LINE__);
     }
     RETURN_IF_FAILED(hr, L"WriteRobust", __LINE__);
     if (IsDumpEnabled())

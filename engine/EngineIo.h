@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "engine/PhonePace.h"
 #include "engine/StatusReport.h"
 
 struct IXmlReader;
@@ -28,70 +29,36 @@ constexpr DWORD kRobustPauseMs = 100;
 // No file position: use the handle's own (a serial port).
 constexpr LONGLONG kNoPosition = -1;
 
-// Tests make the bounds on a phone's pace (port writes, answer waits) pass
-// this many times faster; 1 in the program.
-DWORD& PhoneTimeDivisor();
-// Such a bound of ms milliseconds as it applies now.
-DWORD PhoneTimeMs(DWORD ms);
-
 // The longest one write call to a port waits for the phone to take bytes
-// before it returns with what went out: short, so that a writer may read
-// what the phone sent meanwhile. A call that ends short is no failure; the
-// write's pace decides (CWritePace).
+// before it returns with what went out: short, so that a writer may hear what
+// the phone sent meanwhile. A call that ends short is no failure; the floor
+// of the write decides (CPaceFloor).
 constexpr DWORD kPortCallBoundMs = 20;
-
-// The pace a phone must keep while it takes a write: kPaceFloorBytes in every
-// kPaceWindowMs (shortened by PhoneTimeDivisor()), or the write ends with
-// 0x800705B4 within one and a half windows of when the phone slowed down.
-constexpr DWORD kPaceFloorBytes = 64 * 1024;
-constexpr DWORD kPaceWindowMs = 10000;
-// The most bytes the port and the link hold on their way to the phone (here
-// about 40 KB): at the floor's pace they are taken within one window.
-constexpr DWORD kPortHoldsBytes = kPaceFloorBytes;
 
 // Sets a port's time-outs: reads wait up to readWaitMs for all the bytes
 // asked for, or (0) return at once with what has come; every write call ends
 // at kPortCallBoundMs.
 HRESULT SetPortTimeouts(HANDLE port, DWORD readWaitMs);
 
-// The pace of one or more writes to a port, counted in half windows: at the
-// end of each, the two halves before must hold the floor unless the write
-// is done.
-class CWritePace
-{
-public:
-    // whileWaiting runs between two calls of a write, after one ended short:
-    // a phone that waits for its own output to be read takes nothing more.
-    explicit CWritePace(std::function<void()> whileWaiting = nullptr);
+// One write call to a port: S_OK with what it wrote (perhaps less than asked,
+// even nothing), or its failure.
+using PortWriteCall = std::function<HRESULT(const BYTE* bytes, DWORD count, DWORD& written)>;
 
-    // bytes went out now, and `more` are still to go: 0x800705B4 when the
-    // phone took less than the floor in the last window.
-    HRESULT Moved(DWORD bytes, bool more);
-    void Waiting() const
-    {
-        if (m_whileWaiting)
-            m_whileWaiting();
-    }
-    // How long what the port may still hold takes to reach the phone at the
-    // pace seen over the last window: at most one window.
-    DWORD DrainMs() const;
-
-private:
-    std::function<void()> m_whileWaiting;
-    ULONGLONG m_halfStart;
-    ULONGLONG m_current = 0;  // bytes in the half window now running
-    ULONGLONG m_previous = 0; // bytes in the one before
-    bool m_wholeWindow = false;
-};
+// Writes count bytes to a port in calls of `call`, each for what is still to
+// go, for as long as the floor allows. Every byte a call wrote counts toward
+// the floor, and after a call that ended short the phone is heard (when a
+// hearing is given). `done` gives what went out, also on failure.
+HRESULT WriteAtPhonePace(const PortWriteCall& call, const void* buffer, DWORD count, CPaceFloor& floor,
+                         CHearing* hearing, DWORD& done);
 
 // Writes count bytes, at position when one is given, in up to 10 attempts
-// 100 ms apart. The bytes are dumped under "WriteRobust". On a port a call
-// that ends short is followed by another for the rest, at the pace given (or
-// one of the write's own), and bytes already out are never sent again; the
-// write ends with 0x800705B4 when the phone falls below the floor. A write
-// that ends short elsewhere is 0x8007001D.
+// 100 ms apart. The bytes are dumped under "WriteRobust". On a port the
+// caller gives the write's floor: a call that ends short is followed by
+// others for the rest (WriteAtPhonePace), bytes already out are never sent
+// again, and the write ends with 0x800705B4 when the phone falls below the
+// floor. Without a floor a write that ends short is 0x8007001D.
 HRESULT WriteRobust(HANDLE handle, const void* buffer, DWORD count, LONGLONG position = kNoPosition,
-                    CWritePace* pace = nullptr);
+                    CPaceFloor* floor = nullptr, CHearing* hearing = nullptr);
 
 // Reads exactly count bytes, at position when one is given, in up to 10
 // attempts 100 ms apart; a short read is 0x80070026 and is retried. The bytes

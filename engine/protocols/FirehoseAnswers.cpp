@@ -108,31 +108,66 @@ size_t XmlDocumentEnd(const char* text, size_t length)
 void CFirehoseAnswerReader::Append(const char* bytes, size_t count)
 {
     m_held.append(bytes, count);
-    if (!m_seeking)
-        return;
-    const size_t start = m_held.find("<?");
-    m_seeking = start == std::string::npos;
-    // A '<' at the end may begin one.
-    m_held.erase(0, m_seeking ? m_held.size() - (m_held.empty() || m_held.back() != '<' ? 0 : 1) : start);
+    if (m_seeking)
+        Seek();
+}
+
+void CFirehoseAnswerReader::Seek()
+{
+    size_t skip = 0;
+    for (; skip < m_held.size(); ++skip)
+    {
+        const char c = m_held[skip];
+        if (c == '<')
+        {
+            const std::string_view rest = std::string_view(m_held).substr(skip);
+            const int declaration = StartsWith(rest, "<?");
+            int data = StartsWith(rest, "<data");
+            if (data > 0 && rest.size() == 5)
+                data = -1; // the name may go on
+            else if (data > 0 && !IsXmlSpace(rest[5]) && rest[5] != '>' && rest[5] != '/')
+                data = 0;
+            if (declaration < 0 || data < 0)
+                break;
+            if (declaration > 0 || data > 0)
+            {
+                m_seeking = false;
+                m_dropFirst = data > 0 && m_afterDeclaration;
+                break;
+            }
+        }
+        if (IsXmlSpace(c))
+            continue;
+        // A '>' that the open left alone may end a declaration as well.
+        m_afterDeclaration = c == '>' && (m_lastSkipped == '?' || m_lastSkipped == 0);
+        m_lastSkipped = c;
+    }
+    m_held.erase(0, skip);
 }
 
 HRESULT CFirehoseAnswerReader::Next(std::string& document)
 {
-    size_t begin = 0;
-    while (begin < m_held.size() && IsXmlSpace(m_held[begin]))
-        ++begin;
-    m_held.erase(0, begin);
-    const size_t end = XmlDocumentEnd(m_held.data(), m_held.size());
-    if (end == 0)
+    for (;;)
     {
-        if (m_held.size() <= kMaxHeldAnswer)
-            return S_FALSE;
-        m_held.clear();
-        return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+        size_t begin = 0;
+        while (begin < m_held.size() && IsXmlSpace(m_held[begin]))
+            ++begin;
+        m_held.erase(0, begin);
+        const size_t end = XmlDocumentEnd(m_held.data(), m_held.size());
+        if (end == 0)
+        {
+            if (m_held.size() <= kMaxHeldAnswer)
+                return S_FALSE;
+            m_held.clear();
+            m_dropFirst = false;
+            return HResultFromWin32(ERROR_INSUFFICIENT_BUFFER);
+        }
+        document.assign(m_held, 0, end);
+        m_held.erase(0, end);
+        if (!m_dropFirst)
+            return S_OK;
+        m_dropFirst = false;
     }
-    document.assign(m_held, 0, end);
-    m_held.erase(0, end);
-    return S_OK;
 }
 
 bool CFirehoseAnswerReader::Holding() const

@@ -24,12 +24,19 @@ class CFirehoseAnswerReader
 public:
     // Takes bytes as read from the port.
     void Append(const char* bytes, size_t count);
-    // Drops what comes until a document begins ("<?"): on a port opened
-    // afresh, the rest of a document begun before answers nothing.
+    // On a port opened afresh what comes first may be the rest of a document
+    // begun before the open: it answers nothing. What comes is dropped until
+    // a document begins whole, at an XML declaration or at a <data> start
+    // tag (a programmer may leave its declarations off); a <data> element
+    // right after the end of a declaration cut by the open ("?>", or a '>'
+    // alone) is the rest of that document, and is dropped as well.
     void SeekDocumentStart()
     {
         m_held.clear();
         m_seeking = true;
+        m_afterDeclaration = false;
+        m_lastSkipped = 0;
+        m_dropFirst = false;
     }
     // The next whole document: S_OK with it, S_FALSE when none is whole yet.
     // White space between documents is skipped. An answer held here that has
@@ -40,8 +47,15 @@ public:
     void Clear() { m_held.clear(); }
 
 private:
+    // Drops what cannot begin a document, up to where one begins or to a
+    // start too short to tell.
+    void Seek();
+
     std::string m_held;
     bool m_seeking = false;
+    bool m_afterDeclaration = false; // what was dropped last ended a declaration
+    char m_lastSkipped = 0;          // the last byte dropped that was no white space
+    bool m_dropFirst = false;        // the document held first is the rest of a cut one
 };
 
 // Results of the exchange with a Firehose programmer.

@@ -62,7 +62,9 @@ HRESULT TransmitPacket(HANDLE port, const void* payload, DWORD length)
     if (SUCCEEDED(hr))
         hr = frame.Append(kHdlcFlag);
     RETURN_IF_FAILED(hr, L"TransmitPacket", __LINE__);
-    hr = WriteRobust(port, frame.Data(), frame.Count());
+    // A frame goes out at the phone's pace.
+    CPaceFloor floor;
+    hr = WriteRobust(port, frame.Data(), frame.Count(), kNoPosition, &floor);
     RETURN_IF_FAILED(hr, L"TransmitPacket", __LINE__);
     return S_OK;
 }

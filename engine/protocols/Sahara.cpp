@@ -44,6 +44,13 @@ HRESULT ReadPacket(HANDLE port, void* buffer, DWORD count)
     return ReadRobust(port, buffer, count, kNoPosition);
 }
 
+// A packet, or a piece of the programmer, goes out at the phone's pace.
+HRESULT WritePacket(HANDLE port, const void* bytes, DWORD count)
+{
+    CPaceFloor floor;
+    return WriteRobust(port, bytes, count, kNoPosition, &floor);
+}
+
 HRESULT SendHelloResponse(HANDLE port, Mode mode)
 {
     BYTE packet[kHelloResponseLength] = {};
@@ -53,7 +60,7 @@ HRESULT SendHelloResponse(HANDLE port, Mode mode)
     PutField32(packet, 3, kHelloResponseMinimumVersion);
     PutField32(packet, 4, 0); // status
     PutField32(packet, 5, mode);
-    return WriteRobust(port, packet, sizeof packet);
+    return WritePacket(port, packet, sizeof packet);
 }
 
 // Reads one hello packet; S_FALSE when the phone sent something else.
@@ -83,7 +90,7 @@ HRESULT RecoverHello(HANDLE port, IQStatusReport* sink)
     PutField32(switchMode, 0, kSwitchMode);
     PutField32(switchMode, 1, kSwitchModeLength);
     PutField32(switchMode, 2, kModeImageTransfer);
-    hr = WriteRobust(port, switchMode, sizeof switchMode);
+    hr = WritePacket(port, switchMode, sizeof switchMode);
     RETURN_IF_FAILED(hr, kName, __LINE__);
 
     ReportStatus(sink, L"Receiving hello packet");
@@ -152,7 +159,7 @@ HRESULT SendProgrammer(HANDLE port, const CSharedFileMapping& programmer, CServe
     HRESULT hr = budget.Take(count);
     if (FAILED(hr))
         return hr;
-    hr = WriteRobust(port, programmer.View() + offset, static_cast<ULONG>(count));
+    hr = WritePacket(port, programmer.View() + offset, static_cast<ULONG>(count));
     return FAILED(hr) ? LogError(hr, kName, __LINE__) : S_OK;
 }
 
@@ -208,7 +215,7 @@ HRESULT ServeRequests(HANDLE port, const CSharedFileMapping& programmer, IQStatu
             BYTE done[kDoneLength];
             PutField32(done, 0, kDone);
             PutField32(done, 1, kDoneLength);
-            hr = WriteRobust(port, done, sizeof done);
+            hr = WritePacket(port, done, sizeof done);
             RETURN_IF_FAILED(hr, kName, __LINE__);
             hr = ReadPacket(port, packet, kDoneResponseLength);
             RETURN_IF_FAILED(hr, kName, __LINE__);

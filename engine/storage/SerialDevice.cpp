@@ -41,10 +41,6 @@ constexpr DWORD kResponseBufferSize = 4096;
 constexpr int kReadsAtOnce = 16;
 // A programmer that keeps asking to retry gets this many resends.
 constexpr int kMaxResends = 10;
-// While data goes out, what the programmer sends is read this often at
-// least: a programmer that logs as it takes data must never wait on its own
-// output (the port holds about 40 KB toward the host).
-constexpr DWORD kHearEveryMs = 10;
 
 // Waits for the first byte to come, at most waitMs: S_OK when one came (it is
 // in `first`), S_FALSE when none did. A read of one byte with a total time-out
@@ -104,7 +100,8 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text, bool
     std::string bytes;
     hr = ToNarrowExact(text, bytes);
     RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
-    hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition);
+    CPaceFloor floor;
+    hr = WriteRobust(m_port.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), kNoPosition, &floor);
     // A command cut short may yet be answered, or take what follows.
     if (FAILED(hr))
         m_exchange.LoseStep(hr);
@@ -113,12 +110,25 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text, bool
     return LogError(GetResponse(responseFlag), L"CSerialDevice::SendCommand", __LINE__);
 }
 
-HRESULT CSerialDevice::ReadArrived(bool whileSending)
+HRESULT CSerialDevice::ReadArrived()
 {
-    // Nothing more is taken out of step; but while data goes out what comes
-    // is read all the same, and dropped, and nothing fails.
-    if (m_exchange.OutOfStep() && !whileSending)
+    // Nothing more is taken out of step.
+    if (m_exchange.OutOfStep())
         return kOutOfStepResult;
+    return ReadRounds(false);
+}
+
+void CSerialDevice::HearWhileSending()
+{
+    const bool inStep = !m_exchange.OutOfStep();
+    const HRESULT hr = ReadRounds(true);
+    if (inStep && FAILED(hr))
+        LogError(hr, L"CSerialDevice::GetResponse", __LINE__);
+}
+
+HRESULT CSerialDevice::ReadRounds(bool portSays)
+{
+    HRESULT taken = S_OK;
     DWORD read = 1;
     for (int round = 0; round < kReadsAtOnce && read > 0; ++round)
     {
@@ -128,21 +138,19 @@ HRESULT CSerialDevice::ReadArrived(bool whileSending)
         // right after a full read, a port may say it holds nothing while the
         // rest is still on its way into it, and a read before a command must
         // find all that came.
-        HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read, whileSending);
+        HRESULT hr = ReadSomeRobust(m_port.Get(), buffer, sizeof(buffer), read, portSays);
         // What the port held is lost with a read that failed.
         if (FAILED(hr))
             return m_exchange.LoseStep(hr);
         hr = read > 0 ? m_exchange.Take(buffer, read) : S_OK;
-        if (FAILED(hr) && !whileSending)
-            return hr;
+        if (FAILED(hr) && SUCCEEDED(taken))
+        {
+            taken = hr;
+            if (!portSays)
+                return hr;
+        }
     }
-    return S_OK;
-}
-
-void CSerialDevice::HearWhileSending()
-{
-    m_nextHearing = GetTickCount64() + kHearEveryMs;
-    ReadArrived(true); // judged once the data is out
+    return taken;
 }
 
 HRESULT CSerialDevice::GetResponse(int responseFlag)
@@ -154,10 +162,10 @@ HRESULT CSerialDevice::GetResponse(int responseFlag)
     return LogError(m_exchange.ResultOf(m_lastCommand), L"CSerialDevice::GetResponse", __LINE__);
 }
 
-HRESULT CSerialDevice::AwaitArrival(DWORD waitMs)
+HRESULT CSerialDevice::AwaitArrival(const CDeadline& deadline)
 {
     char first = 0;
-    HRESULT hr = AwaitByte(m_port.Get(), waitMs, first);
+    HRESULT hr = AwaitByte(m_port.Get(), deadline.RemainingMs(), first);
     if (FAILED(hr))
         m_exchange.LoseStep(hr);
     if (hr != S_OK)
@@ -170,31 +178,28 @@ HRESULT CSerialDevice::WaitForRestOfDocument()
 {
     // The start of a document that has come belongs to an answer or a log
     // that no command still to be sent can own: it is read whole first.
-    const ULONGLONG deadline = GetTickCount64() + PhoneTimeMs(kAnswerWaitMs);
+    const CAnswerWait deadline;
     while (m_exchange.Holding())
     {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
+        if (deadline.Passed())
             return LogError(m_exchange.LoseStep(MX_E_INPUTEND), L"CSerialDevice::SendCommand", __LINE__);
-        HRESULT hr = AwaitArrival(static_cast<DWORD>(deadline - now));
+        HRESULT hr = AwaitArrival(deadline);
         RETURN_IF_FAILED(hr, L"CSerialDevice::SendCommand", __LINE__);
     }
     return S_OK;
 }
 
-HRESULT CSerialDevice::GetResponse(ULONGLONG command, DWORD waitMs)
+HRESULT CSerialDevice::GetResponse(ULONGLONG command, const CDeadline& deadline)
 {
-    const ULONGLONG deadline = GetTickCount64() + waitMs;
     while (m_exchange.StateOf(command) == CommandState::Waiting && !m_exchange.OutOfStep())
     {
-        const ULONGLONG now = GetTickCount64();
         // No final answer in time: the command failed, and an answer that
         // comes later could be taken for another command's.
-        if (now >= deadline)
+        if (deadline.Passed())
             return LogError(m_exchange.LoseStep(m_exchange.Holding() ? static_cast<HRESULT>(MX_E_INPUTEND)
                                                                      : HResultFromWin32(ERROR_TIMEOUT)),
                             L"CSerialDevice::GetResponse", __LINE__);
-        HRESULT hr = AwaitArrival(static_cast<DWORD>(deadline - now));
+        HRESULT hr = AwaitArrival(deadline);
         RETURN_IF_FAILED(hr, L"CSerialDevice::GetResponse", __LINE__);
     }
     // An answer that no command waits for came meanwhile (while the data
@@ -207,23 +212,20 @@ HRESULT CSerialDevice::GetResponse(ULONGLONG command, DWORD waitMs)
 void CSerialDevice::DropAnswersStillComing()
 {
     CFirehoseAnswerReader documents;
-    const ULONGLONG start = GetTickCount64();
-    const ULONGLONG limit = start + PhoneTimeMs(kQuietWaitLimitMs);
-    ULONGLONG lastAnswer = start;
+    CDeadline quiet(PhoneTimeMs(kQuietPortMs));
+    const CDeadline limit(PhoneTimeMs(kQuietWaitLimitMs));
     for (;;)
     {
-        const ULONGLONG now = GetTickCount64();
-        const ULONGLONG quiet = lastAnswer + PhoneTimeMs(kQuietPortMs);
-        if (now >= quiet)
+        if (quiet.Passed())
             return;
-        if (now >= limit)
+        if (limit.Passed())
         {
             LogError(HResultFromWin32(ERROR_TIMEOUT), L"CSerialDevice::Reset", __LINE__);
             return;
         }
         char buffer[kResponseBufferSize];
         DWORD read = 0;
-        HRESULT hr = AwaitByte(m_port.Get(), static_cast<DWORD>(std::min(quiet, limit) - now), buffer[0]);
+        HRESULT hr = AwaitByte(m_port.Get(), std::min(quiet.RemainingMs(), limit.RemainingMs()), buffer[0]);
         if (hr == S_OK)
         {
             hr = ReadSomeRobust(m_port.Get(), buffer + 1, sizeof(buffer) - 1, read);
@@ -240,10 +242,10 @@ void CSerialDevice::DropAnswersStillComing()
         while ((hr = documents.Next(document)) == S_OK)
         {
             if (HoldsResponse(document))
-                lastAnswer = GetTickCount64();
+                quiet.Restart(PhoneTimeMs(kQuietPortMs));
         }
         if (FAILED(hr))
-            lastAnswer = GetTickCount64(); // too long to tell: taken for an answer
+            quiet.Restart(PhoneTimeMs(kQuietPortMs)); // too long to tell: taken for an answer
     }
 }
 
@@ -287,9 +289,9 @@ HRESULT CSerialDevice::Reset()
     // Their answers, each within the answer wait: a programmer may set up
     // its storage before it answers configure. The payload size may come
     // with either.
-    hr = GetResponse(nop, PhoneTimeMs(kAnswerWaitMs));
+    hr = GetResponse(nop, CAnswerWait());
     if (SUCCEEDED(hr))
-        hr = GetResponse(configure, PhoneTimeMs(kAnswerWaitMs));
+        hr = GetResponse(configure, CAnswerWait());
     RETURN_IF_FAILED(hr, L"CSerialDevice::Reset", __LINE__);
     if (MaxSectorsPerTransfer() == 0)
         return LogError(E_UNEXPECTED, L"CSerialDevice::Reset", __LINE__);
@@ -340,31 +342,28 @@ HRESULT CSerialDevice::WriteFile(const wchar_t* startSector, const wchar_t* numP
         // Once the command is on the wire all of its data follows, whatever
         // was read meanwhile: the programmer takes the data, and its answer
         // is judged after it.
-        DWORD drainMs = 0;
-        HRESULT sent = program != before
-                           ? SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset, drainMs)
-                           : S_OK;
+        HRESULT sent =
+            program != before ? SendRange(mapping->View(), fileSize, firstSector, sectors, size, offset) : S_OK;
         RETURN_IF_FAILED(hr, L"CSerialDevice::WriteFile", __LINE__);
         RETURN_IF_FAILED(sent, L"CSerialDevice::WriteFile", __LINE__);
-        // The answer wait begins once the phone can have taken the last byte.
-        hr = GetResponse(program, PhoneTimeMs(kAnswerWaitMs) + drainMs);
+        hr = GetResponse(program, CAnswerAfterData());
         if (hr != kAttemptRetryResult || resend == kMaxResends)
             return LogError(hr, L"CSerialDevice::WriteFile", __LINE__);
     }
 }
 
 HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
-                                 ULONGLONG sectorSize, ULONGLONG byteOffset, DWORD& drainMs)
+                                 ULONGLONG sectorSize, ULONGLONG byteOffset)
 {
     // Pieces of the programmer's payload, each one write of at most 4 GiB.
     ULONGLONG pieceLimit = std::min<ULONGLONG>(MaxSectorsPerTransfer(), 0xFFFFFFFFull / sectorSize);
     if (pieceLimit == 0)
         return kBadFormatResult;
     std::vector<BYTE> zeros;
-    // The programmer is heard while it takes the data: between pieces every
-    // kHearEveryMs, and whenever a write call ends short.
-    CWritePace pace([this] { HearWhileSending(); });
-    m_nextHearing = GetTickCount64() + kHearEveryMs;
+    // One floor for the whole range; the programmer is heard while it takes
+    // the data.
+    CPaceFloor floor;
+    CHearing hearing([this] { HearWhileSending(); });
     const ULONGLONG end = firstSector + sectors;
     for (ULONGLONG piece = firstSector; piece < end; piece += pieceLimit)
     {
@@ -376,21 +375,19 @@ HRESULT CSerialDevice::SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG
         const ULONGLONG position = piece * sectorSize + byteOffset;
         const DWORD fromFile =
             position >= fileSize ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(bytes, fileSize - position));
-        if (GetTickCount64() >= m_nextHearing)
-            HearWhileSending();
+        hearing.BetweenPieces();
         HRESULT hr = S_OK;
         if (fromFile > 0)
-            hr = WriteRobust(m_port.Get(), view + position, fromFile, kNoPosition, &pace);
+            hr = WriteRobust(m_port.Get(), view + position, fromFile, kNoPosition, &floor, &hearing);
         if (SUCCEEDED(hr) && fromFile < bytes)
         {
             zeros.resize(bytes - fromFile);
-            hr = WriteRobust(m_port.Get(), zeros.data(), bytes - fromFile, kNoPosition, &pace);
+            hr = WriteRobust(m_port.Get(), zeros.data(), bytes - fromFile, kNoPosition, &floor, &hearing);
         }
         // Data cut short leaves the programmer waiting for the rest.
         if (FAILED(hr))
             return m_exchange.LoseStep(hr);
     }
-    drainMs = pace.DrainMs();
     return S_OK;
 }
 
@@ -407,7 +404,7 @@ HRESULT CSerialDevice::ApplyPatch(const wchar_t* startSector, const wchar_t* byt
                          XmlEscaped(physicalPartition).c_str(), XmlEscaped(sizeInBytes).c_str(),
                          XmlEscaped(startSector).c_str(), XmlEscaped(value).c_str());
         if (SUCCEEDED(hr))
-            hr = GetResponse(m_lastCommand, PhoneTimeMs(kAnswerWaitMs));
+            hr = GetResponse(m_lastCommand, CAnswerWait());
         if (hr != kAttemptRetryResult || resend == kMaxResends)
             return LogError(hr, L"CSerialDevice::ApplyPatch", __LINE__);
     }
@@ -418,7 +415,7 @@ HRESULT CSerialDevice::SetBootableStorageDrive()
     ReportStatus(m_sink.Get(), L"Set boot partition 1");
     HRESULT hr = SendCommand(0, kSetBootableCommand);
     if (SUCCEEDED(hr))
-        hr = GetResponse(m_lastCommand, PhoneTimeMs(kAnswerWaitMs));
+        hr = GetResponse(m_lastCommand, CAnswerWait());
     return LogError(hr, L"CSerialDevice::SetBootableStorageDrive", __LINE__);
 }
 
@@ -429,7 +426,7 @@ HRESULT CSerialDevice::Synchronize()
     // or, a refusal, takes its place.
     HRESULT hr = SendText(0, kNopCommand);
     if (SUCCEEDED(hr))
-        hr = GetResponse(m_lastCommand, PhoneTimeMs(kAnswerWaitMs));
+        hr = GetResponse(m_lastCommand, CAnswerWait());
     // A nop is never refused: the refusal answered something else.
     if (FAILED(hr))
         m_exchange.LoseStep(hr);

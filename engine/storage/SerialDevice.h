@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <string>
 
+#include "engine/PhonePace.h"
 #include "engine/StatusReport.h"
 #include "engine/protocols/FirehoseAnswers.h"
 #include "engine/storage/QDevice.h"
@@ -23,6 +24,23 @@
 constexpr DWORD kAnswerWaitMs = 5000;
 constexpr DWORD kQuietPortMs = kAnswerWaitMs;
 constexpr DWORD kQuietWaitLimitMs = 6 * kQuietPortMs;
+
+// The answer wait, from now.
+class CAnswerWait : public CDeadline
+{
+public:
+    CAnswerWait() : CDeadline(PhoneTimeMs(kAnswerWaitMs)) {}
+};
+
+// The wait for the answer to a program once all of its data is in the port:
+// the phone may take what the link still holds at the floor's pace (a pause
+// that the floor allows amid the data is allowed at its end), then answer
+// within the answer wait. Begins as the last byte enters the port.
+class CAnswerAfterData : public CDeadline
+{
+public:
+    CAnswerAfterData() : CDeadline(PhoneTimeMs(kLinkDrainMs) + PhoneTimeMs(kAnswerWaitMs)) {}
+};
 
 class CSerialDevice : public IQDevice, public IQDeviceSync, public CComObjectRoot
 {
@@ -73,28 +91,34 @@ protected:
 private:
     // An unchecked command's refusal is no failure (nop, configure, power).
     HRESULT SendText(int responseFlag, const std::wstring& text, bool checked = true);
-    // Reads what has come, without waiting. whileSending: data is going out,
-    // so what comes is read even out of step (and dropped), and nothing fails.
-    HRESULT ReadArrived(bool whileSending = false);
+    // Reads what has come into the exchange, without waiting, read after
+    // read until one finds nothing. kOutOfStepResult when out of step.
+    HRESULT ReadArrived();
+    // While data goes out: reads only what the port says it holds, and what
+    // comes out of step is read all the same and dropped, so that the phone
+    // never waits on its own output. What cannot be placed is judged once the
+    // data is out; its cause is logged here.
     void HearWhileSending();
-    // Waits up to waitMs for bytes, then reads what has come: S_OK when some
-    // came, S_FALSE when none did.
-    HRESULT AwaitArrival(DWORD waitMs);
+    // The reads of both; portSays: only what the port says it holds, and a
+    // document that cannot be placed does not end the reading.
+    HRESULT ReadRounds(bool portSays);
+    // Waits until the deadline for bytes, then reads what has come: S_OK
+    // when some came, S_FALSE when none did.
+    HRESULT AwaitArrival(const CDeadline& deadline);
     // Reads the rest of a document whose start has come, within the answer
     // wait.
     HRESULT WaitForRestOfDocument();
-    // Waits up to waitMs for the final answer to the command numbered
+    // Waits until the deadline for the final answer to the command numbered
     // `command`; its result.
-    HRESULT GetResponse(ULONGLONG command, DWORD waitMs);
+    HRESULT GetResponse(ULONGLONG command, const CDeadline& deadline);
     // Lets in and drops what the programmer still sends until no answer has
     // come for kQuietPortMs; never fails.
     void DropAnswersStillComing();
     // Closes the port and opens it afresh, empty, with a new exchange.
     HRESULT Reopen();
-    // Sends the range's data whole; drainMs: how long what the port may
-    // still hold takes to reach the phone at the pace it took the data.
+    // Sends the range's data whole, at the phone's pace, hearing it meanwhile.
     HRESULT SendRange(const BYTE* view, ULONGLONG fileSize, ULONGLONG firstSector, ULONGLONG sectors,
-                      ULONGLONG sectorSize, ULONGLONG byteOffset, DWORD& drainMs);
+                      ULONGLONG sectorSize, ULONGLONG byteOffset);
     void ClosePort();
 
     BOOL m_ufs = FALSE;
@@ -106,5 +130,4 @@ private:
     // maximum sectors per transfer; the number of the last command sent.
     CFirehoseExchange m_exchange{512};
     ULONGLONG m_lastCommand = 0;
-    ULONGLONG m_nextHearing = 0; // while data goes out
 };

@@ -280,14 +280,47 @@ TEST(FirehoseExchange, AnAnswerItCannotPlaceLeavesItOutOfStepUntilRestart)
         EXPECT_EQ(0u, exchange.Waiting());
         EXPECT_EQ(CommandState::Forgotten, exchange.StateOf(next)); // a command of the port before
         EXPECT_EQ(8u, exchange.MaxSectors());
-        // On the port opened afresh, the rest of a document begun before
-        // it, cut anywhere, answers nothing; the next document counts.
-        const ULONGLONG after = exchange.Sent(true);
-        const std::string rest = "ml version=\"1.0\" ?><data><response value=\"ACK\"/></data><";
-        EXPECT_EQ(S_OK, Feed(exchange, rest));
-        EXPECT_FALSE(exchange.Holding());
-        EXPECT_EQ(S_OK, Feed(exchange, "?xml version=\"1.0\" ?><data><response value=\"NAK\"/></data>"));
-        EXPECT_EQ(CommandState::Refused, exchange.StateOf(after));
+    }
+}
+
+// On a port opened afresh the rest of a document begun before the open, cut
+// anywhere, answers nothing; a document that begins whole counts, with or
+// without its declaration. Whatever was cut, the exchange stays in step and
+// the answer after it answers the command (but for one that follows a
+// lone '>').
+TEST(FirehoseExchange, OnAPortOpenedAfreshOnlyDocumentsBegunWholeCount)
+{
+    const std::string declaration = "<?xml version=\"1.0\" ?>";
+    const std::string body = "<data><log value=\"a?>b\"/><response value=\"ACK\"/></data>";
+    const std::vector<std::string> nextAnswers = {Answer("value=\"NAK\""), "<data><response value=\"NAK\"/></data>"};
+    for (const std::string& earlier : {declaration + body, body, Log("INFO: busy")})
+    {
+        for (size_t cut = 0; cut < earlier.size(); ++cut)
+        {
+            SCOPED_TRACE(earlier.substr(0, cut) + " | " + earlier.substr(cut));
+            // Whole documents: the one cut at its start, and its body alone.
+            const std::string rest = earlier.substr(cut);
+            const bool whole = cut == 0 || rest.compare(0, 6, "<data>") == 0;
+            const bool acknowledged = whole && rest.find("ACK") != std::string::npos;
+            for (const std::string& next : nextAnswers)
+            {
+                CFirehoseExchange exchange(512);
+                exchange.Restart();
+                const ULONGLONG first = exchange.Sent(true), second = exchange.Sent(true);
+                // One read or two: the same.
+                EXPECT_EQ(S_OK, Feed(exchange, rest.substr(0, rest.size() / 2)));
+                EXPECT_EQ(S_OK, Feed(exchange, rest.substr(rest.size() / 2) + next));
+                EXPECT_FALSE(exchange.OutOfStep());
+                // A '>' alone may end a declaration that the open cut: the
+                // <data> element after it is taken for that document's rest.
+                const bool nextHeard = rest != ">" || next.compare(0, 2, "<?") == 0;
+                EXPECT_EQ(acknowledged ? CommandState::Acknowledged
+                          : nextHeard  ? CommandState::Refused
+                                       : CommandState::Waiting,
+                          exchange.StateOf(first));
+                EXPECT_EQ(acknowledged ? CommandState::Refused : CommandState::Waiting, exchange.StateOf(second));
+            }
+        }
     }
 }
 
