@@ -12,7 +12,6 @@
 #include "tests/fixtures/BoundedRun.h"
 #include "tests/fixtures/ChildProcess.h"
 #include "tests/fixtures/LogLines.h"
-#include "tests/fixtures/PhoneTime.h"
 #include "tests/fixtures/StatusRecorder.h"
 
 using Microsoft::WRL::ComPtr;
@@ -38,8 +37,9 @@ protected:
         FirehoseOptions options;
         options.ufs = true;
         options.partitionSectors = {16};
-        // Storage set up before configure is answered, 4 s as the engine counts.
-        options.configureDelayMs = 1000;
+        // Storage set up before configure is answered, at the first Reset and
+        // at the one after provisioning.
+        options.configureDelayMs = 2000;
         phone.reset(new CFirehosePhone(options));
         ASSERT_TRUE(phone->Start());
         ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(phone->HostPort().c_str(), &sink, &device, TRUE, TRUE));
@@ -60,7 +60,6 @@ protected:
         return commands;
     }
 
-    CFastPhoneTime fast{4};
     CTempDir dir{L"provision"};
     CStatusRecorder sink;
     std::unique_ptr<CFirehosePhone> phone;

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
-#include <condition_variable>
+#include <algorithm>
+#include <atomic>
 #include <deque>
 
 #include "engine/storage/SerialDevice.h"
+#include "services/Log.h"
 #include "tests/fixtures/BoundedRun.h"
 #include "simulators/BuiltFiles.h"
 #include "tests/fixtures/ChildProcess.h"
@@ -57,18 +59,24 @@ private:
     LONG m_refs = 1;
 };
 
+// What the engine's side of a port pair holds at most (a pseudo-terminal's
+// buffer): more waits in the link until the engine reads.
+constexpr DWORD kPortHolds = 4095;
+
 CSerialDevice* Serial(IQDevice* device)
 {
     return static_cast<CSerialDevice*>(device);
 }
 
-// A programmer played byte by byte: it answers every nop and configure with
-// an ACK (configure with the payload given), and otherwise sends whatever the
-// test queues, when the test queues it, after the pause queued with it.
+// A programmer played by the test. It answers every nop and configure with
+// an ACK (configure with the payload given); every other command it sees gets
+// the next answer the test gave it, in parts a pause apart, the first a pause
+// after the phone saw the command. The test may also have it send bytes of its
+// own, or log every 50 ms for a while.
 class CScriptedProgrammer
 {
 public:
-    explicit CScriptedProgrammer(const std::string& payload)
+    explicit CScriptedProgrammer(const std::string& payload) : m_payload(payload)
     {
         m_phone.Start([this, payload](CSimulatedPhone& phone) {
             std::string seen;
@@ -77,94 +85,128 @@ public:
             {
                 seen.append(buffer, phone.ReadSome(buffer, sizeof(buffer), 20));
                 for (size_t at; (at = seen.find("</data>")) != std::string::npos; seen.erase(0, at + 7))
-                {
-                    const std::string command = seen.substr(0, at);
-                    std::string answer;
-                    if (command.find("<configure ") != std::string::npos)
-                        answer = Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"" + payload + "\"/>");
-                    else if (command.find("<nop ") != std::string::npos)
-                        answer = Doc("<response value=\"ACK\"/>");
-                    phone.Write(answer.data(), answer.size());
-                }
-                std::pair<std::string, DWORD> next;
-                {
-                    std::lock_guard<std::mutex> lock(m_lock);
-                    if (m_queue.empty())
-                        continue;
-                    next = m_queue.front();
-                }
-                phone.Pause(next.second);
-                phone.Write(next.first.data(), next.first.size());
-                std::lock_guard<std::mutex> lock(m_lock);
-                m_queue.pop_front();
-                m_sent.notify_all();
+                    Seen(phone, seen.substr(0, at));
+                SendDue(phone);
             }
         });
     }
-    // Queues bytes and waits until they are on their way plus a little, so
-    // that the engine's next read finds them.
-    void Send(const std::string& bytes)
-    {
-        SendLater(bytes, 0);
-        WaitSent();
-    }
-    // Waits until all that was queued is on its way plus a little.
-    void WaitSent()
-    {
-        std::unique_lock<std::mutex> lock(m_lock);
-        m_sent.wait_for(lock, std::chrono::seconds(10), [this] { return m_queue.empty(); });
-        lock.unlock();
-        Sleep(150);
-    }
-    // Drops what is queued and not yet on its way.
-    void Cancel()
+    // The answer to the next command but nop and configure: its parts, the
+    // first pauseMs after the phone saw the command, each later one pauseMs
+    // after the one before.
+    void Answer(const std::vector<std::string>& parts, DWORD pauseMs = 200)
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        m_queue.erase(m_queue.begin() + (m_queue.empty() ? 0 : 1), m_queue.end());
+        m_answers.push_back({parts, pauseMs});
     }
-    // Queues bytes to be sent after a pause, and returns at once.
+    // Sends bytes now and returns once they are in the engine's side of the
+    // port, for its next read to find, or the port is full (the rest then
+    // comes as the engine reads).
+    void Send(const std::string& bytes)
+    {
+        const DWORD before = m_phone.HostHolding();
+        const DWORD all = std::min<DWORD>(before + static_cast<DWORD>(bytes.size()), kPortHolds);
+        SendLater(bytes, 0);
+        EXPECT_LE(all, m_phone.HostHolding(all));
+    }
+    // Sends bytes pauseMs from now, and returns at once.
     void SendLater(const std::string& bytes, DWORD pauseMs)
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        m_queue.emplace_back(bytes, pauseMs);
+        m_due.push_back({GetTickCount64() + pauseMs, bytes});
+    }
+    // A log every 50 ms for the next ms milliseconds (0: no more logs).
+    void LogFor(DWORD ms) { m_logUntil = GetTickCount64() + ms; }
+    size_t AnswersLeft()
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_answers.size();
     }
     const std::wstring& HostPort() const { return m_phone.HostPort(); }
 
 private:
+    struct Scripted
+    {
+        std::vector<std::string> parts;
+        DWORD pauseMs;
+    };
+    void Seen(CSimulatedPhone& phone, const std::string& command)
+    {
+        std::string answer;
+        if (command.find("<configure ") != std::string::npos)
+            answer = Doc("<response value=\"ACK\" MaxPayloadSizeToTargetInBytes=\"" + m_payload + "\"/>");
+        else if (command.find("<nop ") != std::string::npos)
+            answer = Doc("<response value=\"ACK\"/>");
+        if (!answer.empty())
+        {
+            phone.Write(answer.data(), answer.size());
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_answers.empty())
+            return;
+        ULONGLONG due = GetTickCount64();
+        for (const std::string& part : m_answers.front().parts)
+            m_due.push_back({due += m_answers.front().pauseMs, part});
+        m_answers.pop_front();
+    }
+    void SendDue(CSimulatedPhone& phone)
+    {
+        const ULONGLONG now = GetTickCount64();
+        if (now < m_logUntil && now >= m_nextLog)
+        {
+            const std::string log = Doc("<log value=\"INFO: still busy\"/>");
+            phone.Write(log.data(), log.size());
+            m_nextLog = now + 50;
+        }
+        std::vector<std::string> due;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            while (!m_due.empty() && m_due.front().first <= now)
+            {
+                due.push_back(m_due.front().second);
+                m_due.pop_front();
+            }
+        }
+        for (const std::string& bytes : due)
+            phone.Write(bytes.data(), bytes.size());
+    }
+
+    const std::string m_payload;
     CSimulatedPhone m_phone;
     std::mutex m_lock;
-    std::condition_variable m_sent;
-    std::deque<std::pair<std::string, DWORD>> m_queue;
+    std::deque<Scripted> m_answers;
+    std::deque<std::pair<ULONGLONG, std::string>> m_due; // in the order given
+    std::atomic<ULONGLONG> m_logUntil{0};
+    ULONGLONG m_nextLog = 0;
 };
 
 // A command that the scripted programmer leaves for the test to answer.
 const wchar_t kQuestion[] = L"<?xml version=\"1.0\" ?><data><peek value=\"1\"/></data>";
 
-// A Reset after the exchange went out of step, while the programmer logs
-// every 50 ms for longer than the drain's overall limit: logs are no
-// answers, so the drain ends once no answer has come for its bound, well
-// before that limit (which would be logged), and the device is in step.
-void ResetWhileItLogs(CScriptedProgrammer& programmer, CSerialDevice* serial)
+// A Reset after the exchange went out of step or while a command waits,
+// while the programmer logs every 50 ms for longer than the drain's overall
+// limit, or stays quiet: logs are no answers, so the drain ends once no
+// answer has come for its bound, not at that limit (which would be logged),
+// and the device is in step.
+void ResetAndDrain(CScriptedProgrammer& programmer, CSerialDevice* serial, bool logging)
 {
     EXPECT_EQ(5000u, kQuietPortMs);
     EXPECT_EQ(30000u, kQuietWaitLimitMs);
-    const std::string log = Doc("<log value=\"INFO: still busy\"/>");
-    for (DWORD sent = 0; sent < PhoneTimeMs(kQuietWaitLimitMs) + 500; sent += 50)
-        programmer.SendLater(log, 50);
     const size_t resetErrors = LogLinesWith("]CSerialDevice::Reset(").size();
-    const ULONGLONG start = GetTickCount64();
+    programmer.LogFor(logging ? PhoneTimeMs(kQuietWaitLimitMs) + 500 : 0);
     ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return serial->Reset(); }));
-    EXPECT_LT(GetTickCount64() - start, PhoneTimeMs(kQuietWaitLimitMs));
+    programmer.LogFor(0);
     EXPECT_EQ(resetErrors, LogLinesWith("]CSerialDevice::Reset(").size());
-    programmer.Cancel();
 }
 
 // What came before a command, whole or only begun, is read before the command
 // is sent: an answer among it answers no command to come and leaves the
-// device out of step until a Reset; a log is left behind.
+// device out of step until a Reset; a log is left behind. What comes while a
+// command waits decides it, and only its own answer does; a Reset while it
+// still waits drops its answer first.
 TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
 {
-    CFastPhoneTime fast(4); // the answer wait, as the engine counts it, passes four times faster
+    CFastPhoneTime fast(2); // the answer wait, as the engine counts it, passes twice as fast
     CScriptedProgrammer programmer("131072");
     ComPtr<IQDevice> device;
     ASSERT_EQ(S_OK, CSerialDevice::CreateInstance(programmer.HostPort().c_str(), nullptr, &device, FALSE, FALSE));
@@ -175,8 +217,8 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
 
     const std::string ack = Doc("<response value=\"ACK\"/>"), nak = Doc("<response value=\"NAK\"/>");
     const std::string log = Doc("<log value=\"INFO: hello\"/>");
-    // Logs that fill what one read of a port hands out, whole, on either
-    // side of its size.
+    // Logs before an answer that fill the port, or that the port cuts it
+    // from: its rest comes as the engine reads.
     auto fill = [](size_t size) {
         return Doc("<log value=\"" + std::string(size - Doc("<log value=\"\"/>").size(), 'x') + "\"/>");
     };
@@ -192,9 +234,9 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
         {"an answer nobody asked for", ack, "", kOutOfStep},
         {"the start of an answer nobody asked for", nak.substr(0, 30), nak.substr(30), kOutOfStep},
         {"the start of one that never ends", nak.substr(0, 30), "", kInputEnd},
-        {"one behind 4094 bytes of logs", fill(4094) + ack, "", kOutOfStep},
-        {"one behind 4095 bytes of logs", fill(4095) + ack, "", kOutOfStep},
-        {"one behind 4096 bytes of logs", fill(4096) + ack, "", kOutOfStep},
+        {"one behind logs, the two filling the port", fill(kPortHolds - ack.size()) + ack, "", kOutOfStep},
+        {"one that the port cuts after its start", fill(kPortHolds - 10) + ack, "", kOutOfStep},
+        {"one that the port cuts after its first byte", fill(kPortHolds - 1) + ack, "", kOutOfStep},
     };
     bool acknowledge = false;
     for (const auto& c : cases)
@@ -217,7 +259,7 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
         // Nothing is sent until a Reset, after which the device is in step.
         EXPECT_EQ(kOutOfStep, serial->GetResponse(0));
         EXPECT_EQ(kOutOfStep, serial->SendCommand(0, kQuestion));
-        ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return serial->Reset(); }));
+        ASSERT_NO_FATAL_FAILURE(ResetAndDrain(programmer, serial, acknowledge = !acknowledge));
         ASSERT_EQ(S_OK, serial->SendCommand(0, kQuestion));
         programmer.Send(ack);
         EXPECT_EQ(S_OK, serial->GetResponse(1));
@@ -225,39 +267,50 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
 
     // What comes while a patch waits decides it, and only its own answer
     // does; a request in raw mode asks all the same (the ACK after it
-    // answers the patch sent again).
+    // answers the patch sent again). Each answer comes once the phone has
+    // seen its patch.
+    const std::string rawAck = Doc("<response value=\"ACK\" rawmode=\"true\"/>");
+    const std::string rawRetry = Doc("<response value=\"NAK\" rawmode=\"true\" AttemptRetry=\"\"/>");
     const struct
     {
         const char* what;
-        std::vector<std::string> answers; // each 200 ms after the one before
+        std::vector<std::vector<std::string>> answers; // to each patch sent
         HRESULT result;
         bool logged; // a refusal or a request, under the name of the reading
     } waits[] = {
-        {"an ACK", {ack}, S_OK, false},
-        {"a NAK", {nak}, E_UNEXPECTED, true},
-        {"an ACK with another that nobody waits for", {ack + ack}, kOutOfStep, true},
-        {"an ACK in raw mode, then its own", {Doc("<response value=\"ACK\" rawmode=\"true\"/>"), ack}, S_OK, false},
-        {"a retry asked in raw mode, then an ACK",
-         {Doc("<response value=\"NAK\" rawmode=\"true\" AttemptRetry=\"\"/>"), ack},
-         S_OK,
-         true},
-        {"a value named twice", {Doc("<response value=\"NAK\" value=\"ACK\"/>")}, kNamedTwice, true},
-        {"an answer that cannot be read", {Doc("<response value=\"ACK\"/></oops>")}, kStrayEndTag, true},
+        {"an ACK", {{ack}}, S_OK, false},
+        {"a NAK", {{nak}}, E_UNEXPECTED, true},
+        {"an ACK with another that nobody waits for", {{ack + ack}}, kOutOfStep, true},
+        {"an ACK in raw mode, then its own", {{rawAck, ack}}, S_OK, false},
+        {"a retry asked in raw mode, then an ACK", {{rawRetry}, {ack}}, S_OK, true},
+        {"a value named twice", {{Doc("<response value=\"NAK\" value=\"ACK\"/>")}}, kNamedTwice, true},
+        {"an answer that cannot be read", {{Doc("<response value=\"ACK\"/></oops>")}}, kStrayEndTag, true},
     };
     for (const auto& w : waits)
     {
         SCOPED_TRACE(w.what);
         const size_t logged = LogLinesWith("]CSerialDevice::GetResponse(").size();
-        for (const std::string& answer : w.answers)
-            programmer.SendLater(answer, 200);
+        for (const auto& answer : w.answers)
+            programmer.Answer(answer);
         EXPECT_EQ(w.result,
                   RunBounded(kHangLimitMs, [&] { return device->ApplyPatch(L"1", L"0", L"1", L"1", L"512", L"0"); }));
         EXPECT_EQ(w.logged, LogLinesWith("]CSerialDevice::GetResponse(").size() > logged);
+        EXPECT_EQ(0u, programmer.AnswersLeft());
         if (FAILED(w.result))
         {
-            ASSERT_NO_FATAL_FAILURE(ResetWhileItLogs(programmer, serial));
+            ASSERT_NO_FATAL_FAILURE(ResetAndDrain(programmer, serial, acknowledge = !acknowledge));
         }
     }
+
+    // A Reset while a command still waits drops the answer still coming
+    // before the port is opened afresh: otherwise it would answer a command
+    // of the new session.
+    programmer.Answer({nak}, 1000);
+    ASSERT_EQ(S_OK, serial->SendCommand(0, kQuestion));
+    ASSERT_NO_FATAL_FAILURE(ResetAndDrain(programmer, serial, false));
+    programmer.Answer({ack});
+    EXPECT_EQ(S_OK,
+              RunBounded(kHangLimitMs, [&] { return device->ApplyPatch(L"1", L"0", L"1", L"1", L"512", L"0"); }));
 
     // The boot drive must be set, not only asked for; a nop that ends a pair
     // must find its own ACK.
@@ -265,7 +318,7 @@ TEST(SerialDeviceResponses, WhatCameBeforeACommandNeverAnswersIt)
     ASSERT_EQ(S_OK, device.As(&sync));
     for (const std::string& answer : {nak, ack})
     {
-        programmer.SendLater(answer, 100);
+        programmer.Answer({answer});
         EXPECT_EQ(answer == ack ? S_OK : E_UNEXPECTED,
                   RunBounded(kHangLimitMs, [&] { return device->SetBootableStorageDrive(); }));
         EXPECT_EQ(S_OK, sync->Synchronize());
@@ -354,121 +407,6 @@ TEST(SerialDeviceReset, DecidedByTheAnswersToNopAndConfigure)
         // nothing answers it.
         phone.Stop();
         EXPECT_EQ(kTimeout, RunBounded(kHangLimitMs, [&] { return device->Reset(); }));
-    }
-}
-
-// Each write is the session's last command, so no later read can pick up
-// its answer: the wait after the data alone decides it. An answer that comes
-// after the wait leaves the device out of step until a Reset, which drops it.
-TEST(SerialDeviceAnswers, FinalAnswerAfterTheDataDecidesWithinTheBound)
-{
-    // The waits run twice as fast; the delays below are as the engine counts
-    // them, each a second or more from the edge it tests.
-    constexpr DWORD kSpeed = 2;
-    CFastPhoneTime fast(kSpeed);
-    using Answer = FirehoseOptions::ProgramAnswer;
-    struct Case
-    {
-        const char* name;
-        std::vector<std::string> split;
-        const char* after;
-        DWORD pause;
-        std::string beforeData;
-        Answer answer;
-        DWORD delay;
-        HRESULT write;
-        HRESULT next;  // a patch right after the write
-        bool recovers; // a Reset, then a patch
-    };
-    const std::vector<std::string> setUpAndWrites = {"nop", "program", "patch"};
-    const std::string rawMode = FirehoseOptions::kRawModeAck;
-    const Case cases[] = {
-        {"split before </data>", setUpAndWrites, "/>", 300, "", Answer::Checked, 0, S_OK, S_OK, false},
-        {"split after the declaration",
-         {"configure", "program", "patch"},
-         "?>",
-         100,
-         rawMode,
-         Answer::Checked,
-         0,
-         S_OK,
-         S_OK,
-         false},
-        {"split after <?x", setUpAndWrites, "<?x", 100, rawMode, Answer::Checked, 0, S_OK, S_OK, false},
-        {"ACK 3 s after the data", {}, "", 0, rawMode, Answer::Checked, 3000, S_OK, S_OK, false},
-        {"NAK 1 s after the data", {}, "", 0, rawMode, Answer::Nak, 1000, E_UNEXPECTED, S_OK, false},
-        {"ACK 7 s after the data", {}, "", 0, rawMode, Answer::Checked, 7000, kTimeout, kOutOfStep, true},
-        {"silence after the data", {}, "", 0, rawMode, Answer::None, 0, kTimeout, kOutOfStep, true},
-        {"final answer never whole",
-         {"program"},
-         "/>",
-         INFINITE,
-         rawMode,
-         Answer::Checked,
-         0,
-         kInputEnd,
-         kOutOfStep,
-         false},
-    };
-    CTempDir dir{L"answers"};
-    // Three pieces of the programmer's payload.
-    const std::string image = Pattern(600 * 512, 9);
-    const std::wstring path = dir / L"image.bin";
-    ASSERT_TRUE(WriteWholeFile(path, image));
-    for (const Case& c : cases)
-    {
-        SCOPED_TRACE(c.name);
-        FirehoseOptions options;
-        options.partitionSectors = {1024};
-        options.splitAnswersTo = c.split;
-        options.splitAfter = c.after;
-        options.splitPauseMs = c.pause;
-        options.answerBeforeData = c.beforeData;
-        options.programAnswer = c.answer;
-        options.programAnswerDelayMs = c.delay / kSpeed;
-        CFirehosePhone phone(options);
-        ASSERT_TRUE(phone.Start());
-        ComPtr<IQDevice> device;
-        HRESULT patched = E_FAIL, written = E_FAIL, next = E_FAIL;
-        ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] {
-                      HRESULT hr =
-                          CSerialDevice::CreateInstance(phone.HostPort().c_str(), nullptr, &device, FALSE, FALSE);
-                      if (SUCCEEDED(hr))
-                      {
-                          patched = device->ApplyPatch(L"1", L"0", L"16909060", L"4", L"512", L"0");
-                          written = device->WriteFile(L"4", L"0", path.c_str(), L"0", L"0", L"512", L"0");
-                          next = device->ApplyPatch(L"2", L"0", L"5", L"1", L"512", L"0");
-                      }
-                      return hr;
-                  }));
-        EXPECT_EQ(S_OK, patched);
-        EXPECT_EQ(c.write, written);
-        EXPECT_EQ(c.next, next);
-        // Sent once: an answer is never taken twice or half, nor is a request
-        // to send again made up.
-        std::vector<std::string> names = phone.CommandNames();
-        EXPECT_EQ(1, std::count(names.begin(), names.end(), "program"));
-        EXPECT_EQ(SUCCEEDED(c.next) ? 2 : 1, std::count(names.begin(), names.end(), "patch"));
-        const std::string storage = phone.Storage(0);
-        EXPECT_EQ(std::string("\x04\x03\x02\x01", 4), storage.substr(512, 4));
-        EXPECT_EQ(SUCCEEDED(c.next) ? '\x05' : '\0', storage[2 * 512]);
-        if (SUCCEEDED(c.write))
-        {
-            EXPECT_TRUE(image == storage.substr(4 * 512, image.size()));
-        }
-        if (c.recovers)
-        {
-            // A late answer must not stand in for a refused patch's.
-            HRESULT refused = E_FAIL;
-            EXPECT_EQ(S_OK, RunBounded(kHangLimitMs, [&] {
-                          HRESULT hr = device->Reset();
-                          if (SUCCEEDED(hr))
-                              refused = device->ApplyPatch(L"NUM_DISK_SECTORS", L"0", L"6", L"1", L"512", L"0");
-                          return SUCCEEDED(hr) ? device->ApplyPatch(L"3", L"0", L"6", L"1", L"512", L"0") : hr;
-                      }));
-            EXPECT_EQ(E_UNEXPECTED, refused);
-            EXPECT_EQ('\x06', phone.Storage(0)[3 * 512]);
-        }
     }
 }
 
@@ -649,103 +587,68 @@ TEST_F(SerialDeviceWrite, AnswersToTheDataAreHonoured)
     EXPECT_EQ(E_UNEXPECTED, device->WriteFile(L"300", L"0", path.c_str(), L"0", L"0", L"512", L"0"));
 }
 
-// The programmer sets its own pace: it may log while it takes data, as
-// often as it likes, set up its storage before it answers configure, take
-// the data slowly and answer once it has it all, in pieces of any size. A
-// write ends only when the programmer takes less than 64 KiB in 10 s (or
-// an answer is late), each hostile row next to its honest twin.
-TEST_F(SerialDeviceWrite, TheProgrammerSetsItsOwnPace)
+// Once a program command is on the wire its data follows whole, even when
+// the read right after it fails: the programmer waits for the data. What the
+// programmer says as the command goes out, or amid the data, is judged after
+// the data; the cause of a document that cannot be read amid the data is
+// logged as it comes, before the write fails (here at the floor, as the
+// phone takes no more data), and is the write's result as the first cause.
+TEST_F(SerialDeviceWrite, DataFollowsItsCommandWhateverCameWithIt)
 {
-    constexpr DWORD kSpeed = 4; // every bound and pause, as the engine counts them, four times faster
-    CFastPhoneTime fast(kSpeed);
-    constexpr size_t kMiB = 1 << 20;
-    constexpr ULONGLONG kNever = ULLONG_MAX;
-    // Times as the engine counts them.
+    const std::string image = Pattern(600 * 512, 7);
+    const std::wstring path = File(image);
+    const std::string log = Doc("<log value=\"INFO: hello\"/>"), broken = Doc("<response value=\"ACK\"/></oops>");
     const struct
     {
         const char* what;
-        ULONGLONG logEvery; // a log per this many bytes taken
-        int logsPerRead;    // logs after every read of data
-        bool onePiece;      // a payload of 1 GiB
-        DWORD configureMs;  // configure answered this late
-        ULONGLONG slowFrom; // from this many bytes on, slowBytes every slowMs
-        size_t slowBytes;
-        DWORD slowMs;
-        DWORD answerMs; // the answer this long after the data
-        size_t bytes;
-        HRESULT created, written;
+        std::string withCommand, amidData;
+        HRESULT result;
     } cases[] = {
-        {"a log per 16 KiB taken", 16384, 0, false, 0, kNever, 0, 0, 0, 64 * kMiB, S_OK, S_OK},
-        {"a log per 16 KiB taken, one piece", 16384, 0, true, 0, kNever, 0, 0, 0, 16 * kMiB, S_OK, S_OK},
-        {"16 logs after every read of 4 KiB", 0, 16, false, 0, 0, 4096, 0, 0, 8 * kMiB, S_OK, S_OK},
-        {"16 logs after every read, one piece", 0, 16, true, 0, kNever, 0, 0, 0, 16 * kMiB, S_OK, S_OK},
-        {"logging, no data taken after 64 KiB", 0, 16, true, 0, 65536, 0, 0, 0, 64 * kMiB, S_OK, kTimeout},
-        {"configure answered 4 s late", 0, 0, false, 4000, kNever, 0, 0, 0, 65536, S_OK, S_OK},
-        {"configure answered 6 s late", 0, 0, false, 6000, kNever, 0, 0, 0, 0, kTimeout, S_OK},
-        {"64 KiB a second", 0, 0, false, 0, 0, 65536, 1000, 0, kMiB, S_OK, S_OK},
-        {"9 KiB a second, answering 4.5 s after", 0, 0, false, 0, 0, 9216, 1000, 4500, 128 * 1024, S_OK, S_OK},
-        {"4 KiB every 6 s after 64 KiB", 0, 0, false, 0, 65536, 4096, 6000, 0, kMiB, S_OK, kTimeout},
+        {"a log with the command", log, "", S_OK},
+        {"an unreadable answer with the command", broken, "", kStrayEndTag},
+        {"a log amid the data", "", log, S_OK},
+        {"an unreadable answer amid the data, no more data taken", "", broken, kStrayEndTag},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
         FirehoseOptions options;
-        options.partitionSectors = {c.bytes / 512 + 8};
-        options.logEveryBytes = c.logEvery;
-        options.logsPerRead = c.logsPerRead;
-        options.maxPayload = c.onePiece ? 1 << 30 : 0;
-        options.configureDelayMs = c.configureMs / kSpeed;
-        options.slowAfter = c.slowFrom;
-        options.slowBytes = c.slowBytes;
-        options.slowEveryMs = c.slowMs / kSpeed;
-        options.programAnswerDelayMs = c.answerMs / kSpeed;
-        phone.reset(new CFirehosePhone(options));
-        ASSERT_TRUE(phone->Start());
-        device.Reset();
-        const HRESULT created = RunBounded(kHangLimitMs, [&] {
-            return CSerialDevice::CreateInstance(phone->HostPort().c_str(), nullptr, &device, FALSE, FALSE);
-        });
-        EXPECT_EQ(c.created, created);
-        if (FAILED(created))
-            continue;
-        const std::string image = Pattern(c.bytes, 6);
-        const std::wstring path = File(image);
-        EXPECT_EQ(c.written, RunBounded(kHangLimitMs, [&] {
-                      return device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0");
-                  }));
-        if (FAILED(c.written))
-        {
-            EXPECT_EQ(kOutOfStep, device->ApplyPatch(L"1", L"0", L"1", L"1", L"512", L"0"));
-            continue;
-        }
-        EXPECT_TRUE(image == phone->Storage(0).substr(512, image.size()));
-        EXPECT_TRUE(phone->Errors().empty());
-        // Every Reset waits as long for the answers.
-        EXPECT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return device->Reset(); }));
-        DeleteFileW(path.c_str());
-    }
-}
-
-// Once a program command is on the wire its data follows whole, even when
-// the read right after it fails: the programmer waits for the data. What
-// the programmer said as the command went out is judged after the data.
-TEST_F(SerialDeviceWrite, DataFollowsItsCommandWhateverCameWithIt)
-{
-    const std::string image = Pattern(600 * 512, 7);
-    const std::wstring path = File(image);
-    for (const auto& c : {std::make_pair(Doc("<log value=\"INFO: hello\"/>"), S_OK),
-                          std::make_pair(Doc("<response value=\"ACK\"/></oops>"), kStrayEndTag)})
-    {
-        SCOPED_TRACE(c.first);
-        FirehoseOptions options;
         options.partitionSectors = {1024};
+        options.sayAmidData = c.amidData;
+        const bool stops = !c.amidData.empty() && FAILED(c.result);
+        if (stops)
+            options.slowAfter = image.size() / 2; // and takes nothing more
         ASSERT_NO_FATAL_FAILURE(Open(options));
-        sink.words = c.first;
-        EXPECT_EQ(c.second, RunBounded(kHangLimitMs, [&] {
+        sink.words = c.withCommand;
+        const size_t before = SplitLines(ReadWholeFile(GetLogFileName())).size();
+        // The floor, as the engine counts it, passes four times faster.
+        std::unique_ptr<CFastPhoneTime> fast(stops ? new CFastPhoneTime(4) : nullptr);
+        EXPECT_EQ(c.result, RunBounded(kHangLimitMs, [&] {
                       return device->WriteFile(L"2", L"0", path.c_str(), L"0", L"0", L"512", L"0");
                   }));
-        EXPECT_TRUE(image == phone->Storage(0).substr(2 * 512, image.size()));
-        EXPECT_TRUE(phone->Errors().empty());
+        fast.reset();
+        if (!stops)
+        {
+            // The phone takes all of the data, whatever the write gave.
+            for (int wait = 0; wait < 1000 && image != phone->Storage(0).substr(2 * 512, image.size()); ++wait)
+                Sleep(10);
+            EXPECT_TRUE(image == phone->Storage(0).substr(2 * 512, image.size()));
+            EXPECT_TRUE(phone->Errors().empty());
+        }
+        if (SUCCEEDED(c.result))
+            continue;
+        // The cause is logged under the reading's name, before the write's
+        // failure.
+        std::vector<std::string> lines = SplitLines(ReadWholeFile(GetLogFileName()));
+        lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(before));
+        auto with = [&lines](const char* text) {
+            return std::find_if(lines.begin(), lines.end(),
+                                [text](const std::string& line) { return line.find(text) != std::string::npos; });
+        };
+        const auto cause = with("]CSerialDevice::GetResponse("), failed = with("]CSerialDevice::WriteFile(");
+        ASSERT_NE(lines.end(), cause);
+        EXPECT_NE(std::string::npos, cause->find("(0xc00cee3b)")) << *cause;
+        EXPECT_LT(cause - lines.begin(), failed - lines.begin());
     }
 }
 
