@@ -124,10 +124,14 @@ TEST(PaceFloor, EveryCallOfAWriteCountsAndIsHeardWhenItEndsShort)
         {"1 KiB every 250 ms", 48 * kKiB, repeat(48, {250, kKiB}), S_OK, 48 * kKiB, 47},
         {"the first call's bytes hold the first window", 64 * kKiB,
          repeat(1, {0, 28 * kKiB}, repeat(40, {250, 0}, {{20, 36 * kKiB}})), S_OK, 64 * kKiB, 41},
-        {"a byte less in it", 64 * kKiB, repeat(1, {0, 28 * kKiB - 1}, repeat(40, {250, 0})), kTimeout,
-         28 * kKiB - 1, 40},
-        {"the last call just after a window's end", 64 * kKiB, {{0, 20 * kKiB}, {10300, 44 * kKiB}}, S_OK,
-         64 * kKiB, 1},
+        {"a byte less in it", 64 * kKiB, repeat(1, {0, 28 * kKiB - 1}, repeat(40, {250, 0})), kTimeout, 28 * kKiB - 1,
+         40},
+        {"the last call just after a window's end",
+         64 * kKiB,
+         {{0, 20 * kKiB}, {10300, 44 * kKiB}},
+         S_OK,
+         64 * kKiB,
+         1},
         {"a call that fails", 64 * kKiB, {{0, 100}, {10, 0, kNotReady}}, kNotReady, 100, 1},
     };
     for (const auto& c : cases)

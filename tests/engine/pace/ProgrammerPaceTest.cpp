@@ -59,9 +59,8 @@ Outcome Flash(const Change& change, size_t bytes, const std::wstring& path)
     });
     if (SUCCEEDED(out.created))
     {
-        out.written = RunBounded(kHangLimitMs, [&] {
-            return device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0");
-        });
+        out.written = RunBounded(
+            kHangLimitMs, [&] { return device->WriteFile(L"1", L"0", path.c_str(), L"0", L"0", L"512", L"0"); });
         if (phone.SlowedAt() != 0 && FAILED(out.written))
             out.slowedToFailMs = GetTickCount64() - phone.SlowedAt();
         out.stored = SUCCEEDED(out.written) && image == phone.Storage(0).substr(512, image.size());
@@ -115,10 +114,9 @@ TEST(ProgrammerPace, AnyRhythmAboveTheFloorSucceedsAndOneFarBelowItFails)
         HRESULT created, written;
         Outcome out;
     } rows[] = {
-        {"configure answered 4 s late", [](FirehoseOptions& o) { o.configureDelayMs = 4000; }, 64 * kKiB, S_OK,
-         S_OK},
-        {"configure answered 7 s late", [](FirehoseOptions& o) { o.configureDelayMs = 7000; }, 64 * kKiB,
-         kTimeout, E_FAIL},
+        {"configure answered 4 s late", [](FirehoseOptions& o) { o.configureDelayMs = 4000; }, 64 * kKiB, S_OK, S_OK},
+        {"configure answered 7 s late", [](FirehoseOptions& o) { o.configureDelayMs = 7000; }, 64 * kKiB, kTimeout,
+         E_FAIL},
         {"8 KiB every 1.25 s, the floor itself", Slow(0, 8 * kKiB, 1250), 96 * kKiB, S_OK, S_OK},
         {"32 KiB every 5 s, the floor in bursts", Slow(0, 32 * kKiB, 5000), 144 * kKiB, S_OK, S_OK},
         {"36,044 bytes every 5 s", Slow(0, 36044, 5000), 144 * kKiB, S_OK, S_OK},
@@ -135,10 +133,10 @@ TEST(ProgrammerPace, AnyRhythmAboveTheFloorSucceedsAndOneFarBelowItFails)
          kMiB, S_OK, kTimeout},
         {"a pause of 9.5 s amid the data", Paused(512 * kKiB, 9500), kMiB, S_OK, S_OK},
         {"a pause of 11 s amid the data", Paused(512 * kKiB, 11000), kMiB, S_OK, kTimeout},
-        {"a pause of 8 s with the last 16 KiB in the link", Paused(16 * kKiB, 8000), 256 * kKiB, S_OK, S_OK},
+        {"a pause of 9.5 s with the last 16 KiB in the link", Paused(16 * kKiB, 9500), 256 * kKiB, S_OK, S_OK},
         {"a pause of 8 s before the first byte of 16 KiB", Paused(16 * kKiB, 8000), 16 * kKiB, S_OK, S_OK},
-        {"the answer 14 s after the data", [](FirehoseOptions& o) { o.programAnswerDelayMs = 14000; }, 64 * kKiB,
-         S_OK, kTimeout},
+        {"the answer 14 s after the data", [](FirehoseOptions& o) { o.programAnswerDelayMs = 14000; }, 64 * kKiB, S_OK,
+         kTimeout},
     };
     CTempDir dir{L"pace"};
     RunSideBySide(
@@ -239,14 +237,30 @@ TEST(ProgrammerPace, FinalAnswerAfterTheDataDecidesWithinTheBound)
     const std::string rawMode = FirehoseOptions::kRawModeAck;
     Row rows[] = {
         {"split before </data>", setUpAndWrites, "/>", 300, "", Answer::Checked, 0, S_OK, S_OK, false},
-        {"split after the declaration", {"configure", "program", "patch"}, "?>", 100, rawMode, Answer::Checked, 0,
-         S_OK, S_OK, false},
+        {"split after the declaration",
+         {"configure", "program", "patch"},
+         "?>",
+         100,
+         rawMode,
+         Answer::Checked,
+         0,
+         S_OK,
+         S_OK,
+         false},
         {"split after <?x", setUpAndWrites, "<?x", 100, rawMode, Answer::Checked, 0, S_OK, S_OK, false},
         {"ACK 3 s after the data", {}, "", 0, rawMode, Answer::Checked, 3000, S_OK, S_OK, false},
         {"NAK 1 s after the data", {}, "", 0, rawMode, Answer::Nak, 1000, E_UNEXPECTED, S_OK, false},
         {"ACK 13 s after the data", {}, "", 0, rawMode, Answer::Checked, 13000, kTimeout, kOutOfStep, true},
         {"silence after the data", {}, "", 0, rawMode, Answer::None, 0, kTimeout, kOutOfStep, true},
-        {"final answer never whole", {"program"}, "/>", INFINITE, rawMode, Answer::Checked, 0, kInputEnd, kOutOfStep,
+        {"final answer never whole",
+         {"program"},
+         "/>",
+         INFINITE,
+         rawMode,
+         Answer::Checked,
+         0,
+         kInputEnd,
+         kOutOfStep,
          false},
     };
     CTempDir dir{L"answers"};
