@@ -116,6 +116,8 @@ public:
     // first cause is kept and given back.
     HRESULT LoseStep(HRESULT why);
     bool OutOfStep() const { return FAILED(m_stepLost); }
+    // Why it is out of step (S_OK while in step).
+    HRESULT StepLost() const { return m_stepLost; }
 
     // Sectors per transfer from the last MaxPayloadSizeToTargetInBytes of at
     // least one sector in any response; 0 until one came. Kept by Restart.

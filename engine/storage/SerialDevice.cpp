@@ -112,9 +112,10 @@ HRESULT CSerialDevice::SendText(int responseFlag, const std::wstring& text, bool
 
 HRESULT CSerialDevice::ReadArrived()
 {
-    // Nothing more is taken out of step.
+    // Nothing more is taken out of step: what is refused then fails with the
+    // cause, the reason the user is to see.
     if (m_exchange.OutOfStep())
-        return kOutOfStepResult;
+        return m_exchange.StepLost();
     return ReadRounds(false);
 }
 
@@ -205,7 +206,7 @@ HRESULT CSerialDevice::GetResponse(ULONGLONG command, const CDeadline& deadline)
     // An answer that no command waits for came meanwhile (while the data
     // went out, say): the result may be another command's.
     if (m_exchange.OutOfStep())
-        return LogError(kOutOfStepResult, L"CSerialDevice::GetResponse", __LINE__);
+        return LogError(m_exchange.StepLost(), L"CSerialDevice::GetResponse", __LINE__);
     return LogError(m_exchange.ResultOf(command), L"CSerialDevice::GetResponse", __LINE__);
 }
 

@@ -92,7 +92,7 @@ private:
     // An unchecked command's refusal is no failure (nop, configure, power).
     HRESULT SendText(int responseFlag, const std::wstring& text, bool checked = true);
     // Reads what has come into the exchange, without waiting, read after
-    // read until one finds nothing. kOutOfStepResult when out of step.
+    // read until one finds nothing. Out of step: the cause, and no read.
     HRESULT ReadArrived();
     // While data goes out: reads only what the port says it holds, and what
     // comes out of step is read all the same and dropped, so that the phone
