@@ -481,9 +481,12 @@ TEST(RebootWindows, AnsweredNoReturnsFalseAndShowsTheText)
             }
             if (!box)
                 continue;
+            // A box already answered may be going away between the calls
+            // and show an empty caption or no text: only a sighting that
+            // showed both is kept.
             wchar_t buffer[512] = {};
             GetWindowTextW(box, buffer, 512);
-            caption = buffer;
+            std::wstring seen;
             EnumChildWindows(
                 box,
                 [](HWND child, LPARAM found) -> BOOL {
@@ -493,7 +496,12 @@ TEST(RebootWindows, AnsweredNoReturnsFalseAndShowsTheText)
                         *reinterpret_cast<std::wstring*>(found) = t;
                     return TRUE;
                 },
-                reinterpret_cast<LPARAM>(&text));
+                reinterpret_cast<LPARAM>(&seen));
+            if (buffer[0] && !seen.empty())
+            {
+                caption = buffer;
+                text = seen;
+            }
             PostMessageW(box, WM_COMMAND, IDNO, 0);
         }
     });
