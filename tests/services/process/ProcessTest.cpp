@@ -56,6 +56,9 @@ LRESULT CALLBACK NodeWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         ExitProcess(kClosedExitCode);
     if (message == WM_TIMER)
         ExitProcess(kSelfExitCode);
+    // The test's word: end in wParam ms from now.
+    if (message == WM_APP)
+        return SetTimer(window, 1, static_cast<UINT>(wParam), nullptr) ? 0 : 1;
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -114,8 +117,8 @@ private:
 };
 
 // Waits until the node process has made its window, so that timings start
-// from a running node even on a busy machine.
-bool WaitForNodeWindow(DWORD processId)
+// from a running node even on a busy machine; the window, or none.
+HWND WaitForNodeWindow(DWORD processId)
 {
     for (int i = 0; i < 1200; ++i, Sleep(50))
     {
@@ -125,10 +128,10 @@ bool WaitForNodeWindow(DWORD processId)
             DWORD owner = 0;
             GetWindowThreadProcessId(window, &owner);
             if (owner == processId)
-                return true;
+                return window;
         }
     }
-    return false;
+    return nullptr;
 }
 
 HANDLE StartNode(int depth, int selfExitMs = 0, const std::wstring& program = QuotedSelf())
@@ -137,7 +140,7 @@ HANDLE StartNode(int depth, int selfExitMs = 0, const std::wstring& program = Qu
     EXPECT_EQ(S_OK, ExecuteCommand(nullptr, &process, L"%s --child Node %d %d", program.c_str(), depth, selfExitMs));
     if (process)
     {
-        EXPECT_TRUE(WaitForNodeWindow(GetProcessId(process)));
+        EXPECT_NE(nullptr, WaitForNodeWindow(GetProcessId(process)));
     }
     return process;
 }
@@ -161,8 +164,8 @@ KESTRUP_CHILD(EmitText)
 }
 
 // A process with a top-level window that ends on WM_CLOSE (exit code 7) or
-// on its own after args[1] ms (exit code 3; 0: never), and that starts a
-// chain of args[0] descendants of the same kind.
+// on its own after args[1] ms (exit code 3; 0: never) or as WM_APP tells it,
+// and that starts a chain of args[0] descendants of the same kind.
 KESTRUP_CHILD(Node)
 {
     int depth = std::stoi(args[0]);
@@ -315,10 +318,14 @@ TEST(ExecuteCommand, ChildrenStartedTogetherGetOnlyTheirOwnPipes)
 
 TEST(KillProcess, WindowedProcessIsClosedUnlessItEndsByItselfAndAGoneOneIsASuccess)
 {
-    HANDLE windowed = StartNode(0), ending = StartNode(0, 250); // the self-ending one last: it must still run
+    HANDLE windowed = StartNode(0), ending = StartNode(0, 60000);
     CProcessGuard guardEnding(ending), guardWindowed(windowed);
     ASSERT_NE(nullptr, ending);
     ASSERT_NE(nullptr, windowed);
+    // Told just before the call to end 50 ms after it reads the word: it
+    // still runs as the call begins, and ends by itself well within the
+    // call's grace.
+    ASSERT_TRUE(PostMessageW(WaitForNodeWindow(GetProcessId(ending)), WM_APP, 50, 0));
     EXPECT_EQ(S_OK, KillProcess(ending));
     const DWORD id = GetProcessId(windowed);
     EXPECT_EQ(S_OK, KillProcess(id));
@@ -377,8 +384,8 @@ TEST(KillProcessTree, EndsGrandchildrenBeforeChildrenBeforeTheRoot)
     ASSERT_NE(0u, child);
     DWORD grandchild = WaitForChild(child);
     ASSERT_NE(0u, grandchild);
-    ASSERT_TRUE(WaitForNodeWindow(child));
-    ASSERT_TRUE(WaitForNodeWindow(grandchild));
+    ASSERT_NE(nullptr, WaitForNodeWindow(child));
+    ASSERT_NE(nullptr, WaitForNodeWindow(grandchild));
 
     CExitOrder order({GetProcessId(root), child, grandchild});
     EXPECT_EQ(S_OK, KillProcessTree(root));
@@ -481,9 +488,12 @@ TEST(RebootWindows, AnsweredNoReturnsFalseAndShowsTheText)
             }
             if (!box)
                 continue;
+            // A box already answered may be going away between the calls
+            // and show an empty caption or no text: only a sighting that
+            // showed both is kept.
             wchar_t buffer[512] = {};
             GetWindowTextW(box, buffer, 512);
-            caption = buffer;
+            std::wstring seen;
             EnumChildWindows(
                 box,
                 [](HWND child, LPARAM found) -> BOOL {
@@ -493,7 +503,12 @@ TEST(RebootWindows, AnsweredNoReturnsFalseAndShowsTheText)
                         *reinterpret_cast<std::wstring*>(found) = t;
                     return TRUE;
                 },
-                reinterpret_cast<LPARAM>(&text));
+                reinterpret_cast<LPARAM>(&seen));
+            if (buffer[0] && !seen.empty())
+            {
+                caption = buffer;
+                text = seen;
+            }
             PostMessageW(box, WM_COMMAND, IDNO, 0);
         }
     });
