@@ -319,10 +319,40 @@ DWORD ReadWaiting(HANDLE port, char* buffer, DWORD capacity)
     return ReadFile(port, buffer, std::min<DWORD>(status.cbInQue, capacity), &got, nullptr) ? got : 0;
 }
 
+// How long a plain write waits for a phone that takes nothing before it
+// gives up, and a write call's bound (as the engine's).
+constexpr ULONGLONG kPlainStallMs = 10000;
+constexpr DWORD kPlainCallBoundMs = 20;
+
+// Writes count bytes in calls that end at kPlainCallBoundMs, each for what is
+// still to go; hear() runs between a call that ended short and the next
+// (a phone that waits for its own output to be read takes nothing more).
+// False when a call fails or the phone takes nothing for kPlainStallMs.
+bool WritePlain(HANDLE port, const BYTE* bytes, DWORD count, const std::function<void()>& hear)
+{
+    ULONGLONG moved = GetTickCount64();
+    for (;;)
+    {
+        DWORD written = 0;
+        if (!::WriteFile(port, bytes, count, &written, nullptr))
+            return false;
+        bytes += written;
+        count -= written;
+        if (count == 0)
+            return true;
+        if (written > 0)
+            moved = GetTickCount64();
+        else if (GetTickCount64() - moved > kPlainStallMs)
+            return false;
+        hear();
+    }
+}
+
 // The raw link: writes of `block` bytes from the image's mapping to a phone
 // process that reads them in 1 MiB blocks and answers one byte when it has
 // them all. With logEvery the phone also writes a log document per logEvery
-// bytes it takes, and the writer reads and drops what came every 10 ms.
+// bytes it takes, and the writer reads and drops what came every 10 ms and
+// whenever a write call ends short.
 bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& seconds, double& cpuMs,
             std::string& failure, ULONGLONG logEvery = 0)
 {
@@ -335,10 +365,11 @@ bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& sec
         return false;
     }
     CFileHandle port;
-    // Reads wait up to 30 s for the phone's answer; a write call waits until
-    // all of its bytes are out.
+    // Reads wait up to 30 s for the phone's answer; a write call ends at
+    // its bound.
     COMMTIMEOUTS plain = {};
     plain.ReadTotalTimeoutConstant = 30000;
+    plain.WriteTotalTimeoutConstant = kPlainCallBoundMs;
     if (FAILED(OpenSerialPort(pairs[0]->HostPort().c_str(), 30000, port.Receive())) ||
         !SetCommTimeouts(port.Get(), &plain))
     {
@@ -350,16 +381,19 @@ bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& sec
     bool ok = true;
     char dropped[4096];
     ULONGLONG nextRead = GetTickCount64() + 10;
+    const auto drop = [&] {
+        if (!logEvery)
+            return;
+        while (ReadWaiting(port.Get(), dropped, sizeof(dropped)) > 0)
+            ;
+        nextRead = GetTickCount64() + 10;
+    };
     for (ULONGLONG position = 0; ok && position < image.Size(); position += block)
     {
-        if (logEvery && GetTickCount64() >= nextRead)
-        {
-            while (ReadWaiting(port.Get(), dropped, sizeof(dropped)) > 0)
-                ;
-            nextRead = GetTickCount64() + 10;
-        }
+        if (GetTickCount64() >= nextRead)
+            drop();
         DWORD piece = static_cast<DWORD>(std::min<ULONGLONG>(block, image.Size() - position));
-        ok = WriteBytes(port.Get(), image.View() + position, piece);
+        ok = WritePlain(port.Get(), image.View() + position, piece, drop);
     }
     // The answer, after the logs still on their way (which hold no 'D').
     bool answered = false;
