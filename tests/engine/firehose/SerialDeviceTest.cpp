@@ -190,8 +190,6 @@ const wchar_t kQuestion[] = L"<?xml version=\"1.0\" ?><data><peek value=\"1\"/><
 // and the device is in step.
 void ResetAndDrain(CScriptedProgrammer& programmer, CSerialDevice* serial, bool logging)
 {
-    EXPECT_EQ(5000u, kQuietPortMs);
-    EXPECT_EQ(30000u, kQuietWaitLimitMs);
     const size_t resetErrors = LogLinesWith("]CSerialDevice::Reset(").size();
     programmer.LogFor(logging ? PhoneTimeMs(kQuietWaitLimitMs) + 500 : 0);
     ASSERT_EQ(S_OK, RunBounded(kHangLimitMs, [&] { return serial->Reset(); }));

@@ -100,9 +100,6 @@ Change Paused(ULONGLONG whenLeft, DWORD ms)
 // far less (within 20 s of when it slowed down), or an answer is late.
 TEST(ProgrammerPace, AnyRhythmAboveTheFloorSucceedsAndOneFarBelowItFails)
 {
-    EXPECT_EQ(65536u, kPaceFloorBytes);
-    EXPECT_EQ(10000u, kPaceWindowMs);
-    EXPECT_EQ(5000u, kAnswerWaitMs);
     // The sizes leave little in the link when the last byte has gone in, so
     // that the phone takes it at its next burst.
     struct Row
@@ -217,12 +214,17 @@ TEST(ProgrammerPace, ProgrammersThatLogAsTheyTakeDataAreHeardAndNeverWait)
 TEST(ProgrammerPace, FinalAnswerAfterTheDataDecidesWithinTheBound)
 {
     using Answer = FirehoseOptions::ProgramAnswer;
+    // Answers split after `after`, the parts a pause apart.
+    struct Split
+    {
+        std::vector<std::string> answersTo;
+        const char* after;
+        DWORD pauseMs;
+    };
     struct Row
     {
         const char* name;
-        std::vector<std::string> split;
-        const char* after;
-        DWORD pause;
+        Split split;
         std::string beforeData;
         Answer answer;
         DWORD delay;
@@ -234,34 +236,18 @@ TEST(ProgrammerPace, FinalAnswerAfterTheDataDecidesWithinTheBound)
         std::string storage;
     };
     const std::vector<std::string> setUpAndWrites = {"nop", "program", "patch"};
-    const std::string rawMode = FirehoseOptions::kRawModeAck;
+    const std::string raw = FirehoseOptions::kRawModeAck;
+    const Split none = {{}, "", 0}, cutDeclaration = {{"configure", "program", "patch"}, "?>", 100};
+    const Split neverWhole = {{"program"}, "/>", INFINITE};
     Row rows[] = {
-        {"split before </data>", setUpAndWrites, "/>", 300, "", Answer::Checked, 0, S_OK, S_OK, false},
-        {"split after the declaration",
-         {"configure", "program", "patch"},
-         "?>",
-         100,
-         rawMode,
-         Answer::Checked,
-         0,
-         S_OK,
-         S_OK,
-         false},
-        {"split after <?x", setUpAndWrites, "<?x", 100, rawMode, Answer::Checked, 0, S_OK, S_OK, false},
-        {"ACK 3 s after the data", {}, "", 0, rawMode, Answer::Checked, 3000, S_OK, S_OK, false},
-        {"NAK 1 s after the data", {}, "", 0, rawMode, Answer::Nak, 1000, E_UNEXPECTED, S_OK, false},
-        {"ACK 13 s after the data", {}, "", 0, rawMode, Answer::Checked, 13000, kTimeout, kTimeout, true},
-        {"silence after the data", {}, "", 0, rawMode, Answer::None, 0, kTimeout, kTimeout, true},
-        {"final answer never whole",
-         {"program"},
-         "/>",
-         INFINITE,
-         rawMode,
-         Answer::Checked,
-         0,
-         kInputEnd,
-         kInputEnd,
-         false},
+        {"split before </data>", {setUpAndWrites, "/>", 300}, "", Answer::Checked, 0, S_OK, S_OK, false},
+        {"split after the declaration", cutDeclaration, raw, Answer::Checked, 0, S_OK, S_OK, false},
+        {"split after <?x", {setUpAndWrites, "<?x", 100}, raw, Answer::Checked, 0, S_OK, S_OK, false},
+        {"ACK 3 s after the data", none, raw, Answer::Checked, 3000, S_OK, S_OK, false},
+        {"NAK 1 s after the data", none, raw, Answer::Nak, 1000, E_UNEXPECTED, S_OK, false},
+        {"ACK 13 s after the data", none, raw, Answer::Checked, 13000, kTimeout, kTimeout, true},
+        {"silence after the data", none, raw, Answer::None, 0, kTimeout, kTimeout, true},
+        {"final answer never whole", neverWhole, raw, Answer::Checked, 0, kInputEnd, kInputEnd, false},
     };
     CTempDir dir{L"answers"};
     // Three pieces of the programmer's payload.
@@ -271,9 +257,9 @@ TEST(ProgrammerPace, FinalAnswerAfterTheDataDecidesWithinTheBound)
     RunSideBySide(rows, [&](Row& row) {
         FirehoseOptions options;
         options.partitionSectors = {1024};
-        options.splitAnswersTo = row.split;
-        options.splitAfter = row.after;
-        options.splitPauseMs = row.pause;
+        options.splitAnswersTo = row.split.answersTo;
+        options.splitAfter = row.split.after;
+        options.splitPauseMs = row.split.pauseMs;
         options.answerBeforeData = row.beforeData;
         options.programAnswer = row.answer;
         options.programAnswerDelayMs = row.delay;
