@@ -384,8 +384,11 @@ bool RunRaw(const CSharedFileMapping& image, ULONG crc, DWORD block, double& sec
     const auto drop = [&] {
         if (!logEvery)
             return;
-        while (ReadWaiting(port.Get(), dropped, sizeof(dropped)) > 0)
-            ;
+        // As the engine: a bounded number of reads, so that a flood cannot
+        // keep the writer here.
+        for (int read = 0; read < 16 && ReadWaiting(port.Get(), dropped, sizeof(dropped)) > 0; ++read)
+        {
+        }
         nextRead = GetTickCount64() + 10;
     };
     for (ULONGLONG position = 0; ok && position < image.Size(); position += block)
