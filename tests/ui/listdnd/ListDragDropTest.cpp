@@ -220,7 +220,7 @@ TEST_F(ListDragDrop, AColumnMovesToTheBoundaryUnderTheCursorButNotOntoItsOwnPlac
     EXPECT_EQ(list.ColumnIds(), (std::vector<int>{1, 2, 0}));
 }
 
-TEST_F(ListDragDrop, OverTheHeaderTheArrowsFollowTheCursorAndLeavingForgetsTheData)
+TEST_F(ListDragDrop, OverTheHeaderTheArrowsFollowTheCursorLeavingForgetsTheDataAndTheDragEndsCleared)
 {
     list.Drag().draggedColumn = 0;
     IDropTarget* drop = list.GetChildren().dragDrop.GetDropTarget();
@@ -242,7 +242,15 @@ TEST_F(ListDragDrop, OverTheHeaderTheArrowsFollowTheCursorAndLeavingForgetsTheDa
     ASSERT_EQ(drop->DragOver(MK_LBUTTON, Screen(list, 230, 10), &effect), S_OK);
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_NONE));
     EXPECT_EQ(drop->DragEnter(nullptr, 0, Screen(list, 230, 10), &effect), E_INVALIDARG);
-    list.Drag().draggedColumn = -1;
+
+    // A header drag ends with the drag and press state cleared.
+    list.Header().pressedColumn = 1;
+    list.GetChildren().dropArrows.Show(POINT{10, 10});
+    list.BeginHeaderDrag(); // no button is held: the drag ends at once
+    EXPECT_EQ(list.Header().pressedColumn, -1);
+    EXPECT_EQ(list.Drag().draggedColumn, -1);
+    EXPECT_FALSE(list.GetChildren().dropArrows.IsWindowVisible());
+    EXPECT_EQ(list.ColumnIds(), (std::vector<int>{0, 1, 2}));
 }
 
 TEST_F(ListDragDrop, AnotherListsColumnOrOtherDataDropsNothing)
@@ -262,17 +270,6 @@ TEST_F(ListDragDrop, AnotherListsColumnOrOtherDataDropsNothing)
     EXPECT_EQ(DragAndDrop(list, plain.Get(), 0, 270), Effects(DROPEFFECT_NONE, DROPEFFECT_NONE));
     EXPECT_EQ(list.ColumnIds(), (std::vector<int>{0, 1, 2}));
     source->Release();
-}
-
-TEST_F(ListDragDrop, AHeaderDragEndsWithTheDragAndPressStateCleared)
-{
-    list.Header().pressedColumn = 1;
-    list.GetChildren().dropArrows.Show(POINT{10, 10});
-    list.BeginHeaderDrag(); // no button is held: the drag ends at once
-    EXPECT_EQ(list.Header().pressedColumn, -1);
-    EXPECT_EQ(list.Drag().draggedColumn, -1);
-    EXPECT_FALSE(list.GetChildren().dropArrows.IsWindowVisible());
-    EXPECT_EQ(list.ColumnIds(), (std::vector<int>{0, 1, 2}));
 }
 
 TEST_F(ListDragDrop, ANewWindowRegistersAgainAndADestroyedOneIsRevoked)

@@ -46,10 +46,22 @@ TEST_F(ListKeys, ShiftExtendsAndControlMovesOnlyTheFocus)
     EXPECT_EQ(list.Selection().focusRow, 3);
 }
 
-TEST_F(ListKeys, CellFocusMovesAcrossColumnsWithinTheRow)
+TEST_F(ListKeys, SidewaysKeysScrollWithoutCellFocusAndMoveItWithin)
 {
-    list.SetCellFocus(TRUE);
+    list.SetColumnWidth(2, 400); // 580 pixels wide in a 300 pixel view
     AddRows(3);
+    Click(1, 1);
+    Key(VK_RIGHT);
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 5);
+    Key(VK_RIGHT, true);
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 55);
+    Key(VK_LEFT, true);
+    Key(VK_LEFT);
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 0);
+    EXPECT_EQ(Selection(), std::vector<int>{1});
+
+    // In cell focus mode they move the focus across the columns within the row.
+    list.SetCellFocus(TRUE);
     Click(1, 0);
     Key(VK_RIGHT);
     Key(VK_RIGHT);
@@ -67,21 +79,6 @@ TEST_F(ListKeys, CellFocusMovesAcrossColumnsWithinTheRow)
     EXPECT_EQ(list.Selection().focusRow, 2);
     EXPECT_EQ(list.Selection().focusColumn, 1);
     EXPECT_EQ(Selection(), std::vector<int>{2});
-}
-
-TEST_F(ListKeys, WithoutCellFocusSidewaysKeysScroll)
-{
-    list.SetColumnWidth(2, 400); // 580 pixels wide in a 300 pixel view
-    AddRows(3);
-    Click(1, 1);
-    Key(VK_RIGHT);
-    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 5);
-    Key(VK_RIGHT, true);
-    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 55);
-    Key(VK_LEFT, true);
-    Key(VK_LEFT);
-    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 0);
-    EXPECT_EQ(Selection(), std::vector<int>{1});
 }
 
 class ListTypeAhead : public ListInput
