@@ -8,6 +8,7 @@
 #include <wrl/client.h>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 // A counted object whose count the tests read.
@@ -29,7 +30,6 @@ public:
 
 using CItem = Microsoft::WRL::ComPtr<IUnknown>;
 
-// The list with its view state open to the tests that set it up.
 class CTestList : public CListCtrlData<CItem>
 {
 public:
@@ -138,12 +138,14 @@ protected:
             n += note.code == code;
         return n;
     }
-    std::vector<int> Codes() const
+    // The notifications as (code, row, column id).
+    using Notes = std::vector<std::tuple<int, int, int>>;
+    Notes Sent() const
     {
-        std::vector<int> codes;
+        Notes notes;
         for (const auto& note : parent.notes)
-            codes.push_back(note.code);
-        return codes;
+            notes.emplace_back(note.code, note.row, note.column);
+        return notes;
     }
 
     RECT Client()
@@ -157,13 +159,14 @@ protected:
     CTestList list;
 };
 
-// The list's client area drawn through WM_PRINTCLIENT into a bitmap.
+// A window's client area drawn into a bitmap: through WM_PRINTCLIENT, or
+// WM_PAINT with the DC for a common control.
 class CListPicture
 {
 public:
-    explicit CListPicture(CTestList& list)
+    explicit CListPicture(HWND window, UINT message = WM_PRINTCLIENT)
     {
-        list.GetClientRect(&rect);
+        ::GetClientRect(window, &rect);
         HDC screen = ::GetDC(nullptr);
         dc.Reset(::CreateCompatibleDC(screen));
         BITMAPINFO info{};
@@ -172,7 +175,8 @@ public:
         bitmap.Reset(::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         ::ReleaseDC(nullptr, screen);
         selected = std::make_unique<CSelectObject>(dc.Get(), bitmap.Get());
-        list.SendMessage(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.Get()), PRF_CLIENT);
+        ::SendMessageW(window, message, reinterpret_cast<WPARAM>(dc.Get()),
+                       message == WM_PRINTCLIENT ? PRF_CLIENT : 0);
     }
     COLORREF At(int x, int y) const { return ::GetPixel(dc.Get(), x, y); }
     // The pixels of a rectangle, row by row.
@@ -190,6 +194,11 @@ public:
         for (COLORREF pixel : Area(area))
             n += pixel == colour;
         return n;
+    }
+    // Whether every pixel of the area has this colour.
+    bool All(const RECT& area, COLORREF colour) const
+    {
+        return Count(area, colour) == (area.right - area.left) * (area.bottom - area.top);
     }
 
     RECT rect{};

@@ -40,7 +40,7 @@ TEST(ListDates, TheFourteenDigitTextRoundTripsAndAShortTextParsesAsFarAsItGoes)
 
 using ListModel = ListTest;
 
-TEST_F(ListModel, ColumnsKeepTheirIdsWhenMovedAndAnImageColumnWithoutTitleIsNarrowAndCentred)
+TEST_F(ListModel, ColumnsKeepTheirIdsWhenMovedAndAnImageColumnWithoutTitleIsNarrowCentredAndFixed)
 {
     list.AddColumn(L"", 200, 9, TRUE, ITEM_FORMAT_CHECKBOX, ITEM_FLAGS_LEFT);
     list.AddColumn(L"Index", 50);
@@ -52,6 +52,8 @@ TEST_F(ListModel, ColumnsKeepTheirIdsWhenMovedAndAnImageColumnWithoutTitleIsNarr
     EXPECT_EQ(check.flags, static_cast<UINT>(ITEM_FLAGS_CENTRE));
     EXPECT_EQ(list.GetColumnFlags(2), 0x0012u);
     EXPECT_EQ(list.GetTotalWidth(), 21 + 50 + 80 - 1);
+    EXPECT_TRUE(list.SetColumnWidth(0, 80)); // fixed: the width stays
+    EXPECT_EQ(list.GetColumnWidth(0), 21);
 
     // Move "Status" to the front: positions change, ids and cells do not.
     ASSERT_EQ(list.AddItem(L"1"), 0);
@@ -76,6 +78,7 @@ TEST_F(ListModel, ColumnsKeepTheirIdsWhenMovedAndAnImageColumnWithoutTitleIsNarr
     EXPECT_EQ(list.FindColumn(9), -1);
     EXPECT_EQ(list.GetColumnFlags(5), 0u);
     EXPECT_FALSE(list.RemoveColumn(3));
+    EXPECT_FALSE(list.SetColumnWidth(3, 70));
 }
 
 TEST_F(ListModel, RowsGetOneCellPerColumnAndOutOfRangeAnswersNeverFault)

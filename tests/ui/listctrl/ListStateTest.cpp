@@ -59,7 +59,7 @@ TEST(ListHitTest, DividersResizeTheClosedColumnOrPullOutAHiddenOne)
     EXPECT_EQ(position, 2);
 }
 
-TEST(ListSelectionRules, PlainControlAndShiftClicks)
+TEST(ListSelectionRules, PlainControlAndShiftClicksAndBands)
 {
     CListSelection selection;
     EXPECT_TRUE(ApplyClick(selection, 2, 1, 0, false, 5));
@@ -98,11 +98,8 @@ TEST(ListSelectionRules, PlainControlAndShiftClicks)
     selection.Clear();
     EXPECT_EQ(selection.CurrentRow(), -1);
     EXPECT_EQ(selection.anchorRow, -1);
-}
 
-TEST(ListSelectionRules, ABandSelectsTheRowsThatExist)
-{
-    CListSelection selection;
+    // A band selects the rows that exist.
     selection.rows = {7};
     SelectRowRange(selection, -1, 2, 5);
     EXPECT_EQ(selection.rows, (std::set<int>{0, 1, 2}));

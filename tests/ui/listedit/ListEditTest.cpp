@@ -84,8 +84,7 @@ TEST_F(ListEditing, EnterStoresTheTypedTextAndEscapeLeavesTheCell)
     EXPECT_EQ(list.GetChildren().edit.GetExitKey(), static_cast<UINT>(VK_RETURN));
     EXPECT_EQ(list.GetItemText(0, kEdit), L"12");
     ASSERT_EQ(Count(LCN_MODIFIED), 1);
-    EXPECT_EQ(parent.notes.back().row, 0);
-    EXPECT_EQ(parent.notes.back().column, kEdit);
+    EXPECT_EQ(Sent().back(), std::make_tuple(LCN_MODIFIED, 0, static_cast<int>(kEdit)));
     EXPECT_EQ(Count(LCN_ENDEDIT), 0) << "the editor's record stays with the list";
 
     ASSERT_TRUE(list.EditItem(1, kEdit));
@@ -96,7 +95,7 @@ TEST_F(ListEditing, EnterStoresTheTypedTextAndEscapeLeavesTheCell)
     EXPECT_FALSE(list.GetInputState().editing);
 }
 
-TEST_F(ListEditing, TabStoresTheTextAndPostsTabToTheList)
+TEST_F(ListEditing, TabFocusLossAndScrollingStoreTheTextAndDestroyingTheListCleansUp)
 {
     ASSERT_TRUE(list.EditItem(0, kEdit));
     Type(list.GetChildren().edit.m_hWnd, L"abc\t");
@@ -112,6 +111,18 @@ TEST_F(ListEditing, TabStoresTheTextAndPostsTabToTheList)
     list.SetFocus();
     EXPECT_EQ(list.GetItemText(1, kEdit), L"x");
     EXPECT_EQ(Count(LCN_MODIFIED), 2);
+
+    // So does scrolling; destroying the list takes the editor with it.
+    ASSERT_TRUE(list.EditItem(0, kEdit));
+    Type(list.GetChildren().edit.m_hWnd, L"z");
+    list.SendMessage(WM_HSCROLL, SB_LINERIGHT);
+    EXPECT_FALSE(list.GetInputState().editing);
+    EXPECT_EQ(list.GetItemText(0, kEdit), L"z");
+    ASSERT_TRUE(list.EditItem(1, kEdit));
+    HWND edit = list.GetChildren().edit.m_hWnd, tip = list.GetChildren().titleTip.m_hWnd;
+    list.DestroyWindow();
+    EXPECT_FALSE(::IsWindow(edit));
+    EXPECT_FALSE(::IsWindow(tip));
 }
 
 TEST_F(ListEditing, EndOfEditRecordsWriteDeleteAndDateValues)
@@ -151,7 +162,7 @@ TEST_F(ListEditing, ReadOnlyPlainAndChoicelessCellsOpenNoEditor)
     EXPECT_FALSE(list.EditItem(1, kEdit)) << "only a focused list edits";
 }
 
-TEST_F(ListEditing, ADropDownListSelectsTheExactChoiceAndReportsTheNewOne)
+TEST_F(ListEditing, ADropDownListSelectsTheExactChoiceAndAnEditableOneValidatesItsField)
 {
     SetCell(0, kCombo, 0, {L"beta", L"alpha", L"Gamma"});
     list.SetItemText(0, kCombo, L"gamma");
@@ -172,10 +183,8 @@ TEST_F(ListEditing, ADropDownListSelectsTheExactChoiceAndReportsTheNewOne)
     Type(combo, L"\r");
     EXPECT_EQ(list.GetItemText(0, kCombo), L"Gamma");
     EXPECT_EQ(Count(LCN_MODIFIED), 2);
-}
 
-TEST_F(ListEditing, AnEditableComboValidatesItsEditField)
-{
+    // An editable combo validates its edit field.
     SetCell(1, kCombo, ITEM_FLAGS_COMBO_EDIT | ITEM_FLAGS_EDIT_NUMBER, {L"1", L"2"});
     list.SetItemText(1, kCombo, L"7");
     ASSERT_TRUE(list.EditItem(1, kCombo));
@@ -326,21 +335,6 @@ TEST_F(ListEditing, TheTitleTipShowsOnlyATextThatDoesNotFit)
             EXPECT_EQ(Text(tip), c.shown);
         tip.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(-20, -20));
     }
-}
-
-TEST_F(ListEditing, ScrollingWhileEditingEndsTheEditAndDestroyingTheListCleansUp)
-{
-    ASSERT_TRUE(list.EditItem(0, kEdit));
-    Type(list.GetChildren().edit.m_hWnd, L"z");
-    list.SendMessage(WM_HSCROLL, SB_LINERIGHT);
-    EXPECT_FALSE(list.GetInputState().editing);
-    EXPECT_EQ(list.GetItemText(0, kEdit), L"z");
-
-    ASSERT_TRUE(list.EditItem(1, kEdit));
-    HWND edit = list.GetChildren().edit.m_hWnd, tip = list.GetChildren().titleTip.m_hWnd;
-    list.DestroyWindow();
-    EXPECT_FALSE(::IsWindow(edit));
-    EXPECT_FALSE(::IsWindow(tip));
 }
 
 } // namespace

@@ -27,8 +27,6 @@ protected:
         ListTest::TearDown();
     }
 
-    void Resize(int height) { list.SetWindowPos(nullptr, 0, 0, 300, height, SWP_NOZORDER | SWP_NOMOVE); }
-
     // The centre of a cell (row index, column position) with the view at
     // the top.
     static int X(int position) { return position * 90 + 45; }

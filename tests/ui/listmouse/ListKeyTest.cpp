@@ -46,10 +46,22 @@ TEST_F(ListKeys, ShiftExtendsAndControlMovesOnlyTheFocus)
     EXPECT_EQ(list.Selection().focusRow, 3);
 }
 
-TEST_F(ListKeys, CellFocusMovesAcrossColumnsWithinTheRow)
+TEST_F(ListKeys, SidewaysKeysScrollWithoutCellFocusAndMoveItWithin)
 {
-    list.SetCellFocus(TRUE);
+    list.SetColumnWidth(2, 400); // 580 pixels wide in a 300 pixel view
     AddRows(3);
+    Click(1, 1);
+    Key(VK_RIGHT);
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 5);
+    Key(VK_RIGHT, true);
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 55);
+    Key(VK_LEFT, true);
+    Key(VK_LEFT);
+    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 0);
+    EXPECT_EQ(Selection(), std::vector<int>{1});
+
+    // In cell focus mode they move the focus across the columns within the row.
+    list.SetCellFocus(TRUE);
     Click(1, 0);
     Key(VK_RIGHT);
     Key(VK_RIGHT);
@@ -69,21 +81,6 @@ TEST_F(ListKeys, CellFocusMovesAcrossColumnsWithinTheRow)
     EXPECT_EQ(Selection(), std::vector<int>{2});
 }
 
-TEST_F(ListKeys, WithoutCellFocusSidewaysKeysScroll)
-{
-    list.SetColumnWidth(2, 400); // 580 pixels wide in a 300 pixel view
-    AddRows(3);
-    Click(1, 1);
-    Key(VK_RIGHT);
-    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 5);
-    Key(VK_RIGHT, true);
-    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 55);
-    Key(VK_LEFT, true);
-    Key(VK_LEFT);
-    EXPECT_EQ(list.GetScrollPos(SB_HORZ), 0);
-    EXPECT_EQ(Selection(), std::vector<int>{1});
-}
-
 class ListTypeAhead : public ListInput
 {
 protected:
@@ -98,7 +95,7 @@ protected:
     int Row() const { return list.GetSelectionState().focusRow; }
 };
 
-TEST_F(ListTypeAhead, LettersFindRowsByTheirBeginning)
+TEST_F(ListTypeAhead, LettersFindRowsByTheirBeginningInTheSortedColumn)
 {
     Click(2, 1);
     Pause();
@@ -119,6 +116,16 @@ TEST_F(ListTypeAhead, LettersFindRowsByTheirBeginning)
     ASSERT_EQ(Row(), 1);
     Key('A'); // "Banana" begins with "ba" too: the row stays
     EXPECT_EQ(Row(), 1);
+
+    // Sorted by the second column, that column is searched.
+    const wchar_t* values[] = {L"x", L"kiwi", L"y", L"z", L"k", L"m"};
+    for (int row = 0; row < 6; ++row)
+        list.SetItemText(row, 1, values[row]);
+    Send(WM_LBUTTONDOWN, MK_LBUTTON, X(1), 10);
+    Send(WM_LBUTTONUP, 0, X(1), 10);
+    Pause();
+    Key('K');
+    EXPECT_EQ(Text(Row(), 1), L"k");
 }
 
 TEST_F(ListTypeAhead, TheSameLetterStepsThroughItsRows)
@@ -136,18 +143,6 @@ TEST_F(ListTypeAhead, TheSameLetterStepsThroughItsRows)
     Pause();
     Key('B');
     EXPECT_EQ(Row(), 3);
-}
-
-TEST_F(ListTypeAhead, SearchesTheSortedColumn)
-{
-    const wchar_t* values[] = {L"x", L"kiwi", L"y", L"z", L"k", L"m"};
-    for (int row = 0; row < 6; ++row)
-        list.SetItemText(row, 1, values[row]);
-    Send(WM_LBUTTONDOWN, MK_LBUTTON, X(1), 10); // sorts by the second column
-    Send(WM_LBUTTONUP, 0, X(1), 10);
-    Pause();
-    Key('K');
-    EXPECT_EQ(Text(Row(), 1), L"k");
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "tests/ui/UiTest.h"
 #include "services/InstallerResources.h"
 #include "tests/ui/MainDlgProbe.h"
+#include "tests/ui/listctrl/ListFixture.h"
 
 #include <commctrl.h>
 #include <shlobj.h>
@@ -82,30 +83,6 @@ ComPtr<CComObject<CTestJob>> MakeJob()
     return ComPtr<CComObject<CTestJob>>(job);
 }
 
-// A window's client area drawn into a bitmap, as 32-bit pixels: through
-// WM_PRINTCLIENT, or WM_PAINT with the DC for a common control.
-std::vector<COLORREF> PrintClient(HWND window, SIZE& size, UINT message = WM_PRINTCLIENT)
-{
-    RECT client{};
-    GetClientRect(window, &client);
-    size = SIZE{client.right, client.bottom};
-    std::vector<COLORREF> pixels(static_cast<size_t>(size.cx) * size.cy);
-    HDC dc = CreateCompatibleDC(nullptr);
-    BITMAPINFO info{};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), size.cx, -size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    SendMessageW(window, message, reinterpret_cast<WPARAM>(dc), message == WM_PRINTCLIENT ? PRF_CLIENT : 0);
-    GdiFlush();
-    if (bits)
-        memcpy(pixels.data(), bits, pixels.size() * sizeof(COLORREF));
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    return pixels;
-}
-
 std::wstring LoadText(UINT id)
 {
     wchar_t buffer[512] = {};
@@ -168,6 +145,13 @@ protected:
         for (int i = 0; i < 3; ++i)
             marks += SendMessageW(Probe().ScriptButton(i), BM_GETCHECK, 0, 0) == BST_CHECKED ? '1' : '0';
         return marks;
+    }
+    // A ticked row for `device` whose job is `job`.
+    void AddJobRow(const std::wstring& device, const ComPtr<CComObject<CTestJob>>& job)
+    {
+        const int row = Probe().DeviceList().AddItem(L"1");
+        Probe().DeviceList().SetItemText(row, ColumnDevice, device.c_str());
+        Probe().DeviceList().SetItemData(row, ComPtr<IDeviceReport>(job));
     }
     void SetFolderText(const std::wstring& text)
     {
@@ -332,32 +316,23 @@ TEST_F(MainWindow, BuildsColumnsPanesAndScriptButtonsAndLetsRemoteControlThrough
     EXPECT_EQ(5, Probe().StatusBar().GetPaneCount());
     // Each script button shows its pane's text beside its mark: right of
     // the mark it holds the pixels of the status bar beneath, text and all.
-    SIZE barSize{};
     Dlg().ShowWindow(SW_SHOWNOACTIVATE); // a hidden status bar paints nothing
-    const std::vector<COLORREF> bar = PrintClient(Probe().StatusBar().m_hWnd, barSize, WM_PAINT);
+    const CListPicture bar(Probe().StatusBar().m_hWnd, WM_PAINT);
     for (int i = 0; i < 3; ++i)
     {
         const HWND button = Probe().ScriptButton(i);
         ASSERT_TRUE(IsWindow(button));
         EXPECT_EQ(Probe().StatusBar().m_hWnd, GetParent(button));
-        SIZE size{};
-        const std::vector<COLORREF> shown = PrintClient(button, size);
+        const CListPicture shown(button);
         POINT origin{};
         MapWindowPoints(button, Probe().StatusBar().m_hWnd, &origin, 1);
         const int markWidth = GetSystemMetrics(SM_CXMENUCHECK) + 3;
-        ASSERT_GT(size.cx, markWidth);
-        std::set<COLORREF> colours;
-        int differing = 0;
-        for (int y = 0; y < size.cy; ++y)
-        {
-            for (int x = markWidth; x < size.cx; ++x)
-            {
-                const COLORREF pixel = shown[static_cast<size_t>(y) * size.cx + x];
-                colours.insert(pixel);
-                differing += pixel != bar[static_cast<size_t>(y + origin.y) * barSize.cx + x + origin.x];
-            }
-        }
-        EXPECT_EQ(0, differing) << "script button " << i;
+        ASSERT_GT(shown.rect.right, markWidth);
+        const std::vector<COLORREF> text = shown.Area(RECT{markWidth, 0, shown.rect.right, shown.rect.bottom});
+        EXPECT_TRUE(text == bar.Area(RECT{origin.x + markWidth, origin.y, origin.x + shown.rect.right,
+                                          origin.y + shown.rect.bottom}))
+            << "script button " << i;
+        const std::set<COLORREF> colours(text.begin(), text.end());
         EXPECT_GT(colours.size(), 1u) << "script button " << i << " shows no text";
     }
 
@@ -575,12 +550,8 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     CMainDlg::CDeviceList& list = Probe().DeviceList();
     const auto running = MakeJob(), done = MakeJob();
     done->finished = TRUE;
-    for (const auto& row : {std::make_pair(L"COM2", running), std::make_pair(L"COM1", done)})
-    {
-        const int index = list.AddItem(L"1");
-        list.SetItemText(index, ColumnDevice, row.first);
-        list.SetItemData(index, ComPtr<IDeviceReport>(row.second));
-    }
+    AddJobRow(L"COM2", running);
+    AddJobRow(L"COM1", done);
     auto tick = [this] { Dlg().SendMessage(WM_TIMER, 1, 0); };
     tick();
     EXPECT_EQ(LoadText(IDS_PROMPT_BUSY), Prompt());
@@ -603,9 +574,7 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     // A job that ends just before a Refresh, with no tick between: its row
     // goes, its result still goes out, once.
     const auto last = MakeJob();
-    const int index = list.AddItem(L"1");
-    list.SetItemText(index, ColumnDevice, L"COM3");
-    list.SetItemData(index, ComPtr<IDeviceReport>(last));
+    AddJobRow(L"COM3", last);
     tick();
     last->finished = TRUE;
     last->failed = TRUE;
@@ -621,11 +590,7 @@ TEST_F(MainWindow, EachFinishedRowIsReportedOnceWhateverTheSortAndThePromptFollo
     neverStarted->finished = TRUE;
     neverStarted->failed = TRUE;
     for (int port = 1; port <= kReportedRows + 1; ++port)
-    {
-        const int row = list.AddItem(L"1");
-        list.SetItemText(row, ColumnDevice, (L"COM" + std::to_wstring(port)).c_str());
-        list.SetItemData(row, ComPtr<IDeviceReport>(neverStarted));
-    }
+        AddJobRow(L"COM" + std::to_wstring(port), neverStarted);
     tick();
     tick();
     PumpPending();

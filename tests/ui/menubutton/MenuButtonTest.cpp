@@ -113,7 +113,7 @@ TEST_F(MenuButton, TheArrowOrDownAndUpWithTheFocusDropTheMenuAndTheBodyClicks)
     EXPECT_EQ(DLGC_WANTARROWS, code);
 }
 
-TEST_F(MenuButton, ChosenItemsReachTheParent)
+TEST_F(MenuButton, ChosenItemsReachTheParentAndTheDefaultFlagFollowsTheDialogManager)
 {
     UINT chosen[3] = {};
     WithMenu(1, [&] { chosen[0] = button.DropMenu(POINT{0, 20}); });
@@ -132,10 +132,8 @@ TEST_F(MenuButton, ChosenItemsReachTheParent)
     WithMenu(-1, [&] { button.DropMenu(POINT{0, 20}); });
     EXPECT_EQ((std::vector<UINT>{32777}), g_visit.ids);
     EXPECT_EQ(-1, g_visit.defaultItem);
-}
 
-TEST_F(MenuButton, TheDefaultFlagFollowsTheDialogManager)
-{
+    // The default flag follows the dialog manager.
     EXPECT_EQ(DLGC_WANTARROWS | DLGC_UNDEFPUSHBUTTON, button.SendMessage(WM_GETDLGCODE));
     button.SendMessage(BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
     EXPECT_EQ(DLGC_WANTARROWS | DLGC_DEFPUSHBUTTON, button.SendMessage(WM_GETDLGCODE));
