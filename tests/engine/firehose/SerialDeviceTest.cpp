@@ -38,15 +38,6 @@ std::string Doc(const std::string& body)
     return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><data>" + body + "</data>";
 }
 
-// The phone's commands once it has received at least count of them: the
-// engine does not wait for the answer to every command.
-std::vector<std::string> WaitForCommands(const CFirehosePhone& phone, size_t count)
-{
-    for (int wait = 0; wait < 200 && phone.Commands().size() < count; ++wait)
-        Sleep(10);
-    return phone.Commands();
-}
-
 // A recorder that counts the references taken on it.
 class CCountingRecorder : public CStatusRecorder
 {
@@ -345,10 +336,10 @@ TEST(SerialDeviceReset, ConfiguresForEmmcAndUfs)
 
         std::vector<std::wstring> texts = sink.Texts();
         const std::wstring configure =
-            ufs ? L"<?xml version=\"1.0\" ?><data><configure ZlpAwareHost=\"1\" MaxPayloadSizeToTargetInBytes="
-                  L"\"1048576\" MemoryName=\"ufs\" SkipStorageInit=\"1\"/></data>"
-                : L"<?xml version=\"1.0\" ?><data><configure ZlpAwareHost=\"1\" MaxPayloadSizeToTargetInBytes="
-                  L"\"131072\" MemoryName=\"eMMC\" SkipStorageInit=\"1\"/></data>";
+            std::wstring(
+                L"<?xml version=\"1.0\" ?><data><configure ZlpAwareHost=\"1\" MaxPayloadSizeToTargetInBytes=") +
+            (ufs ? L"\"1048576\" MemoryName=\"ufs\"" : L"\"131072\" MemoryName=\"eMMC\"") +
+            L" SkipStorageInit=\"1\"/></data>";
         std::vector<std::wstring> expected = {L"Open serial port \"" + phone.HostPort() + L"\"",
                                               L"Send nop command",
                                               L"cmd <?xml version=\"1.0\" ?><data><nop value=\"ping\"/></data>",
@@ -486,7 +477,9 @@ TEST_F(SerialDeviceWrite, SendsWholeSectorsFromTheMappingInPayloadPieces)
               sink.WithPrefix(L"Writing file"));
 }
 
-TEST_F(SerialDeviceWrite, RangeFromFileOffsetLimitAndByteOffset)
+// A range is cut from the file by its offset, limit and byte offset; one
+// past the file, or with a bad sector size, is refused before any command.
+TEST_F(SerialDeviceWrite, RangeFromFileOffsetLimitAndByteOffsetOrRefused)
 {
     FirehoseOptions options;
     options.partitionSectors = {64};
@@ -509,23 +502,19 @@ TEST_F(SerialDeviceWrite, RangeFromFileOffsetLimitAndByteOffset)
     expected.replace(20 * 512, 3 * 512, image.substr(4 * 512, 3 * 512));
     expected.replace(30 * 512, 2 * 512 - 40, image.substr(8 * 512 + 40));
     EXPECT_EQ(expected, phone->Storage(0));
-}
 
-TEST_F(SerialDeviceWrite, RefusesRangesPastTheFileAndBadSectorSizes)
-{
-    ASSERT_NO_FATAL_FAILURE(Open(FirehoseOptions()));
-    std::wstring path = File(Pattern(4 * 512, 3));
-    size_t before = phone->Commands().size();
-    EXPECT_EQ(static_cast<HRESULT>(0x80070026), device->WriteFile(L"0", L"0", path.c_str(), L"5", L"0", L"512", L"0"));
+    const size_t before = phone->Commands().size();
     EXPECT_EQ(static_cast<HRESULT>(0x80070026),
-              device->WriteFile(L"0", L"0", path.c_str(), L"0", L"4096", L"512", L"0"));
+              device->WriteFile(L"0", L"0", path.c_str(), L"11", L"0", L"512", L"0"));
+    EXPECT_EQ(static_cast<HRESULT>(0x80070026),
+              device->WriteFile(L"0", L"0", path.c_str(), L"0", L"10240", L"512", L"0"));
     EXPECT_EQ(static_cast<HRESULT>(0x8007000B), device->WriteFile(L"0", L"0", path.c_str(), L"0", L"0", L"0", L"0"));
     EXPECT_EQ(static_cast<HRESULT>(0x80070000u),
               device->WriteFile(L"0", L"3+*4", path.c_str(), L"0", L"0", L"512", L"0"));
     EXPECT_EQ(static_cast<HRESULT>(0x80070002),
               device->WriteFile(L"0", L"0", (dir / L"missing.bin").c_str(), L"0", L"0", L"512", L"0"));
     // Nothing left to send: no command at all.
-    EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", path.c_str(), L"4", L"0", L"512", L"0"));
+    EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", path.c_str(), L"10", L"0", L"512", L"0"));
     EXPECT_EQ(S_OK, device->WriteFile(L"0", L"0", File("").c_str(), L"0", L"0", L"512", L"0"));
     EXPECT_EQ(before, phone->Commands().size());
 }
@@ -674,7 +663,7 @@ TEST_F(SerialDeviceWrite, PatchesAndBootDriveCommands)
 
     ASSERT_EQ(S_OK, device->SetBootableStorageDrive());
     EXPECT_EQ("<?xml version=\"1.0\" ?><data><setbootablestoragedrive value=\"1\" /></data>",
-              WaitForCommands(*phone, commands.size() + 1).back());
+              phone->Commands().back()); // kept before it is answered
     EXPECT_EQ(L"Set boot partition 1", sink.WithPrefix(L"Set boot").at(0));
 
     // A refusal belongs to the command refused: the programmer refuses this
