@@ -99,8 +99,6 @@ TEST_F(ShellProgressTest, WithoutADialogObjectEveryCallIsHarmless)
     EXPECT_FALSE(window.IsShown());
     EXPECT_FALSE(window.IsCancelled());
     window.Close();
-    EXPECT_EQ(0, record.starts);
-    EXPECT_TRUE(record.lines.empty());
 }
 
 TEST_F(ShellProgressTest, TheShellsOwnDialogShowsAndCloses)

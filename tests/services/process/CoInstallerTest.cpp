@@ -103,11 +103,9 @@ TEST_F(CoInstaller, NamesFollowTheDeviceAsItReenumerates)
     ASSERT_TRUE(table.Set(SimDevice{7, 3, L"FB 0042"}));
     EXPECT_EQ(L"FB 0042", GetDeviceName(7, 3));
     EXPECT_EQ(L"", GetDeviceName(7, 5));
-    EXPECT_EQ((std::vector<std::wstring>{L"FB 0042"}), [] {
-        StringList list;
-        GetDeviceList(list);
-        return list;
-    }());
+    StringList list;
+    EXPECT_EQ(S_OK, GetDeviceList(list));
+    EXPECT_EQ((StringList{L"FB 0042"}), list);
 
     // The name is the answer whole, untrimmed.
     ASSERT_TRUE(table.SetAnswer({"qcGetDeviceName", " name\r\n", 0}));

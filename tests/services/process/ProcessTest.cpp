@@ -62,59 +62,19 @@ LRESULT CALLBACK NodeWindow(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Owns the handles of a set of processes and records the order in which
-// they end.
-class CExitOrder
+// A process list that holds only the given links of process to parent.
+CProcessList Links(std::initializer_list<std::pair<HANDLE, HANDLE>> links)
 {
-public:
-    explicit CExitOrder(const std::vector<DWORD>& ids)
+    CProcessList list{CProcessList::Empty()};
+    for (const auto& link : links)
     {
-        for (DWORD id : ids)
-            m_handles.emplace_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id));
-        m_thread = std::thread([this] { Watch(); });
+        _PROCESS_INFORMATION_EX info = {};
+        info.entry.th32ProcessID = GetProcessId(link.first);
+        info.entry.th32ParentProcessID = GetProcessId(link.second);
+        list.push_back(info);
     }
-    ~CExitOrder()
-    {
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    // Indexes into the ids, in the order the processes ended.
-    std::vector<size_t> Wait()
-    {
-        m_thread.join();
-        return m_order;
-    }
-    DWORD ExitCode(size_t i) const
-    {
-        DWORD code = 0;
-        GetExitCodeProcess(m_handles[i].Get(), &code);
-        return code;
-    }
-
-private:
-    void Watch()
-    {
-        std::vector<size_t> left;
-        for (size_t i = 0; i < m_handles.size(); ++i)
-            if (m_handles[i])
-                left.push_back(i);
-        while (!left.empty())
-        {
-            std::vector<HANDLE> waiting;
-            for (size_t i : left)
-                waiting.push_back(m_handles[i].Get());
-            DWORD r = WaitForMultipleObjects(static_cast<DWORD>(waiting.size()), waiting.data(), FALSE, 30000);
-            if (r >= WAIT_OBJECT_0 + waiting.size())
-                return;
-            m_order.push_back(left[r - WAIT_OBJECT_0]);
-            left.erase(left.begin() + (r - WAIT_OBJECT_0));
-        }
-    }
-
-    std::vector<CHandle> m_handles;
-    std::vector<size_t> m_order;
-    std::thread m_thread;
-};
+    return list;
+}
 
 // Waits until the node process has made its window, so that timings start
 // from a running node even on a busy machine; the window, or none.
@@ -387,11 +347,24 @@ TEST(KillProcessTree, EndsGrandchildrenBeforeChildrenBeforeTheRoot)
     ASSERT_NE(nullptr, WaitForNodeWindow(child));
     ASSERT_NE(nullptr, WaitForNodeWindow(grandchild));
 
-    CExitOrder order({GetProcessId(root), child, grandchild});
+    // Each process is closed only after a wait of its own that follows the
+    // end of the one before: their exit times keep the order.
+    const CHandle childHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, child)),
+        grandchildHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, grandchild));
+    ASSERT_TRUE(childHandle.IsValid() && grandchildHandle.IsValid());
     EXPECT_EQ(S_OK, KillProcessTree(root));
-    EXPECT_EQ((std::vector<size_t>{2, 1, 0}), order.Wait());
-    for (size_t i = 0; i < 3; ++i)
-        EXPECT_EQ(kClosedExitCode, order.ExitCode(i)) << i;
+    ULONGLONG before = 0;
+    for (HANDLE process : {grandchildHandle.Get(), childHandle.Get(), root})
+    {
+        FILETIME created, exited, kernel, user;
+        ASSERT_TRUE(GetProcessTimes(process, &created, &exited, &kernel, &user));
+        const ULONGLONG at = (static_cast<ULONGLONG>(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
+        EXPECT_LT(before, at) << GetProcessId(process);
+        before = at;
+        DWORD code = 0;
+        GetExitCodeProcess(process, &code);
+        EXPECT_EQ(kClosedExitCode, code) << GetProcessId(process);
+    }
 }
 
 TEST(KillProcessTree, VisitsEachProcessOnceWhenParentLinksFormACycle)
@@ -401,16 +374,7 @@ TEST(KillProcessTree, VisitsEachProcessOnceWhenParentLinksFormACycle)
     CProcessGuard guardA(a), guardB(b);
     ASSERT_NE(nullptr, a);
     ASSERT_NE(nullptr, b);
-    CProcessList list{CProcessList::Empty()};
-    _PROCESS_INFORMATION_EX info = {};
-    info.entry.th32ProcessID = GetProcessId(a);
-    info.entry.th32ParentProcessID = GetProcessId(b);
-    list.push_back(info);
-    info.entry.th32ProcessID = GetProcessId(b);
-    info.entry.th32ParentProcessID = GetProcessId(a);
-    list.push_back(info);
-
-    EXPECT_EQ(S_OK, KillProcessTree(list, a));
+    EXPECT_EQ(S_OK, KillProcessTree(Links({{a, b}, {b, a}}), a));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(a, 0));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(b, 0));
 }
@@ -427,15 +391,9 @@ TEST(KillProcessTree, AChildThatCannotBeOpenedFailsTheTreeWhoseRootIsStillEnded)
     ASSERT_TRUE(InitializeAcl(&empty, sizeof(empty), ACL_REVISION));
     ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
               SetSecurityInfo(locked, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &empty, nullptr));
-    CProcessList list{CProcessList::Empty()};
-    _PROCESS_INFORMATION_EX info = {};
-    info.entry.th32ProcessID = GetProcessId(locked);
-    info.entry.th32ParentProcessID = GetProcessId(root);
-    list.push_back(info);
-
     const HRESULT denied = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
     const size_t before = CountErrorLines("KillProcessTree", 669, denied);
-    EXPECT_EQ(denied, KillProcessTree(list, root));
+    EXPECT_EQ(denied, KillProcessTree(Links({{locked, root}}), root));
     EXPECT_EQ(before + 1, CountErrorLines("KillProcessTree", 669, denied));
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(root, 0)) << "the root is ended all the same";
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(locked, 0));
@@ -454,13 +412,7 @@ TEST(CAutoExecutor, EndsItsChildWithItsDescendants)
         ASSERT_NE(0u, child);
     }
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(root, 0));
-    EXPECT_TRUE(ChildrenOf(GetProcessId(root)).empty());
-    HANDLE gone = OpenProcess(SYNCHRONIZE, FALSE, child);
-    if (gone)
-    {
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gone, 0));
-        CloseHandle(gone);
-    }
+    EXPECT_TRUE(ChildrenOf(GetProcessId(root)).empty()) << "the child outlived the executor";
     CloseHandle(root);
 
     CAutoExecutor failed(L"%s", L"no-such-program-4711.exe");
