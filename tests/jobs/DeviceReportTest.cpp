@@ -127,15 +127,12 @@ TEST(DeviceReport, StatusTextWalksTheLinesThenShowsTheResultWithTheNewest)
     EXPECT_EQ(L"", StatusText(job.Get()));
     job->Open(0);
     ASSERT_TRUE(job->Reached(1));
-    EXPECT_EQ(L"a", StatusText(job.Get()));
-    EXPECT_EQ(L"b", StatusText(job.Get()));
-    EXPECT_EQ(L"c", StatusText(job.Get()));
-    EXPECT_EQ(L"c", StatusText(job.Get()));
-    EXPECT_EQ(L"c", StatusText(job.Get()));
+    for (const wchar_t* line : {L"a", L"b", L"c", L"c", L"c"})
+        EXPECT_EQ(line, StatusText(job.Get()));
     job->Open(2);
     ASSERT_TRUE(WaitFinished(job.Get()));
-    EXPECT_EQ(GetErrorMessage(E_FAIL) + L"(0x80004005: c)", StatusText(job.Get()));
-    EXPECT_EQ(GetErrorMessage(E_FAIL) + L"(0x80004005: c)", StatusText(job.Get()));
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(GetErrorMessage(E_FAIL) + L"(0x80004005: c)", StatusText(job.Get()));
 
     auto silent = MakeJob([](CTestJob&) { return E_ACCESSDENIED; });
     silent->StartFlash(L"SILENT");
@@ -238,22 +235,6 @@ TEST(DeviceReport, ReleasingARunningJobEndsItsWorkerWithinAboutASecond)
     }
 }
 
-// A worker about to record its result is not ended by force: it logs last.
-TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogAndRecordItsResult)
-{
-    auto ending = MakeJob([](CTestJob& self) {
-        self.Open(1);
-        Sleep(100);
-        self.Log(L"last words");
-        return S_OK;
-    });
-    ending->StartFlash(L"ENDING");
-    ASSERT_TRUE(ending->Reached(1));
-    ending.Reset();
-    // Ended by force, the worker could not have logged.
-    EXPECT_EQ(std::vector<std::string>{"last words"}, JobLogTexts(L"ENDING"));
-}
-
 // The teardown's waits in a time of the test's own: the worker needs
 // `needMs` from the release to end. A wait that reaches that point lets a
 // held worker go and returns its real end; a shorter one only moves the
@@ -261,8 +242,8 @@ TEST(DeviceReport, ReleaseLetsAnEndingWorkerLogAndRecordItsResult)
 // end by force never meets it inside the process's locks.
 struct CWorkerClock
 {
-    static CTestJob* job;
-    static ULONGLONG needMs, nowMs;
+    static inline CTestJob* job = nullptr;
+    static inline ULONGLONG needMs = 0, nowMs = 0;
 
     static DWORD WINAPI Wait(HANDLE thread, DWORD milliseconds)
     {
@@ -276,9 +257,6 @@ struct CWorkerClock
         return WAIT_TIMEOUT;
     }
 };
-CTestJob* CWorkerClock::job = nullptr;
-ULONGLONG CWorkerClock::needMs = 0;
-ULONGLONG CWorkerClock::nowMs = 0;
 
 size_t ForcedEnds()
 {

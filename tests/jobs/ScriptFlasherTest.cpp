@@ -206,13 +206,9 @@ protected:
     CDeviceTable m_table;
     std::wstring m_script;
     FastBootWaitPause m_previousPause = nullptr;
-    static CDeviceTable* s_table;
-    static DWORD s_pausedMs;
-    static DWORD s_backAfterMs;
+    static inline CDeviceTable* s_table = nullptr;
+    static inline DWORD s_pausedMs = 0, s_backAfterMs = 0;
 };
-CDeviceTable* IntelDNX::s_table = nullptr;
-DWORD IntelDNX::s_pausedMs = 0;
-DWORD IntelDNX::s_backAfterMs = 0;
 
 TEST_F(IntelDNX, APhoneBackAfterFiveSecondsGetsTheScriptUnderItsNewName)
 {

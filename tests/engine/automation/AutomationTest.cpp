@@ -19,12 +19,6 @@ namespace
 class Automation : public ::testing::Test
 {
 protected:
-    ComPtr<IDispatch> Server()
-    {
-        ComPtr<IDispatch> server;
-        EXPECT_EQ(S_OK, CreateComObject<CAtmnServer>(nullptr, IID_PPV_ARGS(&server)));
-        return server;
-    }
     ComPtr<IDownloadSettings> Settings()
     {
         ComPtr<IDownloadSettings> settings;
@@ -37,8 +31,8 @@ protected:
 
 TEST_F(Automation, ServerAnswersByDispatchIdAndName)
 {
-    ComPtr<IDispatch> server = Server();
-    ASSERT_TRUE(server);
+    ComPtr<IDispatch> server;
+    ASSERT_EQ(S_OK, CreateComObject<CAtmnServer>(nullptr, IID_PPV_ARGS(&server)));
     UINT count = 0;
     EXPECT_EQ(E_POINTER, server->GetTypeInfoCount(nullptr));
     EXPECT_EQ(S_OK, server->GetTypeInfoCount(&count));

@@ -63,13 +63,13 @@ TEST(TypeLibraries, IdentitiesOfTheThreeLibraries)
         {kKestrupTypeLibrary,
          L"KestrupLib",
          {0x24CEB9FF, 0xC573, 0x4658, {0xB4, 0x0B, 0x1E, 0x3E, 0x38, 0x3D, 0x8D, 0x50}}},
-        {kAtmnServerTypeLibrary, L"QPSTAtmnServerLib", LIBID_QPSTAtmnServerLib},
-        {kProxyTypeLibrary, L"QPSTPROXYCOMPONENTSLib", LIBID_QPSTPROXYCOMPONENTSLib},
+        {kAtmnServerTypeLibrary,
+         L"QPSTAtmnServerLib",
+         {0xF6F37A12, 0xF62A, 0x4603, {0x87, 0x57, 0x62, 0x66, 0x05, 0x8C, 0xF4, 0x8E}}},
+        {kProxyTypeLibrary,
+         L"QPSTPROXYCOMPONENTSLib",
+         {0x21454A49, 0x2D4B, 0x4F4E, {0xA4, 0x01, 0x0C, 0x26, 0x14, 0xB1, 0x26, 0x6B}}},
     };
-    const GUID atmnLibid = {0xF6F37A12, 0xF62A, 0x4603, {0x87, 0x57, 0x62, 0x66, 0x05, 0x8C, 0xF4, 0x8E}};
-    const GUID proxyLibid = {0x21454A49, 0x2D4B, 0x4F4E, {0xA4, 0x01, 0x0C, 0x26, 0x14, 0xB1, 0x26, 0x6B}};
-    EXPECT_TRUE(IsEqualGUID(atmnLibid, LIBID_QPSTAtmnServerLib));
-    EXPECT_TRUE(IsEqualGUID(proxyLibid, LIBID_QPSTPROXYCOMPONENTSLib));
     for (const auto& library : libraries)
     {
         ComPtr<ITypeLib> lib = LoadEmbedded(library.index);

@@ -337,9 +337,9 @@ TEST_F(DiskWrite, OffsetsLimitsAndSectorSizesPickTheRightBytes)
     }
 }
 
-TEST_F(DiskWrite, RefusedEntriesWriteNothing)
+TEST_F(DiskWrite, RefusedEntriesProvisioningAndTheBootableDriveWriteNothing)
 {
-    Open(64, 11);
+    Open(64, 11, &sink);
     ASSERT_TRUE(WriteWholeFile(Path(L"small.bin"), Pattern(1000, 12)));
     const std::wstring small = Path(L"small.bin");
     struct Case
@@ -372,13 +372,10 @@ TEST_F(DiskWrite, RefusedEntriesWriteNothing)
     EXPECT_THAT(disks.Writes(), IsEmpty());
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
               device->WriteFile(L"0", L"0", Path(L"none.bin").c_str(), L"0", L"0", L"512", L"0"));
-}
 
-TEST_F(DiskWrite, ProvisionAndBootableDriveChangeNothing)
-{
-    Open(16, 13, &sink);
+    // Provisioning and the bootable drive mean nothing to a disk.
     disks.ClearCalls();
-    size_t texts = sink.Texts().size();
+    const size_t texts = sink.Texts().size();
     EXPECT_EQ(S_OK, device->Provision(Path(L"provision.xml").c_str()));
     EXPECT_EQ(S_OK, device->SetBootableStorageDrive());
     EXPECT_THAT(disks.Calls(), IsEmpty());

@@ -25,13 +25,6 @@ protected:
         EXPECT_TRUE(WriteWholeFile(path, bytes));
         return path;
     }
-    std::vector<std::wstring> Operations() const
-    {
-        std::vector<std::wstring> ops;
-        for (const DeviceCall& call : device.calls)
-            ops.push_back(call.operation);
-        return ops;
-    }
 
     CTempDir dir{L"rawprogram"};
     CTempDir images{L"images"};
@@ -240,7 +233,10 @@ TEST_F(RawProgram, PairsAreTriedThreeTimesWithResetBetweenAndUnpairedListsWriteN
     ASSERT_EQ(S_OK, DownloadImagesToDevice(&device, raws.c_str(), patches.c_str(), images.Path().c_str(), &sink));
     std::vector<std::wstring> expected = {L"WriteFile",  L"ApplyPatch", L"Reset",     L"WriteFile",
                                           L"ApplyPatch", L"WriteFile",  L"ApplyPatch"};
-    EXPECT_EQ(expected, Operations());
+    std::vector<std::wstring> operations;
+    for (const DeviceCall& call : device.calls)
+        operations.push_back(call.operation);
+    EXPECT_EQ(expected, operations);
     EXPECT_EQ(L"9", device.calls[5].args[0]);
     EXPECT_EQ(L"2", device.calls[6].args[2]);
 
@@ -263,11 +259,14 @@ TEST_F(RawProgram, PairsAreTriedThreeTimesWithResetBetweenAndUnpairedListsWriteN
     EXPECT_EQ(5u, device.Calls(L"WriteFile").size());
     EXPECT_EQ(1u, device.Calls(L"Reset").size());
 
-    // Lists of different length write nothing; blank items do not count.
+    // Lists of different length write nothing, whichever is longer; blank
+    // items do not count.
     device.calls.clear();
     CStatusRecorder unpaired;
     EXPECT_EQ(E_UNEXPECTED,
               DownloadImagesToDevice(&device, raws.c_str(), p0.c_str(), images.Path().c_str(), &unpaired));
+    EXPECT_EQ(E_UNEXPECTED,
+              DownloadImagesToDevice(&device, rp0.c_str(), patches.c_str(), images.Path().c_str(), &unpaired));
     EXPECT_TRUE(device.calls.empty());
     EXPECT_TRUE(unpaired.Texts().empty());
     EXPECT_EQ(S_OK, DownloadImagesToDevice(&device, L"", L";;", L"", &unpaired));

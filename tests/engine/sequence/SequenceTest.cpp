@@ -55,19 +55,18 @@ protected:
         const std::string boot = Pattern(3000, 1), system = Pattern(2 * sectorSize + 100, 2);
         Put(L"boot.img", boot);
         Put(L"system.img", system);
-        const std::string size = std::to_string(sectorSize);
         const std::string head = "<?xml version=\"1.0\" ?>\n<data>\n";
-        rawprogram = Put(L"rawprogram0.xml", head + "<program SECTOR_SIZE_IN_BYTES=\"" + size +
-                                                 "\" filename=\"boot.img\" num_partition_sectors=\"16\" "
-                                                 "physical_partition_number=\"0\" start_sector=\"10\"/>\n"
-                                                 "<program SECTOR_SIZE_IN_BYTES=\"" +
-                                                 size +
-                                                 "\" filename=\"system.img\" num_partition_sectors=\"16\" "
-                                                 "physical_partition_number=\"0\" start_sector=\"40\"/>\n</data>\n");
-        patch = Put(L"patch0.xml", head + "<patch SECTOR_SIZE_IN_BYTES=\"" + size +
-                                       "\" byte_offset=\"8\" filename=\"DISK\" physical_partition_number=\"0\" "
-                                       "size_in_bytes=\"8\" start_sector=\"1\" value=\"NUM_DISK_SECTORS-1.\"/>\n"
-                                       "</data>\n");
+        const std::string common =
+            " SECTOR_SIZE_IN_BYTES=\"" + std::to_string(sectorSize) + "\" physical_partition_number=\"0\"";
+        auto program = [&](const std::string& file, const char* start) {
+            return "<program" + common + " filename=\"" + file + "\" num_partition_sectors=\"16\" start_sector=\"" +
+                   start + "\"/>\n";
+        };
+        rawprogram =
+            Put(L"rawprogram0.xml", head + program("boot.img", "10") + program("system.img", "40") + "</data>\n");
+        patch = Put(L"patch0.xml", head + "<patch" + common +
+                                       " byte_offset=\"8\" filename=\"DISK\" size_in_bytes=\"8\" start_sector=\"1\" "
+                                       "value=\"NUM_DISK_SECTORS-1.\"/>\n</data>\n");
         std::string expected(sectors * sectorSize, '\0');
         expected.replace(10 * sectorSize, boot.size(), boot);
         expected.replace(40 * sectorSize, system.size(), system);
@@ -327,15 +326,7 @@ TEST_F(DownloadSequence, MissingParameterOrSinkEndsBeforeThePortIsAwaited)
     EXPECT_EQ(0u, CountWaits());
 }
 
-class DeviceWait : public DownloadSequence
-{
-protected:
-    CSoftwareDownload* Download(ComPtr<IQSoftwareDownload>& holder)
-    {
-        holder = SoftwareDownload(L"COM77");
-        return holder ? static_cast<CSoftwareDownload*>(holder.Get()) : nullptr;
-    }
-};
+using DeviceWait = DownloadSequence;
 
 TEST_F(DeviceWait, DeviceThatNeverComesGivesUpAfterSixtyMisses)
 {
@@ -347,9 +338,9 @@ TEST_F(DeviceWait, DeviceThatNeverComesGivesUpAfterSixtyMisses)
     EXPECT_EQ(2000u, m_savedTimes.provisionPauseMs);
     GetDeviceWaitTimes().missPauseMs = 0;
     ASSERT_TRUE(table.Set({kIndex, 2, L"COM77"}));
-    ComPtr<IQSoftwareDownload> holder;
-    CSoftwareDownload* download = Download(holder);
-    ASSERT_TRUE(download);
+    ComPtr<IQSoftwareDownload> holder = SoftwareDownload(L"COM77");
+    ASSERT_TRUE(holder);
+    auto* download = static_cast<CSoftwareDownload*>(holder.Get());
     std::wstring name = L"unchanged";
     EXPECT_EQ(static_cast<HRESULT>(0x800F0246), download->GetDeviceName(kPortDevice, false, name));
     EXPECT_EQ(L"unchanged", name);
@@ -364,9 +355,9 @@ TEST_F(DeviceWait, PortNameGetsItsDevicePrefixAndOnlyALateDeviceItsSettlingPause
     const std::wstring disk = folder / L"disk.bin";
     ASSERT_TRUE(WriteWholeFile(disk, "x"));
     ASSERT_TRUE(table.Set({kIndex, 1, L"COM77"}));
-    ComPtr<IQSoftwareDownload> holder;
-    CSoftwareDownload* download = Download(holder);
-    ASSERT_TRUE(download);
+    ComPtr<IQSoftwareDownload> holder = SoftwareDownload(L"COM77");
+    ASSERT_TRUE(holder);
+    auto* download = static_cast<CSoftwareDownload*>(holder.Get());
 
     std::wstring name;
     EXPECT_EQ(S_OK, download->GetDeviceName(kPortDevice, false, name));

@@ -5,19 +5,12 @@
 #include "engine/storage/DiskDevice.h"
 #include "services/Log.h"
 #include "DispatchTestSupport.h"
+#include "simulators/BuiltFiles.h"
 
 namespace
 {
 
 const wchar_t kDisk[] = L"\\\\.\\PhysicalDrive7";
-
-std::string Bytes(size_t count, char seed)
-{
-    std::string bytes(count, '\0');
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<char>(seed + i * 7);
-    return bytes;
-}
 
 using DiskDriveFlasher = DispatchTest;
 
@@ -30,7 +23,7 @@ TEST_F(DiskDriveFlasher, AFailedDownloadKeepsTheEngineTextsAndTheProgressTheyMad
     for (int i = 0; i < 120; ++i)
         raw += "<program filename=\"small.img\" start_sector=\"" + std::to_string(i) + "\"/>";
     raw += "<program filename=\"absent.img\" start_sector=\"1000\"/></data>";
-    ASSERT_TRUE(WriteWholeFile(Path(L"small.img"), Bytes(512, 1)));
+    ASSERT_TRUE(WriteWholeFile(Path(L"small.img"), Pattern(512, 1)));
     ASSERT_TRUE(WriteWholeFile(Path(L"raw.xml"), raw));
     ASSERT_TRUE(WriteWholeFile(Path(L"patch.xml"), "<patches/>"));
 

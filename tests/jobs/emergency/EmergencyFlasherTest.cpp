@@ -49,10 +49,11 @@ public:
     DWORD shippedPortWaitPause = 0; // the pause between passes before Start shortened it
 };
 
-ComPtr<IDeviceReport> MakeJob(CComObject<CTestFlasher>** object)
+ComPtr<CComObject<CTestFlasher>> MakeJob()
 {
-    EXPECT_EQ(S_OK, CComObject<CTestFlasher>::CreateInstance(object));
-    return ComPtr<IDeviceReport>(*object);
+    CComObject<CTestFlasher>* object = nullptr;
+    EXPECT_EQ(S_OK, CComObject<CTestFlasher>::CreateInstance(&object));
+    return ComPtr<CComObject<CTestFlasher>>(object);
 }
 
 bool SemaphoreFree()
@@ -161,18 +162,17 @@ TEST_F(OwnEngine, FlashesASaharaFirehosePhoneWithoutTakingTheDownloadSemaphore)
 
 TEST_F(OwnEngine, StatusEventsBecomeLogLinesAndProgressAndStopAtTheDetachedSink)
 {
-    CComObject<CTestFlasher>* object = nullptr;
-    ComPtr<IDeviceReport> job = MakeJob(&object);
+    auto job = MakeJob();
     ASSERT_TRUE(job);
-    EXPECT_TRUE(object->HasServer());
-    object->SetDeviceName(L"SINK1");
+    EXPECT_TRUE(job->HasServer());
+    job->SetDeviceName(L"SINK1");
     ComPtr<CStatusReport<CEmergencyFlasher>> sink;
-    ASSERT_EQ(S_OK, CStatusReport<CEmergencyFlasher>::CreateInstance(object, &sink));
+    ASSERT_EQ(S_OK, CStatusReport<CEmergencyFlasher>::CreateInstance(job.Get(), &sink));
 
     const CBstr text(SysAllocString(L"100%s %n step"));
     EXPECT_EQ(S_OK, sink->NewStatus(0, nullptr, text.Get()));
     EXPECT_EQ(S_OK, sink->NewStatus(0, nullptr, nullptr));
-    EXPECT_DOUBLE_EQ(0.004, object->Progress());
+    EXPECT_DOUBLE_EQ(0.004, job->Progress());
     // Verbatim, never a format; the null text is an empty line.
     EXPECT_EQ((std::vector<std::string>{"100%s %n step", ""}), JobLogTexts(L"SINK1", ""));
 
@@ -184,7 +184,7 @@ TEST_F(OwnEngine, StatusEventsBecomeLogLinesAndProgressAndStopAtTheDetachedSink)
 
     sink->Detach(); // the sink's own Detach: the pointer keeps its reference
     EXPECT_EQ(S_OK, sink->NewStatus(LastStatusEventId, nullptr, text.Get()));
-    EXPECT_DOUBLE_EQ(0.004, object->Progress());
+    EXPECT_DOUBLE_EQ(0.004, job->Progress());
 }
 
 // ---------------------------------------------------------------------------
@@ -223,12 +223,11 @@ TEST_F(QpstServer, PortThatNeverGetsReadyIsAddedThenReAddedAndGivesUpAfterThirty
         fake.reset();
         fake.reset(new CFakeQpst);
         fake->script.notReadyCalls = c.notReadyCalls;
-        CComObject<CTestFlasher>* object = nullptr;
-        ComPtr<IDeviceReport> job = MakeJob(&object);
-        ASSERT_EQ(S_OK, object->Start(c.device));
+        auto job = MakeJob();
+        ASSERT_EQ(S_OK, job->Start(c.device));
         ASSERT_TRUE(WaitFinished(job.Get()));
         EXPECT_EQ(c.result, job->GetResult());
-        EXPECT_EQ(1000u, object->shippedPortWaitPause) << "a second between passes";
+        EXPECT_EQ(1000u, job->shippedPortWaitPause) << "a second between passes";
 
         const std::wstring port(c.device);
         std::vector<std::wstring> expected;
@@ -254,13 +253,12 @@ TEST_F(QpstServer, PortReadyOnTheThirdPassRunsTheDownloadWithTheNineParameters)
 {
     fake->script.notReadyCalls = 2;
     fake->script.events = {{0, L"first step"}, {12, L"second step"}};
-    CComObject<CTestFlasher>* object = nullptr;
-    ComPtr<IDeviceReport> job = MakeJob(&object);
-    ASSERT_EQ(S_OK, object->Start(L"COM72", L"C:\\p;q.mbn"));
+    auto job = MakeJob();
+    ASSERT_EQ(S_OK, job->Start(L"COM72", L"C:\\p;q.mbn"));
     ASSERT_TRUE(WaitFinished(job.Get()));
     EXPECT_EQ(S_OK, job->GetResult());
     EXPECT_EQ(100, job->GetProgress());
-    EXPECT_DOUBLE_EQ(0.004, object->Progress());
+    EXPECT_DOUBLE_EQ(0.004, job->Progress());
 
     const std::vector<std::wstring> calls = {L"GetPort COM72", L"GetPort COM72", L"GetPort COM72"};
     EXPECT_EQ(calls, fake->Calls());
@@ -280,22 +278,20 @@ TEST_F(QpstServer, FailedDownloadSucceedsOnlyAfterTheLastEvent)
 {
     fake->script.downloadResult = E_FAIL;
     fake->script.events = {{0, L"writing"}};
-    CComObject<CTestFlasher>* first = nullptr;
-    ComPtr<IDeviceReport> failed = MakeJob(&first);
-    ASSERT_EQ(S_OK, first->Start(L"COM73"));
+    auto failed = MakeJob();
+    ASSERT_EQ(S_OK, failed->Start(L"COM73"));
     ASSERT_TRUE(WaitFinished(failed.Get()));
     EXPECT_EQ(E_FAIL, failed->GetResult());
     EXPECT_TRUE(failed->IsFailed());
 
     fake->script.events = {{0, L"writing"}, {LastStatusEventId, L"done"}, {0, nullptr}};
-    CComObject<CTestFlasher>* second = nullptr;
-    ComPtr<IDeviceReport> succeeded = MakeJob(&second);
-    ASSERT_EQ(S_OK, second->Start(L"COM74"));
+    auto succeeded = MakeJob();
+    ASSERT_EQ(S_OK, succeeded->Start(L"COM74"));
     ASSERT_TRUE(WaitFinished(succeeded.Get()));
     EXPECT_EQ(S_OK, succeeded->GetResult());
     EXPECT_EQ(1u, JobLogTexts(L"COM74", "receive last event, but fail with 0x80004005").size());
     EXPECT_TRUE(JobLogTexts(L"COM73", "receive last event").empty());
-    EXPECT_DOUBLE_EQ(0.006, second->Progress());
+    EXPECT_DOUBLE_EQ(0.006, succeeded->Progress());
 }
 
 TEST_F(QpstServer, ServerThatKeepsTheSinkNeverReachesTheJobAfterItsDownload)
@@ -304,19 +300,18 @@ TEST_F(QpstServer, ServerThatKeepsTheSinkNeverReachesTheJobAfterItsDownload)
     for (bool settingsLost : {false, true})
     {
         const std::wstring device = settingsLost ? L"COM80" : L"COM79";
-        CComObject<CTestFlasher>* object = nullptr;
-        ComPtr<IDeviceReport> job = MakeJob(&object);
-        ASSERT_EQ(S_OK, object->Start(device, L"p.mbn", settingsLost));
+        auto job = MakeJob();
+        ASSERT_EQ(S_OK, job->Start(device, L"p.mbn", settingsLost));
         ASSERT_TRUE(WaitFinished(job.Get()));
         EXPECT_EQ(settingsLost, job->IsFailed()) << settingsLost;
-        const double progress = object->Progress();
+        const double progress = job->Progress();
 
         // The server reports once more after the job's download has ended.
         ComPtr<IQStatusReport> kept = fake->LastSink();
         ASSERT_TRUE(kept) << settingsLost;
         const CBstr late(SysAllocString(L"late event"));
         EXPECT_EQ(S_OK, kept->NewStatus(0, nullptr, late.Get()));
-        EXPECT_DOUBLE_EQ(progress, object->Progress()) << settingsLost;
+        EXPECT_DOUBLE_EQ(progress, job->Progress()) << settingsLost;
         EXPECT_TRUE(JobLogTexts(device, "late event").empty()) << settingsLost;
     }
     EXPECT_EQ(1, fake->Downloads()); // the job without its settings never downloaded
@@ -326,12 +321,10 @@ TEST_F(QpstServer, SecondJobWaitsForTheSemaphoreUntilTheFirstDownloadReturns)
 {
     const CHandle gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     fake->script.downloadGate = gate.Get();
-    CComObject<CTestFlasher>* firstObject = nullptr;
-    CComObject<CTestFlasher>* secondObject = nullptr;
-    ComPtr<IDeviceReport> first = MakeJob(&firstObject), second = MakeJob(&secondObject);
-    ASSERT_EQ(S_OK, firstObject->Start(L"COM75"));
+    auto first = MakeJob(), second = MakeJob();
+    ASSERT_EQ(S_OK, first->Start(L"COM75"));
     ASSERT_TRUE(WaitFor([&] { return fake->Downloads() == 1; }));
-    ASSERT_EQ(S_OK, secondObject->Start(L"COM76"));
+    ASSERT_EQ(S_OK, second->Start(L"COM76"));
     Sleep(300);
     // The second job has not even asked for its port.
     const std::vector<std::wstring> before = fake->Calls();
@@ -384,9 +377,8 @@ TEST_F(QpstServer, ReleasedJobQuitsTheServerAndEndsEveryQpstServerProcess)
     const CHandle thread(process.hThread), running(process.hProcess);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(running.Get(), 200));
 
-    CComObject<CTestFlasher>* object = nullptr;
-    ComPtr<IDeviceReport> job = MakeJob(&object);
-    ASSERT_EQ(S_OK, object->Start(L"COM78"));
+    auto job = MakeJob();
+    ASSERT_EQ(S_OK, job->Start(L"COM78"));
     ASSERT_TRUE(WaitFinished(job.Get()));
     EXPECT_EQ(L"GetPort COM78", fake->Calls().back());
     job.Reset();
