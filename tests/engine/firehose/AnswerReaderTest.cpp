@@ -242,7 +242,7 @@ TEST(FirehoseExchange, AnAnswerItCannotPlaceLeavesItOutOfStepUntilRestart)
         {"a broken document", 1, "<?xml version=\"1.0\" ?><data><response value=\"ACK\"/></oops></data>",
          static_cast<HRESULT>(0xC00CEE3B)},
         {"an answer that runs on", 1, "<?xml version=\"1.0\" ?><data><log value=\"" + std::string(kMaxHeldAnswer, 'x'),
-         static_cast<HRESULT>(0x8007007A)},
+         kInsufficientBuffer},
         // Read as strictly as an entry file.
         {"a value named twice", 1, Answer("value=\"NAK\" value=\"ACK\""), kNamedTwice},
         {"a value named twice in two cases", 1, Answer("VALUE=\"ACK\" value=\"NAK\""), kNamedTwice},

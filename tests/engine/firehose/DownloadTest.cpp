@@ -327,11 +327,9 @@ protected:
             EXPECT_EQ(0u, resetErrors);
         }
         if (c.result == kAnyFailure)
-        {
             EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
-            return;
-        }
-        EXPECT_EQ(c.result, hr);
+        else
+            EXPECT_EQ(c.result, hr);
         if (FAILED(hr))
             return;
         EXPECT_TRUE(SameStorage(expected.Area(0), phone.Storage(0)));
@@ -353,6 +351,26 @@ protected:
 
 TEST_F(FirehosePairs, HonestProgrammersSucceedAndEveryPairEndsInStep)
 {
+    // A phone that restarts after AttemptRestart comes back on a new port
+    // pair behind the same names, and the handle on the old one goes dead:
+    // whatever the old handle does, a Reset opens the port afresh.
+    const auto onNewPair = [](FirehoseOptions::Moment when) {
+        return [when](FirehoseOptions& o) {
+            o.restartPrograms = 1;
+            o.restartsOnNewPair = true;
+            o.requestsWhen = when;
+        };
+    };
+    // The pair's last command answered twice, the second cut after `splitAfter`.
+    const auto twiceSplit = [](const char* splitAfter) {
+        return [splitAfter](FirehoseOptions& o) {
+            o.answeredTwice = {"patch"};
+            o.answeredTwiceTimes = 1;
+            o.secondAnswer = "value=\"NAK\"";
+            o.splitSecondAnswer = true;
+            o.splitAfter = splitAfter;
+        };
+    };
     const Case cases[] = {
         {"in step", [](FirehoseOptions&) {}, S_OK, 0},
         {"configure refused with the programmer's own size",
@@ -389,23 +407,11 @@ TEST_F(FirehosePairs, HonestProgrammersSucceedAndEveryPairEndsInStep)
              o.delayedPrograms = 1;
          },
          S_OK, 1},
-        {"the pair's last command answered twice, the second cut across the nop",
-         [](FirehoseOptions& o) {
-             o.answeredTwice = {"patch"};
-             o.answeredTwiceTimes = 1;
-             o.secondAnswer = "value=\"NAK\"";
-             o.splitSecondAnswer = true;
-             o.splitAfter = "<?x";
-         },
+        {"the pair's last command answered twice, the second cut across the nop", twiceSplit("<?x"), S_OK, 1},
+        {"the pair's last command answered twice, the second late", twiceSplit(""), S_OK, 1},
+        {"a restart asked after the data, the phone back on a new pair", onNewPair(FirehoseOptions::Moment::AfterData),
          S_OK, 1},
-        {"the pair's last command answered twice, the second late",
-         [](FirehoseOptions& o) {
-             o.answeredTwice = {"patch"};
-             o.answeredTwiceTimes = 1;
-             o.secondAnswer = "value=\"NAK\"";
-             o.splitSecondAnswer = true;
-             o.splitAfter = "";
-         },
+        {"a restart asked amid the data, the phone back on a new pair", onNewPair(FirehoseOptions::Moment::AmidData),
          S_OK, 1},
         {"every last command answered twice",
          [](FirehoseOptions& o) {
@@ -439,27 +445,10 @@ TEST_F(FirehosePairs, HonestProgrammersSucceedAndEveryPairEndsInStep)
          },
          kAnyFailure, 0, true},
     };
-    // At full time: the late answers and the waits stand seconds apart.
+    // At full time: the late answers and the waits stand seconds apart, and a
+    // new pair is up within the engine's waits however slow the machine.
     RunSideBySide(
-        cases, [this](const Case& c) { Run(c); }, 16);
-}
-
-// A phone that restarts after AttemptRestart comes back on a new port pair
-// behind the same names, and the handle on the old one goes dead: whatever
-// the old handle does, a Reset opens the port afresh. At full time, so that
-// the new pair is up within the engine's waits however slow the machine.
-TEST_F(FirehosePairs, APhoneThatRestartsIsOpenedAfresh)
-{
-    for (FirehoseOptions::Moment when : {FirehoseOptions::Moment::AfterData, FirehoseOptions::Moment::AmidData})
-    {
-        Run({when == FirehoseOptions::Moment::AfterData ? "after the data" : "amid the data",
-             [when](FirehoseOptions& o) {
-                 o.restartPrograms = 1;
-                 o.restartsOnNewPair = true;
-                 o.requestsWhen = when;
-             },
-             S_OK, 1});
-    }
+        cases, [this](const Case& c) { Run(c); }, std::size(cases));
 }
 
 } // namespace

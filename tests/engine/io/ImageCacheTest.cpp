@@ -48,9 +48,14 @@ TEST_F(ImageCache, HoldersOfOnePathShareOneMappingOfTheWholeFile)
     EXPECT_EQ(before + 2, SharedFileMappingEntryCount());
 }
 
-TEST_F(ImageCache, MappedAgainAfterTheLastHolderLetGo)
+TEST_F(ImageCache, MappedAgainAfterTheLastHolderLetGoAndAMissingFileLeavesNoEntry)
 {
     const size_t before = SharedFileMappingEntryCount();
+    std::shared_ptr<CSharedFileMapping> mapping;
+    EXPECT_EQ(static_cast<HRESULT>(0x80070002), OpenSharedFileMapping((dir / L"missing.img").c_str(), mapping));
+    EXPECT_EQ(nullptr, mapping.get());
+    EXPECT_EQ(before, SharedFileMappingEntryCount());
+
     std::weak_ptr<CSharedFileMapping> old;
     {
         std::shared_ptr<CSharedFileMapping> held;
@@ -60,26 +65,13 @@ TEST_F(ImageCache, MappedAgainAfterTheLastHolderLetGo)
     EXPECT_TRUE(old.expired());
     // Unmapped: the file can be replaced, and the next request sees the new bytes.
     ASSERT_TRUE(WriteWholeFile(path, "replaced"));
-    std::shared_ptr<CSharedFileMapping> again;
-    ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), again));
-    ASSERT_EQ(8u, again->Size());
-    EXPECT_EQ(0, memcmp(again->View(), "replaced", 8));
+    ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), mapping));
+    ASSERT_EQ(8u, mapping->Size());
+    EXPECT_EQ(0, memcmp(mapping->View(), "replaced", 8));
     EXPECT_EQ(before + 1, SharedFileMappingEntryCount());
-}
-
-TEST_F(ImageCache, MissingFileFailsAndLeavesNoEntry)
-{
-    const size_t before = SharedFileMappingEntryCount();
-    std::shared_ptr<CSharedFileMapping> mapping;
-    EXPECT_EQ(static_cast<HRESULT>(0x80070002), OpenSharedFileMapping((dir / L"missing.img").c_str(), mapping));
-    EXPECT_EQ(nullptr, mapping.get());
-    EXPECT_EQ(before, SharedFileMappingEntryCount());
 
     // A path whose mapping expired and whose file went away leaves no entry either.
-    {
-        std::shared_ptr<CSharedFileMapping> held;
-        ASSERT_EQ(S_OK, OpenSharedFileMapping(path.c_str(), held));
-    }
+    mapping.reset();
     ASSERT_TRUE(DeleteFileW(path.c_str()));
     EXPECT_EQ(static_cast<HRESULT>(0x80070002), OpenSharedFileMapping(path.c_str(), mapping));
     EXPECT_EQ(before, SharedFileMappingEntryCount());

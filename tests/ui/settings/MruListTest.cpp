@@ -25,11 +25,6 @@ BOOL WriteAsShown(const CMruList& list, const wchar_t* base, const wchar_t* subk
     });
 }
 
-std::wstring Name(int i)
-{
-    return L"Document" + std::to_wstring(i);
-}
-
 } // namespace
 
 TEST(ReadSettingValue, TakesOnlyWellFormedTextsThatFit)
@@ -126,7 +121,7 @@ TEST(MruList, StoredCapacityIsTakenAsItStands)
     CTestSettingsKey key;
     key.SetNumber(L"PatchFile", L"DocumentCount", 10);
     for (int i = 1; i <= 10; ++i)
-        key.SetText(L"PatchFile", Name(i).c_str(), L"p" + std::to_wstring(i));
+        key.SetText(L"PatchFile", (L"Document" + std::to_wstring(i)).c_str(), L"p" + std::to_wstring(i));
     CMruList list;
     ASSERT_TRUE(list.Read(key.Base(), L"PatchFile"));
     ASSERT_TRUE(list.Add(L"new"));
@@ -157,7 +152,7 @@ TEST(MruList, WriteStoresTheShownItemsAndClearsStaleValuesUpTo19)
 {
     CTestSettingsKey key;
     for (int i = 1; i <= 21; ++i)
-        key.SetText(L"SearchPath", Name(i).c_str(), L"stale");
+        key.SetText(L"SearchPath", (L"Document" + std::to_wstring(i)).c_str(), L"stale");
     CMruList list;
     for (const wchar_t* text : {L"1", L"2", L"3", L"4", L"5", L"6", L"7"})
         list.Add(text);

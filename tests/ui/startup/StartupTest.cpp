@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -57,6 +58,12 @@ struct Record
     bool mtaWhileRunning = false;
 } g_record;
 
+// How often each stand-in step ran: installs, removals, monitors, runs.
+std::vector<int> Calls()
+{
+    return {g_record.installs, g_record.removals, g_record.monitors, g_record.runs};
+}
+
 // Whether the multithreaded apartment exists, as a thread outside COM sees it.
 bool MtaAlive()
 {
@@ -102,10 +109,7 @@ TEST(StartProgram, InstallerSwitchesEndAtOnceWithZeroAndTheWindowLoopIsFollowedB
         int exitCode = -1;
         RunBounded(120000, [&] { return exitCode = StartProgram(line, SW_SHOW, FakeSteps()), S_OK; });
         EXPECT_EQ(0, exitCode);
-        EXPECT_EQ(install ? 1 : 0, g_record.installs);
-        EXPECT_EQ(install ? 0 : 1, g_record.removals);
-        EXPECT_EQ(0, g_record.monitors);
-        EXPECT_EQ(0, g_record.runs);
+        EXPECT_EQ((std::vector<int>{install ? 1 : 0, install ? 0 : 1, 0, 0}), Calls());
     }
 
     // The window's loop runs with the multithreaded apartment held open, and
@@ -115,9 +119,7 @@ TEST(StartProgram, InstallerSwitchesEndAtOnceWithZeroAndTheWindowLoopIsFollowedB
     EXPECT_EQ(7, StartProgram(L"Kestrup.exe /RegServer /x", SW_SHOWMINIMIZED, FakeSteps()));
     EXPECT_TRUE(g_record.mtaWhileRunning);
     EXPECT_FALSE(MtaAlive());
-    EXPECT_EQ(0, g_record.installs);
-    EXPECT_EQ(1, g_record.monitors);
-    EXPECT_EQ(1, g_record.runs);
+    EXPECT_EQ((std::vector<int>{0, 0, 1, 1}), Calls());
     EXPECT_EQ(SW_SHOWMINIMIZED, g_record.runShow);
     EXPECT_EQ(5000u, g_record.timeOut);
     EXPECT_EQ(1000u, g_record.pause);
